@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/errors.h"
+
+#include <QString>
+
+namespace velario::data {
+
+// Creates a new, empty catalogue file at PATH with the table SELEZIONI_SQL. Refuses to
+// touch a file that already exists.
+Error createCatalogueFile(const QString& path);
+
+// The statement that creates the catalogue table.
+QString catalogueTableDdl();
+
+} // namespace velario::data

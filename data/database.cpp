@@ -1,0 +1,111 @@
+#include "database.h"
+
+#include <QAtomicInt>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+namespace velario::data {
+namespace {
+
+QString newConnectionName() {
+    static QAtomicInt counter;
+    return QStringLiteral("velario-db-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+enum class FileKind { Missing, Folder, Unreadable, SQLite, Access, Other };
+
+FileKind classify(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return FileKind::Missing;
+    if (info.isDir())
+        return FileKind::Folder;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return FileKind::Unreadable;
+    const QByteArray head = file.read(32);
+    if (head.startsWith(QByteArray("SQLite format 3\0", 16)))
+        return FileKind::SQLite;
+    const QByteArray magic = head.mid(4, 15);
+    if (magic == "Standard Jet DB" || magic == "Standard ACE DB")
+        return FileKind::Access;
+    return FileKind::Other;
+}
+
+} // namespace
+
+Database::Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName)
+    : path_(std::move(path)), kind_(kind), readOnly_(readOnly),
+      connectionName_(std::move(connectionName)) {}
+
+Database::~Database() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName_);
+}
+
+QSqlDatabase Database::connection() const { return QSqlDatabase::database(connectionName_, false); }
+
+std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/, bool readOnly,
+                                         const QString& /*connect*/, Error* error) {
+    const auto fail = [&](int number, const QString& description) {
+        if (error)
+            *error = Error::make(number, description);
+        return nullptr;
+    };
+    if (path.isEmpty())
+        return fail(ErrorNumber::FileOpenFailed, {});
+    switch (classify(path)) {
+    case FileKind::Missing:
+        return fail(ErrorNumber::FileNotFound,
+                    QStringLiteral("Impossibile trovare il file '%1'.").arg(path));
+    case FileKind::Folder:
+        return fail(ErrorNumber::FileOpenFailed,
+                    QStringLiteral("'%1' è una cartella, non un file di database.").arg(path));
+    case FileKind::Unreadable:
+        return fail(ErrorNumber::PermissionDenied,
+                    QStringLiteral("Impossibile leggere il file '%1'.").arg(path));
+    case FileKind::Other:
+        return fail(ErrorNumber::UnrecognizedFormat,
+                    QStringLiteral("Formato di database non riconosciuto: '%1'.").arg(path));
+    case FileKind::Access:
+        return fail(ErrorNumber::UnrecognizedFormat,
+                    QStringLiteral("File Access non ancora gestito: '%1'.").arg(path));
+    case FileKind::SQLite:
+        break;
+    }
+    const QString name = newConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        // A URI with an explicit mode: SQLite never creates the file, even if it vanished
+        // since it was classified.
+        QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+        uri.setQuery(readOnly ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw"));
+        db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
+        QString message;
+        if (!db.open()) {
+            message = db.lastError().text();
+        } else {
+            // A damaged file or one that only looks like a database fails here, not later.
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+                message = probe.lastError().text();
+        }
+        if (!message.isEmpty()) {
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name);
+            return fail(ErrorNumber::UnrecognizedFormat, message);
+        }
+    }
+    return std::unique_ptr<Database>(new Database(path, DatabaseKind::SQLite, readOnly, name));
+}
+
+} // namespace velario::data

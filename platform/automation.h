@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QQueue>
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace velario {
+
+// Controls that live outside this library (grids, data sources) describe themselves to the
+// automation and take the steps that only they understand. Each step method returns an
+// empty string when it ran, else the reason it could not.
+class AutomationControl {
+public:
+    virtual ~AutomationControl() = default;
+    virtual QJsonObject automationState() const = 0;
+    virtual QString automationRow(int row);
+    virtual QString automationScroll(int row);
+    virtual QString automationEdit(int row, int column, const QString& text);
+};
+
+// The answers a script gives to the dialogs, taken in the order they were queued.
+class ScriptedDialogs final : public Dialogs {
+public:
+    Answer msgBox(const QString& text, int style, const QString& title) override;
+    Reply inputBox(const QString& prompt, const QString& title,
+                   const QString& defaultText) override;
+    FileChoice fileOpen(const QString& initialDir) override;
+    void beep() override {}
+    void showPointer(int) override {}
+    bool interactive() const override { return false; }
+
+    void queueAnswer(int button) { answers_.enqueue(button); }
+    void queueReply(std::optional<QString> text) { replies_.enqueue(std::move(text)); }
+    void queueFile(std::optional<QString> path) { files_.enqueue(std::move(path)); }
+
+private:
+    QQueue<int> answers_;
+    QQueue<std::optional<QString>> replies_;
+    QQueue<std::optional<QString>> files_;
+};
+
+struct ScriptStep {
+    int line = 0;
+    QString verb;
+    QString window;  // W of W.C, or W alone
+    QString control; // C of W.C
+    int number = 0;  // N of row, scroll, edit, answer
+    int column = 0;  // C of edit
+    QString text;    // TEXT, PATH or KEY
+};
+
+struct ScriptParseError {
+    int line = 0;
+    QString reason;
+};
+
+// Reads a script; nullopt and the first bad line when it cannot.
+std::optional<QList<ScriptStep>> parseScript(const QByteArray& content, ScriptParseError* error);
+
+class ScriptRunner {
+public:
+    ScriptRunner(QList<ScriptStep> steps, ScriptedDialogs& dialogs);
+    // Runs every step; 0 when all ran (or the program ended on its own), 3 when one could
+    // not run, with its line and reason on standard error.
+    int run();
+
+private:
+    QString runStep(const ScriptStep& step);
+    QList<ScriptStep> steps_;
+    ScriptedDialogs& dialogs_;
+};
+
+// Processes pending events until none is left.
+void waitIdle();
+
+// The "state" event: every loaded window with every control.
+QJsonObject windowsState();
+QJsonObject controlState(const QWidget* widget);
+// A control's own Visible property: true unless the program hid it.
+bool controlVisible(const QWidget* widget);
+
+} // namespace velario

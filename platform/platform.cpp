@@ -1,0 +1,146 @@
+#include "platform.h"
+
+#include "transcript.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonValue>
+#include <QStandardPaths>
+
+#include <clocale>
+#include <ctime>
+
+namespace velario {
+
+namespace MsgBox {
+
+QList<int> buttonsOf(int style) {
+    switch (style & 0xF) {
+    case OkCancel:
+        return {Ok, Cancel};
+    case AbortRetryIgnore:
+        return {Abort, Retry, Ignore};
+    case YesNoCancel:
+        return {Yes, No, Cancel};
+    case YesNo:
+        return {Yes, No};
+    case RetryCancel:
+        return {Retry, Cancel};
+    default:
+        return {Ok};
+    }
+}
+
+int defaultAnswer(int style) {
+    const QList<int> buttons = buttonsOf(style);
+    const int index = (style & 0xF00) / 256;
+    return buttons.value(index, buttons.first());
+}
+
+} // namespace MsgBox
+
+Platform::Platform() {}
+
+Platform& Platform::instance() {
+    static Platform platform;
+    return platform;
+}
+
+void Platform::setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
+
+Dialogs& Platform::dialogs() {
+    if (!dialogs_)
+        dialogs_ = makeWidgetDialogs();
+    return *dialogs_;
+}
+
+int Platform::msgBox(const QString& text, int style, const QString& title) {
+    const Dialogs::Answer answer = dialogs().msgBox(text, style, title);
+    Transcript::instance().write(QStringLiteral("msgbox"), {{"text", text},
+                                                            {"title", title},
+                                                            {"style", style},
+                                                            {"answer", answer.button},
+                                                            {"queued", answer.queued}});
+    return answer.button;
+}
+
+std::optional<QString> Platform::inputBox(const QString& prompt, const QString& title,
+                                          const QString& defaultText) {
+    const Dialogs::Reply reply = dialogs().inputBox(prompt, title, defaultText);
+    Transcript::instance().write(
+        QStringLiteral("inputbox"),
+        {{"prompt", prompt},
+         {"title", title},
+         {"default", defaultText},
+         {"reply", reply.text ? QJsonValue(*reply.text) : QJsonValue(QJsonValue::Null)},
+         {"queued", reply.queued}});
+    return reply.text;
+}
+
+std::optional<QString> Platform::fileOpen(const QString& initialDir) {
+    const Dialogs::FileChoice choice = dialogs().fileOpen(initialDir);
+    Transcript::instance().write(
+        QStringLiteral("filedialog"),
+        {{"initialDir", initialDir},
+         {"result", choice.path ? QJsonValue(*choice.path) : QJsonValue(QJsonValue::Null)},
+         {"queued", choice.queued}});
+    return choice.path;
+}
+
+void Platform::beep() {
+    dialogs().beep();
+    Transcript::instance().write(QStringLiteral("beep"));
+}
+
+void Platform::setMousePointer(int value) {
+    pointer_ = value;
+    dialogs().showPointer(value);
+    Transcript::instance().write(QStringLiteral("pointer"), {{"value", value}});
+}
+
+void Platform::doEvents() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool Platform::previousInstance() {
+    if (previousInstance_)
+        return *previousInstance_;
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        dir = QDir::tempPath();
+    QDir().mkpath(dir);
+    instanceLock_ = std::make_unique<QLockFile>(dir + QStringLiteral("/velario.lock"));
+    // Age alone never makes a lock stale: a copy may run for days. A lock whose owner
+    // process is gone is taken over by QLockFile itself.
+    instanceLock_->setStaleLockTime(0);
+    const bool locked = instanceLock_->tryLock(0);
+    if (!locked)
+        instanceLock_.reset();
+    previousInstance_ = !locked;
+    return *previousInstance_;
+}
+
+void Platform::releaseInstanceLock() {
+    instanceLock_.reset();
+    previousInstance_.reset();
+}
+
+QDateTime Platform::now() const {
+    return fixedNow_.isValid() ? fixedNow_ : QDateTime::currentDateTime();
+}
+
+QString Platform::shortDateText(const QDate& date) const {
+    std::tm tm{};
+    tm.tm_year = date.year() - 1900;
+    tm.tm_mon = date.month() - 1;
+    tm.tm_mday = date.day();
+    tm.tm_wday = date.dayOfWeek() % 7;
+    tm.tm_yday = date.dayOfYear() - 1;
+    tm.tm_isdst = -1;
+    char buffer[128];
+    const size_t n = std::strftime(buffer, sizeof buffer, "%x", &tm);
+    return QString::fromLocal8Bit(buffer, static_cast<qsizetype>(n));
+}
+
+} // namespace velario

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLockFile>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace velario {
+
+// The application's own title, used by every message box that does not name another.
+inline const QString kAppTitle = QStringLiteral("Velario");
+
+// Message box styles: buttons (low nibble), icon (16, 32, 48, 64), default button (0, 256,
+// 512) and system modal (4096), added together. Answers are the button numbers.
+namespace MsgBox {
+enum Button : int { Ok = 1, Cancel = 2, Abort = 3, Retry = 4, Ignore = 5, Yes = 6, No = 7 };
+enum Style : int {
+    OkOnly = 0,
+    OkCancel = 1,
+    AbortRetryIgnore = 2,
+    YesNoCancel = 3,
+    YesNo = 4,
+    RetryCancel = 5,
+    Critical = 16,
+    Question = 32,
+    Exclamation = 48,
+    Information = 64,
+    DefaultButton2 = 256,
+    DefaultButton3 = 512,
+    SystemModal = 4096,
+};
+// The buttons of a style, in the order they are shown.
+QList<int> buttonsOf(int style);
+// The answer a style gives when the user just confirms the default button.
+int defaultAnswer(int style);
+} // namespace MsgBox
+
+namespace MousePointer {
+enum : int { Default = 0, Hourglass = 11 };
+}
+
+// How the user is asked something. The widget implementation shows real dialogs; the
+// scripted one answers from queues filled by an automation script.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    struct Answer {
+        int button = MsgBox::Ok;
+        bool queued = false;
+    };
+    struct Reply {
+        std::optional<QString> text; // nullopt: Cancel
+        bool queued = false;
+    };
+    struct FileChoice {
+        std::optional<QString> path; // nullopt: Cancel
+        bool queued = false;
+    };
+
+    virtual Answer msgBox(const QString& text, int style, const QString& title) = 0;
+    virtual Reply inputBox(const QString& prompt, const QString& title,
+                           const QString& defaultText) = 0;
+    virtual FileChoice fileOpen(const QString& initialDir) = 0;
+    virtual void beep() = 0;
+    virtual void showPointer(int value) = 0;
+    virtual bool interactive() const = 0;
+};
+
+std::unique_ptr<Dialogs> makeWidgetDialogs();
+
+// Every service of the windowing system and the machine that the program uses goes through
+// here, and every one that the user can notice is written to the transcript.
+class Platform {
+public:
+    static Platform& instance();
+
+    void setDialogs(std::unique_ptr<Dialogs> dialogs);
+    Dialogs& dialogs();
+
+    int msgBox(const QString& text, int style = MsgBox::OkOnly, const QString& title = kAppTitle);
+    // nullopt when the user cancels.
+    std::optional<QString> inputBox(const QString& prompt, const QString& title,
+                                    const QString& defaultText);
+    std::optional<QString> fileOpen(const QString& initialDir);
+    void beep();
+
+    void setMousePointer(int value);
+    int mousePointer() const { return pointer_; }
+
+    // Lets pending events run (the user's clicks among them) and returns.
+    void doEvents();
+
+    // True when another copy of the program runs for this user. The first call takes the
+    // lock that later copies see; it is held until this process ends, and a lock left by a
+    // copy that died is taken over.
+    bool previousInstance();
+    void releaseInstanceLock();
+
+    QString programDir() const { return programDir_; }
+    void setProgramDir(const QString& dir) { programDir_ = dir; }
+
+    QString helpFile() const { return helpFile_; }
+    void setHelpFile(const QString& file) { helpFile_ = file; }
+
+    QDateTime now() const;
+    // Fixes the clock (for automation); an invalid value gives back the real clock.
+    void setFixedNow(const QDateTime& when) { fixedNow_ = when; }
+
+    // The date as the C library writes it in the user's time locale (strftime "%x").
+    QString shortDateText(const QDate& date) const;
+
+private:
+    Platform();
+    std::unique_ptr<Dialogs> dialogs_;
+    std::unique_ptr<QLockFile> instanceLock_;
+    std::optional<bool> previousInstance_;
+    QString programDir_;
+    QString helpFile_;
+    QDateTime fixedNow_;
+    int pointer_ = MousePointer::Default;
+};
+
+inline Platform& platform() { return Platform::instance(); }
+
+} // namespace velario

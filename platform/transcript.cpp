@@ -1,0 +1,38 @@
+#include "transcript.h"
+
+#include <QJsonDocument>
+
+namespace velario {
+
+Transcript::Transcript() { clock_.start(); }
+
+Transcript& Transcript::instance() {
+    static Transcript transcript;
+    return transcript;
+}
+
+bool Transcript::open(const QString& path) {
+    close();
+    if (path.isEmpty())
+        return true;
+    file_.setFileName(path);
+    return file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+}
+
+void Transcript::close() {
+    if (file_.isOpen())
+        file_.close();
+}
+
+void Transcript::write(const QString& event, QJsonObject fields) {
+    if (!file_.isOpen())
+        return;
+    fields.insert(QStringLiteral("t"), static_cast<qint64>(clock_.elapsed()));
+    fields.insert(QStringLiteral("event"), event);
+    QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+    line.append('\n');
+    // One write per event keeps lines whole even if the program dies right after.
+    file_.write(line);
+}
+
+} // namespace velario

@@ -1,0 +1,105 @@
+#include "platform.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace velario {
+namespace {
+
+QMessageBox::StandardButton standardButton(int answer) {
+    switch (answer) {
+    case MsgBox::Cancel:
+        return QMessageBox::Cancel;
+    case MsgBox::Abort:
+        return QMessageBox::Abort;
+    case MsgBox::Retry:
+        return QMessageBox::Retry;
+    case MsgBox::Ignore:
+        return QMessageBox::Ignore;
+    case MsgBox::Yes:
+        return QMessageBox::Yes;
+    case MsgBox::No:
+        return QMessageBox::No;
+    default:
+        return QMessageBox::Ok;
+    }
+}
+
+QMessageBox::Icon iconOf(int style) {
+    switch (style & 0x70) {
+    case MsgBox::Critical:
+        return QMessageBox::Critical;
+    case MsgBox::Question:
+        return QMessageBox::Question;
+    case MsgBox::Exclamation:
+        return QMessageBox::Warning;
+    case MsgBox::Information:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+class WidgetDialogs final : public Dialogs {
+public:
+    Answer msgBox(const QString& text, int style, const QString& title) override {
+        QMessageBox box(iconOf(style), title, QString(text).replace(QLatin1Char('\r'), '\n'));
+        const QList<int> buttons = MsgBox::buttonsOf(style);
+        for (int b : buttons)
+            box.addButton(standardButton(b));
+        box.setDefaultButton(standardButton(MsgBox::defaultAnswer(style)));
+        if (style & MsgBox::SystemModal)
+            box.setWindowModality(Qt::ApplicationModal);
+        // Closing the box by its frame answers Cancel where there is one, else the default.
+        const int escape = buttons.contains(MsgBox::Cancel) ? MsgBox::Cancel
+                                                            : MsgBox::defaultAnswer(style);
+        box.setEscapeButton(standardButton(escape));
+        const bool hadOverride = QApplication::overrideCursor() != nullptr;
+        if (hadOverride)
+            QApplication::setOverrideCursor(Qt::ArrowCursor);
+        box.exec();
+        if (hadOverride)
+            QApplication::restoreOverrideCursor();
+        const auto clicked = box.standardButton(box.clickedButton());
+        for (int b : buttons)
+            if (standardButton(b) == clicked)
+                return {b, false};
+        return {escape, false};
+    }
+
+    Reply inputBox(const QString& prompt, const QString& title,
+                   const QString& defaultText) override {
+        bool ok = false;
+        const QString text =
+            QInputDialog::getText(nullptr, title, prompt, QLineEdit::Normal, defaultText, &ok);
+        if (!ok)
+            return {std::nullopt, false};
+        return {text, false};
+    }
+
+    FileChoice fileOpen(const QString& initialDir) override {
+        const QString path = QFileDialog::getOpenFileName(nullptr, QString(), initialDir);
+        if (path.isEmpty())
+            return {std::nullopt, false};
+        return {path, false};
+    }
+
+    void beep() override { QApplication::beep(); }
+
+    void showPointer(int value) override {
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+        if (value == MousePointer::Hourglass)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+
+    bool interactive() const override { return true; }
+};
+
+} // namespace
+
+std::unique_ptr<Dialogs> makeWidgetDialogs() { return std::make_unique<WidgetDialogs>(); }
+
+} // namespace velario

@@ -1,0 +1,5 @@
+#pragma once
+
+namespace velario {
+// The printer surface lives here.
+}
