@@ -334,26 +334,32 @@ QString ScriptRunner::runStep(const ScriptStep& s) {
     if (v == "focus" || v == "type" || v == "key") {
         if (!why.isEmpty())
             return why;
-        focusControl(form, widget);
-        if (v == "type") {
-            if (auto* t = qobject_cast<TextBox*>(widget))
-                t->typeText(s.text);
-            else if (auto* m = qobject_cast<MemoBox*>(widget))
-                m->typeText(s.text);
-            else
-                return QStringLiteral("'%1' is not a text field").arg(s.control);
-        } else if (v == "key") {
+        auto* line = qobject_cast<TextBox*>(widget);
+        auto* memo = qobject_cast<MemoBox*>(widget);
+        if (v == "type" && !line && !memo)
+            return QStringLiteral("'%1' is not a text field").arg(s.control);
+        QKeyCombination combo;
+        if (v == "key") {
             const QKeySequence seq = QKeySequence::fromString(s.text);
             if (seq.isEmpty() || seq[0].key() == Qt::Key_unknown)
                 return QStringLiteral("unknown key '%1'").arg(s.text);
-            const QKeyCombination combo = seq[0];
-            QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : widget;
+            combo = seq[0];
+        }
+        focusControl(form, widget);
+        if (v == "type") {
+            if (line)
+                line->typeText(s.text);
+            else
+                memo->typeText(s.text);
+        } else if (v == "key") {
+            const auto target = [widget] {
+                QWidget* focus = QApplication::focusWidget();
+                return focus ? focus : widget;
+            };
             QKeyEvent press(QEvent::KeyPress, combo.key(), combo.keyboardModifiers());
-            QApplication::sendEvent(target, &press);
+            QApplication::sendEvent(target(), &press);
             QKeyEvent release(QEvent::KeyRelease, combo.key(), combo.keyboardModifiers());
-            QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget()
-                                                                : widget,
-                                    &release);
+            QApplication::sendEvent(target(), &release);
         }
         return {};
     }

@@ -84,17 +84,22 @@ void Form::setWindowStateValue(int state) {
         s |= Qt::WindowMinimized;
     else if (state == 2)
         s |= Qt::WindowMaximized;
+    // The window system may echo the change later (or never, offscreen): the program's own
+    // view follows at once, and the echo is not taken for a second change.
+    requestedStates_.append(state);
+    noteState(state);
     setWindowState(s);
-    // Some window systems report the change later or not at all (offscreen); the program's
-    // own view of the state must follow at once.
-    if (state != lastState_) {
-        const int old = lastState_;
-        lastState_ = state;
-        if (state == 1)
-            windowEvent(this, "minimize");
-        else if (old == 1)
-            windowEvent(this, "restore");
-    }
+}
+
+void Form::noteState(int state) {
+    if (state == lastState_)
+        return;
+    const int old = lastState_;
+    lastState_ = state;
+    if (state == 1)
+        windowEvent(this, "minimize");
+    else if (old == 1)
+        windowEvent(this, "restore");
 }
 
 bool Form::event(QEvent* event) {
@@ -114,16 +119,13 @@ void Form::closeEvent(QCloseEvent* event) {
 }
 
 void Form::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::WindowStateChange) {
+    if (event->type() == QEvent::WindowStateChange && !unloading_) {
         const int state = windowStateValue();
-        if (state != lastState_) {
-            const int old = lastState_;
-            lastState_ = state;
-            if (state == 1)
-                windowEvent(this, "minimize");
-            else if (old == 1)
-                windowEvent(this, "restore");
-        }
+        const qsizetype echo = requestedStates_.indexOf(state);
+        if (echo >= 0)
+            requestedStates_.remove(0, echo + 1);
+        else
+            noteState(state);
     }
     QWidget::changeEvent(event);
 }

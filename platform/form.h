@@ -49,7 +49,10 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void noteState(int state);
+
     bool loaded_ = false;
+    QList<int> requestedStates_;
     bool unloading_ = false;
     int twipsWidth_ = 0;
     int twipsHeight_ = 0;

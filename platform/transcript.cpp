@@ -1,5 +1,6 @@
 #include "transcript.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace velario {
@@ -16,7 +17,12 @@ bool Transcript::open(const QString& path) {
     if (path.isEmpty())
         return true;
     file_.setFileName(path);
-    return file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+    // A pipe or a terminal cannot be appended to, only written.
+    const QFileInfo info(path);
+    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    if (!info.exists() || info.isFile())
+        mode |= QIODevice::Append;
+    return file_.open(mode);
 }
 
 void Transcript::close() {

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, then builds into build/.
+# Run as root or as a user who may use sudo.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
+
+packages=(
+    build-essential cmake pkg-config git
+    qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
+    mdbtools mdbtools-dev libglib2.0-dev
+    unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
+    postgresql sqlite3 libsqlite3-dev
+    poppler-utils fonts-liberation fontconfig locales
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    "${SUDO[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi
+
+# The program refuses to start where the short date is not 10 characters long: the Italian
+# locale gives dd/mm/yyyy.
+if ! locale -a 2>/dev/null | grep -qi '^it_IT\.utf-\?8$'; then
+    echo "setup: generating the it_IT.UTF-8 locale"
+    if grep -q '^# *it_IT.UTF-8 UTF-8' /etc/locale.gen; then
+        "${SUDO[@]}" sed -i 's/^# *it_IT.UTF-8 UTF-8/it_IT.UTF-8 UTF-8/' /etc/locale.gen
+    elif ! grep -q '^it_IT.UTF-8 UTF-8' /etc/locale.gen; then
+        echo 'it_IT.UTF-8 UTF-8' | "${SUDO[@]}" tee -a /etc/locale.gen >/dev/null
+    fi
+    "${SUDO[@]}" locale-gen >/dev/null
+fi
+
+build_type=${VELARIO_BUILD_TYPE:-RelWithDebInfo}
+cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" >/dev/null
+cmake --build build -j"$(nproc)"

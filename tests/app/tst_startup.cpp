@@ -1,0 +1,196 @@
+#include "app/modulo.h"
+#include "app/startup.h"
+#include "platform/platform.h"
+#include "support/harness.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTest>
+#include <QThread>
+
+using namespace velario;
+using velario::test::ProgramRun;
+using velario::test::Sandbox;
+
+namespace {
+
+const QString kMissingConfig =
+    QStringLiteral("msgbox:File di configurazione  VELARIO.INI  assente !!!|") + kAppTitle + "|0";
+const QString kNoProgramDir =
+    QStringLiteral("msgbox:Manca Directory Programma|ERRORE NEL FILE  TESSAR.INI|4160");
+const QString kDateFormat = QStringLiteral(
+    "msgbox:IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !\r\rNEL PANNELLO DI CONTROLLO IL "
+    "FORMATO DELLA DATA DEVE ESSERE :\r\r                                            "
+    "gg/MM/aaaa|Impostazioni Internazionali|16");
+const QStringList kShown{"pointer:11", "window:frmTS0002:load", "pointer:0",
+                         "window:frmTS0002:show", "pointer:0", "window:frmTS0002:activate"};
+
+QString openFailure(int number, const QString& path) {
+    return QStringLiteral("ERRORE IN APERTURA DATABASE !!!\r\r %1 - ").arg(number) + "%1\r\r" + path;
+}
+
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Every way start-up stops: the user sees exactly one message and no window.
+    void stops_data() {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList missing{"pointer:11", "pointer:0", "beep", kMissingConfig, "exit:0"};
+        const QStringList noDir{"pointer:11", "beep", kNoProgramDir, "exit:0"};
+        QTest::newRow("no configuration file") << "<none>" << "it_IT.UTF-8" << missing;
+        QTest::newRow("configuration is a folder") << "<folder>" << "it_IT.UTF-8" << missing;
+        QTest::newRow("no DIR_PRG line") << "DIR_DBF=/x.db\n" << "it_IT.UTF-8" << noDir;
+        QTest::newRow("DIR_PRG of blanks") << "DIR_PRG=    \n" << "it_IT.UTF-8" << noDir;
+        QTest::newRow("key in lower case") << "dir_prg=/p/\n" << "it_IT.UTF-8" << noDir;
+        QTest::newRow("binary file") << "\x01\x02\xff\xfe\x00garbage" << "it_IT.UTF-8" << noDir;
+        QTest::newRow("short date of 8 characters")
+            << "DIR_PRG=/p/\n" << "C" << QStringList{"pointer:11", "beep", kDateFormat, "exit:0"};
+    }
+
+    void stops() {
+        QFETCH(QString, config);
+        QFETCH(QString, locale);
+        QFETCH(QStringList, expected);
+        Sandbox box;
+        if (config == "<folder>")
+            QVERIFY(QDir().mkdir(box.file("VELARIO.ini")));
+        else if (config != "<none>")
+            box.writeFile("VELARIO.ini", config.toUtf8());
+        QProcessEnvironment env = box.environment();
+        env.insert("LC_ALL", locale);
+        const ProgramRun run = box.run("dump\n", {}, env);
+        QVERIFY(!run.crashed);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.summary(), expected);
+    }
+
+    // The catalogue window opens whether or not the catalogue could be opened; the path
+    // shown is the one start-up chose.
+    void catalogueChoice_data() {
+        QTest::addColumn<QString>("dirDbf");
+        QTest::addColumn<QString>("message"); // empty: opened without a message
+
+        QTest::newRow("catalogue opens") << "<catalogue>" << "";
+        QTest::newRow("ODBC anywhere picks the fixed path")
+            << "/srv/ODBC/cat.db" << openFailure(53, "C:\\BASE\\VELARIO\\VELARIO2.MDB");
+        QTest::newRow("odbc in lower case is a path")
+            << "/srv/odbc/cat.db" << openFailure(53, "/srv/odbc/cat.db");
+        QTest::newRow("trailing blanks are part of the path") << "<catalogue>   " << "blanks";
+        QTest::newRow("no DIR_DBF line") << "<absent>" << openFailure(3044, "");
+    }
+
+    void catalogueChoice() {
+        QFETCH(QString, dirDbf);
+        QFETCH(QString, message);
+        Sandbox box;
+        const QString catalogue = box.makeCatalogue("VELARIO2.db");
+        QString value = dirDbf;
+        value.replace("<catalogue>", catalogue);
+        if (message == "blanks")
+            message = openFailure(53, value);
+        QByteArray config = "DIR_PRG=" + box.path().toUtf8() + "/\n";
+        if (dirDbf != "<absent>")
+            config += "DIR_DBF=" + value.toUtf8() + "\n";
+        box.writeFile("VELARIO.ini", config);
+
+        const ProgramRun run = box.run("dump\n");
+        QVERIFY(!run.crashed);
+        QCOMPARE(run.exitCode, 0);
+        QStringList expected = kShown;
+        if (!message.isEmpty()) {
+            const QList<QJsonObject> boxes = run.eventsOf("msgbox");
+            QCOMPARE(boxes.size(), 1);
+            const QString text = boxes[0].value("text").toString();
+            const QStringList parts = message.split("%1");
+            QVERIFY2(text.startsWith(parts[0]) && text.endsWith(parts[1]), qPrintable(text));
+            expected.insert(1, "beep");
+            expected.insert(2, QStringLiteral("msgbox:%1|%2|16").arg(text, kAppTitle));
+        }
+        expected << "state" << "exit:0";
+        QCOMPARE(run.summary(), expected);
+
+        const QJsonObject window = run.lastWindowState("frmTS0002");
+        QCOMPARE(window.value("caption").toString(), QStringLiteral("Gestione selezioni SQL"));
+        QCOMPARE(window.value("width").toInt(), 11040);
+        QCOMPARE(window.value("height").toInt(), 7620);
+        QCOMPARE(window.value("helpContextId").toInt(), 10);
+        QCOMPARE(window.value("visible").toBool(), true);
+        QCOMPARE(window.value("windowState").toInt(), 0);
+    }
+
+    void secondCopy() {
+        Sandbox box;
+        box.writeConfig(box.makeCatalogue("cat.db"));
+        const QString lock = box.runtimeDir() + "/velario.lock";
+
+        QProcess first;
+        first.setProcessEnvironment(box.environment());
+        first.start(velario::test::programBinary(), {"--program-dir", box.path()});
+        QVERIFY(first.waitForStarted());
+        QElapsedTimer waited;
+        waited.start();
+        while (!QFile::exists(lock) && waited.elapsed() < 20000)
+            QThread::msleep(20);
+        QVERIFY(QFile::exists(lock));
+
+        const ProgramRun second = box.run("dump\n");
+        QCOMPARE(second.summary(),
+                 (QStringList{"pointer:11", "msgbox:Applicazione già in uso !|ERRORE GENERALE|4112",
+                              "exit:0"}));
+        QCOMPARE(first.state(), QProcess::Running);
+
+        // A copy that died leaves its lock behind; it must not keep the program out.
+        first.kill();
+        first.waitForFinished();
+        QVERIFY(QFile::exists(lock));
+        const ProgramRun third = box.run("dump\n");
+        QCOMPARE(third.summary(), QStringList(kShown) << "state" << "exit:0");
+    }
+
+    // What start-up leaves in the globals, seen from inside.
+    void globals_data() {
+        QTest::addColumn<QString>("dirPrg");
+        QTest::addColumn<QString>("dirDbf");
+        QTest::addColumn<QString>("helpFile");
+        QTest::addColumn<QString>("pathDb");
+        QTest::newRow("help file follows DIR_PRG")
+            << "C:\\PROG\\" << "/x.db" << "C:\\PROG\\TESSAR.HLP" << "/x.db";
+        QTest::newRow("no separator added") << "/opt/v" << "/x.db" << "/opt/vTESSAR.HLP" << "/x.db";
+        QTest::newRow("ODBC replaced") << "/p/" << "DSN=ODBC" << "/p/TESSAR.HLP"
+                                       << "C:\\BASE\\VELARIO\\VELARIO2.MDB";
+    }
+
+    void globals() {
+        QFETCH(QString, dirPrg);
+        QFETCH(QString, dirDbf);
+        QFETCH(QString, helpFile);
+        QFETCH(QString, pathDb);
+        Modulo::reset();
+        Sandbox box;
+        box.writeFile("VELARIO.ini", ("DIR_PRG=" + dirPrg + "\nDIR_DBF=" + dirDbf + "\n").toUtf8());
+        qputenv("XDG_RUNTIME_DIR", box.runtimeDir().toUtf8());
+        platform().releaseInstanceLock();
+        platform().setProgramDir(box.path());
+        velario::test::InProcess capture;
+        bool windowLoaded = false;
+        QCOMPARE(Main([&] { windowLoaded = true; }), StartupOutcome::Running);
+        platform().releaseInstanceLock();
+        QVERIFY(windowLoaded);
+        QCOMPARE(platform().helpFile(), helpFile);
+        QCOMPARE(Modulo::PATH_DB, pathDb);
+        QCOMPARE(Modulo::DIR_DBF, dirDbf);
+        QCOMPARE(platform().mousePointer(), 0);
+        Modulo::reset();
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

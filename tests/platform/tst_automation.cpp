@@ -1,0 +1,244 @@
+#include "platform/automation.h"
+#include "platform/controls.h"
+#include "platform/form.h"
+#include "platform/platform.h"
+#include "platform/twips.h"
+#include "support/harness.h"
+
+#include <QJsonArray>
+#include <QTest>
+
+using namespace velario;
+using velario::test::InProcess;
+
+namespace {
+
+// A window with one control of each kind, whose handlers leave a trace.
+class ProbeForm : public Form {
+public:
+    ProbeForm() : Form(QStringLiteral("frmProbe")) {
+        code = new TextBox(QStringLiteral("txtCODE"), this);
+        code->setMaxLength(15);
+        twips::setGeometry(code, 120, 3960, 1455, 285);
+        memo = new MemoBox(QStringLiteral("txtMEMO"), this);
+        twips::setGeometry(memo, 1800, 5280, 8895, 1815);
+        label = new Label(QStringLiteral("lblINFO"), QStringLiteral("Codice"), this);
+        ok = new CommandButton(QStringLiteral("cmdOK"), QStringLiteral("Aggiorna"), this);
+        off = new CommandButton(QStringLiteral("cmdOFF"), QStringLiteral("Nuovo"), this);
+        off->setEnabled(false);
+        hidden = new CommandButton(QStringLiteral("cmdHIDDEN"), QStringLiteral("X"), this);
+        hidden->hide();
+        mdb = new OptionButton(QStringLiteral("Option2"), QStringLiteral(".MDB"), this);
+        odbc = new OptionButton(QStringLiteral("Option1"), QStringLiteral("ODBC"), this);
+        mdb->setValue(true);
+        connect(ok, &QPushButton::clicked, this, [this] {
+            trace << "click:" + QString::number(platform().msgBox("Confermi ?", 36));
+        });
+        connect(code, &TextBox::lostFocus, this, [this] { trace << "lost:" + code->text(); });
+        connect(odbc, &OptionButton::selected, this, [this] { trace << "odbc"; });
+        setTwipsSize(11040, 7620);
+        setHelpContextId(10);
+        setWindowTitle(QStringLiteral("Probe"));
+    }
+    TextBox* code;
+    MemoBox* memo;
+    Label* label;
+    CommandButton* ok;
+    CommandButton* off;
+    CommandButton* hidden;
+    OptionButton* mdb;
+    OptionButton* odbc;
+    QStringList trace;
+};
+
+int runScript(const QByteArray& script, InProcess& capture) {
+    ScriptParseError error;
+    const auto steps = parseScript(script, &error);
+    if (!steps)
+        return -error.line;
+    ScriptRunner runner(*steps, capture.dialogs());
+    return runner.run();
+}
+
+} // namespace
+
+class TestAutomation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() {
+        Forms::instance().clear();
+        waitIdle();
+    }
+
+    void parse_data() {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<int>("badLine"); // 0: parses
+        QTest::addColumn<QString>("lastText");
+
+        QTest::newRow("comments and blank lines") << QByteArray("# x\n\n  \nclick a.b\n") << 0 << "";
+        QTest::newRow("type takes the rest of the line")
+            << QByteArray("type w.c  two  blanks \n") << 0 << " two  blanks ";
+        QTest::newRow("type takes a JSON string")
+            << QByteArray("type w.c \"a \\\"b\\\"\\r\"\n") << 0 << "a \"b\"\r";
+        QTest::newRow("malformed JSON is literal") << QByteArray("reply \"abc\n") << 0 << "\"abc";
+        QTest::newRow("edit row column text") << QByteArray("edit w.g 3 1 X Y\r\n") << 0 << "X Y";
+        QTest::newRow("unknown step") << QByteArray("click a.b\nfrobnicate\n") << 2 << "";
+        QTest::newRow("control without window") << QByteArray("click cmdOK\n") << 1 << "";
+        QTest::newRow("row needs a number") << QByteArray("\nrow w.g x\n") << 2 << "";
+        QTest::newRow("answer needs a number") << QByteArray("answer yes\n") << 1 << "";
+        QTest::newRow("dump takes nothing") << QByteArray("dump now\n") << 1 << "";
+        QTest::newRow("key needs a key") << QByteArray("key w.c\n") << 1 << "";
+    }
+
+    void parse() {
+        QFETCH(QByteArray, script);
+        QFETCH(int, badLine);
+        QFETCH(QString, lastText);
+        ScriptParseError error;
+        const auto steps = parseScript(script, &error);
+        if (badLine) {
+            QVERIFY(!steps);
+            QCOMPARE(error.line, badLine);
+            return;
+        }
+        QVERIFY(steps && !steps->isEmpty());
+        QCOMPARE(steps->last().text, lastText);
+    }
+
+    void msgBoxStyles_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QList<int>>("buttons");
+        QTest::addColumn<int>("defaultAnswer");
+        QTest::newRow("0") << 0 << QList<int>{1} << 1;
+        QTest::newRow("16") << 16 << QList<int>{1} << 1;
+        QTest::newRow("36 yes/no, yes default") << 36 << QList<int>{6, 7} << 6;
+        QTest::newRow("292 yes/no, no default") << 292 << QList<int>{6, 7} << 7;
+        QTest::newRow("4112") << 4112 << QList<int>{1} << 1;
+        QTest::newRow("4160") << 4160 << QList<int>{1} << 1;
+        QTest::newRow("1 ok/cancel") << 1 << QList<int>{1, 2} << 1;
+        QTest::newRow("3 yes/no/cancel third default") << 3 + 512 << QList<int>{6, 7, 2} << 2;
+    }
+
+    void msgBoxStyles() {
+        QFETCH(int, style);
+        QFETCH(QList<int>, buttons);
+        QFETCH(int, defaultAnswer);
+        QCOMPARE(MsgBox::buttonsOf(style), buttons);
+        QCOMPARE(MsgBox::defaultAnswer(style), defaultAnswer);
+    }
+
+    void stepsDriveTheWindow() {
+        InProcess capture;
+        auto* form = Forms::instance().create<ProbeForm>();
+        form->load();
+        form->showModeless();
+        const int code = runScript("type frmProbe.txtCODE ABC\n"
+                                   "click frmProbe.Option1\n"
+                                   "answer 7\n"
+                                   "click frmProbe.cmdOK\n"
+                                   "click frmProbe.cmdOK\n"
+                                   "type frmProbe.txtMEMO \"select 1\\nfrom t\"\n"
+                                   "dump\n",
+                                   capture);
+        QCOMPARE(code, 0);
+        // The focus leaves the field before the click; a queued answer is used once, then
+        // the default button answers.
+        QCOMPARE(form->trace, (QStringList{"lost:ABC", "odbc", "click:7", "click:6"}));
+        QCOMPARE(form->memo->text(), QStringLiteral("select 1\nfrom t"));
+
+        const QList<QJsonObject> boxes = [&] {
+            QList<QJsonObject> list;
+            for (const QJsonObject& e : capture.events())
+                if (e.value("event") == "msgbox")
+                    list << e;
+            return list;
+        }();
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes[0].value("queued").toBool(), true);
+        QCOMPARE(boxes[1].value("queued").toBool(), false);
+        QCOMPARE(boxes[1].value("style").toInt(), 36);
+
+        QJsonObject state;
+        for (const QJsonObject& e : capture.events())
+            if (e.value("event") == "state")
+                state = e.value("windows").toArray().at(0).toObject();
+        const QJsonObject controls = state.value("controls").toObject();
+        const QJsonObject codeState = controls.value("txtCODE").toObject();
+        QCOMPARE(codeState.value("text").toString(), QStringLiteral("ABC"));
+        QCOMPARE(codeState.value("maxLength").toInt(), 15);
+        QCOMPARE(codeState.value("left").toInt(), 120);
+        QCOMPARE(codeState.value("top").toInt(), 3960);
+        QCOMPARE(codeState.value("width").toInt(), 1455);
+        QCOMPARE(codeState.value("height").toInt(), 285);
+        QCOMPARE(codeState.value("backColor").toInt(), -2147483643);
+        QCOMPARE(controls.value("txtMEMO").toObject().value("maxLength").toInt(), 0);
+        QCOMPARE(controls.value("lblINFO").toObject().value("caption").toString(),
+                 QStringLiteral("Codice"));
+        QCOMPARE(controls.value("Option1").toObject().value("value").toBool(), true);
+        QCOMPARE(controls.value("Option2").toObject().value("value").toBool(), false);
+        QCOMPARE(controls.value("cmdOFF").toObject().value("enabled").toBool(), false);
+        QCOMPARE(controls.value("cmdHIDDEN").toObject().value("visible").toBool(), false);
+        QCOMPARE(state.value("focus").toString(), QStringLiteral("txtMEMO"));
+        QCOMPARE(state.value("width").toInt(), 11040);
+        QCOMPARE(state.value("helpContextId").toInt(), 10);
+        form->unload();
+        waitIdle();
+    }
+
+    void stepsThatCannotRun_data() {
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("disabled button") << QByteArray("click frmProbe.cmdOFF\n");
+        QTest::newRow("hidden button") << QByteArray("click frmProbe.cmdHIDDEN\n");
+        QTest::newRow("unknown control") << QByteArray("click frmProbe.cmdNONE\n");
+        QTest::newRow("unknown window") << QByteArray("click frmNone.cmdOK\n");
+        QTest::newRow("typing into a label") << QByteArray("type frmProbe.lblINFO x\n");
+        QTest::newRow("row of a text field") << QByteArray("row frmProbe.txtCODE 1\n");
+        QTest::newRow("unknown key") << QByteArray("key frmProbe.txtCODE NoSuchKey\n");
+    }
+
+    void stepsThatCannotRun() {
+        QFETCH(QByteArray, script);
+        InProcess capture;
+        auto* form = Forms::instance().create<ProbeForm>();
+        form->load();
+        form->showModeless();
+        QCOMPARE(runScript("dump\n" + script + "dump\n", capture), 3);
+        QVERIFY(form->trace.isEmpty());
+        form->unload();
+        waitIdle();
+    }
+
+    void closingTheLastWindowEndsTheScript() {
+        InProcess capture;
+        auto* form = Forms::instance().create<ProbeForm>();
+        form->load();
+        form->showModeless();
+        bool ended = false;
+        connect(&Forms::instance(), &Forms::lastUnloaded, this, [&] { ended = true; });
+        // Steps after the program ended are not run, so the unknown control is never seen.
+        QCOMPARE(runScript("close frmProbe\nclick frmProbe.cmdNONE\n", capture), 0);
+        QVERIFY(ended);
+        QVERIFY(Forms::instance().isEmpty());
+        disconnect(&Forms::instance(), nullptr, this, nullptr);
+    }
+
+    void windowEvents() {
+        InProcess capture;
+        auto* form = Forms::instance().create<ProbeForm>();
+        form->load();
+        form->showModeless();
+        waitIdle();
+        form->setWindowStateValue(1);
+        form->setWindowStateValue(0);
+        form->unload();
+        waitIdle();
+        QCOMPARE(capture.summary(),
+                 (QStringList{"window:frmProbe:load", "window:frmProbe:show",
+                              "window:frmProbe:activate", "window:frmProbe:minimize",
+                              "window:frmProbe:restore", "window:frmProbe:unload"}));
+    }
+};
+
+QTEST_MAIN(TestAutomation)
+#include "tst_automation.moc"

@@ -1,0 +1,184 @@
+#include "harness.h"
+
+#include "data/catalogue_schema.h"
+#include "platform/automation.h"
+#include "platform/platform.h"
+#include "platform/transcript.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+#include <QUuid>
+
+namespace velario::test {
+
+QString programBinary() { return qEnvironmentVariable("VELARIO_BIN"); }
+
+namespace {
+
+QList<QJsonObject> readTranscript(const QString& path) {
+    QList<QJsonObject> events;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.trimmed().isEmpty())
+                events.append(QJsonDocument::fromJson(line).object());
+    }
+    return events;
+}
+
+QStringList summarize(const QList<QJsonObject>& events) {
+    ProgramRun run;
+    run.events = events;
+    return run.summary();
+}
+
+} // namespace
+
+InProcess::InProcess() {
+    Transcript::instance().open(dir_.filePath(QStringLiteral("transcript.jsonl")));
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    dialogs_ = dialogs.get();
+    platform().setDialogs(std::move(dialogs));
+}
+
+InProcess::~InProcess() {
+    Transcript::instance().close();
+    platform().setDialogs(nullptr);
+}
+
+QList<QJsonObject> InProcess::events() const {
+    return readTranscript(dir_.filePath(QStringLiteral("transcript.jsonl")));
+}
+
+QStringList InProcess::summary() const { return summarize(events()); }
+
+QList<QJsonObject> ProgramRun::eventsOf(const QString& kind) const {
+    QList<QJsonObject> list;
+    for (const QJsonObject& e : events)
+        if (e.value("event").toString() == kind)
+            list.append(e);
+    return list;
+}
+
+QJsonObject ProgramRun::lastWindowState(const QString& window) const {
+    const QList<QJsonObject> states = eventsOf(QStringLiteral("state"));
+    if (states.isEmpty())
+        return {};
+    for (const QJsonValue w : states.last().value("windows").toArray())
+        if (w.toObject().value("name").toString() == window)
+            return w.toObject();
+    return {};
+}
+
+QStringList ProgramRun::summary() const {
+    QStringList list;
+    for (const QJsonObject& e : events) {
+        const QString kind = e.value("event").toString();
+        if (kind == "msgbox")
+            list << QStringLiteral("msgbox:%1|%2|%3")
+                        .arg(e.value("text").toString(), e.value("title").toString())
+                        .arg(e.value("style").toInt());
+        else if (kind == "pointer")
+            list << QStringLiteral("pointer:%1").arg(e.value("value").toInt());
+        else if (kind == "window")
+            list << QStringLiteral("window:%1:%2")
+                        .arg(e.value("name").toString(), e.value("action").toString());
+        else if (kind == "exit")
+            list << QStringLiteral("exit:%1").arg(e.value("code").toInt());
+        else
+            list << kind;
+    }
+    return list;
+}
+
+Sandbox::Sandbox() {
+    QDir().mkpath(runtimeDir());
+    QFile::setPermissions(runtimeDir(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void Sandbox::writeFile(const QString& name, const QByteArray& content) const {
+    QFile f(file(name));
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(f.fileName()));
+    f.write(content);
+}
+
+void Sandbox::writeConfig(const QString& catalogue) const {
+    writeFile(QStringLiteral("VELARIO.ini"),
+              QStringLiteral("RELEASE=1.0\nDIR_PRG=%1/\nDIR_DBF=%2\n")
+                  .arg(path(), catalogue)
+                  .toUtf8());
+}
+
+QString Sandbox::makeCatalogue(const QString& name, const QList<QStringList>& entries) const {
+    const QString target = file(name);
+    const Error e = data::createCatalogueFile(target);
+    if (e)
+        qFatal("cannot create catalogue %s: %s", qPrintable(target), qPrintable(e.description));
+    const QString connection = QUuid::createUuid().toString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(target);
+        if (!db.open())
+            qFatal("cannot open %s", qPrintable(target));
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL, Database, "
+                                 "Tipo_Database) VALUES (?, ?, ?, ?, ?)"));
+        for (const QStringList& row : entries) {
+            for (int i = 0; i < 5; ++i) {
+                const QString v = row.value(i);
+                q.bindValue(i, v == QLatin1String("<NULL>") ? QVariant() : QVariant(v));
+            }
+            if (!q.exec())
+                qFatal("insert: %s", qPrintable(q.lastError().text()));
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return target;
+}
+
+QProcessEnvironment Sandbox::environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("it_IT.UTF-8"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), file(QStringLiteral(".cache")));
+    return env;
+}
+
+ProgramRun Sandbox::run(const QString& script, const QStringList& extraArgs,
+                        const QProcessEnvironment& env) const {
+    ProgramRun result;
+    const QString scriptPath = file(QStringLiteral("script-%1.txt").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    const QString transcriptPath = scriptPath + QStringLiteral(".jsonl");
+    writeFile(QFileInfo(scriptPath).fileName(), script.toUtf8());
+
+    QProcess process;
+    process.setProcessEnvironment(env.isEmpty() ? environment() : env);
+    process.setWorkingDirectory(path());
+    QStringList args{QStringLiteral("--program-dir"), path(), QStringLiteral("--transcript"),
+                     transcriptPath, QStringLiteral("--script"), scriptPath};
+    args += extraArgs;
+    process.start(programBinary(), args);
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        result.crashed = true;
+    }
+    result.crashed = result.crashed || process.exitStatus() != QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.standardError = process.readAllStandardError();
+
+    result.events = readTranscript(transcriptPath);
+    return result;
+}
+
+} // namespace velario::test
