@@ -5,6 +5,7 @@
 #include "platform/form.h"
 #include "platform/platform.h"
 #include "platform/transcript.h"
+#include "print/printer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -63,6 +64,9 @@ int main(int argc, char** argv) {
         }
         p.setFixedNow(when);
     }
+
+    if (parser.isSet("print-to"))
+        Printer::instance().setPdfFolder(parser.value("print-to"));
 
     std::optional<QList<ScriptStep>> steps;
     ScriptedDialogs* scripted = nullptr;
