@@ -127,6 +127,16 @@ OptionButton::OptionButton(const QString& name, const QString& caption, QWidget*
         if (on)
             emit selected();
     });
+    // A click on the selected button changes nothing, so toggled stays silent.
+    connect(this, &QAbstractButton::clicked, this, [this] {
+        if (wasSelected_)
+            emit selected();
+    });
+}
+
+void OptionButton::nextCheckState() {
+    wasSelected_ = isChecked();
+    QRadioButton::nextCheckState();
 }
 
 } // namespace velario

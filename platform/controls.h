@@ -76,7 +76,8 @@ public:
 };
 
 // One of a group of option buttons: selecting one clears the others of its parent. The
-// click signal comes whenever the button becomes selected, also when the code selects it.
+// selected signal comes whenever the button becomes selected, also when the code selects
+// it, and when the user clicks it while it is already selected.
 class OptionButton : public QRadioButton {
     Q_OBJECT
 public:
@@ -87,6 +88,12 @@ public:
 
 signals:
     void selected();
+
+protected:
+    void nextCheckState() override;
+
+private:
+    bool wasSelected_ = false;
 };
 
 } // namespace velario
