@@ -69,7 +69,7 @@ Error SqliteConnection::checkWritable() const {
     // bits decide.
     const QFileInfo info(path);
     constexpr QFile::Permissions anyWrite =
-        QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup | QFile::WriteOther;
+        QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
     if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
         return Error::make(ErrorNumber::DatabaseReadOnly,
                            QStringLiteral("Il file '%1' è di sola lettura.").arg(path));
