@@ -107,6 +107,26 @@ private slots:
         QVERIFY(grid_->resultModel()->allFetched());
     }
 
+    void unusualValues() {
+        QStringList columns;
+        for (int c = 0; c < 58; ++c)
+            columns.append(QStringLiteral("%1 AS k%1").arg(c));
+        grid_->setResult(run("SELECT NULL AS vuoto, x'0aff' AS bin, " + columns.join(", ") +
+                             ", printf('%.*c', 1048576, 'y') || 'fine' AS lungo"));
+        QCOMPARE(grid_->columnCount(), 61);
+        QCOMPARE(grid_->columnCaption(60), QStringLiteral("lungo"));
+        QVERIFY(grid_->resultModel()->isNull(0, 0));
+        QCOMPARE(grid_->cellText(0, 1), QStringLiteral("0AFF"));
+        QCOMPARE(grid_->cellText(0, 59), QStringLiteral("57"));
+        QCOMPARE(grid_->cellText(0, 60).size(), 1048576 + 4);
+        // Rewriting one cell keeps the others, the Null and the long value among them.
+        grid_->setCellEditing(true);
+        QCOMPARE(grid_->automationEdit(0, 30, "modificata"), QString());
+        QCOMPARE(grid_->cellText(0, 30), QStringLiteral("modificata"));
+        QVERIFY(grid_->resultModel()->isNull(0, 0));
+        QVERIFY(grid_->cellText(0, 60).endsWith("yfine"));
+    }
+
     void setRowRefusals_data() {
         QTest::addColumn<QString>("sql");
         QTest::addColumn<int>("scrollTo");
