@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cctype>
+
 namespace velario::data {
 
 namespace {
