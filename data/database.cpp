@@ -1,11 +1,18 @@
 #include "database.h"
 
+#include "recordset.h"
+#include "sqlite_connection.h"
+#include "sqlite_result.h"
+
 #include <QAtomicInt>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+
+#include <sqlite3.h>
 
 namespace velario::data {
 namespace {
@@ -35,13 +42,30 @@ FileKind classify(const QString& path) {
     return FileKind::Other;
 }
 
+sqlite3* sqliteHandle(const QSqlDatabase& db) {
+    if (!db.isValid() || !db.driver())
+        return nullptr;
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
 } // namespace
 
 Database::Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName)
     : path_(std::move(path)), kind_(kind), readOnly_(readOnly),
-      connectionName_(std::move(connectionName)) {}
+      connectionName_(std::move(connectionName)),
+      sqlite_(std::make_shared<detail::SqliteConnection>()) {
+    sqlite_->handle = sqliteHandle(connection());
+    sqlite_->path = path_;
+    sqlite_->kind = kind_;
+    sqlite_->readOnly = readOnly_;
+}
 
 Database::~Database() {
+    // Statements still open on the handle must go before the connection closes it.
+    sqlite_->close();
     {
         QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
         if (db.isValid())
@@ -106,6 +130,51 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
         }
     }
     return std::unique_ptr<Database>(new Database(path, DatabaseKind::SQLite, readOnly, name));
+}
+
+namespace {
+
+template <typename T>
+std::unique_ptr<T> closedDatabase(Error* error) {
+    if (error)
+        *error = Error::make(ErrorNumber::ObjectNotSet,
+                             QStringLiteral("Il database non è aperto con il motore SQLite."));
+    return nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<Recordset> Database::openRecordset(const QString& sql, const QVariantList& params,
+                                                   Error* error) {
+    if (!sqlite_->isOpen())
+        return closedDatabase<Recordset>(error);
+    return Recordset::open(sqlite_, sql, params, {}, error);
+}
+
+std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
+                                                        const QString& whereColumn,
+                                                        const QVariant& value, Error* error) {
+    if (!sqlite_->isOpen())
+        return closedDatabase<Recordset>(error);
+    QString sql = QStringLiteral("SELECT _rowid_, * FROM ") + detail::quoteIdentifier(table);
+    QVariantList params;
+    if (!whereColumn.isEmpty()) {
+        sql += QStringLiteral(" WHERE ") + detail::quoteIdentifier(whereColumn) +
+               QStringLiteral(" = ?");
+        params.append(value);
+    }
+    sql += QStringLiteral(" ORDER BY _rowid_");
+    return Recordset::open(sqlite_, sql, params, table, error);
+}
+
+std::unique_ptr<ResultSource> Database::execute(const QString& sql, Error* error) {
+    if (!sqlite_->isOpen())
+        return closedDatabase<ResultSource>(error);
+    return SqliteResult::open(sqlite_, sql, error);
+}
+
+Error Database::checkWritable() const {
+    return sqlite_->checkWritable();
 }
 
 } // namespace velario::data

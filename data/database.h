@@ -1,15 +1,27 @@
 #pragma once
 
 #include "platform/errors.h"
+#include "recordset.h"
+#include "result_source.h"
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 
 #include <memory>
 
 namespace velario::data {
 
 enum class DatabaseKind { SQLite, Access };
+
+namespace detail {
+struct SqliteConnection;
+}
+
+// A SQLite result code and the engine's message as the program's error: the number tells
+// what went wrong (missing table, bad syntax, lock, read-only file ...), the description
+// is the engine's own text.
+Error engineError(int sqliteCode, const QString& message);
 
 // An open database file. The kind is decided by the file's content: a SQLite file opens
 // read-write through the SQLite engine, an Access file read-only. Opening never creates a
@@ -28,12 +40,29 @@ public:
     bool isReadOnly() const { return readOnly_; }
     QSqlDatabase connection() const;
 
+    // Runs SQL with PARAMS bound in order to its "?" and reads the whole result into
+    // memory, first row current. Meant for small results; the record set is read-only.
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, const QVariantList& params,
+                                             Error* error);
+    // The rows of TABLE whose WHERECOLUMN equals VALUE (every row when WHERECOLUMN is
+    // empty), in storage order. This record set can edit, add and delete rows.
+    std::unique_ptr<Recordset> openTableRecordset(const QString& table, const QString& whereColumn,
+                                                  const QVariant& value, Error* error);
+    // Runs SQL for reading forward, a block of rows at a time; null with ERROR set when the
+    // engine refuses the statement or fails on its first row.
+    std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);
+
+    // DatabaseReadOnly when nothing may be written now (Access copy, database opened
+    // read-only, file made read-only).
+    Error checkWritable() const;
+
 private:
     Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName);
     QString path_;
     DatabaseKind kind_;
     bool readOnly_;
     QString connectionName_;
+    std::shared_ptr<detail::SqliteConnection> sqlite_;
 };
 
 } // namespace velario::data

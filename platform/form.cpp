@@ -33,6 +33,8 @@ void Form::load() {
     loaded_ = true;
     windowEvent(this, "load");
     onLoad();
+    if (!unloading_)
+        emit loadFinished();
 }
 
 void Form::showModeless() {

@@ -38,6 +38,8 @@ public:
 
 signals:
     void activated();
+    // The load handler has run to its end (controls that open data by themselves wait for it).
+    void loadFinished();
 
 protected:
     virtual void onLoad() {}

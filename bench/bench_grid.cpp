@@ -1,0 +1,180 @@
+// Measures how a large SQLite result reaches the grid: the first rows on screen, the exact
+// count, a walk over every cell, and the memory all of that takes.
+//
+//   QT_QPA_PLATFORM=offscreen bench_grid [rows] [file]
+
+#include "data/database.h"
+#include "data/datagrid.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+using namespace velario;
+using namespace velario::data;
+
+namespace {
+
+QTextStream out(stdout);
+
+qint64 statusKb(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+void report(const char* what, double ms, const QString& extra = {}) {
+    out << qSetFieldWidth(44) << Qt::left << what << qSetFieldWidth(0)
+        << QString::number(ms, 'f', 1) << " ms"
+        << "   RSS " << statusKb("VmRSS:") / 1024 << " MB, peak " << statusKb("VmHWM:") / 1024
+        << " MB" << (extra.isEmpty() ? QString() : QStringLiteral("   ") + extra) << Qt::endl;
+}
+
+// Counts cells and bytes without keeping them: the engine's own reading speed.
+struct CountingSink : RowSink {
+    qint64 rows = 0;
+    qint64 bytes = 0;
+    void beginRow() override {}
+    void cell(const char*, qsizetype length) override { bytes += length; }
+    void nullCell() override {}
+    void endRow() override { ++rows; }
+};
+
+std::unique_ptr<Database> openOrDie(const QString& path) {
+    Error error;
+    auto db = Database::open(path, false, false, QString(), &error);
+    if (!db) {
+        out << "cannot open " << path << ": " << error.description << Qt::endl;
+        std::exit(1);
+    }
+    return db;
+}
+
+std::unique_ptr<ResultSource> runOrDie(Database& db, const QString& sql) {
+    Error error;
+    auto result = db.execute(sql, &error);
+    if (!result) {
+        out << "statement failed: " << error.description << Qt::endl;
+        std::exit(1);
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const qint64 rows = args.size() > 1 ? args[1].toLongLong() : 1000000;
+    QTemporaryDir dir;
+    const QString path = args.size() > 2 ? args[2] : dir.filePath(QStringLiteral("bench.db"));
+    const QString sql = QStringLiteral("SELECT * FROM clienti");
+
+    if (!QFile::exists(path)) {
+        {
+            // Opening never creates a file: the Qt driver does.
+            QSqlDatabase creator = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "create");
+            creator.setDatabaseName(path);
+            if (!creator.open() || !QSqlQuery(creator).exec("PRAGMA user_version = 1")) {
+                out << "cannot create " << path << Qt::endl;
+                return 1;
+            }
+            creator.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("create"));
+        QElapsedTimer timer;
+        timer.start();
+        auto db = openOrDie(path);
+        runOrDie(*db, QStringLiteral("CREATE TABLE clienti (id INTEGER PRIMARY KEY, codice TEXT, "
+                                     "nome TEXT, importo REAL, nota TEXT)"));
+        runOrDie(*db, QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                     "FROM s WHERE i < %1) INSERT INTO clienti SELECT i, "
+                                     "printf('C%08d', i), 'Cliente numero ' || i, i * 1.25, "
+                                     "CASE WHEN i % 7 = 0 THEN NULL ELSE 'nota ' || (i % 100) "
+                                     "END FROM s")
+                          .arg(rows));
+        report("generate table", double(timer.nsecsElapsed()) / 1e6,
+               QStringLiteral("%1 rows x 5 columns, %2 MB file")
+                   .arg(rows)
+                   .arg(QFileInfo(path).size() / (1024 * 1024)));
+    }
+    report("start", 0);
+
+    QWidget window;
+    window.resize(1000, 700);
+    DataGrid grid(QStringLiteral("grid"), &window);
+    grid.setGeometry(0, 0, 1000, 700);
+    window.show();
+    QCoreApplication::processEvents();
+
+    QElapsedTimer timer;
+    timer.start();
+    auto db = openOrDie(path);
+    grid.setResult(runOrDie(*db, sql));
+    grid.viewport()->repaint();
+    QCoreApplication::processEvents();
+    report("first rows shown in the grid", double(timer.nsecsElapsed()) / 1e6,
+           QStringLiteral("%1 rows read, %2 on display, first cell '%3'")
+               .arg(grid.resultModel()->fetchedRows())
+               .arg(grid.visibleRows())
+               .arg(grid.cellText(0, 1)));
+
+    timer.restart();
+    const int count = grid.approxCount();
+    report("exact count (approxCount)", double(timer.nsecsElapsed()) / 1e6,
+           QStringLiteral("%1 rows").arg(count));
+
+    timer.restart();
+    {
+        auto result = runOrDie(*db, sql);
+        CountingSink sink;
+        while (result->fetch(4096, sink) > 0) {
+        }
+        report("walk, engine only (no rows kept)", double(timer.nsecsElapsed()) / 1e6,
+               QStringLiteral("%1 rows, %2 MB of text").arg(sink.rows).arg(sink.bytes >> 20));
+    }
+
+    timer.restart();
+    {
+        QSqlQuery query(db->connection());
+        query.setForwardOnly(true);
+        query.exec(sql);
+        qint64 seen = 0;
+        qint64 chars = 0;
+        while (query.next()) {
+            for (int c = 0; c < 5; ++c)
+                chars += query.value(c).toString().size();
+            ++seen;
+        }
+        report("walk, Qt query layer (for comparison)", double(timer.nsecsElapsed()) / 1e6,
+               QStringLiteral("%1 rows").arg(seen));
+    }
+
+    timer.restart();
+    qint64 chars = 0;
+    const qint64 total = grid.resultRowCount();
+    for (qint64 r = 0; r < total; ++r)
+        for (int c = 0; c < grid.columnCount(); ++c)
+            chars += grid.cellText(r, c).size();
+    report("walk through the grid (cellText)", double(timer.nsecsElapsed()) / 1e6,
+           QStringLiteral("%1 rows, %2 k characters, %3 MB held by the grid")
+               .arg(total)
+               .arg(chars / 1000)
+               .arg(grid.resultModel()->store().bytesHeld() >> 20));
+
+    timer.restart();
+    grid.scrollToBottom();
+    grid.viewport()->repaint();
+    QCoreApplication::processEvents();
+    report("scroll to the last row and paint", double(timer.nsecsElapsed()) / 1e6,
+           QStringLiteral("first row on display %1").arg(grid.firstVisibleRow()));
+    return 0;
+}

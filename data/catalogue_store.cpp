@@ -1,0 +1,93 @@
+#include "catalogue_store.h"
+
+#include "database.h"
+
+namespace velario::data {
+
+namespace {
+
+const QString kTable = QStringLiteral("SELEZIONI_SQL");
+const QString kCode = QStringLiteral("CODICE");
+
+} // namespace
+
+QString catalogueListStatement() {
+    return QStringLiteral("SELECT CODICE, DESCRIZIONE FROM SELEZIONI_SQL order by CODICE");
+}
+
+QString lookupStatementText(const QString& trimmedCode) {
+    return QStringLiteral("select * from SELEZIONI_SQL where CODICE = '") + trimmedCode +
+           QStringLiteral("' ");
+}
+
+std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString& trimmedCode,
+                                               Error* error) {
+    if (!database) {
+        if (error)
+            *error = Error::make(ErrorNumber::ObjectNotSet);
+        return nullptr;
+    }
+    return database->openTableRecordset(kTable, kCode, trimmedCode, error);
+}
+
+QString catalogueField(const Recordset& recordset, const QString& name, Error* error) {
+    const QVariant value = recordset.field(name, error);
+    return value.isNull() ? QString() : value.toString().trimmed();
+}
+
+Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry, bool allFields) {
+    Error error;
+    CatalogueEntry read;
+    read.code = catalogueField(recordset, kCode, &error);
+    if (!error)
+        read.description = catalogueField(recordset, QStringLiteral("DESCRIZIONE"), &error);
+    if (!error)
+        read.sql = catalogueField(recordset, QStringLiteral("SQL"), &error);
+    if (!error && allFields)
+        read.database = catalogueField(recordset, QStringLiteral("Database"), &error);
+    if (!error && allFields)
+        read.databaseType = catalogueField(recordset, QStringLiteral("Tipo_Database"), &error);
+    if (!error && entry)
+        *entry = read;
+    return error;
+}
+
+Error collectCatalogueEntry(Recordset& recordset, const CatalogueEntry& entry) {
+    const std::pair<const char*, const QString*> fields[] = {
+        {"CODICE", &entry.code},       {"DESCRIZIONE", &entry.description},    {"SQL", &entry.sql},
+        {"Database", &entry.database}, {"Tipo_Database", &entry.databaseType},
+    };
+    for (const auto& [name, value] : fields)
+        if (Error e = recordset.collect(QString::fromLatin1(name), value->trimmed()))
+            return e;
+    return {};
+}
+
+Error saveCatalogueEntry(Database* database, const CatalogueEntry& entry) {
+    Error error;
+    std::unique_ptr<Recordset> rs = openCatalogueLookup(database, entry.code.trimmed(), &error);
+    if (!rs)
+        return error;
+    error = rs->recordCount() > 0 ? rs->edit() : rs->addNew();
+    if (!error)
+        error = collectCatalogueEntry(*rs, entry);
+    if (!error)
+        error = rs->update();
+    rs->close();
+    return error;
+}
+
+Error deleteCatalogueEntry(Database* database, const QString& trimmedCode, bool* found) {
+    Error error;
+    std::unique_ptr<Recordset> rs = openCatalogueLookup(database, trimmedCode, &error);
+    if (!rs)
+        return error;
+    if (found)
+        *found = rs->recordCount() > 0;
+    if (rs->recordCount() > 0)
+        error = rs->deleteCurrent();
+    rs->close();
+    return error;
+}
+
+} // namespace velario::data

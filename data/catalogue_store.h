@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/errors.h"
+#include "recordset.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace velario::data {
+
+class Database;
+
+// One saved query of the catalogue (table SELEZIONI_SQL).
+struct CatalogueEntry {
+    QString code;         // CODICE
+    QString description;  // DESCRIZIONE
+    QString sql;          // SQL
+    QString database;     // Database
+    QString databaseType; // Tipo_Database
+};
+
+// The statement that lists the catalogue.
+QString catalogueListStatement();
+
+// The lookup of one code as the windows show it in their messages. The statement that
+// runs binds the code instead, so nothing typed can change it.
+QString lookupStatementText(const QString& trimmedCode);
+
+// The rows whose CODICE is TRIMMEDCODE, as an updatable record set. ObjectNotSet when
+// DATABASE is null.
+std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString& trimmedCode,
+                                               Error* error);
+
+// A field of the current row as the windows use it: a Null as empty text, blanks trimmed.
+QString catalogueField(const Recordset& recordset, const QString& name, Error* error = nullptr);
+
+// The current row's fields: CODICE, DESCRIZIONE and SQL, and with ALLFIELDS also Database
+// and Tipo_Database (the others stay empty).
+Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry, bool allFields);
+
+// Writes ENTRY's five fields, trimmed, into the current row (after edit) or the new row
+// (after addNew), in the order of the table.
+Error collectCatalogueEntry(Recordset& recordset, const CatalogueEntry& entry);
+
+// The whole save: the row with ENTRY's code is changed (the first, if several) or added.
+Error saveCatalogueEntry(Database* database, const CatalogueEntry& entry);
+
+// Deletes the first row whose CODICE is TRIMMEDCODE; FOUND says whether there was one.
+Error deleteCatalogueEntry(Database* database, const QString& trimmedCode, bool* found = nullptr);
+
+} // namespace velario::data

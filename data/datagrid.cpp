@@ -1,0 +1,358 @@
+#include "datagrid.h"
+
+#include "datasource.h"
+#include "platform/twips.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace velario::data {
+
+DataGrid::DataGrid(const QString& name, QWidget* parent)
+    : QTableView(parent), ownModel_(std::make_unique<ResultModel>()) {
+    setObjectName(name);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    // Rows of one height: the view then never measures rows, whatever their number.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    verticalHeader()->setFixedWidth(fontMetrics().height());
+    attachModel(ownModel_.get());
+}
+
+DataGrid::~DataGrid() {
+    if (source_ && source_->grid_ == this)
+        source_->grid_ = nullptr;
+    if (model_) {
+        disconnect(model_, nullptr, this, nullptr);
+        model_->setEditHandler({});
+        model_->setEditable(false);
+    }
+    // The view lets go of the model before its own model is destroyed with the members.
+    setModel(nullptr);
+}
+
+void DataGrid::attachModel(ResultModel* model) {
+    if (model_ == model)
+        return;
+    if (model_) {
+        disconnect(model_, nullptr, this, nullptr);
+        model_->setEditHandler({});
+        model_->setEditable(false);
+    }
+    QItemSelectionModel* oldSelection = selectionModel();
+    model_ = model;
+    setModel(model);
+    delete oldSelection;
+    connect(model, &QAbstractItemModel::modelReset, this, &DataGrid::onModelReset);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &DataGrid::onCurrentChanged);
+    model->setEditable(cellEditing_);
+    model->setEditHandler([this](int row, int column, const QString& text) {
+        return editHandler_ ? editHandler_(row, column, text) : true;
+    });
+    onModelReset();
+}
+
+void DataGrid::onModelReset() {
+    widths_.assign(size_t(model_ ? model_->columnCount() : 0), std::nullopt);
+    col_ = 0;
+}
+
+void DataGrid::setResult(std::unique_ptr<ResultSource> result) {
+    setDataSource(nullptr);
+    ownModel_->setSource(std::move(result));
+    if (ownModel_->rowCount() > 0)
+        makeCurrent(0);
+}
+
+void DataGrid::setDataSource(DataSource* source) {
+    if (source_ == source)
+        return;
+    if (source_ && source_->grid_ == this)
+        source_->grid_ = nullptr;
+    source_ = source;
+    if (!source) {
+        attachModel(ownModel_.get());
+        return;
+    }
+    if (source->grid_ && source->grid_ != this)
+        source->grid_->setDataSource(nullptr);
+    source->grid_ = this;
+    attachModel(source->model());
+    followSource(source->currentRow());
+}
+
+DataSource* DataGrid::dataSource() const {
+    return source_;
+}
+
+void DataGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    if (current.isValid())
+        col_ = current.column();
+    if (!following_ && source_ && current.isValid() &&
+        (!previous.isValid() || previous.row() != current.row()))
+        source_->gridMoved(current.row());
+    emit rowColChange();
+}
+
+void DataGrid::makeCurrent(int row) {
+    if (!model_ || row < 0 || row >= model_->rowCount())
+        return;
+    setCurrentIndex(model_->index(row, std::clamp(col_, 0, std::max(0, columnCount() - 1))));
+}
+
+void DataGrid::followSource(int row) {
+    following_ = true;
+    if (row < 0) {
+        selectionModel()->clearCurrentIndex();
+    } else {
+        model_->ensureRows(qint64(row) + 1);
+        makeCurrent(row);
+    }
+    following_ = false;
+}
+
+int DataGrid::columnCount() const {
+    return model_ ? model_->columnCount() : 0;
+}
+
+QString DataGrid::columnCaption(int column) const {
+    return model_ ? model_->caption(column) : QString();
+}
+
+Error DataGrid::setColumnCaption(int column, const QString& caption) {
+    if (column < 0 || column >= columnCount())
+        return Error::make(ErrorNumber::InvalidColumn);
+    model_->setCaption(column, caption);
+    return {};
+}
+
+Error DataGrid::setColumnWidth(int column, double twips) {
+    if (column < 0 || column >= columnCount())
+        return Error::make(ErrorNumber::InvalidColumn);
+    widths_[size_t(column)] = twips;
+    QTableView::setColumnWidth(column, twips::toPixelsX(twips));
+    return {};
+}
+
+double DataGrid::columnWidthTwips(int column) const {
+    if (column < 0 || column >= columnCount())
+        return 0;
+    if (const auto& set = widths_[size_t(column)])
+        return *set;
+    return std::round(twips::fromPixelsX(QTableView::columnWidth(column)));
+}
+
+QString DataGrid::columnText(int column, Error* error) const {
+    if (column < 0 || column >= columnCount()) {
+        if (error)
+            *error = Error::make(ErrorNumber::InvalidColumn);
+        return {};
+    }
+    const int row = currentResultRow();
+    return row < 0 ? QString() : model_->text(row, column);
+}
+
+QString DataGrid::text() const {
+    return columnText(col_);
+}
+
+int DataGrid::currentResultRow() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+int DataGrid::firstVisibleRow() const {
+    if (!model_ || model_->rowCount() == 0)
+        return 0;
+    return std::max(0, rowAt(0));
+}
+
+int DataGrid::rowsFitting() const {
+    // A grid not yet shown has not laid out its viewport; its own height tells the same.
+    int height = viewport()->height();
+    if (!isVisible()) {
+        height = this->height() - 2 * frameWidth();
+        if (!horizontalHeader()->isHidden())
+            height -= horizontalHeader()->sizeHint().height();
+    }
+    const int rowHeight = std::max(1, verticalHeader()->defaultSectionSize());
+    return std::max(0, (height + rowHeight - 1) / rowHeight);
+}
+
+int DataGrid::visibleRows() const {
+    if (!model_)
+        return 0;
+    const int first = firstVisibleRow();
+    const int fitting = rowsFitting();
+    model_->ensureRows(qint64(first) + fitting);
+    return std::clamp(model_->rowCount() - first, 0, fitting);
+}
+
+int DataGrid::row() const {
+    const int current = currentResultRow();
+    if (current < 0)
+        return -1;
+    const int position = current - firstVisibleRow();
+    return position >= 0 && position < visibleRows() ? position : -1;
+}
+
+Error DataGrid::setRow(int position) {
+    if (position < 0 || position >= visibleRows())
+        return Error::make(ErrorNumber::InvalidRow);
+    makeCurrent(firstVisibleRow() + position);
+    return {};
+}
+
+Error DataGrid::setCol(int column) {
+    if (column < 0 || column >= columnCount())
+        return Error::make(ErrorNumber::InvalidColumn);
+    col_ = column;
+    const int row = currentResultRow();
+    if (row >= 0)
+        setCurrentIndex(model_->index(row, column));
+    return {};
+}
+
+int DataGrid::approxCount() const {
+    if (!model_)
+        return 0;
+    return int(std::min<qint64>(model_->exactCount(), INT_MAX));
+}
+
+qint64 DataGrid::resultRowCount() const {
+    return model_ ? model_->exactCount() : 0;
+}
+
+QString DataGrid::cellText(qint64 row, int column) const {
+    if (!model_ || row < 0)
+        return {};
+    model_->ensureRows(row + 1);
+    return model_->text(row, column);
+}
+
+void DataGrid::setLeft(int twips) {
+    twips::setLeft(this, twips);
+}
+void DataGrid::setTop(int twips) {
+    twips::setTop(this, twips);
+}
+void DataGrid::setWidth(int twips) {
+    twips::setWidth(this, twips);
+}
+void DataGrid::setHeight(int twips) {
+    twips::setHeight(this, twips);
+}
+int DataGrid::leftTwips() const {
+    return twips::geometry(this).x();
+}
+int DataGrid::topTwips() const {
+    return twips::geometry(this).y();
+}
+int DataGrid::widthTwips() const {
+    return twips::geometry(this).width();
+}
+int DataGrid::heightTwips() const {
+    return twips::geometry(this).height();
+}
+
+void DataGrid::setCellEditing(bool on) {
+    cellEditing_ = on;
+    if (model_)
+        model_->setEditable(on);
+    setEditTriggers(on ? QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::AnyKeyPressed
+                       : QAbstractItemView::NoEditTriggers);
+}
+
+void DataGrid::setCellEditHandler(EditHandler handler) {
+    editHandler_ = std::move(handler);
+}
+
+QJsonObject DataGrid::automationState() const {
+    const int first = firstVisibleRow();
+    const int visible = visibleRows();
+    QJsonArray columns;
+    for (int c = 0; c < columnCount(); ++c)
+        columns.append(QJsonObject{{"caption", columnCaption(c)}, {"width", columnWidthTwips(c)}});
+    QJsonArray cells;
+    for (int r = first; r < first + visible; ++r) {
+        QJsonArray row;
+        for (int c = 0; c < columnCount(); ++c)
+            row.append(model_->text(r, c));
+        cells.append(row);
+    }
+    return {{"rows", approxCount()},  {"firstVisibleRow", first},
+            {"visibleRows", visible}, {"currentRow", currentResultRow()},
+            {"currentCol", col_},     {"columns", columns},
+            {"cells", cells}};
+}
+
+QString DataGrid::checkResultRow(int row) const {
+    if (!model_ || !model_->hasSource())
+        return QStringLiteral("the grid shows no result");
+    const qint64 rows = resultRowCount();
+    if (row < 0 || row >= rows)
+        return QStringLiteral("row %1 is outside the result (%2 rows)").arg(row).arg(rows);
+    return {};
+}
+
+QString DataGrid::automationRow(int row) {
+    if (const QString why = checkResultRow(row); !why.isEmpty())
+        return why;
+    model_->ensureRows(qint64(row) + 1);
+    scrollTo(model_->index(row, col_));
+    makeCurrent(row);
+    return {};
+}
+
+QString DataGrid::automationScroll(int row) {
+    if (const QString why = checkResultRow(row); !why.isEmpty())
+        return why;
+    model_->ensureRows(qint64(row) + rowsFitting() + 1);
+    executeDelayedItemsLayout();
+    updateGeometries();
+    scrollTo(model_->index(row, 0), QAbstractItemView::PositionAtTop);
+    return {};
+}
+
+QString DataGrid::automationEdit(int row, int column, const QString& text) {
+    if (!cellEditing_)
+        return QStringLiteral("the grid's cells cannot be edited");
+    if (const QString why = checkResultRow(row); !why.isEmpty())
+        return why;
+    if (column < 0 || column >= columnCount())
+        return QStringLiteral("column %1 is outside the grid (%2 columns)")
+            .arg(column)
+            .arg(columnCount());
+    model_->ensureRows(qint64(row) + 1);
+    const QModelIndex index = model_->index(row, column);
+    scrollTo(index);
+    setCurrentIndex(index);
+    if (!QAbstractItemView::edit(index, QAbstractItemView::AllEditTriggers, nullptr))
+        return QStringLiteral("the cell cannot be edited");
+    auto* editor = qobject_cast<QLineEdit*>(indexWidget(index));
+    if (!editor)
+        return QStringLiteral("the cell has no text editor");
+    editor->setText(text);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(editor, &press);
+    // The delegate commits a confirmed editor through a queued call.
+    QCoreApplication::sendPostedEvents(itemDelegate(), QEvent::MetaCall);
+    return {};
+}
+
+} // namespace velario::data

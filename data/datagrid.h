@@ -1,0 +1,114 @@
+#pragma once
+
+#include "platform/automation.h"
+#include "platform/errors.h"
+#include "result_model.h"
+
+#include <QPointer>
+#include <QTableView>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace velario::data {
+
+class DataSource;
+
+// A grid that shows a result, one column per result column. It shows either a result of
+// its own (setResult) or the result of the data source it is bound to, whose current row
+// it follows and moves. Rows on display are counted from the first row shown at the top.
+class DataGrid : public QTableView, public AutomationControl {
+    Q_OBJECT
+public:
+    using EditHandler = ResultModel::EditHandler;
+
+    DataGrid(const QString& name, QWidget* parent);
+    ~DataGrid() override;
+
+    // Shows RESULT (null: nothing), first row current; ends any binding to a data source.
+    void setResult(std::unique_ptr<ResultSource> result);
+    // Shows the result of SOURCE and moves with its current row (null: unbinds).
+    void setDataSource(DataSource* source);
+    DataSource* dataSource() const;
+    ResultModel* resultModel() const { return model_; }
+
+    int columnCount() const;
+    QString columnCaption(int column) const;
+    Error setColumnCaption(int column, const QString& caption);
+    // Width in twips, read back by columnWidthTwips exactly as given.
+    Error setColumnWidth(int column, double twips);
+    // The width the program set, or the width shown converted to twips.
+    double columnWidthTwips(int column) const;
+    // Column COLUMN of the current row.
+    QString columnText(int column, Error* error = nullptr) const;
+
+    // The current row's position among the rows on display; -1 when it is not on display.
+    int row() const;
+    // Makes the row at POSITION among the rows on display current; InvalidRow when there is
+    // no row there (the current row then stays).
+    Error setRow(int position);
+    int col() const { return col_; }
+    Error setCol(int column);
+    // The current cell.
+    QString text() const;
+    // The exact number of rows of the result.
+    int approxCount() const;
+
+    // The row of the result that is current, -1 when none.
+    int currentResultRow() const;
+    int firstVisibleRow() const;
+    // Rows of the result at least partly on display.
+    int visibleRows() const;
+
+    // For callers that walk the whole result: its exact row count, and any cell of it,
+    // read from the source as far as needed.
+    qint64 resultRowCount() const;
+    QString cellText(qint64 row, int column) const;
+
+    void setLeft(int twips);
+    void setTop(int twips);
+    void setWidth(int twips);
+    void setHeight(int twips);
+    int leftTwips() const;
+    int topTwips() const;
+    int widthTwips() const;
+    int heightTwips() const;
+
+    // Lets the user change cells in place; HANDLER decides whether a confirmed cell keeps
+    // its new text.
+    void setCellEditing(bool on);
+    bool cellEditing() const { return cellEditing_; }
+    void setCellEditHandler(EditHandler handler);
+
+    QJsonObject automationState() const override;
+    QString automationRow(int row) override;
+    QString automationScroll(int row) override;
+    QString automationEdit(int row, int column, const QString& text) override;
+
+signals:
+    // The current row or column changed.
+    void rowColChange();
+
+private:
+    friend class DataSource;
+    void attachModel(ResultModel* model);
+    void onModelReset();
+    void onCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
+    // Makes ROW current without telling the data source (it asked for it).
+    void followSource(int row);
+    void makeCurrent(int row);
+    int rowsFitting() const;
+    QString checkResultRow(int row) const;
+
+    std::unique_ptr<ResultModel> ownModel_;
+    QPointer<ResultModel> model_;
+    QPointer<DataSource> source_;
+    std::vector<std::optional<double>> widths_;
+    int col_ = 0;
+    bool following_ = false;
+    bool cellEditing_ = false;
+    EditHandler editHandler_;
+};
+
+} // namespace velario::data

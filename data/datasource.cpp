@@ -1,0 +1,268 @@
+#include "datasource.h"
+
+#include "datagrid.h"
+#include "odbc.h"
+#include "platform/form.h"
+#include "platform/twips.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace velario::data {
+
+int SourceRecordset::recordCount() const {
+    return source_.reached_;
+}
+
+bool SourceRecordset::eof() const {
+    return source_.current_ < 0;
+}
+
+QStringList SourceRecordset::fieldNames() const {
+    QStringList names;
+    for (int c = 0; c < source_.model_->columnCount(); ++c)
+        names.append(source_.model_->columnName(c));
+    return names;
+}
+
+QVariant SourceRecordset::field(const QString& name, Error* error) const {
+    const auto fail = [&](Error e) {
+        if (error)
+            *error = std::move(e);
+        return QVariant();
+    };
+    const int column = source_.model_->columnIndex(name);
+    if (column < 0)
+        return fail(
+            Error::make(ErrorNumber::ItemNotFound,
+                        QStringLiteral("Elemento non trovato nell'insieme: '%1'.").arg(name)));
+    if (eof())
+        return fail(Error::make(ErrorNumber::NoCurrentRecord));
+    if (source_.model_->isNull(source_.current_, column))
+        return QVariant();
+    return source_.model_->text(source_.current_, column);
+}
+
+DataSource::DataSource(const QString& name, QWidget* parent)
+    : QWidget(parent), model_(new ResultModel(this)), recordset_(*this) {
+    setObjectName(name);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    const auto addButton = [&](QStyle::StandardPixmap icon, void (DataSource::*move)()) {
+        auto* button = new QToolButton(this);
+        button->setIcon(style()->standardIcon(icon));
+        button->setFocusPolicy(Qt::NoFocus);
+        connect(button, &QToolButton::clicked, this, move);
+        layout->addWidget(button);
+    };
+    addButton(QStyle::SP_MediaSkipBackward, &DataSource::moveFirst);
+    addButton(QStyle::SP_MediaSeekBackward, &DataSource::movePrevious);
+    captionLabel_ = new QLabel(name, this);
+    captionLabel_->setFrameShape(QFrame::Panel);
+    captionLabel_->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(captionLabel_, 1);
+    addButton(QStyle::SP_MediaSeekForward, &DataSource::moveNext);
+    addButton(QStyle::SP_MediaSkipForward, &DataSource::moveLast);
+    attachToForm();
+}
+
+DataSource::~DataSource() {
+    if (grid_)
+        grid_->setDataSource(nullptr);
+}
+
+QString DataSource::caption() const {
+    return captionLabel_->text();
+}
+void DataSource::setCaption(const QString& caption) {
+    captionLabel_->setText(caption);
+}
+
+void DataSource::bindGrid(DataGrid* grid) {
+    if (grid)
+        grid->setDataSource(this);
+    else if (grid_)
+        grid_->setDataSource(nullptr);
+}
+
+void DataSource::setLeft(int twips) {
+    twips::setLeft(this, twips);
+}
+void DataSource::setTop(int twips) {
+    twips::setTop(this, twips);
+}
+void DataSource::setWidth(int twips) {
+    twips::setWidth(this, twips);
+}
+void DataSource::setHeight(int twips) {
+    twips::setHeight(this, twips);
+}
+
+void DataSource::showResult(std::unique_ptr<ResultSource> result) {
+    opened_ = true;
+    model_->setSource(std::move(result));
+    current_ = model_->rowCount() > 0 ? 0 : -1;
+    reached_ = current_ + 1;
+    if (grid_)
+        grid_->followSource(current_);
+    emit reposition();
+}
+
+void DataSource::showNothing() {
+    opened_ = true;
+    model_->clear();
+    current_ = -1;
+    reached_ = 0;
+    if (grid_)
+        grid_->followSource(-1);
+}
+
+void DataSource::gridMoved(int row) {
+    moveTo(row, false);
+}
+
+void DataSource::moveTo(int row, bool always) {
+    if (row == current_ && !always)
+        return;
+    current_ = row;
+    reached_ = std::max(reached_, row + 1);
+    if (grid_)
+        grid_->followSource(row);
+    emit reposition();
+}
+
+// Moving past either end stays on the last row reached, as the bar's buttons do.
+void DataSource::moveFirst() {
+    if (current_ >= 0)
+        moveTo(0, true);
+}
+
+void DataSource::movePrevious() {
+    if (current_ >= 0)
+        moveTo(std::max(0, current_ - 1), true);
+}
+
+void DataSource::moveNext() {
+    if (current_ < 0)
+        return;
+    moveTo(model_->ensureRows(qint64(current_) + 2) ? current_ + 1 : current_, true);
+}
+
+void DataSource::moveLast() {
+    if (current_ < 0)
+        return;
+    model_->fetchAll();
+    reached_ = model_->rowCount();
+    moveTo(model_->rowCount() - 1, true);
+}
+
+void DataSource::attachToForm() {
+    Form* form = nullptr;
+    for (QWidget* w = parentWidget(); w && !form; w = w->parentWidget())
+        form = qobject_cast<Form*>(w);
+    if (form == form_)
+        return;
+    disconnect(loadConnection_);
+    form_ = form;
+    if (form)
+        loadConnection_ =
+            connect(form, &Form::loadFinished, this, &DataSource::formLoaded, Qt::DirectConnection);
+}
+
+bool DataSource::event(QEvent* event) {
+    if (event->type() == QEvent::ParentChange)
+        attachToForm();
+    return QWidget::event(event);
+}
+
+void DataSource::formLoaded() {
+    if (opened_ || !readyToOpenByItself())
+        return;
+    if (const Error error = refresh())
+        emit openFailed(error);
+}
+
+namespace {
+
+// A record source that is only a name stands for the whole table.
+QString statementFor(const QString& recordSource) {
+    static const QRegularExpression tableName(QStringLiteral(R"(^\s*(\w+|\[[^\]]+\]|"[^"]+")\s*$)"),
+                                              QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch match = tableName.match(recordSource);
+    if (!match.hasMatch())
+        return recordSource;
+    QString name = match.captured(1);
+    if (name.startsWith(QLatin1Char('[')) || name.startsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2);
+    name.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QStringLiteral("SELECT * FROM \"%1\"").arg(name);
+}
+
+} // namespace
+
+BoundDataSource::BoundDataSource(const QString& name, QWidget* parent) : DataSource(name, parent) {}
+
+BoundDataSource::~BoundDataSource() {
+    showNothing();
+}
+
+bool BoundDataSource::readyToOpenByItself() const {
+    return !databaseName_.isEmpty() && !recordSource_.trimmed().isEmpty();
+}
+
+Error BoundDataSource::refresh() {
+    showNothing();
+    database_.reset();
+    Error error;
+    std::unique_ptr<Database> database =
+        Database::open(databaseName_, false, false, QString(), &error);
+    if (!database)
+        return error;
+    std::unique_ptr<ResultSource> result = database->execute(statementFor(recordSource_), &error);
+    if (!result)
+        return error;
+    database_ = std::move(database);
+    showResult(std::move(result));
+    return {};
+}
+
+QJsonObject BoundDataSource::automationState() const {
+    return {
+        {"caption", caption()}, {"databaseName", databaseName_}, {"recordSource", recordSource_}};
+}
+
+RemoteDataSource::RemoteDataSource(const QString& name, QWidget* parent)
+    : DataSource(name, parent) {}
+
+// The result's statement belongs to the connection: it must go first.
+RemoteDataSource::~RemoteDataSource() {
+    showNothing();
+}
+
+Error RemoteDataSource::refresh() {
+    showNothing();
+    connection_.reset();
+    Error error;
+    std::unique_ptr<OdbcConnection> connection = OdbcConnection::connect(dataSourceName_, &error);
+    if (!connection)
+        return error;
+    std::unique_ptr<ResultSource> result = connection->execute(sql_, &error);
+    if (!result)
+        return error;
+    connection_ = std::move(connection);
+    showResult(std::move(result));
+    return {};
+}
+
+QJsonObject RemoteDataSource::automationState() const {
+    return {{"caption", caption()}, {"dataSourceName", dataSourceName_}, {"sql", sql_}};
+}
+
+} // namespace velario::data

@@ -1,0 +1,163 @@
+#pragma once
+
+#include "database.h"
+#include "platform/automation.h"
+#include "platform/errors.h"
+#include "result_model.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+
+namespace velario {
+class Form;
+}
+
+namespace velario::data {
+
+class DataGrid;
+class DataSource;
+class OdbcConnection;
+
+// The current row of a data source as a record set.
+class SourceRecordset {
+public:
+    // The rows reached so far: 0 for an empty result, then one more for each new row the
+    // walk reaches, the whole result once the last row was reached.
+    int recordCount() const;
+    // True when there is no current row.
+    bool eof() const;
+    QStringList fieldNames() const;
+    // The value of NAME (any case) in the current row as text, a null QVariant for a Null.
+    // ItemNotFound for an unknown name, NoCurrentRecord without a current row.
+    QVariant field(const QString& name, Error* error = nullptr) const;
+
+private:
+    friend class DataSource;
+    explicit SourceRecordset(const DataSource& source) : source_(source) {}
+    const DataSource& source_;
+};
+
+// A visible control that opens a result and keeps a current row in it, with a small bar
+// to move it. A bound grid shows the result and follows the current row both ways.
+class DataSource : public QWidget, public AutomationControl {
+    Q_OBJECT
+public:
+    ~DataSource() override;
+
+    QString caption() const;
+    void setCaption(const QString& caption);
+
+    // Opens the result again; the first row becomes current. On failure nothing is shown
+    // and the error is returned.
+    virtual Error refresh() = 0;
+
+    void bindGrid(DataGrid* grid);
+    DataGrid* grid() const { return grid_; }
+    ResultModel* model() const { return model_; }
+    const SourceRecordset& recordset() const { return recordset_; }
+
+    // The current row of the result, -1 when none.
+    int currentRow() const { return current_; }
+    void moveFirst();
+    void movePrevious();
+    void moveNext();
+    void moveLast();
+
+    void setLeft(int twips);
+    void setTop(int twips);
+    void setWidth(int twips);
+    void setHeight(int twips);
+
+signals:
+    // The current row changed (or was set again by a move). Always delivered directly: the
+    // handlers have run when the call that moved the row returns.
+    void reposition();
+    // Opening by itself after its window loaded failed.
+    void openFailed(const velario::Error& error);
+
+protected:
+    DataSource(const QString& name, QWidget* parent);
+
+    // Shows RESULT with its first row current and raises reposition once.
+    void showResult(std::unique_ptr<ResultSource> result);
+    // Shows nothing, without raising reposition.
+    void showNothing();
+    // Whether the source has what it needs to open by itself once its window has loaded.
+    virtual bool readyToOpenByItself() const { return false; }
+    bool event(QEvent* event) override;
+
+private:
+    friend class DataGrid;
+    friend class SourceRecordset;
+    // The grid moved its current row to ROW.
+    void gridMoved(int row);
+    void moveTo(int row, bool always);
+    void attachToForm();
+    void formLoaded();
+
+    ResultModel* model_;
+    SourceRecordset recordset_;
+    QPointer<DataGrid> grid_;
+    QPointer<Form> form_;
+    QMetaObject::Connection loadConnection_;
+    QLabel* captionLabel_;
+    int current_ = -1;
+    int reached_ = 0;
+    bool opened_ = false;
+};
+
+// A data source over a database file and a statement or table name.
+class BoundDataSource : public DataSource {
+    Q_OBJECT
+public:
+    BoundDataSource(const QString& name, QWidget* parent);
+    ~BoundDataSource() override;
+
+    QString databaseName() const { return databaseName_; }
+    void setDatabaseName(const QString& path) { databaseName_ = path; }
+    QString recordSource() const { return recordSource_; }
+    void setRecordSource(const QString& sql) { recordSource_ = sql; }
+
+    // Opens the database file and runs the record source.
+    Error refresh() override;
+
+    QJsonObject automationState() const override;
+
+protected:
+    bool readyToOpenByItself() const override;
+
+private:
+    QString databaseName_;
+    QString recordSource_;
+    std::unique_ptr<Database> database_;
+};
+
+// A data source over an ODBC data source and a statement.
+class RemoteDataSource : public DataSource {
+    Q_OBJECT
+public:
+    RemoteDataSource(const QString& name, QWidget* parent);
+    ~RemoteDataSource() override;
+
+    QString dataSourceName() const { return dataSourceName_; }
+    // The name as typed; the driver decides how it matches.
+    void setDataSourceName(const QString& name) { dataSourceName_ = name; }
+    QString sql() const { return sql_; }
+    void setSql(const QString& sql) { sql_ = sql; }
+
+    // Connects to the data source and runs the statement.
+    Error refresh() override;
+
+    QJsonObject automationState() const override;
+
+private:
+    QString dataSourceName_;
+    QString sql_;
+    std::unique_ptr<OdbcConnection> connection_;
+};
+
+} // namespace velario::data

@@ -1,0 +1,786 @@
+#include "odbc.h"
+
+#include <QStringList>
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <odbcinst.h>
+
+#include <langinfo.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace velario::data {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC built with 2-byte SQLWCHAR");
+
+struct OdbcHandles {
+    SQLHENV env = SQL_NULL_HENV;
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    bool connected = false;
+    SQLUINTEGER getDataExtensions = 0;
+    // Whether text crosses in UTF-16 (the W calls) or in UTF-8 (the plain ones). The driver
+    // manager converts between the two for a driver that only has the other kind, through
+    // UCS-2 and the locale's character set, which loses whatever they cannot hold.
+    bool wideCalls = true;
+
+    OdbcHandles() = default;
+    OdbcHandles(const OdbcHandles&) = delete;
+    OdbcHandles& operator=(const OdbcHandles&) = delete;
+    ~OdbcHandles() {
+        if (connected)
+            SQLDisconnect(dbc);
+        if (dbc != SQL_NULL_HDBC)
+            SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+        if (env != SQL_NULL_HENV)
+            SQLFreeHandle(SQL_HANDLE_ENV, env);
+    }
+};
+
+namespace {
+
+// Bound cells are at most this wide; longer values are read whole with SQLGetData.
+constexpr SQLLEN kCellLimit = 1024;
+// What the bound buffers of one rowset may take, which decides the rows per block.
+constexpr SQLLEN kRowsetBudget = 4 * 1024 * 1024;
+constexpr SQLULEN kMaxRowset = 512;
+constexpr SQLULEN kMinRowset = 16;
+constexpr SQLULEN kCountRowset = 1024;
+constexpr SQLLEN kFirstChunk = 64 * 1024;
+constexpr SQLLEN kMaxChunk = 16 * 1024 * 1024;
+
+SQLWCHAR* wide(const QString& text) {
+    return const_cast<SQLWCHAR*>(reinterpret_cast<const SQLWCHAR*>(text.utf16()));
+}
+
+QString fromWide(const SQLWCHAR* text, qsizetype length) {
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
+}
+
+QString narrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+    QStringList records;
+    std::vector<SQLCHAR> message(1024);
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = SQLGetDiagRec(type, handle, record, state, &native, message.data(),
+                                     SQLSMALLINT(message.size()), &length);
+        if (rc == SQL_SUCCESS_WITH_INFO && length >= SQLSMALLINT(message.size())) {
+            message.resize(size_t(length) + 1);
+            rc = SQLGetDiagRec(type, handle, record, state, &native, message.data(),
+                               SQLSMALLINT(message.size()), &length);
+        }
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        length = std::min<SQLSMALLINT>(length, SQLSMALLINT(message.size() - 1));
+        records << QStringLiteral("[%1] %2").arg(
+            QString::fromUtf8(reinterpret_cast<const char*>(state), 5),
+            QString::fromUtf8(reinterpret_cast<const char*>(message.data()), length));
+    }
+    return records.join(QLatin1Char('\n'));
+}
+
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wideCalls) {
+    if (!wideCalls)
+        return narrowDiagnostics(type, handle);
+    QStringList records;
+    std::vector<SQLWCHAR> message(1024);
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
+                                      SQLSMALLINT(message.size()), &length);
+        if (rc == SQL_SUCCESS_WITH_INFO && length >= SQLSMALLINT(message.size())) {
+            message.resize(size_t(length) + 1);
+            rc = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
+                                SQLSMALLINT(message.size()), &length);
+        }
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        length = std::min<SQLSMALLINT>(length, SQLSMALLINT(message.size() - 1));
+        records << QStringLiteral("[%1] %2").arg(fromWide(state, 5),
+                                                 fromWide(message.data(), length));
+    }
+    return records.join(QLatin1Char('\n'));
+}
+
+Error odbcError(int number, SQLSMALLINT type, SQLHANDLE handle, bool wideCalls = true) {
+    return Error::make(number, diagnostics(type, handle, wideCalls));
+}
+
+SQLRETURN execDirect(const OdbcHandles& handles, SQLHSTMT stmt, const QString& sql) {
+    if (handles.wideCalls)
+        return SQLExecDirectW(stmt, wide(sql), SQLINTEGER(sql.size()));
+    QByteArray utf8 = sql.toUtf8();
+    return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(utf8.data()), SQLINTEGER(utf8.size()));
+}
+
+// Sends text with characters of every UTF-8 length (one outside UCS-2) through the driver
+// and back: only a driver with the W calls returns it intact.
+bool carriesWideText(SQLHDBC dbc) {
+    const QString probe = QStringLiteral("SELECT 'àé日本😀'");
+    std::vector<SQLWCHAR> back(64);
+    SQLINTEGER length = 0;
+    const SQLRETURN rc = SQLNativeSqlW(dbc, wide(probe), SQLINTEGER(probe.size()), back.data(),
+                                       SQLINTEGER(back.size()), &length);
+    if (!SQL_SUCCEEDED(rc))
+        return true;
+    return length == probe.size() && fromWide(back.data(), length) == probe;
+}
+
+OdbcTextTransfer localeTextTransfer() {
+    const char* codeset = nl_langinfo(CODESET);
+    return codeset && std::strcmp(codeset, "UTF-8") == 0 ? OdbcTextTransfer::Narrow
+                                                         : OdbcTextTransfer::Wide;
+}
+
+// An attribute value as a connection string carries it: in braces, with "}" doubled, when
+// it holds anything the string's own syntax uses.
+QString connectionValue(const QString& value) {
+    const bool plain = !value.isEmpty() && !value.contains(QLatin1Char(';')) &&
+                       !value.contains(QLatin1Char('{')) && !value.contains(QLatin1Char('}')) &&
+                       !value.front().isSpace() && !value.back().isSpace();
+    if (plain)
+        return value;
+    QString quoted = value;
+    quoted.replace(QLatin1Char('}'), QStringLiteral("}}"));
+    return QLatin1Char('{') + quoted + QLatin1Char('}');
+}
+
+QString profileString(const QByteArray& section, const char* key) {
+    std::vector<char> buffer(4096);
+    const int length = SQLGetPrivateProfileString(section.constData(), key, "", buffer.data(),
+                                                  int(buffer.size()), "odbc.ini");
+    return QString::fromUtf8(buffer.data(), std::max(0, length));
+}
+
+// The driver manager refuses data source names longer than SQL_MAX_DSN_LENGTH in both
+// SQLConnect and "DSN=" strings, so a longer name is looked up here and its attributes are
+// handed to the driver directly. Empty when the name is not configured.
+QString connectionStringFromIni(const QString& dataSourceName) {
+    const QByteArray section = dataSourceName.toUtf8();
+    const QString driver = profileString(section, "Driver");
+    if (driver.isEmpty())
+        return {};
+
+    std::vector<char> keys(16 * 1024);
+    const int length = SQLGetPrivateProfileString(section.constData(), nullptr, "", keys.data(),
+                                                  int(keys.size()), "odbc.ini");
+    QString result = QStringLiteral("DRIVER={%1}")
+                         .arg(QString(driver).replace(QLatin1Char('}'), QStringLiteral("}}")));
+    for (int at = 0; at < length && keys[size_t(at)] != '\0';) {
+        const char* key = keys.data() + at;
+        at += int(std::strlen(key)) + 1;
+        if (qstricmp(key, "Driver") == 0 || qstricmp(key, "DSN") == 0)
+            continue;
+        result += QLatin1Char(';') + QString::fromUtf8(key) + QLatin1Char('=') +
+                  connectionValue(profileString(section, key));
+    }
+    return result;
+}
+
+class Statement {
+public:
+    explicit Statement(const OdbcHandles& handles) : handles_(handles) {}
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() {
+        if (handle_ != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+    }
+
+    Error allocate() {
+        if (SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, handles_.dbc, &handle_)))
+            return {};
+        return odbcError(ErrorNumber::OdbcCallFailed, SQL_HANDLE_DBC, handles_.dbc,
+                         handles_.wideCalls);
+    }
+    SQLRETURN execute(const QString& sql) const { return execDirect(handles_, handle_, sql); }
+    SQLHSTMT handle() const { return handle_; }
+    Error error(int number) const {
+        return odbcError(number, SQL_HANDLE_STMT, handle_, handles_.wideCalls);
+    }
+
+private:
+    const OdbcHandles& handles_;
+    SQLHSTMT handle_ = SQL_NULL_HSTMT;
+};
+
+enum class ValueKind { Text, Plain, Binary };
+
+ValueKind kindOf(SQLSMALLINT sqlType) {
+    switch (sqlType) {
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+        return ValueKind::Binary;
+    case SQL_BIT:
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_GUID:
+        return ValueKind::Plain;
+    default:
+        if (sqlType >= SQL_INTERVAL_YEAR && sqlType <= SQL_INTERVAL_MINUTE_TO_SECOND)
+            return ValueKind::Plain;
+        return ValueKind::Text;
+    }
+}
+
+struct Column {
+    QString name;
+    ValueKind kind = ValueKind::Text;
+    SQLSMALLINT cType = SQL_C_CHAR;
+    SQLLEN width = 0; // bytes of one bound cell, terminator included
+    bool mayBeLong = false;
+    bool bound = false;
+    std::unique_ptr<char[]> cells;
+    std::unique_ptr<SQLLEN[]> indicators;
+
+    SQLLEN terminator() const {
+        return cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? SQLLEN(sizeof(SQLWCHAR)) : 0;
+    }
+    bool truncated(SQLLEN indicator) const {
+        return indicator == SQL_NO_TOTAL || indicator > width - terminator();
+    }
+};
+
+void appendUtf8(std::string& out, const char16_t* text, size_t length) {
+    const size_t start = out.size();
+    out.resize(start + length * 3);
+    char* to = out.data() + start;
+    for (size_t i = 0; i < length; ++i) {
+        char32_t c = text[i];
+        if (c < 0x80) {
+            *to++ = char(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *to++ = char(0xC0 | (c >> 6));
+            *to++ = char(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+            *to++ = char(0xF0 | (c >> 18));
+            *to++ = char(0x80 | ((c >> 12) & 0x3F));
+            *to++ = char(0x80 | ((c >> 6) & 0x3F));
+            *to++ = char(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        *to++ = char(0xE0 | (c >> 12));
+        *to++ = char(0x80 | ((c >> 6) & 0x3F));
+        *to++ = char(0x80 | (c & 0x3F));
+    }
+    out.resize(size_t(to - out.data()));
+}
+
+void appendHex(std::string& out, const unsigned char* bytes, size_t length) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    const size_t start = out.size();
+    out.resize(start + length * 2);
+    char* to = out.data() + start;
+    for (size_t i = 0; i < length; ++i) {
+        *to++ = digits[bytes[i] >> 4];
+        *to++ = digits[bytes[i] & 0x0F];
+    }
+}
+
+QString trimmedStatement(const QString& sql) {
+    qsizetype end = sql.size();
+    while (end > 0 && (sql.at(end - 1).isSpace() || sql.at(end - 1) == QLatin1Char(';')))
+        --end;
+    return sql.left(end);
+}
+
+// psqlODBC in cursor mode sends "<statement>;fetch ..." on one line, which a closing "--"
+// comment would swallow.
+QString closedStatement(const QString& sql) {
+    return sql.endsWith(QLatin1Char('\n')) ? sql : sql + QLatin1Char('\n');
+}
+
+class OdbcResult final : public ResultSource {
+public:
+    OdbcResult(std::shared_ptr<OdbcHandles> handles, const QString& sql, OdbcTextTransfer transfer)
+        : handles_(std::move(handles)), statement_(*handles_), sql_(closedStatement(sql)),
+          transfer_(transfer) {}
+
+    Error start() {
+        if (Error e = statement_.allocate())
+            return e;
+        const SQLHSTMT stmt = statement_.handle();
+        const SQLRETURN rc = statement_.execute(sql_);
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            return statement_.error(ErrorNumber::OdbcCallFailed);
+        SQLSMALLINT count = 0;
+        if (!SQL_SUCCEEDED(SQLNumResultCols(stmt, &count)))
+            return statement_.error(ErrorNumber::OdbcCallFailed);
+        if (count <= 0) {
+            finished_ = true;
+            return {};
+        }
+        columns_.resize(size_t(count));
+        for (SQLUSMALLINT i = 0; i < columns_.size(); ++i) {
+            if (!describe(i))
+                return statement_.error(ErrorNumber::OdbcCallFailed);
+        }
+        return bind();
+    }
+
+    int columnCount() const override { return int(columns_.size()); }
+    QString columnName(int column) const override {
+        return column >= 0 && column < columnCount() ? columns_[size_t(column)].name : QString();
+    }
+
+    int fetch(int max, RowSink& sink) override {
+        int produced = 0;
+        while (produced < max && !error_) {
+            if (position_ >= fetched_) {
+                if (finished_ || !fetchRowset())
+                    break;
+                continue;
+            }
+            const SQLULEN row = position_++;
+            const SQLUSMALLINT status = rowStatus_[row];
+            if (status == SQL_ROW_NOROW)
+                continue;
+            if (status == SQL_ROW_ERROR) {
+                fail(statement_.error(ErrorNumber::OdbcCallFailed));
+                break;
+            }
+            if (!emitRow(row, sink))
+                break;
+            ++produced;
+        }
+        return produced;
+    }
+
+    bool atEnd() const override { return error_.isSet() || (finished_ && position_ >= fetched_); }
+    Error error() const override { return error_; }
+
+    // COUNT(*) over the statement lets the server count without sending a row, so it comes
+    // first; statements that cannot be a derived table (PRAGMA, SHOW, procedure calls,
+    // dialects that want every column named) are run again and walked instead.
+    qint64 countRows(Error* error) override {
+        if (error)
+            *error = {};
+        if (columns_.empty())
+            return 0;
+        qint64 rows = 0;
+        if (countByQuery(&rows))
+            return rows;
+        const Error walkError = countByWalk(&rows);
+        if (walkError) {
+            if (error)
+                *error = walkError;
+            return -1;
+        }
+        return rows;
+    }
+
+private:
+    bool describe(SQLUSMALLINT index) {
+        Column& column = columns_[index];
+        SQLSMALLINT sqlType = 0;
+        SQLULEN size = 0;
+        if (!(handles_->wideCalls ? describeName<SQLWCHAR>(index, &column.name, &sqlType, &size)
+                                  : describeName<SQLCHAR>(index, &column.name, &sqlType, &size)))
+            return false;
+        column.kind = kindOf(sqlType);
+
+        // Declared sizes are only hints (SQLite keeps any length in any column, PostgreSQL
+        // text claims 8190): a cell wider than its buffer is read again whole.
+        SQLLEN natural = 0;
+        switch (column.kind) {
+        case ValueKind::Binary:
+            column.cType = SQL_C_BINARY;
+            natural = SQLLEN(size);
+            break;
+        case ValueKind::Plain:
+            column.cType = SQL_C_CHAR;
+            natural = SQLLEN(size) + 8 + 1;
+            break;
+        case ValueKind::Text:
+            if (transfer_ == OdbcTextTransfer::Narrow) {
+                column.cType = SQL_C_CHAR;
+                natural = SQLLEN(size) * 4 + 1;
+            } else {
+                column.cType = SQL_C_WCHAR;
+                natural = (SQLLEN(size) + 1) * SQLLEN(sizeof(SQLWCHAR));
+            }
+            break;
+        }
+        column.mayBeLong = size == 0 || natural > kCellLimit || size > SQLULEN(kCellLimit);
+        column.width = std::clamp<SQLLEN>(natural, 32, kCellLimit);
+        return true;
+    }
+
+    template <typename Char>
+    bool describeName(SQLUSMALLINT index, QString* name, SQLSMALLINT* sqlType, SQLULEN* size) {
+        std::vector<Char> buffer(256);
+        SQLSMALLINT length = 0, digits = 0, nullable = 0;
+        auto describe = [&] {
+            if constexpr (std::is_same_v<Char, SQLWCHAR>)
+                return SQLDescribeColW(statement_.handle(), index + 1, buffer.data(),
+                                       SQLSMALLINT(buffer.size()), &length, sqlType, size, &digits,
+                                       &nullable);
+            else
+                return SQLDescribeCol(statement_.handle(), index + 1, buffer.data(),
+                                      SQLSMALLINT(buffer.size()), &length, sqlType, size, &digits,
+                                      &nullable);
+        };
+        SQLRETURN rc = describe();
+        if (SQL_SUCCEEDED(rc) && length >= SQLSMALLINT(buffer.size())) {
+            buffer.resize(size_t(length) + 1);
+            rc = describe();
+        }
+        if (!SQL_SUCCEEDED(rc))
+            return false;
+        length = std::min<SQLSMALLINT>(length, SQLSMALLINT(buffer.size() - 1));
+        if constexpr (std::is_same_v<Char, SQLWCHAR>)
+            *name = fromWide(buffer.data(), length);
+        else
+            *name = QString::fromUtf8(reinterpret_cast<const char*>(buffer.data()), length);
+        return true;
+    }
+
+    Error bind() {
+        const SQLHSTMT stmt = statement_.handle();
+        const SQLUINTEGER extensions = handles_->getDataExtensions;
+        // Reading a long value of one row of a block needs SQLSetPos and SQL_GD_BLOCK; a
+        // driver without them fetches a row at a time.
+        SQLULEN rowset = 1;
+        if (extensions & SQL_GD_BLOCK) {
+            SQLLEN rowBytes = 0;
+            for (const Column& column : columns_)
+                rowBytes += column.width + SQLLEN(sizeof(SQLLEN));
+            rowset = std::clamp<SQLULEN>(SQLULEN(kRowsetBudget / rowBytes), kMinRowset, kMaxRowset);
+            SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rowset), 0);
+            SQLULEN granted = 1;
+            if (!SQL_SUCCEEDED(SQLGetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, &granted, 0, nullptr)))
+                granted = 1;
+            rowset = std::max<SQLULEN>(granted, 1);
+        }
+        rowset_ = rowset;
+        rowStatus_.assign(rowset, SQL_ROW_SUCCESS);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
+                       reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, rowStatus_.data(), 0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &rowsFetched_, 0);
+
+        // Without SQL_GD_BOUND a bound cell cannot be read again, so columns that may hold
+        // long values stay unbound; without SQL_GD_ANY_COLUMN every column after an unbound
+        // one must stay unbound too.
+        const bool rereadBound = extensions & SQL_GD_BOUND;
+        const bool anyColumn = extensions & SQL_GD_ANY_COLUMN;
+        bool unboundSeen = false;
+        for (SQLUSMALLINT i = 0; i < columns_.size(); ++i) {
+            Column& column = columns_[i];
+            column.bound = (rereadBound || !column.mayBeLong) && (anyColumn || !unboundSeen);
+            unboundSeen = unboundSeen || !column.bound;
+            if (!column.bound)
+                continue;
+            column.cells =
+                std::make_unique_for_overwrite<char[]>(size_t(column.width * SQLLEN(rowset)));
+            column.indicators = std::make_unique_for_overwrite<SQLLEN[]>(rowset);
+            if (!SQL_SUCCEEDED(SQLBindCol(stmt, i + 1, column.cType, column.cells.get(),
+                                          column.width, column.indicators.get())))
+                return statement_.error(ErrorNumber::OdbcCallFailed);
+        }
+        rereadBound_ = rereadBound;
+        longValues_.resize(columns_.size());
+        longNull_.assign(columns_.size(), false);
+        return {};
+    }
+
+    bool fetchRowset() {
+        rowsFetched_ = 0;
+        positionedRow_ = SQLULEN(-1);
+        const SQLRETURN rc = SQLFetch(statement_.handle());
+        if (rc == SQL_NO_DATA) {
+            finished_ = true;
+            fetched_ = position_ = 0;
+            SQLFreeStmt(statement_.handle(), SQL_CLOSE);
+            return false;
+        }
+        if (!SQL_SUCCEEDED(rc)) {
+            fail(statement_.error(ErrorNumber::OdbcCallFailed));
+            return false;
+        }
+        fetched_ = std::min(rowsFetched_, rowset_);
+        position_ = 0;
+        return true;
+    }
+
+    bool needsWholeRead(const Column& column, SQLULEN row) const {
+        if (!column.bound)
+            return true;
+        const SQLLEN indicator = column.indicators[row];
+        return rereadBound_ && indicator != SQL_NULL_DATA && column.truncated(indicator);
+    }
+
+    bool emitRow(SQLULEN row, RowSink& sink) {
+        // Long values are read before the row starts so that a failing read leaves no half
+        // row behind; SQLGetData wants the columns in ascending order anyway.
+        for (size_t i = 0; i < columns_.size(); ++i) {
+            if (needsWholeRead(columns_[i], row) && !readWhole(i, row))
+                return false;
+        }
+        sink.beginRow();
+        for (size_t i = 0; i < columns_.size(); ++i) {
+            const Column& column = columns_[i];
+            if (needsWholeRead(column, row)) {
+                if (longNull_[i])
+                    sink.nullCell();
+                else
+                    emitValue(column, longValues_[i].data(), SQLLEN(longValues_[i].size()), sink);
+                continue;
+            }
+            SQLLEN indicator = column.indicators[row];
+            if (indicator == SQL_NULL_DATA) {
+                sink.nullCell();
+                continue;
+            }
+            if (column.truncated(indicator))
+                indicator = column.width - column.terminator();
+            emitValue(column, column.cells.get() + SQLLEN(row) * column.width, indicator, sink);
+        }
+        sink.endRow();
+        return true;
+    }
+
+    void emitValue(const Column& column, const char* bytes, SQLLEN length, RowSink& sink) {
+        switch (column.cType) {
+        case SQL_C_WCHAR:
+            scratch_.clear();
+            appendUtf8(scratch_, reinterpret_cast<const char16_t*>(bytes),
+                       size_t(length) / sizeof(SQLWCHAR));
+            sink.cell(scratch_.data(), qsizetype(scratch_.size()));
+            break;
+        case SQL_C_BINARY:
+            scratch_.clear();
+            appendHex(scratch_, reinterpret_cast<const unsigned char*>(bytes), size_t(length));
+            sink.cell(scratch_.data(), qsizetype(scratch_.size()));
+            break;
+        default:
+            sink.cell(bytes, qsizetype(length));
+            break;
+        }
+    }
+
+    bool readWhole(size_t index, SQLULEN row) {
+        const SQLHSTMT stmt = statement_.handle();
+        if (rowset_ > 1 && positionedRow_ != row) {
+            if (!SQL_SUCCEEDED(
+                    SQLSetPos(stmt, SQLSETPOSIROW(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
+                fail(statement_.error(ErrorNumber::OdbcCallFailed));
+                return false;
+            }
+            positionedRow_ = row;
+        }
+        const Column& column = columns_[index];
+        std::string& out = longValues_[index];
+        out.clear();
+        longNull_[index] = false;
+        const SQLLEN terminator = column.terminator();
+        SQLLEN request = kFirstChunk;
+        for (;;) {
+            const size_t offset = out.size();
+            out.resize(offset + size_t(request));
+            SQLLEN indicator = 0;
+            const SQLRETURN rc = SQLGetData(stmt, SQLUSMALLINT(index + 1), column.cType,
+                                            out.data() + offset, request, &indicator);
+            if (rc == SQL_NO_DATA) {
+                out.resize(offset);
+                return true;
+            }
+            if (!SQL_SUCCEEDED(rc)) {
+                fail(statement_.error(ErrorNumber::OdbcCallFailed));
+                return false;
+            }
+            if (indicator == SQL_NULL_DATA) {
+                out.clear();
+                longNull_[index] = true;
+                return true;
+            }
+            const SQLLEN capacity = request - terminator;
+            if (indicator != SQL_NO_TOTAL && indicator <= capacity) {
+                out.resize(offset + size_t(indicator));
+                return true;
+            }
+            out.resize(offset + size_t(capacity));
+            // The driver says how much is left when it knows: take it in one more call.
+            request = indicator == SQL_NO_TOTAL ? std::min(request * 2, kMaxChunk)
+                                                : indicator - capacity + terminator;
+        }
+    }
+
+    bool countByQuery(qint64* rows) {
+        Statement count(*handles_);
+        if (count.allocate())
+            return false;
+        const QString sql = QStringLiteral("SELECT COUNT(*) FROM (\n%1\n) velario_rows")
+                                .arg(trimmedStatement(sql_));
+        if (!SQL_SUCCEEDED(count.execute(sql)))
+            return false;
+        if (!SQL_SUCCEEDED(SQLFetch(count.handle())))
+            return false;
+        SQLBIGINT value = 0;
+        SQLLEN indicator = 0;
+        if (!SQL_SUCCEEDED(
+                SQLGetData(count.handle(), 1, SQL_C_SBIGINT, &value, sizeof value, &indicator)) ||
+            indicator == SQL_NULL_DATA)
+            return false;
+        *rows = value;
+        return true;
+    }
+
+    // Nothing is bound, so the driver hands over no values, only the number of rows of each
+    // block.
+    Error countByWalk(qint64* rows) {
+        Statement walk(*handles_);
+        if (Error e = walk.allocate())
+            return e;
+        const SQLHSTMT stmt = walk.handle();
+        SQLULEN fetched = 0;
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kCountRowset),
+                       0);
+        SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+        if (!SQL_SUCCEEDED(walk.execute(sql_)))
+            return walk.error(ErrorNumber::OdbcCallFailed);
+        qint64 total = 0;
+        for (;;) {
+            fetched = 0;
+            const SQLRETURN rc = SQLFetch(stmt);
+            if (rc == SQL_NO_DATA)
+                break;
+            if (!SQL_SUCCEEDED(rc))
+                return walk.error(ErrorNumber::OdbcCallFailed);
+            total += qint64(fetched);
+        }
+        *rows = total;
+        return {};
+    }
+
+    void fail(Error error) {
+        error_ = std::move(error);
+        if (!error_)
+            error_ = Error::make(ErrorNumber::OdbcCallFailed);
+    }
+
+    std::shared_ptr<OdbcHandles> handles_;
+    Statement statement_;
+    QString sql_;
+    OdbcTextTransfer transfer_;
+    std::vector<Column> columns_;
+    SQLULEN rowset_ = 1;
+    SQLULEN rowsFetched_ = 0;
+    std::vector<SQLUSMALLINT> rowStatus_;
+    SQLULEN fetched_ = 0;
+    SQLULEN position_ = 0;
+    SQLULEN positionedRow_ = SQLULEN(-1);
+    bool rereadBound_ = false;
+    bool finished_ = false;
+    Error error_;
+    std::string scratch_;
+    std::vector<std::string> longValues_;
+    std::vector<bool> longNull_;
+};
+
+} // namespace
+
+OdbcConnection::OdbcConnection(std::shared_ptr<OdbcHandles> handles)
+    : handles_(std::move(handles)),
+      // A driver without the W calls hands over its own bytes, UTF-8 for the ones met here.
+      textTransfer_(handles_->wideCalls ? localeTextTransfer() : OdbcTextTransfer::Narrow) {}
+
+OdbcConnection::~OdbcConnection() = default;
+
+std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourceName,
+                                                        Error* error) {
+    auto fail = [error](Error e) -> std::unique_ptr<OdbcConnection> {
+        if (error)
+            *error = std::move(e);
+        return nullptr;
+    };
+    if (error)
+        *error = {};
+    // Some drivers take an empty name for a file to create.
+    if (dataSourceName.trimmed().isEmpty())
+        return fail(Error::make(ErrorNumber::OdbcConnectFailed,
+                                QStringLiteral("Nome dell'origine dati ODBC non specificato.")));
+
+    auto handles = std::make_shared<OdbcHandles>();
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handles->env)))
+        return fail(
+            Error::make(ErrorNumber::OdbcConnectFailed,
+                        QStringLiteral("Impossibile inizializzare il gestore driver ODBC.")));
+    if (!SQL_SUCCEEDED(SQLSetEnvAttr(handles->env, SQL_ATTR_ODBC_VERSION,
+                                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)))
+        return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_ENV, handles->env));
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, handles->env, &handles->dbc)))
+        return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_ENV, handles->env));
+
+    SQLRETURN rc;
+    if (dataSourceName.size() <= SQL_MAX_DSN_LENGTH) {
+        // The name travels as its own argument: no quoting, and SQLConnect never prompts.
+        rc = SQLConnectW(handles->dbc, wide(dataSourceName), SQLSMALLINT(dataSourceName.size()),
+                         nullptr, 0, nullptr, 0);
+    } else {
+        const QString connection = connectionStringFromIni(dataSourceName);
+        if (connection.isEmpty())
+            return fail(
+                Error::make(ErrorNumber::OdbcConnectFailed,
+                            QStringLiteral("[IM002] Origine dati «%1» non trovata e nessun driver "
+                                           "predefinito specificato.")
+                                .arg(dataSourceName)));
+        rc = SQLDriverConnectW(handles->dbc, nullptr, wide(connection),
+                               SQLSMALLINT(connection.size()), nullptr, 0, nullptr,
+                               SQL_DRIVER_NOPROMPT);
+    }
+    if (!SQL_SUCCEEDED(rc))
+        return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_DBC, handles->dbc));
+    handles->connected = true;
+    handles->wideCalls = carriesWideText(handles->dbc);
+    if (!SQL_SUCCEEDED(SQLGetInfoW(handles->dbc, SQL_GETDATA_EXTENSIONS,
+                                   &handles->getDataExtensions, sizeof(SQLUINTEGER), nullptr)))
+        handles->getDataExtensions = 0;
+    return std::unique_ptr<OdbcConnection>(new OdbcConnection(std::move(handles)));
+}
+
+std::unique_ptr<ResultSource> OdbcConnection::execute(const QString& sql, Error* error) {
+    if (error)
+        *error = {};
+    auto result = std::make_unique<OdbcResult>(handles_, sql, textTransfer_);
+    if (Error e = result->start()) {
+        if (error)
+            *error = std::move(e);
+        return nullptr;
+    }
+    return result;
+}
+
+} // namespace velario::data

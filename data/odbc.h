@@ -1,0 +1,47 @@
+#pragma once
+
+#include "data/result_source.h"
+#include "platform/errors.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace velario::data {
+
+struct OdbcHandles;
+
+// How character data crosses from the driver. Narrow asks for SQL_C_CHAR, which Unicode
+// drivers deliver in the C library's character set (so it is only right when that set is
+// UTF-8) and the others in their own, UTF-8 for SQLite; Wide asks for SQL_C_WCHAR and
+// converts here. Narrow is the faster.
+enum class OdbcTextTransfer { Narrow, Wide };
+
+// A connection to an ODBC data source through the unixODBC driver manager.
+class OdbcConnection {
+public:
+    // Connects to the data source named DATASOURCENAME as configured in odbc.ini, without
+    // ever showing a login prompt. Null, with ERROR set (OdbcConnectFailed and the driver's
+    // own diagnostics), when that fails.
+    static std::unique_ptr<OdbcConnection> connect(const QString& dataSourceName, Error* error);
+    ~OdbcConnection();
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    // Runs SQL and returns its result, read forward in blocks of rows. A statement without a
+    // result set gives a source with no columns and no rows. Null, with ERROR set
+    // (OdbcCallFailed and the driver's diagnostics), when the statement fails.
+    std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);
+
+    // Narrow when the C library's character set is UTF-8 or the driver is not a Unicode
+    // driver, otherwise Wide.
+    OdbcTextTransfer textTransfer() const { return textTransfer_; }
+    void setTextTransfer(OdbcTextTransfer transfer) { textTransfer_ = transfer; }
+
+private:
+    explicit OdbcConnection(std::shared_ptr<OdbcHandles> handles);
+    std::shared_ptr<OdbcHandles> handles_;
+    OdbcTextTransfer textTransfer_;
+};
+
+} // namespace velario::data

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/errors.h"
+#include "result_source.h"
+#include "row_store.h"
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace velario::data {
+
+// A result as a table for a view: rows are read from the source only as they are needed
+// (the view scrolling on, a caller asking for a row) and kept in a RowStore.
+class ResultModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // Decides whether an edited cell takes the new text.
+    using EditHandler = std::function<bool(int row, int column, const QString& text)>;
+
+    explicit ResultModel(QObject* parent = nullptr);
+    ~ResultModel() override;
+
+    // Shows SOURCE (null: nothing) and reads its first block of rows at once.
+    void setSource(std::unique_ptr<ResultSource> source);
+    void clear() { setSource(nullptr); }
+    bool hasSource() const { return source_ != nullptr; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+    // Reads on until at least ROWS rows are held; false when the result ends first.
+    bool ensureRows(qint64 rows);
+    void fetchAll();
+    bool allFetched() const;
+    // Rows read from the source so far.
+    qint64 fetchedRows() const { return store_.rowCount(); }
+    // The exact number of rows of the whole result, asked of the source once.
+    qint64 exactCount(Error* error = nullptr);
+    // Why reading stopped early, if it did.
+    Error fetchError() const { return fetchError_; }
+
+    QString columnName(int column) const;
+    // The column called NAME, in any case; -1 when there is none.
+    int columnIndex(const QString& name) const;
+    QString caption(int column) const;
+    void setCaption(int column, const QString& caption);
+
+    // Cells of rows already read; a Null is empty text.
+    QString text(qint64 row, int column) const { return store_.text(row, column); }
+    bool isNull(qint64 row, int column) const { return store_.isNull(row, column); }
+    const RowStore& store() const { return store_; }
+
+    void setEditable(bool editable);
+    bool isEditable() const { return editable_; }
+    void setEditHandler(EditHandler handler) { editHandler_ = std::move(handler); }
+
+    static constexpr int kBlockRows = 256;
+
+private:
+    int readBlock(int rows);
+    void publish();
+
+    std::unique_ptr<ResultSource> source_;
+    RowStore store_;
+    QStringList captions_;
+    int published_ = 0;
+    std::optional<qint64> count_;
+    Error fetchError_;
+    bool editable_ = false;
+    EditHandler editHandler_;
+    // Changes whenever a new result is shown, so that an edit handler that refreshed the
+    // source does not write into the new result.
+    quint64 generation_ = 0;
+};
+
+} // namespace velario::data

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "database.h"
+#include "platform/errors.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <unordered_set>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace velario::data::detail {
+
+// Something that keeps a statement open on a connection and must let it go before the
+// connection closes (a result still shown by a grid when its database is closed).
+class StatementHolder {
+public:
+    virtual ~StatementHolder() = default;
+    virtual void connectionClosing() = 0;
+};
+
+// The SQLite handle of an open Database, shared with the record sets and results made from
+// it. The Database clears the handle when it closes; whoever still holds this sees a closed
+// connection instead of a dangling pointer.
+struct SqliteConnection {
+    sqlite3* handle = nullptr;
+    QString path;
+    DatabaseKind kind = DatabaseKind::SQLite;
+    bool readOnly = false;
+    std::unordered_set<StatementHolder*> holders;
+
+    bool isOpen() const { return handle != nullptr; }
+    // DatabaseReadOnly when nothing may be written through this connection now.
+    Error checkWritable() const;
+    // The error of the last failed call on the handle, mapped to the program's numbers.
+    Error lastError(int code) const;
+    void close();
+};
+
+// A prepared statement, finalized when it goes out of scope.
+class Statement {
+public:
+    Statement() = default;
+    // Prepares SQL; on failure isValid() is false and ERROR is set.
+    Statement(sqlite3* handle, const QByteArray& sql, Error* error);
+    ~Statement();
+    Statement(Statement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
+    Statement& operator=(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool isValid() const { return stmt_ != nullptr; }
+    sqlite3_stmt* get() const { return stmt_; }
+    // Binds VALUE to the 1-based parameter INDEX; false when the engine refuses it.
+    bool bind(int index, const QVariant& value);
+    QVariant value(int column) const;
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+QString quoteIdentifier(const QString& name);
+QString errorText(sqlite3* handle);
+
+} // namespace velario::data::detail

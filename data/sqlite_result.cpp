@@ -1,0 +1,235 @@
+#include "sqlite_result.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace velario::data {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void appendHex(std::string& out, const unsigned char* bytes, int length) {
+    out.resize(size_t(length) * 2);
+    for (int i = 0; i < length; ++i) {
+        out[size_t(i) * 2] = kHexDigits[bytes[i] >> 4];
+        out[size_t(i) * 2 + 1] = kHexDigits[bytes[i] & 0x0F];
+    }
+}
+
+// The statement without the blanks and semicolons that may end it, so that it can stand
+// inside parentheses.
+QByteArray bareStatement(const QByteArray& sql) {
+    qsizetype end = sql.size();
+    while (end > 0 &&
+           (std::isspace(static_cast<unsigned char>(sql[end - 1])) || sql[end - 1] == ';'))
+        --end;
+    return sql.left(end);
+}
+
+} // namespace
+
+std::unique_ptr<SqliteResult>
+SqliteResult::open(std::shared_ptr<detail::SqliteConnection> connection, const QString& sql,
+                   Error* error) {
+    const auto fail = [&](Error e) {
+        if (error)
+            *error = std::move(e);
+        return nullptr;
+    };
+    if (!connection || !connection->isOpen())
+        return fail(Error::make(ErrorNumber::ObjectNotSet));
+    std::unique_ptr<SqliteResult> result(new SqliteResult);
+    result->sql_ = sql.toUtf8();
+    Error prepareError;
+    result->stmt_ = detail::Statement(connection->handle, result->sql_, &prepareError);
+    if (!result->stmt_.isValid())
+        return fail(prepareError);
+    sqlite3_stmt* stmt = result->stmt_.get();
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c)
+        result->names_.append(QString::fromUtf8(sqlite3_column_name(stmt, c)));
+    result->connection_ = std::move(connection);
+    result->connection_->holders.insert(result.get());
+    if (!result->step())
+        return fail(result->error_);
+    if (!sqlite3_stmt_readonly(stmt) && !result->atEnd_) {
+        result->buffered_ = true;
+        while (result->hasRow_) {
+            for (int c = 0; c < result->columnCount(); ++c) {
+                if (sqlite3_column_type(stmt, c) == SQLITE_NULL)
+                    result->buffer_.emplace_back(std::nullopt);
+                else
+                    result->buffer_.emplace_back(
+                        std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                    size_t(sqlite3_column_bytes(stmt, c))));
+            }
+            if (!result->step())
+                return fail(result->error_);
+        }
+        result->count_ = qint64(result->buffer_.size()) / std::max(1, result->columnCount());
+        result->atEnd_ = result->buffer_.empty();
+        result->release();
+    }
+    return result;
+}
+
+SqliteResult::~SqliteResult() {
+    release();
+}
+
+void SqliteResult::release() {
+    stmt_ = detail::Statement();
+    if (connection_)
+        connection_->holders.erase(this);
+}
+
+void SqliteResult::connectionClosing() {
+    release();
+    if (!atEnd_ && !buffered_) {
+        atEnd_ = true;
+        hasRow_ = false;
+        error_ = Error::make(ErrorNumber::ObjectNotSet,
+                             QStringLiteral("Il database è stato chiuso durante la lettura."));
+    }
+}
+
+QString SqliteResult::columnName(int column) const {
+    return column >= 0 && column < names_.size() ? names_[column] : QString();
+}
+
+bool SqliteResult::step() {
+    const int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW) {
+        hasRow_ = true;
+        return true;
+    }
+    hasRow_ = false;
+    atEnd_ = true;
+    if (rc == SQLITE_DONE) {
+        if (!count_)
+            count_ = delivered_;
+        release();
+        return true;
+    }
+    error_ = connection_->lastError(rc);
+    release();
+    return false;
+}
+
+void SqliteResult::emitRow(RowSink& sink) {
+    sqlite3_stmt* stmt = stmt_.get();
+    sink.beginRow();
+    const int columns = columnCount();
+    for (int c = 0; c < columns; ++c) {
+        switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_NULL:
+            sink.nullCell();
+            break;
+        case SQLITE_BLOB: {
+            const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, c));
+            appendHex(hex_, bytes, sqlite3_column_bytes(stmt, c));
+            sink.cell(hex_.data(), qsizetype(hex_.size()));
+            break;
+        }
+        default: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+            sink.cell(text, sqlite3_column_bytes(stmt, c));
+            break;
+        }
+        }
+    }
+    sink.endRow();
+}
+
+int SqliteResult::fetch(int max, RowSink& sink) {
+    int read = 0;
+    if (buffered_) {
+        const size_t columns = size_t(columnCount());
+        while (read < max && bufferPos_ < buffer_.size()) {
+            sink.beginRow();
+            for (size_t c = 0; c < columns; ++c) {
+                const auto& cell = buffer_[bufferPos_ + c];
+                if (cell)
+                    sink.cell(cell->data(), qsizetype(cell->size()));
+                else
+                    sink.nullCell();
+            }
+            sink.endRow();
+            bufferPos_ += columns;
+            ++read;
+        }
+        atEnd_ = bufferPos_ >= buffer_.size();
+        return read;
+    }
+    while (read < max && hasRow_) {
+        emitRow(sink);
+        ++read;
+        ++delivered_;
+        if (!step())
+            break;
+    }
+    return read;
+}
+
+std::optional<qint64> SqliteResult::countByWrapping() {
+    const QByteArray wrapped = "SELECT count(*) FROM (\n" + bareStatement(sql_) + "\n)";
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(connection_->handle, wrapped.constData(), int(wrapped.size()), &raw,
+                           &tail) != SQLITE_OK ||
+        !raw) {
+        sqlite3_finalize(raw);
+        return std::nullopt;
+    }
+    std::optional<qint64> count;
+    // Only a statement that is all of the text counts: "a; b" wrapped is not "a".
+    if (tail && *tail == '\0' && sqlite3_step(raw) == SQLITE_ROW)
+        count = sqlite3_column_int64(raw, 0);
+    sqlite3_finalize(raw);
+    return count;
+}
+
+std::optional<qint64> SqliteResult::countByStepping(Error* error) {
+    Error prepareError;
+    detail::Statement again(connection_->handle, sql_, &prepareError);
+    if (!again.isValid()) {
+        if (error)
+            *error = prepareError;
+        return std::nullopt;
+    }
+    qint64 rows = 0;
+    for (;;) {
+        const int rc = sqlite3_step(again.get());
+        if (rc == SQLITE_ROW) {
+            ++rows;
+            continue;
+        }
+        if (rc == SQLITE_DONE)
+            return rows;
+        if (error)
+            *error = connection_->lastError(rc);
+        return std::nullopt;
+    }
+}
+
+qint64 SqliteResult::countRows(Error* error) {
+    if (count_)
+        return *count_;
+    if (!connection_ || !connection_->isOpen()) {
+        if (error)
+            *error =
+                Error::make(ErrorNumber::ObjectNotSet, QStringLiteral("Il database è chiuso."));
+        return 0;
+    }
+    std::optional<qint64> count = countByWrapping();
+    if (!count)
+        count = countByStepping(error);
+    if (!count)
+        return 0;
+    count_ = count;
+    return *count;
+}
+
+} // namespace velario::data

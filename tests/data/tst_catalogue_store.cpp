@@ -1,0 +1,214 @@
+#include "data/catalogue_schema.h"
+#include "data/catalogue_store.h"
+#include "data/database.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velario;
+using namespace velario::data;
+
+namespace {
+
+// Another program working on the same catalogue file.
+class OtherProgram {
+public:
+    explicit OtherProgram(const QString& path) {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name_);
+        db.setDatabaseName(path);
+        db.open();
+    }
+    ~OtherProgram() {
+        QSqlDatabase::database(name_).close();
+        QSqlDatabase::removeDatabase(name_);
+    }
+    bool exec(const QString& sql) { return QSqlQuery(QSqlDatabase::database(name_)).exec(sql); }
+    QStringList rows() {
+        QSqlQuery q(QSqlDatabase::database(name_));
+        q.exec("SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM SELEZIONI_SQL "
+               "ORDER BY rowid");
+        QStringList out;
+        while (q.next()) {
+            QStringList cells;
+            for (int c = 0; c < 5; ++c)
+                cells.append(q.value(c).isNull() ? "<null>" : q.value(c).toString());
+            out.append(cells.join('|'));
+        }
+        return out;
+    }
+
+private:
+    QString name_ = QStringLiteral("other-program");
+};
+
+CatalogueEntry entry(const QString& code, const QString& description = QStringLiteral("descr")) {
+    return {code, description, QStringLiteral("SELECT 1"), QStringLiteral("/dati/x.db"),
+            QStringLiteral("SQL")};
+}
+
+} // namespace
+
+class TestCatalogueStore : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString path_;
+    std::unique_ptr<Database> db_;
+
+private slots:
+    void init() {
+        db_.reset();
+        path_ = dir_.filePath(QStringLiteral("%1.db").arg(QTest::currentTestFunction()));
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner);
+        QFile::remove(path_);
+        QVERIFY(!createCatalogueFile(path_));
+        Error error;
+        db_ = Database::open(path_, false, false, QString(), &error);
+        QVERIFY(db_);
+    }
+    void cleanup() {
+        db_.reset();
+        QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    void statementTexts_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("leading blanks") << "  ABC"
+                                        << "select * from SELEZIONI_SQL where CODICE = 'ABC' ";
+        QTest::newRow("quote kept as typed")
+            << "L'ANNO "
+            << "select * from SELEZIONI_SQL where CODICE = 'L'ANNO' ";
+        QTest::newRow("empty") << ""
+                               << "select * from SELEZIONI_SQL where CODICE = '' ";
+    }
+    void statementTexts() {
+        QFETCH(QString, typed);
+        QFETCH(QString, text);
+        QCOMPARE(lookupStatementText(typed.trimmed()), text);
+    }
+
+    void codesSavedAndFoundAgain_data() {
+        QTest::addColumn<QString>("code");
+        QTest::newRow("quote") << "L'ANNO";
+        QTest::newRow("double quote") << "A\"B";
+        QTest::newRow("backslash") << "C:\\TEMP\\";
+        QTest::newRow("percent and underscore") << "100%_X";
+        QTest::newRow("injection") << "X' OR '1'='1";
+        QTest::newRow("greek") << "ΑΘΗΝΑ";
+        QTest::newRow("cyrillic") << "ЗАПРОС";
+        QTest::newRow("cjk") << "查询";
+    }
+    void codesSavedAndFoundAgain() {
+        QFETCH(QString, code);
+        QVERIFY(!saveCatalogueEntry(db_.get(), entry("OTHER")));
+        QVERIFY(!saveCatalogueEntry(db_.get(),
+                                    entry(QStringLiteral("  ") + code + QStringLiteral("  "))));
+        Error error;
+        auto rs = openCatalogueLookup(db_.get(), code, &error);
+        QVERIFY(rs);
+        QCOMPARE(rs->recordCount(), 1);
+        CatalogueEntry read;
+        QVERIFY(!readCatalogueEntry(*rs, &read, true));
+        QCOMPARE(read.code, code);
+        QCOMPARE(read.database, QStringLiteral("/dati/x.db"));
+        // A code that only looks like it (a pattern, a prefix) finds nothing.
+        auto near = openCatalogueLookup(db_.get(), code.left(code.size() - 1), &error);
+        QCOMPARE(near->recordCount(), 0);
+        QVERIFY(near->eof());
+        // Saving again changes the row instead of adding one.
+        QVERIFY(!saveCatalogueEntry(db_.get(), entry(code, QStringLiteral("nuova"))));
+        OtherProgram other(path_);
+        QCOMPARE(other.rows(), QStringList({"OTHER|descr|SELECT 1|/dati/x.db|SQL",
+                                            code + "|nuova|SELECT 1|/dati/x.db|SQL"}));
+        bool found = false;
+        QVERIFY(!deleteCatalogueEntry(db_.get(), code, &found));
+        QVERIFY(found);
+        QCOMPARE(other.rows(), QStringList({"OTHER|descr|SELECT 1|/dati/x.db|SQL"}));
+        QVERIFY(!deleteCatalogueEntry(db_.get(), code, &found));
+        QVERIFY(!found);
+    }
+
+    void fieldsReadTrimmedAndNullAsEmpty() {
+        OtherProgram other(path_);
+        QVERIFY(
+            other.exec("INSERT INTO SELEZIONI_SQL VALUES ('K', '  spazi  ', NULL, NULL, ' A ')"));
+        Error error;
+        auto rs = openCatalogueLookup(db_.get(), "K", &error);
+        CatalogueEntry read;
+        QVERIFY(!readCatalogueEntry(*rs, &read, false));
+        QCOMPARE(read.description, QStringLiteral("spazi"));
+        QCOMPARE(read.sql, QString());
+        QCOMPARE(read.databaseType, QString());
+        QVERIFY(!readCatalogueEntry(*rs, &read, true));
+        QCOMPARE(read.databaseType, QStringLiteral("A"));
+    }
+
+    void firstOfDuplicatesIsChanged() {
+        OtherProgram other(path_);
+        QVERIFY(other.exec("INSERT INTO SELEZIONI_SQL VALUES ('D', 'uno', '', '', ''), "
+                           "('D', 'due', '', '', '')"));
+        QVERIFY(!saveCatalogueEntry(db_.get(), entry("D", "cambiata")));
+        QCOMPARE(other.rows(), QStringList({"D|cambiata|SELECT 1|/dati/x.db|SQL", "D|due|||"}));
+    }
+
+    void noDatabase() {
+        Error error;
+        QVERIFY(!openCatalogueLookup(nullptr, "X", &error));
+        QCOMPARE(error.number, int(ErrorNumber::ObjectNotSet));
+        QCOMPARE(saveCatalogueEntry(nullptr, entry("X")).number, int(ErrorNumber::ObjectNotSet));
+    }
+
+    void fileMadeReadOnly() {
+        QVERIFY(!saveCatalogueEntry(db_.get(), entry("A")));
+        QVERIFY(QFile::setPermissions(path_, QFile::ReadOwner | QFile::ReadGroup));
+        // The window's steps: the lookup opens, the write is refused at update.
+        Error error;
+        auto rs = openCatalogueLookup(db_.get(), "A", &error);
+        QVERIFY(rs);
+        QVERIFY(!rs->edit());
+        QVERIFY(!collectCatalogueEntry(*rs, entry("A", "persa")));
+        const Error refused = rs->update();
+        QCOMPARE(refused.number, int(ErrorNumber::DatabaseReadOnly));
+        QVERIFY(refused.description.contains(path_));
+        QCOMPARE(saveCatalogueEntry(db_.get(), entry("B")).number,
+                 int(ErrorNumber::DatabaseReadOnly));
+        QVERIFY(QFile::setPermissions(path_, QFile::ReadOwner | QFile::WriteOwner));
+        OtherProgram other(path_);
+        QCOMPARE(other.rows(), QStringList({"A|descr|SELECT 1|/dati/x.db|SQL"}));
+        // The same record set writes once the file can be written again.
+        QVERIFY(!rs->update());
+        QCOMPARE(other.rows(), QStringList({"A|persa|SELECT 1|/dati/x.db|SQL"}));
+    }
+
+    void fileOpenedReadOnlyFromTheStart() {
+        QVERIFY(QFile::setPermissions(path_, QFile::ReadOwner));
+        Error error;
+        auto db = Database::open(path_, false, false, QString(), &error);
+        QVERIFY(db);
+        QCOMPARE(saveCatalogueEntry(db.get(), entry("A")).number,
+                 int(ErrorNumber::DatabaseReadOnly));
+    }
+
+    void fileLockedByAnotherProgram() {
+        QVERIFY(!saveCatalogueEntry(db_.get(), entry("A")));
+        OtherProgram other(path_);
+        QVERIFY(other.exec("BEGIN IMMEDIATE"));
+        QVERIFY(other.exec("INSERT INTO SELEZIONI_SQL VALUES ('P', 'in sospeso', '', '', '')"));
+        const Error locked = saveCatalogueEntry(db_.get(), entry("A", "bloccata"));
+        QCOMPARE(locked.number, int(ErrorNumber::CouldNotLock));
+        QVERIFY(!locked.description.isEmpty());
+        QCOMPARE(saveCatalogueEntry(db_.get(), entry("N")).number, int(ErrorNumber::CouldNotLock));
+        QVERIFY(other.exec("ROLLBACK"));
+        QCOMPARE(other.rows(), QStringList({"A|descr|SELECT 1|/dati/x.db|SQL"}));
+        QVERIFY(!saveCatalogueEntry(db_.get(), entry("A", "sbloccata")));
+        QCOMPARE(other.rows(), QStringList({"A|sbloccata|SELECT 1|/dati/x.db|SQL"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCatalogueStore)
+#include "tst_catalogue_store.moc"

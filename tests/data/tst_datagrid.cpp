@@ -1,0 +1,242 @@
+#include "data/database.h"
+#include "data/datagrid.h"
+
+#include <QJsonArray>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velario;
+using namespace velario::data;
+
+class TestDataGrid : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::unique_ptr<Database> db_;
+    std::unique_ptr<QWidget> window_;
+    DataGrid* grid_ = nullptr;
+
+    std::unique_ptr<ResultSource> run(const QString& sql) {
+        Error error;
+        auto result = db_->execute(sql, &error);
+        if (!result)
+            qWarning() << error.description;
+        return result;
+    }
+
+private slots:
+    void initTestCase() {
+        const QString path = dir_.filePath("grid.db");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("CREATE TABLE n (id INTEGER, label TEXT, extra)"));
+            QVERIFY(q.exec("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s "
+                           "WHERE i < 100000) INSERT INTO n SELECT i, 'riga ' || i, NULL FROM s"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("setup");
+        Error error;
+        db_ = Database::open(path, false, false, QString(), &error);
+        QVERIFY(db_);
+    }
+
+    void init() {
+        window_ = std::make_unique<QWidget>();
+        grid_ = new DataGrid("grid", window_.get());
+        grid_->setLeft(120);
+        grid_->setTop(240);
+        grid_->setWidth(6000);
+        grid_->setHeight(3000);
+        window_->resize(800, 600);
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    }
+    void cleanup() { window_.reset(); }
+
+    void firstRowsWithoutReadingAll() {
+        grid_->setResult(run("SELECT * FROM n"));
+        ResultModel* model = grid_->resultModel();
+        QCOMPARE(grid_->columnCount(), 3);
+        QCOMPARE(grid_->currentResultRow(), 0);
+        QCOMPARE(grid_->text(), QStringLiteral("1"));
+        QVERIFY(grid_->visibleRows() > 3);
+        QVERIFY(model->fetchedRows() >= grid_->visibleRows());
+        QVERIFY(model->fetchedRows() <= 1000);
+        // The exact count comes from the engine, not from reading the rows.
+        QCOMPARE(grid_->approxCount(), 100000);
+        QVERIFY(model->fetchedRows() <= 1000);
+        QVERIFY(!model->allFetched());
+    }
+
+    void scrollingReadsOn() {
+        grid_->setResult(run("SELECT * FROM n"));
+        ResultModel* model = grid_->resultModel();
+        const qint64 before = model->fetchedRows();
+        QCOMPARE(grid_->automationScroll(5000), QString());
+        QCOMPARE(grid_->firstVisibleRow(), 5000);
+        QVERIFY(model->fetchedRows() > 5000);
+        QVERIFY(model->fetchedRows() < 100000);
+        QVERIFY(model->fetchedRows() > before);
+        const QJsonObject state = grid_->automationState();
+        QCOMPARE(state["rows"].toInt(), 100000);
+        QCOMPARE(state["firstVisibleRow"].toInt(), 5000);
+        QCOMPARE(state["cells"].toArray().size(), state["visibleRows"].toInt());
+        QCOMPARE(state["cells"][0][1].toString(), QStringLiteral("riga 5001"));
+        // Positions count from the first row on display.
+        QVERIFY(!grid_->setRow(2));
+        QCOMPARE(grid_->currentResultRow(), 5002);
+        QCOMPARE(grid_->row(), 2);
+        QCOMPARE(grid_->columnText(1), QStringLiteral("riga 5003"));
+        // The view itself asks for more when the user drags to the end of what it holds.
+        const qint64 held = model->fetchedRows();
+        grid_->scrollToBottom();
+        QTRY_VERIFY(model->fetchedRows() > held);
+    }
+
+    void walkingTheWholeResult() {
+        grid_->setResult(run("SELECT id, extra FROM n WHERE id > 99000"));
+        QCOMPARE(grid_->resultRowCount(), 1000);
+        QCOMPARE(grid_->cellText(999, 0), QStringLiteral("100000"));
+        QCOMPARE(grid_->cellText(999, 1), QString());
+        QVERIFY(grid_->resultModel()->isNull(999, 1));
+        QVERIFY(grid_->resultModel()->allFetched());
+    }
+
+    void unusualValues() {
+        QStringList columns;
+        for (int c = 0; c < 58; ++c)
+            columns.append(QStringLiteral("%1 AS k%1").arg(c));
+        grid_->setResult(run("SELECT NULL AS vuoto, x'0aff' AS bin, " + columns.join(", ") +
+                             ", printf('%.*c', 1048576, 'y') || 'fine' AS lungo"));
+        QCOMPARE(grid_->columnCount(), 61);
+        QCOMPARE(grid_->columnCaption(60), QStringLiteral("lungo"));
+        QVERIFY(grid_->resultModel()->isNull(0, 0));
+        QCOMPARE(grid_->cellText(0, 1), QStringLiteral("0AFF"));
+        QCOMPARE(grid_->cellText(0, 59), QStringLiteral("57"));
+        QCOMPARE(grid_->cellText(0, 60).size(), 1048576 + 4);
+        // Rewriting one cell keeps the others, the Null and the long value among them.
+        grid_->setCellEditing(true);
+        QCOMPARE(grid_->automationEdit(0, 30, "modificata"), QString());
+        QCOMPARE(grid_->cellText(0, 30), QStringLiteral("modificata"));
+        QVERIFY(grid_->resultModel()->isNull(0, 0));
+        QVERIFY(grid_->cellText(0, 60).endsWith("yfine"));
+    }
+
+    void setRowRefusals_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("scrollTo");
+        QTest::addColumn<int>("position"); // -1000: one past the rows on display
+        QTest::newRow("negative") << "SELECT * FROM n" << 0 << -1;
+        QTest::newRow("past rows on display, result has more") << "SELECT * FROM n" << 0 << -1000;
+        QTest::newRow("after scrolling") << "SELECT * FROM n" << 300 << -1000;
+        QTest::newRow("past the last row of a short result")
+            << "SELECT * FROM n WHERE id <= 3" << 0 << 3;
+        QTest::newRow("far past") << "SELECT * FROM n WHERE id <= 3" << 0 << 50;
+        QTest::newRow("empty result") << "SELECT * FROM n WHERE id < 0" << 0 << 0;
+    }
+    void setRowRefusals() {
+        QFETCH(QString, sql);
+        QFETCH(int, scrollTo);
+        QFETCH(int, position);
+        grid_->setResult(run(sql));
+        if (scrollTo > 0)
+            QCOMPARE(grid_->automationScroll(scrollTo), QString());
+        if (position == -1000)
+            position = grid_->visibleRows();
+        const int before = grid_->currentResultRow();
+        const Error error = grid_->setRow(position);
+        QCOMPARE(error.number, int(ErrorNumber::InvalidRow));
+        QCOMPARE(grid_->currentResultRow(), before);
+        QVERIFY(grid_->visibleRows() <= 3 || grid_->approxCount() > grid_->visibleRows());
+    }
+
+    void lastRowOnDisplayAccepted() {
+        grid_->setResult(run("SELECT * FROM n WHERE id <= 3"));
+        QCOMPARE(grid_->visibleRows(), 3);
+        QVERIFY(!grid_->setRow(2));
+        QCOMPARE(grid_->columnText(0), QStringLiteral("3"));
+    }
+
+    void setColRefusals_data() {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("negative") << -1 << false;
+        QTest::newRow("first") << 0 << true;
+        QTest::newRow("last") << 2 << true;
+        QTest::newRow("past the last") << 3 << false;
+    }
+    void setColRefusals() {
+        QFETCH(int, column);
+        QFETCH(bool, accepted);
+        grid_->setResult(run("SELECT * FROM n WHERE id <= 3"));
+        QVERIFY(!grid_->setCol(1));
+        const Error error = grid_->setCol(column);
+        QCOMPARE(error.number, accepted ? 0 : int(ErrorNumber::InvalidColumn));
+        QCOMPARE(grid_->col(), accepted ? column : 1);
+        QCOMPARE(grid_->text(), grid_->columnText(grid_->col()));
+    }
+
+    void columnsAndGeometry() {
+        grid_->setResult(run("SELECT id AS Codice, label FROM n LIMIT 2"));
+        QCOMPARE(grid_->columnCaption(0), QStringLiteral("Codice"));
+        QVERIFY(!grid_->setColumnCaption(1, QStringLiteral("Descrizione")));
+        QCOMPARE(grid_->setColumnCaption(2, "x").number, int(ErrorNumber::InvalidColumn));
+        QVERIFY(!grid_->setColumnWidth(1, 1234.5f));
+        QCOMPARE(grid_->columnWidthTwips(1), 1234.5);
+        QCOMPARE(grid_->setColumnWidth(-1, 10).number, int(ErrorNumber::InvalidColumn));
+        const QJsonArray columns = grid_->automationState()["columns"].toArray();
+        QCOMPARE(columns[1]["caption"].toString(), QStringLiteral("Descrizione"));
+        QCOMPARE(columns[1]["width"].toDouble(), 1234.5);
+        QVERIFY(columns[0]["width"].toDouble() > 0);
+        QCOMPARE(grid_->leftTwips(), 120);
+        QCOMPARE(grid_->topTwips(), 240);
+        QCOMPARE(grid_->widthTwips(), 6000);
+        QCOMPARE(grid_->heightTwips(), 3000);
+        // A new result brings its own columns.
+        grid_->setResult(run("SELECT label FROM n LIMIT 1"));
+        QCOMPARE(grid_->columnCaption(0), QStringLiteral("label"));
+        QVERIFY(grid_->columnWidthTwips(0) != 1234.5);
+    }
+
+    void automationRowScrollsAndSelects() {
+        grid_->setResult(run("SELECT * FROM n"));
+        QCOMPARE(grid_->automationRow(2000), QString());
+        QCOMPARE(grid_->currentResultRow(), 2000);
+        QVERIFY(grid_->row() >= 0);
+        QCOMPARE(grid_->automationState()["currentRow"].toInt(), 2000);
+        QVERIFY(!grid_->automationRow(100000).isEmpty());
+        QVERIFY(!grid_->automationRow(-1).isEmpty());
+        QCOMPARE(grid_->currentResultRow(), 2000);
+    }
+
+    void editingInPlace() {
+        grid_->setResult(run("SELECT * FROM n WHERE id <= 5"));
+        QVERIFY(!grid_->automationEdit(1, 1, "x").isEmpty());
+        grid_->setCellEditing(true);
+        QList<std::tuple<int, int, QString>> calls;
+        grid_->setCellEditHandler([&](int row, int column, const QString& text) {
+            calls.append({row, column, text});
+            return text != QLatin1String("rifiuta");
+        });
+        QCOMPARE(grid_->automationEdit(1, 1, "rifiuta"), QString());
+        QCOMPARE(calls.size(), 1);
+        QCOMPARE(calls[0], std::make_tuple(1, 1, QStringLiteral("rifiuta")));
+        QCOMPARE(grid_->cellText(1, 1), QStringLiteral("riga 2"));
+        QCOMPARE(grid_->automationEdit(3, 2, "nuovo"), QString());
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(grid_->cellText(3, 2), QStringLiteral("nuovo"));
+        QCOMPARE(grid_->automationState()["cells"][3][2].toString(), QStringLiteral("nuovo"));
+        // The rest of the row is untouched.
+        QCOMPARE(grid_->cellText(3, 1), QStringLiteral("riga 4"));
+        QCOMPARE(grid_->currentResultRow(), 3);
+        QVERIFY(!grid_->automationEdit(1, 3, "x").isEmpty());
+    }
+};
+
+QTEST_MAIN(TestDataGrid)
+#include "tst_datagrid.moc"

@@ -1,0 +1,537 @@
+#include "data/odbc.h"
+#include "support/odbc_fixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+#include <cstring>
+#include <langinfo.h>
+#include <memory>
+#include <optional>
+
+using namespace velario;
+using namespace velario::data;
+using velario::test::OdbcEnvironment;
+using velario::test::PostgresServer;
+
+namespace {
+
+using Cell = std::optional<QByteArray>;
+using Row = QList<Cell>;
+
+class CollectingSink : public RowSink {
+public:
+    QList<Row> rows;
+    void beginRow() override { current_.clear(); }
+    void cell(const char* utf8, qsizetype length) override {
+        current_.append(QByteArray(utf8, length));
+    }
+    void nullCell() override { current_.append(std::nullopt); }
+    void endRow() override { rows.append(current_); }
+
+private:
+    Row current_;
+};
+
+const QString kSqlite = QStringLiteral("sqlite");
+const QString kPostgres = QStringLiteral("postgres");
+
+const QString kNonLatin = QStringLiteral("città ǅ 日本語 Ελληνικά Русский 😀");
+
+QString paddedName(const QString& start, int length) {
+    QString name = start;
+    while (name.size() < length)
+        name += QLatin1Char('x');
+    return name;
+}
+
+// About 1 MB of text with characters of every UTF-8 length, so that the chunks the driver
+// hands over split characters.
+QString longText() {
+    const QString unit = QStringLiteral("àbc日本😀-0123456789");
+    QString text;
+    while (text.toUtf8().size() < 1024 * 1024)
+        text += unit.repeated(4096);
+    return text;
+}
+
+QByteArray longBinary() {
+    QByteArray bytes(3000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7) % 256);
+    return bytes;
+}
+
+QString binaryLiteral(const QString& engine, const QByteArray& bytes) {
+    const QString hex = QString::fromLatin1(bytes.toHex());
+    return engine == kSqlite ? QStringLiteral("X'%1'").arg(hex)
+                             : QStringLiteral("decode('%1', 'hex')").arg(hex);
+}
+
+int countOf(const QString& haystack, const QString& needle) {
+    return needle.isEmpty() ? 0 : int(haystack.count(needle));
+}
+
+// What a trace file or the server's log gained since FROM; the server indents the lines
+// of a statement after the first.
+QString tail(const QString& path, qint64 from) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(from))
+        return {};
+    return QString::fromUtf8(file.readAll()).replace(QStringLiteral("\n\t"), QStringLiteral("\n"));
+}
+
+qint64 sizeOf(const QString& path) {
+    return QFileInfo(path).size();
+}
+
+QString trimmedStatement(QString sql) {
+    while (!sql.isEmpty() && (sql.back().isSpace() || sql.back() == QLatin1Char(';')))
+        sql.chop(1);
+    return sql;
+}
+
+} // namespace
+
+class TestOdbc : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void values_data();
+    void values();
+    void sixtyColumns_data();
+    void sixtyColumns();
+    void countRows_data();
+    void countRows();
+    void noResultSet_data();
+    void noResultSet();
+    void failingStatement_data();
+    void failingStatement();
+    void blankNameRefused_data();
+    void blankNameRefused();
+    void connectFailure_data();
+    void connectFailure();
+    void unusualNames_data();
+    void unusualNames();
+
+private:
+    QString dataSource(const QString& engine) const {
+        return engine == kSqlite ? QStringLiteral("velario-sqlite") : QStringLiteral("velario-pg");
+    }
+    std::unique_ptr<OdbcConnection> open(const QString& name) {
+        Error error;
+        auto connection = OdbcConnection::connect(name, &error);
+        if (!connection)
+            qWarning("%s: %s", qPrintable(name), qPrintable(error.description));
+        return connection;
+    }
+    bool populate(const QString& engine);
+    QString traceFile(const QString& engine) const {
+        return engine == kSqlite ? dir_.filePath(QStringLiteral("sqlite-trace.log"))
+                                 : QDir(server_->folder).filePath(QStringLiteral("server.log"));
+    }
+
+    QTemporaryDir dir_;
+    std::optional<PostgresServer> server_;
+    std::unique_ptr<OdbcEnvironment> environment_;
+    QString longSqliteName_;
+    QString longPostgresName_;
+    QString shortSpecialName_ = QStringLiteral("a=b;c}d{e");
+    QString text_ = longText();
+    QByteArray binary_ = longBinary();
+};
+
+#define SKIP_WITHOUT_SERVER(engine)                                                                \
+    if ((engine) == kPostgres && !server_)                                                         \
+    QSKIP("no test PostgreSQL server: run through ctest, which starts the postgres fixture")
+
+void TestOdbc::initTestCase() {
+    QVERIFY(dir_.isValid());
+    // SQL_C_CHAR text is only UTF-8 in a UTF-8 locale; the narrow cases need one.
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        QVERIFY(std::setlocale(LC_CTYPE, "C.UTF-8"));
+
+    QString error;
+    server_ = velario::test::postgresTestServer(&error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    const QString database = dir_.filePath(QStringLiteral("test=1.db"));
+    QFile empty(database);
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+
+    longSqliteName_ = paddedName(QStringLiteral("Archivio=prova;SQLite}di nome lungo "), 80);
+    longPostgresName_ = paddedName(QStringLiteral("Server=prova;PostgreSQL di nome lungo "), 80);
+
+    QList<velario::test::OdbcDataSource> sources{
+        velario::test::sqliteDataSource(dataSource(kSqlite), database,
+                                        {{QStringLiteral("Tracefile"), traceFile(kSqlite)}}),
+        velario::test::sqliteDataSource(shortSpecialName_, database),
+        velario::test::sqliteDataSource(longSqliteName_, database),
+    };
+    if (server_) {
+        sources << velario::test::postgresDataSource(dataSource(kPostgres), server_->port)
+                << velario::test::postgresDataSource(longPostgresName_, server_->port)
+                << velario::test::postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1);
+    }
+    environment_ = std::make_unique<OdbcEnvironment>(sources);
+    QVERIFY2(environment_->isValid(), qPrintable(environment_->errorString()));
+
+    QVERIFY(populate(kSqlite));
+    if (server_)
+        QVERIFY(populate(kPostgres));
+}
+
+bool TestOdbc::populate(const QString& engine) {
+    auto connection = open(dataSource(engine));
+    if (!connection)
+        return false;
+    const bool sqlite = engine == kSqlite;
+    QStringList statements{
+        QStringLiteral("DROP TABLE IF EXISTS sample"),
+        QStringLiteral("CREATE TABLE sample (id INTEGER, name VARCHAR(20), note TEXT, data %1, "
+                       "amount %2)")
+            .arg(sqlite ? QStringLiteral("BLOB") : QStringLiteral("BYTEA"),
+                 sqlite ? QStringLiteral("REAL") : QStringLiteral("DOUBLE PRECISION")),
+        QStringLiteral("INSERT INTO sample VALUES (1, 'uno', '%1', %2, 1.5)")
+            .arg(kNonLatin, binaryLiteral(engine, QByteArray::fromHex("00FF10AB"))),
+        QStringLiteral("INSERT INTO sample VALUES (2, NULL, NULL, NULL, NULL)"),
+        QStringLiteral("INSERT INTO sample VALUES (3, 'lungo', '%1', %2, -2.25)")
+            .arg(text_, binaryLiteral(engine, binary_)),
+        QStringLiteral("DROP TABLE IF EXISTS wide60"),
+    };
+    QStringList definitions, expressions;
+    for (int c = 1; c <= 60; ++c) {
+        const bool number = c % 2 == 1;
+        definitions << QStringLiteral("c%1 %2").arg(c).arg(number ? "INTEGER" : "TEXT");
+        expressions << (c == 1   ? QStringLiteral("r")
+                        : number ? QStringLiteral("r * 100 + %1").arg(c)
+                                 : QStringLiteral("r || 'ñ' || %1").arg(c));
+    }
+    statements << QStringLiteral("CREATE TABLE wide60 (%1)").arg(definitions.join(", "));
+    statements << (sqlite ? QStringLiteral("INSERT INTO wide60 WITH RECURSIVE s(r) AS (SELECT 1 "
+                                           "UNION ALL SELECT r + 1 FROM s WHERE r < 1100) "
+                                           "SELECT %1 FROM s")
+                          : QStringLiteral("INSERT INTO wide60 SELECT %1 FROM "
+                                           "generate_series(1, 1100) AS s(r)"))
+                      .arg(expressions.join(", "));
+    for (const QString& sql : statements) {
+        Error error;
+        if (!connection->execute(sql, &error)) {
+            qWarning("%s: %s", qPrintable(sql.left(80)), qPrintable(error.description));
+            return false;
+        }
+    }
+    return true;
+}
+
+void TestOdbc::values_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<OdbcTextTransfer>("transfer");
+    for (const QString& engine : {kSqlite, kPostgres}) {
+        QTest::addRow("%s/narrow", qPrintable(engine)) << engine << OdbcTextTransfer::Narrow;
+        QTest::addRow("%s/wide", qPrintable(engine)) << engine << OdbcTextTransfer::Wide;
+    }
+}
+
+void TestOdbc::values() {
+    QFETCH(QString, engine);
+    QFETCH(OdbcTextTransfer, transfer);
+    SKIP_WITHOUT_SERVER(engine);
+    auto connection = open(dataSource(engine));
+    QVERIFY(connection);
+    connection->setTextTransfer(transfer);
+
+    Error error;
+    auto source = connection->execute(
+        QStringLiteral("SELECT id, name, note, data, amount FROM sample ORDER BY id"), &error);
+    QVERIFY2(source, qPrintable(error.description));
+    QCOMPARE(source->columnCount(), 5);
+    QCOMPARE(source->columnName(2), QStringLiteral("note"));
+    QCOMPARE(source->columnName(5), QString());
+
+    CollectingSink sink;
+    QCOMPARE(source->fetch(2, sink), 2);
+    QVERIFY(!source->atEnd());
+    QCOMPARE(source->fetch(100, sink), 1);
+    QCOMPARE(source->fetch(100, sink), 0);
+    QVERIFY(source->atEnd());
+    QVERIFY2(!source->error(), qPrintable(source->error().description));
+
+    const QList<Row> expected{
+        {"1", "uno", kNonLatin.toUtf8(), "00FF10AB", "1.5"},
+        {"2", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+        {"3", "lungo", text_.toUtf8(), binary_.toHex().toUpper(), "-2.25"},
+    };
+    QCOMPARE(sink.rows.size(), expected.size());
+    for (int r = 0; r < expected.size(); ++r) {
+        for (int c = 0; c < 5; ++c) {
+            const Cell& got = sink.rows[r].value(c);
+            const Cell& want = expected[r][c];
+            QVERIFY2(got.has_value() == want.has_value(),
+                     qPrintable(QStringLiteral("row %1 column %2").arg(r).arg(c)));
+            if (want && *got != *want)
+                QFAIL(qPrintable(
+                    QStringLiteral("row %1 column %2: %3 bytes, first difference at %4")
+                        .arg(r)
+                        .arg(c)
+                        .arg(got->size())
+                        .arg(std::mismatch(got->begin(), got->end(), want->begin(), want->end())
+                                 .first -
+                             got->begin())));
+        }
+    }
+}
+
+void TestOdbc::sixtyColumns_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::newRow("sqlite") << kSqlite;
+    QTest::newRow("postgres") << kPostgres;
+}
+
+void TestOdbc::sixtyColumns() {
+    QFETCH(QString, engine);
+    SKIP_WITHOUT_SERVER(engine);
+    auto connection = open(dataSource(engine));
+    QVERIFY(connection);
+    Error error;
+    auto source = connection->execute(QStringLiteral("SELECT * FROM wide60 ORDER BY c1"), &error);
+    QVERIFY2(source, qPrintable(error.description));
+    QCOMPARE(source->columnCount(), 60);
+    for (int c = 0; c < 60; ++c)
+        QCOMPARE(source->columnName(c), QStringLiteral("c%1").arg(c + 1));
+
+    // Pieces that do not line up with the driver's blocks.
+    CollectingSink sink;
+    while (source->fetch(300, sink) > 0) {
+    }
+    QVERIFY2(!source->error(), qPrintable(source->error().description));
+    QCOMPARE(sink.rows.size(), 1100);
+    for (int r = 1; r <= 1100; ++r) {
+        const Row& row = sink.rows[r - 1];
+        QCOMPARE(row.size(), 60);
+        for (int c = 1; c <= 60; ++c) {
+            const QByteArray want = c == 1       ? QByteArray::number(r)
+                                    : c % 2 == 1 ? QByteArray::number(r * 100 + c)
+                                                 : QStringLiteral("%1ñ%2").arg(r).arg(c).toUtf8();
+            if (row[c - 1] != want)
+                QFAIL(qPrintable(QStringLiteral("row %1 column %2").arg(r).arg(c)));
+        }
+    }
+    QCOMPARE(source->countRows(&error), 1100);
+    QVERIFY(!error);
+}
+
+void TestOdbc::countRows_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<qint64>("expected");
+    QTest::addColumn<bool>("byQuery");
+
+    for (const QString& engine : {kSqlite, kPostgres}) {
+        QTest::addRow("%s/select", qPrintable(engine))
+            << engine << QStringLiteral("SELECT id, note FROM sample") << qint64(3) << true;
+        QTest::addRow("%s/semicolon", qPrintable(engine))
+            << engine << QStringLiteral("SELECT id FROM sample WHERE id > 1 ;  \n") << qint64(2)
+            << true;
+        QTest::addRow("%s/comment", qPrintable(engine))
+            << engine << QStringLiteral("SELECT id FROM sample ORDER BY id -- ordinati")
+            << qint64(3) << true;
+        QTest::addRow("%s/empty", qPrintable(engine))
+            << engine << QStringLiteral("SELECT id FROM sample WHERE id < 0") << qint64(0) << true;
+        QTest::addRow("%s/join", qPrintable(engine))
+            << engine << QStringLiteral("SELECT a.c1 FROM wide60 a JOIN wide60 b ON b.c1 <= 3")
+            << qint64(3300) << true;
+    }
+    // Statements that cannot stand inside FROM (...) are counted by running them again.
+    QTest::newRow("sqlite/pragma")
+        << kSqlite << QStringLiteral("PRAGMA table_info(sample)") << qint64(5) << false;
+    QTest::newRow("postgres/show")
+        << kPostgres << QStringLiteral("SHOW search_path") << qint64(1) << false;
+}
+
+void TestOdbc::countRows() {
+    QFETCH(QString, engine);
+    QFETCH(QString, sql);
+    QFETCH(qint64, expected);
+    QFETCH(bool, byQuery);
+    SKIP_WITHOUT_SERVER(engine);
+    auto connection = open(dataSource(engine));
+    QVERIFY(connection);
+    Error error;
+    auto source = connection->execute(sql, &error);
+    QVERIFY2(source, qPrintable(error.description));
+
+    // Counting while the statement is being read must not disturb the reading.
+    CollectingSink sink;
+    const int first = source->fetch(1, sink);
+    const qint64 mark = sizeOf(traceFile(engine));
+    QCOMPARE(source->countRows(&error), expected);
+    QVERIFY2(!error, qPrintable(error.description));
+    while (source->fetch(1000, sink) > 0) {
+    }
+    QVERIFY2(!source->error(), qPrintable(source->error().description));
+    QCOMPARE(qint64(sink.rows.size()), expected);
+    QCOMPARE(first, expected > 0 ? 1 : 0);
+
+    // What reached the driver (SQLite's trace) or the server (its statement log) tells how
+    // the count was taken: by COUNT(*) over the statement, or by running it again.
+    const QString seen = tail(traceFile(engine), mark);
+    const QString statement = trimmedStatement(sql);
+    const int wrapped = countOf(seen, QStringLiteral("SELECT COUNT(*) FROM (\n") + statement);
+    const int runs = countOf(seen, statement) - wrapped;
+    QVERIFY2(wrapped > 0, qPrintable(seen.left(2000)));
+    QCOMPARE(runs > 0, !byQuery);
+}
+
+void TestOdbc::noResultSet_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("sql");
+    for (const QString& engine : {kSqlite, kPostgres}) {
+        QTest::addRow("%s/update", qPrintable(engine))
+            << engine << QStringLiteral("UPDATE sample SET amount = amount WHERE id = 2");
+        QTest::addRow("%s/no rows touched", qPrintable(engine))
+            << engine << QStringLiteral("UPDATE sample SET amount = 0 WHERE id = 99");
+    }
+}
+
+void TestOdbc::noResultSet() {
+    QFETCH(QString, engine);
+    QFETCH(QString, sql);
+    SKIP_WITHOUT_SERVER(engine);
+    auto connection = open(dataSource(engine));
+    QVERIFY(connection);
+    Error error;
+    auto source = connection->execute(sql, &error);
+    QVERIFY2(source, qPrintable(error.description));
+    QCOMPARE(source->columnCount(), 0);
+    CollectingSink sink;
+    QCOMPARE(source->fetch(10, sink), 0);
+    QVERIFY(source->atEnd());
+    QVERIFY(!source->error());
+    QCOMPARE(source->countRows(&error), 0);
+    QVERIFY(!error);
+}
+
+void TestOdbc::failingStatement_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("fragments");
+    QTest::newRow("sqlite/missing table")
+        << kSqlite << QStringLiteral("SELECT * FROM assente")
+        << QStringList{QStringLiteral("[HY000]"), QStringLiteral("no such table: assente")};
+    QTest::newRow("postgres/missing table")
+        << kPostgres << QStringLiteral("SELECT * FROM assente")
+        << QStringList{QStringLiteral("[42P01]"), QStringLiteral("\"assente\" does not exist")};
+    QTest::newRow("sqlite/syntax")
+        << kSqlite << QStringLiteral("SELEC 1") << QStringList{QStringLiteral("syntax error")};
+    QTest::newRow("postgres/syntax")
+        << kPostgres << QStringLiteral("SELEC 1")
+        << QStringList{QStringLiteral("[42601]"), QStringLiteral("syntax error")};
+}
+
+void TestOdbc::failingStatement() {
+    QFETCH(QString, engine);
+    QFETCH(QString, sql);
+    QFETCH(QStringList, fragments);
+    SKIP_WITHOUT_SERVER(engine);
+    auto connection = open(dataSource(engine));
+    QVERIFY(connection);
+    Error error;
+    QVERIFY(!connection->execute(sql, &error));
+    QCOMPARE(error.number, int(ErrorNumber::OdbcCallFailed));
+    for (const QString& fragment : fragments)
+        QVERIFY2(error.description.contains(fragment), qPrintable(error.description));
+
+    // The connection stays usable.
+    auto source = connection->execute(QStringLiteral("SELECT COUNT(*) FROM sample"), &error);
+    QVERIFY2(source, qPrintable(error.description));
+    CollectingSink sink;
+    QCOMPARE(source->fetch(1, sink), 1);
+    QCOMPARE(sink.rows.value(0).value(0), Cell("3"));
+}
+
+void TestOdbc::blankNameRefused_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("spaces") << QStringLiteral("   ");
+    QTest::newRow("tab and newline") << QStringLiteral("\t\n");
+}
+
+void TestOdbc::blankNameRefused() {
+    QFETCH(QString, name);
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(work.path()));
+    Error error;
+    const bool connected = OdbcConnection::connect(name, &error) != nullptr;
+    QVERIFY(QDir::setCurrent(previous));
+
+    QVERIFY(!connected);
+    QCOMPARE(error.number, int(ErrorNumber::OdbcConnectFailed));
+    // Refused here, not by the driver manager.
+    QVERIFY2(!error.description.contains(QStringLiteral("unixODBC")),
+             qPrintable(error.description));
+    QVERIFY(!error.description.isEmpty());
+    QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+}
+
+void TestOdbc::connectFailure_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("needsServer");
+    QTest::addColumn<QString>("fragment");
+    QTest::newRow("unknown name") << QStringLiteral("nessuna-origine") << false
+                                  << QStringLiteral("[IM002]");
+    QTest::newRow("unknown long name")
+        << paddedName(QStringLiteral("nessuna;origine=con nome lungo "), 80) << false
+        << QStringLiteral("[IM002]");
+    QTest::newRow("server not listening")
+        << QStringLiteral("velario-pg-chiuso") << true << QStringLiteral("[08001]");
+}
+
+void TestOdbc::connectFailure() {
+    QFETCH(QString, name);
+    QFETCH(bool, needsServer);
+    QFETCH(QString, fragment);
+    if (needsServer && !server_)
+        QSKIP("no test PostgreSQL server: run through ctest, which starts the postgres fixture");
+    Error error;
+    QVERIFY(!OdbcConnection::connect(name, &error));
+    QCOMPARE(error.number, int(ErrorNumber::OdbcConnectFailed));
+    QVERIFY2(error.description.contains(fragment), qPrintable(error.description));
+}
+
+void TestOdbc::unusualNames_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("short with = ; { }") << kSqlite << shortSpecialName_;
+    QTest::newRow("sqlite 80 characters") << kSqlite << longSqliteName_;
+    QTest::newRow("postgres 80 characters") << kPostgres << longPostgresName_;
+}
+
+void TestOdbc::unusualNames() {
+    QFETCH(QString, engine);
+    QFETCH(QString, name);
+    SKIP_WITHOUT_SERVER(engine);
+    QVERIFY(name.size() <= 32 || name.size() == 80);
+    Error error;
+    auto connection = OdbcConnection::connect(name, &error);
+    QVERIFY2(connection, qPrintable(error.description));
+    // The data source's own attributes (the file, the port) must have reached the driver.
+    auto source = connection->execute(QStringLiteral("SELECT COUNT(*) FROM sample"), &error);
+    QVERIFY2(source, qPrintable(error.description));
+    CollectingSink sink;
+    QCOMPARE(source->fetch(1, sink), 1);
+    QCOMPARE(sink.rows.value(0).value(0), Cell("3"));
+}
+
+QTEST_GUILESS_MAIN(TestOdbc)
+#include "tst_odbc.moc"

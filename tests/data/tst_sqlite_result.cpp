@@ -1,0 +1,158 @@
+#include "data/database.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velario;
+using namespace velario::data;
+
+namespace {
+
+struct Collected : RowSink {
+    QList<QStringList> rows;
+    QStringList current;
+    void beginRow() override { current.clear(); }
+    void cell(const char* utf8, qsizetype length) override {
+        current.append(QString::fromUtf8(utf8, length));
+    }
+    void nullCell() override { current.append(QStringLiteral("<null>")); }
+    void endRow() override { rows.append(current); }
+};
+
+QList<QStringList> readAll(ResultSource& result, int block = 7) {
+    Collected sink;
+    while (result.fetch(block, sink) > 0) {
+    }
+    return sink.rows;
+}
+
+} // namespace
+
+class TestSqliteResult : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    std::unique_ptr<Database> db_;
+
+private slots:
+    void initTestCase() {
+        const QString path = dir_.filePath("values.db");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("CREATE TABLE v (i INTEGER, r REAL, t TEXT, b BLOB, n)"));
+            QVERIFY(q.exec("INSERT INTO v VALUES (-42, 1.5, 'àè€😀', x'00FF10ab', NULL), "
+                           "(9223372036854775807, 100.0, '', x'', 7), "
+                           "(NULL, 0.1, NULL, NULL, 'testo')"));
+            QStringList columns;
+            for (int c = 0; c < 60; ++c)
+                columns.append(QStringLiteral("c%1").arg(c));
+            QVERIFY(q.exec("CREATE TABLE wide (" + columns.join(", ") + ")"));
+            QStringList values;
+            for (int c = 0; c < 60; ++c)
+                values.append(QString::number(c * 10));
+            QVERIFY(q.exec("INSERT INTO wide VALUES (" + values.join(", ") + ")"));
+            QVERIFY(q.exec("CREATE TABLE big (t TEXT)"));
+            q.prepare("INSERT INTO big VALUES (?)");
+            q.addBindValue(QString(1024 * 1024, QLatin1Char('x')) + QStringLiteral("end"));
+            QVERIFY(q.exec());
+            QVERIFY(q.exec("CREATE TABLE seq (n INTEGER)"));
+            QVERIFY(q.exec("WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                           "WHERE n < 1000) INSERT INTO seq SELECT n FROM s"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("setup");
+        Error error;
+        db_ = Database::open(path, false, false, QString(), &error);
+        QVERIFY2(db_, qPrintable(error.description));
+    }
+
+    void valuesAsText() {
+        Error error;
+        auto result = db_->execute("SELECT * FROM v ORDER BY rowid", &error);
+        QVERIFY2(result, qPrintable(error.description));
+        QCOMPARE(result->columnCount(), 5);
+        QCOMPARE(result->columnName(3), QStringLiteral("b"));
+        const QList<QStringList> rows = readAll(*result);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0], QStringList({"-42", "1.5", "àè€😀", "00FF10AB", "<null>"}));
+        QCOMPARE(rows[1], QStringList({"9223372036854775807", "100.0", "", "", "7"}));
+        QCOMPARE(rows[2], QStringList({"<null>", "0.1", "<null>", "<null>", "testo"}));
+        QVERIFY(result->atEnd());
+        QVERIFY(!result->error());
+        QCOMPARE(result->countRows(&error), 3);
+    }
+
+    void wideAndLargeValues() {
+        Error error;
+        auto wide = db_->execute("SELECT * FROM wide", &error);
+        QCOMPARE(wide->columnCount(), 60);
+        const QList<QStringList> rows = readAll(*wide);
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].size(), 60);
+        QCOMPARE(rows[0][59], QStringLiteral("590"));
+        QCOMPARE(wide->columnName(59), QStringLiteral("c59"));
+
+        auto big = db_->execute("SELECT t FROM big", &error);
+        const QList<QStringList> bigRows = readAll(*big);
+        QCOMPARE(bigRows.size(), 1);
+        QCOMPARE(bigRows[0][0].size(), 1024 * 1024 + 3);
+        QVERIFY(bigRows[0][0].endsWith("xend"));
+    }
+
+    void exactCount_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<qint64>("count");
+        QTest::newRow("table") << "SELECT * FROM seq" << qint64(1000);
+        QTest::newRow("filter and order")
+            << "SELECT n FROM seq WHERE n % 3 = 0 ORDER BY n DESC" << qint64(333);
+        QTest::newRow("trailing semicolon") << "SELECT * FROM seq LIMIT 10;  \n" << qint64(10);
+        QTest::newRow("trailing comment")
+            << "SELECT * FROM seq WHERE n < 5 -- fino a 4" << qint64(4);
+        QTest::newRow("common table expression")
+            << "WITH d AS (SELECT n FROM seq WHERE n <= 20) SELECT * FROM d" << qint64(20);
+        QTest::newRow("pragma, not wrappable") << "PRAGMA table_info(wide)" << qint64(60);
+        QTest::newRow("two statements") << "SELECT * FROM seq LIMIT 2; SELECT 1" << qint64(2);
+        QTest::newRow("empty") << "SELECT * FROM seq WHERE n < 0" << qint64(0);
+    }
+    void exactCount() {
+        QFETCH(QString, sql);
+        QFETCH(qint64, count);
+        Error error;
+        auto result = db_->execute(sql, &error);
+        QVERIFY2(result, qPrintable(error.description));
+        // Counted before any row was read, and the rows read afterwards agree.
+        QCOMPARE(result->countRows(&error), count);
+        QVERIFY(!error);
+        QCOMPARE(qint64(readAll(*result, 100).size()), count);
+    }
+
+    void writingStatementRunsOnce() {
+        Error error;
+        QVERIFY(db_->execute("CREATE TABLE once (n)", &error));
+        auto result = db_->execute("INSERT INTO once VALUES (1), (2) RETURNING n * 10", &error);
+        QVERIFY2(result, qPrintable(error.description));
+        QCOMPARE(result->countRows(&error), 2);
+        const QList<QStringList> rows = readAll(*result, 1);
+        QCOMPARE(rows, QList<QStringList>({{"10"}, {"20"}}));
+        auto check = db_->execute("SELECT count(*) FROM once", &error);
+        QCOMPARE(readAll(*check), QList<QStringList>({{"2"}}));
+        QVERIFY(db_->execute("DROP TABLE once", &error));
+    }
+
+    void failsAtExecute() {
+        Error error;
+        QVERIFY(!db_->execute("SELECT * FROM nothere", &error));
+        QCOMPARE(error.number, int(ErrorNumber::TableNotFound));
+        QVERIFY(error.description.contains("nothere"));
+        QVERIFY(!db_->execute("   ", &error));
+        QVERIFY(error.isSet());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSqliteResult)
+#include "tst_sqlite_result.moc"

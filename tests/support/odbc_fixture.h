@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <optional>
+
+namespace velario::test {
+
+// One [section] of odbc.ini.
+struct OdbcDataSource {
+    QString name;
+    QString driver; // "SQLite3" or "PostgreSQL Unicode", the drivers odbcinst.ini declares
+    QList<QPair<QString, QString>> attributes;
+};
+
+// A data source on the SQLite file DATABASE, which the driver must not create.
+OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
+                                const QList<QPair<QString, QString>>& extra = {});
+// A data source on the test PostgreSQL server at 127.0.0.1:PORT, fetching through a cursor.
+OdbcDataSource postgresDataSource(const QString& name, int port,
+                                  const QString& database = QStringLiteral("velario_test"));
+
+// The server started by tests/fixtures/pg-start.sh for this test run, as found through the
+// file that VELARIO_PG_PORT_FILE names.
+struct PostgresServer {
+    int port = 0;
+    QString folder; // holds server.log, the statements the server received
+};
+// Nullopt when VELARIO_PG_PORT_FILE is not set (the test runs outside ctest); a server with
+// port 0 and *ERROR set when it is set but names no usable port.
+std::optional<PostgresServer> postgresTestServer(QString* error);
+
+// A private unixODBC configuration: odbcinst.ini with the SQLite3 and PostgreSQL Unicode
+// drivers found on this machine, and odbc.ini with the given data sources. While it exists the
+// process reads these files instead of the machine's and the user's.
+class OdbcEnvironment {
+public:
+    explicit OdbcEnvironment(const QList<OdbcDataSource>& sources);
+    ~OdbcEnvironment();
+    OdbcEnvironment(const OdbcEnvironment&) = delete;
+    OdbcEnvironment& operator=(const OdbcEnvironment&) = delete;
+
+    bool isValid() const { return error_.isEmpty(); }
+    QString errorString() const { return error_; }
+    QString folder() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+    QString error_;
+    QList<QPair<QByteArray, std::optional<QByteArray>>> saved_;
+};
+
+// The driver library FILENAME in the usual ODBC driver folders; empty when there is none.
+QString odbcDriverLibrary(const QString& fileName);
+
+} // namespace velario::test
