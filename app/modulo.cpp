@@ -84,6 +84,7 @@ void reset() {
     ANNO_DF.clear();
     PATH_DB.clear();
     RISP.clear();
+    RS.reset();
     DB.reset();
     CNT_I = CNT_J = CNT_K = 0;
     WIN_OPEN.fill(QVariant());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/database.h"
+#include "data/recordset.h"
 #include "platform/errors.h"
 
 #include <QString>
@@ -9,10 +10,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-
-namespace velario::data {
-class Recordset;
-}
 
 // The state both windows share, and the services around it. Every routine of the program
 // reads and writes these directly; they live for the whole run.
@@ -32,6 +29,8 @@ inline QString RISP;
 
 // The catalogue database: set once at start-up, null when it could not be opened.
 inline std::unique_ptr<data::Database> DB;
+// The catalogue record set of the last lookup, save or delete.
+inline std::unique_ptr<data::Recordset> RS;
 
 inline std::int16_t CNT_I = 0;
 inline std::int16_t CNT_J = 0;

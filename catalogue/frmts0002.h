@@ -4,19 +4,78 @@
 
 namespace velario {
 
-// The catalogue window: the list of saved queries and the fields of one entry.
+class CommandButton;
+class Label;
+class MemoBox;
+class OptionButton;
+class TextBox;
+
+namespace data {
+class BoundDataSource;
+class DataGrid;
+} // namespace data
+
+// The catalogue window: the list of saved queries above, the fields of one entry below.
 class FrmTS0002 : public Form {
     Q_OBJECT
 public:
     FrmTS0002();
+    ~FrmTS0002() override;
 
+    // "S" while a new entry is typed, empty otherwise.
     QString FLAG_NEW;
+    // "S" from load to the first activation, then "N".
     QString FLAG_ACTIVATE;
+
+    void CAMPI_INITIALIZE();
+    void SETTA_ELENCHI();
+    void RIPOSIZIONA_MSRDC1();
+    void CERCA_TESTO();
+
+    data::DataGrid* DBGrid1 = nullptr;
+    data::BoundDataSource* MSRDC1 = nullptr;
+    Label* Label1 = nullptr;
+    Label* Label2 = nullptr;
+    Label* Label3 = nullptr;
+    Label* Label4 = nullptr;
+    Label* Label5 = nullptr;
+    Label* Label6 = nullptr;
+    TextBox* txtCOD_SQL = nullptr;
+    TextBox* txtDESCR_SQL = nullptr;
+    TextBox* txtDATABASE = nullptr;
+    TextBox* txtTIPO_DATABASE = nullptr;
+    MemoBox* txtSELEZ_SQL = nullptr;
+    CommandButton* cmdSFOGLIA = nullptr;
+    CommandButton* cmdSTAMPA_Elenco_SQL = nullptr;
+    CommandButton* cmdSTAMPA_SQL = nullptr;
+    CommandButton* cmdESEGUE_SQL = nullptr;
+    CommandButton* cmdNUOVO = nullptr;
+    CommandButton* cmdAGGIORNA = nullptr;
+    CommandButton* cmdCANCELLA = nullptr;
+    CommandButton* cmdESCI = nullptr;
+    OptionButton* Option1 = nullptr;
+    OptionButton* Option2 = nullptr;
 
 protected:
     void onLoad() override;
     void onActivate() override;
     void onUnload() override;
+
+private:
+    void buildControls();
+    void selectOptionForType();
+    void setBrowseModeControls();
+
+    void Option1_Click();
+    void Option2_Click();
+    void txtDATABASE_LostFocus();
+    void selectAllOnFocus(TextBox* field);
+    void cmdSFOGLIA_Click();
+    void cmdESCI_Click();
+    void cmdNUOVO_Click();
+    void cmdAGGIORNA_Click();
+    void cmdCANCELLA_Click();
+    bool DBGrid1_CellEdited(int resultRow, int column, const QString& text);
 };
 
 } // namespace velario

@@ -17,7 +17,7 @@
 namespace velario::data {
 
 int SourceRecordset::recordCount() const {
-    return source_.reached_;
+    return int(std::min<qint64>(source_.model_->exactCount(), INT_MAX));
 }
 
 bool SourceRecordset::eof() const {
@@ -109,7 +109,6 @@ void DataSource::showResult(std::unique_ptr<ResultSource> result) {
     opened_ = true;
     model_->setSource(std::move(result));
     current_ = model_->rowCount() > 0 ? 0 : -1;
-    reached_ = current_ + 1;
     if (grid_)
         grid_->followSource(current_);
     emit reposition();
@@ -119,7 +118,6 @@ void DataSource::showNothing() {
     opened_ = true;
     model_->clear();
     current_ = -1;
-    reached_ = 0;
     if (grid_)
         grid_->followSource(-1);
 }
@@ -132,7 +130,6 @@ void DataSource::moveTo(int row, bool always) {
     if (row == current_ && !always)
         return;
     current_ = row;
-    reached_ = std::max(reached_, row + 1);
     if (grid_)
         grid_->followSource(row);
     emit reposition();
@@ -159,7 +156,6 @@ void DataSource::moveLast() {
     if (current_ < 0)
         return;
     model_->fetchAll();
-    reached_ = model_->rowCount();
     moveTo(model_->rowCount() - 1, true);
 }
 

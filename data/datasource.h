@@ -25,8 +25,7 @@ class OdbcConnection;
 // The current row of a data source as a record set.
 class SourceRecordset {
 public:
-    // The rows reached so far: 0 for an empty result, then one more for each new row the
-    // walk reaches, the whole result once the last row was reached.
+    // The number of rows of the whole result, 0 when it has none.
     int recordCount() const;
     // True when there is no current row.
     bool eof() const;
@@ -106,7 +105,6 @@ private:
     QMetaObject::Connection loadConnection_;
     QLabel* captionLabel_;
     int current_ = -1;
-    int reached_ = 0;
     bool opened_ = false;
 };
 

@@ -123,7 +123,8 @@ private slots:
         QCOMPARE(watcher.calls[0].gridRow, 0);
         QVERIFY(!source_->refresh());
         QCOMPARE(watcher.calls.size(), 2);
-        QCOMPARE(source_->recordset().recordCount(), 1);
+        // The whole result, though only its first rows were read.
+        QCOMPARE(source_->recordset().recordCount(), 2000);
     }
 
     void repositionInsideSetRow() {
@@ -144,7 +145,7 @@ private slots:
         QCOMPARE(grid_->automationRow(1500), QString());
         QCOMPARE(watcher.calls.size(), 2);
         QCOMPARE(watcher.calls[1].id, QStringLiteral("1501"));
-        QCOMPARE(source_->recordset().recordCount(), 1501);
+        QCOMPARE(source_->recordset().recordCount(), 2000);
     }
 
     void navigationBar() {
