@@ -1,5 +1,6 @@
 #include "database.h"
 
+#include "access_copy.h"
 #include "recordset.h"
 #include "sqlite_connection.h"
 #include "sqlite_result.h"
@@ -74,7 +75,9 @@ Database::~Database() {
     QSqlDatabase::removeDatabase(connectionName_);
 }
 
-QSqlDatabase Database::connection() const { return QSqlDatabase::database(connectionName_, false); }
+QSqlDatabase Database::connection() const {
+    return QSqlDatabase::database(connectionName_, false);
+}
 
 std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/, bool readOnly,
                                          const QString& /*connect*/, Error* error) {
@@ -85,6 +88,9 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
     };
     if (path.isEmpty())
         return fail(ErrorNumber::FileOpenFailed, {});
+    // An Access file is read through a SQLite copy of its tables, opened read-only.
+    QString enginePath = path;
+    DatabaseKind kind = DatabaseKind::SQLite;
     switch (classify(path)) {
     case FileKind::Missing:
         return fail(ErrorNumber::FileNotFound,
@@ -99,8 +105,12 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
         return fail(ErrorNumber::UnrecognizedFormat,
                     QStringLiteral("Formato di database non riconosciuto: '%1'.").arg(path));
     case FileKind::Access:
-        return fail(ErrorNumber::UnrecognizedFormat,
-                    QStringLiteral("File Access non ancora gestito: '%1'.").arg(path));
+        enginePath = accessCopyFor(path, error);
+        if (enginePath.isEmpty())
+            return nullptr;
+        kind = DatabaseKind::Access;
+        readOnly = true;
+        break;
     case FileKind::SQLite:
         break;
     }
@@ -109,7 +119,7 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         // A URI with an explicit mode: SQLite never creates the file, even if it vanished
         // since it was classified.
-        QUrl uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+        QUrl uri = QUrl::fromLocalFile(QFileInfo(enginePath).absoluteFilePath());
         uri.setQuery(readOnly ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw"));
         db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
@@ -129,7 +139,7 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
             return fail(ErrorNumber::UnrecognizedFormat, message);
         }
     }
-    return std::unique_ptr<Database>(new Database(path, DatabaseKind::SQLite, readOnly, name));
+    return std::unique_ptr<Database>(new Database(path, kind, readOnly, name));
 }
 
 namespace {

@@ -1,0 +1,474 @@
+#include "data/access_copy.h"
+#include "data/database.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <functional>
+#include <numeric>
+
+using namespace velario;
+using namespace velario::data;
+
+namespace {
+
+const QString kNull = QStringLiteral("<NULL>");
+
+// One table as mdb-export prints it: dates in ISO form, nulls as kNull (never quoted).
+struct Export {
+    QStringList header;
+    QList<QList<QVariant>> rows; // a null QVariant for a null cell
+
+    QVariant cell(int row, const QString& column) const {
+        return rows[row][header.indexOf(column)];
+    }
+};
+
+Export parseExport(const QByteArray& csv) {
+    Export result;
+    QList<QVariant> row;
+    QString field;
+    bool quoted = false;
+    bool inQuotes = false;
+    const auto endField = [&] {
+        row << (!quoted && field == kNull ? QVariant() : QVariant(field));
+        field.clear();
+        quoted = false;
+    };
+    const QString text = QString::fromUtf8(csv);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (inQuotes) {
+            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"')
+                field += text[++i];
+            else if (c == u'"')
+                inQuotes = false;
+            else
+                field += c;
+        } else if (c == u'"') {
+            inQuotes = quoted = true;
+        } else if (c == u',') {
+            endField();
+        } else if (c == u'\n') {
+            endField();
+            if (result.header.isEmpty()) {
+                for (const QVariant& name : std::as_const(row))
+                    result.header << name.toString();
+            } else {
+                result.rows << row;
+            }
+            row.clear();
+        } else {
+            field += c;
+        }
+    }
+    return result;
+}
+
+QString mdbExport() {
+    return QStandardPaths::findExecutable(QStringLiteral("mdb-export"));
+}
+
+Export exportTable(const QString& file, const QString& table) {
+    const QString iso = QStringLiteral("%Y-%m-%d %H:%M:%S");
+    QProcess process;
+    process.start(mdbExport(),
+                  {QStringLiteral("-D"), iso, QStringLiteral("-T"), iso, QStringLiteral("-0"),
+                   kNull, QStringLiteral("-b"), QStringLiteral("hex"), file, table});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    return parseExport(process.readAllStandardOutput());
+}
+
+QStringList columnOf(QSqlQuery& query) {
+    QStringList values;
+    while (query.next())
+        values << query.value(0).toString();
+    return values;
+}
+
+// What a query on "Asset Items" must give, worked out from the exported rows.
+using Expectation = std::function<QStringList(const Export&)>;
+
+double cost(const Export& e, int row) {
+    return e.cell(row, QStringLiteral("Cost")).toDouble();
+}
+QString text(const Export& e, int row, const char* column) {
+    return e.cell(row, QString::fromLatin1(column)).toString();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Expectation)
+
+class TestAccess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void copyMatchesExport_data();
+    void copyMatchesExport();
+    void datesBeyondExportRange();
+    void memoKeepsLineBreak();
+    void queries_data();
+    void queries();
+    void writesAreRefused_data();
+    void writesAreRefused();
+    void copyIsCached();
+    void damagedFilesAreRefused_data();
+    void damagedFilesAreRefused();
+    void everyCutAtAPageIsRefused();
+
+private:
+    QString fixture(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
+    QStringList cachedFiles() const;
+
+    QTemporaryDir cache_;
+    QTemporaryDir work_;
+    QString folder_;
+};
+
+void TestAccess::initTestCase() {
+    folder_ = QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                              QStringLiteral("/../shared/testdata/access"));
+    if (!QFileInfo(fixture(QStringLiteral("DateTestDatabase.mdb"))).isFile())
+        QSKIP(qPrintable(
+            QStringLiteral("Cartella dei file Access di prova assente: %1").arg(folder_)));
+    QVERIFY(cache_.isValid() && work_.isValid());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
+}
+
+QStringList TestAccess::cachedFiles() const {
+    QStringList files;
+    QDirIterator it(cache_.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    return files;
+}
+
+void TestAccess::copyMatchesExport_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("jet4 mdb") << "DateTestDatabase.mdb"
+                              << "DateTest" << 6 << 6;
+    QTest::newRow("ace accdb") << "ASampleDatabase.accdb"
+                               << "Asset Items" << 65 << 13;
+}
+
+void TestAccess::copyMatchesExport() {
+    QFETCH(QString, file);
+    QFETCH(QString, table);
+    QFETCH(int, rows);
+    QFETCH(int, columns);
+    Error error;
+    const auto db = Database::open(fixture(file), false, false, {}, &error);
+    QVERIFY2(db, qPrintable(error.description));
+    QCOMPARE(db->kind(), DatabaseKind::Access);
+    QVERIFY(db->isReadOnly());
+    QCOMPARE(db->path(), fixture(file));
+    QCOMPARE(db->connection().tables(), QStringList{table});
+
+    QSqlQuery query(db->connection());
+    QVERIFY(query.exec(QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid").arg(table)));
+    QCOMPARE(query.record().count(), columns);
+    QList<QSqlRecord> copied;
+    while (query.next())
+        copied << query.record();
+    QCOMPARE(copied.size(), rows);
+
+    if (mdbExport().isEmpty())
+        QSKIP("mdb-export non disponibile: confronto cella per cella saltato");
+    const Export expected = exportTable(fixture(file), table);
+    QCOMPARE(expected.rows.size(), rows);
+    QSqlQuery types(db->connection());
+    QVERIFY(
+        types.exec(QStringLiteral("SELECT name, type FROM pragma_table_info('%1')").arg(table)));
+    for (int c = 0; c < columns; ++c) {
+        QVERIFY(types.next());
+        const QString type = types.value(1).toString();
+        QCOMPARE(types.value(0).toString(), expected.header.value(c));
+        for (int r = 0; r < rows; ++r) {
+            const QVariant want = expected.rows[r].value(c);
+            const QVariant got = copied[r].value(c);
+            const QString where = QStringLiteral("riga %1, colonna %2: %3 invece di %4")
+                                      .arg(r)
+                                      .arg(expected.header[c], got.toString(), want.toString());
+            if (want.isNull()) {
+                // The export shows an empty text as null too.
+                QVERIFY2(got.isNull() || got.toString().isEmpty(), qPrintable(where));
+            } else if (type == u"DATETIME" && want.toString().startsWith(u"1900-01-00")) {
+                // Outside the dates mdb-export can print: see datesBeyondExportRange.
+                QVERIFY2(QDateTime::fromString(got.toString(), u"yyyy-MM-dd HH:mm:ss").isValid(),
+                         qPrintable(where));
+            } else if (type.startsWith(u"NUMERIC") || type == u"DOUBLE") {
+                QVERIFY2(got.typeId() != QMetaType::QString && got.toDouble() == want.toDouble(),
+                         qPrintable(where));
+            } else if (type == u"FLOAT") {
+                QVERIFY2(qFuzzyCompare(float(got.toDouble()), want.toFloat()), qPrintable(where));
+            } else if (type == u"BLOB") {
+                QVERIFY2(got.toByteArray().toHex().toUpper() == want.toString().toUpper(),
+                         qPrintable(where));
+            } else {
+                QVERIFY2(got.toString() == want.toString(), qPrintable(where));
+            }
+        }
+    }
+}
+
+void TestAccess::datesBeyondExportRange() {
+    const auto db =
+        Database::open(fixture(QStringLiteral("DateTestDatabase.mdb")), false, true, {}, nullptr);
+    QVERIFY(db);
+    QSqlQuery query(db->connection());
+    QVERIFY(query.exec(QStringLiteral(
+        "SELECT LongTextCol, DateTimeCol, DateCol, TimeCol FROM DateTest ORDER BY DateTimeCol")));
+    QList<QDateTime> order;
+    QHash<QString, QList<QDateTime>> byLabel;
+    while (query.next()) {
+        for (int c = 1; c <= 3; ++c) {
+            const auto when =
+                QDateTime::fromString(query.value(c).toString(), u"yyyy-MM-dd HH:mm:ss");
+            QVERIFY2(when.isValid(), qPrintable(query.value(c).toString()));
+            // The labels speak of the first two columns; the third holds other dates.
+            if (c < 3)
+                byLabel[query.value(0).toString()] << when;
+            if (c == 1)
+                order << when;
+        }
+    }
+    QVERIFY(std::is_sorted(order.begin(), order.end()));
+    for (const QDateTime& when : byLabel.value(QStringLiteral("Year 9999")))
+        QCOMPARE(when.date().year(), 9999);
+    for (const QDateTime& when : byLabel.value(QStringLiteral("Pre-1900 years")))
+        QVERIFY(when.date().year() < 1900);
+    for (const QDateTime& when : byLabel.value(QStringLiteral("Pre-1000 years")))
+        QVERIFY(when.date().year() < 1000);
+    QCOMPARE(byLabel.value(QStringLiteral("Pre-1000 years")).size(), 2);
+}
+
+void TestAccess::memoKeepsLineBreak() {
+    const auto db =
+        Database::open(fixture(QStringLiteral("DateTestDatabase.mdb")), false, true, {}, nullptr);
+    QVERIFY(db);
+    QSqlQuery query(db->connection());
+    QVERIFY(query.exec(QStringLiteral("SELECT LongTextCol FROM DateTest "
+                                      "WHERE instr(LongTextCol, char(10)) > 0")));
+    QCOMPARE(columnOf(query), QStringList{QStringLiteral("New line\r\nin field")});
+}
+
+void TestAccess::queries_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<Expectation>("expected");
+    const auto select = [](std::function<bool(const Export&, int)> keep) {
+        return [keep](const Export& e) {
+            QStringList result;
+            for (int r = 0; r < e.rows.size(); ++r) {
+                if (keep(e, r))
+                    result << text(e, r, "Asset No");
+            }
+            result.sort();
+            return result;
+        };
+    };
+    QTest::newRow("where (a or b) and c on currency")
+        << "SELECT \"Asset No\" FROM \"Asset Items\" WHERE (Cost > 2000 OR Cost = 1895.5) "
+           "AND \"Tax Scale\" = 'A' ORDER BY 1"
+        << Expectation(select([](const Export& e, int r) {
+               return (cost(e, r) > 2000 || cost(e, r) == 1895.5) &&
+                      text(e, r, "Tax Scale") == u"A";
+           }));
+    QTest::newRow("date range")
+        << "SELECT \"Asset No\" FROM \"Asset Items\" "
+           "WHERE Acquired >= '1999-03-01' AND Acquired < '1999-04-01' ORDER BY 1"
+        << Expectation(select([](const Export& e, int r) {
+               const QString when = text(e, r, "Acquired");
+               return when >= u"1999-03-01" && when < u"1999-04-01";
+           }));
+    QTest::newRow("null stays null")
+        << "SELECT \"Asset No\" FROM \"Asset Items\" WHERE \"Tax Scale\" IS NULL "
+           "OR Comments IS NULL ORDER BY 1"
+        << Expectation(select([](const Export& e, int r) {
+               return e.cell(r, QStringLiteral("Tax Scale")).isNull() ||
+                      e.cell(r, QStringLiteral("Comments")).isNull();
+           }));
+    QTest::newRow("order by currency")
+        << "SELECT \"Asset No\" FROM \"Asset Items\" ORDER BY Cost DESC, \"Asset No\""
+        << Expectation([](const Export& e) {
+               QList<int> rows(e.rows.size());
+               std::iota(rows.begin(), rows.end(), 0);
+               std::sort(rows.begin(), rows.end(), [&](int a, int b) {
+                   return cost(e, a) != cost(e, b)
+                              ? cost(e, a) > cost(e, b)
+                              : text(e, a, "Asset No") < text(e, b, "Asset No");
+               });
+               QStringList result;
+               for (int r : rows)
+                   result << text(e, r, "Asset No");
+               return result;
+           });
+    QTest::newRow("join on model, cheaper first")
+        << "SELECT a.\"Asset No\" || '<' || b.\"Asset No\" FROM \"Asset Items\" a "
+           "JOIN \"Asset Items\" b ON a.Model = b.Model AND a.Cost < b.Cost ORDER BY 1"
+        << Expectation([](const Export& e) {
+               QStringList result;
+               for (int a = 0; a < e.rows.size(); ++a) {
+                   for (int b = 0; b < e.rows.size(); ++b) {
+                       if (text(e, a, "Model") == text(e, b, "Model") && cost(e, a) < cost(e, b))
+                           result << text(e, a, "Asset No") + u'<' + text(e, b, "Asset No");
+                   }
+               }
+               result.sort();
+               return result;
+           });
+    QTest::newRow("sum of currency to the cent")
+        << "SELECT printf('%.4f', sum(Cost)) FROM \"Asset Items\" WHERE Warranty >= 12"
+        << Expectation([](const Export& e) {
+               qint64 units = 0; // ten-thousandths, exact
+               for (int r = 0; r < e.rows.size(); ++r) {
+                   if (text(e, r, "Warranty").toInt() >= 12)
+                       units += qRound64(cost(e, r) * 10000);
+               }
+               return QStringList{QString::number(double(units) / 10000, 'f', 4)};
+           });
+}
+
+void TestAccess::queries() {
+    QFETCH(QString, sql);
+    QFETCH(Expectation, expected);
+    if (mdbExport().isEmpty())
+        QSKIP("mdb-export non disponibile: nessun risultato atteso da confrontare");
+    const QString file = fixture(QStringLiteral("ASampleDatabase.accdb"));
+    const Export rows = exportTable(file, QStringLiteral("Asset Items"));
+    QVERIFY(!rows.rows.isEmpty());
+    const QStringList want = expected(rows);
+    QVERIFY(!want.isEmpty());
+    const auto db = Database::open(file, false, true, {}, nullptr);
+    QVERIFY(db);
+    QSqlQuery query(db->connection());
+    QVERIFY2(query.exec(sql), qPrintable(query.lastError().text()));
+    QCOMPARE(columnOf(query), want);
+}
+
+void TestAccess::writesAreRefused_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("insert") << "INSERT INTO DateTest (IDCol) VALUES (99)";
+    QTest::newRow("update") << "UPDATE DateTest SET ShortTextCol = 'x'";
+    QTest::newRow("create") << "CREATE TABLE Extra (a)";
+}
+
+void TestAccess::writesAreRefused() {
+    QFETCH(QString, sql);
+    const auto db =
+        Database::open(fixture(QStringLiteral("DateTestDatabase.mdb")), false, false, {}, nullptr);
+    QVERIFY(db && db->isReadOnly());
+    QSqlQuery query(db->connection());
+    QVERIFY(!query.exec(sql));
+    QVERIFY(query.lastError().text().contains(u"readonly"));
+    QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM DateTest WHERE IDCol = 99")));
+    QVERIFY(query.next() && query.value(0).toInt() == 0);
+}
+
+void TestAccess::copyIsCached() {
+    const QString source = work_.filePath(QStringLiteral("cached.mdb"));
+    const QString other = work_.filePath(QStringLiteral("other.accdb"));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("DateTestDatabase.mdb")), source));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("ASampleDatabase.accdb")), other));
+    Error error;
+    const QString first = accessCopyFor(source, &error);
+    const QString otherCopy = accessCopyFor(other, &error);
+    QVERIFY2(!first.isEmpty() && !otherCopy.isEmpty(), qPrintable(error.description));
+    QVERIFY(first.startsWith(cache_.path()));
+
+    // Unchanged source: the same copy, not rewritten.
+    const QDateTime longAgo(QDate(2001, 1, 1), QTime(12, 0));
+    QFile copy(first);
+    QVERIFY(copy.open(QIODevice::ReadWrite) &&
+            copy.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    copy.close();
+    QCOMPARE(accessCopyFor(source, &error), first);
+    QCOMPARE(QFileInfo(first).lastModified(), longAgo);
+
+    // Touched source: a new copy, the stale one gone, another file's copy kept.
+    QFile touched(source);
+    QVERIFY(touched.open(QIODevice::ReadWrite) &&
+            touched.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                                QFileDevice::FileModificationTime));
+    touched.close();
+    const QString second = accessCopyFor(source, &error);
+    QVERIFY(!second.isEmpty() && second != first);
+    QVERIFY(QFileInfo(second).lastModified() > longAgo);
+    QVERIFY(!QFileInfo::exists(first));
+    QVERIFY(QFileInfo::exists(otherCopy));
+    QCOMPARE(accessCopyFor(other, &error), otherCopy);
+}
+
+void TestAccess::damagedFilesAreRefused_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("keep");   // bytes kept from the file, then ...
+    QTest::addColumn<int>("random"); // ... bytes of noise up to this total length
+    QTest::newRow("mdb cut in half") << "DateTestDatabase.mdb" << 33 * 4096 << 0;
+    QTest::newRow("mdb cut inside a page") << "DateTestDatabase.mdb" << 50 * 4096 + 100 << 0;
+    QTest::newRow("accdb cut in half") << "ASampleDatabase.accdb" << 66 * 4096 << 0;
+    QTest::newRow("accdb cut before its table") << "ASampleDatabase.accdb" << 20 * 4096 << 0;
+    QTest::newRow("jet header, random rest") << "DateTestDatabase.mdb" << 32 << 67 * 4096;
+    QTest::newRow("ace header, random rest") << "ASampleDatabase.accdb" << 32 << 133 * 4096;
+    QTest::newRow("header page, random rest") << "ASampleDatabase.accdb" << 4096 << 133 * 4096;
+}
+
+void TestAccess::damagedFilesAreRefused() {
+    QFETCH(QString, file);
+    QFETCH(int, keep);
+    QFETCH(int, random);
+    QFile original(fixture(file));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QByteArray bytes = original.read(keep);
+    QRandomGenerator noise(20240611);
+    while (bytes.size() < random)
+        bytes.append(char(noise.bounded(256)));
+    const QString damaged = work_.filePath(
+        QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_') + QStringLiteral(".mdb"));
+    QFile out(damaged);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    out.close();
+
+    const QStringList before = cachedFiles();
+    Error error;
+    QVERIFY(!Database::open(damaged, false, true, {}, &error));
+    QVERIFY2(error.number == ErrorNumber::UnrecognizedFormat ||
+                 error.number == ErrorNumber::EngineError,
+             qPrintable(QString::number(error.number)));
+    QVERIFY2(error.description.contains(damaged), qPrintable(error.description));
+    QCOMPARE(cachedFiles(), before);
+}
+
+void TestAccess::everyCutAtAPageIsRefused() {
+    QFile original(fixture(QStringLiteral("DateTestDatabase.mdb")));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+    const QString cut = work_.filePath(QStringLiteral("cut.mdb"));
+    for (qsizetype pages = 1; pages * 4096 < bytes.size(); ++pages) {
+        QFile out(cut);
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(out.write(bytes.left(pages * 4096)) == pages * 4096);
+        out.close();
+        Error error;
+        QVERIFY2(accessCopyFor(cut, &error).isEmpty(), qPrintable(QString::number(pages)));
+        QCOMPARE(error.number, int(ErrorNumber::UnrecognizedFormat));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestAccess)
+#include "tst_access.moc"
