@@ -25,7 +25,8 @@ const QString kDateFormat = QStringLiteral(
     "FORMATO DELLA DATA DEVE ESSERE :\r\r                                            "
     "gg/MM/aaaa|Impostazioni Internazionali|16");
 const QStringList kShown{"pointer:11", "window:frmTS0002:load", "pointer:0",
-                         "window:frmTS0002:show", "pointer:0", "window:frmTS0002:activate"};
+                         "window:frmTS0002:show", "pointer:0", "window:frmTS0002:activate",
+                         "pointer:11", "pointer:0"};
 
 QString openFailure(int number, const QString& path) {
     return QStringLiteral("ERRORE IN APERTURA DATABASE !!!\r\r %1 - ").arg(number) + "%1\r\r" + path;
