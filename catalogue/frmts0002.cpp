@@ -65,9 +65,6 @@ FrmTS0002::~FrmTS0002() = default;
 void FrmTS0002::buildControls() {
     DBGrid1 = new data::DataGrid(QStringLiteral("DBGrid1"), this);
     twips::setGeometry(DBGrid1, 120, 120, 10575, 3495);
-    QFont gridFont(QStringLiteral("MS Sans Serif"));
-    gridFont.setPointSizeF(8.25);
-    DBGrid1->setFont(gridFont);
 
     Label1 = new Label(QStringLiteral("Label1"), QStringLiteral("Codice"), this);
     twips::setGeometry(Label1, 240, 3720, 1215, 255);

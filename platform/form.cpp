@@ -22,6 +22,14 @@ void windowEvent(const Form* form, const char* action) {
 
 Form::Form(const QString& name) {
     setObjectName(name);
+    // Positions and sizes are designed for the classic 8-point dialog face; a larger
+    // desktop default would cut the captions.
+    QFont dialogFont;
+    dialogFont.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                            QStringLiteral("Liberation Sans")});
+    dialogFont.setStyleHint(QFont::SansSerif);
+    dialogFont.setPointSizeF(8.25);
+    setFont(dialogFont);
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
