@@ -186,7 +186,8 @@ QString profileString(const QByteArray& section, const char* key) {
 
 // The driver manager refuses data source names longer than SQL_MAX_DSN_LENGTH in both
 // SQLConnect and "DSN=" strings, so a longer name is looked up here and its attributes are
-// handed to the driver directly. Empty when the name is not configured.
+// handed to the driver directly. A value holding ";" or braces goes in braces, which not
+// every driver reads back (SQLite's does not). Empty when the name is not configured.
 QString connectionStringFromIni(const QString& dataSourceName) {
     const QByteArray section = dataSourceName.toUtf8();
     const QString driver = profileString(section, "Driver");
@@ -271,7 +272,6 @@ ValueKind kindOf(SQLSMALLINT sqlType) {
 
 struct Column {
     QString name;
-    ValueKind kind = ValueKind::Text;
     SQLSMALLINT cType = SQL_C_CHAR;
     SQLLEN width = 0; // bytes of one bound cell, terminator included
     bool mayBeLong = false;
@@ -431,27 +431,27 @@ private:
         if (!(handles_->wideCalls ? describeName<SQLWCHAR>(index, &column.name, &sqlType, &size)
                                   : describeName<SQLCHAR>(index, &column.name, &sqlType, &size)))
             return false;
-        column.kind = kindOf(sqlType);
 
         // Declared sizes are only hints (SQLite keeps any length in any column, PostgreSQL
         // text claims 8190): a cell wider than its buffer is read again whole.
+        const SQLLEN declared = SQLLEN(std::min<SQLULEN>(size, SQLULEN(kCellLimit)));
         SQLLEN natural = 0;
-        switch (column.kind) {
+        switch (kindOf(sqlType)) {
         case ValueKind::Binary:
             column.cType = SQL_C_BINARY;
-            natural = SQLLEN(size);
+            natural = declared;
             break;
         case ValueKind::Plain:
             column.cType = SQL_C_CHAR;
-            natural = SQLLEN(size) + 8 + 1;
+            natural = declared + 8 + 1;
             break;
         case ValueKind::Text:
             if (transfer_ == OdbcTextTransfer::Narrow) {
                 column.cType = SQL_C_CHAR;
-                natural = SQLLEN(size) * 4 + 1;
+                natural = declared * 4 + 1;
             } else {
                 column.cType = SQL_C_WCHAR;
-                natural = (SQLLEN(size) + 1) * SQLLEN(sizeof(SQLWCHAR));
+                natural = (declared + 1) * SQLLEN(sizeof(SQLWCHAR));
             }
             break;
         }
