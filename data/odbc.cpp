@@ -8,12 +8,10 @@
 
 #include <odbcinst.h>
 
-#include <langinfo.h>
-
 #include <algorithm>
+#include <clocale>
 #include <cstring>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace velario::data {
@@ -29,6 +27,10 @@ struct OdbcHandles {
     // manager converts between the two for a driver that only has the other kind, through
     // UCS-2 and the locale's character set, which loses whatever they cannot hold.
     bool wideCalls = true;
+    OdbcTextTransfer textTransfer = OdbcTextTransfer::Wide;
+    // psqlODBC prints floating-point values with the C library, whose decimal separator
+    // follows LC_NUMERIC: the calls that produce values run with C numbers.
+    locale_t cNumeric = locale_t(nullptr);
 
     OdbcHandles() = default;
     OdbcHandles(const OdbcHandles&) = delete;
@@ -40,8 +42,29 @@ struct OdbcHandles {
             SQLFreeHandle(SQL_HANDLE_DBC, dbc);
         if (env != SQL_NULL_HENV)
             SQLFreeHandle(SQL_HANDLE_ENV, env);
+        if (cNumeric)
+            freelocale(cNumeric);
     }
 };
+
+namespace {
+
+class CNumericScope {
+public:
+    explicit CNumericScope(const OdbcHandles& handles)
+        : previous_(handles.cNumeric ? uselocale(handles.cNumeric) : locale_t(nullptr)) {}
+    ~CNumericScope() {
+        if (previous_)
+            uselocale(previous_);
+    }
+    CNumericScope(const CNumericScope&) = delete;
+    CNumericScope& operator=(const CNumericScope&) = delete;
+
+private:
+    locale_t previous_;
+};
+
+} // namespace
 
 namespace {
 
@@ -63,57 +86,62 @@ QString fromWide(const SQLWCHAR* text, qsizetype length) {
     return QString::fromUtf16(reinterpret_cast<const char16_t*>(text), length);
 }
 
-QString narrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-    QStringList records;
-    std::vector<SQLCHAR> message(1024);
-    for (SQLSMALLINT record = 1;; ++record) {
-        SQLCHAR state[6] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        SQLRETURN rc = SQLGetDiagRec(type, handle, record, state, &native, message.data(),
-                                     SQLSMALLINT(message.size()), &length);
-        if (rc == SQL_SUCCESS_WITH_INFO && length >= SQLSMALLINT(message.size())) {
-            message.resize(size_t(length) + 1);
-            rc = SQLGetDiagRec(type, handle, record, state, &native, message.data(),
-                               SQLSMALLINT(message.size()), &length);
-        }
-        if (!SQL_SUCCEEDED(rc))
-            break;
-        length = std::min<SQLSMALLINT>(length, SQLSMALLINT(message.size() - 1));
-        records << QStringLiteral("[%1] %2").arg(
-            QString::fromUtf8(reinterpret_cast<const char*>(state), 5),
-            QString::fromUtf8(reinterpret_cast<const char*>(message.data()), length));
-    }
-    return records.join(QLatin1Char('\n'));
+// The W and the plain calls side by side, so that the code around them is written once.
+QString decode(const SQLWCHAR* text, qsizetype length) {
+    return fromWide(text, length);
+}
+QString decode(const SQLCHAR* text, qsizetype length) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(text), length);
+}
+SQLRETURN diagRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLWCHAR* state,
+                     SQLWCHAR* message, SQLSMALLINT size, SQLSMALLINT* length) {
+    SQLINTEGER native = 0;
+    return SQLGetDiagRecW(type, handle, record, state, &native, message, size, length);
+}
+SQLRETURN diagRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
+                     SQLCHAR* message, SQLSMALLINT size, SQLSMALLINT* length) {
+    SQLINTEGER native = 0;
+    return SQLGetDiagRec(type, handle, record, state, &native, message, size, length);
+}
+SQLRETURN describeColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLWCHAR* name, SQLSMALLINT size,
+                         SQLSMALLINT* length, SQLSMALLINT* sqlType, SQLULEN* columnSize) {
+    SQLSMALLINT digits = 0, nullable = 0;
+    return SQLDescribeColW(stmt, column, name, size, length, sqlType, columnSize, &digits,
+                           &nullable);
+}
+SQLRETURN describeColumn(SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT size,
+                         SQLSMALLINT* length, SQLSMALLINT* sqlType, SQLULEN* columnSize) {
+    SQLSMALLINT digits = 0, nullable = 0;
+    return SQLDescribeCol(stmt, column, name, size, length, sqlType, columnSize, &digits,
+                          &nullable);
 }
 
-QString diagnostics(SQLSMALLINT type, SQLHANDLE handle, bool wideCalls) {
-    if (!wideCalls)
-        return narrowDiagnostics(type, handle);
+// Every record, each with its SQLSTATE, one a line.
+template <typename Char>
+QString diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     QStringList records;
-    std::vector<SQLWCHAR> message(1024);
+    std::vector<Char> message(1024);
     for (SQLSMALLINT record = 1;; ++record) {
-        SQLWCHAR state[6] = {};
-        SQLINTEGER native = 0;
+        Char state[6] = {};
         SQLSMALLINT length = 0;
-        SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
-                                      SQLSMALLINT(message.size()), &length);
+        SQLRETURN rc = diagRecord(type, handle, record, state, message.data(),
+                                  SQLSMALLINT(message.size()), &length);
         if (rc == SQL_SUCCESS_WITH_INFO && length >= SQLSMALLINT(message.size())) {
             message.resize(size_t(length) + 1);
-            rc = SQLGetDiagRecW(type, handle, record, state, &native, message.data(),
-                                SQLSMALLINT(message.size()), &length);
+            rc = diagRecord(type, handle, record, state, message.data(),
+                            SQLSMALLINT(message.size()), &length);
         }
         if (!SQL_SUCCEEDED(rc))
             break;
         length = std::min<SQLSMALLINT>(length, SQLSMALLINT(message.size() - 1));
-        records << QStringLiteral("[%1] %2").arg(fromWide(state, 5),
-                                                 fromWide(message.data(), length));
+        records << QStringLiteral("[%1] %2").arg(decode(state, 5), decode(message.data(), length));
     }
     return records.join(QLatin1Char('\n'));
 }
 
 Error odbcError(int number, SQLSMALLINT type, SQLHANDLE handle, bool wideCalls = true) {
-    return Error::make(number, diagnostics(type, handle, wideCalls));
+    return Error::make(number, wideCalls ? diagnostics<SQLWCHAR>(type, handle)
+                                         : diagnostics<SQLCHAR>(type, handle));
 }
 
 SQLRETURN execDirect(const OdbcHandles& handles, SQLHSTMT stmt, const QString& sql) {
@@ -134,12 +162,6 @@ bool carriesWideText(SQLHDBC dbc) {
     if (!SQL_SUCCEEDED(rc))
         return true;
     return length == probe.size() && fromWide(back.data(), length) == probe;
-}
-
-OdbcTextTransfer localeTextTransfer() {
-    const char* codeset = nl_langinfo(CODESET);
-    return codeset && std::strcmp(codeset, "UTF-8") == 0 ? OdbcTextTransfer::Narrow
-                                                         : OdbcTextTransfer::Wide;
 }
 
 // An attribute value as a connection string carries it: in braces, with "}" doubled, when
@@ -164,7 +186,8 @@ QString profileString(const QByteArray& section, const char* key) {
 
 // The driver manager refuses data source names longer than SQL_MAX_DSN_LENGTH in both
 // SQLConnect and "DSN=" strings, so a longer name is looked up here and its attributes are
-// handed to the driver directly. Empty when the name is not configured.
+// handed to the driver directly. A value holding ";" or braces goes in braces, which not
+// every driver reads back (SQLite's does not). Empty when the name is not configured.
 QString connectionStringFromIni(const QString& dataSourceName) {
     const QByteArray section = dataSourceName.toUtf8();
     const QString driver = profileString(section, "Driver");
@@ -249,7 +272,6 @@ ValueKind kindOf(SQLSMALLINT sqlType) {
 
 struct Column {
     QString name;
-    ValueKind kind = ValueKind::Text;
     SQLSMALLINT cType = SQL_C_CHAR;
     SQLLEN width = 0; // bytes of one bound cell, terminator included
     bool mayBeLong = false;
@@ -409,27 +431,27 @@ private:
         if (!(handles_->wideCalls ? describeName<SQLWCHAR>(index, &column.name, &sqlType, &size)
                                   : describeName<SQLCHAR>(index, &column.name, &sqlType, &size)))
             return false;
-        column.kind = kindOf(sqlType);
 
         // Declared sizes are only hints (SQLite keeps any length in any column, PostgreSQL
         // text claims 8190): a cell wider than its buffer is read again whole.
+        const SQLLEN declared = SQLLEN(std::min<SQLULEN>(size, SQLULEN(kCellLimit)));
         SQLLEN natural = 0;
-        switch (column.kind) {
+        switch (kindOf(sqlType)) {
         case ValueKind::Binary:
             column.cType = SQL_C_BINARY;
-            natural = SQLLEN(size);
+            natural = declared;
             break;
         case ValueKind::Plain:
             column.cType = SQL_C_CHAR;
-            natural = SQLLEN(size) + 8 + 1;
+            natural = declared + 8 + 1;
             break;
         case ValueKind::Text:
             if (transfer_ == OdbcTextTransfer::Narrow) {
                 column.cType = SQL_C_CHAR;
-                natural = SQLLEN(size) * 4 + 1;
+                natural = declared * 4 + 1;
             } else {
                 column.cType = SQL_C_WCHAR;
-                natural = (SQLLEN(size) + 1) * SQLLEN(sizeof(SQLWCHAR));
+                natural = (declared + 1) * SQLLEN(sizeof(SQLWCHAR));
             }
             break;
         }
@@ -441,29 +463,18 @@ private:
     template <typename Char>
     bool describeName(SQLUSMALLINT index, QString* name, SQLSMALLINT* sqlType, SQLULEN* size) {
         std::vector<Char> buffer(256);
-        SQLSMALLINT length = 0, digits = 0, nullable = 0;
-        auto describe = [&] {
-            if constexpr (std::is_same_v<Char, SQLWCHAR>)
-                return SQLDescribeColW(statement_.handle(), index + 1, buffer.data(),
-                                       SQLSMALLINT(buffer.size()), &length, sqlType, size, &digits,
-                                       &nullable);
-            else
-                return SQLDescribeCol(statement_.handle(), index + 1, buffer.data(),
-                                      SQLSMALLINT(buffer.size()), &length, sqlType, size, &digits,
-                                      &nullable);
-        };
-        SQLRETURN rc = describe();
+        SQLSMALLINT length = 0;
+        SQLRETURN rc = describeColumn(statement_.handle(), index + 1, buffer.data(),
+                                      SQLSMALLINT(buffer.size()), &length, sqlType, size);
         if (SQL_SUCCEEDED(rc) && length >= SQLSMALLINT(buffer.size())) {
             buffer.resize(size_t(length) + 1);
-            rc = describe();
+            rc = describeColumn(statement_.handle(), index + 1, buffer.data(),
+                                SQLSMALLINT(buffer.size()), &length, sqlType, size);
         }
         if (!SQL_SUCCEEDED(rc))
             return false;
-        length = std::min<SQLSMALLINT>(length, SQLSMALLINT(buffer.size() - 1));
-        if constexpr (std::is_same_v<Char, SQLWCHAR>)
-            *name = fromWide(buffer.data(), length);
-        else
-            *name = QString::fromUtf8(reinterpret_cast<const char*>(buffer.data()), length);
+        *name =
+            decode(buffer.data(), std::min<SQLSMALLINT>(length, SQLSMALLINT(buffer.size() - 1)));
         return true;
     }
 
@@ -471,7 +482,8 @@ private:
         const SQLHSTMT stmt = statement_.handle();
         const SQLUINTEGER extensions = handles_->getDataExtensions;
         // Reading a long value of one row of a block needs SQLSetPos and SQL_GD_BLOCK; a
-        // driver without them fetches a row at a time.
+        // driver without them (SQLite's, where blocks measured no faster) fetches a row at a
+        // time.
         SQLULEN rowset = 1;
         if (extensions & SQL_GD_BLOCK) {
             SQLLEN rowBytes = 0;
@@ -519,6 +531,7 @@ private:
     bool fetchRowset() {
         rowsFetched_ = 0;
         positionedRow_ = SQLULEN(-1);
+        const CNumericScope numbers(*handles_);
         const SQLRETURN rc = SQLFetch(statement_.handle());
         if (rc == SQL_NO_DATA) {
             finished_ = true;
@@ -564,6 +577,7 @@ private:
                 sink.nullCell();
                 continue;
             }
+            // Only a driver without SQL_GD_BOUND gets here: the part that fit is all there is.
             if (column.truncated(indicator))
                 indicator = column.width - column.terminator();
             emitValue(column, column.cells.get() + SQLLEN(row) * column.width, indicator, sink);
@@ -606,6 +620,7 @@ private:
         out.clear();
         longNull_[index] = false;
         const SQLLEN terminator = column.terminator();
+        const CNumericScope numbers(*handles_);
         SQLLEN request = kFirstChunk;
         for (;;) {
             const size_t offset = out.size();
@@ -710,12 +725,27 @@ private:
     std::vector<bool> longNull_;
 };
 
+// Whether text read as SQL_C_CHAR arrives in UTF-8, as it comes from a driver that keeps its
+// own bytes (SQLite's) or from a Unicode driver in a UTF-8 locale; psqlODBC otherwise
+// converts to the locale's character set, or fails. A driver that cannot run the probe is
+// read through SQL_C_WCHAR, which is always right, only slower.
+bool deliversUtf8(const OdbcHandles& handles) {
+    const QString text = QStringLiteral("àé日本😀");
+    Statement probe(handles);
+    if (probe.allocate() ||
+        !SQL_SUCCEEDED(probe.execute(QStringLiteral("SELECT '%1'").arg(text))) ||
+        !SQL_SUCCEEDED(SQLFetch(probe.handle())))
+        return false;
+    char value[64] = {};
+    SQLLEN length = 0;
+    const SQLRETURN rc = SQLGetData(probe.handle(), 1, SQL_C_CHAR, value, sizeof value, &length);
+    return rc == SQL_SUCCESS && QByteArray(value, int(length)) == text.toUtf8();
+}
+
 } // namespace
 
 OdbcConnection::OdbcConnection(std::shared_ptr<OdbcHandles> handles)
-    : handles_(std::move(handles)),
-      // A driver without the W calls hands over its own bytes, UTF-8 for the ones met here.
-      textTransfer_(handles_->wideCalls ? localeTextTransfer() : OdbcTextTransfer::Narrow) {}
+    : handles_(std::move(handles)), textTransfer_(handles_->textTransfer) {}
 
 OdbcConnection::~OdbcConnection() = default;
 
@@ -765,6 +795,13 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
         return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_DBC, handles->dbc));
     handles->connected = true;
     handles->wideCalls = carriesWideText(handles->dbc);
+    handles->textTransfer =
+        deliversUtf8(*handles) ? OdbcTextTransfer::Narrow : OdbcTextTransfer::Wide;
+    if (locale_t base = duplocale(LC_GLOBAL_LOCALE)) {
+        handles->cNumeric = newlocale(LC_NUMERIC_MASK, "C", base);
+        if (!handles->cNumeric)
+            freelocale(base);
+    }
     if (!SQL_SUCCEEDED(SQLGetInfoW(handles->dbc, SQL_GETDATA_EXTENSIONS,
                                    &handles->getDataExtensions, sizeof(SQLUINTEGER), nullptr)))
         handles->getDataExtensions = 0;

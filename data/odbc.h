@@ -11,10 +11,9 @@ namespace velario::data {
 
 struct OdbcHandles;
 
-// How character data crosses from the driver. Narrow asks for SQL_C_CHAR, which Unicode
-// drivers deliver in the C library's character set (so it is only right when that set is
-// UTF-8) and the others in their own, UTF-8 for SQLite; Wide asks for SQL_C_WCHAR and
-// converts here. Narrow is the faster.
+// How character data crosses from the driver. Narrow asks for SQL_C_CHAR and takes the bytes
+// as UTF-8, which is the faster; Wide asks for SQL_C_WCHAR and converts here, which is right
+// whatever the driver and the locale.
 enum class OdbcTextTransfer { Narrow, Wide };
 
 // A connection to an ODBC data source through the unixODBC driver manager.
@@ -33,8 +32,8 @@ public:
     // (OdbcCallFailed and the driver's diagnostics), when the statement fails.
     std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);
 
-    // Narrow when the C library's character set is UTF-8 or the driver is not a Unicode
-    // driver, otherwise Wide.
+    // Narrow when a probe at connection time found SQL_C_CHAR text arriving in UTF-8 (SQLite
+    // always, psqlODBC in a UTF-8 locale), otherwise Wide.
     OdbcTextTransfer textTransfer() const { return textTransfer_; }
     void setTextTransfer(OdbcTextTransfer transfer) { textTransfer_ = transfer; }
 
