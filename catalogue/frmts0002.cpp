@@ -7,6 +7,8 @@
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
+#include "print/catalogue_list_report.h"
+#include "print/query_sheet.h"
 
 namespace velario {
 
@@ -154,6 +156,9 @@ void FrmTS0002::buildControls() {
     connect(cmdNUOVO, &QPushButton::clicked, this, &FrmTS0002::cmdNUOVO_Click);
     connect(cmdAGGIORNA, &QPushButton::clicked, this, &FrmTS0002::cmdAGGIORNA_Click);
     connect(cmdCANCELLA, &QPushButton::clicked, this, &FrmTS0002::cmdCANCELLA_Click);
+    connect(cmdSTAMPA_Elenco_SQL, &QPushButton::clicked, this,
+            &FrmTS0002::cmdSTAMPA_Elenco_SQL_Click);
+    connect(cmdSTAMPA_SQL, &QPushButton::clicked, this, &FrmTS0002::cmdSTAMPA_SQL_Click);
 }
 
 void FrmTS0002::onLoad() {
@@ -387,6 +392,18 @@ void FrmTS0002::cmdCANCELLA_Click() {
     MSRDC1->refresh();
     RIPOSIZIONA_MSRDC1();
     FLAG_NEW.clear();
+}
+
+void FrmTS0002::cmdSTAMPA_Elenco_SQL_Click() {
+    CatalogueListGrid list(
+        *DBGrid1, [this] { return txtSELEZ_SQL->text(); },
+        [this] { return txtDATABASE->text(); });
+    printCatalogueList(list);
+}
+
+void FrmTS0002::cmdSTAMPA_SQL_Click() {
+    printQuerySheet({txtCOD_SQL->text(), txtDESCR_SQL->text(), txtDATABASE->text(),
+                     txtTIPO_DATABASE->text(), txtSELEZ_SQL->text()});
 }
 
 bool FrmTS0002::DBGrid1_CellEdited(int resultRow, int column, const QString& text) {

@@ -75,6 +75,8 @@ private:
     void cmdNUOVO_Click();
     void cmdAGGIORNA_Click();
     void cmdCANCELLA_Click();
+    void cmdSTAMPA_Elenco_SQL_Click();
+    void cmdSTAMPA_SQL_Click();
     bool DBGrid1_CellEdited(int resultRow, int column, const QString& text);
 };
 

@@ -1,0 +1,250 @@
+#include "grid_report.h"
+
+#include "data/datagrid.h"
+#include "platform/platform.h"
+#include "print/printer.h"
+#include "report_text.h"
+#include "rows_reply.h"
+#include "width_fitting.h"
+
+#include <limits>
+#include <span>
+
+namespace velario {
+
+namespace {
+
+const QString kFace = QStringLiteral("COURIER NEW");
+const QString kRule = QString(106, u'-');
+constexpr float kTitleSize = 9;
+
+bool add16(qint16& sum, int value) {
+    const int result = sum + value;
+    if (result < std::numeric_limits<qint16>::min() || result > std::numeric_limits<qint16>::max())
+        return false;
+    sum = qint16(result);
+    return true;
+}
+
+// A text of LENGTH characters makes the column LENGTH + 1 wide when it is wider than the
+// column so far; false when that width does not fit 16 bits.
+bool widen(qint16& width, qsizetype length) {
+    if (width >= length)
+        return true;
+    if (length + 1 > std::numeric_limits<qint16>::max())
+        return false;
+    width = qint16(length + 1);
+    return true;
+}
+
+float bodySize(int maxCol) {
+    if (maxCol <= 6)
+        return kTitleSize;
+    return maxCol < 10 ? 7 : 6;
+}
+
+// The body size once the title size has been set, as the printer takes it.
+void setBodySize(Printer& printer, int maxCol) {
+    printer.setFontSize(kTitleSize);
+    if (maxCol > 6)
+        printer.setFontSize(bodySize(maxCol));
+}
+
+// The result on whichever grid is active at each step. Rows are rows of the result, read
+// as far as needed, so the report does not depend on what the grid has on display.
+class ActiveGrid final : public ReportGrid {
+public:
+    explicit ActiveGrid(std::function<data::DataGrid*()> grid) : grid_(std::move(grid)) {}
+
+    std::optional<qint64> recordCount() override {
+        data::DataGrid* grid = grid_();
+        if (!grid)
+            return std::nullopt;
+        data::ResultModel* model = grid->resultModel();
+        if (!model)
+            return 0;
+        Error error;
+        const qint64 count = model->exactCount(&error);
+        if (error)
+            return std::nullopt;
+        return count;
+    }
+
+    Error selectRow(qint64 row) override {
+        data::DataGrid* grid = grid_();
+        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
+        if (!model || !model->hasSource() || row < 0 || !model->ensureRows(row + 1))
+            return Error::make(ErrorNumber::InvalidRow);
+        row_ = row;
+        return {};
+    }
+
+    Error selectColumn(int column) override {
+        data::DataGrid* grid = grid_();
+        if (!grid || column < 0 || column >= grid->columnCount())
+            return Error::make(ErrorNumber::InvalidColumn);
+        col_ = column;
+        return {};
+    }
+
+    QString caption(int column, Error* error) override {
+        data::DataGrid* grid = grid_();
+        if (!grid || column < 0 || column >= grid->columnCount()) {
+            *error = Error::make(ErrorNumber::InvalidColumn);
+            return {};
+        }
+        return grid->columnCaption(column);
+    }
+
+    QString text(Error* error) override {
+        data::DataGrid* grid = grid_();
+        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
+        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
+            *error = Error::make(ErrorNumber::NoCurrentRecord);
+            return {};
+        }
+        return model->text(row_, col_);
+    }
+
+    void finish() override {
+        if (data::DataGrid* grid = grid_())
+            grid->setCol(0);
+    }
+
+private:
+    std::function<data::DataGrid*()> grid_;
+    qint64 row_ = -1;
+    int col_ = 0;
+};
+
+} // namespace
+
+int lineCapacity(float size) {
+    if (size == 7.0f)
+        return 120;
+    if (size == 6.0f)
+        return 147;
+    return 96;
+}
+
+GridReportWidths measureReportColumns(ReportGrid& grid, double rows) {
+    GridReportWidths m;
+    for (qint64 r = 0;; ++r) {
+        if (grid.selectRow(r) || double(r) >= rows)
+            break;
+        for (int c = 0; c < GridReportWidths::kMaxColumns; ++c) {
+            if (grid.selectColumn(c))
+                break;
+            m.maxCol = std::max(m.maxCol, c);
+            qint16& width = m.width[size_t(c)];
+            Error error;
+            if (r == 0) {
+                const QString caption = grid.caption(c, &error);
+                if (error || !widen(width, trimBlanks(caption).size()) ||
+                    !add16(m.headTotal, width))
+                    break;
+            }
+            const QString text = grid.text(&error);
+            if (error || !widen(width, trimBlanks(text).size()))
+                break;
+            if (r > 0 && !add16(m.lineTotal, width))
+                break;
+        }
+    }
+    if (m.headTotal > m.lineTotal)
+        m.lineTotal = m.headTotal;
+    return m;
+}
+
+void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
+    const std::optional<qint64> count = grid.recordCount();
+    if (!count || *count == 0) {
+        platform().beep();
+        platform().msgBox(kNothingToPrint, MsgBox::OkOnly);
+        return;
+    }
+    const std::optional<QString> answer = platform().inputBox(
+        QStringLiteral("Quante righe vuoi stampare ?"), QStringLiteral("STAMPA CONTENUTO GRIGLIA"),
+        QString::number(*count < 0 ? -*count : *count));
+    const RowsReply reply = readRowsReply(answer.value_or(QString()));
+    if (reply.refused)
+        return;
+
+    platform().setMousePointer(MousePointer::Hourglass);
+    GridReportWidths m = measureReportColumns(grid, reply.rows);
+
+    Printer& printer = Printer::instance();
+    printer.setFontName(kFace);
+    printer.setFontSize(kTitleSize);
+    printer.setFontBold(true);
+    printer.print({QString()});
+    printer.print({QStringLiteral("Output selezione SQL:   "),
+                   fitText(trimBlanks(title.description), 60), QStringLiteral("  "),
+                   reportStamp(platform().now())});
+    printer.print({QString()});
+    printer.print({QStringLiteral("Database:   "), fitText(trimBlanks(title.database), 80),
+                   QStringLiteral("  "), QStringLiteral("Tipo: "), trimBlanks(title.databaseType)});
+    printer.print({QString()});
+
+    printer.setFontBold(false);
+    printer.setFontSize(kTitleSize);
+    printer.print({kRule});
+    printer.setFontBold(true);
+    setBodySize(printer, m.maxCol);
+
+    // The capacity comes from the size the printer actually took.
+    fitWidths(std::span(m.width.data(), size_t(m.maxCol) + 1), m.lineTotal,
+              lineCapacity(printer.fontSize()));
+
+    QString line;
+    for (int c = 0; c < GridReportWidths::kMaxColumns; ++c) {
+        Error error;
+        if (grid.selectColumn(c))
+            break;
+        const QString caption = grid.caption(c, &error);
+        if (error)
+            break;
+        const int width = m.width[size_t(c)];
+        line += u' ' + fitText(caption, width);
+    }
+    printer.print({line});
+
+    printer.setFontBold(false);
+    printer.setFontSize(kTitleSize);
+    printer.print({kRule});
+    setBodySize(printer, m.maxCol);
+
+    for (qint64 r = 0;; ++r) {
+        if (grid.selectRow(r) || double(r) >= reply.rows)
+            break;
+        line.clear();
+        for (int c = 0; c < GridReportWidths::kMaxColumns; ++c) {
+            Error error;
+            if (grid.selectColumn(c))
+                break;
+            const QString text = grid.text(&error);
+            if (error)
+                break;
+            line += u' ' + fitText(text, m.width[size_t(c)]);
+        }
+        printer.print({line});
+    }
+
+    printer.setFontSize(kTitleSize);
+    printer.print({kRule});
+    const Error delivered = printer.endDoc();
+    grid.finish();
+    platform().setMousePointer(MousePointer::Default);
+    if (delivered) {
+        platform().beep();
+        reportUndelivered(delivered, printer.lastDocument().destination);
+    }
+}
+
+void printResultGrid(const std::function<data::DataGrid*()>& activeGrid,
+                     const GridReportTitle& title) {
+    ActiveGrid grid(activeGrid);
+    printResultGrid(grid, title);
+}
+
+} // namespace velario

@@ -1,0 +1,40 @@
+#include "report_text.h"
+
+#include "platform/platform.h"
+
+#include <QDir>
+
+namespace velario {
+
+QString fitText(const QString& text, int width) {
+    if (width <= 0)
+        return {};
+    if (text.size() >= width)
+        return text.left(width);
+    return text + QString(width - text.size(), u' ');
+}
+
+QString trimBlanks(const QString& text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start) == u' ')
+        ++start;
+    while (end > start && text.at(end - 1) == u' ')
+        --end;
+    return text.mid(start, end - start);
+}
+
+QString reportStamp(const QDateTime& when) {
+    return QLocale::c().toString(when, QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+}
+
+void reportUndelivered(const Error& error, const QString& destination) {
+    QString text = QStringLiteral("Documento non stampato: non è stato possibile consegnarlo a "
+                                  "\"%1\".")
+                       .arg(QDir::toNativeSeparators(destination));
+    if (!error.description.isEmpty())
+        text += u'\n' + error.description;
+    platform().msgBox(text, MsgBox::OkOnly);
+}
+
+} // namespace velario
