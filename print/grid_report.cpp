@@ -7,12 +7,26 @@
 #include "rows_reply.h"
 #include "width_fitting.h"
 
+#include <array>
 #include <limits>
 #include <span>
 
 namespace velario {
 
 namespace {
+
+// The widths the report gives the columns, in characters.
+struct ColumnWidths {
+    static constexpr int kMaxColumns = 51;
+    std::array<qint16, kMaxColumns> width{};
+    // The highest column index measured.
+    int maxCol = 0;
+    // The first row's widths right after the captions.
+    qint16 headTotal = 0;
+    // The running widths added up once for each measured row after the first; only the
+    // first pass of the fitting looks at it.
+    qint16 lineTotal = 0;
+};
 
 const QString kFace = QStringLiteral("COURIER NEW");
 const QString kRule = QString(106, u'-');
@@ -43,7 +57,7 @@ float bodySize(int maxCol) {
     return maxCol < 10 ? 7 : 6;
 }
 
-// The body size once the title size has been set, as the printer takes it.
+// The title size first, then the smaller size that more columns need.
 void setBodySize(Printer& printer, int maxCol) {
     printer.setFontSize(kTitleSize);
     if (maxCol > 6)
@@ -117,8 +131,7 @@ private:
     int col_ = 0;
 };
 
-} // namespace
-
+// Characters a body line holds at SIZE points.
 int lineCapacity(float size) {
     if (size == 7.0f)
         return 120;
@@ -127,12 +140,17 @@ int lineCapacity(float size) {
     return 96;
 }
 
-GridReportWidths measureReportColumns(ReportGrid& grid, double rows) {
-    GridReportWidths m;
+// Measures the columns over the rows 0 to ROWS (exclusive, a real number as the user's
+// reply) of GRID: the captions and the cell texts, without their blanks at either end,
+// each make a column one character wider than themselves. A column beyond the 51st is
+// left out; a refused row ends the measurement, a refused column or an unreadable text
+// ends that row's columns.
+ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
+    ColumnWidths m;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= rows)
             break;
-        for (int c = 0; c < GridReportWidths::kMaxColumns; ++c) {
+        for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
             if (grid.selectColumn(c))
                 break;
             m.maxCol = std::max(m.maxCol, c);
@@ -156,6 +174,8 @@ GridReportWidths measureReportColumns(ReportGrid& grid, double rows) {
     return m;
 }
 
+} // namespace
+
 void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     const std::optional<qint64> count = grid.recordCount();
     if (!count || *count == 0) {
@@ -171,7 +191,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         return;
 
     platform().setMousePointer(MousePointer::Hourglass);
-    GridReportWidths m = measureReportColumns(grid, reply.rows);
+    ColumnWidths m = measureReportColumns(grid, reply.rows);
 
     Printer& printer = Printer::instance();
     printer.setFontName(kFace);
@@ -197,7 +217,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
               lineCapacity(printer.fontSize()));
 
     QString line;
-    for (int c = 0; c < GridReportWidths::kMaxColumns; ++c) {
+    for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
         Error error;
         if (grid.selectColumn(c))
             break;
@@ -218,7 +238,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
         line.clear();
-        for (int c = 0; c < GridReportWidths::kMaxColumns; ++c) {
+        for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
             Error error;
             if (grid.selectColumn(c))
                 break;

@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <array>
 #include <functional>
 #include <optional>
 
@@ -38,29 +37,6 @@ struct GridReportTitle {
     QString database;
     QString databaseType;
 };
-
-// The widths the report gives the columns, in characters.
-struct GridReportWidths {
-    static constexpr int kMaxColumns = 51;
-    std::array<qint16, kMaxColumns> width{};
-    // The highest column index measured.
-    int maxCol = 0;
-    // The first row's widths right after the captions.
-    qint16 headTotal = 0;
-    // The running widths added up once for each measured row after the first; only the
-    // first pass of the fitting looks at it.
-    qint16 lineTotal = 0;
-};
-
-// Measures the columns over the rows 0 to ROWS (exclusive, a real number as the user's
-// reply) of GRID: the captions and the cell texts, without their blanks at either end,
-// each make a column one character wider than themselves. A column beyond the 51st is
-// left out; a refused row ends the measurement, a refused column or an unreadable text
-// ends that row's columns.
-GridReportWidths measureReportColumns(ReportGrid& grid, double rows);
-
-// Characters a body line holds at SIZE points: 120 at 7, 147 at 6, else 96.
-int lineCapacity(float size);
 
 // Prints the result of GRID: asks how many rows, measures them, fits the columns to the
 // line and prints the title block, the captions and the rows in "COURIER NEW", the rows

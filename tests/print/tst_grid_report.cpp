@@ -1,0 +1,438 @@
+#include "data/database.h"
+#include "data/datagrid.h"
+#include "platform/platform.h"
+#include "print/grid_report.h"
+#include "print/pdf_lines.h"
+#include "print/printer.h"
+#include "support/harness.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace velario;
+
+using Ints = QList<int>;
+Q_DECLARE_METATYPE(Ints)
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 5), QTime(10, 55, 30));
+const QString kStamp = QStringLiteral("05/12/2026 10:55:30");
+const QString kRule(106, u'-');
+const QString kPrompt = QStringLiteral("Quante righe vuoi stampare ?");
+const QString kTitle = QStringLiteral("STAMPA CONTENUTO GRIGLIA");
+
+QString lineText(const PrintLine& line) {
+    QString text;
+    for (const PrintRun& run : line.runs)
+        text += run.text;
+    return text;
+}
+
+QString fontOf(const PrintFont& f) {
+    return QStringLiteral("%1 %2%3").arg(f.name).arg(f.size).arg(f.bold ? " B" : "");
+}
+
+// The font of every run of LINE, or the line's closing font when it is empty.
+QString lineFont(const PrintLine& line) {
+    if (line.runs.isEmpty())
+        return fontOf(line.endFont);
+    QStringList fonts;
+    for (const PrintRun& run : line.runs)
+        fonts << fontOf(run.font);
+    return fonts.join(" + ");
+}
+
+QStringList texts(const PrintDocument& doc) {
+    QStringList out;
+    for (const PrintLine& line : doc.lines)
+        out << lineText(line);
+    return out;
+}
+
+QString cell(int row, int column, int length, int blanks) {
+    return QString(blanks, u' ') +
+           (QStringLiteral("%1.%2").arg(row).arg(column) + QString(length, u'x')).left(length);
+}
+
+QString padded(const QString& text, int width) {
+    return text.leftJustified(width, u' ', true);
+}
+
+} // namespace
+
+class TestGridReport : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void columns_data();
+    void columns();
+    void rows_data();
+    void rows();
+    void title_data();
+    void title();
+    void nothingToPrint_data();
+    void nothingToPrint();
+    void undelivered();
+    void pdfLayout();
+
+private:
+    // A table of ROWS rows whose column c holds texts of LENGTHS[c] characters after
+    // BLANKS[c] blanks; rows from LONGERFROM on hold texts 5 characters longer.
+    void showTable(const QStringList& captions, const Ints& lengths, const Ints& blanks, int rows,
+                   int longerFrom);
+    void printGrid(const GridReportTitle& title = {"Prova", "/dati/prova.db", "MDB"});
+
+    std::unique_ptr<test::InProcess> session_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<data::Database> db_;
+    std::unique_ptr<QWidget> window_;
+    data::DataGrid* grid_ = nullptr;
+    int tables_ = 0;
+};
+
+void TestGridReport::init() {
+    session_ = std::make_unique<test::InProcess>();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QVERIFY(QDir().mkpath(dir_->filePath("out")));
+    Printer::instance().reset();
+    Printer::instance().setPdfFolder(dir_->filePath("out"));
+    platform().setFixedNow(kNow);
+
+    window_ = std::make_unique<QWidget>();
+    grid_ = new data::DataGrid("DBGrid1", window_.get());
+    grid_->setLeft(120);
+    grid_->setTop(120);
+    grid_->setWidth(9000);
+    grid_->setHeight(1800); // a handful of rows on display
+    window_->resize(700, 300);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+}
+
+void TestGridReport::cleanup() {
+    window_.reset();
+    db_.reset();
+    Printer::instance().reset();
+    Printer::instance().setPdfFolder({});
+    platform().setFixedNow({});
+    dir_.reset();
+    session_.reset();
+}
+
+void TestGridReport::showTable(const QStringList& captions, const Ints& lengths, const Ints& blanks,
+                               int rows, int longerFrom) {
+    const QString path = dir_->filePath(QStringLiteral("t%1.db").arg(++tables_));
+    const QString connection = QStringLiteral("setup%1").arg(tables_);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", connection);
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QStringList columns;
+        QStringList marks;
+        for (const QString& caption : captions) {
+            columns << '"' + caption + "\" TEXT";
+            marks << "?";
+        }
+        QSqlQuery q(db);
+        QVERIFY(q.exec("CREATE TABLE t (" + columns.join(", ") + ")"));
+        QVERIFY(q.prepare("INSERT INTO t VALUES (" + marks.join(", ") + ")"));
+        db.transaction();
+        for (int r = 0; r < rows; ++r) {
+            for (int c = 0; c < captions.size(); ++c)
+                q.addBindValue(cell(r, c, lengths[c] + (r >= longerFrom ? 5 : 0), blanks.value(c)));
+            QVERIFY(q.exec());
+        }
+        db.commit();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    Error error;
+    db_ = data::Database::open(path, false, false, QString(), &error);
+    QVERIFY2(db_, qPrintable(error.description));
+    grid_->setResult(db_->execute("SELECT * FROM t", &error));
+    QVERIFY2(!error, qPrintable(error.description));
+}
+
+void TestGridReport::printGrid(const GridReportTitle& title) {
+    printResultGrid([this] { return grid_; }, title);
+}
+
+// Widths measured over the rows asked for, fitted to the capacity of the body's size.
+void TestGridReport::columns_data() {
+    QTest::addColumn<QStringList>("captions");
+    QTest::addColumn<Ints>("lengths");
+    QTest::addColumn<Ints>("blanks");
+    QTest::addColumn<float>("bodySize");
+    QTest::addColumn<Ints>("widths");
+
+    const auto names = [](int n) {
+        QStringList list;
+        for (int c = 0; c < n; ++c)
+            list << QStringLiteral("c%1").arg(c);
+        return list;
+    };
+    QTest::newRow("10 12 30 40 end as 10 12 31 41")
+        << names(4) << Ints{9, 11, 29, 39} << Ints{} << 9.0f << Ints{10, 12, 31, 41};
+    QTest::newRow("5 8 10 stay") << names(3) << Ints{4, 7, 9} << Ints{} << 9.0f << Ints{5, 8, 10};
+    QTest::newRow("14-character caption over short values")
+        << QStringList{"descrizione_ab", "c1"} << Ints{6, 6} << Ints{} << 9.0f << Ints{15, 7};
+    QTest::newRow("18 18 18 18 18 7 at 9 points")
+        << names(6) << Ints{17, 17, 17, 17, 17, 6} << Ints{} << 9.0f << Ints{17, 17, 17, 17, 17, 7};
+    QTest::newRow("7 columns at 9 points") << names(7) << Ints{9, 9, 9, 9, 9, 9, 19} << Ints{}
+                                           << 9.0f << Ints{10, 10, 10, 10, 10, 10, 33};
+    QTest::newRow("8 columns at 7 points") << names(8) << Ints{9, 9, 9, 9, 29, 29, 29, 29} << Ints{}
+                                           << 7.0f << Ints{10, 10, 10, 10, 20, 20, 20, 20};
+    QTest::newRow("10 columns at 7 points")
+        << names(10) << Ints{7, 7, 7, 7, 7, 7, 7, 7, 7, 19} << Ints{} << 7.0f
+        << Ints{8, 8, 8, 8, 8, 8, 8, 8, 8, 45};
+    QTest::newRow("11 columns at 6 points")
+        << names(11) << Ints{11, 11, 11, 11, 11, 11, 11, 11, 11, 11, 39} << Ints{} << 6.0f
+        << Ints{12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 27};
+    QTest::newRow("leading blanks measured without, printed with")
+        << names(2) << Ints{6, 6} << Ints{3, 0} << 9.0f << Ints{7, 7};
+    QTest::newRow("53 columns: the first 51 printed")
+        << names(53) << Ints(53, 2) << Ints{} << 6.0f << Ints(10, 3) + Ints(41, 4);
+}
+
+void TestGridReport::columns() {
+    QFETCH(QStringList, captions);
+    QFETCH(Ints, lengths);
+    QFETCH(Ints, blanks);
+    QFETCH(float, bodySize);
+    QFETCH(Ints, widths);
+
+    // Three rows asked for out of five; the two left out are wider, so measuring them
+    // would show in the widths.
+    showTable(captions, lengths, blanks, 5, 3);
+    session_->dialogs().queueReply(QStringLiteral("3"));
+    printGrid();
+
+    const PrintDocument& doc = Printer::instance().lastDocument();
+    QStringList expected{"", "Output selezione SQL:   " + padded("Prova", 60) + "  " + kStamp,
+                         "", "Database:   " + padded("/dati/prova.db", 80) + "  Tipo: MDB",
+                         "", kRule};
+    QString heading;
+    for (int c = 0; c < widths.size(); ++c)
+        heading += ' ' + padded(captions[c], widths[c]);
+    expected << heading << kRule;
+    for (int r = 0; r < 3; ++r) {
+        QString row;
+        for (int c = 0; c < widths.size(); ++c)
+            row += ' ' + padded(cell(r, c, lengths[c], blanks.value(c)), widths[c]);
+        expected << row;
+    }
+    expected << kRule;
+    QCOMPARE(texts(doc), expected);
+
+    const QString title = "COURIER NEW 9 B";
+    const QString rule = "COURIER NEW 9";
+    const QString body = QStringLiteral("COURIER NEW %1").arg(bodySize);
+    const QStringList fonts{title,       title, title, title, title, rule,
+                            body + " B", rule,  body,  body,  body,  rule};
+    QStringList actual;
+    for (const PrintLine& line : doc.lines)
+        actual << lineFont(line);
+    QCOMPARE(actual, fonts);
+
+    // The document went out as the transcript shows it.
+    const QList<QJsonObject> events =
+        test::ProgramRun{0, false, session_->events(), {}}.eventsOf("document");
+    QCOMPARE(events.size(), 1);
+    QStringList transcribed;
+    for (const QJsonValue line : events[0]["lines"].toArray()) {
+        QString text;
+        for (const QJsonValue run : line.toArray())
+            text += run["text"].toString();
+        transcribed << text;
+    }
+    QCOMPARE(transcribed, expected);
+    QCOMPARE(session_->summary(), (QStringList{"inputbox", "pointer:11", "document", "pointer:0"}));
+    QCOMPARE(grid_->col(), 0);
+}
+
+// Rows are counted from the first row of the result, whatever the grid shows.
+void TestGridReport::rows_data() {
+    QTest::addColumn<int>("scrollTo");
+    QTest::addColumn<QString>("reply"); // "<cancel>", "<default>" or the text typed
+    QTest::addColumn<int>("printed");   // -1: nothing printed
+
+    QTest::newRow("default reply, every row") << 0 << "<default>" << 40;
+    QTest::newRow("default reply, grid scrolled") << 30 << "<default>" << 40;
+    QTest::newRow("3 on a grid scrolled down") << 30 << "3" << 3;
+    QTest::newRow("more than the grid shows") << 0 << "12" << 12;
+    QTest::newRow("1.5 prints two") << 0 << "1.5" << 2;
+    QTest::newRow("2.5 rounds to 2 but prints three") << 0 << "2.5" << 3;
+    QTest::newRow("blanks in the reply") << 0 << " 1 2 " << 12;
+    QTest::newRow("number then letters") << 0 << "12abc" << 12;
+    QTest::newRow("plus sign") << 0 << "+4" << 4;
+    QTest::newRow("exponent not read") << 0 << "3.7e2" << 4;
+    QTest::newRow("above 16 bits, every row") << 0 << "40000" << 40;
+    QTest::newRow("more than the result") << 0 << "100" << 40;
+    QTest::newRow("empty") << 0 << "" << -1;
+    QTest::newRow("cancel") << 0 << "<cancel>" << -1;
+    QTest::newRow("letters") << 0 << "abc" << -1;
+    QTest::newRow("zero") << 0 << "0" << -1;
+    QTest::newRow("negative") << 0 << "-2" << -1;
+    QTest::newRow("a half rounds to 0") << 0 << "0.5" << -1;
+    QTest::newRow("far below zero") << 0 << "-40000" << -1;
+}
+
+void TestGridReport::rows() {
+    QFETCH(int, scrollTo);
+    QFETCH(QString, reply);
+    QFETCH(int, printed);
+
+    showTable({"id", "nome"}, {4, 8}, {}, 40, 40);
+    if (scrollTo > 0) {
+        QCOMPARE(grid_->automationScroll(scrollTo), QString());
+        QCOMPARE(grid_->firstVisibleRow(), scrollTo);
+    }
+    QVERIFY(grid_->visibleRows() < 12);
+    if (reply == "<cancel>")
+        session_->dialogs().queueReply(std::nullopt);
+    else if (reply != "<default>")
+        session_->dialogs().queueReply(reply);
+    printGrid();
+
+    const QList<QJsonObject> events = session_->events();
+    QCOMPARE(events.first()["event"].toString(), "inputbox");
+    QCOMPARE(events.first()["prompt"].toString(), kPrompt);
+    QCOMPARE(events.first()["title"].toString(), kTitle);
+    QCOMPARE(events.first()["default"].toString(), "40");
+    if (printed < 0) {
+        QCOMPARE(session_->summary(), QStringList{"inputbox"});
+        return;
+    }
+    QCOMPARE(session_->summary(), (QStringList{"inputbox", "pointer:11", "document", "pointer:0"}));
+    const QStringList lines = texts(Printer::instance().lastDocument());
+    QCOMPARE(lines.size(), 9 + printed);
+    const QStringList body = lines.mid(8, printed);
+    for (int r = 0; r < printed; ++r)
+        QVERIFY2(body[r].startsWith(' ' + cell(r, 0, 4, 0) + ' '), qPrintable(body[r]));
+    QCOMPARE(lines.last(), kRule);
+}
+
+void TestGridReport::title_data() {
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("titleLine");
+    QTest::addColumn<QString>("databaseLine");
+
+    QTest::newRow("the 105-character title")
+        << "Clienti attivi"
+        << "C:\\dati\\clienti.mdb"
+        << "MDB"
+        << "Output selezione SQL:   Clienti attivi" + QString(46, u' ') + "  " + kStamp
+        << "Database:   C:\\dati\\clienti.mdb" + QString(61, u' ') + "  Tipo: MDB";
+    const QString seventy = QStringLiteral("Fatturato per cliente, zona e agente nel periodo "
+                                           "selezionato (IVA esc)");
+    QTest::newRow("description of 70 cut to 60")
+        << seventy << "VENDITE"
+        << "ODBC"
+        << "Output selezione SQL:   " + seventy.left(60) + "  " + kStamp
+        << "Database:   VENDITE" + QString(73, u' ') + "  Tipo: ODBC";
+    QTest::newRow("blanks around are dropped")
+        << "  Ordini  "
+        << "  /srv/ordini.db  "
+        << " MDB "
+        << "Output selezione SQL:   Ordini" + QString(54, u' ') + "  " + kStamp
+        << "Database:   /srv/ordini.db" + QString(66, u' ') + "  Tipo: MDB";
+    const QString longPath = "/" + QString(99, u'p');
+    QTest::newRow("database cut to 80")
+        << "" << longPath << ""
+        << "Output selezione SQL:   " + QString(60, u' ') + "  " + kStamp
+        << "Database:   " + longPath.left(80) + "  Tipo: ";
+}
+
+void TestGridReport::title() {
+    QFETCH(QString, description);
+    QFETCH(QString, database);
+    QFETCH(QString, type);
+    QFETCH(QString, titleLine);
+    QFETCH(QString, databaseLine);
+
+    showTable({"id"}, {3}, {}, 2, 2);
+    printGrid({description, database, type});
+    const QStringList lines = texts(Printer::instance().lastDocument());
+    QVERIFY(lines.size() > 4);
+    QCOMPARE(lines[1], titleLine);
+    QCOMPARE(lines[1].size(), 105);
+    QCOMPARE(lines[3], databaseLine);
+}
+
+void TestGridReport::nothingToPrint_data() {
+    QTest::addColumn<QString>("grid");
+    QTest::newRow("empty result") << "empty";
+    QTest::newRow("no result shown") << "none";
+    QTest::newRow("no grid to count") << "missing";
+}
+
+void TestGridReport::nothingToPrint() {
+    QFETCH(QString, grid);
+    if (grid == "empty") {
+        showTable({"id"}, {3}, {}, 0, 0);
+        QCOMPARE(grid_->approxCount(), 0);
+    }
+    printResultGrid([&]() -> data::DataGrid* { return grid == "missing" ? nullptr : grid_; },
+                    GridReportTitle{});
+    QCOMPARE(
+        session_->summary(),
+        (QStringList{"beep", "msgbox:Non ci sono records da stampare !!!|" + kAppTitle + "|0"}));
+}
+
+// A document that cannot be delivered is not passed off as printed, and nothing of it is
+// left to mix with the next report.
+void TestGridReport::undelivered() {
+    const QString missing = dir_->filePath("non-esiste");
+    Printer::instance().setPdfFolder(missing);
+    showTable({"id"}, {3}, {}, 4, 4);
+    printGrid();
+
+    const QStringList summary = session_->summary();
+    QCOMPARE(summary.size(), 5);
+    QCOMPARE(summary.mid(0, 4), (QStringList{"inputbox", "pointer:11", "pointer:0", "beep"}));
+    QVERIFY2(summary[4].startsWith("msgbox:Documento non stampato"), qPrintable(summary[4]));
+    QVERIFY2(summary[4].contains(missing), qPrintable(summary[4]));
+    QVERIFY(summary[4].endsWith('|' + kAppTitle + "|0"));
+
+    Printer::instance().setPdfFolder(dir_->filePath("out"));
+    Printer::instance().print({QStringLiteral("dopo")});
+    QVERIFY(!Printer::instance().endDoc());
+    QCOMPARE(texts(Printer::instance().lastDocument()), QStringList{"dopo"});
+}
+
+// On paper every line stands as printed: the blanks between the columns, the 98
+// characters of each row, the 105 of the title line.
+void TestGridReport::pdfLayout() {
+    showTable({"c0", "c1", "c2", "c3"}, {9, 11, 29, 39}, {}, 5, 5);
+    session_->dialogs().queueReply(QStringLiteral("3"));
+    printGrid({"Clienti attivi", "clienti.db", "MDB"});
+    const PrintDocument& doc = Printer::instance().lastDocument();
+    QCOMPARE(doc.pages, 1);
+
+    const auto [expected, sizes] = test::visibleLines(doc);
+    QCOMPARE(expected.size(), 9);
+    QCOMPARE(expected[0].size(), 105);
+    const QStringList printed = texts(doc);
+    for (int line : {6, 8, 9, 10}) // the heading and the three rows
+        QCOMPARE(printed[line].size(), 98);
+    const QString differs =
+        test::comparePrinted(test::pdfLines(doc.destination, sizes), expected, sizes);
+    QVERIFY2(differs.isEmpty(), qPrintable(differs));
+}
+
+QTEST_MAIN(TestGridReport)
+#include "tst_grid_report.moc"
