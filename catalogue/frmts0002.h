@@ -2,6 +2,8 @@
 
 #include "platform/form.h"
 
+#include <optional>
+
 namespace velario {
 
 class CommandButton;
@@ -75,7 +77,7 @@ private:
     void cmdNUOVO_Click();
     void cmdAGGIORNA_Click();
     void cmdCANCELLA_Click();
-    bool DBGrid1_CellEdited(int resultRow, int column, const QString& text);
+    std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
 };
 
 } // namespace velario
