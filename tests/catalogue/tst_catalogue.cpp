@@ -1,3 +1,8 @@
+#include "app/modulo.h"
+#include "catalogue/frmts0002.h"
+#include "platform/automation.h"
+#include "platform/controls.h"
+#include "platform/form.h"
 #include "support/harness.h"
 
 #include <QJsonArray>
@@ -679,6 +684,36 @@ private slots:
         for (const QString& r : table)
             stored << r.section('|', 0, 1);
         QCOMPARE(cells, stored);
+    }
+
+    // Only the first activation fills the fields; coming back to the window later keeps
+    // what the user typed.
+    void laterActivations() {
+        const Setup setup;
+        velario::Modulo::reset();
+        velario::Modulo::PATH_DB = setup.catalogue;
+        velario::Modulo::OPEN_CATALOGUE();
+        velario::test::InProcess capture;
+        auto& forms = velario::Forms::instance();
+        auto* window = forms.create<velario::FrmTS0002>();
+        window->load();
+        window->showModeless();
+        velario::waitIdle();
+        QCOMPARE(window->FLAG_ACTIVATE, QStringLiteral("N"));
+        QCOMPARE(window->txtCOD_SQL->text(), QStringLiteral("ALFA"));
+        auto* other = forms.create<velario::Form>(QStringLiteral("frmOther"));
+        other->showModeless();
+        velario::waitIdle();
+        window->txtSELEZ_SQL->setText(QStringLiteral("edited"));
+        const int before = int(capture.events().size());
+        window->activateWindow();
+        velario::waitIdle();
+        QVERIFY(window->isActiveWindow());
+        const QStringList after = capture.summary().mid(before);
+        QCOMPARE(after, QStringList{"window:frmTS0002:activate"});
+        QCOMPARE(window->txtSELEZ_SQL->text(), QStringLiteral("edited"));
+        forms.clear();
+        velario::Modulo::reset();
     }
 
     void exitEndsTheProgram() {
