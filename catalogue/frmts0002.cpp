@@ -226,20 +226,7 @@ void FrmTS0002::RIPOSIZIONA_MSRDC1() {
     if (!MSRDC1->recordset().eof()) {
         const QString code = trimmed(txtCOD_SQL->text());
         if (!code.isEmpty() && FLAG_NEW == QLatin1String("S")) {
-            if (openLookup(code)) {
-                data::CatalogueEntry entry;
-                if (Modulo::RS->recordCount() != 0 &&
-                    !data::readCatalogueEntry(*Modulo::RS, &entry, true)) {
-                    txtCOD_SQL->setText(entry.code);
-                    txtDESCR_SQL->setText(entry.description);
-                    txtSELEZ_SQL->setText(entry.sql);
-                    txtDATABASE->setText(entry.database);
-                    txtTIPO_DATABASE->setText(entry.databaseType);
-                } else {
-                    CAMPI_INITIALIZE();
-                }
-                closeLookup();
-            }
+            showStoredEntry(code);
         } else {
             txtCOD_SQL->setText(trimmed(DBGrid1->columnText(0)));
             txtDESCR_SQL->setText(trimmed(DBGrid1->columnText(1)));
@@ -250,6 +237,22 @@ void FrmTS0002::RIPOSIZIONA_MSRDC1() {
     }
     selectOptionForType();
     SETTA_ELENCHI();
+}
+
+void FrmTS0002::showStoredEntry(const QString& code) {
+    if (!openLookup(code))
+        return;
+    data::CatalogueEntry entry;
+    if (Modulo::RS->recordCount() != 0 && !data::readCatalogueEntry(*Modulo::RS, &entry, true)) {
+        txtCOD_SQL->setText(entry.code);
+        txtDESCR_SQL->setText(entry.description);
+        txtSELEZ_SQL->setText(entry.sql);
+        txtDATABASE->setText(entry.database);
+        txtTIPO_DATABASE->setText(entry.databaseType);
+    } else {
+        CAMPI_INITIALIZE();
+    }
+    closeLookup();
 }
 
 void FrmTS0002::CERCA_TESTO() {
@@ -366,20 +369,7 @@ void FrmTS0002::cmdAGGIORNA_Click() {
     setBrowseModeControls();
     txtCOD_SQL->setText(Modulo::COD_SQL);
 
-    if (openLookup(Modulo::COD_SQL)) {
-        data::CatalogueEntry entry;
-        if (Modulo::RS->recordCount() != 0 &&
-            !data::readCatalogueEntry(*Modulo::RS, &entry, true)) {
-            txtCOD_SQL->setText(entry.code);
-            txtDESCR_SQL->setText(entry.description);
-            txtSELEZ_SQL->setText(entry.sql);
-            txtDATABASE->setText(entry.database);
-            txtTIPO_DATABASE->setText(entry.databaseType);
-        } else {
-            CAMPI_INITIALIZE();
-        }
-        closeLookup();
-    }
+    showStoredEntry(Modulo::COD_SQL);
     platform().setMousePointer(MousePointer::Default);
 }
 

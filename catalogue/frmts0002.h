@@ -67,6 +67,9 @@ private:
     void buildControls();
     void selectOptionForType();
     void setBrowseModeControls();
+    // Fills every field from the catalogue row of CODE, or clears them when there is none;
+    // a lookup that fails leaves them as they are.
+    void showStoredEntry(const QString& code);
 
     void Option1_Click();
     void Option2_Click();
