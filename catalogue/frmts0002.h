@@ -2,6 +2,8 @@
 
 #include "platform/form.h"
 
+#include <optional>
+
 namespace velario {
 
 class CommandButton;
@@ -65,6 +67,9 @@ private:
     void buildControls();
     void selectOptionForType();
     void setBrowseModeControls();
+    // Fills every field from the catalogue row of CODE, or clears them when there is none;
+    // a lookup that fails leaves them as they are.
+    void showStoredEntry(const QString& code);
 
     void Option1_Click();
     void Option2_Click();
@@ -77,7 +82,7 @@ private:
     void cmdCANCELLA_Click();
     void cmdSTAMPA_Elenco_SQL_Click();
     void cmdSTAMPA_SQL_Click();
-    bool DBGrid1_CellEdited(int resultRow, int column, const QString& text);
+    std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
 };
 
 } // namespace velario
