@@ -274,19 +274,11 @@ void TestGridReport::rows_data() {
     QTest::newRow("more than the grid shows") << 0 << "12" << 12;
     QTest::newRow("1.5 prints two") << 0 << "1.5" << 2;
     QTest::newRow("2.5 rounds to 2 but prints three") << 0 << "2.5" << 3;
-    QTest::newRow("blanks in the reply") << 0 << " 1 2 " << 12;
-    QTest::newRow("number then letters") << 0 << "12abc" << 12;
-    QTest::newRow("plus sign") << 0 << "+4" << 4;
-    QTest::newRow("exponent not read") << 0 << "3.7e2" << 4;
     QTest::newRow("above 16 bits, every row") << 0 << "40000" << 40;
     QTest::newRow("more than the result") << 0 << "100" << 40;
     QTest::newRow("empty") << 0 << "" << -1;
     QTest::newRow("cancel") << 0 << "<cancel>" << -1;
-    QTest::newRow("letters") << 0 << "abc" << -1;
-    QTest::newRow("zero") << 0 << "0" << -1;
-    QTest::newRow("negative") << 0 << "-2" << -1;
     QTest::newRow("a half rounds to 0") << 0 << "0.5" << -1;
-    QTest::newRow("far below zero") << 0 << "-40000" << -1;
 }
 
 void TestGridReport::rows() {

@@ -25,8 +25,6 @@ private slots:
     void fittingAlwaysEnds();
     void stamp_data();
     void stamp();
-    void fixedWidth_data();
-    void fixedWidth();
 };
 
 // The value -1 in "rows" stands for a refusal, infinity for every row of the result.
@@ -171,35 +169,6 @@ void TestReportRules::stamp() {
     const QString stamp = reportStamp(when);
     QLocale::setDefault(before);
     QCOMPARE(stamp, text);
-}
-
-void TestReportRules::fixedWidth_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("fitted");
-    QTest::addColumn<QString>("trimmed");
-    QTest::newRow("filled") << "abc" << 6 << "abc   "
-                            << "abc";
-    QTest::newRow("cut") << "abcdefgh" << 5 << "abcde"
-                         << "abcdefgh";
-    QTest::newRow("exact") << "abc" << 3 << "abc"
-                           << "abc";
-    QTest::newRow("zero width") << "abc" << 0 << ""
-                                << "abc";
-    QTest::newRow("blanks kept when fitting, dropped when trimming") << "  ab  " << 4 << "  ab"
-                                                                     << "ab";
-    QTest::newRow("line breaks are not blanks") << "\nSELECT 1 \n"
-                                                << 3 << "\nSE"
-                                                << "\nSELECT 1 \n";
-}
-
-void TestReportRules::fixedWidth() {
-    QFETCH(QString, text);
-    QFETCH(int, width);
-    QFETCH(QString, fitted);
-    QFETCH(QString, trimmed);
-    QCOMPARE(fitText(text, width), fitted);
-    QCOMPARE(trimBlanks(text), trimmed);
 }
 
 QTEST_GUILESS_MAIN(TestReportRules)
