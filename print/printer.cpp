@@ -127,7 +127,9 @@ Error writePdf(const QString& folder, const QList<PrintLine>& lines, QString* pa
     printer.setOutputFileName(temp.fileName());
     printer.setResolution(kResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageMargins(QMarginsF(0.25, 0.25, 0.25, 0.25), QPageLayout::Inch);
+    printer.setPageMargins(QMarginsF(kPageSideMarginInches, kPageTopMarginInches,
+                                     kPageSideMarginInches, kPageTopMarginInches),
+                           QPageLayout::Inch);
     printer.setCreator(QStringLiteral("velario"));
     printer.setDocName(QStringLiteral("velario"));
     const int rendered = render(printer, lines);

@@ -41,6 +41,11 @@ struct PrintDocument {
     int pages = 0; // 0 when the document could not be delivered
 };
 
+// The page documents are laid out on: A4, with side margins narrow enough for the reports'
+// 106-character lines at 9 points in the fixed-pitch face (572 of A4's 595 points).
+inline constexpr double kPageSideMarginInches = 0.15;
+inline constexpr double kPageTopMarginInches = 0.25;
+
 // The one printer of the program. Text is collected line by line while a report prints
 // and laid out only when the document ends, so delivery problems surface in endDoc.
 //

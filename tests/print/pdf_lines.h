@@ -24,9 +24,9 @@ inline QStringList pdfLines(const QString& pdf, const QList<float>& sizes) {
     const QString html = QString::fromUtf8(process.readAllStandardOutput());
 
     // Every glyph of Liberation Mono, regular or bold, advances 1229/2048 of an em; the
-    // page's printable area starts a quarter of an inch in.
+    // page's printable area starts at the side margin.
     constexpr double kAdvance = 1229.0 / 2048.0;
-    constexpr double kLeft = 18.0;
+    constexpr double kLeft = kPageSideMarginInches * 72.0;
     static const QRegularExpression word(
         QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
     QMap<double, QList<std::pair<double, QString>>> rows;
@@ -58,10 +58,10 @@ inline QStringList pdfLines(const QString& pdf, const QList<float>& sizes) {
 
 // Empty when the lines read back from the PDF are the printed ones as far as the page
 // shows them: a line may only come out shorter where it runs past the right edge of the
-// printable area (A4 less a quarter of an inch each side); else what differs.
+// printable area (A4 less the side margins); else what differs.
 inline QString comparePrinted(const QStringList& onPaper, const QStringList& printed,
                               const QList<float>& sizes) {
-    constexpr double kPrintableWidth = 595.276 - 36.0;
+    constexpr double kPrintableWidth = 595.276 - 2 * kPageSideMarginInches * 72.0;
     if (onPaper.size() != printed.size())
         return QStringLiteral("%1 lines on paper, %2 printed:\n%3")
             .arg(onPaper.size())
