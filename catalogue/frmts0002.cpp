@@ -154,6 +154,7 @@ void FrmTS0002::buildControls() {
     connect(cmdNUOVO, &QPushButton::clicked, this, &FrmTS0002::cmdNUOVO_Click);
     connect(cmdAGGIORNA, &QPushButton::clicked, this, &FrmTS0002::cmdAGGIORNA_Click);
     connect(cmdCANCELLA, &QPushButton::clicked, this, &FrmTS0002::cmdCANCELLA_Click);
+    connect(cmdESEGUE_SQL, &QPushButton::clicked, this, &FrmTS0002::cmdESEGUE_SQL_Click);
 }
 
 void FrmTS0002::onLoad() {
@@ -387,6 +388,20 @@ void FrmTS0002::cmdCANCELLA_Click() {
     MSRDC1->refresh();
     RIPOSIZIONA_MSRDC1();
     FLAG_NEW.clear();
+}
+
+void FrmTS0002::cmdESEGUE_SQL_Click() {
+    MSG = trimmed(txtSELEZ_SQL->text());
+    if (MSG.isEmpty()) {
+        platform().beep();
+        platform().msgBox(QStringLiteral("Nessuna stringa SQL da eseguire !!!"), MsgBox::OkOnly);
+        return;
+    }
+    platform().setMousePointer(MousePointer::Hourglass);
+    // The statement runs when the result window first becomes active; a window that was
+    // open already does not run it again, so nothing would restore the pointer.
+    if (showResultWindow && showResultWindow())
+        platform().setMousePointer(MousePointer::Default);
 }
 
 bool FrmTS0002::DBGrid1_CellEdited(int resultRow, int column, const QString& text) {

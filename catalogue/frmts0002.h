@@ -2,6 +2,8 @@
 
 #include "platform/form.h"
 
+#include <functional>
+
 namespace velario {
 
 class CommandButton;
@@ -21,6 +23,10 @@ class FrmTS0002 : public Form {
 public:
     FrmTS0002();
     ~FrmTS0002() override;
+
+    // Loads the result window unless it is loaded already and shows it; true when it was
+    // loaded already. The program connects it at start: the result window lives elsewhere.
+    static inline std::function<bool()> showResultWindow;
 
     // "S" while a new entry is typed, empty otherwise.
     QString FLAG_NEW;
@@ -75,6 +81,7 @@ private:
     void cmdNUOVO_Click();
     void cmdAGGIORNA_Click();
     void cmdCANCELLA_Click();
+    void cmdESEGUE_SQL_Click();
     bool DBGrid1_CellEdited(int resultRow, int column, const QString& text);
 };
 
