@@ -103,7 +103,7 @@ ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
         // The row is selected before the limit is looked at: the walk leaves the grid on it.
         if (grid.selectRow(r) || r >= options.rowLimit)
             break;
-        for (c = 0; c < ColumnWidths::kColumns; ++c) {
+        for (c = 0; c < ColumnWidths::kColumns;) {
             bool failed = grid.selectColumn(c).isSet();
             std::int16_t& width = m.width[size_t(c)];
             if (!failed && c > m.maxCol)
@@ -122,6 +122,7 @@ ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
             }
             if (r > 0 && !failed)
                 failed = !addTo(m.lineTotal, width);
+            ++c;
             if (failed)
                 break;
         }
