@@ -97,8 +97,9 @@ int main(int argc, char** argv) {
     if (outcome == StartupOutcome::Ended || Forms::instance().isEmpty())
         return finish(0);
 
-    QObject::connect(&Forms::instance(), &Forms::lastUnloaded, &app, [] { QApplication::quit(); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &Forms::instance(), &Forms::lastUnloaded, &app, [] { QApplication::quit(); },
+        Qt::QueuedConnection);
     if (steps) {
         QTimer::singleShot(0, &app, [&] {
             ScriptRunner runner(*steps, *scripted);

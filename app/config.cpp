@@ -25,7 +25,9 @@ QString* slotFor(Configuration& config, const QString& key) {
     return nullptr;
 }
 
-QString decode(const QByteArray& bytes) { return QString::fromUtf8(bytes); }
+QString decode(const QByteArray& bytes) {
+    return QString::fromUtf8(bytes);
+}
 
 } // namespace
 

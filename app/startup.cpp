@@ -59,8 +59,7 @@ StartupOutcome Main(const std::function<void()>& loadCatalogueWindow) {
         MSG = QStringLiteral("IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !") +
               QStringLiteral("\r\r") +
               QStringLiteral("NEL PANNELLO DI CONTROLLO IL FORMATO DELLA DATA DEVE ESSERE :") +
-              QStringLiteral("\r\r") + QString(44, QLatin1Char(' ')) +
-              QStringLiteral("gg/MM/aaaa");
+              QStringLiteral("\r\r") + QString(44, QLatin1Char(' ')) + QStringLiteral("gg/MM/aaaa");
         p.msgBox(MSG, MsgBox::OkOnly | MsgBox::Critical,
                  QStringLiteral("Impostazioni Internazionali"));
         return StartupOutcome::Ended;

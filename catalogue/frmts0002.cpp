@@ -17,7 +17,9 @@ namespace {
 const QString kMdb = QStringLiteral("MDB");
 const QString kOdbc = QStringLiteral("ODBC");
 
-QString trimmed(const QString& text) { return text.trimmed(); }
+QString trimmed(const QString& text) {
+    return text.trimmed();
+}
 
 // The catalogue entry as the edit fields show it, every field trimmed.
 data::CatalogueEntry entryOnScreen(const FrmTS0002& w) {
@@ -89,7 +91,8 @@ void FrmTS0002::buildControls() {
     txtDATABASE = new TextBox(QStringLiteral("txtDATABASE"), this);
     twips::setGeometry(txtDATABASE, 1800, 4440, 5775, 285);
     txtDATABASE->setMaxLength(80);
-    cmdSFOGLIA = new CommandButton(QStringLiteral("cmdSFOGLIA"), QStringLiteral("Sfoglia ..."), this);
+    cmdSFOGLIA =
+        new CommandButton(QStringLiteral("cmdSFOGLIA"), QStringLiteral("Sfoglia ..."), this);
     twips::setGeometry(cmdSFOGLIA, 7680, 4440, 975, 285);
     Label5 = new Label(QStringLiteral("Label5"), QStringLiteral("Tipo Database"), this);
     twips::setGeometry(Label5, 8760, 4440, 1095, 255);
@@ -100,7 +103,8 @@ void FrmTS0002::buildControls() {
     cmdSTAMPA_Elenco_SQL = new CommandButton(QStringLiteral("cmdSTAMPA_Elenco_SQL"),
                                              QStringLiteral("Stampa elenco SQL"), this);
     twips::setGeometry(cmdSTAMPA_Elenco_SQL, 3480, 4800, 1695, 375);
-    cmdSTAMPA_SQL = new CommandButton(QStringLiteral("cmdSTAMPA_SQL"), QStringLiteral("Stampa SQL"), this);
+    cmdSTAMPA_SQL =
+        new CommandButton(QStringLiteral("cmdSTAMPA_SQL"), QStringLiteral("Stampa SQL"), this);
     twips::setGeometry(cmdSTAMPA_SQL, 5640, 4800, 1695, 375);
 
     MSRDC1 = new data::BoundDataSource(QStringLiteral("MSRDC1"), this);
@@ -119,21 +123,24 @@ void FrmTS0002::buildControls() {
     txtSELEZ_SQL = new MemoBox(QStringLiteral("txtSELEZ_SQL"), this);
     twips::setGeometry(txtSELEZ_SQL, 1800, 5280, 8895, 1815);
 
-    cmdESEGUE_SQL = new CommandButton(QStringLiteral("cmdESEGUE_SQL"), QStringLiteral("Esegue SQL"), this);
+    cmdESEGUE_SQL =
+        new CommandButton(QStringLiteral("cmdESEGUE_SQL"), QStringLiteral("Esegue SQL"), this);
     twips::setGeometry(cmdESEGUE_SQL, 120, 5040, 1455, 375);
     cmdNUOVO = new CommandButton(QStringLiteral("cmdNUOVO"), QStringLiteral("Nuovo"), this);
     twips::setGeometry(cmdNUOVO, 120, 5640, 1455, 375);
-    cmdAGGIORNA = new CommandButton(QStringLiteral("cmdAGGIORNA"), QStringLiteral("Aggiorna"), this);
+    cmdAGGIORNA =
+        new CommandButton(QStringLiteral("cmdAGGIORNA"), QStringLiteral("Aggiorna"), this);
     twips::setGeometry(cmdAGGIORNA, 120, 6000, 1455, 375);
-    cmdCANCELLA = new CommandButton(QStringLiteral("cmdCANCELLA"), QStringLiteral("Cancella"), this);
+    cmdCANCELLA =
+        new CommandButton(QStringLiteral("cmdCANCELLA"), QStringLiteral("Cancella"), this);
     twips::setGeometry(cmdCANCELLA, 120, 6360, 1455, 375);
     cmdESCI = new CommandButton(QStringLiteral("cmdESCI"), QStringLiteral("Annulla / Esci"), this);
     twips::setGeometry(cmdESCI, 120, 6720, 1455, 375);
 
-    const QList<QWidget*> tabOrder{DBGrid1,       txtCOD_SQL,  txtDESCR_SQL,   txtDATABASE,
-                                   cmdSFOGLIA,    txtTIPO_DATABASE, Option2,   Option1,
-                                   txtSELEZ_SQL,  cmdESEGUE_SQL, cmdNUOVO,     cmdAGGIORNA,
-                                   cmdCANCELLA,   cmdESCI,     cmdSTAMPA_Elenco_SQL, cmdSTAMPA_SQL};
+    const QList<QWidget*> tabOrder{
+        DBGrid1,     txtCOD_SQL, txtDESCR_SQL,         txtDATABASE,   cmdSFOGLIA, txtTIPO_DATABASE,
+        Option2,     Option1,    txtSELEZ_SQL,         cmdESEGUE_SQL, cmdNUOVO,   cmdAGGIORNA,
+        cmdCANCELLA, cmdESCI,    cmdSTAMPA_Elenco_SQL, cmdSTAMPA_SQL};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -220,20 +227,7 @@ void FrmTS0002::RIPOSIZIONA_MSRDC1() {
     if (!MSRDC1->recordset().eof()) {
         const QString code = trimmed(txtCOD_SQL->text());
         if (!code.isEmpty() && FLAG_NEW == QLatin1String("S")) {
-            if (openLookup(code)) {
-                data::CatalogueEntry entry;
-                if (Modulo::RS->recordCount() != 0 &&
-                    !data::readCatalogueEntry(*Modulo::RS, &entry, true)) {
-                    txtCOD_SQL->setText(entry.code);
-                    txtDESCR_SQL->setText(entry.description);
-                    txtSELEZ_SQL->setText(entry.sql);
-                    txtDATABASE->setText(entry.database);
-                    txtTIPO_DATABASE->setText(entry.databaseType);
-                } else {
-                    CAMPI_INITIALIZE();
-                }
-                closeLookup();
-            }
+            showStoredEntry(code);
         } else {
             txtCOD_SQL->setText(trimmed(DBGrid1->columnText(0)));
             txtDESCR_SQL->setText(trimmed(DBGrid1->columnText(1)));
@@ -244,6 +238,22 @@ void FrmTS0002::RIPOSIZIONA_MSRDC1() {
     }
     selectOptionForType();
     SETTA_ELENCHI();
+}
+
+void FrmTS0002::showStoredEntry(const QString& code) {
+    if (!openLookup(code))
+        return;
+    data::CatalogueEntry entry;
+    if (Modulo::RS->recordCount() != 0 && !data::readCatalogueEntry(*Modulo::RS, &entry, true)) {
+        txtCOD_SQL->setText(entry.code);
+        txtDESCR_SQL->setText(entry.description);
+        txtSELEZ_SQL->setText(entry.sql);
+        txtDATABASE->setText(entry.database);
+        txtTIPO_DATABASE->setText(entry.databaseType);
+    } else {
+        CAMPI_INITIALIZE();
+    }
+    closeLookup();
 }
 
 void FrmTS0002::CERCA_TESTO() {
@@ -259,9 +269,13 @@ void FrmTS0002::CERCA_TESTO() {
     selectOptionForType();
 }
 
-void FrmTS0002::Option1_Click() { txtTIPO_DATABASE->setText(Option1->value() ? kOdbc : kMdb); }
+void FrmTS0002::Option1_Click() {
+    txtTIPO_DATABASE->setText(Option1->value() ? kOdbc : kMdb);
+}
 
-void FrmTS0002::Option2_Click() { txtTIPO_DATABASE->setText(Option2->value() ? kMdb : kOdbc); }
+void FrmTS0002::Option2_Click() {
+    txtTIPO_DATABASE->setText(Option2->value() ? kMdb : kOdbc);
+}
 
 void FrmTS0002::txtDATABASE_LostFocus() {
     const QString text = txtDATABASE->text();
@@ -272,7 +286,9 @@ void FrmTS0002::txtDATABASE_LostFocus() {
     selectOptionForType();
 }
 
-void FrmTS0002::selectAllOnFocus(TextBox* field) { field->setSelection(0, int(field->text().size())); }
+void FrmTS0002::selectAllOnFocus(TextBox* field) {
+    field->setSelection(0, int(field->text().size()));
+}
 
 void FrmTS0002::cmdSFOGLIA_Click() {
     if (!Option2->value())
@@ -288,7 +304,9 @@ void FrmTS0002::cmdSFOGLIA_Click() {
     txtDATABASE->setText(MSG);
 }
 
-void FrmTS0002::cmdESCI_Click() { unload(); }
+void FrmTS0002::cmdESCI_Click() {
+    unload();
+}
 
 void FrmTS0002::cmdNUOVO_Click() {
     FLAG_NEW = QStringLiteral("S");
@@ -352,20 +370,7 @@ void FrmTS0002::cmdAGGIORNA_Click() {
     setBrowseModeControls();
     txtCOD_SQL->setText(Modulo::COD_SQL);
 
-    if (openLookup(Modulo::COD_SQL)) {
-        data::CatalogueEntry entry;
-        if (Modulo::RS->recordCount() != 0 &&
-            !data::readCatalogueEntry(*Modulo::RS, &entry, true)) {
-            txtCOD_SQL->setText(entry.code);
-            txtDESCR_SQL->setText(entry.description);
-            txtSELEZ_SQL->setText(entry.sql);
-            txtDATABASE->setText(entry.database);
-            txtTIPO_DATABASE->setText(entry.databaseType);
-        } else {
-            CAMPI_INITIALIZE();
-        }
-        closeLookup();
-    }
+    showStoredEntry(Modulo::COD_SQL);
     platform().setMousePointer(MousePointer::Default);
 }
 
@@ -404,47 +409,47 @@ void FrmTS0002::cmdESEGUE_SQL_Click() {
         platform().setMousePointer(MousePointer::Default);
 }
 
-bool FrmTS0002::DBGrid1_CellEdited(int resultRow, int column, const QString& text) {
+std::optional<QString> FrmTS0002::DBGrid1_CellEdited(int resultRow, int column,
+                                                     const QString& text) {
     const QString value = trimmed(text);
     if (column > 1 || value.isEmpty()) {
         platform().beep();
-        return false;
+        return std::nullopt;
     }
     const QString code = trimmed(DBGrid1->cellText(resultRow, 0));
     if (column == 0 && value != code) {
         // Another entry with the new code already exists: codes identify entries.
         if (!openLookup(value))
-            return false;
+            return std::nullopt;
         const bool taken = Modulo::RS->recordCount() != 0;
         closeLookup();
         if (taken) {
             platform().beep();
-            return false;
+            return std::nullopt;
         }
     }
     if (!openLookup(code))
-        return false;
+        return std::nullopt;
     Error error;
     if (Modulo::RS->recordCount() == 0) {
         closeLookup();
         platform().beep();
-        return false;
+        return std::nullopt;
     }
     error = Modulo::RS->edit();
     if (!error)
-        error = Modulo::RS->collect(column == 0 ? QStringLiteral("CODICE")
-                                                : QStringLiteral("DESCRIZIONE"),
-                                    value);
+        error = Modulo::RS->collect(
+            column == 0 ? QStringLiteral("CODICE") : QStringLiteral("DESCRIZIONE"), value);
     if (!error)
         error = Modulo::RS->update();
     closeLookup();
     if (error) {
         reportWrite(error);
-        return false;
+        return std::nullopt;
     }
     if (resultRow == DBGrid1->currentResultRow())
         (column == 0 ? txtCOD_SQL : txtDESCR_SQL)->setText(value);
-    return true;
+    return value;
 }
 
 } // namespace velario

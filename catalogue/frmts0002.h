@@ -3,6 +3,7 @@
 #include "platform/form.h"
 
 #include <functional>
+#include <optional>
 
 namespace velario {
 
@@ -71,6 +72,9 @@ private:
     void buildControls();
     void selectOptionForType();
     void setBrowseModeControls();
+    // Fills every field from the catalogue row of CODE, or clears them when there is none;
+    // a lookup that fails leaves them as they are.
+    void showStoredEntry(const QString& code);
 
     void Option1_Click();
     void Option2_Click();
@@ -82,7 +86,7 @@ private:
     void cmdAGGIORNA_Click();
     void cmdCANCELLA_Click();
     void cmdESEGUE_SQL_Click();
-    bool DBGrid1_CellEdited(int resultRow, int column, const QString& text);
+    std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
 };
 
 } // namespace velario

@@ -34,7 +34,8 @@ Error createCatalogueFile(const QString& path) {
         } else {
             QSqlQuery q(db);
             if (!q.exec(catalogueTableDdl()) ||
-                !q.exec(QStringLiteral("CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)")))
+                !q.exec(
+                    QStringLiteral("CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)")))
                 error = Error::make(ErrorNumber::EngineError, q.lastError().text());
             db.close();
         }

@@ -25,6 +25,8 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setWordWrap(false);
+    // Tab moves to the next control of the window, not to the next cell.
+    setTabKeyNavigation(false);
     // Rows of one height: the view then never measures rows, whatever their number.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
@@ -61,7 +63,7 @@ void DataGrid::attachModel(ResultModel* model) {
             &DataGrid::onCurrentChanged);
     model->setEditable(cellEditing_);
     model->setEditHandler([this](int row, int column, const QString& text) {
-        return editHandler_ ? editHandler_(row, column, text) : true;
+        return editHandler_ ? editHandler_(row, column, text) : std::optional<QString>(text);
     });
     onModelReset();
 }

@@ -62,10 +62,14 @@ Qt::ItemFlags ResultModel::flags(const QModelIndex& index) const {
 bool ResultModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!editable_ || role != Qt::EditRole || !index.isValid() || index.row() >= published_)
         return false;
-    const QString text = value.toString();
+    QString text = value.toString();
     const quint64 generation = generation_;
-    if (editHandler_ && !editHandler_(index.row(), index.column(), text))
-        return false;
+    if (editHandler_) {
+        const std::optional<QString> kept = editHandler_(index.row(), index.column(), text);
+        if (!kept)
+            return false;
+        text = *kept;
+    }
     if (generation != generation_ || index.row() >= published_)
         return false;
     store_.replace(index.row(), index.column(), text);

@@ -18,8 +18,10 @@ namespace velario::data {
 class ResultModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    // Decides whether an edited cell takes the new text.
-    using EditHandler = std::function<bool(int row, int column, const QString& text)>;
+    // Decides what an edited cell keeps: the text to store (the typed text, or what the
+    // owner made of it), or nullopt to refuse the edit.
+    using EditHandler =
+        std::function<std::optional<QString>(int row, int column, const QString& text)>;
 
     explicit ResultModel(QObject* parent = nullptr);
     ~ResultModel() override;

@@ -17,8 +17,12 @@
 
 namespace velario {
 
-QString AutomationControl::automationRow(int) { return QStringLiteral("not a grid"); }
-QString AutomationControl::automationScroll(int) { return QStringLiteral("not a grid"); }
+QString AutomationControl::automationRow(int) {
+    return QStringLiteral("not a grid");
+}
+QString AutomationControl::automationScroll(int) {
+    return QStringLiteral("not a grid");
+}
 QString AutomationControl::automationEdit(int, int, const QString&) {
     return QStringLiteral("not a grid");
 }
@@ -124,8 +128,8 @@ std::optional<QList<ScriptStep>> parseScript(const QByteArray& content, ScriptPa
             ok = toInt(rest.trimmed(), step.number);
         } else if (v == "reply" || v == "choose-file") {
             step.text = textArgument(rest);
-        } else if (v == "reply-cancel" || v == "cancel-file" || v == "dump" ||
-                   v == "wait-idle" || v == "quit") {
+        } else if (v == "reply-cancel" || v == "cancel-file" || v == "dump" || v == "wait-idle" ||
+                   v == "quit") {
             ok = rest.trimmed().isEmpty();
         } else {
             return fail(QStringLiteral("unknown step '%1'").arg(v));
@@ -152,7 +156,9 @@ bool controlVisible(const QWidget* widget) {
 
 namespace {
 
-bool controlEnabled(const QWidget* widget) { return !widget->testAttribute(Qt::WA_Disabled); }
+bool controlEnabled(const QWidget* widget) {
+    return !widget->testAttribute(Qt::WA_Disabled);
+}
 
 // What a person can reach: the control and every container up to its window are visible
 // and enabled.

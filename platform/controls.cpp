@@ -24,7 +24,9 @@ QColor toQColor(qint64 value) {
     return QColor(int(value & 0xFF), int((value >> 8) & 0xFF), int((value >> 16) & 0xFF));
 }
 
-qint32 asSigned(qint64 value) { return static_cast<qint32>(static_cast<quint32>(value)); }
+qint32 asSigned(qint64 value) {
+    return static_cast<qint32>(static_cast<quint32>(value));
+}
 
 } // namespace color
 
@@ -51,7 +53,9 @@ QFocusEvent neutralFocus(const QFocusEvent* event) {
     return QFocusEvent(event->type(), Qt::OtherFocusReason);
 }
 
-int selectionStart(const QTextCursor& cursor) { return cursor.selectionStart(); }
+int selectionStart(const QTextCursor& cursor) {
+    return cursor.selectionStart();
+}
 
 } // namespace
 
@@ -60,9 +64,13 @@ TextBox::TextBox(const QString& name, QWidget* parent) : QLineEdit(parent) {
     setMaxLength(32767);
 }
 
-int TextBox::selStart() const { return hasSelectedText() ? selectionStart() : cursorPosition(); }
+int TextBox::selStart() const {
+    return hasSelectedText() ? selectionStart() : cursorPosition();
+}
 
-int TextBox::selLength() const { return static_cast<int>(selectedText().size()); }
+int TextBox::selLength() const {
+    return static_cast<int>(selectedText().size());
+}
 
 void TextBox::typeText(const QString& text) {
     selectAll();
@@ -86,7 +94,9 @@ MemoBox::MemoBox(const QString& name, QWidget* parent) : QPlainTextEdit(parent) 
     setTabChangesFocus(true);
 }
 
-int MemoBox::selStart() const { return selectionStart(textCursor()); }
+int MemoBox::selStart() const {
+    return selectionStart(textCursor());
+}
 
 int MemoBox::selLength() const {
     const QTextCursor c = textCursor();

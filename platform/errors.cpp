@@ -31,8 +31,7 @@ QString standardErrorText(int number) {
     case ErrorNumber::NoCurrentRecord:
         return QStringLiteral("Nessun record corrente.");
     case ErrorNumber::DatabaseReadOnly:
-        return QStringLiteral(
-            "Impossibile aggiornare. Il database o l'oggetto è di sola lettura.");
+        return QStringLiteral("Impossibile aggiornare. Il database o l'oggetto è di sola lettura.");
     case ErrorNumber::FileOpenFailed:
         return QStringLiteral("Percorso non valido.");
     case ErrorNumber::TooFewParameters:

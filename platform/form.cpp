@@ -4,8 +4,8 @@
 #include "twips.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,8 +14,9 @@ namespace velario {
 namespace {
 
 void windowEvent(const Form* form, const char* action) {
-    Transcript::instance().write(QStringLiteral("window"),
-                                 {{"name", form->objectName()}, {"action", QString::fromLatin1(action)}});
+    Transcript::instance().write(
+        QStringLiteral("window"),
+        {{"name", form->objectName()}, {"action", QString::fromLatin1(action)}});
 }
 
 } // namespace
@@ -160,9 +161,13 @@ QList<Form*> Forms::loaded() const {
     return list;
 }
 
-void Forms::clear() { forms_.clear(); }
+void Forms::clear() {
+    forms_.clear();
+}
 
-void Forms::adopt(std::unique_ptr<Form> form) { forms_.push_back(std::move(form)); }
+void Forms::adopt(std::unique_ptr<Form> form) {
+    forms_.push_back(std::move(form));
+}
 
 void Forms::release(Form* form) {
     auto it = std::find_if(forms_.begin(), forms_.end(),

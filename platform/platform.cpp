@@ -46,7 +46,9 @@ Platform& Platform::instance() {
     return platform;
 }
 
-void Platform::setDialogs(std::unique_ptr<Dialogs> dialogs) { dialogs_ = std::move(dialogs); }
+void Platform::setDialogs(std::unique_ptr<Dialogs> dialogs) {
+    dialogs_ = std::move(dialogs);
+}
 
 Dialogs& Platform::dialogs() {
     if (!dialogs_)

@@ -123,6 +123,8 @@ private:
     int pointer_ = MousePointer::Default;
 };
 
-inline Platform& platform() { return Platform::instance(); }
+inline Platform& platform() {
+    return Platform::instance();
+}
 
 } // namespace velario

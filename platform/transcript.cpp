@@ -5,7 +5,9 @@
 
 namespace velario {
 
-Transcript::Transcript() { clock_.start(); }
+Transcript::Transcript() {
+    clock_.start();
+}
 
 Transcript& Transcript::instance() {
     static Transcript transcript;

@@ -40,10 +40,18 @@ void apply(QWidget* widget) {
 
 } // namespace
 
-int toPixelsX(double twips) { return static_cast<int>(std::lround(twips * dpiX() / kTwipsPerInch)); }
-int toPixelsY(double twips) { return static_cast<int>(std::lround(twips * dpiY() / kTwipsPerInch)); }
-double fromPixelsX(int pixels) { return pixels * kTwipsPerInch / dpiX(); }
-double fromPixelsY(int pixels) { return pixels * kTwipsPerInch / dpiY(); }
+int toPixelsX(double twips) {
+    return static_cast<int>(std::lround(twips * dpiX() / kTwipsPerInch));
+}
+int toPixelsY(double twips) {
+    return static_cast<int>(std::lround(twips * dpiY() / kTwipsPerInch));
+}
+double fromPixelsX(int pixels) {
+    return pixels * kTwipsPerInch / dpiX();
+}
+double fromPixelsY(int pixels) {
+    return pixels * kTwipsPerInch / dpiY();
+}
 
 void setGeometry(QWidget* widget, int left, int top, int width, int height) {
     widget->setProperty(kLeft, left);

@@ -53,8 +53,8 @@ public:
         if (style & MsgBox::SystemModal)
             box.setWindowModality(Qt::ApplicationModal);
         // Closing the box by its frame answers Cancel where there is one, else the default.
-        const int escape = buttons.contains(MsgBox::Cancel) ? MsgBox::Cancel
-                                                            : MsgBox::defaultAnswer(style);
+        const int escape =
+            buttons.contains(MsgBox::Cancel) ? MsgBox::Cancel : MsgBox::defaultAnswer(style);
         box.setEscapeButton(standardButton(escape));
         const bool hadOverride = QApplication::overrideCursor() != nullptr;
         if (hadOverride)
@@ -100,6 +100,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Dialogs> makeWidgetDialogs() { return std::make_unique<WidgetDialogs>(); }
+std::unique_ptr<Dialogs> makeWidgetDialogs() {
+    return std::make_unique<WidgetDialogs>();
+}
 
 } // namespace velario

@@ -18,8 +18,12 @@ QStringList expect(const QString& release, const QString& upDate, const QString&
     return {release, upDate, dirPrg, dirDbf, dirBtr, annoDf};
 }
 
-QStringList onlyPrg(const QString& v) { return expect({}, {}, v, {}, {}, {}); }
-QStringList onlyDbf(const QString& v) { return expect({}, {}, {}, v, {}, {}); }
+QStringList onlyPrg(const QString& v) {
+    return expect({}, {}, v, {}, {}, {});
+}
+QStringList onlyDbf(const QString& v) {
+    return expect({}, {}, {}, v, {}, {});
+}
 
 } // namespace
 
@@ -51,13 +55,14 @@ private slots:
             << QByteArray("# DIR_PRG=/no\n\nDIR\n;x\nDIR_PRG=/yes/\n") << onlyPrg("/yes/");
         QTest::newRow("indented key not recognised") << QByteArray(" DIR_PRG=/x/\n") << onlyPrg({});
         QTest::newRow("CR LF line ends belong to the line end")
-            << QByteArray("DIR_PRG=/p/\r\nDIR_DBF=/c.db\r\n") << expect({}, {}, "/p/", "/c.db", {}, {});
+            << QByteArray("DIR_PRG=/p/\r\nDIR_DBF=/c.db\r\n")
+            << expect({}, {}, "/p/", "/c.db", {}, {});
         QTest::newRow("no final line break") << QByteArray("DIR_DBF=/c.db") << onlyDbf("/c.db");
         QTest::newRow("no final line break after CR")
             << QByteArray("DIR_DBF=/c.db\r") << onlyDbf("/c.db");
-        QTest::newRow("CR inside a value stays")
-            << QByteArray("DIR_DBF=a\rb\n") << onlyDbf("a\rb");
-        QTest::newRow("equals sign inside a value") << QByteArray("DIR_DBF=a=b\n") << onlyDbf("a=b");
+        QTest::newRow("CR inside a value stays") << QByteArray("DIR_DBF=a\rb\n") << onlyDbf("a\rb");
+        QTest::newRow("equals sign inside a value")
+            << QByteArray("DIR_DBF=a=b\n") << onlyDbf("a=b");
         QTest::newRow("UTF-8 value")
             << QByteArray("DIR_DBF=/dati/città \xe2\x82\xac.db\n") << onlyDbf("/dati/città €.db");
         QTest::newRow("binary around a good line")

@@ -53,9 +53,8 @@ private slots:
         QTest::newRow("empty registry") << QVariantList{} << 2 << padded({}) << 0;
         QTest::newRow("id absent") << QVariantList{3, 4} << 2 << padded({3, 4}) << 2;
         QTest::newRow("last slot") << QVariantList{3, 2} << 2 << padded({3}, {QString()}) << 1;
-        QTest::newRow("text never equals an id")
-            << QVariantList{QStringLiteral("2"), 2} << 2
-            << padded({QStringLiteral("2")}, {QString()}) << 1;
+        QTest::newRow("text never equals an id") << QVariantList{QStringLiteral("2"), 2} << 2
+                                                 << padded({QStringLiteral("2")}, {QString()}) << 1;
         QVariantList full;
         for (int i = 1; i <= Modulo::kWinSlots; ++i)
             full << i;
@@ -84,7 +83,8 @@ private slots:
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QVariant>("expected");
         QTest::newRow("null") << QVariant() << QVariant(QString());
-        QTest::newRow("null text") << QVariant(QMetaType::fromType<QString>()) << QVariant(QString());
+        QTest::newRow("null text")
+            << QVariant(QMetaType::fromType<QString>()) << QVariant(QString());
         QTest::newRow("number unchanged") << QVariant(42) << QVariant(42);
         QTest::newRow("empty text") << QVariant(QString()) << QVariant(QString());
         QTest::newRow("text") << QVariant(QStringLiteral(" a ")) << QVariant(QStringLiteral(" a "));
@@ -136,7 +136,8 @@ private slots:
         QTest::newRow("missing file") << "missing" << int(ErrorNumber::FileNotFound);
         QTest::newRow("folder") << "folder" << int(ErrorNumber::FileOpenFailed);
         QTest::newRow("not a database") << "garbage" << int(ErrorNumber::UnrecognizedFormat);
-        QTest::newRow("SQLite header, damaged body") << "damaged" << int(ErrorNumber::UnrecognizedFormat);
+        QTest::newRow("SQLite header, damaged body")
+            << "damaged" << int(ErrorNumber::UnrecognizedFormat);
         QTest::newRow("empty path") << "empty" << int(ErrorNumber::FileOpenFailed);
     }
 
@@ -157,7 +158,8 @@ private slots:
         }
         if (kind == "empty")
             path.clear();
-        const QStringList before = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        const QStringList before =
+            QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
         InProcess capture;
         Modulo::PATH_DB = path;

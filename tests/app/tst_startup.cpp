@@ -24,12 +24,13 @@ const QString kDateFormat = QStringLiteral(
     "msgbox:IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !\r\rNEL PANNELLO DI CONTROLLO IL "
     "FORMATO DELLA DATA DEVE ESSERE :\r\r                                            "
     "gg/MM/aaaa|Impostazioni Internazionali|16");
-const QStringList kShown{"pointer:11", "window:frmTS0002:load", "pointer:0",
-                         "window:frmTS0002:show", "pointer:0", "window:frmTS0002:activate",
-                         "pointer:11", "pointer:0"};
+const QStringList kShown{
+    "pointer:11", "window:frmTS0002:load",     "pointer:0",  "window:frmTS0002:show",
+    "pointer:0",  "window:frmTS0002:activate", "pointer:11", "pointer:0"};
 
 QString openFailure(int number, const QString& path) {
-    return QStringLiteral("ERRORE IN APERTURA DATABASE !!!\r\r %1 - ").arg(number) + "%1\r\r" + path;
+    return QStringLiteral("ERRORE IN APERTURA DATABASE !!!\r\r %1 - ").arg(number) + "%1\r\r" +
+           path;
 }
 
 } // namespace
@@ -46,14 +47,21 @@ private slots:
 
         const QStringList missing{"pointer:11", "pointer:0", "beep", kMissingConfig, "exit:0"};
         const QStringList noDir{"pointer:11", "beep", kNoProgramDir, "exit:0"};
-        QTest::newRow("no configuration file") << "<none>" << "it_IT.UTF-8" << missing;
-        QTest::newRow("configuration is a folder") << "<folder>" << "it_IT.UTF-8" << missing;
-        QTest::newRow("no DIR_PRG line") << "DIR_DBF=/x.db\n" << "it_IT.UTF-8" << noDir;
-        QTest::newRow("DIR_PRG of blanks") << "DIR_PRG=    \n" << "it_IT.UTF-8" << noDir;
-        QTest::newRow("key in lower case") << "dir_prg=/p/\n" << "it_IT.UTF-8" << noDir;
-        QTest::newRow("binary file") << "\x01\x02\xff\xfe\x00garbage" << "it_IT.UTF-8" << noDir;
+        QTest::newRow("no configuration file") << "<none>"
+                                               << "it_IT.UTF-8" << missing;
+        QTest::newRow("configuration is a folder") << "<folder>"
+                                                   << "it_IT.UTF-8" << missing;
+        QTest::newRow("no DIR_PRG line") << "DIR_DBF=/x.db\n"
+                                         << "it_IT.UTF-8" << noDir;
+        QTest::newRow("DIR_PRG of blanks") << "DIR_PRG=    \n"
+                                           << "it_IT.UTF-8" << noDir;
+        QTest::newRow("key in lower case") << "dir_prg=/p/\n"
+                                           << "it_IT.UTF-8" << noDir;
+        QTest::newRow("binary file") << "\x01\x02\xff\xfe\x00garbage"
+                                     << "it_IT.UTF-8" << noDir;
         QTest::newRow("short date of 8 characters")
-            << "DIR_PRG=/p/\n" << "C" << QStringList{"pointer:11", "beep", kDateFormat, "exit:0"};
+            << "DIR_PRG=/p/\n"
+            << "C" << QStringList{"pointer:11", "beep", kDateFormat, "exit:0"};
     }
 
     void stops() {
@@ -79,12 +87,14 @@ private slots:
         QTest::addColumn<QString>("dirDbf");
         QTest::addColumn<QString>("message"); // empty: opened without a message
 
-        QTest::newRow("catalogue opens") << "<catalogue>" << "";
+        QTest::newRow("catalogue opens") << "<catalogue>"
+                                         << "";
         QTest::newRow("ODBC anywhere picks the fixed path")
             << "/srv/ODBC/cat.db" << openFailure(53, "C:\\BASE\\VELARIO\\VELARIO2.MDB");
         QTest::newRow("odbc in lower case is a path")
             << "/srv/odbc/cat.db" << openFailure(53, "/srv/odbc/cat.db");
-        QTest::newRow("trailing blanks are part of the path") << "<catalogue>   " << "blanks";
+        QTest::newRow("trailing blanks are part of the path") << "<catalogue>   "
+                                                              << "blanks";
         QTest::newRow("no DIR_DBF line") << "<absent>" << openFailure(3044, "");
     }
 
@@ -115,7 +125,8 @@ private slots:
             expected.insert(1, "beep");
             expected.insert(2, QStringLiteral("msgbox:%1|%2|16").arg(text, kAppTitle));
         }
-        expected << "state" << "exit:0";
+        expected << "state"
+                 << "exit:0";
         QCOMPARE(run.summary(), expected);
 
         const QJsonObject window = run.lastWindowState("frmTS0002");
@@ -153,7 +164,8 @@ private slots:
         first.waitForFinished();
         QVERIFY(QFile::exists(lock));
         const ProgramRun third = box.run("dump\n");
-        QCOMPARE(third.summary(), QStringList(kShown) << "state" << "exit:0");
+        QCOMPARE(third.summary(), QStringList(kShown) << "state"
+                                                      << "exit:0");
     }
 
     // What start-up leaves in the globals, seen from inside.
@@ -162,10 +174,17 @@ private slots:
         QTest::addColumn<QString>("dirDbf");
         QTest::addColumn<QString>("helpFile");
         QTest::addColumn<QString>("pathDb");
-        QTest::newRow("help file follows DIR_PRG")
-            << "C:\\PROG\\" << "/x.db" << "C:\\PROG\\TESSAR.HLP" << "/x.db";
-        QTest::newRow("no separator added") << "/opt/v" << "/x.db" << "/opt/vTESSAR.HLP" << "/x.db";
-        QTest::newRow("ODBC replaced") << "/p/" << "DSN=ODBC" << "/p/TESSAR.HLP"
+        QTest::newRow("help file follows DIR_PRG") << "C:\\PROG\\"
+                                                   << "/x.db"
+                                                   << "C:\\PROG\\TESSAR.HLP"
+                                                   << "/x.db";
+        QTest::newRow("no separator added") << "/opt/v"
+                                            << "/x.db"
+                                            << "/opt/vTESSAR.HLP"
+                                            << "/x.db";
+        QTest::newRow("ODBC replaced") << "/p/"
+                                       << "DSN=ODBC"
+                                       << "/p/TESSAR.HLP"
                                        << "C:\\BASE\\VELARIO\\VELARIO2.MDB";
     }
 

@@ -221,7 +221,8 @@ private slots:
         QList<std::tuple<int, int, QString>> calls;
         grid_->setCellEditHandler([&](int row, int column, const QString& text) {
             calls.append({row, column, text});
-            return text != QLatin1String("rifiuta");
+            return text == QLatin1String("rifiuta") ? std::nullopt
+                                                    : std::optional<QString>(text.toUpper());
         });
         QCOMPARE(grid_->automationEdit(1, 1, "rifiuta"), QString());
         QCOMPARE(calls.size(), 1);
@@ -229,8 +230,9 @@ private slots:
         QCOMPARE(grid_->cellText(1, 1), QStringLiteral("riga 2"));
         QCOMPARE(grid_->automationEdit(3, 2, "nuovo"), QString());
         QCOMPARE(calls.size(), 2);
-        QCOMPARE(grid_->cellText(3, 2), QStringLiteral("nuovo"));
-        QCOMPARE(grid_->automationState()["cells"][3][2].toString(), QStringLiteral("nuovo"));
+        // The cell keeps what the handler made of the text.
+        QCOMPARE(grid_->cellText(3, 2), QStringLiteral("NUOVO"));
+        QCOMPARE(grid_->automationState()["cells"][3][2].toString(), QStringLiteral("NUOVO"));
         // The rest of the row is untouched.
         QCOMPARE(grid_->cellText(3, 1), QStringLiteral("riga 4"));
         QCOMPARE(grid_->currentResultRow(), 3);

@@ -76,7 +76,8 @@ private slots:
         QTest::addColumn<int>("badLine"); // 0: parses
         QTest::addColumn<QString>("lastText");
 
-        QTest::newRow("comments and blank lines") << QByteArray("# x\n\n  \nclick a.b\n") << 0 << "";
+        QTest::newRow("comments and blank lines")
+            << QByteArray("# x\n\n  \nclick a.b\n") << 0 << "";
         QTest::newRow("type takes the rest of the line")
             << QByteArray("type w.c  two  blanks \n") << 0 << " two  blanks ";
         QTest::newRow("type takes a JSON string")

@@ -18,7 +18,9 @@
 
 namespace velario::test {
 
-QString programBinary() { return qEnvironmentVariable("VELARIO_BIN"); }
+QString programBinary() {
+    return qEnvironmentVariable("VELARIO_BIN");
+}
 
 namespace {
 
@@ -57,7 +59,9 @@ QList<QJsonObject> InProcess::events() const {
     return readTranscript(dir_.filePath(QStringLiteral("transcript.jsonl")));
 }
 
-QStringList InProcess::summary() const { return summarize(events()); }
+QStringList InProcess::summary() const {
+    return summarize(events());
+}
 
 QList<QJsonObject> ProgramRun::eventsOf(const QString& kind) const {
     QList<QJsonObject> list;
@@ -100,8 +104,7 @@ QStringList ProgramRun::summary() const {
 
 Sandbox::Sandbox() {
     QDir().mkpath(runtimeDir());
-    QFile::setPermissions(runtimeDir(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void Sandbox::writeFile(const QString& name, const QByteArray& content) const {
@@ -111,10 +114,9 @@ void Sandbox::writeFile(const QString& name, const QByteArray& content) const {
 }
 
 void Sandbox::writeConfig(const QString& catalogue) const {
-    writeFile(QStringLiteral("VELARIO.ini"),
-              QStringLiteral("RELEASE=1.0\nDIR_PRG=%1/\nDIR_DBF=%2\n")
-                  .arg(path(), catalogue)
-                  .toUtf8());
+    writeFile(
+        QStringLiteral("VELARIO.ini"),
+        QStringLiteral("RELEASE=1.0\nDIR_PRG=%1/\nDIR_DBF=%2\n").arg(path(), catalogue).toUtf8());
 }
 
 QString Sandbox::makeCatalogue(const QString& name, const QList<QStringList>& entries) const {
@@ -157,15 +159,17 @@ QProcessEnvironment Sandbox::environment() const {
 ProgramRun Sandbox::run(const QString& script, const QStringList& extraArgs,
                         const QProcessEnvironment& env) const {
     ProgramRun result;
-    const QString scriptPath = file(QStringLiteral("script-%1.txt").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    const QString scriptPath = file(
+        QStringLiteral("script-%1.txt").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     const QString transcriptPath = scriptPath + QStringLiteral(".jsonl");
     writeFile(QFileInfo(scriptPath).fileName(), script.toUtf8());
 
     QProcess process;
     process.setProcessEnvironment(env.isEmpty() ? environment() : env);
     process.setWorkingDirectory(path());
-    QStringList args{QStringLiteral("--program-dir"), path(), QStringLiteral("--transcript"),
-                     transcriptPath, QStringLiteral("--script"), scriptPath};
+    QStringList args{QStringLiteral("--program-dir"), path(),
+                     QStringLiteral("--transcript"),  transcriptPath,
+                     QStringLiteral("--script"),      scriptPath};
     args += extraArgs;
     process.start(programBinary(), args);
     if (!process.waitForFinished(120000)) {
