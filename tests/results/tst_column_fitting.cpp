@@ -19,10 +19,10 @@ const QStringList kFitted{"pointer:11", "beep", "pointer:0"};
 constexpr int kUntouched = -1;
 
 // A cell of N characters: "12" is twelve letters, "_3" three blanks.
-QString cellText(const QString& spec) {
-    if (spec.startsWith('_'))
-        return QString(spec.mid(1).toInt(), ' ');
-    return QString(spec.toInt(), 'x');
+QString cellText(const QString& cell) {
+    if (cell.startsWith('_'))
+        return QString(cell.mid(1).toInt(), ' ');
+    return QString(cell.toInt(), 'x');
 }
 
 // A result whose columns are headed by CAPTIONS and whose rows hold cells of the lengths in
