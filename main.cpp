@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/transcript.h"
 #include "print/printer.h"
+#include "results/frmts0003.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
         p.setDialogs(std::move(dialogs));
     }
 
+    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
     const StartupOutcome outcome = Main([] {
         auto* window = Forms::instance().create<FrmTS0002>();
         window->load();

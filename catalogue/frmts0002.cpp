@@ -166,6 +166,7 @@ void FrmTS0002::buildControls() {
     connect(cmdSTAMPA_Elenco_SQL, &QPushButton::clicked, this,
             &FrmTS0002::cmdSTAMPA_Elenco_SQL_Click);
     connect(cmdSTAMPA_SQL, &QPushButton::clicked, this, &FrmTS0002::cmdSTAMPA_SQL_Click);
+    connect(cmdESEGUE_SQL, &QPushButton::clicked, this, &FrmTS0002::cmdESEGUE_SQL_Click);
 }
 
 void FrmTS0002::onLoad() {
@@ -401,14 +402,27 @@ void FrmTS0002::cmdCANCELLA_Click() {
 
 void FrmTS0002::cmdSTAMPA_Elenco_SQL_Click() {
     CatalogueListGrid list(
-        *DBGrid1, [this] { return txtSELEZ_SQL->text(); },
-        [this] { return txtDATABASE->text(); });
+        *DBGrid1, [this] { return txtSELEZ_SQL->text(); }, [this] { return txtDATABASE->text(); });
     printCatalogueList(list);
 }
 
 void FrmTS0002::cmdSTAMPA_SQL_Click() {
     printQuerySheet({txtCOD_SQL->text(), txtDESCR_SQL->text(), txtDATABASE->text(),
                      txtTIPO_DATABASE->text(), txtSELEZ_SQL->text()});
+}
+
+void FrmTS0002::cmdESEGUE_SQL_Click() {
+    MSG = trimmed(txtSELEZ_SQL->text());
+    if (MSG.isEmpty()) {
+        platform().beep();
+        platform().msgBox(QStringLiteral("Nessuna stringa SQL da eseguire !!!"), MsgBox::OkOnly);
+        return;
+    }
+    platform().setMousePointer(MousePointer::Hourglass);
+    // The statement runs when the result window first becomes active; a window that was
+    // open already does not run it again, so nothing would restore the pointer.
+    if (showResultWindow && showResultWindow())
+        platform().setMousePointer(MousePointer::Default);
 }
 
 std::optional<QString> FrmTS0002::DBGrid1_CellEdited(int resultRow, int column,

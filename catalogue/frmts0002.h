@@ -2,6 +2,7 @@
 
 #include "platform/form.h"
 
+#include <functional>
 #include <optional>
 
 namespace velario {
@@ -23,6 +24,10 @@ class FrmTS0002 : public Form {
 public:
     FrmTS0002();
     ~FrmTS0002() override;
+
+    // Loads the result window unless it is loaded already and shows it; true when it was
+    // loaded already. The program connects it at start: the result window lives elsewhere.
+    static inline std::function<bool()> showResultWindow;
 
     // "S" while a new entry is typed, empty otherwise.
     QString FLAG_NEW;
@@ -82,6 +87,7 @@ private:
     void cmdCANCELLA_Click();
     void cmdSTAMPA_Elenco_SQL_Click();
     void cmdSTAMPA_SQL_Click();
+    void cmdESEGUE_SQL_Click();
     std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
 };
 

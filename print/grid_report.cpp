@@ -1,11 +1,12 @@
 #include "grid_report.h"
 
+#include "data/column_fitting.h"
+
 #include "data/datagrid.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"
 #include "rows_reply.h"
-#include "width_fitting.h"
 
 #include <array>
 #include <limits>
@@ -213,8 +214,8 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     setBodySize(printer, m.maxCol);
 
     // The capacity comes from the size the printer actually took.
-    fitWidths(std::span(m.width.data(), size_t(m.maxCol) + 1), m.lineTotal,
-              lineCapacity(printer.fontSize()));
+    data::fitColumnWidths(std::span(m.width.data(), size_t(m.maxCol) + 1), m.lineTotal,
+                          qint16(lineCapacity(printer.fontSize())));
 
     QString line;
     for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {

@@ -1,9 +1,360 @@
 #include "frmts0003.h"
 
+#include "app/modulo.h"
+#include "catalogue/frmts0002.h"
+#include "data/column_fitting.h"
+#include "data/datagrid.h"
+#include "data/datasource.h"
+#include "platform/controls.h"
+#include "platform/platform.h"
+#include "platform/twips.h"
+#include "print/grid_report.h"
+#include "print/rows_reply.h"
+
+#include <QLocale>
+#include <QPointer>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
 namespace velario {
 
-FrmTS0003::FrmTS0003() : Form(QStringLiteral("frmTS0003")) {
+using Modulo::CNT_I;
+using Modulo::CNT_J;
+using Modulo::CNT_K;
+using Modulo::MSG;
+
+namespace {
+
+const QString kMdb = QStringLiteral("MDB");
+const QString kName = QStringLiteral("frmTS0003");
+constexpr qint64 kDisplayFieldColor = 0x00FFFF80;
+constexpr std::int16_t kDefaultTarget = 100;
+constexpr int kTargetStep = 20;
+constexpr int kTwipsPerCharacter = 100;
+
+FrmTS0002* catalogueWindow() {
+    return qobject_cast<FrmTS0002*>(Forms::instance().find(QStringLiteral("frmTS0002")));
+}
+
+Label* displayField(const QString& name, QWidget* parent) {
+    auto* field = new Label(name, QString(), parent);
+    setBackColor(field, kDisplayFieldColor);
+    field->setFrameShape(QFrame::Box);
+    field->setFrameShadow(QFrame::Plain);
+    field->setLineWidth(1);
+    return field;
+}
+
+// The shortest decimal form, without grouping: "120", "-10".
+QString decimalText(double value) {
+    if (std::trunc(value) == value && std::fabs(value) < 1e15)
+        return QString::number(qint64(value));
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+FrmTS0003::FrmTS0003() : Form(kName) {
     setWindowTitle(QStringLiteral("Output selezione SQL"));
+    resize(twips::toPixelsX(10920), twips::toPixelsY(7215));
+    buildControls();
+}
+
+FrmTS0003::~FrmTS0003() = default;
+
+void FrmTS0003::buildControls() {
+    Label1 = new Label(QStringLiteral("Label1"), QStringLiteral("Codice"), this);
+    twips::setGeometry(Label1, 240, 120, 1215, 255);
+    lblCOD_SQL = displayField(QStringLiteral("lblCOD_SQL"), this);
+    twips::setGeometry(lblCOD_SQL, 120, 360, 1575, 285);
+    Label2 =
+        new Label(QStringLiteral("Label2"), QStringLiteral(" Descrizione selezione SQL"), this);
+    twips::setGeometry(Label2, 1920, 120, 2175, 255);
+    lblDESCR_SQL = displayField(QStringLiteral("lblDESCR_SQL"), this);
+    twips::setGeometry(lblDESCR_SQL, 1920, 360, 7095, 285);
+
+    DBGrid1 = new data::DataGrid(QStringLiteral("DBGrid1"), this);
+    twips::setGeometry(DBGrid1, 120, 840, 4455, 4095);
+    DBGrid2 = new data::DataGrid(QStringLiteral("DBGrid2"), this);
+    twips::setGeometry(DBGrid2, 5280, 840, 4455, 4095);
+
+    Label5 = new Label(QStringLiteral("Label5"), QStringLiteral("N. rec. trovati"), this);
+    twips::setGeometry(Label5, 240, 6720, 1215, 255);
+    lblNUM_REC = displayField(QStringLiteral("lblNUM_REC"), this);
+    twips::setGeometry(lblNUM_REC, 1560, 6720, 975, 285);
+
+    MSRDC1 = new data::RemoteDataSource(QStringLiteral("MSRDC1"), this);
+    MSRDC1->setCaption(QStringLiteral("MSRDC1"));
+    twips::setGeometry(MSRDC1, 2640, 6480, 1215, 330);
+    Data1 = new data::BoundDataSource(QStringLiteral("Data1"), this);
+    Data1->setCaption(QStringLiteral("Data1"));
+    twips::setGeometry(Data1, 2640, 6840, 1215, 420);
+    DBGrid1->setDataSource(MSRDC1);
+    DBGrid2->setDataSource(Data1);
+
+    Label3 = new Label(QStringLiteral("Label3"), QStringLiteral("Dim.max.griglia"), this);
+    twips::setGeometry(Label3, 4080, 6510, 1215, 255);
+    lblDIM_MAX = displayField(QStringLiteral("lblDIM_MAX"), this);
+    twips::setGeometry(lblDIM_MAX, 4080, 6840, 975, 285);
+
+    cmdADEGUA_CAMPI = new CommandButton(QStringLiteral("cmdADEGUA_CAMPI"),
+                                        QStringLiteral("Adegua campi griglia"), this);
+    twips::setGeometry(cmdADEGUA_CAMPI, 5280, 6480, 2175, 375);
+    cmdDIMINUISCE_CAMPI = new CommandButton(QStringLiteral("cmdDIMINUISCE_CAMPI"),
+                                            QStringLiteral("Diminuisce"), this);
+    twips::setGeometry(cmdDIMINUISCE_CAMPI, 5280, 6840, 1095, 375);
+    cmdAUMENTA_CAMPI =
+        new CommandButton(QStringLiteral("cmdAUMENTA_CAMPI"), QStringLiteral("Aumenta"), this);
+    twips::setGeometry(cmdAUMENTA_CAMPI, 6360, 6840, 1095, 375);
+    cmdSTAMPA = new CommandButton(QStringLiteral("cmdSTAMPA"), QStringLiteral("Stampa"), this);
+    twips::setGeometry(cmdSTAMPA, 8040, 6720, 1095, 375);
+    cmdESCI = new CommandButton(QStringLiteral("cmdESCI"), QStringLiteral("Esci"), this);
+    twips::setGeometry(cmdESCI, 9480, 6720, 1215, 375);
+
+    const QList<QWidget*> tabOrder{
+        DBGrid1,          DBGrid2,   cmdADEGUA_CAMPI, cmdDIMINUISCE_CAMPI,
+        cmdAUMENTA_CAMPI, cmdSTAMPA, cmdESCI};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(cmdADEGUA_CAMPI, &QPushButton::clicked, this, &FrmTS0003::cmdADEGUA_CAMPI_Click);
+    connect(cmdAUMENTA_CAMPI, &QPushButton::clicked, this, &FrmTS0003::cmdAUMENTA_CAMPI_Click);
+    connect(cmdDIMINUISCE_CAMPI, &QPushButton::clicked, this,
+            &FrmTS0003::cmdDIMINUISCE_CAMPI_Click);
+    connect(cmdSTAMPA, &QPushButton::clicked, this, &FrmTS0003::cmdSTAMPA_Click);
+    connect(cmdESCI, &QPushButton::clicked, this, &FrmTS0003::cmdESCI_Click);
+}
+
+bool FrmTS0003::loadAndShow() {
+    auto* window = qobject_cast<FrmTS0003*>(Forms::instance().find(kName));
+    const bool wasLoaded = window != nullptr;
+    if (!window)
+        window = Forms::instance().create<FrmTS0003>();
+    window->load();
+    window->showModeless();
+    return wasLoaded;
+}
+
+QString FrmTS0003::recordCountCaption(qint64 count) {
+    return (QString(8, QLatin1Char(' ')) + QLocale::system().toString(count)).right(8);
+}
+
+bool FrmTS0003::accessPath() const {
+    const FrmTS0002* catalogue = catalogueWindow();
+    return catalogue && catalogue->txtTIPO_DATABASE->text().trimmed() == kMdb;
+}
+
+data::DataGrid* FrmTS0003::activeGrid() const {
+    return accessPath() ? DBGrid2 : DBGrid1;
+}
+
+void FrmTS0003::onLoad() {
+    setTwipsSize(11040, 7620);
+    setHelpContextId(10);
+    FrmTS0002* catalogue = catalogueWindow();
+    if (catalogue)
+        catalogue->setWindowStateValue(1);
+    FLAG_ACTIVATE = QStringLiteral("S");
+    QString code;
+    QString description;
+    QString database;
+    if (catalogue) {
+        code = catalogue->txtCOD_SQL->text().trimmed();
+        description = catalogue->txtDESCR_SQL->text().trimmed();
+        database = catalogue->txtDATABASE->text().trimmed();
+    }
+    lblCOD_SQL->setCaption(QLatin1Char(' ') + code);
+    lblDESCR_SQL->setCaption(QLatin1Char(' ') + description);
+    lblDIM_MAX->setCaption(QStringLiteral("100"));
+
+    const bool access = accessPath();
+    if (access)
+        Data1->setDatabaseName(database);
+    else
+        MSRDC1->setDataSourceName(database);
+    data::DataGrid* live = access ? DBGrid2 : DBGrid1;
+    data::DataGrid* idle = access ? DBGrid1 : DBGrid2;
+    live->setHeight(5535);
+    live->setWidth(10575);
+    live->setTop(840);
+    live->setLeft(120);
+    live->setVisible(true);
+    idle->setVisible(false);
+    Data1->setVisible(access);
+    MSRDC1->setVisible(!access);
+    live->setEnabled(true);
+    idle->setEnabled(false);
+    Data1->setEnabled(access);
+    MSRDC1->setEnabled(!access);
+
+    platform().setMousePointer(MousePointer::Default);
+}
+
+void FrmTS0003::onActivate() {
+    if (FLAG_ACTIVATE != QLatin1String("N")) {
+        FLAG_ACTIVATE = QStringLiteral("N");
+        platform().setMousePointer(MousePointer::Hourglass);
+        const FrmTS0002* catalogue = catalogueWindow();
+        MSG = catalogue ? catalogue->txtSELEZ_SQL->text().trimmed() : QString();
+        // A failure leaves the grid with what its source holds; the count is shown anyway.
+        Error error;
+        if (accessPath()) {
+            Data1->setRecordSource(MSG);
+            error = Data1->refresh();
+        } else {
+            MSRDC1->setSql(MSG);
+            error = MSRDC1->refresh();
+        }
+        platform().setMousePointer(MousePointer::Default);
+        if (error) {
+            platform().beep();
+            platform().msgBox(QStringLiteral("Errore SQL: ") + error.description, MsgBox::OkOnly);
+        }
+    }
+    lblNUM_REC->setCaption(recordCountCaption(activeGrid()->approxCount()));
+}
+
+void FrmTS0003::onUnload() {
+    Modulo::WIN_ID = Modulo::kIdResults;
+    Modulo::WIN_REMOVE();
+    if (FrmTS0002* catalogue = catalogueWindow())
+        catalogue->setWindowStateValue(0);
+}
+
+void FrmTS0003::cmdESCI_Click() {
+    unload();
+}
+
+void FrmTS0003::CALC_DIM_CAMPI_GRIGLIA() {
+    SORTED_COL.fill(0);
+    SORTED_WIDTH.fill(0);
+    COL_WIDTH.fill(0);
+    HEAD_TOTAL = 0;
+    LINE_TOTAL = 0;
+    MAX_COL = 0;
+    CNT_K = 0;
+    CNT_I = 0;
+
+    // The window may be closed by an event that runs during a yield; from then on nothing
+    // of it may be touched.
+    QPointer<FrmTS0003> self(this);
+    const auto yield = [&self] {
+        platform().doEvents();
+        return !self.isNull() && !self->isUnloading();
+    };
+    data::MeasureOptions options;
+    options.rowLimit = NUM_REC + 1;
+    options.rowCounter = &CNT_I;
+    options.columnCounter = &CNT_J;
+    options.afterRow = [&yield](int row) {
+        if (const auto next = data::int16::add(CNT_K, 1))
+            CNT_K = *next;
+        if (CNT_K > 4) {
+            CNT_K = 0;
+            if (!yield())
+                return false;
+        }
+        return row != 0 || yield();
+    };
+    data::ChosenGrid grid([this] { return activeGrid(); });
+
+    measuring_ = true;
+    const data::ColumnWidths measured = data::measureColumns(grid, options);
+    if (!self)
+        return;
+    measuring_ = false;
+
+    COL_WIDTH = measured.width;
+    HEAD_TOTAL = measured.headTotal;
+    LINE_TOTAL = measured.lineTotal;
+    MAX_COL = measured.maxCol;
+    for (int i = 0; i <= MAX_COL; ++i) {
+        SORTED_WIDTH[size_t(i)] = COL_WIDTH[size_t(i)];
+        SORTED_COL[size_t(i)] = std::int16_t(i);
+    }
+    // Every i against every j: widest first, equal widths in whatever order this leaves.
+    for (size_t j = 0; j <= size_t(MAX_COL); ++j) {
+        for (size_t i = 0; i <= size_t(MAX_COL); ++i) {
+            if (SORTED_WIDTH[i] < SORTED_WIDTH[j]) {
+                std::swap(SORTED_WIDTH[i], SORTED_WIDTH[j]);
+                std::swap(SORTED_COL[i], SORTED_COL[j]);
+            }
+        }
+    }
+}
+
+void FrmTS0003::cmdADEGUA_CAMPI_Click() {
+    if (measuring_)
+        return;
+    NUM_REC = activeGrid()->approxCount();
+    if (NUM_REC == 0) {
+        platform().beep();
+        return;
+    }
+    platform().setMousePointer(MousePointer::Hourglass);
+
+    QPointer<FrmTS0003> self(this);
+    CALC_DIM_CAMPI_GRIGLIA();
+    if (!self || isUnloading()) {
+        platform().setMousePointer(MousePointer::Default);
+        return;
+    }
+
+    const double target = leadingNumber(lblDIM_MAX->caption());
+    if (target <= 0)
+        DIM_MAX = kDefaultTarget;
+    else if (const auto rounded = data::int16::rounded(target))
+        DIM_MAX = *rounded;
+
+    LINE_TOTAL = data::fitColumnWidths(std::span(SORTED_WIDTH.data(), size_t(MAX_COL) + 1),
+                                       LINE_TOTAL, DIM_MAX);
+
+    // Widest first: a width too large for the grid stops the applying before any column.
+    for (CNT_J = 0;;) {
+        const int column = SORTED_COL[size_t(CNT_J)];
+        if (activeGrid()->setCol(column))
+            break;
+        const auto twips = data::int16::multiply(SORTED_WIDTH[size_t(CNT_J)], kTwipsPerCharacter);
+        const bool failed = !twips || activeGrid()->setColumnWidth(column, *twips).isSet();
+        ++CNT_J;
+        if (CNT_J > MAX_COL || failed)
+            break;
+    }
+
+    platform().beep();
+    activeGrid()->setCol(0);
+    platform().setMousePointer(MousePointer::Default);
+}
+
+void FrmTS0003::cmdAUMENTA_CAMPI_Click() {
+    if (measuring_)
+        return;
+    lblDIM_MAX->setCaption(decimalText(leadingNumber(lblDIM_MAX->caption()) + kTargetStep));
+    cmdADEGUA_CAMPI_Click();
+}
+
+void FrmTS0003::cmdDIMINUISCE_CAMPI_Click() {
+    if (measuring_)
+        return;
+    const double target = leadingNumber(lblDIM_MAX->caption());
+    if (target > 5)
+        lblDIM_MAX->setCaption(decimalText(target - kTargetStep));
+    cmdADEGUA_CAMPI_Click();
+}
+
+void FrmTS0003::cmdSTAMPA_Click() {
+    // A report started while a measurement yields would walk the same grid under it.
+    if (measuring_)
+        return;
+    const FrmTS0002* catalogue = catalogueWindow();
+    if (!catalogue)
+        return;
+    printResultGrid([this] { return activeGrid(); },
+                    {catalogue->txtDESCR_SQL->text(), catalogue->txtDATABASE->text(),
+                     catalogue->txtTIPO_DATABASE->text()});
 }
 
 } // namespace velario

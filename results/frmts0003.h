@@ -2,13 +2,96 @@
 
 #include "platform/form.h"
 
+#include <array>
+#include <cstdint>
+
 namespace velario {
 
-// The result window: the rows an entry's query returned.
+class CommandButton;
+class FrmTS0002;
+class Label;
+
+namespace data {
+class BoundDataSource;
+class DataGrid;
+class RemoteDataSource;
+} // namespace data
+
+// The result window: runs the statement of the entry on screen in the catalogue window,
+// against a database file ("MDB") or an ODBC data source (any other type), shows its rows
+// and their count, and fits the grid's columns to the text on show.
 class FrmTS0003 : public Form {
     Q_OBJECT
 public:
+    static constexpr int kColumns = 51;
+
     FrmTS0003();
+    ~FrmTS0003() override;
+
+    // Loads the result window unless it is loaded already, then shows it; true when it was
+    // loaded already (no first activation follows then).
+    static bool loadAndShow();
+
+    // The record count as lblNUM_REC shows it: grouped in the user's locale, right-aligned
+    // in 8 characters, cut to its last 8 when longer.
+    static QString recordCountCaption(qint64 count);
+
+    // "S" from load to the first activation, then "N": the statement runs once per opening.
+    QString FLAG_ACTIVATE;
+
+    // Column fitting: measured widths in characters by grid column, the same sorted widest
+    // first with their column indexes, the totals, the last column measured and the target.
+    std::array<std::int16_t, kColumns> COL_WIDTH{};
+    std::array<std::int16_t, kColumns> SORTED_WIDTH{};
+    std::array<std::int16_t, kColumns> SORTED_COL{};
+    std::int16_t HEAD_TOTAL = 0;
+    std::int16_t LINE_TOTAL = 0;
+    std::int16_t MAX_COL = 0;
+    std::int16_t DIM_MAX = 0;
+    double NUM_REC = 0;
+
+    void CALC_DIM_CAMPI_GRIGLIA();
+    void cmdADEGUA_CAMPI_Click();
+    void cmdAUMENTA_CAMPI_Click();
+    void cmdDIMINUISCE_CAMPI_Click();
+    void cmdSTAMPA_Click();
+
+    // True while a column measurement lets other events run. Handlers that would start
+    // another fitting or a report must do nothing then: they would share its counters.
+    bool measuring() const { return measuring_; }
+
+    // The grid of the live path, by the catalogue window's type field as it is now.
+    data::DataGrid* activeGrid() const;
+
+    Label* Label1 = nullptr;
+    Label* lblCOD_SQL = nullptr;
+    Label* Label2 = nullptr;
+    Label* lblDESCR_SQL = nullptr;
+    data::DataGrid* DBGrid1 = nullptr;
+    data::DataGrid* DBGrid2 = nullptr;
+    Label* Label5 = nullptr;
+    Label* lblNUM_REC = nullptr;
+    data::RemoteDataSource* MSRDC1 = nullptr;
+    data::BoundDataSource* Data1 = nullptr;
+    Label* Label3 = nullptr;
+    Label* lblDIM_MAX = nullptr;
+    CommandButton* cmdADEGUA_CAMPI = nullptr;
+    CommandButton* cmdDIMINUISCE_CAMPI = nullptr;
+    CommandButton* cmdAUMENTA_CAMPI = nullptr;
+    CommandButton* cmdSTAMPA = nullptr;
+    CommandButton* cmdESCI = nullptr;
+
+protected:
+    void onLoad() override;
+    void onActivate() override;
+    void onUnload() override;
+
+private:
+    void buildControls();
+    void cmdESCI_Click();
+    bool accessPath() const;
+
+    bool measuring_ = false;
 };
 
 } // namespace velario

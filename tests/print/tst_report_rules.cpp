@@ -1,6 +1,6 @@
+#include "data/column_fitting.h"
 #include "print/report_text.h"
 #include "print/rows_reply.h"
-#include "print/width_fitting.h"
 
 #include <QLocale>
 #include <QtTest>
@@ -116,7 +116,7 @@ void TestReportRules::fitting() {
     QFETCH(int, limit);
     QFETCH(Widths, fitted);
     std::vector<qint16> w(widths.begin(), widths.end());
-    fitWidths(w, qint16(startTotal), limit);
+    velario::data::fitColumnWidths(w, qint16(startTotal), qint16(limit));
     QCOMPARE(Widths(w.begin(), w.end()), fitted);
 }
 
@@ -130,7 +130,7 @@ void TestReportRules::fittingAlwaysEnds() {
                 std::vector<qint16> w;
                 for (int i = 0; i < count; ++i)
                     w.push_back(qint16(base + (i * 7) % 11));
-                fitWidths(w, qint16(start), 96);
+                velario::data::fitColumnWidths(w, qint16(start), 96);
                 int sum = 0;
                 for (qint16 x : w)
                     sum += x;

@@ -1,0 +1,103 @@
+// Measures the result window over a large SQLite result: from "Esegue SQL" to the rows and
+// the exact count on screen, a column fitting over the rows on display, and the memory they
+// take.
+//
+//   QT_QPA_PLATFORM=offscreen bench_result_window [rows]
+
+#include "catalogue/frmts0002.h"
+#include "data/datagrid.h"
+#include "platform/automation.h"
+#include "platform/controls.h"
+#include "results/frmts0003.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+using namespace velario;
+
+namespace {
+
+QTextStream out(stdout);
+
+qint64 statusMb(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() / 1024;
+    return -1;
+}
+
+void report(const char* what, const QElapsedTimer& timer, const QString& extra) {
+    out << qSetFieldWidth(36) << Qt::left << what << qSetFieldWidth(0)
+        << QString::number(double(timer.nsecsElapsed()) / 1e6, 'f', 1) << " ms   RSS "
+        << statusMb("VmRSS:") << " MB, peak " << statusMb("VmHWM:") << " MB   " << extra
+        << Qt::endl;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const qint64 rows = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1000000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench.db"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "create");
+        db.setDatabaseName(path);
+        if (!db.open() ||
+            !QSqlQuery(db).exec("CREATE TABLE clienti (id INTEGER, nome TEXT, nota TEXT)") ||
+            !QSqlQuery(db).exec(QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL "
+                                               "SELECT i + 1 FROM s WHERE i < %1) INSERT INTO "
+                                               "clienti SELECT i, 'Cliente numero ' || i, "
+                                               "printf('%.*c', i % 40, 'n') FROM s")
+                                    .arg(rows))) {
+            out << "cannot create " << path << Qt::endl;
+            return 1;
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("create"));
+
+    platform().setDialogs(std::make_unique<ScriptedDialogs>());
+    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
+    auto* catalogue = Forms::instance().create<FrmTS0002>();
+    catalogue->load();
+    catalogue->showModeless();
+    waitIdle();
+    catalogue->txtSELEZ_SQL->setText(QStringLiteral("SELECT * FROM clienti"));
+    catalogue->txtDATABASE->setText(path);
+    catalogue->txtTIPO_DATABASE->setText(QStringLiteral("MDB"));
+
+    QElapsedTimer timer;
+    timer.start();
+    catalogue->cmdESEGUE_SQL->click();
+    waitIdle();
+    auto* results = qobject_cast<FrmTS0003*>(Forms::instance().find(QStringLiteral("frmTS0003")));
+    if (!results) {
+        out << "the result window did not open" << Qt::endl;
+        return 1;
+    }
+    data::DataGrid* grid = results->DBGrid2;
+    report("Esegue SQL to rows and count", timer,
+           QStringLiteral("count '%1', %2 rows read, %3 on display")
+               .arg(results->lblNUM_REC->caption())
+               .arg(grid->resultModel()->fetchedRows())
+               .arg(grid->visibleRows()));
+
+    timer.restart();
+    results->cmdADEGUA_CAMPI->click();
+    report("Adegua campi griglia", timer,
+           QStringLiteral("widths %1, %2, %3 twips")
+               .arg(grid->columnWidthTwips(0))
+               .arg(grid->columnWidthTwips(1))
+               .arg(grid->columnWidthTwips(2)));
+    Forms::instance().clear();
+    return 0;
+}

@@ -1,0 +1,178 @@
+#include "column_fitting.h"
+
+#include "datagrid.h"
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace velario::data {
+
+namespace int16 {
+
+std::optional<std::int16_t> fromInt(qint64 value) {
+    if (value < std::numeric_limits<std::int16_t>::min() ||
+        value > std::numeric_limits<std::int16_t>::max())
+        return std::nullopt;
+    return static_cast<std::int16_t>(value);
+}
+
+std::optional<std::int16_t> add(int a, int b) {
+    return fromInt(qint64(a) + b);
+}
+
+std::optional<std::int16_t> multiply(int a, int b) {
+    return fromInt(qint64(a) * b);
+}
+
+std::optional<std::int16_t> rounded(double value) {
+    if (!std::isfinite(value) || std::fabs(value) > 1e6)
+        return std::nullopt;
+    return fromInt(qint64(std::nearbyint(value)));
+}
+
+} // namespace int16
+
+DataGrid* ChosenGrid::grid(Error* error) const {
+    DataGrid* g = choose_ ? choose_() : nullptr;
+    if (!g && error)
+        *error = Error::make(ErrorNumber::ObjectNotSet);
+    return g;
+}
+
+Error ChosenGrid::selectRow(int position) {
+    Error error;
+    if (DataGrid* g = grid(&error))
+        return g->setRow(position);
+    return error;
+}
+
+Error ChosenGrid::selectColumn(int column) {
+    Error error;
+    if (DataGrid* g = grid(&error))
+        return g->setCol(column);
+    return error;
+}
+
+QString ChosenGrid::caption(int column, Error* error) {
+    DataGrid* g = grid(error);
+    if (!g)
+        return {};
+    if (column < 0 || column >= g->columnCount()) {
+        *error = Error::make(ErrorNumber::InvalidColumn);
+        return {};
+    }
+    return g->columnCaption(column);
+}
+
+QString ChosenGrid::text(Error* error) {
+    DataGrid* g = grid(error);
+    return g ? g->text() : QString();
+}
+
+namespace {
+
+// Makes WIDTH one more than a text of LENGTH characters when the text is longer than it;
+// false when the new width does not fit in 16 bits.
+bool widenFor(std::int16_t& width, qsizetype length) {
+    if (width >= length)
+        return true;
+    const std::optional<std::int16_t> wider = int16::fromInt(qint64(length) + 1);
+    if (wider)
+        width = *wider;
+    return wider.has_value();
+}
+
+bool addTo(std::int16_t& total, int value) {
+    const std::optional<std::int16_t> sum = int16::add(total, value);
+    if (sum)
+        total = *sum;
+    return sum.has_value();
+}
+
+} // namespace
+
+ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
+    ColumnWidths m;
+    std::int16_t localRow = 0;
+    std::int16_t localColumn = 0;
+    std::int16_t& r = options.rowCounter ? *options.rowCounter : localRow;
+    std::int16_t& c = options.columnCounter ? *options.columnCounter : localColumn;
+
+    for (r = 0;; ++r) {
+        // The row is selected before the limit is looked at: the walk leaves the grid on it.
+        if (grid.selectRow(r) || r >= options.rowLimit)
+            break;
+        for (c = 0; c < ColumnWidths::kColumns;) {
+            bool failed = grid.selectColumn(c).isSet();
+            std::int16_t& width = m.width[size_t(c)];
+            if (!failed && c > m.maxCol)
+                m.maxCol = c;
+            if (r == 0 && !failed) {
+                Error error;
+                const QString caption = grid.caption(c, &error);
+                failed = error.isSet() || !widenFor(width, caption.trimmed().size());
+            }
+            if (r == 0 && !failed)
+                failed = !addTo(m.headTotal, width);
+            if (!failed) {
+                Error error;
+                const QString text = grid.text(&error);
+                failed = error.isSet() || !widenFor(width, text.trimmed().size());
+            }
+            if (r > 0 && !failed)
+                failed = !addTo(m.lineTotal, width);
+            ++c;
+            if (failed)
+                break;
+        }
+        if (options.afterRow && !options.afterRow(r))
+            return m;
+        if (r == std::numeric_limits<std::int16_t>::max())
+            break;
+    }
+    if (m.headTotal > m.lineTotal)
+        m.lineTotal = m.headTotal;
+    return m;
+}
+
+std::int16_t fitColumnWidths(std::span<std::int16_t> widths, std::int16_t startTotal,
+                             std::int16_t target) {
+    struct Pass {
+        std::int16_t total = 0;
+        std::vector<std::int16_t> widths;
+    };
+    std::optional<Pass> largestWithin; // largest total not above TARGET
+    std::optional<Pass> smallestOver;  // smallest total above it
+    std::vector<bool> reached(size_t(1) << 16, false);
+    const auto slot = [](std::int16_t total) { return size_t(std::uint16_t(total)); };
+
+    std::int16_t total = startTotal;
+    for (;;) {
+        if (total > int(target) - 4 && total <= target)
+            break;
+        const std::int16_t previous = total;
+        const int step = total <= target ? 1 : -1;
+        total = 0;
+        for (std::int16_t& width : widths) {
+            if (width >= 16)
+                addTo(width, step);
+            addTo(total, width);
+        }
+        if (total == previous)
+            break;
+        if (reached[slot(total)]) {
+            const std::optional<Pass>& keep = largestWithin ? largestWithin : smallestOver;
+            std::copy(keep->widths.begin(), keep->widths.end(), widths.begin());
+            return keep->total;
+        }
+        reached[slot(total)] = true;
+        std::optional<Pass>& best = total <= target ? largestWithin : smallestOver;
+        const bool better = !best || (total <= target ? total > best->total : total < best->total);
+        if (better)
+            best = Pass{total, {widths.begin(), widths.end()}};
+    }
+    return total;
+}
+
+} // namespace velario::data

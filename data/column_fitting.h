@@ -1,0 +1,99 @@
+#pragma once
+
+#include "platform/errors.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+
+namespace velario::data {
+
+class DataGrid;
+
+// Arithmetic on the 16-bit integers that hold widths and totals: a result outside
+// -32768..32767 is a failed step, which leaves the target as it was.
+namespace int16 {
+std::optional<std::int16_t> fromInt(qint64 value);
+std::optional<std::int16_t> add(int a, int b);
+std::optional<std::int16_t> multiply(int a, int b);
+// VALUE rounded to the nearest whole number, a half going to the even neighbour.
+std::optional<std::int16_t> rounded(double value);
+} // namespace int16
+
+// The grid operations a column measurement makes, each of which the grid may refuse.
+class MeasuredGrid {
+public:
+    virtual ~MeasuredGrid() = default;
+    // POSITION among the rows on display, 0 being the first row shown.
+    virtual Error selectRow(int position) = 0;
+    virtual Error selectColumn(int column) = 0;
+    virtual QString caption(int column, Error* error) = 0;
+    // The current cell as the grid shows it.
+    virtual QString text(Error* error) = 0;
+};
+
+// A MeasuredGrid over whichever grid CHOOSE gives at the moment of each operation (the
+// grid on show may change while a measurement lets events run); no grid refuses everything.
+class ChosenGrid final : public MeasuredGrid {
+public:
+    explicit ChosenGrid(std::function<DataGrid*()> choose) : choose_(std::move(choose)) {}
+    Error selectRow(int position) override;
+    Error selectColumn(int column) override;
+    QString caption(int column, Error* error) override;
+    QString text(Error* error) override;
+
+private:
+    std::function<DataGrid*()> choose_;
+    DataGrid* grid(Error* error) const;
+};
+
+// Widths in characters of the grid columns 0 to 50; later columns are never measured.
+struct ColumnWidths {
+    static constexpr int kColumns = 51;
+    std::array<std::int16_t, kColumns> width{};
+    // The highest column index the measurement selected.
+    std::int16_t maxCol = 0;
+    // The first row's widths added up right after the captions.
+    std::int16_t headTotal = 0;
+    // The running widths added up once for every measured row after the first, raised to
+    // headTotal when that is larger: not a line's width, it only steers the first pass of
+    // the fitting.
+    std::int16_t lineTotal = 0;
+};
+
+struct MeasureOptions {
+    // Row positions below this are measured: the row count + 1 for the result window, the
+    // rows asked for in a printout.
+    double rowLimit = 0;
+    // Counters the walk keeps its row and column in (the program's shared ones); local
+    // counters when null.
+    std::int16_t* rowCounter = nullptr;
+    std::int16_t* columnCounter = nullptr;
+    // Runs after each row; returning false abandons the measurement at once (its result is
+    // then of no use).
+    std::function<bool(int row)> afterRow;
+};
+
+// Measures every column over the rows on display: the caption (row 0 only) and each cell
+// text, without blanks at either end, make a column one character wider than themselves
+// when they are not shorter than it. A refused row ends the walk; a refused column, an
+// unreadable text or a 16-bit overflow ends that row's columns.
+ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options);
+
+// Moves WIDTHS towards a line of TARGET characters and returns the final total. Each pass
+// widens (total at or below TARGET) or narrows (total above it) by one character every
+// width of 16 or more, so narrower columns never change. START_TOTAL steers the first
+// pass; later passes compare the true sum of the widths. The fitting ends when the total
+// lies in TARGET - 3 to TARGET, or equals the total before the pass. When a pass reaches a
+// total that an earlier pass already reached, the passes go round in circles: the widths
+// become those of the pass with the largest total not above TARGET, or when no pass got
+// that low, of the pass with the smallest total. Sums follow the 16-bit rule: an
+// overflowing addition is dropped.
+std::int16_t fitColumnWidths(std::span<std::int16_t> widths, std::int16_t startTotal,
+                             std::int16_t target);
+
+} // namespace velario::data

@@ -1,0 +1,84 @@
+#pragma once
+
+// The result window opened in the test's own process the way the user opens it: the
+// catalogue window with an entry on screen, then "Esegue SQL".
+
+#include "app/modulo.h"
+#include "catalogue/frmts0002.h"
+#include "platform/automation.h"
+#include "platform/controls.h"
+#include "results/frmts0003.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QUuid>
+
+namespace velario::test {
+
+struct EntryOnScreen {
+    QString sql;
+    QString database;
+    QString type = QStringLiteral("MDB");
+    QString code = QStringLiteral("PROVA");
+    QString description = QStringLiteral("Selezione di prova");
+};
+
+// The catalogue window, loaded and shown over no catalogue (its list stays empty).
+inline FrmTS0002* showCatalogue() {
+    Modulo::PATH_DB.clear();
+    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
+    auto* catalogue = Forms::instance().create<FrmTS0002>();
+    catalogue->load();
+    catalogue->showModeless();
+    waitIdle();
+    return catalogue;
+}
+
+// Fills the edit fields as if typed, without the fields' own focus handlers.
+inline void putOnScreen(FrmTS0002* catalogue, const EntryOnScreen& entry) {
+    catalogue->txtCOD_SQL->setText(entry.code);
+    catalogue->txtDESCR_SQL->setText(entry.description);
+    catalogue->txtSELEZ_SQL->setText(entry.sql);
+    catalogue->txtDATABASE->setText(entry.database);
+    catalogue->txtTIPO_DATABASE->setText(entry.type);
+}
+
+inline FrmTS0002* catalogueWindow() {
+    return qobject_cast<FrmTS0002*>(Forms::instance().find(QStringLiteral("frmTS0002")));
+}
+
+inline FrmTS0003* resultWindow() {
+    return qobject_cast<FrmTS0003*>(Forms::instance().find(QStringLiteral("frmTS0003")));
+}
+
+// Presses "Esegue SQL" and lets the result window's first activation run.
+inline FrmTS0003* pressRun(FrmTS0002* catalogue) {
+    catalogue->cmdESEGUE_SQL->click();
+    waitIdle();
+    return resultWindow();
+}
+
+inline void unloadAll() {
+    for (Form* form : Forms::instance().loaded())
+        form->unload();
+    waitIdle();
+    Modulo::reset();
+}
+
+// Runs STATEMENTS on the SQLite file PATH (created when missing).
+inline bool writeSqlite(const QString& path, const QStringList& statements) {
+    const QString connection = QUuid::createUuid().toString();
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        ok = db.open();
+        for (const QString& sql : statements)
+            ok = ok && QSqlQuery(db).exec(sql);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+}
+
+} // namespace velario::test

@@ -1,0 +1,368 @@
+#include "data/database.h"
+#include "data/datagrid.h"
+#include "data/datasource.h"
+#include "data/odbc.h"
+#include "platform/twips.h"
+#include "result_window_session.h"
+#include "support/harness.h"
+#include "support/odbc_fixture.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace velario;
+
+namespace {
+
+const QString kSqliteDsn = QStringLiteral("velario-risultati");
+const QString kPostgresDsn = QStringLiteral("velario-risultati-pg");
+const QString kRows = QStringLiteral("SELECT * FROM righe ORDER BY n");
+const QStringList kOpening{"pointer:11",
+                           "window:frmTS0003:load",
+                           "window:frmTS0002:minimize",
+                           "pointer:0",
+                           "window:frmTS0003:show",
+                           "window:frmTS0003:activate",
+                           "pointer:11",
+                           "pointer:0"};
+
+QString accessFolder() {
+    return QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                           "/../shared/testdata/access");
+}
+
+QString caption(const QWidget* w) {
+    if (const auto* l = qobject_cast<const Label*>(w))
+        return l->caption();
+    if (const auto* b = qobject_cast<const CommandButton*>(w))
+        return b->caption();
+    if (const auto* s = qobject_cast<const data::DataSource*>(w))
+        return s->caption();
+    return {};
+}
+
+// What the engine itself says of STATEMENT on DATABASE; empty when it runs.
+QString engineDescription(bool access, const QString& database, const QString& statement) {
+    Error error;
+    if (access) {
+        if (auto db = data::Database::open(database, false, false, QString(), &error))
+            db->execute(statement, &error);
+    } else if (auto connection = data::OdbcConnection::connect(database, &error)) {
+        connection->execute(statement, &error);
+    }
+    return error.description;
+}
+
+// What followed the catalogue window's first activation and its two pointer changes.
+QStringList afterCatalogueOpened(const QStringList& summary) {
+    return summary.mid(summary.indexOf("window:frmTS0002:activate") + 3);
+}
+
+} // namespace
+
+class TestResultWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QString rowsFile_;
+    std::optional<velario::test::PostgresServer> server_;
+    std::unique_ptr<velario::test::OdbcEnvironment> odbc_;
+
+    QString resolve(QString text) const {
+        text.replace("<rows>", rowsFile_);
+        text.replace("<missing>", dir_.filePath("manca.db"));
+        text.replace("<mdb>", accessFolder() + "/DateTestDatabase.mdb");
+        text.replace("<accdb>", accessFolder() + "/ASampleDatabase.accdb");
+        return text;
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        rowsFile_ = dir_.filePath("righe.db");
+        QVERIFY(velario::test::writeSqlite(
+            rowsFile_, {"CREATE TABLE righe (n INTEGER, nome TEXT)",
+                        "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE "
+                        "i < 1234) INSERT INTO righe SELECT i, 'riga ' || i FROM s"}));
+        QString error;
+        server_ = velario::test::postgresTestServer(&error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QList sources{velario::test::sqliteDataSource(kSqliteDsn, rowsFile_)};
+        if (server_)
+            sources << velario::test::postgresDataSource(kPostgresDsn, server_->port);
+        odbc_ = std::make_unique<velario::test::OdbcEnvironment>(sources);
+        QVERIFY2(odbc_->isValid(), qPrintable(odbc_->errorString()));
+    }
+
+    void cleanup() { velario::test::unloadAll(); }
+
+    void layout_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QRect>("twips");
+        QTest::addColumn<bool>("displayField");
+        const auto row = [](const char* name, const char* caption, int l, int t, int w, int h,
+                            bool display = false) {
+            QTest::newRow(name) << QString(name) << QString(caption) << QRect(l, t, w, h)
+                                << display;
+        };
+        row("Label1", "Codice", 240, 120, 1215, 255);
+        row("lblCOD_SQL", "", 120, 360, 1575, 285, true);
+        row("Label2", " Descrizione selezione SQL", 1920, 120, 2175, 255);
+        row("lblDESCR_SQL", "", 1920, 360, 7095, 285, true);
+        row("DBGrid1", "", 120, 840, 4455, 4095);
+        row("DBGrid2", "", 5280, 840, 4455, 4095);
+        row("Label5", "N. rec. trovati", 240, 6720, 1215, 255);
+        row("lblNUM_REC", "", 1560, 6720, 975, 285, true);
+        row("MSRDC1", "MSRDC1", 2640, 6480, 1215, 330);
+        row("Data1", "Data1", 2640, 6840, 1215, 420);
+        row("Label3", "Dim.max.griglia", 4080, 6510, 1215, 255);
+        row("lblDIM_MAX", "", 4080, 6840, 975, 285, true);
+        row("cmdADEGUA_CAMPI", "Adegua campi griglia", 5280, 6480, 2175, 375);
+        row("cmdDIMINUISCE_CAMPI", "Diminuisce", 5280, 6840, 1095, 375);
+        row("cmdAUMENTA_CAMPI", "Aumenta", 6360, 6840, 1095, 375);
+        row("cmdSTAMPA", "Stampa", 8040, 6720, 1095, 375);
+        row("cmdESCI", "Esci", 9480, 6720, 1215, 375);
+    }
+
+    // The window as designed, before its load places the live grid.
+    void layout() {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QRect, twips);
+        QFETCH(bool, displayField);
+        FrmTS0003 window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("Output selezione SQL"));
+        QCOMPARE(window.size(), QSize(twips::toPixelsX(10920), twips::toPixelsY(7215)));
+        const QList<QWidget*> found = window.findChildren<QWidget*>(name);
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(::caption(found[0]), caption);
+        QCOMPARE(twips::geometry(found[0]), twips);
+        if (displayField) {
+            QCOMPARE(found[0]->palette().color(QPalette::Window), QColor(128, 255, 255));
+            QCOMPARE(qobject_cast<QFrame*>(found[0])->frameShape(), QFrame::Box);
+        }
+    }
+
+    void tabOrder() {
+        FrmTS0003 window;
+        QStringList buttons;
+        QWidget* w = window.cmdADEGUA_CAMPI;
+        do {
+            if (qobject_cast<CommandButton*>(w))
+                buttons << w->objectName();
+            w = w->nextInFocusChain();
+        } while (w != window.cmdADEGUA_CAMPI);
+        QCOMPARE(buttons, (QStringList{"cmdADEGUA_CAMPI", "cmdDIMINUISCE_CAMPI", "cmdAUMENTA_CAMPI",
+                                       "cmdSTAMPA", "cmdESCI"}));
+    }
+
+    // lblNUM_REC in the user's locale (the tests run under it_IT.UTF-8).
+    void countCaption_data() {
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("zero") << qint64(0) << "       0";
+        QTest::newRow("one group") << qint64(1234) << "   1.234";
+        QTest::newRow("eight characters exactly") << qint64(123456) << " 123.456";
+        QTest::newRow("eight digits, cut") << qint64(12345678) << ".345.678";
+        QTest::newRow("nine digits, cut") << qint64(123456789) << ".456.789";
+    }
+
+    void countCaption() {
+        QFETCH(qint64, count);
+        QFETCH(QString, caption);
+        QCOMPARE(FrmTS0003::recordCountCaption(count), caption);
+    }
+
+    // The path the type on screen chooses, what it runs on, and what the window shows: the
+    // count, or the engine's or driver's own description after the pointer is back.
+    void paths_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<bool>("access");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QString>("needs");
+        const auto row = [](const char* name, const char* type, const QString& database,
+                            const QString& sql, bool access, const char* count,
+                            const char* needs = "") {
+            QTest::newRow(name) << QString(type) << database << sql << access << QString(count)
+                                << QString(needs);
+        };
+        const char* pg = "SELECT g, 'riga ' || g AS nome FROM generate_series(1, 1234) g";
+        row("MDB on a SQLite file", "MDB", "<rows>", kRows, true, "   1.234");
+        row("MDB with blanks around", "  MDB ", "<rows>", kRows, true, "   1.234");
+        row("mdb is an ODBC name", "mdb", kSqliteDsn, kRows, false, "   1.234");
+        row("ODBC on SQLite", "ODBC", kSqliteDsn, kRows, false, "   1.234");
+        row("empty type is ODBC", "", kSqliteDsn, kRows, false, "   1.234");
+        row("no rows", "MDB", "<rows>", "SELECT * FROM righe WHERE n < 0", true, "       0");
+        row("Access .mdb", "MDB", "<mdb>", "SELECT * FROM DateTest", true, "       6", "access");
+        row("Access .accdb", "MDB", "<accdb>", "SELECT * FROM [Asset Items]", true, "      65",
+            "access");
+        row("ODBC on PostgreSQL", "ODBC", kPostgresDsn, pg, false, "   1.234", "postgres");
+        row("missing file", "MDB", "<missing>", kRows, true, "       0");
+        row("bad statement", "MDB", "<rows>", "SELEC * FROM righe", true, "       0");
+        row("missing table", "MDB", "<rows>", "SELECT * FROM nessuna", true, "       0");
+        row("unknown data source", "ODBC", "velario-nessuna", kRows, false, "       0");
+        row("file name as ODBC name", "mdb", "<rows>", kRows, false, "       0");
+        row("bad statement through ODBC", "ODBC", kSqliteDsn, "SELEC 1", false, "       0");
+        row("Access missing table", "MDB", "<mdb>", "SELECT * FROM Nessuna", true, "       0",
+            "access");
+        row("PostgreSQL bad column", "ODBC", kPostgresDsn, "SELECT nessuna", false, "       0",
+            "postgres");
+    }
+
+    void paths() {
+        QFETCH(QString, type);
+        QFETCH(QString, database);
+        QFETCH(QString, sql);
+        QFETCH(bool, access);
+        QFETCH(QString, count);
+        QFETCH(QString, needs);
+        if (needs == "access" && !QFile::exists(accessFolder() + "/DateTestDatabase.mdb"))
+            QSKIP(qPrintable("no Access test files in " + accessFolder()));
+        if (needs == "postgres" && !server_)
+            QSKIP(
+                "no test PostgreSQL server: run through ctest, which starts the postgres fixture");
+        database = resolve(database);
+        const QString failure = engineDescription(access, database, sql);
+
+        velario::test::InProcess capture;
+        FrmTS0002* catalogue = velario::test::showCatalogue();
+        velario::test::putOnScreen(catalogue, {sql, database, type, " A1 ", " Clienti "});
+        FrmTS0003* results = velario::test::pressRun(catalogue);
+        QVERIFY(results);
+        QStringList expected = kOpening;
+        if (!failure.isEmpty())
+            expected << "beep"
+                     << "msgbox:Errore SQL: " + failure + "|" + kAppTitle + "|0";
+        QCOMPARE(afterCatalogueOpened(capture.summary()), expected);
+        QCOMPARE(results->lblNUM_REC->caption(), count);
+        QCOMPARE(results->lblCOD_SQL->caption(), QStringLiteral(" A1"));
+        QCOMPARE(results->lblDESCR_SQL->caption(), QStringLiteral(" Clienti"));
+        QCOMPARE(results->lblDIM_MAX->caption(), QStringLiteral("100"));
+        QCOMPARE(QSize(results->twipsWidth(), results->twipsHeight()), QSize(11040, 7620));
+        QCOMPARE(results->helpContextId(), 10);
+        QCOMPARE(catalogue->windowStateValue(), 1);
+
+        data::DataGrid* live = access ? results->DBGrid2 : results->DBGrid1;
+        data::DataGrid* idle = access ? results->DBGrid1 : results->DBGrid2;
+        QCOMPARE(results->activeGrid(), live);
+        QCOMPARE(twips::geometry(live), QRect(120, 840, 10575, 5535));
+        QCOMPARE(twips::geometry(idle).size(), QSize(4455, 4095));
+        QVERIFY(controlVisible(live) && live->isEnabled());
+        QVERIFY(!controlVisible(idle) && !idle->isEnabled());
+        QCOMPARE(controlVisible(results->Data1) && results->Data1->isEnabled(), access);
+        QCOMPARE(controlVisible(results->MSRDC1) && results->MSRDC1->isEnabled(), !access);
+        QCOMPARE(access ? results->Data1->databaseName() : results->MSRDC1->dataSourceName(),
+                 database);
+        QCOMPARE(live->columnCount() > 0, failure.isEmpty());
+    }
+
+    // The grid reads the rows it shows; the count is the whole result's.
+    void millionRows() {
+        FrmTS0002* catalogue = velario::test::showCatalogue();
+        velario::test::putOnScreen(catalogue,
+                                   {"WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM "
+                                    "s WHERE i < 1000000) SELECT i, 'riga ' || i AS nome FROM s",
+                                    rowsFile_});
+        FrmTS0003* results = velario::test::pressRun(catalogue);
+        QVERIFY(results);
+        QCOMPARE(results->DBGrid2->approxCount(), 1000000);
+        QCOMPARE(results->lblNUM_REC->caption(), QStringLiteral(".000.000"));
+        QCOMPARE(results->DBGrid2->cellText(0, 1), QStringLiteral("riga 1"));
+        QVERIFY(results->DBGrid2->resultModel()->fetchedRows() < 10000);
+    }
+
+    // Only the SQL text is checked; nothing opens.
+    void emptySql() {
+        velario::test::InProcess capture;
+        FrmTS0002* catalogue = velario::test::showCatalogue();
+        velario::test::putOnScreen(catalogue, {"  \n  ", rowsFile_});
+        const qsizetype before = capture.summary().size();
+        QVERIFY(!velario::test::pressRun(catalogue));
+        QCOMPARE(capture.summary().mid(before),
+                 (QStringList{"beep",
+                              "msgbox:Nessuna stringa SQL da eseguire !!!|" + kAppTitle + "|0"}));
+    }
+
+    // One opening runs the statement once; another activation shows the count again from the
+    // grid the type chooses now; Run while open brings it forward without loading it again
+    // (the catalogue window, restored to press Run, stays as it is); closing restores the
+    // catalogue, and opening again runs what is on screen then.
+    void lifecycle() {
+        velario::test::Sandbox box;
+        box.writeConfig(box.makeCatalogue(
+            "cat.db", {{"A1", "Righe", kRows, rowsFile_, "MDB"},
+                       {"B2", "Poche", "SELECT * FROM righe WHERE n <= 12", rowsFile_, "MDB"}}));
+        const velario::test::ProgramRun run = box.run("click frmTS0002.cmdESEGUE_SQL\n"
+                                                      "dump\n"
+                                                      "activate frmTS0002\n"
+                                                      "type frmTS0002.txtTIPO_DATABASE ODBC\n"
+                                                      "activate frmTS0003\n"
+                                                      "dump\n"
+                                                      "type frmTS0002.txtTIPO_DATABASE MDB\n"
+                                                      "type frmTS0002.txtDESCR_SQL Cambiata\n"
+                                                      "click frmTS0002.cmdESEGUE_SQL\n"
+                                                      "dump\n"
+                                                      "click frmTS0003.cmdESCI\n"
+                                                      "dump\n"
+                                                      "row frmTS0002.DBGrid1 1\n"
+                                                      "click frmTS0002.cmdESEGUE_SQL\n"
+                                                      "dump\n"
+                                                      "close frmTS0003\n"
+                                                      "dump\n");
+        QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
+
+        QStringList seen = afterCatalogueOpened(run.summary());
+        seen.removeAll("window:frmTS0002:activate");
+        const QStringList expected = kOpening +
+                                     QStringList{"state",
+                                                 "window:frmTS0002:restore",
+                                                 "window:frmTS0003:activate",
+                                                 "state",
+                                                 "pointer:11",
+                                                 "pointer:0",
+                                                 "window:frmTS0003:activate",
+                                                 "state",
+                                                 "window:frmTS0003:unload",
+                                                 "state"} +
+                                     kOpening +
+                                     QStringList{"state", "window:frmTS0002:restore",
+                                                 "window:frmTS0003:unload", "state", "exit:0"};
+        QCOMPARE(seen, expected);
+
+        const QList<QJsonObject> states = run.eventsOf("state");
+        QCOMPARE(states.size(), 6);
+        // "-" when the window is not loaded.
+        const auto look = [&](int state, const QString& window, const QString& control) {
+            for (const QJsonValue w : states[state].value("windows").toArray()) {
+                const QJsonObject o = w.toObject();
+                if (o.value("name").toString() != window)
+                    continue;
+                if (control == "windowState")
+                    return QString::number(o.value("windowState").toInt());
+                return o["controls"].toObject()[control].toObject()["caption"].toString();
+            }
+            return QStringLiteral("-");
+        };
+        const QList<QStringList> table{
+            {"1", " A1", " Righe", "   1.234"},
+            {"0", " A1", " Righe", "       0"}, // type ODBC now: the other, empty grid
+            {"0", " A1", " Righe", "   1.234"},
+            {"0", "-", "-", "-"},
+            {"1", " B2", " Poche", "      12"},
+            {"0", "-", "-", "-"},
+        };
+        for (int i = 0; i < int(table.size()); ++i)
+            QCOMPARE((QStringList{
+                         look(i, "frmTS0002", "windowState"), look(i, "frmTS0003", "lblCOD_SQL"),
+                         look(i, "frmTS0003", "lblDESCR_SQL"), look(i, "frmTS0003", "lblNUM_REC")}),
+                     table[i]);
+    }
+};
+
+QTEST_MAIN(TestResultWindow)
+#include "tst_result_window.moc"
