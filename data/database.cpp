@@ -62,6 +62,8 @@ Database::Database(QString path, DatabaseKind kind, bool readOnly, QString conne
     sqlite_->path = path_;
     sqlite_->kind = kind_;
     sqlite_->readOnly = readOnly_;
+    if (kind_ == DatabaseKind::SQLite)
+        sqlite_->identity = detail::fileIdentity(path_);
 }
 
 Database::~Database() {
@@ -142,6 +144,36 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
     return std::unique_ptr<Database>(new Database(path, kind, readOnly, name));
 }
 
+Error Database::followFile() {
+    if (kind_ != DatabaseKind::SQLite)
+        return {};
+    const auto now = detail::fileIdentity(path_);
+    // A file that is gone leaves the handle on the old one: reads go on, writes are refused.
+    if (!now || (sqlite_->isOpen() && sqlite_->identity == now))
+        return {};
+    sqlite_->close();
+    sqlite_->identity.reset();
+    QSqlDatabase db = connection();
+    db.close();
+    QString message;
+    if (!db.open()) {
+        message = db.lastError().text();
+    } else {
+        QSqlQuery probe(db);
+        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            message = probe.lastError().text();
+    }
+    if (!message.isEmpty()) {
+        db.close();
+        return Error::make(
+            ErrorNumber::UnrecognizedFormat,
+            QStringLiteral("Il file '%1' non è più un database leggibile: %2").arg(path_, message));
+    }
+    sqlite_->handle = sqliteHandle(db);
+    sqlite_->identity = now;
+    return {};
+}
+
 namespace {
 
 template <typename T>
@@ -152,10 +184,19 @@ std::unique_ptr<T> closedDatabase(Error* error) {
     return nullptr;
 }
 
+template <typename T>
+std::unique_ptr<T> failed(const Error& e, Error* error) {
+    if (error)
+        *error = e;
+    return nullptr;
+}
+
 } // namespace
 
 std::unique_ptr<Recordset> Database::openRecordset(const QString& sql, const QVariantList& params,
                                                    Error* error) {
+    if (const Error e = followFile())
+        return failed<Recordset>(e, error);
     if (!sqlite_->isOpen())
         return closedDatabase<Recordset>(error);
     return Recordset::open(sqlite_, sql, params, {}, error);
@@ -164,6 +205,8 @@ std::unique_ptr<Recordset> Database::openRecordset(const QString& sql, const QVa
 std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
                                                         const QString& whereColumn,
                                                         const QVariant& value, Error* error) {
+    if (const Error e = followFile())
+        return failed<Recordset>(e, error);
     if (!sqlite_->isOpen())
         return closedDatabase<Recordset>(error);
     QString sql = QStringLiteral("SELECT _rowid_, * FROM ") + detail::quoteIdentifier(table);
@@ -178,6 +221,8 @@ std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
 }
 
 std::unique_ptr<ResultSource> Database::execute(const QString& sql, Error* error) {
+    if (const Error e = followFile())
+        return failed<ResultSource>(e, error);
     if (!sqlite_->isOpen())
         return closedDatabase<ResultSource>(error);
     return SqliteResult::open(sqlite_, sql, error);

@@ -57,6 +57,9 @@ public:
     Error checkWritable() const;
 
 private:
+    // Moves the handle to the file now at the path when that is another file than the one
+    // open (restored from a copy, written anew by another program).
+    Error followFile();
     Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName);
     QString path_;
     DatabaseKind kind_;

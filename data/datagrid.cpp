@@ -59,6 +59,7 @@ void DataGrid::attachModel(ResultModel* model) {
     setModel(model);
     delete oldSelection;
     connect(model, &QAbstractItemModel::modelReset, this, &DataGrid::onModelReset);
+    connect(model, &ResultModel::readFailed, this, &DataGrid::readFailed);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             &DataGrid::onCurrentChanged);
     model->setEditable(cellEditing_);

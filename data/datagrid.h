@@ -89,6 +89,8 @@ public:
 signals:
     // The current row or column changed.
     void rowColChange();
+    // The result on show could not be read on (see ResultModel::readFailed).
+    void readFailed(int number, const QString& description);
 
 private:
     friend class DataSource;

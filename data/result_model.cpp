@@ -1,5 +1,7 @@
 #include "result_model.h"
 
+#include <QSignalBlocker>
+
 #include <algorithm>
 #include <climits>
 #include <limits>
@@ -23,6 +25,8 @@ void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
     count_.reset();
     fetchError_ = Error();
     if (source_) {
+        // Whoever shows a new result reports its opening failure.
+        const QSignalBlocker quiet(this);
         readBlock(kBlockRows);
         published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
     }
@@ -82,15 +86,17 @@ bool ResultModel::allFetched() const {
 }
 
 bool ResultModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && !allFetched() && published_ < INT_MAX;
+    return !parent.isValid() && !allFetched() && !fetchError_ && published_ < INT_MAX;
 }
 
 int ResultModel::readBlock(int rows) {
-    if (!source_ || source_->atEnd())
+    if (!source_ || source_->atEnd() || fetchError_)
         return 0;
     const int read = source_->fetch(rows, store_);
-    if (Error e = source_->error())
+    if (Error e = source_->error()) {
         fetchError_ = e;
+        emit readFailed(e.number, e.description);
+    }
     return read;
 }
 

@@ -69,6 +69,11 @@ public:
 
     static constexpr int kBlockRows = 256;
 
+signals:
+    // Reading the result failed part way (the server went away, the file changed): sent
+    // once per result, after which no more rows are read from it.
+    void readFailed(int number, const QString& description);
+
 private:
     int readBlock(int rows);
     void publish();

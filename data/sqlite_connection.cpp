@@ -2,7 +2,10 @@
 
 #include <QFileInfo>
 
+#include <QFile>
+
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace velario::data {
 
@@ -44,6 +47,13 @@ QString errorText(sqlite3* handle) {
     return QString::fromUtf8(sqlite3_errmsg(handle));
 }
 
+std::optional<std::pair<quint64, quint64>> fileIdentity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return std::pair<quint64, quint64>(st.st_dev, st.st_ino);
+}
+
 QString quoteIdentifier(const QString& name) {
     QString quoted = name;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
@@ -73,6 +83,21 @@ Error SqliteConnection::checkWritable() const {
     if (info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite)))
         return Error::make(ErrorNumber::DatabaseReadOnly,
                            QStringLiteral("Il file '%1' è di sola lettura.").arg(path));
+    // The engine would go on writing into a file that was deleted or moved away, and the
+    // write would be lost with it.
+    if (identity) {
+        const auto now = fileIdentity(path);
+        if (!now)
+            return Error::make(ErrorNumber::FileNotFound,
+                               QStringLiteral("Il file '%1' non esiste più: nulla è stato "
+                                              "scritto.")
+                                   .arg(path));
+        if (*now != *identity)
+            return Error::make(ErrorNumber::FileOpenFailed,
+                               QStringLiteral("Il file '%1' è stato sostituito da un altro: "
+                                              "nulla è stato scritto.")
+                                   .arg(path));
+    }
     return {};
 }
 

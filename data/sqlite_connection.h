@@ -8,7 +8,9 @@
 #include <QVariant>
 
 #include <memory>
+#include <optional>
 #include <unordered_set>
+#include <utility>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -31,6 +33,9 @@ struct SqliteConnection {
     QString path;
     DatabaseKind kind = DatabaseKind::SQLite;
     bool readOnly = false;
+    // The file the handle was opened on (device and inode): a write goes only to the file
+    // that is at PATH now, never to one deleted or replaced since.
+    std::optional<std::pair<quint64, quint64>> identity;
     std::unordered_set<StatementHolder*> holders;
 
     bool isOpen() const { return handle != nullptr; }
@@ -62,6 +67,9 @@ public:
 private:
     sqlite3_stmt* stmt_ = nullptr;
 };
+
+// The device and inode of the file at PATH; nullopt when there is none.
+std::optional<std::pair<quint64, quint64>> fileIdentity(const QString& path);
 
 QString quoteIdentifier(const QString& name);
 QString errorText(sqlite3* handle);

@@ -1,5 +1,7 @@
 #include "controls.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QPalette>
@@ -92,6 +94,23 @@ void TextBox::focusOutEvent(QFocusEvent* event) {
 MemoBox::MemoBox(const QString& name, QWidget* parent) : QPlainTextEdit(parent) {
     setObjectName(name);
     setTabChangesFocus(true);
+}
+
+void MemoBox::setText(const QString& text) {
+    // Wrapping a line costs time that grows with the square of its length: a statement
+    // written on one line of megabytes would hold the window for minutes. Such a text is
+    // shown unwrapped.
+    constexpr qsizetype kLongestWrapped = 10000;
+    qsizetype longest = 0;
+    for (qsizetype start = 0; start < text.size() && longest <= kLongestWrapped;) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    setLineWrapMode(longest > kLongestWrapped ? NoWrap : WidgetWidth);
+    setPlainText(text);
 }
 
 int MemoBox::selStart() const {

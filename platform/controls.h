@@ -46,7 +46,7 @@ class MemoBox : public QPlainTextEdit {
 public:
     explicit MemoBox(const QString& name, QWidget* parent);
     QString text() const { return toPlainText(); }
-    void setText(const QString& text) { setPlainText(text); }
+    void setText(const QString& text);
     int selStart() const;
     int selLength() const;
     void typeText(const QString& text);

@@ -126,6 +126,15 @@ void FrmTS0003::buildControls() {
             &FrmTS0003::cmdDIMINUISCE_CAMPI_Click);
     connect(cmdSTAMPA, &QPushButton::clicked, this, &FrmTS0003::cmdSTAMPA_Click);
     connect(cmdESCI, &QPushButton::clicked, this, &FrmTS0003::cmdESCI_Click);
+    // Rows are read while the grid scrolls or paints: the message waits until that is over.
+    for (data::DataGrid* grid : {DBGrid1, DBGrid2})
+        connect(grid, &data::DataGrid::readFailed, this, &FrmTS0003::showReadFailure,
+                Qt::QueuedConnection);
+}
+
+void FrmTS0003::showReadFailure(int, const QString& description) {
+    platform().beep();
+    platform().msgBox(QStringLiteral("Errore SQL: ") + description, MsgBox::OkOnly);
 }
 
 bool FrmTS0003::loadAndShow() {

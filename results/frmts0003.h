@@ -89,6 +89,7 @@ protected:
 private:
     void buildControls();
     void cmdESCI_Click();
+    void showReadFailure(int number, const QString& description);
     bool accessPath() const;
 
     bool measuring_ = false;

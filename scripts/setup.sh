@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12, then builds into build/.
+# Installs what building and testing need on Debian 12 (clang and its runtime for the
+# sanitizer and fuzzing build that scripts/test.sh makes), then builds into build/.
 # Run as root or as a user who may use sudo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,7 @@ packages=(
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
     postgresql sqlite3 libsqlite3-dev
     poppler-utils fonts-liberation fontconfig locales
+    clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,17 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test.
+# Sets up, builds and runs every test: in the plain build, then again in a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/, clang), whose fuzzing
+# programs then run for about a minute in all. VELARIO_SANITIZE_TESTS=0 skips the second
+# build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+
+if [ "${VELARIO_SANITIZE_TESTS:-1}" != 0 ]; then
+    CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVELARIO_SANITIZE=ON -DVELARIO_FUZZ=ON >/dev/null
+    cmake --build build-asan -j"$(nproc)"
+    ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+    bash scripts/fuzz.sh build-asan 12
+fi

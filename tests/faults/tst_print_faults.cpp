@@ -1,0 +1,71 @@
+// Each report sent to a PDF folder that cannot take it, through the program: one message
+// box of style 0 says the document was not printed and where it was to go, no document is
+// reported as delivered, and the next report goes out once the folder can take it.
+#include "support/harness.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using velario::test::ProgramRun;
+using velario::test::Sandbox;
+
+class TestPrintFaults : public QObject {
+    Q_OBJECT
+
+private slots:
+    void folderCannotTakeTheDocument_data() {
+        QTest::addColumn<QString>("folder"); // made from the sandbox's path
+        QTest::addColumn<QString>("script");
+        const QString list = QStringLiteral("click frmTS0002.cmdSTAMPA_Elenco_SQL\n");
+        const QString sheet = QStringLiteral("click frmTS0002.cmdSTAMPA_SQL\n");
+        const QString grid = QStringLiteral("click frmTS0002.cmdESEGUE_SQL\nreply 2\n"
+                                            "click frmTS0003.cmdSTAMPA\n");
+        for (const auto& [name, folder] :
+             {std::pair{"missing folder", "manca/stampe"}, std::pair{"a file", "un-file"}}) {
+            QTest::newRow(qPrintable(QStringLiteral("catalogue list, %1").arg(name)))
+                << folder << list;
+            QTest::newRow(qPrintable(QStringLiteral("query sheet, %1").arg(name)))
+                << folder << sheet;
+            QTest::newRow(qPrintable(QStringLiteral("result grid, %1").arg(name)))
+                << folder << grid;
+        }
+    }
+
+    void folderCannotTakeTheDocument() {
+        QFETCH(QString, folder);
+        QFETCH(QString, script);
+        Sandbox box;
+        box.writeFile(QStringLiteral("un-file"), "non una cartella");
+        const QString target = box.file(QStringLiteral("righe.db"));
+        box.makeCatalogue(QStringLiteral("bersaglio.db"));
+        QVERIFY(QFile::rename(box.file(QStringLiteral("bersaglio.db")), target));
+        const QString catalogue = box.makeCatalogue(
+            QStringLiteral("VELARIO2.db"),
+            {{"ALFA", "Prima", "SELECT 'a' AS x UNION ALL SELECT 'b'", target, "MDB"}});
+        box.writeConfig(catalogue);
+        const QString destination = box.file(folder);
+
+        const ProgramRun failed = box.run(script, {QStringLiteral("--print-to"), destination});
+        QVERIFY(!failed.crashed);
+        QCOMPARE(failed.exitCode, 0);
+        QVERIFY(failed.eventsOf(QStringLiteral("document")).isEmpty());
+        const QList<QJsonObject> boxes = failed.eventsOf(QStringLiteral("msgbox"));
+        QCOMPARE(boxes.size(), 1);
+        const QString text = boxes[0].value("text").toString();
+        QVERIFY2(text.startsWith(QStringLiteral("Documento non stampato")), qPrintable(text));
+        QVERIFY2(text.contains(destination), qPrintable(text));
+        QCOMPARE(boxes[0].value("style").toInt(), 0);
+        QVERIFY(!QFileInfo(destination).isDir());
+
+        const QString out = box.file(QStringLiteral("stampe"));
+        QVERIFY(QDir().mkpath(out));
+        const ProgramRun printed = box.run(script, {QStringLiteral("--print-to"), out});
+        QVERIFY(printed.eventsOf(QStringLiteral("msgbox")).isEmpty());
+        QCOMPARE(printed.eventsOf(QStringLiteral("document")).size(), 1);
+        QCOMPARE(QDir(out).entryList({QStringLiteral("*.pdf")}).size(), 1);
+    }
+};
+
+QTEST_MAIN(TestPrintFaults)
+#include "tst_print_faults.moc"
