@@ -56,6 +56,10 @@ class TestBadInput : public QObject {
 
     QTemporaryDir dir_;
     QString target_;
+    std::unique_ptr<test::OdbcEnvironment> odbc_;
+    const QString longOdbcName_ =
+        QStringLiteral("Archivio=vendite;anno 2026 ").leftJustified(80, u'x');
+    const QString shortOdbcName_ = QStringLiteral("a=b;c");
 
 private slots:
     void initTestCase() {
@@ -77,6 +81,13 @@ private slots:
              "INSERT INTO mista VALUES (2, NULL, 'a' || char(0) || 'b', 1.5)",
              "INSERT INTO mista VALUES (NULL, randomblob(3000), char(7, 9, 13, 10, 27), NULL)",
              "INSERT INTO mista VALUES (4, x'', '', NULL)"}));
+        // The driver manager reads its configuration once: one for the whole test.
+        const QString odbcFile = dir_.filePath("odbc dati.db");
+        QVERIFY(QFile::copy(target_, odbcFile));
+        odbc_ = std::make_unique<test::OdbcEnvironment>(
+            QList{test::sqliteDataSource(longOdbcName_, odbcFile),
+                  test::sqliteDataSource(shortOdbcName_, odbcFile)});
+        QVERIFY2(odbc_->isValid(), qPrintable(odbc_->errorString()));
         Printer::instance().reset();
         Printer::instance().setPdfFolder(dir_.filePath("stampe"));
         QVERIFY(QDir().mkpath(dir_.filePath("stampe")));
@@ -215,16 +226,11 @@ private slots:
     void awkwardTargets() {
         QFETCH(QString, name);
         QFETCH(QString, type);
-        QTemporaryDir folder(dir_.filePath("cartella con spazi 'è' XXXXXX"));
+        // The field holds 80 characters: a short folder leaves room for the name.
+        QTemporaryDir folder(dir_.filePath("d 'è' XXXXXX"));
         QVERIFY(folder.isValid());
-        const QString file = folder.filePath(type == "MDB" ? name : QStringLiteral("dati.db"));
+        const QString file = folder.filePath(type == "MDB" ? name : QStringLiteral("vuoto"));
         QVERIFY(QFile::copy(target_, file));
-        std::unique_ptr<test::OdbcEnvironment> odbc;
-        if (type == "ODBC") {
-            odbc =
-                std::make_unique<test::OdbcEnvironment>(QList{test::sqliteDataSource(name, file)});
-            QVERIFY2(odbc->isValid(), qPrintable(odbc->errorString()));
-        }
         test::InProcess capture;
         FrmTS0002* catalogue = test::showCatalogue();
         test::putOnScreen(
