@@ -17,7 +17,7 @@ export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
 
 status=0
 for program in "$build"/fuzz/fuzz_*; do
-    [ -x "$program" ] || continue
+    [ -f "$program" ] && [ -x "$program" ] || continue
     name=$(basename "$program")
     seeds=("$root/fuzz/corpus/$name")
     # The whole Access test files, where present, as seeds too; they are kept out of the
