@@ -39,12 +39,12 @@ private:
 class FakeGrid final : public velario::data::MeasuredGrid {
 public:
     explicit FakeGrid(Input& in) {
-        rows_ = in.byte() % 40;
-        columns_ = in.byte() % 60;
+        rows_ = in.byte() % 20;
+        columns_ = in.byte() % 56;
         refusedRow_ = in.byte() % 64;
         refusedColumn_ = in.byte() % 64;
         for (int i = 0; i < (rows_ + 1) * columns_; ++i)
-            lengths_.push_back(in.byte() % 4 == 0 ? in.word() & 0x7fff : in.byte());
+            lengths_.push_back(in.byte() % 16 == 0 ? in.word() & 0x7fff : in.byte());
         for (int c = 0; c < columns_; ++c)
             captions_.push_back(in.byte());
         longest_.assign(size_t(ColumnWidths::kColumns), 0);
