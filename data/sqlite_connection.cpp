@@ -1,8 +1,7 @@
 #include "sqlite_connection.h"
 
-#include <QFileInfo>
-
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 #include <sys/stat.h>

@@ -1,11 +1,11 @@
 #include "controls.h"
 
-#include <algorithm>
-
 #include <QApplication>
 #include <QFocusEvent>
 #include <QPalette>
 #include <QTextCursor>
+
+#include <algorithm>
 
 namespace velario {
 
