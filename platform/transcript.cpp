@@ -43,4 +43,18 @@ void Transcript::write(const QString& event, QJsonObject fields) {
     file_.write(line);
 }
 
+void Transcript::write(const QString& event, QJsonObject fields, QLatin1String key,
+                       const QByteArray& jsonValue) {
+    if (!file_.isOpen())
+        return;
+    fields.insert(QStringLiteral("t"), static_cast<qint64>(clock_.elapsed()));
+    fields.insert(QStringLiteral("event"), event);
+    QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+    // The object always has its two own fields, so the raw one follows a comma.
+    line.chop(1);
+    line.reserve(line.size() + key.size() + jsonValue.size() + 8);
+    line.append(",\"").append(key.data(), key.size()).append("\":").append(jsonValue).append("}\n");
+    file_.write(line);
+}
+
 } // namespace velario

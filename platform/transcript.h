@@ -22,6 +22,10 @@ public:
     void restartClock() { clock_.restart(); }
 
     void write(const QString& event, QJsonObject fields = {});
+    // As write, with one more field KEY whose value is JSON text already: a value of millions
+    // of elements costs its text only, not a tree of JSON values as well.
+    void write(const QString& event, QJsonObject fields, QLatin1String key,
+               const QByteArray& jsonValue);
 
 private:
     Transcript();
