@@ -165,7 +165,9 @@ QString ResultModel::caption(int column) const {
 }
 
 void ResultModel::setCaption(int column, const QString& caption) {
-    if (column < 0 || column >= captions_.size())
+    // A caller that sets the same captions on every move of the current row would otherwise
+    // have the header measured again each time.
+    if (column < 0 || column >= captions_.size() || captions_[column] == caption)
         return;
     captions_[column] = caption;
     emit headerDataChanged(Qt::Horizontal, column, column);
