@@ -71,13 +71,9 @@ std::optional<qint16> roundToInt16(double value) {
 RowsReply readRowsReply(const QString& text) {
     const double value = leadingNumber(text);
     const std::optional<qint16> rounded = roundToInt16(value);
-    if (!rounded) {
-        // Only a count larger than the 16 bits can hold is a request for rows; a value
-        // as far below zero is as much a refusal as -2.
-        if (value > 0)
-            return {false, std::numeric_limits<double>::infinity()};
-        return {};
-    }
+    // A count the 16 bits cannot hold, either way, asks for every row.
+    if (!rounded)
+        return {false, std::numeric_limits<double>::infinity()};
     if (*rounded < 1)
         return {};
     return {false, value};

@@ -11,8 +11,8 @@ struct RowsReply {
     // Nothing is printed (an empty or unreadable reply, or fewer than one row).
     bool refused = true;
     // The value read, compared as it is with each row counter: 1.5 prints two rows.
-    // Infinite when the reply is a number too large to count rows with, which asks for
-    // every row of the result.
+    // Infinite when the reply, rounded, is outside the 16-bit range either way, which asks
+    // for every row of the result.
     double rows = 0;
 };
 
