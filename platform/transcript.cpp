@@ -43,17 +43,22 @@ void Transcript::write(const QString& event, QJsonObject fields) {
     file_.write(line);
 }
 
-void Transcript::write(const QString& event, QJsonObject fields, QLatin1String key,
-                       const QByteArray& jsonValue) {
+QByteArray Transcript::startLine(const QString& event, QJsonObject fields, QLatin1String key) {
     if (!file_.isOpen())
-        return;
+        return {};
     fields.insert(QStringLiteral("t"), static_cast<qint64>(clock_.elapsed()));
     fields.insert(QStringLiteral("event"), event);
     QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
-    // The object always has its two own fields, so the raw one follows a comma.
+    // The object always has its two own fields, so the open one follows a comma.
     line.chop(1);
-    line.reserve(line.size() + key.size() + jsonValue.size() + 8);
-    line.append(",\"").append(key.data(), key.size()).append("\":").append(jsonValue).append("}\n");
+    line.append(",\"").append(key.data(), key.size()).append("\":");
+    return line;
+}
+
+void Transcript::finishLine(QByteArray& line) {
+    if (!file_.isOpen())
+        return;
+    line.append("}\n");
     file_.write(line);
 }
 

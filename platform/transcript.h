@@ -22,10 +22,11 @@ public:
     void restartClock() { clock_.restart(); }
 
     void write(const QString& event, QJsonObject fields = {});
-    // As write, with one more field KEY whose value is JSON text already: a value of millions
-    // of elements costs its text only, not a tree of JSON values as well.
-    void write(const QString& event, QJsonObject fields, QLatin1String key,
-               const QByteArray& jsonValue);
+    // For an event with a field whose value is too large to build as JSON values first (a
+    // document of a million lines): the line up to that field's value. The caller appends
+    // the value as JSON text and hands the line to finishLine.
+    QByteArray startLine(const QString& event, QJsonObject fields, QLatin1String key);
+    void finishLine(QByteArray& line);
 
 private:
     Transcript();

@@ -203,9 +203,17 @@ Error writePdf(const QString& folder, const QList<PrintLine>& lines, QString* pa
     return folderError(folder, QStringLiteral("impossibile dare un nome al file"));
 }
 
-// The lines as the transcript's JSON text, one array of runs per line.
-QByteArray transcriptLines(const QList<PrintLine>& lines) {
-    QByteArray out("[");
+// Appends the lines as the transcript's JSON text, one array of runs per line.
+void appendTranscriptLines(QByteArray& out, const QList<PrintLine>& lines) {
+    // Room for the whole text at once: growing by doubling would need twice its size.
+    qsizetype estimate = 2;
+    for (const PrintLine& line : lines) {
+        estimate += 3;
+        for (const PrintRun& run : line.runs)
+            estimate += 80 + run.font.name.size() + run.text.size() + run.text.size() / 8;
+    }
+    out.reserve(out.size() + estimate + 16);
+    out += '[';
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QJsonArray runs;
         for (const PrintRun& run : lines[i].runs) {
@@ -222,7 +230,6 @@ QByteArray transcriptLines(const QList<PrintLine>& lines) {
         out += QJsonDocument(runs).toJson(QJsonDocument::Compact);
     }
     out += ']';
-    return out;
 }
 
 } // namespace
@@ -320,9 +327,12 @@ Error Printer::endDoc() {
         error = writePdf(folder, doc.lines, &doc.destination, &doc.pages);
     }
 
-    if (!error && Transcript::instance().isOpen()) {
-        Transcript::instance().write(QStringLiteral("document"), {{"destination", doc.destination}},
-                                     QLatin1String("lines"), transcriptLines(doc.lines));
+    Transcript& transcript = Transcript::instance();
+    if (!error && transcript.isOpen()) {
+        QByteArray line = transcript.startLine(
+            QStringLiteral("document"), {{"destination", doc.destination}}, QLatin1String("lines"));
+        appendTranscriptLines(line, doc.lines);
+        transcript.finishLine(line);
     }
     last_ = std::move(doc);
     return error;
