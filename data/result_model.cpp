@@ -113,10 +113,11 @@ void ResultModel::fetchMore(const QModelIndex& parent) {
 
 bool ResultModel::ensureRows(qint64 rows) {
     while (store_.rowCount() < rows && source_ && !source_->atEnd()) {
-        // Larger blocks when far behind: walking a whole result should not pay for one
-        // view update every few rows.
+        // Larger blocks when far behind, and when a caller walking row by row has gone far
+        // already: a whole walk should not pay for one view update every few hundred rows.
         const qint64 missing = rows - store_.rowCount();
-        const int block = int(std::clamp<qint64>(missing, kBlockRows, 64 * 1024));
+        const qint64 ahead = std::max(missing, store_.rowCount() / 4);
+        const int block = int(std::clamp<qint64>(ahead, kBlockRows, 64 * 1024));
         if (readBlock(block) == 0)
             break;
     }
