@@ -20,7 +20,8 @@ std::unique_ptr<Recordset> Recordset::open(std::shared_ptr<detail::SqliteConnect
         return fail(Error::make(ErrorNumber::ObjectNotSet));
     sqlite3* handle = connection->handle;
     Error prepareError;
-    Statement stmt(handle, sql.toUtf8(), &prepareError);
+    const QByteArray text = sql.toUtf8();
+    Statement stmt = connection->takeStatement(text, &prepareError);
     if (!stmt.isValid())
         return fail(prepareError);
     const int expected = sqlite3_bind_parameter_count(stmt.get());
@@ -36,11 +37,16 @@ std::unique_ptr<Recordset> Recordset::open(std::shared_ptr<detail::SqliteConnect
     std::unique_ptr<Recordset> rs(new Recordset);
     const bool withRowid = !table.isEmpty();
     const int first = withRowid ? 1 : 0;
-    const int columns = sqlite3_column_count(stmt.get());
-    for (int c = first; c < columns; ++c)
-        rs->names_.append(QString::fromUtf8(sqlite3_column_name(stmt.get(), c)));
-    for (;;) {
+    int columns = 0;
+    for (bool firstStep = true;; firstStep = false) {
         const int rc = sqlite3_step(stmt.get());
+        // A kept statement is compiled again by its first step when the schema changed
+        // since, so its columns are known only from then on.
+        if (firstStep) {
+            columns = sqlite3_column_count(stmt.get());
+            for (int c = first; c < columns; ++c)
+                rs->names_.append(QString::fromUtf8(sqlite3_column_name(stmt.get(), c)));
+        }
         if (rc == SQLITE_DONE)
             break;
         if (rc != SQLITE_ROW)
@@ -53,6 +59,7 @@ std::unique_ptr<Recordset> Recordset::open(std::shared_ptr<detail::SqliteConnect
         if (withRowid)
             rs->rowids_.push_back(sqlite3_column_int64(stmt.get(), 0));
     }
+    connection->keepStatement(text, std::move(stmt));
     rs->connection_ = std::move(connection);
     rs->table_ = table;
     rs->open_ = true;

@@ -119,10 +119,11 @@ void ResultModel::fetchMore(const QModelIndex& parent) {
 
 bool ResultModel::ensureRows(qint64 rows) {
     while (store_.rowCount() < rows && source_ && !source_->atEnd()) {
-        // Larger blocks when far behind: walking a whole result should not pay for one
-        // view update every few rows.
+        // Larger blocks when far behind, and when a caller walking row by row has gone far
+        // already: a whole walk should not pay for one view update every few hundred rows.
         const qint64 missing = rows - store_.rowCount();
-        const int block = int(std::clamp<qint64>(missing, kBlockRows, 64 * 1024));
+        const qint64 ahead = std::max(missing, store_.rowCount() / 4);
+        const int block = int(std::clamp<qint64>(ahead, kBlockRows, 64 * 1024));
         if (readBlock(block) == 0)
             break;
     }
@@ -171,7 +172,9 @@ QString ResultModel::caption(int column) const {
 }
 
 void ResultModel::setCaption(int column, const QString& caption) {
-    if (column < 0 || column >= captions_.size())
+    // A caller that sets the same captions on every move of the current row would otherwise
+    // have the header measured again each time.
+    if (column < 0 || column >= captions_.size() || captions_[column] == caption)
         return;
     captions_[column] = caption;
     emit headerDataChanged(Qt::Horizontal, column, column);

@@ -104,7 +104,30 @@ void SqliteConnection::close() {
     // A holder removes itself from the set while letting go of its statement.
     while (!holders.empty())
         (*holders.begin())->connectionClosing();
+    kept_.clear();
     handle = nullptr;
+}
+
+Statement SqliteConnection::takeStatement(const QByteArray& sql, Error* error) {
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+        if (it->first == sql) {
+            Statement statement = std::move(it->second);
+            kept_.erase(it);
+            return statement;
+        }
+    }
+    return Statement(handle, sql, error);
+}
+
+void SqliteConnection::keepStatement(const QByteArray& sql, Statement statement) {
+    constexpr size_t kKept = 4;
+    if (!handle || !statement.isValid())
+        return;
+    sqlite3_reset(statement.get());
+    sqlite3_clear_bindings(statement.get());
+    if (kept_.size() >= kKept)
+        kept_.erase(kept_.begin());
+    kept_.emplace_back(sql, std::move(statement));
 }
 
 Statement::Statement(sqlite3* handle, const QByteArray& sql, Error* error) {

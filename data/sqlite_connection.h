@@ -11,6 +11,7 @@
 #include <optional>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -23,27 +24,6 @@ class StatementHolder {
 public:
     virtual ~StatementHolder() = default;
     virtual void connectionClosing() = 0;
-};
-
-// The SQLite handle of an open Database, shared with the record sets and results made from
-// it. The Database clears the handle when it closes; whoever still holds this sees a closed
-// connection instead of a dangling pointer.
-struct SqliteConnection {
-    sqlite3* handle = nullptr;
-    QString path;
-    DatabaseKind kind = DatabaseKind::SQLite;
-    bool readOnly = false;
-    // The file the handle was opened on (device and inode): a write goes only to the file
-    // that is at PATH now, never to one deleted or replaced since.
-    std::optional<std::pair<quint64, quint64>> identity;
-    std::unordered_set<StatementHolder*> holders;
-
-    bool isOpen() const { return handle != nullptr; }
-    // DatabaseReadOnly when nothing may be written through this connection now.
-    Error checkWritable() const;
-    // The error of the last failed call on the handle, mapped to the program's numbers.
-    Error lastError(int code) const;
-    void close();
 };
 
 // A prepared statement, finalized when it goes out of scope.
@@ -70,6 +50,36 @@ private:
 
 // The device and inode of the file at PATH; nullopt when there is none.
 std::optional<std::pair<quint64, quint64>> fileIdentity(const QString& path);
+
+// The SQLite handle of an open Database, shared with the record sets and results made from
+// it. The Database clears the handle when it closes; whoever still holds this sees a closed
+// connection instead of a dangling pointer.
+struct SqliteConnection {
+    sqlite3* handle = nullptr;
+    QString path;
+    DatabaseKind kind = DatabaseKind::SQLite;
+    bool readOnly = false;
+    // The file the handle was opened on (device and inode): a write goes only to the file
+    // that is at PATH now, never to one deleted or replaced since.
+    std::optional<std::pair<quint64, quint64>> identity;
+    std::unordered_set<StatementHolder*> holders;
+
+    bool isOpen() const { return handle != nullptr; }
+    // DatabaseReadOnly when nothing may be written through this connection now.
+    Error checkWritable() const;
+    // The error of the last failed call on the handle, mapped to the program's numbers.
+    Error lastError(int code) const;
+    void close();
+
+    // A statement for SQL: one kept from an earlier use of the same text, or a new one.
+    Statement takeStatement(const QByteArray& sql, Error* error);
+    // Keeps a statement that ran to its end for the next use of its text. Lookups run for
+    // every row a list moves to would otherwise parse the same text each time.
+    void keepStatement(const QByteArray& sql, Statement statement);
+
+private:
+    std::vector<std::pair<QByteArray, Statement>> kept_;
+};
 
 QString quoteIdentifier(const QString& name);
 QString errorText(sqlite3* handle);

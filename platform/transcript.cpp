@@ -43,4 +43,23 @@ void Transcript::write(const QString& event, QJsonObject fields) {
     file_.write(line);
 }
 
+QByteArray Transcript::startLine(const QString& event, QJsonObject fields, QLatin1String key) {
+    if (!file_.isOpen())
+        return {};
+    fields.insert(QStringLiteral("t"), static_cast<qint64>(clock_.elapsed()));
+    fields.insert(QStringLiteral("event"), event);
+    QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+    // The object always has its two own fields, so the open one follows a comma.
+    line.chop(1);
+    line.append(",\"").append(key.data(), key.size()).append("\":");
+    return line;
+}
+
+void Transcript::finishLine(QByteArray& line) {
+    if (!file_.isOpen())
+        return;
+    line.append("}\n");
+    file_.write(line);
+}
+
 } // namespace velario

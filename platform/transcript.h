@@ -22,6 +22,11 @@ public:
     void restartClock() { clock_.restart(); }
 
     void write(const QString& event, QJsonObject fields = {});
+    // For an event with a field whose value is too large to build as JSON values first (a
+    // document of a million lines): the line up to that field's value. The caller appends
+    // the value as JSON text and hands the line to finishLine.
+    QByteArray startLine(const QString& event, QJsonObject fields, QLatin1String key);
+    void finishLine(QByteArray& line);
 
 private:
     Transcript();

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QFontMetricsF>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -17,6 +18,9 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace velario {
 
@@ -55,6 +59,32 @@ Error printerError(const QString& name) {
         QStringLiteral("La stampante \"%1\" non ha accettato il documento.").arg(name));
 }
 
+// A document uses a handful of fonts over thousands of lines: each is resolved and measured
+// once, not on every line it appears on.
+class FontCache {
+public:
+    explicit FontCache(QPaintDevice* device) : device_(device) {}
+
+    struct Entry {
+        QFont font;
+        QFontMetricsF metrics;
+    };
+
+    const Entry& operator[](const PrintFont& f) {
+        for (const auto& [key, entry] : entries_)
+            if (key == f)
+                return *entry;
+        QFont font = qtFont(f);
+        QFontMetricsF metrics(font, device_);
+        entries_.emplace_back(f, std::make_unique<Entry>(Entry{std::move(font), metrics}));
+        return *entries_.back().second;
+    }
+
+private:
+    QPaintDevice* device_;
+    std::vector<std::pair<PrintFont, std::unique_ptr<Entry>>> entries_;
+};
+
 // Lays the lines out top to bottom, starting a page whenever the next line would not fit.
 // Returns the number of pages, 0 when the printer refused.
 int render(QPrinter& printer, const QList<PrintLine>& lines) {
@@ -63,13 +93,15 @@ int render(QPrinter& printer, const QList<PrintLine>& lines) {
         return 0;
     const QRectF area(QPointF(0, 0), printer.pageRect(QPrinter::DevicePixel).size());
     painter.setClipRect(area);
+    FontCache fonts(&printer);
+    const FontCache::Entry* current = nullptr;
     int pages = 1;
     qreal y = 0;
     for (const PrintLine& line : lines) {
         qreal ascent = 0;
         qreal height = 0;
         const auto measure = [&](const PrintFont& f) {
-            const QFontMetricsF metrics(qtFont(f), &printer);
+            const QFontMetricsF& metrics = fonts[f].metrics;
             ascent = std::max(ascent, metrics.ascent());
             height = std::max(height, metrics.lineSpacing());
         };
@@ -77,7 +109,6 @@ int render(QPrinter& printer, const QList<PrintLine>& lines) {
             measure(line.endFont);
         for (const PrintRun& run : line.runs)
             measure(run.font);
-
         if (y > 0 && y + height > area.height()) {
             if (!printer.newPage())
                 return 0;
@@ -86,11 +117,17 @@ int render(QPrinter& printer, const QList<PrintLine>& lines) {
             y = 0;
         }
         qreal x = 0;
-        for (const PrintRun& run : line.runs) {
-            const QFont font = qtFont(run.font);
-            painter.setFont(font);
+        for (qsizetype i = 0; i < line.runs.size(); ++i) {
+            const PrintRun& run = line.runs[i];
+            const FontCache::Entry& entry = fonts[run.font];
+            if (&entry != current) {
+                painter.setFont(entry.font);
+                current = &entry;
+            }
             painter.drawText(QPointF(x, y + ascent), run.text);
-            x += QFontMetricsF(font, &printer).horizontalAdvance(run.text);
+            // Only a run that another follows on the same line needs its width.
+            if (i + 1 < line.runs.size())
+                x += entry.metrics.horizontalAdvance(run.text);
         }
         y += height;
     }
@@ -166,11 +203,20 @@ Error writePdf(const QString& folder, const QList<PrintLine>& lines, QString* pa
     return folderError(folder, QStringLiteral("impossibile dare un nome al file"));
 }
 
-QJsonArray transcriptLines(const QList<PrintLine>& lines) {
-    QJsonArray out;
+// Appends the lines as the transcript's JSON text, one array of runs per line.
+void appendTranscriptLines(QByteArray& out, const QList<PrintLine>& lines) {
+    // Room for the whole text at once: growing by doubling would need twice its size.
+    qsizetype estimate = 2;
     for (const PrintLine& line : lines) {
+        estimate += 3;
+        for (const PrintRun& run : line.runs)
+            estimate += 80 + run.font.name.size() + run.text.size() + run.text.size() / 8;
+    }
+    out.reserve(out.size() + estimate + 16);
+    out += '[';
+    for (qsizetype i = 0; i < lines.size(); ++i) {
         QJsonArray runs;
-        for (const PrintRun& run : line.runs) {
+        for (const PrintRun& run : lines[i].runs) {
             runs.append(QJsonObject{
                 {"text", run.text},
                 {"font", run.font.name},
@@ -179,9 +225,11 @@ QJsonArray transcriptLines(const QList<PrintLine>& lines) {
                 {"underline", run.font.underline},
             });
         }
-        out.append(runs);
+        if (i > 0)
+            out += ',';
+        out += QJsonDocument(runs).toJson(QJsonDocument::Compact);
     }
-    return out;
+    out += ']';
 }
 
 } // namespace
@@ -279,10 +327,12 @@ Error Printer::endDoc() {
         error = writePdf(folder, doc.lines, &doc.destination, &doc.pages);
     }
 
-    if (!error) {
-        Transcript::instance().write(
-            QStringLiteral("document"),
-            {{"destination", doc.destination}, {"lines", transcriptLines(doc.lines)}});
+    Transcript& transcript = Transcript::instance();
+    if (!error && transcript.isOpen()) {
+        QByteArray line = transcript.startLine(
+            QStringLiteral("document"), {{"destination", doc.destination}}, QLatin1String("lines"));
+        appendTranscriptLines(line, doc.lines);
+        transcript.finishLine(line);
     }
     last_ = std::move(doc);
     return error;

@@ -152,6 +152,45 @@ private slots:
         QCOMPARE(rs->edit().number, int(ErrorNumber::DatabaseReadOnly));
     }
 
+    // One lookup text run again and again, as a list does for each row it moves to, while
+    // another connection changes the table between the runs.
+    void repeatedLookup_data() {
+        QTest::addColumn<QString>("between"); // run by another connection before the second lookup
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("fields");
+        const QStringList three{"id", "name", "note"};
+        QTest::newRow("another value")
+            << QString() << QVariant(2) << three << QStringList{"2", "due", "x"};
+        QTest::newRow("a row written meanwhile")
+            << "INSERT INTO t VALUES (4, 'quattro', 'z')" << QVariant(4) << three
+            << QStringList{"4", "quattro", "z"};
+        QTest::newRow("a column added meanwhile")
+            << "ALTER TABLE t ADD COLUMN extra TEXT DEFAULT 'nuova'" << QVariant(3)
+            << QStringList{"id", "name", "note", "extra"} << QStringList{"3", "tre", "y", "nuova"};
+        QTest::newRow("no row found") << QString() << QVariant(9) << three << QStringList{};
+    }
+
+    void repeatedLookup() {
+        QFETCH(QString, between);
+        QFETCH(QVariant, value);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, fields);
+        auto db = open();
+        Error error;
+        auto before = db->openTableRecordset("t", "id", 1, &error);
+        QVERIFY2(before, qPrintable(error.description));
+        QCOMPARE(before->field("name").toString(), QStringLiteral("uno"));
+        if (!between.isEmpty())
+            QVERIFY(Peer(path_).exec(between));
+        auto after = db->openTableRecordset("t", "id", value, &error);
+        QVERIFY2(after, qPrintable(error.description));
+        QCOMPARE(after->fieldNames(), names);
+        QCOMPARE(after->recordCount(), fields.isEmpty() ? 0 : 1);
+        for (int c = 0; c < fields.size(); ++c)
+            QCOMPARE(after->field(names[c]).toString(), fields[c]);
+    }
+
     void missingParameters() {
         auto db = open();
         Error error;
