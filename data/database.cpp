@@ -81,6 +81,21 @@ QSqlDatabase Database::connection() const {
     return QSqlDatabase::database(connectionName_, false);
 }
 
+namespace {
+
+// Opens DB and reads its schema at once, so that a damaged file, or one that only looks
+// like a database, fails here and not later; the engine's message when it does.
+QString openAndProbe(QSqlDatabase& db) {
+    if (!db.open())
+        return db.lastError().text();
+    QSqlQuery probe(db);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+        return probe.lastError().text();
+    return {};
+}
+
+} // namespace
+
 std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/, bool readOnly,
                                          const QString& /*connect*/, Error* error) {
     const auto fail = [&](int number, const QString& description) {
@@ -125,15 +140,7 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
         uri.setQuery(readOnly ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw"));
         db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
-        QString message;
-        if (!db.open()) {
-            message = db.lastError().text();
-        } else {
-            // A damaged file or one that only looks like a database fails here, not later.
-            QSqlQuery probe(db);
-            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-                message = probe.lastError().text();
-        }
+        const QString message = openAndProbe(db);
         if (!message.isEmpty()) {
             db.close();
             db = QSqlDatabase();
@@ -155,14 +162,7 @@ Error Database::followFile() {
     sqlite_->identity.reset();
     QSqlDatabase db = connection();
     db.close();
-    QString message;
-    if (!db.open()) {
-        message = db.lastError().text();
-    } else {
-        QSqlQuery probe(db);
-        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-            message = probe.lastError().text();
-    }
+    const QString message = openAndProbe(db);
     if (!message.isEmpty()) {
         db.close();
         return Error::make(
