@@ -263,6 +263,16 @@ qint64 DataGrid::resultRowCount() const {
     return model_ ? model_->exactCount() : 0;
 }
 
+std::optional<qint64> DataGrid::countedRows() const {
+    if (!model_)
+        return 0;
+    Error error;
+    const qint64 count = model_->exactCount(&error);
+    if (error)
+        return std::nullopt;
+    return count;
+}
+
 QString DataGrid::cellText(qint64 row, int column) const {
     if (!model_ || row < 0)
         return {};

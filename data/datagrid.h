@@ -64,6 +64,8 @@ public:
     // For callers that walk the whole result: its exact row count, and any cell of it,
     // read from the source as far as needed.
     qint64 resultRowCount() const;
+    // The same count, or nullopt when the result cannot be counted.
+    std::optional<qint64> countedRows() const;
     QString cellText(qint64 row, int column) const;
 
     void setLeft(int twips);

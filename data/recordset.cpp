@@ -110,11 +110,8 @@ QVariant Recordset::field(const QString& name, Error* error) const {
 }
 
 Error Recordset::edit() {
-    if (!open_)
-        return closedRecordset();
-    if (!isUpdatable())
-        return Error::make(ErrorNumber::DatabaseReadOnly,
-                           QStringLiteral("Questo record set non è aggiornabile."));
+    if (Error e = checkChangeable())
+        return e;
     if (eof())
         return Error::make(ErrorNumber::NoCurrentRecord);
     mode_ = Mode::Edit;
@@ -123,11 +120,8 @@ Error Recordset::edit() {
 }
 
 Error Recordset::addNew() {
-    if (!open_)
-        return closedRecordset();
-    if (!isUpdatable())
-        return Error::make(ErrorNumber::DatabaseReadOnly,
-                           QStringLiteral("Questo record set non è aggiornabile."));
+    if (Error e = checkChangeable())
+        return e;
     mode_ = Mode::AddNew;
     pending_.assign(names_.size(), std::nullopt);
     return {};
@@ -148,6 +142,15 @@ Error Recordset::collect(const QString& name, const QVariant& value) {
 void Recordset::cancelUpdate() {
     mode_ = Mode::None;
     pending_.clear();
+}
+
+Error Recordset::checkChangeable() const {
+    if (!open_)
+        return closedRecordset();
+    if (!isUpdatable())
+        return Error::make(ErrorNumber::DatabaseReadOnly,
+                           QStringLiteral("Questo record set non è aggiornabile."));
+    return {};
 }
 
 Error Recordset::checkWritable() const {
@@ -306,11 +309,8 @@ Error Recordset::update() {
 }
 
 Error Recordset::deleteCurrent() {
-    if (!open_)
-        return closedRecordset();
-    if (!isUpdatable())
-        return Error::make(ErrorNumber::DatabaseReadOnly,
-                           QStringLiteral("Questo record set non è aggiornabile."));
+    if (Error e = checkChangeable())
+        return e;
     if (eof())
         return Error::make(ErrorNumber::NoCurrentRecord);
     if (Error e = checkWritable())

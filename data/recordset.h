@@ -69,6 +69,8 @@ private:
     Recordset() = default;
     int columnIndex(const QString& name) const;
     Error checkWritable() const;
+    // ObjectNotSet when closed, DatabaseReadOnly when not opened on one table.
+    Error checkChangeable() const;
     // Runs WRITE inside a transaction of its own; rolls back when it fails.
     Error inTransaction(const std::function<Error()>& write);
     Error execWrite(const QString& sql, const QVariantList& params, int* changes);

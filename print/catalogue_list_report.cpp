@@ -61,14 +61,7 @@ CatalogueListGrid::CatalogueListGrid(data::DataGrid& grid, std::function<QString
     : grid_(grid), sqlText_(std::move(sqlText)), database_(std::move(database)) {}
 
 std::optional<qint64> CatalogueListGrid::entryCount() {
-    data::ResultModel* model = grid_.resultModel();
-    if (!model)
-        return 0;
-    Error error;
-    const qint64 count = model->exactCount(&error);
-    if (error)
-        return std::nullopt;
-    return count;
+    return grid_.countedRows();
 }
 
 Error CatalogueListGrid::selectFirst() {

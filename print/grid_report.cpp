@@ -75,14 +75,7 @@ public:
         data::DataGrid* grid = grid_();
         if (!grid)
             return std::nullopt;
-        data::ResultModel* model = grid->resultModel();
-        if (!model)
-            return 0;
-        Error error;
-        const qint64 count = model->exactCount(&error);
-        if (error)
-            return std::nullopt;
-        return count;
+        return grid->countedRows();
     }
 
     Error selectRow(qint64 row) override {
