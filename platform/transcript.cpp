@@ -62,4 +62,16 @@ void Transcript::finishLine(QByteArray& line) {
     file_.write(line);
 }
 
+void Transcript::finishLine(QByteArray& line, QIODevice* rest, const char* tail) {
+    if (!file_.isOpen())
+        return;
+    file_.write(line);
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    qint64 read = 0;
+    while ((read = rest->read(chunk.data(), chunk.size())) > 0)
+        file_.write(chunk.constData(), read);
+    // A value that could not be read back whole still ends, so the line stays JSON's.
+    file_.write(QByteArray(tail) + "}\n");
+}
+
 } // namespace velario

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QIODevice>
 #include <QJsonObject>
 #include <QString>
 
@@ -27,6 +28,9 @@ public:
     // the value as JSON text and hands the line to finishLine.
     QByteArray startLine(const QString& event, QJsonObject fields, QLatin1String key);
     void finishLine(QByteArray& line);
+    // The same with the rest of the value read from REST (from its current position) and
+    // then TAIL.
+    void finishLine(QByteArray& line, QIODevice* rest, const char* tail);
 
 private:
     Transcript();

@@ -65,21 +65,25 @@ void setBodySize(Printer& printer, int maxCol) {
         printer.setFontSize(bodySize(maxCol));
 }
 
-// The result on whichever grid is active at each step. Rows are rows of the result, read
-// as far as needed, so the report does not depend on what the grid has on display.
+// The result on whichever grid is active. Rows are rows of the result, read as far as
+// needed, so the report does not depend on what the grid has on display. Which grid is
+// active is asked again at every row: between rows nothing can change it, since the report
+// does not yield to the user.
 class ActiveGrid final : public ReportGrid {
 public:
-    explicit ActiveGrid(std::function<data::DataGrid*()> grid) : grid_(std::move(grid)) {}
+    explicit ActiveGrid(std::function<data::DataGrid*()> grid) : active_(std::move(grid)) {}
 
     std::optional<qint64> recordCount() override {
-        data::DataGrid* grid = grid_();
+        current_ = active_();
+        data::DataGrid* grid = current_;
         if (!grid)
             return std::nullopt;
         return grid->countedRows();
     }
 
     Error selectRow(qint64 row) override {
-        data::DataGrid* grid = grid_();
+        current_ = active_();
+        data::DataGrid* grid = current_;
         data::ResultModel* model = grid ? grid->resultModel() : nullptr;
         if (!model || !model->hasSource() || row < 0 || !model->ensureRows(row + 1))
             return Error::make(ErrorNumber::InvalidRow);
@@ -88,7 +92,7 @@ public:
     }
 
     Error selectColumn(int column) override {
-        data::DataGrid* grid = grid_();
+        data::DataGrid* grid = currentGrid();
         if (!grid || column < 0 || column >= grid->columnCount())
             return Error::make(ErrorNumber::InvalidColumn);
         col_ = column;
@@ -96,7 +100,7 @@ public:
     }
 
     QString caption(int column, Error* error) override {
-        data::DataGrid* grid = grid_();
+        data::DataGrid* grid = currentGrid();
         if (!grid || column < 0 || column >= grid->columnCount()) {
             *error = Error::make(ErrorNumber::InvalidColumn);
             return {};
@@ -105,7 +109,7 @@ public:
     }
 
     QString text(Error* error) override {
-        data::DataGrid* grid = grid_();
+        data::DataGrid* grid = currentGrid();
         data::ResultModel* model = grid ? grid->resultModel() : nullptr;
         if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
             *error = Error::make(ErrorNumber::NoCurrentRecord);
@@ -115,12 +119,19 @@ public:
     }
 
     void finish() override {
-        if (data::DataGrid* grid = grid_())
+        if (data::DataGrid* grid = currentGrid())
             grid->setCol(0);
     }
 
 private:
-    std::function<data::DataGrid*()> grid_;
+    data::DataGrid* currentGrid() {
+        if (!current_)
+            current_ = active_();
+        return current_;
+    }
+
+    std::function<data::DataGrid*()> active_;
+    data::DataGrid* current_ = nullptr;
     qint64 row_ = -1;
     int col_ = 0;
 };
@@ -152,12 +163,11 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
             Error error;
             if (r == 0) {
                 const QString caption = grid.caption(c, &error);
-                if (error || !widen(width, trimBlanks(caption).size()) ||
-                    !add16(m.headTotal, width))
+                if (error || !widen(width, trimmedLength(caption)) || !add16(m.headTotal, width))
                     break;
             }
             const QString text = grid.text(&error);
-            if (error || !widen(width, trimBlanks(text).size()))
+            if (error || !widen(width, trimmedLength(text)))
                 break;
             if (r > 0 && !add16(m.lineTotal, width))
                 break;
@@ -219,7 +229,8 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         if (error)
             break;
         const int width = m.width[size_t(c)];
-        line += u' ' + fitText(caption, width);
+        line += u' ';
+        appendFitted(line, caption, width);
     }
     printer.print({line});
 
@@ -239,7 +250,8 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
             const QString text = grid.text(&error);
             if (error)
                 break;
-            line += u' ' + fitText(text, m.width[size_t(c)]);
+            line += u' ';
+            appendFitted(line, text, m.width[size_t(c)]);
         }
         printer.print({line});
     }

@@ -3,20 +3,24 @@
 #include "platform/platform.h"
 #include "platform/transcript.h"
 
+#include "pdf_writer.h"
+
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <utility>
@@ -59,180 +63,302 @@ Error printerError(const QString& name) {
         QStringLiteral("La stampante \"%1\" non ha accettato il documento.").arg(name));
 }
 
-// A document uses a handful of fonts over thousands of lines: each is resolved and measured
-// once, not on every line it appears on.
-class FontCache {
-public:
-    explicit FontCache(QPaintDevice* device) : device_(device) {}
+// JSON text of a string, escaped as JSON requires.
+void appendJsonString(QByteArray& out, const QString& text) {
+    // Room for the text in UTF-8 and both quotes; escapes are appended after it.
+    const qsizetype start = out.size();
+    out.resize(start + 2 + text.size() * 3);
+    char* quote = out.data() + start;
+    *quote = '"';
+    static thread_local QStringEncoder encoder(QStringEncoder::Utf8);
+    char* const end = encoder.appendToBuffer(quote + 1, text);
+    out.resize(end - out.constData());
+    // Escaping is rare: only when something needs it is the text copied again.
+    qsizetype first = start + 1;
+    while (first < out.size()) {
+        const auto byte = quint8(out[first]);
+        if (byte < 0x20 || byte == '"' || byte == '\\')
+            break;
+        ++first;
+    }
+    if (first < out.size()) {
+        const QByteArray rest = out.mid(first);
+        out.truncate(first);
+        for (const char c : rest) {
+            const auto byte = quint8(c);
+            switch (byte) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (byte < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(byte));
+                    out += escaped;
+                } else {
+                    out += c;
+                }
+            }
+        }
+    }
+    out += '"';
+}
 
-    struct Entry {
+void appendJsonNumber(QByteArray& out, double value) {
+    char buffer[32];
+    const auto [end, failed] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (failed == std::errc())
+        out.append(buffer, end - buffer);
+    else
+        out += '0';
+}
+
+} // namespace
+
+// Where the lines of one document go: a page layout in points from the top left corner of
+// the printable area.
+class Printer::Surface {
+public:
+    virtual ~Surface() = default;
+    struct Metrics {
+        double ascent = 0;
+        double height = 0;
+    };
+    virtual Metrics metrics(const PrintFont& font) = 0;
+    // Draws RUN with the left end of its baseline at (X, BASELINE); returns its advance.
+    virtual double draw(const PrintRun& run, double x, double baseline) = 0;
+    virtual bool newPage() = 0;
+    // Completes the document; the error is the reason it was not delivered.
+    virtual Error finish(QString* destination, int* pages) = 0;
+    virtual double areaHeight() const = 0;
+};
+
+namespace {
+
+// A PDF written as the lines come, under a temporary name in the folder until complete.
+class PdfSurface final : public Printer::Surface {
+public:
+    static std::unique_ptr<PdfSurface> open(const QString& folder, Error* error) {
+        const QFileInfo info(folder);
+        if (!info.exists()) {
+            *error = folderError(folder, QStringLiteral("la cartella non esiste"));
+            return nullptr;
+        }
+        if (!info.isDir()) {
+            *error = folderError(folder, QStringLiteral("il percorso non è una cartella"));
+            return nullptr;
+        }
+        auto surface = std::unique_ptr<PdfSurface>(new PdfSurface(folder));
+        if (!surface->temp_.open()) {
+            *error = folderError(folder, QStringLiteral("impossibile scrivere nella cartella"));
+            return nullptr;
+        }
+        surface->temp_.close();
+        const QRectF page(QPointF(0, 0), QSizeF(QPageSize(QPageSize::A4).sizePoints()));
+        surface->area_ = page.adjusted(kPageSideMarginInches * 72, kPageTopMarginInches * 72,
+                                       -kPageSideMarginInches * 72, -kPageTopMarginInches * 72);
+        if (!surface->writer_.begin(surface->temp_.fileName(), page.size(), surface->area_,
+                                    QStringLiteral("velario"))) {
+            *error = folderError(folder, QStringLiteral("scrittura del file non riuscita"));
+            return nullptr;
+        }
+        return surface;
+    }
+
+    Metrics metrics(const PrintFont& font) override {
+        const Face& face = faceOf(font);
+        return {face.ascent, face.height};
+    }
+
+    double draw(const PrintRun& run, double x, double baseline) override {
+        const Face& face = faceOf(run.font);
+        const double size = run.font.size;
+        const double advance =
+            writer_.drawText(face.pdf, size, area_.left() + x, area_.top() + baseline, run.text);
+        if (run.font.underline && advance > 0) {
+            const double thickness = writer_.lineThickness(face.pdf, size);
+            const double position = writer_.underlinePosition(face.pdf, size);
+            writer_.fillRect(QRectF(area_.left() + x,
+                                    area_.top() + baseline + position - thickness / 2, advance,
+                                    thickness));
+        }
+        return advance;
+    }
+
+    bool newPage() override {
+        writer_.newPage();
+        return !writer_.failed();
+    }
+
+    double areaHeight() const override { return area_.height(); }
+
+    Error finish(QString* destination, int* pages) override {
+        if (!writer_.finish())
+            return folderError(folder_, QStringLiteral("scrittura del file non riuscita"));
+
+        const QString stem = QStringLiteral("velario-%1-")
+                                 .arg(platform().now().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+        for (int n = 1; n < 100000; ++n) {
+            const QString candidate = QDir(folder_).filePath(stem + QString::number(n) + ".pdf");
+            // Claiming the name by exclusive creation first means the rename below can
+            // only ever replace our own empty placeholder, never somebody else's file.
+            QFile claim(candidate);
+            if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                if (QFileInfo::exists(candidate))
+                    continue;
+                break;
+            }
+            claim.close();
+            // The placeholder was created under the user's umask; the document should be.
+            temp_.setPermissions(claim.permissions());
+            std::error_code failed;
+            std::filesystem::rename(QFile::encodeName(temp_.fileName()).constData(),
+                                    QFile::encodeName(candidate).constData(), failed);
+            if (failed) {
+                claim.remove();
+                break;
+            }
+            temp_.setAutoRemove(false);
+            *destination = QFileInfo(candidate).absoluteFilePath();
+            *pages = writer_.pages();
+            return {};
+        }
+        return folderError(folder_, QStringLiteral("impossibile dare un nome al file"));
+    }
+
+private:
+    explicit PdfSurface(const QString& folder)
+        : folder_(folder), temp_(QDir(folder).filePath(QStringLiteral(".velario-XXXXXX.part"))) {}
+
+    struct Face {
+        PdfFont* pdf = nullptr;
+        double ascent = 0;
+        double height = 0;
+    };
+
+    // A document uses a handful of fonts over thousands of lines.
+    const Face& faceOf(const PrintFont& font) {
+        for (const auto& [key, face] : faces_)
+            if (key == font)
+                return face;
+        Face face;
+        face.pdf = writer_.font(qtFont(font));
+        face.ascent = writer_.ascent(face.pdf, font.size);
+        face.height = writer_.lineSpacing(face.pdf, font.size);
+        faces_.emplace_back(font, face);
+        return faces_.back().second;
+    }
+
+    QString folder_;
+    QTemporaryFile temp_;
+    PdfWriter writer_;
+    QRectF area_;
+    std::vector<std::pair<PrintFont, Face>> faces_;
+};
+
+// A system printer, through Qt's printing; it lays out in device pixels of a 1440-dpi
+// grid, 20 to the point.
+class PrinterSurface final : public Printer::Surface {
+public:
+    static std::unique_ptr<PrinterSurface> open(const QPrinterInfo& info) {
+        auto surface = std::unique_ptr<PrinterSurface>(new PrinterSurface(info));
+        if (!surface->painter_.begin(&surface->printer_))
+            return nullptr;
+        surface->area_ =
+            QRectF(QPointF(0, 0), surface->printer_.pageRect(QPrinter::DevicePixel).size());
+        surface->painter_.setClipRect(surface->area_);
+        return surface;
+    }
+
+    ~PrinterSurface() override {
+        if (painter_.isActive()) {
+            printer_.abort();
+            painter_.end();
+        }
+    }
+
+    Metrics metrics(const PrintFont& font) override {
+        const Face& face = faceOf(font);
+        return {face.metrics.ascent() / kGridPerPoint, face.metrics.lineSpacing() / kGridPerPoint};
+    }
+
+    double draw(const PrintRun& run, double x, double baseline) override {
+        const Face& face = faceOf(run.font);
+        if (&face != current_) {
+            painter_.setFont(face.font);
+            current_ = &face;
+        }
+        painter_.drawText(QPointF(x * kGridPerPoint, baseline * kGridPerPoint), run.text);
+        return face.metrics.horizontalAdvance(run.text) / kGridPerPoint;
+    }
+
+    bool newPage() override {
+        if (!printer_.newPage()) {
+            failed_ = true;
+            return false;
+        }
+        painter_.setClipRect(area_);
+        ++pages_;
+        return true;
+    }
+
+    double areaHeight() const override { return area_.height() / kGridPerPoint; }
+
+    Error finish(QString* destination, int* pages) override {
+        *destination = printer_.printerName();
+        if (!painter_.end() || failed_ || printer_.printerState() == QPrinter::Error)
+            return printerError(*destination);
+        *pages = pages_;
+        return {};
+    }
+
+private:
+    explicit PrinterSurface(const QPrinterInfo& info) : printer_(info, QPrinter::HighResolution) {
+        printer_.setResolution(kResolution);
+        printer_.setCreator(QStringLiteral("velario"));
+        printer_.setDocName(QStringLiteral("velario"));
+    }
+
+    struct Face {
         QFont font;
         QFontMetricsF metrics;
     };
 
-    const Entry& operator[](const PrintFont& f) {
-        for (const auto& [key, entry] : entries_)
+    const Face& faceOf(const PrintFont& f) {
+        for (const auto& [key, entry] : faces_)
             if (key == f)
                 return *entry;
         QFont font = qtFont(f);
-        QFontMetricsF metrics(font, device_);
-        entries_.emplace_back(f, std::make_unique<Entry>(Entry{std::move(font), metrics}));
-        return *entries_.back().second;
+        QFontMetricsF metrics(font, &printer_);
+        faces_.emplace_back(f, std::make_unique<Face>(Face{std::move(font), metrics}));
+        return *faces_.back().second;
     }
 
-private:
-    QPaintDevice* device_;
-    std::vector<std::pair<PrintFont, std::unique_ptr<Entry>>> entries_;
+    QPrinter printer_;
+    QPainter painter_;
+    QRectF area_;
+    int pages_ = 1;
+    bool failed_ = false;
+    const Face* current_ = nullptr;
+    std::vector<std::pair<PrintFont, std::unique_ptr<Face>>> faces_;
 };
 
-// Lays the lines out top to bottom, starting a page whenever the next line would not fit.
-// Returns the number of pages, 0 when the printer refused.
-int render(QPrinter& printer, const QList<PrintLine>& lines) {
-    QPainter painter;
-    if (!painter.begin(&printer))
-        return 0;
-    const QRectF area(QPointF(0, 0), printer.pageRect(QPrinter::DevicePixel).size());
-    painter.setClipRect(area);
-    FontCache fonts(&printer);
-    const FontCache::Entry* current = nullptr;
-    int pages = 1;
-    qreal y = 0;
-    for (const PrintLine& line : lines) {
-        qreal ascent = 0;
-        qreal height = 0;
-        const auto measure = [&](const PrintFont& f) {
-            const QFontMetricsF& metrics = fonts[f].metrics;
-            ascent = std::max(ascent, metrics.ascent());
-            height = std::max(height, metrics.lineSpacing());
-        };
-        if (line.runs.isEmpty())
-            measure(line.endFont);
-        for (const PrintRun& run : line.runs)
-            measure(run.font);
-        if (y > 0 && y + height > area.height()) {
-            if (!printer.newPage())
-                return 0;
-            painter.setClipRect(area);
-            ++pages;
-            y = 0;
-        }
-        qreal x = 0;
-        for (qsizetype i = 0; i < line.runs.size(); ++i) {
-            const PrintRun& run = line.runs[i];
-            const FontCache::Entry& entry = fonts[run.font];
-            if (&entry != current) {
-                painter.setFont(entry.font);
-                current = &entry;
-            }
-            painter.drawText(QPointF(x, y + ascent), run.text);
-            // Only a run that another follows on the same line needs its width.
-            if (i + 1 < line.runs.size())
-                x += entry.metrics.horizontalAdvance(run.text);
-        }
-        y += height;
-    }
-    if (!painter.end() || printer.printerState() == QPrinter::Error)
-        return 0;
-    return pages;
-}
-
-// The PDF engine does not report failed writes; a complete file ends with its trailer.
-bool completePdf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() < 16)
-        return false;
-    file.seek(std::max<qint64>(0, file.size() - 64));
-    return file.readAll().contains("%%EOF");
-}
-
-// Renders into a hidden temporary file and gives it its final name only once complete,
-// so that a failure leaves nothing that looks like a finished document.
-Error writePdf(const QString& folder, const QList<PrintLine>& lines, QString* path, int* pages) {
-    const QFileInfo info(folder);
-    if (!info.exists())
-        return folderError(folder, QStringLiteral("la cartella non esiste"));
-    if (!info.isDir())
-        return folderError(folder, QStringLiteral("il percorso non è una cartella"));
-
-    QTemporaryFile temp(QDir(folder).filePath(QStringLiteral(".velario-XXXXXX.part")));
-    if (!temp.open())
-        return folderError(folder, QStringLiteral("impossibile scrivere nella cartella"));
-    temp.close();
-
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(temp.fileName());
-    printer.setResolution(kResolution);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageMargins(QMarginsF(kPageSideMarginInches, kPageTopMarginInches,
-                                     kPageSideMarginInches, kPageTopMarginInches),
-                           QPageLayout::Inch);
-    printer.setCreator(QStringLiteral("velario"));
-    printer.setDocName(QStringLiteral("velario"));
-    const int rendered = render(printer, lines);
-    if (rendered == 0 || !completePdf(temp.fileName()))
-        return folderError(folder, QStringLiteral("scrittura del file non riuscita"));
-
-    const QString stem = QStringLiteral("velario-%1-")
-                             .arg(platform().now().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    for (int n = 1; n < 100000; ++n) {
-        const QString candidate = QDir(folder).filePath(stem + QString::number(n) + ".pdf");
-        // Claiming the name by exclusive creation first means the rename below can only
-        // ever replace our own empty placeholder, never somebody else's file.
-        QFile claim(candidate);
-        if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (QFileInfo::exists(candidate))
-                continue;
-            break;
-        }
-        claim.close();
-        // The placeholder was created under the user's umask; the document should be too.
-        temp.setPermissions(claim.permissions());
-        std::error_code failed;
-        std::filesystem::rename(QFile::encodeName(temp.fileName()).constData(),
-                                QFile::encodeName(candidate).constData(), failed);
-        if (failed) {
-            claim.remove();
-            break;
-        }
-        temp.setAutoRemove(false);
-        *path = QFileInfo(candidate).absoluteFilePath();
-        *pages = rendered;
-        return {};
-    }
-    return folderError(folder, QStringLiteral("impossibile dare un nome al file"));
-}
-
-// Appends the lines as the transcript's JSON text, one array of runs per line.
-void appendTranscriptLines(QByteArray& out, const QList<PrintLine>& lines) {
-    // Room for the whole text at once: growing by doubling would need twice its size.
-    qsizetype estimate = 2;
-    for (const PrintLine& line : lines) {
-        estimate += 3;
-        for (const PrintRun& run : line.runs)
-            estimate += 80 + run.font.name.size() + run.text.size() + run.text.size() / 8;
-    }
-    out.reserve(out.size() + estimate + 16);
-    out += '[';
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        QJsonArray runs;
-        for (const PrintRun& run : lines[i].runs) {
-            runs.append(QJsonObject{
-                {"text", run.text},
-                {"font", run.font.name},
-                {"size", gridSize(run.font.size)},
-                {"bold", run.font.bold},
-                {"underline", run.font.underline},
-            });
-        }
-        if (i > 0)
-            out += ',';
-        out += QJsonDocument(runs).toJson(QJsonDocument::Compact);
-    }
-    out += ']';
-}
-
 } // namespace
+
+Printer::Printer() = default;
+Printer::~Printer() = default;
 
 Printer& Printer::instance() {
     static Printer printer;
@@ -253,6 +379,44 @@ Error Printer::setFontSize(float points) {
     return {};
 }
 
+void Printer::startDocument() {
+    started_ = true;
+    y_ = 0;
+    lines_.clear();
+    surfaceError_ = {};
+    surfaceBroken_ = false;
+    surface_.reset();
+    const QPrinterInfo system =
+        pdfFolder_.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
+    if (!system.isNull()) {
+        destination_ = system.printerName();
+        surface_ = PrinterSurface::open(system);
+        if (!surface_)
+            surfaceError_ = printerError(system.printerName());
+    } else {
+        QString folder = pdfFolder_;
+        if (folder.isEmpty()) {
+            folder = defaultPdfFolder();
+            QDir().mkpath(folder);
+        }
+        destination_ = folder;
+        surface_ = PdfSurface::open(folder, &surfaceError_);
+    }
+
+    // The transcript's copy of the lines waits in a file: it is written only once the
+    // document is delivered, and a long document would not fit in memory.
+    spool_.reset();
+    spooled_ = 0;
+    spoolBuffer_.clear();
+    if (Transcript::instance().isOpen()) {
+        auto file = std::make_unique<QTemporaryFile>();
+        if (file->open())
+            spool_ = std::move(file);
+        else if (auto buffer = std::make_unique<QBuffer>(); buffer->open(QIODevice::ReadWrite))
+            spool_ = std::move(buffer);
+    }
+}
+
 void Printer::append(const QString& text) {
     if (text.isEmpty())
         return;
@@ -262,17 +426,74 @@ void Printer::append(const QString& text) {
         line_.runs.append(PrintRun{text, font_});
 }
 
+void Printer::layOut(const PrintLine& line) {
+    if (!surface_ || surfaceBroken_)
+        return;
+    double ascent = 0;
+    double height = 0;
+    const auto measure = [&](const PrintFont& font) {
+        const Surface::Metrics metrics = surface_->metrics(font);
+        ascent = std::max(ascent, metrics.ascent);
+        height = std::max(height, metrics.height);
+    };
+    if (line.runs.isEmpty())
+        measure(line.endFont);
+    for (const PrintRun& run : line.runs)
+        measure(run.font);
+    if (y_ > 0 && y_ + height > surface_->areaHeight()) {
+        // A surface that cannot go on reports why when the document ends.
+        if (!surface_->newPage()) {
+            surfaceBroken_ = true;
+            return;
+        }
+        y_ = 0;
+    }
+    double x = 0;
+    for (const PrintRun& run : line.runs)
+        x += surface_->draw(run, x, y_ + ascent);
+    y_ += height;
+}
+
+void Printer::spool(const PrintLine& line) {
+    if (!spool_)
+        return;
+    QByteArray& json = spoolBuffer_;
+    if (spooled_++ > 0)
+        json += ',';
+    json += '[';
+    for (qsizetype i = 0; i < line.runs.size(); ++i) {
+        const PrintRun& run = line.runs[i];
+        json += i > 0 ? ",{\"text\":" : "{\"text\":";
+        appendJsonString(json, run.text);
+        json += ",\"font\":";
+        appendJsonString(json, run.font.name);
+        json += ",\"size\":";
+        appendJsonNumber(json, gridSize(run.font.size));
+        json += run.font.bold ? ",\"bold\":true" : ",\"bold\":false";
+        json += run.font.underline ? ",\"underline\":true}" : ",\"underline\":false}";
+    }
+    json += ']';
+    if (json.size() >= kSpoolChunk) {
+        spool_->write(json);
+        json.clear();
+    }
+}
+
 void Printer::endLine() {
     line_.endFont = font_;
-    lines_.append(std::move(line_));
+    layOut(line_);
+    spool(line_);
+    if (recordLines_)
+        lines_.append(std::move(line_));
     line_ = {};
 }
 
 void Printer::print(const QStringList& items, bool openEnd) {
-    started_ = true;
+    if (!started_)
+        startDocument();
     // Nothing separates the items, so a "\r" ending one and a "\n" starting the next
     // make one line break, as they would in the joined text.
-    const QString text = items.join(QString());
+    const QString text = items.size() == 1 ? items.first() : items.join(QString());
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -284,7 +505,7 @@ void Printer::print(const QStringList& items, bool openEnd) {
             ++i;
         start = i + 1;
     }
-    append(text.mid(start));
+    append(start == 0 ? text : text.mid(start));
     if (!openEnd)
         endLine();
 }
@@ -300,40 +521,31 @@ Error Printer::endDoc() {
     if (!line_.runs.isEmpty())
         endLine();
     PrintDocument doc;
+    doc.destination = destination_;
     doc.lines = std::move(lines_);
     started_ = false;
     lines_.clear();
     line_ = {};
 
-    Error error;
-    const QPrinterInfo system =
-        pdfFolder_.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
-    if (!system.isNull()) {
-        doc.destination = system.printerName();
-        QPrinter printer(system, QPrinter::HighResolution);
-        printer.setResolution(kResolution);
-        printer.setCreator(QStringLiteral("velario"));
-        printer.setDocName(QStringLiteral("velario"));
-        doc.pages = render(printer, doc.lines);
-        if (doc.pages == 0)
-            error = printerError(doc.destination);
-    } else {
-        QString folder = pdfFolder_;
-        if (folder.isEmpty()) {
-            folder = defaultPdfFolder();
-            QDir().mkpath(folder);
-        }
-        doc.destination = folder;
-        error = writePdf(folder, doc.lines, &doc.destination, &doc.pages);
-    }
+    Error error = surfaceError_;
+    if (!error && surface_)
+        error = surface_->finish(&doc.destination, &doc.pages);
+    if (error)
+        doc.pages = 0;
+    surface_.reset();
+    surfaceError_ = {};
 
     Transcript& transcript = Transcript::instance();
-    if (!error && transcript.isOpen()) {
+    if (!error && spool_ && transcript.isOpen()) {
         QByteArray line = transcript.startLine(
             QStringLiteral("document"), {{"destination", doc.destination}}, QLatin1String("lines"));
-        appendTranscriptLines(line, doc.lines);
-        transcript.finishLine(line);
+        line += '[';
+        spool_->write(spoolBuffer_);
+        spool_->seek(0);
+        transcript.finishLine(line, spool_.get(), "]");
     }
+    spool_.reset();
+    spoolBuffer_ = QByteArray();
     last_ = std::move(doc);
     return error;
 }
@@ -343,6 +555,9 @@ void Printer::reset() {
     started_ = false;
     line_ = {};
     lines_.clear();
+    surface_.reset();
+    surfaceError_ = {};
+    spool_.reset();
 }
 
 } // namespace velario

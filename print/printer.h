@@ -6,7 +6,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <QIODevice>
+
 #include <initializer_list>
+#include <memory>
 
 namespace velario {
 
@@ -36,9 +39,9 @@ struct PrintLine {
 };
 
 struct PrintDocument {
-    QString destination; // printer name or the PDF file's path
-    QList<PrintLine> lines;
-    int pages = 0; // 0 when the document could not be delivered
+    QString destination;    // printer name or the PDF file's path
+    QList<PrintLine> lines; // only while the printer records lines (see setRecordLines)
+    int pages = 0;          // 0 when the document could not be delivered
 };
 
 // The page documents are laid out on: A4, with side margins narrow enough for the reports'
@@ -46,13 +49,15 @@ struct PrintDocument {
 inline constexpr double kPageSideMarginInches = 0.15;
 inline constexpr double kPageTopMarginInches = 0.25;
 
-// The one printer of the program. Text is collected line by line while a report prints
-// and laid out only when the document ends, so delivery problems surface in endDoc.
+// The one printer of the program. Each line is laid out and sent on as soon as it ends,
+// so a document of any length costs the memory of one page; whether the document was
+// delivered is known, and reported, only by endDoc.
 //
-// Destination: the PDF folder when one is set, else the system's default printer, else
-// a PDF in defaultPdfFolder(). PDF files are A4 with quarter-inch margins (like the
-// unprintable border of a laser printer) and are named velario-YYYYMMDD-HHMMSS-N.pdf
-// after the program's clock, N counting up so that no earlier file is replaced.
+// Destination, chosen when a document starts: the PDF folder when one is set, else the
+// system's default printer, else a PDF in defaultPdfFolder(). PDF files are A4 with
+// narrow margins (like the unprintable border of a laser printer), are written under a
+// hidden temporary name and are named velario-YYYYMMDD-HHMMSS-N.pdf after the program's
+// clock once complete, N counting up so that no earlier file is replaced.
 //
 // Lines that do not fit on a page continue on the next one; text beyond the right margin
 // is clipped.
@@ -97,22 +102,40 @@ public:
 
     // The last ended document, delivered or not.
     const PrintDocument& lastDocument() const { return last_; }
+    // Keeps the lines of the documents in lastDocument() (for tools that inspect them);
+    // off by default, since a report may run to millions of lines.
+    void setRecordLines(bool on) { recordLines_ = on; }
 
     // Drops the document in progress and goes back to the initial font.
     void reset();
 
+    class Surface;
+    ~Printer();
+
 private:
-    Printer() = default;
+    Printer();
+    void startDocument();
     void append(const QString& text);
     void endLine();
+    void layOut(const PrintLine& line);
+    void spool(const PrintLine& line);
 
     PrintFont font_;
     QString pdfFolder_;
     bool started_ = false;
-    bool lineOpen_ = false;
+    bool recordLines_ = false;
     PrintLine line_;
     QList<PrintLine> lines_;
     PrintDocument last_;
+    std::unique_ptr<Surface> surface_;
+    Error surfaceError_;
+    bool surfaceBroken_ = false;
+    QString destination_;
+    double y_ = 0;
+    std::unique_ptr<QIODevice> spool_;
+    QByteArray spoolBuffer_;
+    qint64 spooled_ = 0;
+    static constexpr qsizetype kSpoolChunk = 1 << 20;
 };
 
 } // namespace velario

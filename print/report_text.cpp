@@ -14,6 +14,27 @@ QString fitText(const QString& text, int width) {
     return text + QString(width - text.size(), u' ');
 }
 
+void appendFitted(QString& line, QStringView text, int width) {
+    if (width <= 0)
+        return;
+    if (text.size() >= width) {
+        line += text.left(width);
+        return;
+    }
+    line += text;
+    line.resize(line.size() + width - text.size(), u' ');
+}
+
+qsizetype trimmedLength(QStringView text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start) == u' ')
+        ++start;
+    while (end > start && text.at(end - 1) == u' ')
+        --end;
+    return end - start;
+}
+
 QString trimBlanks(const QString& text) {
     qsizetype start = 0;
     qsizetype end = text.size();

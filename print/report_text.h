@@ -12,10 +12,14 @@ inline const QString kNothingToPrint = QStringLiteral("Non ci sono records da st
 
 // TEXT cut or filled with blanks to exactly WIDTH characters (none for a width below 1).
 QString fitText(const QString& text, int width);
+// The same appended to LINE.
+void appendFitted(QString& line, QStringView text, int width);
 
 // TEXT without the blanks at either end; other white space stays, so a line break that
 // starts or ends a field is printed as the field holds it.
 QString trimBlanks(const QString& text);
+// The length trimBlanks would give.
+qsizetype trimmedLength(QStringView text);
 
 // "dd/mm/yyyy hh:mm:ss" on the 24-hour clock, whatever the user's locale says.
 QString reportStamp(const QDateTime& when);

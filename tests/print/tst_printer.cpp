@@ -97,6 +97,7 @@ void TestPrinter::init() {
     QVERIFY(Transcript::instance().open(dir_->filePath("transcript.jsonl")));
     Printer::instance().reset();
     Printer::instance().setPdfFolder(out_);
+    Printer::instance().setRecordLines(true);
 }
 
 void TestPrinter::cleanup() {

@@ -4,6 +4,7 @@
 #include "platform/automation.h"
 #include "platform/platform.h"
 #include "platform/transcript.h"
+#include "print/printer.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,9 +49,11 @@ InProcess::InProcess() {
     auto dialogs = std::make_unique<ScriptedDialogs>();
     dialogs_ = dialogs.get();
     platform().setDialogs(std::move(dialogs));
+    Printer::instance().setRecordLines(true);
 }
 
 InProcess::~InProcess() {
+    Printer::instance().setRecordLines(false);
     Transcript::instance().close();
     platform().setDialogs(nullptr);
 }

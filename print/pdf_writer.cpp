@@ -1,0 +1,806 @@
+#include "pdf_writer.h"
+
+#include <QFile>
+#include <QRawFont>
+#include <QTextLayout>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace velario {
+
+namespace {
+
+quint16 u16(const QByteArray& table, qsizetype at) {
+    if (at < 0 || at + 2 > table.size())
+        return 0;
+    return quint16((quint8(table[at]) << 8) | quint8(table[at + 1]));
+}
+
+qint16 s16(const QByteArray& table, qsizetype at) {
+    return qint16(u16(table, at));
+}
+
+quint32 u32(const QByteArray& table, qsizetype at) {
+    return (quint32(u16(table, at)) << 16) | u16(table, at + 2);
+}
+
+void put16(QByteArray& out, quint32 value) {
+    out.append(char((value >> 8) & 0xFF)).append(char(value & 0xFF));
+}
+
+void put32(QByteArray& out, quint32 value) {
+    put16(out, value >> 16);
+    put16(out, value & 0xFFFF);
+}
+
+// Numbers as PDF writes them: at most three decimals, no exponent, no trailing zeros.
+void appendNumber(QByteArray& out, double value) {
+    char buffer[40];
+    value = std::round(value * 1000) / 1000;
+    if (value == 0)
+        value = 0; // no "-0"
+    auto [end, failed] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
+    if (failed != std::errc()) {
+        out.append('0');
+        return;
+    }
+    char* last = end;
+    while (last > buffer && last[-1] == '0')
+        --last;
+    if (last > buffer && last[-1] == '.')
+        --last;
+    out.append(buffer, last - buffer);
+}
+
+QByteArray number(double value) {
+    QByteArray out;
+    appendNumber(out, value);
+    return out;
+}
+
+QByteArray hex4(quint32 value) {
+    return QByteArray::number(value, 16).rightJustified(4, '0').toUpper();
+}
+
+// The face's own PostScript name, which viewers show and match; without one, the family
+// and style with the blanks taken out.
+QByteArray postScriptName(const QRawFont& raw) {
+    const QByteArray name = raw.fontTable("name");
+    const int count = u16(name, 2);
+    const int strings = u16(name, 4);
+    for (int i = 0; i < count; ++i) {
+        const qsizetype record = 6 + qsizetype(i) * 12;
+        if (u16(name, record + 6) != 6)
+            continue;
+        const int platform = u16(name, record);
+        const int length = u16(name, record + 8);
+        const qsizetype at = strings + u16(name, record + 10);
+        if (at + length > name.size())
+            continue;
+        QByteArray text;
+        if (platform == 3 || platform == 0) {
+            for (int j = 0; j + 1 < length; j += 2)
+                text.append(char(u16(name, at + j)));
+        } else {
+            text = name.mid(at, length);
+        }
+        if (!text.isEmpty())
+            return text;
+    }
+    QByteArray fallback = (raw.familyName() + raw.styleName()).toLatin1();
+    fallback.replace(' ', QByteArray());
+    return fallback.isEmpty() ? QByteArrayLiteral("Font") : fallback;
+}
+
+bool fastScript(char16_t c) {
+    // Scripts drawn glyph for glyph, without combining marks or shaping.
+    return (c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c < 0x0300) || (c >= 0x0370 && c < 0x0483) ||
+           (c >= 0x048A && c < 0x0590) || (c >= 0x1E00 && c < 0x2000) ||
+           (c >= 0x2010 && c < 0x2028) || (c >= 0x2030 && c < 0x205F) ||
+           (c >= 0x20A0 && c < 0x20C0) || (c >= 0x2100 && c < 0x2C00);
+}
+
+} // namespace
+
+class PdfFont {
+public:
+    PdfFont(const QFont& request, const QRawFont& font, int object, int index)
+        : qfont(request), raw(font), objectNumber(object) {
+        resourceName = "F" + QByteArray::number(index);
+        unitsPerEm = raw.unitsPerEm() > 0 ? raw.unitsPerEm() : 1000;
+        raw.setPixelSize(unitsPerEm);
+        const QByteArray maxp = raw.fontTable("maxp");
+        glyphCount = std::max<int>(1, u16(maxp, 4));
+        const QByteArray hhea = raw.fontTable("hhea");
+        const QByteArray hmtx = raw.fontTable("hmtx");
+        const int metrics = std::max<int>(1, u16(hhea, 34));
+        advances.resize(size_t(glyphCount));
+        for (int g = 0; g < glyphCount; ++g)
+            advances[size_t(g)] = u16(hmtx, qsizetype(std::min(g, metrics - 1)) * 4);
+        unicode.assign(size_t(glyphCount), 0);
+        used.assign(size_t(glyphCount), 0);
+        used[0] = 1;
+        bmp.assign(0x10000, -1);
+        fixedPitch = u32(raw.fontTable("post"), 12) != 0;
+        baseName = postScriptName(raw);
+    }
+
+    // The glyph of C, 0 when the face has none.
+    // The glyph that draws C on its own, 0 when C needs the fallback (the face lacks it,
+    // or its script needs shaping).
+    int glyph(char16_t c) {
+        int& known = bmp[c];
+        if (known < 0) {
+            const QChar ch(c);
+            quint32 index = 0;
+            int count = 1;
+            if (fastScript(c))
+                raw.glyphIndexesForChars(&ch, 1, &index, &count);
+            known = (count == 1 && index < quint32(glyphCount)) ? int(index) : 0;
+        }
+        return known;
+    }
+
+    void use(int gid, char32_t c) {
+        if (gid < 0 || gid >= glyphCount)
+            return;
+        used[size_t(gid)] = 1;
+        if (unicode[size_t(gid)] == 0)
+            unicode[size_t(gid)] = c;
+    }
+
+    double width(int gid) const { return advances[size_t(gid)] * 1000.0 / unitsPerEm; }
+    double scale(double size) const { return size / unitsPerEm; }
+
+    QFont qfont;
+    QRawFont raw;
+    int objectNumber;
+    QByteArray resourceName;
+    QByteArray baseName;
+    int unitsPerEm = 1000;
+    int glyphCount = 1;
+    bool fixedPitch = false;
+    std::vector<quint16> advances;
+    std::vector<char32_t> unicode;
+    std::vector<quint8> used;
+    std::vector<int> bmp;
+};
+
+namespace {
+
+// The face as an sfnt file with only the outlines of USED glyphs (and of the glyphs they
+// are built from); every other glyph is kept, empty, so glyph numbers do not change.
+// Empty when the face has no TrueType outlines.
+QByteArray trueTypeSubset(const QRawFont& raw, std::vector<quint8> used) {
+    QByteArray head = raw.fontTable("head");
+    const QByteArray loca = raw.fontTable("loca");
+    const QByteArray glyf = raw.fontTable("glyf");
+    if (head.size() < 54 || loca.isEmpty() || glyf.isEmpty())
+        return {};
+    const bool longOffsets = s16(head, 50) != 0;
+    const int glyphs = int(used.size());
+    const auto offset = [&](int g) -> qsizetype {
+        return longOffsets ? qsizetype(u32(loca, qsizetype(g) * 4))
+                           : qsizetype(u16(loca, qsizetype(g) * 2)) * 2;
+    };
+    if (loca.size() < (longOffsets ? 4 : 2) * qsizetype(glyphs + 1))
+        return {};
+
+    // Composite glyphs name their parts; those are needed too.
+    std::vector<int> pending;
+    for (int g = 0; g < glyphs; ++g)
+        if (used[size_t(g)])
+            pending.push_back(g);
+    while (!pending.empty()) {
+        const int g = pending.back();
+        pending.pop_back();
+        const qsizetype start = offset(g);
+        if (offset(g + 1) - start < 10 || s16(glyf, start) >= 0)
+            continue;
+        qsizetype at = start + 10;
+        for (int guard = 0; guard < 1000; ++guard) {
+            const quint16 flags = u16(glyf, at);
+            const int part = u16(glyf, at + 2);
+            if (part < glyphs && !used[size_t(part)]) {
+                used[size_t(part)] = 1;
+                pending.push_back(part);
+            }
+            at += 4 + ((flags & 0x0001) ? 4 : 2);
+            if (flags & 0x0008)
+                at += 2;
+            else if (flags & 0x0040)
+                at += 4;
+            else if (flags & 0x0080)
+                at += 8;
+            if (!(flags & 0x0020) || at >= glyf.size())
+                break;
+        }
+    }
+
+    QByteArray newGlyf;
+    QByteArray newLoca;
+    for (int g = 0; g < glyphs; ++g) {
+        put32(newLoca, quint32(newGlyf.size()));
+        if (!used[size_t(g)])
+            continue;
+        const qsizetype start = offset(g);
+        const qsizetype end = offset(g + 1);
+        if (start < end && end <= glyf.size()) {
+            newGlyf.append(glyf.constData() + start, end - start);
+            while (newGlyf.size() % 4)
+                newGlyf.append('\0');
+        }
+    }
+    put32(newLoca, quint32(newGlyf.size()));
+    head[50] = 0;
+    head[51] = 1; // long offsets
+    head[8] = head[9] = head[10] = head[11] = 0;
+
+    std::map<QByteArray, QByteArray> tables{{"head", head}, {"loca", newLoca}, {"glyf", newGlyf}};
+    for (const char* tag :
+         {"cvt ", "fpgm", "prep", "hhea", "hmtx", "maxp", "cmap", "post", "name", "OS/2"}) {
+        const QByteArray table = raw.fontTable(tag);
+        if (!table.isEmpty())
+            tables.emplace(QByteArray(tag), table);
+    }
+
+    const auto checksum = [](const QByteArray& data) {
+        quint32 sum = 0;
+        for (qsizetype i = 0; i < data.size(); i += 4) {
+            quint32 word = 0;
+            for (int j = 0; j < 4; ++j)
+                word = (word << 8) | (i + j < data.size() ? quint8(data[i + j]) : 0);
+            sum += word;
+        }
+        return sum;
+    };
+    const int count = int(tables.size());
+    int power = 1;
+    int log = 0;
+    while (power * 2 <= count) {
+        power *= 2;
+        ++log;
+    }
+    QByteArray out;
+    put32(out, 0x00010000);
+    put16(out, quint32(count));
+    put16(out, quint32(power * 16));
+    put16(out, quint32(log));
+    put16(out, quint32(count * 16 - power * 16));
+    quint32 at = 12 + 16 * quint32(count);
+    QByteArray body;
+    for (const auto& [tag, data] : tables) {
+        out.append(tag);
+        put32(out, checksum(data));
+        put32(out, at + quint32(body.size()));
+        put32(out, quint32(data.size()));
+        body.append(data);
+        while (body.size() % 4)
+            body.append('\0');
+    }
+    return out + body;
+}
+
+// The OpenType file of a face with other outlines (CFF), whole.
+QByteArray openTypeFile(const QRawFont& raw) {
+    std::map<QByteArray, QByteArray> tables;
+    for (const char* tag :
+         {"CFF ", "OS/2", "cmap", "head", "hhea", "hmtx", "maxp", "name", "post"}) {
+        const QByteArray table = raw.fontTable(tag);
+        if (!table.isEmpty())
+            tables.emplace(QByteArray(tag), table);
+    }
+    if (!tables.count("CFF "))
+        return {};
+    const int count = int(tables.size());
+    int power = 1;
+    int log = 0;
+    while (power * 2 <= count) {
+        power *= 2;
+        ++log;
+    }
+    QByteArray out;
+    out.append("OTTO");
+    put16(out, quint32(count));
+    put16(out, quint32(power * 16));
+    put16(out, quint32(log));
+    put16(out, quint32(count * 16 - power * 16));
+    quint32 at = 12 + 16 * quint32(count);
+    QByteArray body;
+    for (const auto& [tag, data] : tables) {
+        out.append(tag);
+        put32(out, 0);
+        put32(out, at + quint32(body.size()));
+        put32(out, quint32(data.size()));
+        body.append(data);
+        while (body.size() % 4)
+            body.append('\0');
+    }
+    return out + body;
+}
+
+QByteArray deflated(const QByteArray& data) {
+    uLongf size = compressBound(uLong(data.size()));
+    QByteArray out(qsizetype(size), Qt::Uninitialized);
+    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                  reinterpret_cast<const Bytef*>(data.constData()), uLong(data.size()),
+                  Z_BEST_SPEED) != Z_OK)
+        return {};
+    out.truncate(qsizetype(size));
+    return out;
+}
+
+// A subset's tag: six capitals that change with the glyphs it holds.
+QByteArray subsetTag(const std::vector<quint8>& used) {
+    quint32 hash = 2166136261u;
+    for (size_t g = 0; g < used.size(); ++g)
+        if (used[g])
+            hash = (hash ^ quint32(g)) * 16777619u;
+    QByteArray tag;
+    for (int i = 0; i < 6; ++i) {
+        tag.append(char('A' + hash % 26));
+        hash /= 26;
+    }
+    return tag + '+';
+}
+
+} // namespace
+
+PdfWriter::PdfWriter() = default;
+
+PdfWriter::~PdfWriter() {
+    if (file_)
+        std::fclose(file_);
+}
+
+bool PdfWriter::begin(const QString& path, QSizeF pageSize, QRectF clip, const QString& creator) {
+    file_ = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file_) {
+        failed_ = true;
+        return false;
+    }
+    std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+    pageSize_ = pageSize;
+    clip_ = clip;
+    write(QByteArrayLiteral("%PDF-1.6\n%\xE2\xE3\xCF\xD3\n"));
+    const int catalog = reserveObject();
+    pagesObject_ = reserveObject();
+    resourcesObject_ = reserveObject();
+    const int info = reserveObject();
+    startObject(catalog);
+    write("<< /Type /Catalog /Pages " + QByteArray::number(pagesObject_) + " 0 R >>\nendobj\n");
+    startObject(info);
+    QByteArray producer;
+    for (const QChar c : creator)
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7F && c != u'(' && c != u')' && c != u'\\')
+            producer.append(char(c.unicode()));
+    write("<< /Creator (" + producer + ") /Producer (" + producer + ") >>\nendobj\n");
+    newPage();
+    return !failed_;
+}
+
+int PdfWriter::reserveObject() {
+    objectOffsets_.push_back(-1);
+    return int(objectOffsets_.size());
+}
+
+void PdfWriter::startObject(int number) {
+    objectOffsets_[size_t(number - 1)] = offset_;
+    write(QByteArray::number(number) + " 0 obj\n");
+}
+
+void PdfWriter::write(const char* data, size_t size) {
+    if (!file_ || failed_)
+        return;
+    if (std::fwrite(data, 1, size, file_) != size)
+        failed_ = true;
+    offset_ += qint64(size);
+}
+
+void PdfWriter::writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
+                            bool compress) {
+    const QByteArray packed = compress ? deflated(data) : QByteArray();
+    const bool isPacked = compress && !packed.isEmpty();
+    const QByteArray& body = isPacked ? packed : data;
+    startObject(number);
+    QByteArray head = "<< /Length " + QByteArray::number(body.size());
+    if (isPacked)
+        head += " /Filter /FlateDecode";
+    head += dictionary + " >>\nstream\n";
+    write(head);
+    write(body);
+    write(QByteArrayLiteral("\nendstream\nendobj\n"));
+}
+
+void PdfWriter::newPage() {
+    if (!content_.isNull())
+        endPage();
+    content_.clear();
+    content_.reserve(1 << 16);
+    content_.append("q\n");
+    appendNumber(content_, clip_.left());
+    content_.append(' ');
+    appendNumber(content_, pageSize_.height() - clip_.bottom());
+    content_.append(' ');
+    appendNumber(content_, clip_.width());
+    content_.append(' ');
+    appendNumber(content_, clip_.height());
+    content_.append(" re W n\n");
+    inText_ = false;
+    currentFont_ = nullptr;
+}
+
+void PdfWriter::endPage() {
+    if (inText_)
+        content_.append("ET\n");
+    content_.append("Q\n");
+    inText_ = false;
+    const int contents = reserveObject();
+    const int page = reserveObject();
+    writeStream(contents, {}, content_, true);
+    startObject(page);
+    QByteArray dict = "<< /Type /Page /Parent " + QByteArray::number(pagesObject_) +
+                      " 0 R /MediaBox [0 0 " + number(pageSize_.width()) + ' ' +
+                      number(pageSize_.height()) + "] /Resources " +
+                      QByteArray::number(resourcesObject_) + " 0 R /Contents " +
+                      QByteArray::number(contents) + " 0 R >>\nendobj\n";
+    write(dict);
+    pageObjects_.push_back(page);
+    content_ = QByteArray();
+}
+
+PdfFont* PdfWriter::font(const QFont& font) {
+    QRawFont raw = QRawFont::fromFont(font);
+    const QString family = raw.familyName();
+    const QString style = raw.styleName();
+    for (const auto& known : fonts_)
+        if (known->raw.familyName() == family && known->raw.styleName() == style)
+            return known.get();
+    fonts_.push_back(std::make_unique<PdfFont>(font, raw, reserveObject(), int(fonts_.size()) + 1));
+    return fonts_.back().get();
+}
+
+void PdfWriter::selectFont(PdfFont* font, double size) {
+    if (!inText_) {
+        content_.append("BT\n");
+        inText_ = true;
+        currentFont_ = nullptr;
+        lineStartKnown_ = false;
+    }
+    if (font == currentFont_ && size == currentSize_)
+        return;
+    content_.append('/').append(font->resourceName).append(' ');
+    appendNumber(content_, size);
+    content_.append(" Tf\n");
+    currentFont_ = font;
+    currentSize_ = size;
+}
+
+double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline,
+                           QStringView text) {
+    if (text.isEmpty() || content_.isNull())
+        return 0;
+    std::vector<int>& glyphs = glyphs_;
+    glyphs.resize(size_t(text.size()));
+    qint64 units = 0;
+    qsizetype shown = 0; // up to the last glyph that is not a blank
+    const char16_t* chars = text.utf16();
+    int* out = glyphs.data();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = chars[i];
+        const int g = font->glyph(c);
+        if (g == 0)
+            return drawFallback(font, size, x, baseline, text);
+        out[i] = g;
+        units += font->advances[size_t(g)];
+        if (c != u' ')
+            shown = i + 1;
+    }
+    const double advance = double(units) * font->scale(size);
+    if (shown == 0)
+        return advance;
+    selectFont(font, size);
+    moveTo(x, pageSize_.height() - baseline);
+    content_.append('(');
+    // Two bytes a glyph, and at worst an escape before each.
+    const qsizetype at = content_.size();
+    content_.resize(at + shown * 4);
+    char* bytes = content_.data() + at;
+    for (qsizetype i = 0; i < shown; ++i) {
+        const int g = glyphs[size_t(i)];
+        font->use(g, text[i].unicode());
+        for (const char byte : {char(g >> 8), char(g & 0xFF)}) {
+            switch (byte) {
+            case '(':
+            case ')':
+            case '\\':
+                *bytes++ = '\\';
+                *bytes++ = byte;
+                break;
+            case '\r':
+                *bytes++ = '\\';
+                *bytes++ = 'r';
+                break;
+            default:
+                *bytes++ = byte;
+            }
+        }
+    }
+    content_.resize(bytes - content_.constData());
+    content_.append(") Tj\n");
+    return advance;
+}
+
+// Moves the start of the text line to (X, Y) in PDF coordinates. Within a text object a
+// move is relative to the last one; the positions are rounded before taking differences,
+// so that the moves add up to the rounded positions exactly.
+void PdfWriter::moveTo(double x, double y) {
+    x = std::round(x * 1000) / 1000;
+    y = std::round(y * 1000) / 1000;
+    if (!lineStartKnown_) {
+        content_.append("1 0 0 1 ");
+        appendNumber(content_, x);
+        content_.append(' ');
+        appendNumber(content_, y);
+        content_.append(" Tm\n");
+    } else {
+        appendNumber(content_, x - lineX_);
+        content_.append(' ');
+        appendNumber(content_, y - lineY_);
+        content_.append(" Td\n");
+    }
+    lineStartKnown_ = true;
+    lineX_ = x;
+    lineY_ = y;
+}
+
+// Text with characters the face lacks or that need shaping: laid out by Qt, which picks
+// the substitute faces, and drawn glyph by glyph where Qt placed them.
+double PdfWriter::drawFallback(PdfFont* font, double size, double x, double baseline,
+                               QStringView text) {
+    constexpr int kLayoutPixels = 1000;
+    QFont layoutFont = font->qfont;
+    layoutFont.setPixelSize(kLayoutPixels);
+    const QString string = text.toString();
+    QTextLayout layout(string, layoutFont);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(1e9);
+    layout.endLayout();
+    const double scale = size / kLayoutPixels;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        PdfFont* face = nullptr;
+        const QRawFont runFont = run.rawFont();
+        for (const auto& known : fonts_)
+            if (known->raw.familyName() == runFont.familyName() &&
+                known->raw.styleName() == runFont.styleName())
+                face = known.get();
+        if (!face) {
+            fonts_.push_back(std::make_unique<PdfFont>(QFont(runFont.familyName()), runFont,
+                                                       reserveObject(), int(fonts_.size()) + 1));
+            face = fonts_.back().get();
+        }
+        // The characters this face drew, as far as its own map tells.
+        for (qsizetype i = 0; i < string.size(); ++i) {
+            char32_t c = string[i].unicode();
+            QChar pair[2] = {string[i], QChar()};
+            int units = 1;
+            if (string[i].isHighSurrogate() && i + 1 < string.size()) {
+                pair[1] = string[i + 1];
+                c = QChar::surrogateToUcs4(string[i], string[i + 1]);
+                units = 2;
+            }
+            quint32 index[2] = {0, 0};
+            int count = 2;
+            if (face->raw.glyphIndexesForChars(pair, units, index, &count) && index[0] != 0 &&
+                index[0] < quint32(face->glyphCount) && face->unicode[index[0]] == 0)
+                face->unicode[index[0]] = c;
+            i += units - 1;
+        }
+        const QList<quint32> indexes = run.glyphIndexes();
+        const QList<QPointF> positions = run.positions();
+        selectFont(face, size);
+        for (qsizetype i = 0; i < indexes.size() && i < positions.size(); ++i) {
+            const quint32 g = indexes[i];
+            if (g == 0 || g >= quint32(face->glyphCount))
+                continue;
+            face->used[g] = 1;
+            content_.append("1 0 0 1 ");
+            appendNumber(content_, x + positions[i].x() * scale);
+            content_.append(' ');
+            appendNumber(content_, pageSize_.height() - baseline -
+                                       (positions[i].y() - line.ascent()) * scale);
+            content_.append(" Tm\n<").append(hex4(g)).append("> Tj\n");
+            lineStartKnown_ = false;
+        }
+    }
+    return line.naturalTextWidth() * scale;
+}
+
+void PdfWriter::fillRect(const QRectF& rect) {
+    if (content_.isNull())
+        return;
+    if (inText_) {
+        content_.append("ET\n");
+        inText_ = false;
+    }
+    appendNumber(content_, rect.left());
+    content_.append(' ');
+    appendNumber(content_, pageSize_.height() - rect.bottom());
+    content_.append(' ');
+    appendNumber(content_, rect.width());
+    content_.append(' ');
+    appendNumber(content_, rect.height());
+    content_.append(" re f\n");
+}
+
+double PdfWriter::ascent(PdfFont* font, double size) const {
+    return font->raw.ascent() * font->scale(size);
+}
+
+double PdfWriter::descent(PdfFont* font, double size) const {
+    return font->raw.descent() * font->scale(size);
+}
+
+double PdfWriter::lineSpacing(PdfFont* font, double size) const {
+    return (font->raw.ascent() + font->raw.descent() + font->raw.leading()) * font->scale(size);
+}
+
+double PdfWriter::underlinePosition(PdfFont* font, double size) const {
+    return font->raw.underlinePosition() * font->scale(size);
+}
+
+double PdfWriter::lineThickness(PdfFont* font, double size) const {
+    return std::max(0.05, font->raw.lineThickness() * font->scale(size));
+}
+
+void PdfWriter::writeFont(PdfFont& font) {
+    const int descendant = reserveObject();
+    const int descriptor = reserveObject();
+    const int fontFile = reserveObject();
+    const int toUnicode = reserveObject();
+
+    const QByteArray name = subsetTag(font.used) + font.baseName;
+    QByteArray file = trueTypeSubset(font.raw, font.used);
+    const bool trueType = !file.isEmpty();
+    if (!trueType)
+        file = openTypeFile(font.raw);
+
+    startObject(font.objectNumber);
+    write("<< /Type /Font /Subtype /Type0 /BaseFont /" + name +
+          " /Encoding /Identity-H /DescendantFonts [" + QByteArray::number(descendant) +
+          " 0 R] /ToUnicode " + QByteArray::number(toUnicode) + " 0 R >>\nendobj\n");
+
+    // Widths as ranges of glyphs that share one; glyphs the document never shows can
+    // join any range, so a fixed-pitch face needs a single one. Readers do not all take a
+    // fractional default width, hence no /DW.
+    QByteArray widths;
+    int first = -1;
+    int last = -1;
+    quint16 width = 0;
+    const auto flush = [&] {
+        if (first >= 0)
+            widths += QByteArray::number(first) + ' ' + QByteArray::number(last) + ' ' +
+                      number(width * 1000.0 / font.unitsPerEm) + ' ';
+    };
+    for (int g = 0; g < font.glyphCount; ++g) {
+        if (!font.used[size_t(g)])
+            continue;
+        const quint16 advance = font.advances[size_t(g)];
+        if (first < 0 || advance != width) {
+            flush();
+            first = g;
+            width = advance;
+        }
+        last = g;
+    }
+    flush();
+    startObject(descendant);
+    write("<< /Type /Font /Subtype /" + QByteArray(trueType ? "CIDFontType2" : "CIDFontType0") +
+          " /BaseFont /" + name +
+          " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>"
+          " /FontDescriptor " +
+          QByteArray::number(descriptor) + " 0 R /W [" + widths + "]" +
+          (trueType ? " /CIDToGIDMap /Identity" : "") + " >>\nendobj\n");
+
+    const QByteArray head = font.raw.fontTable("head");
+    const QByteArray os2 = font.raw.fontTable("OS/2");
+    const auto units = [&](double value) { return number(value * 1000.0 / font.unitsPerEm); };
+    const QByteArray bbox = units(s16(head, 36)) + ' ' + units(s16(head, 38)) + ' ' +
+                            units(s16(head, 40)) + ' ' + units(s16(head, 42));
+    const double capHeight = u16(os2, 0) >= 2 ? s16(os2, 88) : font.raw.ascent();
+    const int flags = (font.fixedPitch ? 1 : 0) | 4;
+    startObject(descriptor);
+    write("<< /Type /FontDescriptor /FontName /" + name + " /Flags " + QByteArray::number(flags) +
+          " /FontBBox [" + bbox + "] /ItalicAngle 0 /Ascent " + units(font.raw.ascent()) +
+          " /Descent " + units(-font.raw.descent()) + " /CapHeight " + units(capHeight) +
+          " /StemV 80" +
+          (file.isEmpty() ? QByteArray()
+                          : QByteArray(trueType ? " /FontFile2 " : " /FontFile3 ") +
+                                QByteArray::number(fontFile) + " 0 R") +
+          " >>\nendobj\n");
+    writeStream(fontFile,
+                trueType ? " /Length1 " + QByteArray::number(file.size())
+                         : QByteArrayLiteral(" /Subtype /OpenType"),
+                file, true);
+
+    QByteArray cmap = "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+                      "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+                      "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+                      "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+    std::vector<std::pair<int, char32_t>> pairs;
+    for (int g = 0; g < font.glyphCount; ++g)
+        if (font.unicode[size_t(g)] != 0)
+            pairs.emplace_back(g, font.unicode[size_t(g)]);
+    for (size_t i = 0; i < pairs.size(); i += 100) {
+        const size_t n = std::min<size_t>(100, pairs.size() - i);
+        cmap += QByteArray::number(qulonglong(n)) + " beginbfchar\n";
+        for (size_t j = i; j < i + n; ++j) {
+            const char32_t c = pairs[j].second;
+            QByteArray target;
+            if (c > 0xFFFF) {
+                const char16_t utf16[2] = {QChar::highSurrogate(c), QChar::lowSurrogate(c)};
+                target = hex4(utf16[0]) + hex4(utf16[1]);
+            } else {
+                target = hex4(c);
+            }
+            cmap += '<' + hex4(quint32(pairs[j].first)) + "> <" + target + ">\n";
+        }
+        cmap += "endbfchar\n";
+    }
+    cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+    writeStream(toUnicode, {}, cmap, true);
+}
+
+bool PdfWriter::finish() {
+    if (!file_)
+        return false;
+    endPage();
+    for (const auto& font : fonts_)
+        writeFont(*font);
+
+    startObject(resourcesObject_);
+    QByteArray resources = "<< /ProcSet [/PDF /Text] /Font <<";
+    for (const auto& font : fonts_)
+        resources +=
+            " /" + font->resourceName + ' ' + QByteArray::number(font->objectNumber) + " 0 R";
+    write(resources + " >> >>\nendobj\n");
+
+    startObject(pagesObject_);
+    QByteArray kids;
+    kids.reserve(qsizetype(pageObjects_.size()) * 10);
+    for (const int page : pageObjects_)
+        kids += QByteArray::number(page) + " 0 R ";
+    write("<< /Type /Pages /Count " + QByteArray::number(qulonglong(pageObjects_.size())) +
+          " /Kids [" + kids + "] >>\nendobj\n");
+
+    const qint64 xref = offset_;
+    QByteArray table = "xref\n0 " + QByteArray::number(qulonglong(objectOffsets_.size() + 1)) +
+                       "\n0000000000 65535 f \n";
+    for (const qint64 at : objectOffsets_) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(at));
+        table.append(entry, 20);
+    }
+    write(table);
+    write("trailer\n<< /Size " + QByteArray::number(qulonglong(objectOffsets_.size() + 1)) +
+          " /Root 1 0 R /Info 4 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n");
+    if (std::fflush(file_) != 0 || std::ferror(file_))
+        failed_ = true;
+    if (std::fclose(file_) != 0)
+        failed_ = true;
+    file_ = nullptr;
+    const bool complete = std::all_of(objectOffsets_.begin(), objectOffsets_.end(),
+                                      [](qint64 at) { return at >= 0; });
+    return complete && !failed_;
+}
+
+} // namespace velario
