@@ -357,8 +357,21 @@ QByteArray subsetTag(const std::vector<quint8>& used) {
 PdfWriter::PdfWriter() = default;
 
 PdfWriter::~PdfWriter() {
+    drain();
     if (file_)
         std::fclose(file_);
+}
+
+void PdfWriter::drain() {
+    if (!worker_.joinable())
+        return;
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+    stopping_ = false;
 }
 
 bool PdfWriter::begin(const QString& path, QSizeF pageSize, QRectF clip, const QString& creator) {
@@ -388,12 +401,11 @@ bool PdfWriter::begin(const QString& path, QSizeF pageSize, QRectF clip, const Q
 }
 
 int PdfWriter::reserveObject() {
-    objectOffsets_.push_back(-1);
-    return int(objectOffsets_.size());
+    return ++objects_;
 }
 
 void PdfWriter::startObject(int number) {
-    objectOffsets_[size_t(number - 1)] = offset_;
+    offsets_.emplace_back(number, offset_);
     write(QByteArray::number(number) + " 0 obj\n");
 }
 
@@ -443,18 +455,41 @@ void PdfWriter::endPage() {
         content_.append("ET\n");
     content_.append("Q\n");
     inText_ = false;
-    const int contents = reserveObject();
-    const int page = reserveObject();
-    writeStream(contents, {}, content_, true);
-    startObject(page);
-    QByteArray dict = "<< /Type /Page /Parent " + QByteArray::number(pagesObject_) +
-                      " 0 R /MediaBox [0 0 " + number(pageSize_.width()) + ' ' +
-                      number(pageSize_.height()) + "] /Resources " +
-                      QByteArray::number(resourcesObject_) + " 0 R /Contents " +
-                      QByteArray::number(contents) + " 0 R >>\nendobj\n";
-    write(dict);
-    pageObjects_.push_back(page);
+    PageJob job{reserveObject(), reserveObject(), std::move(content_)};
     content_ = QByteArray();
+    pageObjects_.push_back(job.page);
+    if (!worker_.joinable()) {
+        worker_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            while (true) {
+                changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+                if (jobs_.empty())
+                    return;
+                const PageJob next = std::move(jobs_.front());
+                jobs_.pop_front();
+                lock.unlock();
+                changed_.notify_all();
+                writePage(next);
+                lock.lock();
+            }
+        });
+    }
+    // A few pages in hand keep both threads busy; more would only cost memory.
+    constexpr size_t kPagesAhead = 4;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return jobs_.size() < kPagesAhead; });
+    jobs_.push_back(std::move(job));
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void PdfWriter::writePage(const PageJob& job) {
+    writeStream(job.contents, {}, job.content, true);
+    startObject(job.page);
+    write("<< /Type /Page /Parent " + QByteArray::number(pagesObject_) + " 0 R /MediaBox [0 0 " +
+          number(pageSize_.width()) + ' ' + number(pageSize_.height()) + "] /Resources " +
+          QByteArray::number(resourcesObject_) + " 0 R /Contents " +
+          QByteArray::number(job.contents) + " 0 R >>\nendobj\n");
 }
 
 PdfFont* PdfWriter::font(const QFont& font) {
@@ -764,6 +799,7 @@ bool PdfWriter::finish() {
     if (!file_)
         return false;
     endPage();
+    drain();
     for (const auto& font : fonts_)
         writeFont(*font);
 
@@ -782,24 +818,26 @@ bool PdfWriter::finish() {
     write("<< /Type /Pages /Count " + QByteArray::number(qulonglong(pageObjects_.size())) +
           " /Kids [" + kids + "] >>\nendobj\n");
 
+    std::vector<qint64> where(size_t(objects_), -1);
+    for (const auto& [object, at] : offsets_)
+        where[size_t(object - 1)] = at;
     const qint64 xref = offset_;
-    QByteArray table = "xref\n0 " + QByteArray::number(qulonglong(objectOffsets_.size() + 1)) +
-                       "\n0000000000 65535 f \n";
-    for (const qint64 at : objectOffsets_) {
+    QByteArray table = "xref\n0 " + QByteArray::number(objects_ + 1) + "\n0000000000 65535 f \n";
+    for (const qint64 at : where) {
         char entry[24];
         std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(at));
         table.append(entry, 20);
     }
     write(table);
-    write("trailer\n<< /Size " + QByteArray::number(qulonglong(objectOffsets_.size() + 1)) +
+    write("trailer\n<< /Size " + QByteArray::number(objects_ + 1) +
           " /Root 1 0 R /Info 4 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n");
     if (std::fflush(file_) != 0 || std::ferror(file_))
         failed_ = true;
     if (std::fclose(file_) != 0)
         failed_ = true;
     file_ = nullptr;
-    const bool complete = std::all_of(objectOffsets_.begin(), objectOffsets_.end(),
-                                      [](qint64 at) { return at >= 0; });
+    const bool complete =
+        std::all_of(where.begin(), where.end(), [](qint64 at) { return at >= 0; });
     return complete && !failed_;
 }
 

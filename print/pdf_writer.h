@@ -6,8 +6,13 @@
 #include <QSizeF>
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace velario {
@@ -51,7 +56,7 @@ public:
     // Writes the fonts and the trailer and closes the file; false when anything could
     // not be written.
     bool finish();
-    bool failed() const { return failed_; }
+    bool failed() const { return failed_.load(); }
     int pages() const { return int(pageObjects_.size()); }
 
 private:
@@ -67,10 +72,27 @@ private:
     double drawFallback(PdfFont* font, double size, double x, double baseline, QStringView text);
     void writeFont(PdfFont& font);
 
+    struct PageJob {
+        int contents = 0;
+        int page = 0;
+        QByteArray content;
+    };
+    void writePage(const PageJob& job);
+    void drain();
+
     std::FILE* file_ = nullptr;
-    bool failed_ = false;
+    std::atomic<bool> failed_ = false;
     qint64 offset_ = 0;
-    std::vector<qint64> objectOffsets_; // by object number - 1; -1 while reserved
+    int objects_ = 0;
+    std::vector<std::pair<int, qint64>> offsets_; // object number, where it starts
+
+    // Pages are compressed and written by a second thread while the next ones are laid
+    // out; only it touches the file until drain() has stopped it.
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<PageJob> jobs_;
+    bool stopping_ = false;
     int pagesObject_ = 0;
     int resourcesObject_ = 0;
     std::vector<int> pageObjects_;
