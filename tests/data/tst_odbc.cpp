@@ -380,7 +380,11 @@ void TestOdbc::countRows() {
     const QString seen = tail(traceFile(engine), mark);
     const QString statement = trimmedStatement(sql);
     const qsizetype wrapped = seen.count(QStringLiteral("SELECT COUNT(*) FROM (\n") + statement);
-    const qsizetype runs = seen.count(statement) - wrapped;
+    // SQLite's trace has every statement when it is prepared, and again once it has been
+    // read to its end, which for a result read as it is fetched comes after the mark.
+    const qsizetype runs =
+        engine == kSqlite ? seen.count(QStringLiteral("sqlite3_prepare_v2: ") + statement)
+                          : seen.count(statement) - wrapped;
     QVERIFY2(wrapped > 0, qPrintable(seen.left(2000)));
     QCOMPARE(runs > 0, !byQuery);
 }
