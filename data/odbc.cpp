@@ -247,7 +247,8 @@ QString driverLibrary(const QByteArray& section) {
 }
 
 // The SQLite ODBC driver (libsqlite3odbc-<version>.so, with the unversioned link to it).
-// Only its file name tells: the driver reports nothing until it is connected.
+// Known by the file name before connecting: asking the driver its name would mean connecting
+// twice.
 bool isSqliteDriver(const QString& library) {
     QString file = QFileInfo(library).fileName();
     if (library.contains(QLatin1Char('/'))) {
