@@ -1,5 +1,6 @@
 #include "odbc.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include <sql.h>
@@ -28,6 +29,10 @@ struct OdbcHandles {
     // UCS-2 and the locale's character set, which loses whatever they cannot hold.
     bool wideCalls = true;
     OdbcTextTransfer textTransfer = OdbcTextTransfer::Wide;
+    // SQLite's driver, stepping through a result as it is fetched, reports a statement that
+    // fails on its first row at the first fetch: that fetch is made at execute, where the
+    // driver reading whole results and the SQLite engine report it.
+    bool firstRowsAtExecute = false;
     // psqlODBC prints floating-point values with the C library, whose decimal separator
     // follows LC_NUMERIC: the calls that produce values run with C numbers.
     locale_t cNumeric = locale_t(nullptr);
@@ -177,37 +182,116 @@ QString connectionValue(const QString& value) {
     return QLatin1Char('{') + quoted + QLatin1Char('}');
 }
 
-QString profileString(const QByteArray& section, const char* key) {
+QString profileString(const QByteArray& section, const char* key, const char* file = "odbc.ini") {
     std::vector<char> buffer(4096);
     const int length = SQLGetPrivateProfileString(section.constData(), key, "", buffer.data(),
-                                                  int(buffer.size()), "odbc.ini");
+                                                  int(buffer.size()), file);
     return QString::fromUtf8(buffer.data(), std::max(0, length));
+}
+
+// The attribute names of a data source, looked up the way the driver manager and the driver
+// look them up (the user's odbc.ini, then the system's).
+std::vector<QByteArray> profileKeys(const QByteArray& section) {
+    std::vector<char> keys(16 * 1024);
+    const int length = SQLGetPrivateProfileString(section.constData(), nullptr, "", keys.data(),
+                                                  int(keys.size()), "odbc.ini");
+    std::vector<QByteArray> result;
+    for (int at = 0; at < length && keys[size_t(at)] != '\0';) {
+        const char* key = keys.data() + at;
+        at += int(std::strlen(key)) + 1;
+        result.emplace_back(key);
+    }
+    return result;
 }
 
 // The driver manager refuses data source names longer than SQL_MAX_DSN_LENGTH in both
 // SQLConnect and "DSN=" strings, so a longer name is looked up here and its attributes are
 // handed to the driver directly. A value holding ";" or braces goes in braces, which not
-// every driver reads back (SQLite's does not). Empty when the name is not configured.
-QString connectionStringFromIni(const QString& dataSourceName) {
+// every driver reads back (SQLite's does not): *QUOTED says whether any did. Empty when the
+// name is not configured.
+QString connectionStringFromIni(const QString& dataSourceName, bool* quoted = nullptr) {
     const QByteArray section = dataSourceName.toUtf8();
     const QString driver = profileString(section, "Driver");
+    if (quoted)
+        *quoted = false;
     if (driver.isEmpty())
         return {};
 
-    std::vector<char> keys(16 * 1024);
-    const int length = SQLGetPrivateProfileString(section.constData(), nullptr, "", keys.data(),
-                                                  int(keys.size()), "odbc.ini");
     QString result = QStringLiteral("DRIVER={%1}")
                          .arg(QString(driver).replace(QLatin1Char('}'), QStringLiteral("}}")));
-    for (int at = 0; at < length && keys[size_t(at)] != '\0';) {
-        const char* key = keys.data() + at;
-        at += int(std::strlen(key)) + 1;
-        if (qstricmp(key, "Driver") == 0 || qstricmp(key, "DSN") == 0)
+    for (const QByteArray& key : profileKeys(section)) {
+        if (qstricmp(key.constData(), "Driver") == 0 || qstricmp(key.constData(), "DSN") == 0)
             continue;
-        result += QLatin1Char(';') + QString::fromUtf8(key) + QLatin1Char('=') +
-                  connectionValue(profileString(section, key));
+        const QString value = profileString(section, key.constData());
+        const QString carried = connectionValue(value);
+        if (quoted && carried != value)
+            *quoted = true;
+        result += QLatin1Char(';') + QString::fromUtf8(key) + QLatin1Char('=') + carried;
     }
     return result;
+}
+
+// The library the driver manager loads for a data source: its Driver attribute names a
+// driver of odbcinst.ini or the library itself.
+QString driverLibrary(const QByteArray& section) {
+    const QString driver = profileString(section, "Driver");
+    if (driver.isEmpty() || driver.contains(QLatin1Char('/')))
+        return driver;
+    const QByteArray name = driver.toUtf8();
+    for (const char* key : {"Driver64", "Driver"}) {
+        const QString library = profileString(name, key, "odbcinst.ini");
+        if (!library.isEmpty())
+            return library;
+    }
+    return driver;
+}
+
+// The SQLite ODBC driver (libsqlite3odbc-<version>.so, with the unversioned link to it).
+// Known by the file name before connecting: asking the driver its name would mean connecting
+// twice.
+bool isSqliteDriver(const QString& library) {
+    QString file = QFileInfo(library).fileName();
+    if (library.contains(QLatin1Char('/'))) {
+        const QString target = QFileInfo(library).canonicalFilePath();
+        if (!target.isEmpty())
+            file += QLatin1Char(' ') + QFileInfo(target).fileName();
+    }
+    return file.contains(QLatin1String("sqlite3odbc"), Qt::CaseInsensitive);
+}
+
+struct DataSourceProfile {
+    bool sqlite = false;
+    bool setsStepApi = false;
+};
+
+DataSourceProfile dataSourceProfile(const QString& dataSourceName) {
+    const QByteArray section = dataSourceName.toUtf8();
+    DataSourceProfile profile;
+    profile.sqlite = isSqliteDriver(driverLibrary(section));
+    if (profile.sqlite) {
+        const std::vector<QByteArray> keys = profileKeys(section);
+        profile.setsStepApi = std::any_of(keys.begin(), keys.end(), [](const QByteArray& key) {
+            return qstricmp(key.constData(), "StepAPI") == 0;
+        });
+    }
+    return profile;
+}
+
+// The SQLite driver reads the whole result inside SQLExecDirect unless the connection asks it
+// to step through the result as it is fetched (with a forward-only cursor, which is what
+// statements here use). A data source that says StepAPI itself keeps its own choice. The
+// name goes in a DSN= string when the driver can read it back there (its parser knows no
+// braces), else every attribute goes in a DRIVER= string; empty when neither can carry them,
+// and the data source is then opened as it stands.
+QString steppingConnectionString(const QString& dataSourceName) {
+    if (dataSourceName.size() <= SQL_MAX_DSN_LENGTH &&
+        connectionValue(dataSourceName) == dataSourceName)
+        return QStringLiteral("DSN=%1;StepAPI=1").arg(dataSourceName);
+    bool quoted = false;
+    const QString attributes = connectionStringFromIni(dataSourceName, &quoted);
+    if (attributes.isEmpty() || quoted)
+        return {};
+    return attributes + QStringLiteral(";StepAPI=1");
 }
 
 class Statement {
@@ -369,7 +453,11 @@ public:
             if (!describe(i))
                 return statement_.error(ErrorNumber::OdbcCallFailed);
         }
-        return bind();
+        if (Error e = bind())
+            return e;
+        if (handles_->firstRowsAtExecute && !fetchRowset() && error_)
+            return error_;
+        return {};
     }
 
     int columnCount() const override { return int(columns_.size()); }
@@ -774,19 +862,25 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, handles->env, &handles->dbc)))
         return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_ENV, handles->env));
 
-    SQLRETURN rc;
-    if (dataSourceName.size() <= SQL_MAX_DSN_LENGTH) {
-        // The name travels as its own argument: no quoting, and SQLConnect never prompts.
-        rc = SQLConnectW(handles->dbc, wide(dataSourceName), SQLSMALLINT(dataSourceName.size()),
-                         nullptr, 0, nullptr, 0);
-    } else {
-        const QString connection = connectionStringFromIni(dataSourceName);
+    const DataSourceProfile profile = dataSourceProfile(dataSourceName);
+    QString connection;
+    if (profile.sqlite && !profile.setsStepApi)
+        connection = steppingConnectionString(dataSourceName);
+    if (connection.isEmpty() && dataSourceName.size() > SQL_MAX_DSN_LENGTH) {
+        connection = connectionStringFromIni(dataSourceName);
         if (connection.isEmpty())
             return fail(
                 Error::make(ErrorNumber::OdbcConnectFailed,
                             QStringLiteral("[IM002] Origine dati «%1» non trovata e nessun driver "
                                            "predefinito specificato.")
                                 .arg(dataSourceName)));
+    }
+    SQLRETURN rc;
+    if (connection.isEmpty()) {
+        // The name travels as its own argument: no quoting, and SQLConnect never prompts.
+        rc = SQLConnectW(handles->dbc, wide(dataSourceName), SQLSMALLINT(dataSourceName.size()),
+                         nullptr, 0, nullptr, 0);
+    } else {
         rc = SQLDriverConnectW(handles->dbc, nullptr, wide(connection),
                                SQLSMALLINT(connection.size()), nullptr, 0, nullptr,
                                SQL_DRIVER_NOPROMPT);
@@ -794,6 +888,7 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
     if (!SQL_SUCCEEDED(rc))
         return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_DBC, handles->dbc));
     handles->connected = true;
+    handles->firstRowsAtExecute = profile.sqlite;
     handles->wideCalls = carriesWideText(handles->dbc);
     handles->textTransfer =
         deliversUtf8(*handles) ? OdbcTextTransfer::Narrow : OdbcTextTransfer::Wide;

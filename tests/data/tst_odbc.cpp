@@ -100,6 +100,8 @@ private slots:
     void connectFails();
     void unusualNames_data();
     void unusualNames();
+    void sqliteStepping_data();
+    void sqliteStepping();
 
 private:
     QString dataSource(const QString& engine) const {
@@ -165,6 +167,10 @@ void TestOdbc::initTestCase() {
                                         {{QStringLiteral("Tracefile"), traceFile(kSqlite)}}),
         velario::test::sqliteDataSource(shortSpecialName_, database),
         velario::test::sqliteDataSource(longSqliteName_, database),
+        velario::test::sqliteDataSource(QStringLiteral("velario-sqlite-step0"), database,
+                                        {{QStringLiteral("stepapi"), QStringLiteral("0")}}),
+        velario::test::sqliteDataSource(QStringLiteral("velario-sqlite-step1"), database,
+                                        {{QStringLiteral("StepAPI"), QStringLiteral("1")}}),
     };
     if (server_) {
         sources << velario::test::postgresDataSource(dataSource(kPostgres), server_->port)
@@ -197,6 +203,12 @@ bool TestOdbc::populate(const QString& engine) {
             .arg(text_, binaryLiteral(engine, binary_)),
         QStringLiteral("DROP TABLE IF EXISTS wide60"),
     };
+    if (sqlite) {
+        statements << QStringLiteral("DROP TABLE IF EXISTS steps")
+                   << QStringLiteral("CREATE TABLE steps (x INTEGER PRIMARY KEY)")
+                   << QStringLiteral("INSERT INTO steps WITH RECURSIVE s(x) AS (SELECT 1 UNION "
+                                     "ALL SELECT x + 1 FROM s WHERE x < 2000) SELECT x FROM s");
+    }
     QStringList definitions, expressions;
     for (int c = 1; c <= 60; ++c) {
         const bool number = c % 2 == 1;
@@ -380,7 +392,11 @@ void TestOdbc::countRows() {
     const QString seen = tail(traceFile(engine), mark);
     const QString statement = trimmedStatement(sql);
     const qsizetype wrapped = seen.count(QStringLiteral("SELECT COUNT(*) FROM (\n") + statement);
-    const qsizetype runs = seen.count(statement) - wrapped;
+    // SQLite's trace has every statement when it is prepared, and again once it has been
+    // read to its end, which for a result read as it is fetched comes after the mark.
+    const qsizetype runs = engine == kSqlite
+                               ? seen.count(QStringLiteral("sqlite3_prepare_v2: ") + statement)
+                               : seen.count(statement) - wrapped;
     QVERIFY2(wrapped > 0, qPrintable(seen.left(2000)));
     QCOMPARE(runs > 0, !byQuery);
 }
@@ -509,6 +525,66 @@ void TestOdbc::unusualNames() {
     QVERIFY2(connection, qPrintable(error.description));
     // The data source's own attributes (the file, the port) must have reached the driver.
     QCOMPARE(scalar(*connection, QStringLiteral("SELECT COUNT(*) FROM sample")), "3");
+}
+
+// The SQLite driver reads a whole result at execute unless the connection has StepAPI=1. A
+// statement that overflows from its 1001st row on shows whether it did: stepping, the first
+// 1000 rows arrive and the failure comes when the reading reaches it; reading whole, the
+// statement fails at execute. A data source that sets StepAPI keeps its own choice.
+void TestOdbc::sqliteStepping_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("stepping");
+    QTest::newRow("StepAPI not set") << dataSource(kSqlite) << true;
+    QTest::newRow("stepapi=0") << QStringLiteral("velario-sqlite-step0") << false;
+    QTest::newRow("StepAPI=1") << QStringLiteral("velario-sqlite-step1") << true;
+    QTest::newRow("80 characters") << longSqliteName_ << true;
+    QTest::newRow("short with = ; { }") << shortSpecialName_ << true;
+}
+
+void TestOdbc::sqliteStepping() {
+    QFETCH(QString, name);
+    QFETCH(bool, stepping);
+    auto connection = open(name);
+    QVERIFY(connection);
+    Error error;
+
+    auto all = connection->execute(QStringLiteral("SELECT x FROM steps"), &error);
+    QVERIFY2(all, qPrintable(error.description));
+    CollectingSink sink;
+    while (all->fetch(300, sink) > 0) {
+    }
+    QVERIFY2(!all->error(), qPrintable(all->error().description));
+    QCOMPARE(sink.rows.size(), 2000);
+    for (int r = 0; r < sink.rows.size(); ++r) {
+        if (sink.rows[r] != Row{QByteArray::number(r + 1)})
+            QFAIL(qPrintable(QStringLiteral("row %1").arg(r + 1)));
+    }
+    QCOMPARE(all->countRows(&error), 2000);
+
+    // A statement that fails on its first row fails at execute, stepping or not.
+    const QString overflow = QStringLiteral("integer overflow");
+    QVERIFY(!connection->execute(QStringLiteral("SELECT abs(-9223372036854775808) FROM steps"),
+                                 &error));
+    QVERIFY2(error.description.contains(overflow), qPrintable(error.description));
+
+    auto late = connection->execute(
+        QStringLiteral("SELECT CASE WHEN x > 1000 THEN abs(-9223372036854775808) ELSE x END "
+                       "FROM steps"),
+        &error);
+    if (!stepping) {
+        QVERIFY(!late);
+        QCOMPARE(error.number, int(ErrorNumber::OdbcCallFailed));
+        QVERIFY2(error.description.contains(overflow), qPrintable(error.description));
+        return;
+    }
+    QVERIFY2(late, qPrintable(error.description));
+    CollectingSink first;
+    QCOMPARE(late->fetch(1000, first), 1000);
+    QCOMPARE(first.rows.last(), Row{"1000"});
+    QVERIFY(!late->error());
+    QCOMPARE(late->fetch(1000, first), 0);
+    QCOMPARE(late->error().number, int(ErrorNumber::OdbcCallFailed));
+    QVERIFY2(late->error().description.contains(overflow), qPrintable(late->error().description));
 }
 
 QTEST_GUILESS_MAIN(TestOdbc)

@@ -208,6 +208,8 @@ private slots:
         row("unknown data source", "ODBC", "velario-nessuna", kRows, false, "       0");
         row("file name as ODBC name", "mdb", "<rows>", kRows, false, "       0");
         row("bad statement through ODBC", "ODBC", kSqliteDsn, "SELEC 1", false, "       0");
+        row("first row fails through ODBC", "ODBC", kSqliteDsn,
+            "SELECT abs(-9223372036854775808) FROM righe", false, "       0");
         row("Access missing table", "MDB", "<mdb>", "SELECT * FROM Nessuna", true, "       0",
             "access");
         row("PostgreSQL bad column", "ODBC", kPostgresDsn, "SELECT nessuna", false, "       0",
