@@ -71,6 +71,8 @@ private slots:
     void runs_data();
     void runs();
     void documentEvent();
+    void textOnPaper_data();
+    void textOnPaper();
     void pdfColumns_data();
     void pdfColumns();
     void pages_data();
@@ -206,6 +208,8 @@ void TestPrinter::documentEvent() {
     printer.print({""});
     printer.setFontUnderline(true);
     printer.print({"fine"});
+    printer.setFontUnderline(false);
+    printer.print({"\"virgolette\" \\ \t\x01 àè€ 日本"});
     QVERIFY(!printer.endDoc());
 
     const QList<QJsonObject> events = documentEvents();
@@ -227,8 +231,49 @@ void TestPrinter::documentEvent() {
         QJsonArray{run("Query: ", false, false), run("Clienti", true, false)},
         QJsonArray{},
         QJsonArray{run("fine", false, true)},
+        QJsonArray{run("\"virgolette\" \\ \t\x01 àè€ 日本", false, false)},
     };
     QCOMPARE(events[0].value("lines").toArray(), expected);
+}
+
+// What a reader of the PDF gets back as text, and the faces it names.
+void TestPrinter::textOnPaper_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("face");
+
+    QString ascii;
+    for (char16_t c = 0x21; c < 0x7F; ++c)
+        ascii += QChar(c);
+    QTest::newRow("every printable ASCII character") << ascii << "LiberationMono";
+    QTest::newRow("Italian and Latin-1")
+        << QString("àèéìòù ÀÈÉÌÒÙ çÇñÑ €£§°ß «»¿¡") << "LiberationMono";
+    QTest::newRow("Greek and Cyrillic") << QString("Αλφάβητο Журнал") << "LiberationMono";
+    QTest::newRow("characters the face lacks") << QString("pericolo ☠ ☢ fine") << "DejaVu";
+}
+
+void TestPrinter::textOnPaper() {
+    QFETCH(QString, text);
+    QFETCH(QString, face);
+
+    Printer& printer = Printer::instance();
+    printer.setFontName("COURIER NEW");
+    printer.setFontSize(9);
+    printer.print({text});
+    printer.setFontBold(true);
+    printer.print({text});
+    QVERIFY(!printer.endDoc());
+
+    const QString pdf = printer.lastDocument().destination;
+    QProcess process;
+    process.start("pdftotext", {pdf, "-"});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    // A reader that had to mend the file says so on its error output.
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n');
+    lines.removeIf([](const QString& l) { return l.trimmed().isEmpty(); });
+    QCOMPARE(lines, (QStringList{text, text}));
+    QVERIFY2(tool("pdffonts", {pdf}).contains(face), qPrintable(tool("pdffonts", {pdf})));
 }
 
 void TestPrinter::pdfColumns_data() {
