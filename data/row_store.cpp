@@ -25,6 +25,14 @@ quint64 readLength(const char*& p) {
 
 constexpr size_t kNoBlock = size_t(-1);
 
+// Unbuffered, so that a write that fails leaves nothing pending to be written later over
+// the blocks already in the file.
+class SpillFile : public QTemporaryFile {
+public:
+    using QTemporaryFile::QTemporaryFile;
+    bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+};
+
 } // namespace
 
 RowStore::RowStore(int columns, Limits limits) : columns_(columns), limits_(limits) {
@@ -130,9 +138,11 @@ bool RowStore::evict(size_t index) const {
     Block& block = blocks_[index];
     if (block.fileOffset < 0) {
         if (!file_) {
-            auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() +
-                                                         QStringLiteral("/velario-righe-XXXXXX"));
-            if (!file->open()) {
+            // With TMPDIR naming a missing folder the temporary path is empty, not /tmp.
+            const QString folder = QDir::tempPath();
+            auto file =
+                std::make_unique<SpillFile>(folder + QStringLiteral("/velario-righe-XXXXXX"));
+            if (folder.isEmpty() || !file->openUnbuffered()) {
                 cannotSpill_ = true;
                 return false;
             }
@@ -140,8 +150,7 @@ bool RowStore::evict(size_t index) const {
         }
         // A write that failed part way leaves bytes past spilled_ that nothing points to.
         const auto size = qint64(block.used);
-        if (!file_->seek(spilled_) || file_->write(block.data.get(), size) != size ||
-            !file_->flush()) {
+        if (!file_->seek(spilled_) || file_->write(block.data.get(), size) != size) {
             cannotSpill_ = true;
             return false;
         }
@@ -236,8 +245,8 @@ bool RowStore::replace(qint64 row, int column, const QString& text) {
 }
 
 qint64 RowStore::bytesHeld() const {
-    qint64 bytes = qint64(index_.size() * (sizeof(quint64) << kIndexShift)) +
-                   qint64(residentBytes_);
+    qint64 bytes =
+        qint64(index_.size() * (sizeof(quint64) << kIndexShift)) + qint64(residentBytes_);
     if (spare_)
         bytes += qint64(limits_.blockSize);
     return bytes;
