@@ -46,6 +46,7 @@ void RowStore::reset(int columns) {
     blocks_.clear();
     resident_.clear();
     residentBytes_ = 0;
+    spare_.reset();
     index_.clear();
     rowCount_ = 0;
     building_.clear();

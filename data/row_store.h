@@ -23,6 +23,7 @@ namespace velario::data {
 // are written to one temporary file and read back when a row of theirs is asked for, so
 // that a result of millions of rows takes no more memory than one of a few hundred
 // thousand. If the file cannot be created or written, the blocks simply stay in memory.
+// Reading moves blocks in and out, so the store is not for reading from several threads.
 class RowStore final : public RowSink {
 public:
     struct Limits {
@@ -30,9 +31,9 @@ public:
         size_t blockSize = size_t(1) << 20;
         // Bytes of blocks kept in memory before the least recently used go to the file.
         // 16 MB holds a few hundred thousand rows of a typical result, far more than a
-        // view's read-ahead and what it shows, so that scrolling and walking from the
-        // start hardly ever reach the file; with the row index (8 bytes a row) and the
-        // program itself, a walk over a million rows stays well within 64 MB.
+        // view's read-ahead and what it shows, so that scrolling back a little never reaches
+        // the file; with the row index (8 bytes a row) and the program itself, a walk over a
+        // million rows of five columns peaks near 64 MB instead of over 100.
         size_t memoryBudget = size_t(16) << 20;
     };
 
