@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -222,5 +223,29 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     report("scroll to the last row and paint", double(timer.nsecsElapsed()) / 1e6,
            QStringLiteral("first row on display %1").arg(grid.firstVisibleRow()));
+
+    // Past the grid's memory budget the first rows are back in the temporary file by now.
+    timer.restart();
+    chars = 0;
+    for (qint64 r = 0; r < total; ++r)
+        for (int c = 0; c < grid.columnCount(); ++c)
+            chars += grid.cellText(r, c).size();
+    report("walk again from the first row", double(timer.nsecsElapsed()) / 1e6,
+           QStringLiteral("%1 k characters, %2 MB held by the grid")
+               .arg(chars / 1000)
+               .arg(grid.resultModel()->store().bytesHeld() >> 20));
+
+    // A view jumping about: a screenful of rows at each of 1000 places.
+    timer.restart();
+    QRandomGenerator random(1);
+    chars = 0;
+    for (int jump = 0; jump < 1000; ++jump) {
+        const qint64 first = random.bounded(total);
+        for (qint64 r = first; r < std::min(first + 35, total); ++r)
+            for (int c = 0; c < grid.columnCount(); ++c)
+                chars += grid.cellText(r, c).size();
+    }
+    report("1000 screenfuls at random rows", double(timer.nsecsElapsed()) / 1e6,
+           QStringLiteral("%1 k characters").arg(chars / 1000));
     return 0;
 }

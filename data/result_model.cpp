@@ -76,7 +76,8 @@ bool ResultModel::setData(const QModelIndex& index, const QVariant& value, int r
     }
     if (generation != generation_ || index.row() >= published_)
         return false;
-    store_.replace(index.row(), index.column(), text);
+    if (!store_.replace(index.row(), index.column(), text))
+        return false;
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     return true;
 }

@@ -1,5 +1,8 @@
 #include "row_store.h"
 
+#include <QDir>
+#include <QTemporaryFile>
+
 #include <algorithm>
 #include <cstring>
 
@@ -20,13 +23,37 @@ quint64 readLength(const char*& p) {
     }
 }
 
+constexpr size_t kNoBlock = size_t(-1);
+
+// Unbuffered, so that a write that fails leaves nothing pending to be written later over
+// the blocks already in the file.
+class SpillFile : public QTemporaryFile {
+public:
+    using QTemporaryFile::QTemporaryFile;
+    bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+};
+
 } // namespace
+
+RowStore::RowStore(int columns, Limits limits) : columns_(columns), limits_(limits) {
+    limits_.blockSize = std::max<size_t>(limits_.blockSize, 1);
+}
+
+RowStore::~RowStore() = default;
 
 void RowStore::reset(int columns) {
     columns_ = columns;
     blocks_.clear();
-    rows_.clear();
+    resident_.clear();
+    residentBytes_ = 0;
+    spare_.reset();
+    index_.clear();
+    rowCount_ = 0;
     building_.clear();
+    file_.reset();
+    spilled_ = 0;
+    cannotSpill_ = false;
+    readError_ = Error();
 }
 
 // A cell is its byte count plus one (0 marks a Null), seven bits to a byte, then the bytes.
@@ -52,17 +79,26 @@ void RowStore::nullCell() {
 }
 
 void RowStore::endRow() {
-    rows_.push_back(storeRow(building_));
+    const quint64 start = storeRow(building_);
+    if ((rowCount_ >> kIndexShift) >= qint64(index_.size()))
+        index_.push_back(std::make_unique_for_overwrite<quint64[]>(size_t(1) << kIndexShift));
+    location(rowCount_++) = start;
 }
 
 quint64 RowStore::storeRow(const std::string& packed) {
     if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < packed.size()) {
+        // The block filled so far is finished: from now on it may go to the file too.
+        const size_t capacity = std::max(limits_.blockSize, packed.size());
+        makeRoom(capacity, kNoBlock);
         Block block;
-        block.capacity = std::max(kBlockSize, packed.size());
-        block.data = std::make_unique_for_overwrite<char[]>(block.capacity);
+        block.capacity = capacity;
+        block.data = allocate(capacity);
         blocks_.push_back(std::move(block));
+        resident_.push_back(blocks_.size() - 1);
+        residentBytes_ += capacity;
     }
     Block& block = blocks_.back();
+    block.lastUse = ++clock_;
     if (!packed.empty())
         std::memcpy(block.data.get() + block.used, packed.data(), packed.size());
     const quint64 location = (quint64(blocks_.size() - 1) << 32) | quint64(block.used);
@@ -70,15 +106,105 @@ quint64 RowStore::storeRow(const std::string& packed) {
     return location;
 }
 
+std::unique_ptr<char[]> RowStore::allocate(size_t capacity) const {
+    // Taking the memory of the block just written out saves the pages being faulted in
+    // again for every new block.
+    if (spare_ && capacity == limits_.blockSize)
+        return std::move(spare_);
+    return std::make_unique_for_overwrite<char[]>(capacity);
+}
+
+void RowStore::makeRoom(size_t bytes, size_t keep) const {
+    while (residentBytes_ + bytes > limits_.memoryBudget) {
+        size_t victim = kNoBlock;
+        auto victimAt = resident_.end();
+        for (auto it = resident_.begin(); it != resident_.end(); ++it) {
+            const Block& block = blocks_[*it];
+            if (*it == keep || (cannotSpill_ && block.fileOffset < 0))
+                continue;
+            if (victim == kNoBlock || block.lastUse < blocks_[victim].lastUse) {
+                victim = *it;
+                victimAt = it;
+            }
+        }
+        if (victim == kNoBlock)
+            return;
+        if (!evict(victim))
+            continue; // the file failed: the blocks not yet in it stay in memory
+        resident_.erase(victimAt);
+    }
+}
+
+bool RowStore::evict(size_t index) const {
+    Block& block = blocks_[index];
+    if (block.fileOffset < 0) {
+        if (!file_) {
+            // With TMPDIR naming a missing folder the temporary path is empty, not /tmp.
+            const QString folder = QDir::tempPath();
+            auto file =
+                std::make_unique<SpillFile>(folder + QStringLiteral("/velario-righe-XXXXXX"));
+            if (folder.isEmpty() || !file->openUnbuffered()) {
+                cannotSpill_ = true;
+                return false;
+            }
+            file_ = std::move(file);
+        }
+        // A write that failed part way leaves bytes past spilled_ that nothing points to.
+        const auto size = qint64(block.used);
+        if (!file_->seek(spilled_) || file_->write(block.data.get(), size) != size) {
+            cannotSpill_ = true;
+            return false;
+        }
+        block.fileOffset = spilled_;
+        spilled_ += size;
+    }
+    residentBytes_ -= block.capacity;
+    if (block.capacity == limits_.blockSize && !spare_)
+        spare_ = std::move(block.data);
+    else
+        block.data.reset();
+    return true;
+}
+
+bool RowStore::load(size_t index) const {
+    Block& block = blocks_[index];
+    const size_t capacity = std::max(limits_.blockSize, block.used);
+    // The block rows are being added to is the only one that must stay.
+    makeRoom(capacity, blocks_.size() - 1);
+    std::unique_ptr<char[]> data = allocate(capacity);
+    const auto size = qint64(block.used);
+    if (!file_->seek(block.fileOffset) || file_->read(data.get(), size) != size) {
+        readError_ = Error::make(
+            ErrorNumber::EngineError,
+            QStringLiteral("Impossibile rileggere le righe del risultato dal file temporaneo: %1")
+                .arg(file_->errorString()));
+        if (capacity == limits_.blockSize && !spare_)
+            spare_ = std::move(data);
+        return false;
+    }
+    block.data = std::move(data);
+    block.capacity = capacity;
+    resident_.push_back(index);
+    residentBytes_ += capacity;
+    return true;
+}
+
 const char* RowStore::rowStart(qint64 row) const {
-    const quint64 location = rows_[size_t(row)];
-    return blocks_[size_t(location >> 32)].data.get() + (location & 0xFFFFFFFFu);
+    const quint64 start = location(row);
+    const auto index = size_t(start >> 32);
+    Block& block = blocks_[index];
+    if (!block.data && !load(index))
+        return nullptr;
+    block.lastUse = ++clock_;
+    return block.data.get() + (start & 0xFFFFFFFFu);
 }
 
 std::optional<QByteArrayView> RowStore::cell(qint64 row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= columns_)
         return std::nullopt;
     const char* p = rowStart(row);
+    if (!p)
+        return kUnreadable;
     for (int c = 0; c < column; ++c) {
         const quint64 length = readLength(p);
         if (length > 0)
@@ -95,28 +221,35 @@ QString RowStore::text(qint64 row, int column) const {
     return bytes ? QString::fromUtf8(*bytes) : QString();
 }
 
-void RowStore::replace(qint64 row, int column, const QString& text) {
+bool RowStore::replace(qint64 row, int column, const QString& text) {
     if (row < 0 || row >= rowCount() || column < 0 || column >= columns_)
-        return;
+        return false;
+    const char* p = rowStart(row);
+    if (!p)
+        return false;
     const QByteArray utf8 = text.toUtf8();
+    // The other cells are copied as they are packed; P stays valid up to storeRow, the
+    // first call that may drop its block.
     building_.clear();
     for (int c = 0; c < columns_; ++c) {
-        if (c == column) {
+        const char* start = p;
+        const quint64 length = readLength(p);
+        if (length > 0)
+            p += length - 1;
+        if (c == column)
             cell(utf8.constData(), utf8.size());
-        } else if (const std::optional<QByteArrayView> old = cell(row, c)) {
-            // OLD points into a block, not into building_, so appending it is safe.
-            cell(old->data(), old->size());
-        } else {
-            nullCell();
-        }
+        else
+            building_.append(start, size_t(p - start));
     }
-    rows_[size_t(row)] = storeRow(building_);
+    location(row) = storeRow(building_);
+    return true;
 }
 
 qint64 RowStore::bytesHeld() const {
-    qint64 bytes = qint64(rows_.capacity() * sizeof(quint64));
-    for (const Block& block : blocks_)
-        bytes += qint64(block.capacity);
+    qint64 bytes =
+        qint64(index_.size() * (sizeof(quint64) << kIndexShift)) + qint64(residentBytes_);
+    if (spare_)
+        bytes += qint64(limits_.blockSize);
     return bytes;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/errors.h"
 #include "result_source.h"
 
 #include <QByteArrayView>
@@ -10,16 +11,39 @@
 #include <string>
 #include <vector>
 
+class QTemporaryFile;
+
 namespace velario::data {
 
 // The rows read from a result, kept as compactly as the text allows: each row's cells are
 // packed one after the other (a length, then the UTF-8 bytes) into large shared blocks,
 // and only the start of each row is indexed.
+//
+// Only a fixed budget of blocks stays in memory. Past it, the blocks used least recently
+// are written to one temporary file and read back when a row of theirs is asked for, so
+// that a result of millions of rows takes no more memory than one of a few hundred
+// thousand. If the file cannot be created or written, the blocks simply stay in memory.
+// Reading moves blocks in and out, so the store is not for reading from several threads.
 class RowStore final : public RowSink {
 public:
-    explicit RowStore(int columns = 0) : columns_(columns) {}
+    struct Limits {
+        // Rows are packed into blocks of this size (a longer row gets a block of its own).
+        size_t blockSize = size_t(1) << 20;
+        // Bytes of blocks kept in memory before the least recently used go to the file.
+        // 16 MB holds a few hundred thousand rows of a typical result, far more than a
+        // view's read-ahead and what it shows, so that scrolling back a little never reaches
+        // the file; with the row index (8 bytes a row) and the program itself, a walk over a
+        // million rows of five columns peaks near 64 MB instead of over 100.
+        size_t memoryBudget = size_t(16) << 20;
+    };
 
-    // Forgets every row; the next rows have COLUMNS cells.
+    explicit RowStore(int columns = 0) : RowStore(columns, Limits()) {}
+    RowStore(int columns, Limits limits);
+    ~RowStore() override;
+    RowStore(const RowStore&) = delete;
+    RowStore& operator=(const RowStore&) = delete;
+
+    // Forgets every row (and the temporary file); the next rows have COLUMNS cells.
     void reset(int columns);
 
     void beginRow() override;
@@ -27,36 +51,74 @@ public:
     void nullCell() override;
     void endRow() override;
 
-    qint64 rowCount() const { return qint64(rows_.size()); }
+    qint64 rowCount() const { return rowCount_; }
     int columnCount() const { return columns_; }
-    // The cell's UTF-8 bytes, nullopt for a Null; valid until the store changes.
+    // The cell's UTF-8 bytes, nullopt for a Null. The bytes stay valid only until the next
+    // call on the store: reading another row may drop their block from memory.
+    // A cell whose block could not be read back from the file reads as kUnreadable (never
+    // as an empty cell or a Null), and readError() says why.
     std::optional<QByteArrayView> cell(qint64 row, int column) const;
     // The cell as text, a Null as the empty string.
     QString text(qint64 row, int column) const;
     bool isNull(qint64 row, int column) const { return !cell(row, column).has_value(); }
     // Gives a cell new text (edited in place). The row is written again at the end of the
-    // blocks; its old bytes stay unused.
-    void replace(qint64 row, int column, const QString& text);
+    // blocks; its old bytes stay unused. False when the row could not be read back.
+    bool replace(qint64 row, int column, const QString& text);
 
-    // Bytes held in blocks and in the row index.
+    // What an unreadable cell shows.
+    static constexpr QByteArrayView kUnreadable = "#Errore";
+    // The last failure to read blocks back from the temporary file, if any.
+    Error readError() const { return readError_; }
+
+    // Bytes held in memory: blocks and the row index.
     qint64 bytesHeld() const;
+    // Bytes written to the temporary file.
+    qint64 bytesSpilled() const { return spilled_; }
 
 private:
-    static constexpr size_t kBlockSize = size_t(1) << 20;
     struct Block {
-        std::unique_ptr<char[]> data;
+        std::unique_ptr<char[]> data; // null while the block is only in the file
         size_t capacity = 0;
         size_t used = 0;
+        qint64 fileOffset = -1; // where the block was written, -1 while it has not been
+        quint64 lastUse = 0;
     };
     void appendLength(quint64 value);
     const char* rowStart(qint64 row) const;
     quint64 storeRow(const std::string& packed);
+    // Makes room for BYTES more in memory by writing out or dropping blocks other than
+    // KEEP, least recently used first.
+    void makeRoom(size_t bytes, size_t keep) const;
+    bool evict(size_t index) const;
+    std::unique_ptr<char[]> allocate(size_t capacity) const;
+    bool load(size_t index) const;
 
     int columns_ = 0;
-    std::vector<Block> blocks_;
-    // Block index in the high 32 bits, offset inside the block in the low 32.
-    std::vector<quint64> rows_;
+    Limits limits_;
+    // Where each row starts: block index in the high 32 bits, offset inside the block in the
+    // low 32. Kept in fixed chunks, so that a growing index never needs its old and new
+    // copies at once.
+    static constexpr int kIndexShift = 14;
+    quint64& location(qint64 row) {
+        return index_[size_t(row >> kIndexShift)][size_t(row) & ((size_t(1) << kIndexShift) - 1)];
+    }
+    quint64 location(qint64 row) const { return const_cast<RowStore*>(this)->location(row); }
+    std::vector<std::unique_ptr<quint64[]>> index_;
+    qint64 rowCount_ = 0;
     std::string building_;
+
+    // Which blocks are in memory changes as rows are read, hence mutable.
+    mutable std::vector<Block> blocks_;
+    mutable std::vector<size_t> resident_; // blocks whose data is in memory
+    mutable size_t residentBytes_ = 0;
+    mutable quint64 clock_ = 0;
+    // A block's memory kept for the next block after its own went to the file.
+    mutable std::unique_ptr<char[]> spare_;
+    mutable std::unique_ptr<QTemporaryFile> file_;
+    mutable qint64 spilled_ = 0;
+    // Set once the file failed: from then on every block stays in memory.
+    mutable bool cannotSpill_ = false;
+    mutable Error readError_;
 };
 
 } // namespace velario::data
