@@ -8,6 +8,7 @@
 #include "report_text.h"
 #include "rows_reply.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <span>
@@ -118,6 +119,28 @@ public:
         return model->text(row_, col_);
     }
 
+    qsizetype trimmedTextLength(Error* error) override {
+        data::DataGrid* grid = currentGrid();
+        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
+        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
+            *error = Error::make(ErrorNumber::NoCurrentRecord);
+            return 0;
+        }
+        // Most cells are plain ASCII, whose length needs no conversion to count.
+        const std::optional<QByteArrayView> cell = model->store().cell(row_, col_);
+        if (!cell)
+            return 0;
+        const char* begin = cell->data();
+        const char* end = begin + cell->size();
+        if (std::any_of(begin, end, [](char c) { return quint8(c) >= 0x80; }))
+            return trimmedLength(model->text(row_, col_));
+        while (begin < end && *begin == ' ')
+            ++begin;
+        while (end > begin && end[-1] == ' ')
+            --end;
+        return end - begin;
+    }
+
     void finish() override {
         if (data::DataGrid* grid = currentGrid())
             grid->setCol(0);
@@ -166,8 +189,8 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
                 if (error || !widen(width, trimmedLength(caption)) || !add16(m.headTotal, width))
                     break;
             }
-            const QString text = grid.text(&error);
-            if (error || !widen(width, trimmedLength(text)))
+            const qsizetype length = grid.trimmedTextLength(&error);
+            if (error || !widen(width, length))
                 break;
             if (r > 0 && !add16(m.lineTotal, width))
                 break;
@@ -179,6 +202,10 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
 }
 
 } // namespace
+
+qsizetype ReportGrid::trimmedTextLength(Error* error) {
+    return trimmedLength(text(error));
+}
 
 void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     const std::optional<qint64> count = grid.recordCount();

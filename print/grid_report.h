@@ -27,6 +27,8 @@ public:
     virtual QString caption(int column, Error* error) = 0;
     // The text of the selected cell as the grid shows it.
     virtual QString text(Error* error) = 0;
+    // The length of that text without its blanks at either end.
+    virtual qsizetype trimmedTextLength(Error* error);
     // The report is done: the grid's current column goes back to the first.
     virtual void finish() = 0;
 };
@@ -45,7 +47,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title);
 
 // The report over the result window's grids: what its "Stampa" button calls. ACTIVEGRID
 // gives the grid that shows the current result (null when there is none) and is asked
-// again before every step that touches a grid.
+// again at every row.
 void printResultGrid(const std::function<data::DataGrid*()>& activeGrid,
                      const GridReportTitle& title);
 

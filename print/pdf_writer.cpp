@@ -126,6 +126,24 @@ public:
         for (int g = 0; g < glyphCount; ++g)
             advances[size_t(g)] = u16(hmtx, qsizetype(std::min(g, metrics - 1)) * 4);
         unicode.assign(size_t(glyphCount), 0);
+        encoded.resize(size_t(glyphCount));
+        for (int g = 0; g < glyphCount; ++g) {
+            quint64 packed = 0;
+            int length = 0;
+            for (const char byte : {char(g >> 8), char(g & 0xFF)}) {
+                const auto put = [&](char b) { packed |= quint64(quint8(b)) << (8 * length++); };
+                if (byte == '(' || byte == ')' || byte == '\\') {
+                    put('\\');
+                    put(byte);
+                } else if (byte == '\r') {
+                    put('\\');
+                    put('r');
+                } else {
+                    put(byte);
+                }
+            }
+            encoded[size_t(g)] = packed | (quint64(length) << 32);
+        }
         used.assign(size_t(glyphCount), 0);
         used[0] = 1;
         bmp.assign(0x10000, -1);
@@ -135,7 +153,7 @@ public:
 
     // The glyph of C, 0 when the face has none.
     // The glyph that draws C on its own, 0 when C needs the fallback (the face lacks it,
-    // or its script needs shaping).
+    // or its script needs shaping). A glyph found is taken as used by C.
     int glyph(char16_t c) {
         int& known = bmp[c];
         if (known < 0) {
@@ -145,9 +163,15 @@ public:
             if (fastScript(c))
                 raw.glyphIndexesForChars(&ch, 1, &index, &count);
             known = (count == 1 && index < quint32(glyphCount)) ? int(index) : 0;
+            if (known != 0)
+                use(known, c);
         }
         return known;
     }
+
+    // The glyph's two bytes in a PDF string, escaped where needed (up to four bytes, in
+    // the low 32 bits), and their number above them.
+    quint64 stringBytes(int gid) const { return encoded[size_t(gid)]; }
 
     void use(int gid, char32_t c) {
         if (gid < 0 || gid >= glyphCount)
@@ -170,6 +194,7 @@ public:
     bool fixedPitch = false;
     std::vector<quint16> advances;
     std::vector<char32_t> unicode;
+    std::vector<quint64> encoded;
     std::vector<quint8> used;
     std::vector<int> bmp;
 };
@@ -458,29 +483,36 @@ void PdfWriter::endPage() {
     PageJob job{reserveObject(), reserveObject(), std::move(content_)};
     content_ = QByteArray();
     pageObjects_.push_back(job.page);
+    // The worker is woken for a batch of pages rather than for each, and the layout waits
+    // only when a whole batch is still to be written behind the one in hand.
+    constexpr size_t kBatch = 4;
     if (!worker_.joinable()) {
         worker_ = std::thread([this] {
             std::unique_lock lock(mutex_);
             while (true) {
-                changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+                changed_.wait(lock, [this] { return stopping_ || jobs_.size() >= kBatch; });
                 if (jobs_.empty())
                     return;
-                const PageJob next = std::move(jobs_.front());
-                jobs_.pop_front();
-                lock.unlock();
-                changed_.notify_all();
-                writePage(next);
-                lock.lock();
+                while (!jobs_.empty()) {
+                    const PageJob next = std::move(jobs_.front());
+                    jobs_.pop_front();
+                    const bool wasFull = jobs_.size() + 1 == 2 * kBatch;
+                    lock.unlock();
+                    if (wasFull)
+                        changed_.notify_all();
+                    writePage(next);
+                    lock.lock();
+                }
             }
         });
     }
-    // A few pages in hand keep both threads busy; more would only cost memory.
-    constexpr size_t kPagesAhead = 4;
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return jobs_.size() < kPagesAhead; });
+    changed_.wait(lock, [this] { return jobs_.size() < 2 * kBatch; });
     jobs_.push_back(std::move(job));
+    const bool batchReady = jobs_.size() == kBatch;
     lock.unlock();
-    changed_.notify_all();
+    if (batchReady)
+        changed_.notify_all();
 }
 
 void PdfWriter::writePage(const PageJob& job) {
@@ -550,24 +582,12 @@ double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline
     content_.resize(at + shown * 4);
     char* bytes = content_.data() + at;
     for (qsizetype i = 0; i < shown; ++i) {
-        const int g = glyphs[size_t(i)];
-        font->use(g, text[i].unicode());
-        for (const char byte : {char(g >> 8), char(g & 0xFF)}) {
-            switch (byte) {
-            case '(':
-            case ')':
-            case '\\':
-                *bytes++ = '\\';
-                *bytes++ = byte;
-                break;
-            case '\r':
-                *bytes++ = '\\';
-                *bytes++ = 'r';
-                break;
-            default:
-                *bytes++ = byte;
-            }
-        }
+        const quint64 code = font->stringBytes(glyphs[size_t(i)]);
+        bytes[0] = char(code);
+        bytes[1] = char(code >> 8);
+        bytes[2] = char(code >> 16);
+        bytes[3] = char(code >> 24);
+        bytes += code >> 32;
     }
     content_.resize(bytes - content_.constData());
     content_.append(") Tj\n");
