@@ -269,7 +269,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
-        line.clear();
+        line.truncate(0);
         for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
             Error error;
             if (grid.selectColumn(c))

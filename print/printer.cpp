@@ -483,17 +483,18 @@ void Printer::endLine() {
     line_.endFont = font_;
     layOut(line_);
     spool(line_);
-    if (recordLines_)
+    if (recordLines_) {
         lines_.append(std::move(line_));
-    line_ = {};
+        line_ = {};
+    } else {
+        // The list keeps its room for the next line.
+        line_.runs.clear();
+    }
 }
 
-void Printer::print(const QStringList& items, bool openEnd) {
+void Printer::printText(const QString& text, bool openEnd) {
     if (!started_)
         startDocument();
-    // Nothing separates the items, so a "\r" ending one and a "\n" starting the next
-    // make one line break, as they would in the joined text.
-    const QString text = items.size() == 1 ? items.first() : items.join(QString());
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);

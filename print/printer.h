@@ -86,9 +86,11 @@ public:
     // an item ("\r\n", "\n" or "\r") starting a new line. The line then ends unless
     // openEnd, in which case the next print continues it. The first print after endDoc
     // starts a new document.
-    void print(std::initializer_list<QString> items) { print(QStringList(items), false); }
-    void print(const QStringList& items, bool openEnd = false);
-    void printOpen(std::initializer_list<QString> items) { print(QStringList(items), true); }
+    void print(std::initializer_list<QString> items) { print(items, false); }
+    void print(const QStringList& items, bool openEnd = false) {
+        printText(items.size() == 1 ? items.first() : items.join(QString()), openEnd);
+    }
+    void printOpen(std::initializer_list<QString> items) { print(items, true); }
 
     // Ends the document and delivers it. Without anything printed since the last
     // endDoc there is nothing to deliver and nothing happens.
@@ -114,6 +116,12 @@ public:
 
 private:
     Printer();
+    void print(std::initializer_list<QString> items, bool openEnd) {
+        printText(items.size() == 1 ? *items.begin() : QStringList(items).join(QString()), openEnd);
+    }
+    // Nothing separates the items, so a "\r" ending one and a "\n" starting the next make
+    // one line break, as they would in the joined text.
+    void printText(const QString& text, bool openEnd);
     void startDocument();
     void append(const QString& text);
     void endLine();

@@ -336,6 +336,7 @@ void TestPrinter::pages_data() {
     QTest::newRow("9 pt") << 9.0f << 200;
     QTest::newRow("6 pt") << 6.0f << 300;
     QTest::newRow("one page") << 9.0f << 20;
+    QTest::newRow("more pages than are written at once") << 7.0f << 3000;
 }
 
 void TestPrinter::pages() {
