@@ -201,6 +201,54 @@ public:
 
 namespace {
 
+void copyTables(std::map<QByteArray, QByteArray>& tables, const QRawFont& raw,
+                std::initializer_list<const char*> tags) {
+    for (const char* tag : tags) {
+        const QByteArray table = raw.fontTable(tag);
+        if (!table.isEmpty())
+            tables.emplace(QByteArray(tag), table);
+    }
+}
+
+// A font file of TABLES, in tag order, each with its checksum and four-byte aligned.
+QByteArray sfntFile(quint32 version, const std::map<QByteArray, QByteArray>& tables) {
+    const auto checksum = [](const QByteArray& data) {
+        quint32 sum = 0;
+        for (qsizetype i = 0; i < data.size(); i += 4) {
+            quint32 word = 0;
+            for (int j = 0; j < 4; ++j)
+                word = (word << 8) | (i + j < data.size() ? quint8(data[i + j]) : 0);
+            sum += word;
+        }
+        return sum;
+    };
+    const int count = int(tables.size());
+    int power = 1;
+    int log = 0;
+    while (power * 2 <= count) {
+        power *= 2;
+        ++log;
+    }
+    QByteArray out;
+    put32(out, version);
+    put16(out, quint32(count));
+    put16(out, quint32(power * 16));
+    put16(out, quint32(log));
+    put16(out, quint32(count * 16 - power * 16));
+    const quint32 at = 12 + 16 * quint32(count);
+    QByteArray body;
+    for (const auto& [tag, data] : tables) {
+        out.append(tag);
+        put32(out, checksum(data));
+        put32(out, at + quint32(body.size()));
+        put32(out, quint32(data.size()));
+        body.append(data);
+        while (body.size() % 4)
+            body.append('\0');
+    }
+    return out + body;
+}
+
 // The face as an sfnt file with only the outlines of USED glyphs (and of the glyphs they
 // are built from); every other glyph is kept, empty, so glyph numbers do not change.
 // Empty when the face has no TrueType outlines.
@@ -270,86 +318,19 @@ QByteArray trueTypeSubset(const QRawFont& raw, std::vector<quint8> used) {
     head[8] = head[9] = head[10] = head[11] = 0;
 
     std::map<QByteArray, QByteArray> tables{{"head", head}, {"loca", newLoca}, {"glyf", newGlyf}};
-    for (const char* tag :
-         {"cvt ", "fpgm", "prep", "hhea", "hmtx", "maxp", "cmap", "post", "name", "OS/2"}) {
-        const QByteArray table = raw.fontTable(tag);
-        if (!table.isEmpty())
-            tables.emplace(QByteArray(tag), table);
-    }
-
-    const auto checksum = [](const QByteArray& data) {
-        quint32 sum = 0;
-        for (qsizetype i = 0; i < data.size(); i += 4) {
-            quint32 word = 0;
-            for (int j = 0; j < 4; ++j)
-                word = (word << 8) | (i + j < data.size() ? quint8(data[i + j]) : 0);
-            sum += word;
-        }
-        return sum;
-    };
-    const int count = int(tables.size());
-    int power = 1;
-    int log = 0;
-    while (power * 2 <= count) {
-        power *= 2;
-        ++log;
-    }
-    QByteArray out;
-    put32(out, 0x00010000);
-    put16(out, quint32(count));
-    put16(out, quint32(power * 16));
-    put16(out, quint32(log));
-    put16(out, quint32(count * 16 - power * 16));
-    quint32 at = 12 + 16 * quint32(count);
-    QByteArray body;
-    for (const auto& [tag, data] : tables) {
-        out.append(tag);
-        put32(out, checksum(data));
-        put32(out, at + quint32(body.size()));
-        put32(out, quint32(data.size()));
-        body.append(data);
-        while (body.size() % 4)
-            body.append('\0');
-    }
-    return out + body;
+    copyTables(tables, raw,
+               {"cvt ", "fpgm", "prep", "hhea", "hmtx", "maxp", "cmap", "post", "name", "OS/2"});
+    return sfntFile(0x00010000, tables);
 }
 
 // The OpenType file of a face with other outlines (CFF), whole.
 QByteArray openTypeFile(const QRawFont& raw) {
     std::map<QByteArray, QByteArray> tables;
-    for (const char* tag :
-         {"CFF ", "OS/2", "cmap", "head", "hhea", "hmtx", "maxp", "name", "post"}) {
-        const QByteArray table = raw.fontTable(tag);
-        if (!table.isEmpty())
-            tables.emplace(QByteArray(tag), table);
-    }
+    copyTables(tables, raw,
+               {"CFF ", "OS/2", "cmap", "head", "hhea", "hmtx", "maxp", "name", "post"});
     if (!tables.count("CFF "))
         return {};
-    const int count = int(tables.size());
-    int power = 1;
-    int log = 0;
-    while (power * 2 <= count) {
-        power *= 2;
-        ++log;
-    }
-    QByteArray out;
-    out.append("OTTO");
-    put16(out, quint32(count));
-    put16(out, quint32(power * 16));
-    put16(out, quint32(log));
-    put16(out, quint32(count * 16 - power * 16));
-    quint32 at = 12 + 16 * quint32(count);
-    QByteArray body;
-    for (const auto& [tag, data] : tables) {
-        out.append(tag);
-        put32(out, 0);
-        put32(out, at + quint32(body.size()));
-        put32(out, quint32(data.size()));
-        body.append(data);
-        while (body.size() % 4)
-            body.append('\0');
-    }
-    return out + body;
+    return sfntFile(0x4F54544F /* OTTO */, tables);
 }
 
 QByteArray deflated(const QByteArray& data) {
