@@ -68,8 +68,8 @@ void setBodySize(Printer& printer, int maxCol) {
 
 // The result on whichever grid is active. Rows are rows of the result, read as far as
 // needed, so the report does not depend on what the grid has on display. Which grid is
-// active is asked again at every row: between rows nothing can change it, since the report
-// does not yield to the user.
+// active is asked again whenever a walk starts from the first row: during a walk nothing can
+// change it, since the report does not yield to the user.
 class ActiveGrid final : public ReportGrid {
 public:
     explicit ActiveGrid(std::function<data::DataGrid*()> grid) : active_(std::move(grid)) {}
@@ -83,7 +83,8 @@ public:
     }
 
     Error selectRow(qint64 row) override {
-        current_ = active_();
+        if (row == 0 || !current_)
+            current_ = active_();
         data::DataGrid* grid = current_;
         data::ResultModel* model = grid ? grid->resultModel() : nullptr;
         if (!model || !model->hasSource() || row < 0 || !model->ensureRows(row + 1))

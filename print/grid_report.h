@@ -47,7 +47,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title);
 
 // The report over the result window's grids: what its "Stampa" button calls. ACTIVEGRID
 // gives the grid that shows the current result (null when there is none) and is asked
-// again at every row.
+// again whenever a walk of the rows starts.
 void printResultGrid(const std::function<data::DataGrid*()>& activeGrid,
                      const GridReportTitle& title);
 

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <map>
 #include <set>
@@ -42,22 +41,36 @@ void put32(QByteArray& out, quint32 value) {
 
 // Numbers as PDF writes them: at most three decimals, no exponent, no trailing zeros.
 void appendNumber(QByteArray& out, double value) {
-    char buffer[40];
-    value = std::round(value * 1000) / 1000;
-    if (value == 0)
-        value = 0; // no "-0"
-    auto [end, failed] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
-    if (failed != std::errc()) {
+    const double scaled = std::round(value * 1000);
+    if (!(std::abs(scaled) < 9e15)) {
         out.append('0');
         return;
     }
-    char* last = end;
-    while (last > buffer && last[-1] == '0')
-        --last;
-    if (last > buffer && last[-1] == '.')
-        --last;
-    out.append(buffer, last - buffer);
+    auto milli = static_cast<long long>(scaled);
+    char buffer[32];
+    char* end = buffer + sizeof buffer;
+    char* at = end;
+    const bool negative = milli < 0;
+    unsigned long long rest = negative ? 0ull - static_cast<unsigned long long>(milli)
+                                       : static_cast<unsigned long long>(milli);
+    const unsigned fraction = unsigned(rest % 1000);
+    rest /= 1000;
+    if (fraction != 0) {
+        int digits[3] = {int(fraction / 100), int(fraction / 10 % 10), int(fraction % 10)};
+        int last = 2;
+        while (digits[last] == 0)
+            --last;
+        for (int i = last; i >= 0; --i)
+            *--at = char('0' + digits[i]);
+        *--at = '.';
+    }
+    do {
+        *--at = char('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (negative)
+        *--at = '-';
+    out.append(at, end - at);
 }
 
 QByteArray number(double value) {
@@ -536,41 +549,51 @@ double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline
                            QStringView text) {
     if (text.isEmpty() || content_.isNull())
         return 0;
-    std::vector<int>& glyphs = glyphs_;
-    glyphs.resize(size_t(text.size()));
+    selectFont(font, size);
+    const qsizetype mark = content_.size();
+    const bool wasKnown = lineStartKnown_;
+    const double lastX = lineX_;
+    const double lastY = lineY_;
+    moveTo(x, pageSize_.height() - baseline);
+    content_.append('(');
+    // The glyphs' bytes go straight into the page, at worst four a character; the blanks
+    // that end the text are left out, as they leave no mark.
+    const qsizetype at = content_.size();
+    content_.resize(at + text.size() * 4);
+    char* const first = content_.data() + at;
+    char* bytes = first;
+    char* shown = first;
     qint64 units = 0;
-    qsizetype shown = 0; // up to the last glyph that is not a blank
     const char16_t* chars = text.utf16();
-    int* out = glyphs.data();
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = chars[i];
         const int g = font->glyph(c);
-        if (g == 0)
+        if (g == 0) {
+            content_.truncate(mark);
+            lineStartKnown_ = wasKnown;
+            lineX_ = lastX;
+            lineY_ = lastY;
             return drawFallback(font, size, x, baseline, text);
-        out[i] = g;
+        }
         units += font->advances[size_t(g)];
-        if (c != u' ')
-            shown = i + 1;
-    }
-    const double advance = double(units) * font->scale(size);
-    if (shown == 0)
-        return advance;
-    selectFont(font, size);
-    moveTo(x, pageSize_.height() - baseline);
-    content_.append('(');
-    // Two bytes a glyph, and at worst an escape before each.
-    const qsizetype at = content_.size();
-    content_.resize(at + shown * 4);
-    char* bytes = content_.data() + at;
-    for (qsizetype i = 0; i < shown; ++i) {
-        const quint64 code = font->stringBytes(glyphs[size_t(i)]);
+        const quint64 code = font->stringBytes(g);
         bytes[0] = char(code);
         bytes[1] = char(code >> 8);
         bytes[2] = char(code >> 16);
         bytes[3] = char(code >> 24);
         bytes += code >> 32;
+        if (c != u' ')
+            shown = bytes;
     }
-    content_.resize(bytes - content_.constData());
+    const double advance = double(units) * font->scale(size);
+    if (shown == first) {
+        content_.truncate(mark);
+        lineStartKnown_ = wasKnown;
+        lineX_ = lastX;
+        lineY_ = lastY;
+        return advance;
+    }
+    content_.truncate(shown - content_.constData());
     content_.append(") Tj\n");
     return advance;
 }

@@ -106,7 +106,6 @@ private:
     double lineX_ = 0;
     double lineY_ = 0;
     std::vector<std::unique_ptr<PdfFont>> fonts_;
-    std::vector<int> glyphs_;
 };
 
 } // namespace velario

@@ -14,7 +14,6 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QStandardPaths>
-#include <QStringEncoder>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -63,57 +62,65 @@ Error printerError(const QString& name) {
         QStringLiteral("La stampante \"%1\" non ha accettato il documento.").arg(name));
 }
 
-// JSON text of a string, escaped as JSON requires.
+// JSON text of a string, escaped as JSON requires, in UTF-8 (a lone surrogate as U+FFFD).
 void appendJsonString(QByteArray& out, const QString& text) {
-    // Room for the text in UTF-8 and both quotes; escapes are appended after it.
     const qsizetype start = out.size();
-    out.resize(start + 2 + text.size() * 3);
-    char* quote = out.data() + start;
-    *quote = '"';
-    static thread_local QStringEncoder encoder(QStringEncoder::Utf8);
-    char* const end = encoder.appendToBuffer(quote + 1, text);
-    out.resize(end - out.constData());
-    // Escaping is rare: only when something needs it is the text copied again.
-    qsizetype first = start + 1;
-    while (first < out.size()) {
-        const auto byte = quint8(out[first]);
-        if (byte < 0x20 || byte == '"' || byte == '\\')
-            break;
-        ++first;
-    }
-    if (first < out.size()) {
-        const QByteArray rest = out.mid(first);
-        out.truncate(first);
-        for (const char c : rest) {
-            const auto byte = quint8(c);
-            switch (byte) {
+    // At worst six bytes a UTF-16 unit ("\u001f"), and the quotes.
+    out.resize(start + 2 + text.size() * 6);
+    char* to = out.data() + start;
+    *to++ = '"';
+    const char16_t* from = QStringView(text).utf16();
+    const char16_t* const end = from + text.size();
+    static constexpr char kHex[] = "0123456789abcdef";
+    while (from < end) {
+        char32_t c = *from++;
+        if (c < 0x80) {
+            if (c >= 0x20 && c != '"' && c != '\\') {
+                *to++ = char(c);
+                continue;
+            }
+            *to++ = '\\';
+            switch (c) {
             case '"':
-                out += "\\\"";
-                break;
             case '\\':
-                out += "\\\\";
+                *to++ = char(c);
                 break;
             case '\n':
-                out += "\\n";
+                *to++ = 'n';
                 break;
             case '\r':
-                out += "\\r";
+                *to++ = 'r';
                 break;
             case '\t':
-                out += "\\t";
+                *to++ = 't';
                 break;
             default:
-                if (byte < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", unsigned(byte));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
+                *to++ = 'u';
+                *to++ = '0';
+                *to++ = '0';
+                *to++ = kHex[c >> 4];
+                *to++ = kHex[c & 0xF];
             }
+            continue;
         }
+        if (QChar::isHighSurrogate(c) && from < end && QChar::isLowSurrogate(*from))
+            c = QChar::surrogateToUcs4(char16_t(c), *from++);
+        else if (QChar::isSurrogate(c))
+            c = 0xFFFD;
+        if (c < 0x800) {
+            *to++ = char(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            *to++ = char(0xE0 | (c >> 12));
+            *to++ = char(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            *to++ = char(0xF0 | (c >> 18));
+            *to++ = char(0x80 | ((c >> 12) & 0x3F));
+            *to++ = char(0x80 | ((c >> 6) & 0x3F));
+        }
+        *to++ = char(0x80 | (c & 0x3F));
     }
-    out += '"';
+    *to++ = '"';
+    out.truncate(to - out.constData());
 }
 
 void appendJsonNumber(QByteArray& out, double value) {
@@ -465,12 +472,17 @@ void Printer::spool(const PrintLine& line) {
         const PrintRun& run = line.runs[i];
         json += i > 0 ? ",{\"text\":" : "{\"text\":";
         appendJsonString(json, run.text);
-        json += ",\"font\":";
-        appendJsonString(json, run.font.name);
-        json += ",\"size\":";
-        appendJsonNumber(json, gridSize(run.font.size));
-        json += run.font.bold ? ",\"bold\":true" : ",\"bold\":false";
-        json += run.font.underline ? ",\"underline\":true}" : ",\"underline\":false}";
+        // Lines after lines share their font: its part of the run is made once.
+        if (!(spoolFont_ == run.font) || spoolFontJson_.isEmpty()) {
+            spoolFont_ = run.font;
+            spoolFontJson_ = ",\"font\":";
+            appendJsonString(spoolFontJson_, run.font.name);
+            spoolFontJson_ += ",\"size\":";
+            appendJsonNumber(spoolFontJson_, gridSize(run.font.size));
+            spoolFontJson_ += run.font.bold ? ",\"bold\":true" : ",\"bold\":false";
+            spoolFontJson_ += run.font.underline ? ",\"underline\":true}" : ",\"underline\":false}";
+        }
+        json += spoolFontJson_;
     }
     json += ']';
     if (json.size() >= kSpoolChunk) {

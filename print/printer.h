@@ -142,6 +142,8 @@ private:
     double y_ = 0;
     std::unique_ptr<QIODevice> spool_;
     QByteArray spoolBuffer_;
+    PrintFont spoolFont_;
+    QByteArray spoolFontJson_;
     qint64 spooled_ = 0;
     static constexpr qsizetype kSpoolChunk = 1 << 20;
 };
