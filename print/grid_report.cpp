@@ -120,6 +120,22 @@ public:
         return model->text(row_, col_);
     }
 
+    std::optional<QByteArrayView> asciiText(Error* error) override {
+        data::DataGrid* grid = currentGrid();
+        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
+        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
+            *error = Error::make(ErrorNumber::NoCurrentRecord);
+            return std::nullopt;
+        }
+        const std::optional<QByteArrayView> cell = model->store().cell(row_, col_);
+        if (!cell)
+            return QByteArrayView();
+        if (!std::all_of(cell->begin(), cell->end(),
+                         [](char c) { return quint8(c) >= 0x20 && quint8(c) < 0x7F; }))
+            return std::nullopt;
+        return cell;
+    }
+
     qsizetype trimmedTextLength(Error* error) override {
         data::DataGrid* grid = currentGrid();
         data::ResultModel* model = grid ? grid->resultModel() : nullptr;
@@ -204,6 +220,10 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
 
 } // namespace
 
+std::optional<QByteArrayView> ReportGrid::asciiText(Error*) {
+    return std::nullopt;
+}
+
 qsizetype ReportGrid::trimmedTextLength(Error* error) {
     return trimmedLength(text(error));
 }
@@ -267,21 +287,41 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     printer.print({kRule});
     setBodySize(printer, m.maxCol);
 
+    // A row of plain ASCII cells is put together and printed as bytes; the first other
+    // cell turns the row into text.
+    QByteArray bytes;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
-        line.truncate(0);
+        bytes.truncate(0);
+        bool ascii = true;
         for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
             Error error;
             if (grid.selectColumn(c))
                 break;
+            const int width = m.width[size_t(c)];
+            if (ascii) {
+                const std::optional<QByteArrayView> cell = grid.asciiText(&error);
+                if (error)
+                    break;
+                if (cell) {
+                    bytes += ' ';
+                    appendFittedAscii(bytes, *cell, width);
+                    continue;
+                }
+                ascii = false;
+                line = QString::fromLatin1(bytes);
+            }
             const QString text = grid.text(&error);
             if (error)
                 break;
             line += u' ';
-            appendFitted(line, text, m.width[size_t(c)]);
+            appendFitted(line, text, width);
         }
-        printer.print({line});
+        if (ascii)
+            printer.printLatin1Line(bytes);
+        else
+            printer.print({line});
     }
 
     printer.setFontSize(kTitleSize);

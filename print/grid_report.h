@@ -2,6 +2,7 @@
 
 #include "platform/errors.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -29,6 +30,9 @@ public:
     virtual QString text(Error* error) = 0;
     // The length of that text without its blanks at either end.
     virtual qsizetype trimmedTextLength(Error* error);
+    // That text as its bytes when it is plain printable ASCII, valid until the next call on
+    // the grid; nullopt when it is not (or the grid cannot say), and text() gives it.
+    virtual std::optional<QByteArrayView> asciiText(Error* error);
     // The report is done: the grid's current column goes back to the first.
     virtual void finish() = 0;
 };

@@ -547,7 +547,19 @@ void PdfWriter::selectFont(PdfFont* font, double size) {
 
 double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline,
                            QStringView text) {
-    if (text.isEmpty() || content_.isNull())
+    return drawGlyphs(font, size, x, baseline, text.utf16(), text.size());
+}
+
+double PdfWriter::drawLatin1(PdfFont* font, double size, double x, double baseline,
+                             QByteArrayView text) {
+    return drawGlyphs(font, size, x, baseline, reinterpret_cast<const uchar*>(text.data()),
+                      text.size());
+}
+
+template <typename Char>
+double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseline,
+                             const Char* chars, qsizetype length) {
+    if (length == 0 || content_.isNull())
         return 0;
     selectFont(font, size);
     const qsizetype mark = content_.size();
@@ -559,13 +571,12 @@ double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline
     // The glyphs' bytes go straight into the page, at worst four a character; the blanks
     // that end the text are left out, as they leave no mark.
     const qsizetype at = content_.size();
-    content_.resize(at + text.size() * 4);
+    content_.resize(at + length * 4);
     char* const first = content_.data() + at;
     char* bytes = first;
     char* shown = first;
     qint64 units = 0;
-    const char16_t* chars = text.utf16();
-    for (qsizetype i = 0; i < text.size(); ++i) {
+    for (qsizetype i = 0; i < length; ++i) {
         const char16_t c = chars[i];
         const int g = font->glyph(c);
         if (g == 0) {
@@ -573,6 +584,9 @@ double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline
             lineStartKnown_ = wasKnown;
             lineX_ = lastX;
             lineY_ = lastY;
+            QString text(length, Qt::Uninitialized);
+            for (qsizetype j = 0; j < length; ++j)
+                text[j] = QChar(char16_t(chars[j]));
             return drawFallback(font, size, x, baseline, text);
         }
         units += font->advances[size_t(g)];

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QFont>
 #include <QRectF>
 #include <QSizeF>
@@ -45,6 +46,8 @@ public:
     // returns its advance in points. Characters the face lacks are taken from the faces
     // the system substitutes for it.
     double drawText(PdfFont* font, double size, double x, double baseline, QStringView text);
+    // The same for text in Latin-1.
+    double drawLatin1(PdfFont* font, double size, double x, double baseline, QByteArrayView text);
     void fillRect(const QRectF& rect);
 
     double ascent(PdfFont* font, double size) const;
@@ -67,6 +70,9 @@ private:
     void writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
                      bool compress);
     void endPage();
+    template <typename Char>
+    double drawGlyphs(PdfFont* font, double size, double x, double baseline, const Char* chars,
+                      qsizetype length);
     void selectFont(PdfFont* font, double size);
     void moveTo(double x, double y);
     double drawFallback(PdfFont* font, double size, double x, double baseline, QStringView text);

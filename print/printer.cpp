@@ -20,6 +20,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <utility>
@@ -146,6 +147,11 @@ public:
     virtual Metrics metrics(const PrintFont& font) = 0;
     // Draws RUN with the left end of its baseline at (X, BASELINE); returns its advance.
     virtual double draw(const PrintRun& run, double x, double baseline) = 0;
+    // The same for text in Latin-1 in FONT.
+    virtual double drawLatin1(QByteArrayView text, const PrintFont& font, double x,
+                              double baseline) {
+        return draw(PrintRun{QString::fromLatin1(text), font}, x, baseline);
+    }
     virtual bool newPage() = 0;
     // Completes the document; the error is the reason it was not delivered.
     virtual Error finish(QString* destination, int* pages) = 0;
@@ -191,16 +197,18 @@ public:
 
     double draw(const PrintRun& run, double x, double baseline) override {
         const Face& face = faceOf(run.font);
-        const double size = run.font.size;
+        const double advance = writer_.drawText(face.pdf, run.font.size, area_.left() + x,
+                                                area_.top() + baseline, run.text);
+        underline(face, run.font, x, baseline, advance);
+        return advance;
+    }
+
+    double drawLatin1(QByteArrayView text, const PrintFont& font, double x,
+                      double baseline) override {
+        const Face& face = faceOf(font);
         const double advance =
-            writer_.drawText(face.pdf, size, area_.left() + x, area_.top() + baseline, run.text);
-        if (run.font.underline && advance > 0) {
-            const double thickness = writer_.lineThickness(face.pdf, size);
-            const double position = writer_.underlinePosition(face.pdf, size);
-            writer_.fillRect(QRectF(area_.left() + x,
-                                    area_.top() + baseline + position - thickness / 2, advance,
-                                    thickness));
-        }
+            writer_.drawLatin1(face.pdf, font.size, area_.left() + x, area_.top() + baseline, text);
+        underline(face, font, x, baseline, advance);
         return advance;
     }
 
@@ -254,6 +262,16 @@ private:
         double ascent = 0;
         double height = 0;
     };
+
+    void underline(const Face& face, const PrintFont& font, double x, double baseline,
+                   double advance) {
+        if (!font.underline || advance <= 0)
+            return;
+        const double thickness = writer_.lineThickness(face.pdf, font.size);
+        const double position = writer_.underlinePosition(face.pdf, font.size);
+        writer_.fillRect(QRectF(area_.left() + x, area_.top() + baseline + position - thickness / 2,
+                                advance, thickness));
+    }
 
     // A document uses a handful of fonts over thousands of lines.
     const Face& faceOf(const PrintFont& font) {
@@ -433,6 +451,19 @@ void Printer::append(const QString& text) {
         line_.runs.append(PrintRun{text, font_});
 }
 
+// Starts a new page when a line of HEIGHT does not fit on this one. A surface that cannot go
+// on reports why when the document ends.
+bool Printer::makeRoom(double height) {
+    if (y_ > 0 && y_ + height > surface_->areaHeight()) {
+        if (!surface_->newPage()) {
+            surfaceBroken_ = true;
+            return false;
+        }
+        y_ = 0;
+    }
+    return true;
+}
+
 void Printer::layOut(const PrintLine& line) {
     if (!surface_ || surfaceBroken_)
         return;
@@ -447,14 +478,8 @@ void Printer::layOut(const PrintLine& line) {
         measure(line.endFont);
     for (const PrintRun& run : line.runs)
         measure(run.font);
-    if (y_ > 0 && y_ + height > surface_->areaHeight()) {
-        // A surface that cannot go on reports why when the document ends.
-        if (!surface_->newPage()) {
-            surfaceBroken_ = true;
-            return;
-        }
-        y_ = 0;
-    }
+    if (!makeRoom(height))
+        return;
     double x = 0;
     for (const PrintRun& run : line.runs)
         x += surface_->draw(run, x, y_ + ascent);
@@ -469,25 +494,98 @@ void Printer::spool(const PrintLine& line) {
         json += ',';
     json += '[';
     for (qsizetype i = 0; i < line.runs.size(); ++i) {
-        const PrintRun& run = line.runs[i];
-        json += i > 0 ? ",{\"text\":" : "{\"text\":";
-        appendJsonString(json, run.text);
-        // Lines after lines share their font: its part of the run is made once.
-        if (!(spoolFont_ == run.font) || spoolFontJson_.isEmpty()) {
-            spoolFont_ = run.font;
-            spoolFontJson_ = ",\"font\":";
-            appendJsonString(spoolFontJson_, run.font.name);
-            spoolFontJson_ += ",\"size\":";
-            appendJsonNumber(spoolFontJson_, gridSize(run.font.size));
-            spoolFontJson_ += run.font.bold ? ",\"bold\":true" : ",\"bold\":false";
-            spoolFontJson_ += run.font.underline ? ",\"underline\":true}" : ",\"underline\":false}";
-        }
-        json += spoolFontJson_;
+        if (i > 0)
+            json += ',';
+        spoolRun(line.runs[i].text, line.runs[i].font);
     }
     json += ']';
     if (json.size() >= kSpoolChunk) {
         spool_->write(json);
         json.clear();
+    }
+}
+
+void Printer::spoolRun(const QString& text, const PrintFont& font) {
+    spoolBuffer_ += "{\"text\":";
+    appendJsonString(spoolBuffer_, text);
+    spoolFont(font);
+}
+
+// The rest of a run after its text. Lines after lines share their font: its part of the
+// run is made once.
+void Printer::spoolFont(const PrintFont& font) {
+    if (!(spoolFont_ == font) || spoolFontJson_.isEmpty()) {
+        spoolFont_ = font;
+        spoolFontJson_ = ",\"font\":";
+        appendJsonString(spoolFontJson_, font.name);
+        spoolFontJson_ += ",\"size\":";
+        appendJsonNumber(spoolFontJson_, gridSize(font.size));
+        spoolFontJson_ += font.bold ? ",\"bold\":true" : ",\"bold\":false";
+        spoolFontJson_ += font.underline ? ",\"underline\":true}" : ",\"underline\":false}";
+    }
+    spoolBuffer_ += spoolFontJson_;
+}
+
+// A line of one run of printable ASCII, whose JSON needs only quotes and backslashes escaped.
+void Printer::spoolAsciiLine(QByteArrayView text) {
+    if (!spool_)
+        return;
+    QByteArray& json = spoolBuffer_;
+    if (spooled_++ > 0)
+        json += ',';
+    if (text.isEmpty()) {
+        json += "[]";
+    } else {
+        json += "[{\"text\":\"";
+        const qsizetype at = json.size();
+        json.resize(at + text.size() * 2);
+        char* to = json.data() + at;
+        if (!std::memchr(text.data(), '"', size_t(text.size())) &&
+            !std::memchr(text.data(), '\\', size_t(text.size()))) {
+            std::memcpy(to, text.data(), size_t(text.size()));
+            to += text.size();
+        } else {
+            for (const char c : text) {
+                if (c == '"' || c == '\\')
+                    *to++ = '\\';
+                *to++ = c;
+            }
+        }
+        json.truncate(to - json.constData());
+        json += '"';
+        spoolFont(font_);
+        json += ']';
+    }
+    if (json.size() >= kSpoolChunk) {
+        spool_->write(json);
+        json.clear();
+    }
+}
+
+void Printer::printLatin1Line(QByteArrayView line) {
+    const bool plain = std::all_of(line.begin(), line.end(),
+                                   [](char c) { return quint8(c) >= 0x20 && quint8(c) < 0x7F; });
+    if (!plain || !line_.runs.isEmpty()) {
+        printText(QString::fromLatin1(line), false);
+        return;
+    }
+    if (!started_)
+        startDocument();
+    if (surface_ && !surfaceBroken_) {
+        const Surface::Metrics metrics = surface_->metrics(font_);
+        if (makeRoom(metrics.height)) {
+            if (!line.isEmpty())
+                surface_->drawLatin1(line, font_, 0, y_ + metrics.ascent);
+            y_ += metrics.height;
+        }
+    }
+    spoolAsciiLine(line);
+    if (recordLines_) {
+        PrintLine printed;
+        if (!line.isEmpty())
+            printed.runs.append(PrintRun{QString::fromLatin1(line), font_});
+        printed.endFont = font_;
+        lines_.append(std::move(printed));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <QByteArrayView>
 #include <QIODevice>
 
 #include <initializer_list>
@@ -92,6 +93,11 @@ public:
     }
     void printOpen(std::initializer_list<QString> items) { print(items, true); }
 
+    // Prints LINE, text in Latin-1, and ends the line: the same as print({line}) with LINE
+    // as a string, without converting it to UTF-16 where it is plain printable ASCII (the
+    // lines of a result's rows, most of the time).
+    void printLatin1Line(QByteArrayView line);
+
     // Ends the document and delivers it. Without anything printed since the last
     // endDoc there is nothing to deliver and nothing happens.
     Error endDoc();
@@ -125,8 +131,12 @@ private:
     void startDocument();
     void append(const QString& text);
     void endLine();
+    bool makeRoom(double height);
     void layOut(const PrintLine& line);
     void spool(const PrintLine& line);
+    void spoolRun(const QString& text, const PrintFont& font);
+    void spoolAsciiLine(QByteArrayView text);
+    void spoolFont(const PrintFont& font);
 
     PrintFont font_;
     QString pdfFolder_;

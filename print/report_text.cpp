@@ -4,6 +4,9 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <cstring>
+
 namespace velario {
 
 QString fitText(const QString& text, int width) {
@@ -23,6 +26,17 @@ void appendFitted(QString& line, QStringView text, int width) {
     }
     line += text;
     line.resize(line.size() + width - text.size(), u' ');
+}
+
+void appendFittedAscii(QByteArray& line, QByteArrayView text, int width) {
+    if (width <= 0)
+        return;
+    const qsizetype at = line.size();
+    const qsizetype copied = std::min<qsizetype>(text.size(), width);
+    line.resize(at + width);
+    char* to = line.data() + at;
+    std::memcpy(to, text.data(), size_t(copied));
+    std::memset(to + copied, ' ', size_t(width - copied));
 }
 
 qsizetype trimmedLength(QStringView text) {

@@ -2,6 +2,8 @@
 
 #include "platform/errors.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 
@@ -14,6 +16,8 @@ inline const QString kNothingToPrint = QStringLiteral("Non ci sono records da st
 QString fitText(const QString& text, int width);
 // The same appended to LINE.
 void appendFitted(QString& line, QStringView text, int width);
+// The same for ASCII text (one byte a character).
+void appendFittedAscii(QByteArray& line, QByteArrayView text, int width);
 
 // TEXT without the blanks at either end; other white space stays, so a line break that
 // starts or ends a field is printed as the field holds it.
