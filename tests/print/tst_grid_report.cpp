@@ -20,6 +20,7 @@ using namespace velario;
 
 using Ints = QList<int>;
 Q_DECLARE_METATYPE(Ints)
+Q_DECLARE_METATYPE(QList<QStringList>)
 
 namespace {
 
@@ -85,12 +86,16 @@ private slots:
     void nothingToPrint();
     void undelivered();
     void pdfLayout();
+    void cellTexts_data();
+    void cellTexts();
 
 private:
     // A table of ROWS rows whose column c holds texts of LENGTHS[c] characters after
     // BLANKS[c] blanks; rows from LONGERFROM on hold texts 5 characters longer.
     void showTable(const QStringList& captions, const Ints& lengths, const Ints& blanks, int rows,
                    int longerFrom);
+    // A table of these rows, "<null>" standing for a Null.
+    void showRows(const QStringList& captions, const QList<QStringList>& rows);
     void printGrid(const GridReportTitle& title = {"Prova", "/dati/prova.db", "MDB"});
 
     std::unique_ptr<test::InProcess> session_;
@@ -133,6 +138,17 @@ void TestGridReport::cleanup() {
 
 void TestGridReport::showTable(const QStringList& captions, const Ints& lengths, const Ints& blanks,
                                int rows, int longerFrom) {
+    QList<QStringList> cells;
+    for (int r = 0; r < rows; ++r) {
+        QStringList row;
+        for (int c = 0; c < captions.size(); ++c)
+            row << cell(r, c, lengths[c] + (r >= longerFrom ? 5 : 0), blanks.value(c));
+        cells << row;
+    }
+    showRows(captions, cells);
+}
+
+void TestGridReport::showRows(const QStringList& captions, const QList<QStringList>& rows) {
     const QString path = dir_->filePath(QStringLiteral("t%1.db").arg(++tables_));
     const QString connection = QStringLiteral("setup%1").arg(tables_);
     {
@@ -149,9 +165,9 @@ void TestGridReport::showTable(const QStringList& captions, const Ints& lengths,
         QVERIFY(q.exec("CREATE TABLE t (" + columns.join(", ") + ")"));
         QVERIFY(q.prepare("INSERT INTO t VALUES (" + marks.join(", ") + ")"));
         db.transaction();
-        for (int r = 0; r < rows; ++r) {
-            for (int c = 0; c < captions.size(); ++c)
-                q.addBindValue(cell(r, c, lengths[c] + (r >= longerFrom ? 5 : 0), blanks.value(c)));
+        for (const QStringList& row : rows) {
+            for (const QString& value : row)
+                q.addBindValue(value == "<null>" ? QVariant() : QVariant(value));
             QVERIFY(q.exec());
         }
         db.commit();
@@ -424,6 +440,71 @@ void TestGridReport::pdfLayout() {
     const QString differs =
         test::comparePrinted(test::pdfLines(doc.destination, sizes), expected, sizes);
     QVERIFY2(differs.isEmpty(), qPrintable(differs));
+}
+
+// Whatever the cells hold, the rows come out as the cells' texts fitted to the columns: on
+// the document, in the transcript and on paper.
+void TestGridReport::cellTexts_data() {
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::newRow("plain ASCII with quotes and backslashes")
+        << QList<QStringList>{{"1", "dice \"ciao\"", "C:\\dati\\x"}, {"22", "a", "b"}};
+    QTest::newRow("an accented cell after plain ones")
+        << QList<QStringList>{{"1", "2", "perché sì"}, {"è", "ok", "x"}, {"3", "4", "5"}};
+    QTest::newRow("a line break and a tab") << QList<QStringList>{{"1", "ab\ncd", "x\ty"}};
+    QTest::newRow("Nulls and blanks")
+        << QList<QStringList>{{"<null>", "  a  ", "<null>"}, {"", "b", ""}};
+    QTest::newRow("characters outside ASCII's printable range")
+        << QList<QStringList>{{"\x7f", "\x01z", "~"}};
+}
+
+void TestGridReport::cellTexts() {
+    QFETCH(QList<QStringList>, rows);
+    const QStringList captions{"a", "b", "c"};
+    showRows(captions, rows);
+    session_->dialogs().queueReply(QString::number(rows.size()));
+    printGrid();
+
+    const auto text = [](const QString& value) { return value == "<null>" ? QString() : value; };
+    // A text wider than its column so far makes it one character wider than the text.
+    Ints widths;
+    for (int c = 0; c < captions.size(); ++c) {
+        QStringList column{captions[c]};
+        for (const QStringList& row : rows)
+            column << text(row[c]).trimmed();
+        qsizetype width = 0;
+        for (const QString& value : column)
+            if (width < value.size())
+                width = value.size() + 1;
+        widths << int(width);
+    }
+    QStringList expected;
+    for (const QStringList& row : rows) {
+        QString line;
+        for (int c = 0; c < captions.size(); ++c)
+            line += ' ' + padded(text(row[c]), widths[c]);
+        expected << line.split('\n');
+    }
+
+    const PrintDocument& doc = Printer::instance().lastDocument();
+    const QStringList printed = texts(doc).mid(8, expected.size());
+    QCOMPARE(printed, expected);
+    const QList<QJsonObject> events =
+        test::ProgramRun{0, false, session_->events(), {}}.eventsOf("document");
+    QCOMPARE(events.size(), 1);
+    QStringList transcribed;
+    for (const QJsonValue line : events[0]["lines"].toArray()) {
+        QString lineText;
+        for (const QJsonValue run : line.toArray())
+            lineText += run["text"].toString();
+        transcribed << lineText;
+    }
+    QCOMPARE(transcribed.mid(8, expected.size()), expected);
+    if (expected.join(QString()).contains(QRegularExpression("[\\x00-\\x1f\\x7f]")))
+        return; // control characters take no fixed room on paper
+    const auto [visible, sizes] = test::visibleLines(doc);
+    const QString differences =
+        test::comparePrinted(test::pdfLines(doc.destination, sizes), visible, sizes);
+    QVERIFY2(differences.isEmpty(), qPrintable(differences));
 }
 
 QTEST_MAIN(TestGridReport)
