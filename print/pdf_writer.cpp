@@ -457,14 +457,8 @@ void PdfWriter::newPage() {
     content_.clear();
     content_.reserve(1 << 16);
     content_.append("q\n");
-    appendNumber(content_, clip_.left());
-    content_.append(' ');
-    appendNumber(content_, pageSize_.height() - clip_.bottom());
-    content_.append(' ');
-    appendNumber(content_, clip_.width());
-    content_.append(' ');
-    appendNumber(content_, clip_.height());
-    content_.append(" re W n\n");
+    appendRect(clip_);
+    content_.append(" W n\n");
     inText_ = false;
     currentFont_ = nullptr;
 }
@@ -705,6 +699,12 @@ void PdfWriter::fillRect(const QRectF& rect) {
         content_.append("ET\n");
         inText_ = false;
     }
+    appendRect(rect);
+    content_.append(" f\n");
+}
+
+// RECT, from the top left corner of the page, as a PDF rectangle path.
+void PdfWriter::appendRect(const QRectF& rect) {
     appendNumber(content_, rect.left());
     content_.append(' ');
     appendNumber(content_, pageSize_.height() - rect.bottom());
@@ -712,7 +712,7 @@ void PdfWriter::fillRect(const QRectF& rect) {
     appendNumber(content_, rect.width());
     content_.append(' ');
     appendNumber(content_, rect.height());
-    content_.append(" re f\n");
+    content_.append(" re");
 }
 
 double PdfWriter::ascent(PdfFont* font, double size) const {

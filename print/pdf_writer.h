@@ -75,6 +75,7 @@ private:
                       qsizetype length);
     void selectFont(PdfFont* font, double size);
     void moveTo(double x, double y);
+    void appendRect(const QRectF& rect);
     double drawFallback(PdfFont* font, double size, double x, double baseline, QStringView text);
     void writeFont(PdfFont& font);
 

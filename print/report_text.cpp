@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace velario {
 
@@ -39,23 +40,28 @@ void appendFittedAscii(QByteArray& line, QByteArrayView text, int width) {
     std::memset(to + copied, ' ', size_t(width - copied));
 }
 
-qsizetype trimmedLength(QStringView text) {
+namespace {
+
+// Where TEXT starts and ends without its blanks at either end.
+std::pair<qsizetype, qsizetype> blankBounds(QStringView text) {
     qsizetype start = 0;
     qsizetype end = text.size();
     while (start < end && text.at(start) == u' ')
         ++start;
     while (end > start && text.at(end - 1) == u' ')
         --end;
+    return {start, end};
+}
+
+} // namespace
+
+qsizetype trimmedLength(QStringView text) {
+    const auto [start, end] = blankBounds(text);
     return end - start;
 }
 
 QString trimBlanks(const QString& text) {
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && text.at(start) == u' ')
-        ++start;
-    while (end > start && text.at(end - 1) == u' ')
-        --end;
+    const auto [start, end] = blankBounds(text);
     return text.mid(start, end - start);
 }
 

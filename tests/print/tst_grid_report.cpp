@@ -63,6 +63,22 @@ QString cell(int row, int column, int length, int blanks) {
            (QStringLiteral("%1.%2").arg(row).arg(column) + QString(length, u'x')).left(length);
 }
 
+// The texts of the lines of the one document in the session's transcript.
+QStringList transcribedLines(const test::InProcess& session) {
+    const QList<QJsonObject> events =
+        test::ProgramRun{0, false, session.events(), {}}.eventsOf("document");
+    if (events.size() != 1)
+        return {QStringLiteral("<%1 documents>").arg(events.size())};
+    QStringList lines;
+    for (const QJsonValue line : events[0]["lines"].toArray()) {
+        QString text;
+        for (const QJsonValue run : line.toArray())
+            text += run["text"].toString();
+        lines << text;
+    }
+    return lines;
+}
+
 QString padded(const QString& text, int width) {
     return text.leftJustified(width, u' ', true);
 }
@@ -263,17 +279,7 @@ void TestGridReport::columns() {
     QCOMPARE(actual, fonts);
 
     // The document went out as the transcript shows it.
-    const QList<QJsonObject> events =
-        test::ProgramRun{0, false, session_->events(), {}}.eventsOf("document");
-    QCOMPARE(events.size(), 1);
-    QStringList transcribed;
-    for (const QJsonValue line : events[0]["lines"].toArray()) {
-        QString text;
-        for (const QJsonValue run : line.toArray())
-            text += run["text"].toString();
-        transcribed << text;
-    }
-    QCOMPARE(transcribed, expected);
+    QCOMPARE(transcribedLines(*session_), expected);
     QCOMPARE(session_->summary(), (QStringList{"inputbox", "pointer:11", "document", "pointer:0"}));
     QCOMPARE(grid_->col(), 0);
 }
@@ -488,17 +494,7 @@ void TestGridReport::cellTexts() {
     const PrintDocument& doc = Printer::instance().lastDocument();
     const QStringList printed = texts(doc).mid(8, expected.size());
     QCOMPARE(printed, expected);
-    const QList<QJsonObject> events =
-        test::ProgramRun{0, false, session_->events(), {}}.eventsOf("document");
-    QCOMPARE(events.size(), 1);
-    QStringList transcribed;
-    for (const QJsonValue line : events[0]["lines"].toArray()) {
-        QString lineText;
-        for (const QJsonValue run : line.toArray())
-            lineText += run["text"].toString();
-        transcribed << lineText;
-    }
-    QCOMPARE(transcribed.mid(8, expected.size()), expected);
+    QCOMPARE(transcribedLines(*session_).mid(8, expected.size()), expected);
     if (expected.join(QString()).contains(QRegularExpression("[\\x00-\\x1f\\x7f]")))
         return; // control characters take no fixed room on paper
     const auto [visible, sizes] = test::visibleLines(doc);
