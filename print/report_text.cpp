@@ -36,7 +36,8 @@ void appendFittedAscii(QByteArray& line, QByteArrayView text, int width) {
     const qsizetype copied = std::min<qsizetype>(text.size(), width);
     line.resize(at + width);
     char* to = line.data() + at;
-    std::memcpy(to, text.data(), size_t(copied));
+    if (copied > 0) // an empty view may have no data at all
+        std::memcpy(to, text.data(), size_t(copied));
     std::memset(to + copied, ' ', size_t(width - copied));
 }
 
