@@ -186,6 +186,15 @@ public:
     // the low 32 bits), and their number above them.
     quint64 stringBytes(int gid) const { return encoded[size_t(gid)]; }
 
+    // What drawing C takes, in one word (kept in drawings): its glyph's string bytes and
+    // their number as stringBytes gives them, and its advance in the top 16 bits; 0 when C
+    // needs the fallback.
+    Q_NEVER_INLINE quint64 learnDrawing(char16_t c) {
+        const int g = glyph(c);
+        drawings[c] = g == 0 ? 0 : stringBytes(g) | (quint64(advances[size_t(g)]) << 48);
+        return drawings[c];
+    }
+
     void use(int gid, char32_t c) {
         if (gid < 0 || gid >= glyphCount)
             return;
@@ -208,6 +217,8 @@ public:
     std::vector<quint16> advances;
     std::vector<char32_t> unicode;
     std::vector<quint64> encoded;
+    static constexpr quint64 kUnknown = ~quint64(0);
+    std::vector<quint64> drawings = std::vector<quint64>(0x10000, kUnknown);
     std::vector<quint8> used;
     std::vector<int> bmp;
 };
@@ -570,10 +581,14 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
     char* bytes = first;
     char* shown = first;
     qint64 units = 0;
+    // Held here: stores through the byte pointer could otherwise be taken to change it.
+    const quint64* const drawings = font->drawings.data();
     for (qsizetype i = 0; i < length; ++i) {
         const char16_t c = chars[i];
-        const int g = font->glyph(c);
-        if (g == 0) {
+        quint64 code = drawings[c];
+        if (Q_UNLIKELY(code == PdfFont::kUnknown))
+            code = font->learnDrawing(c);
+        if (code == 0) {
             content_.truncate(mark);
             lineStartKnown_ = wasKnown;
             lineX_ = lastX;
@@ -583,13 +598,12 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
                 text[j] = QChar(char16_t(chars[j]));
             return drawFallback(font, size, x, baseline, text);
         }
-        units += font->advances[size_t(g)];
-        const quint64 code = font->stringBytes(g);
+        units += code >> 48;
         bytes[0] = char(code);
         bytes[1] = char(code >> 8);
         bytes[2] = char(code >> 16);
         bytes[3] = char(code >> 24);
-        bytes += code >> 32;
+        bytes += (code >> 32) & 0xFF;
         if (c != u' ')
             shown = bytes;
     }
