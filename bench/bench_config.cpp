@@ -5,25 +5,15 @@
 
 #include "app/config.h"
 
+#include "process_status.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 
-namespace {
-
-qint64 statusMb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() / 1024;
-    return -1;
-}
-
-} // namespace
+using velario::bench::statusMb;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

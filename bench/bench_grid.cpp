@@ -11,6 +11,8 @@
 #include "data/odbc.h"
 #include "support/odbc_fixture.h"
 
+#include "process_status.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,19 +25,11 @@
 using namespace velario;
 using namespace velario::data;
 
+using bench::statusKb;
+
 namespace {
 
 QTextStream out(stdout);
-
-qint64 statusKb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 void report(const char* what, double ms, const QString& extra = {}) {
     out << qSetFieldWidth(44) << Qt::left << what << qSetFieldWidth(0)

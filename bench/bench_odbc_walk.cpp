@@ -7,6 +7,7 @@
 // Without --pg-port-file only SQLite is measured; tests/fixtures/pg-start.sh starts a server.
 
 #include "data/odbc.h"
+#include "process_status.h"
 #include "support/odbc_fixture.h"
 
 #include <QCoreApplication>
@@ -83,20 +84,12 @@ Measure runChild(const QStringList& args, const QString& input, bool keepOutput)
     }
     // ru_maxrss would not do: Linux carries the parent's high-water mark across exec. VmHWM
     // belongs to the process image alone; it is read until the child exits.
-    const QString statusPath = QStringLiteral("/proc/%1/status").arg(pid);
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid || done < 0)
             break;
-        QFile proc(statusPath);
-        if (proc.open(QIODevice::ReadOnly)) {
-            for (const QByteArray& line : proc.readAll().split('\n')) {
-                if (line.startsWith("VmHWM:"))
-                    measure.peakKb = std::max(measure.peakKb,
-                                              line.mid(6).trimmed().split(' ').value(0).toLong());
-            }
-        }
+        measure.peakKb = std::max(measure.peakKb, long(bench::statusKb("VmHWM:", pid)));
         usleep(2000);
     }
     measure.seconds = double(timer.nsecsElapsed()) / 1e9;
@@ -111,14 +104,7 @@ Measure runChild(const QStringList& args, const QString& input, bool keepOutput)
 }
 
 long ownPeakKb() {
-    QFile proc(QStringLiteral("/proc/self/status"));
-    if (!proc.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : proc.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
+    return long(std::max<qint64>(0, bench::statusKb("VmHWM:")));
 }
 
 int walk(const QString& dataSource, const QString& transfer, const QString& sql, bool count) {

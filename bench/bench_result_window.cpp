@@ -10,6 +10,8 @@
 #include "platform/controls.h"
 #include "results/frmts0003.h"
 
+#include "process_status.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,19 +22,11 @@
 
 using namespace velario;
 
+using bench::statusMb;
+
 namespace {
 
 QTextStream out(stdout);
-
-qint64 statusMb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong() / 1024;
-    return -1;
-}
 
 void report(const char* what, const QElapsedTimer& timer, const QString& extra) {
     out << qSetFieldWidth(36) << Qt::left << what << qSetFieldWidth(0)

@@ -111,22 +111,14 @@ public:
     }
 
     QString text(Error* error) override {
-        data::DataGrid* grid = currentGrid();
-        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
-        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
-            *error = Error::make(ErrorNumber::NoCurrentRecord);
-            return {};
-        }
-        return model->text(row_, col_);
+        const data::ResultModel* model = selectedCell(error);
+        return model ? model->text(row_, col_) : QString();
     }
 
     std::optional<QByteArrayView> asciiText(Error* error) override {
-        data::DataGrid* grid = currentGrid();
-        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
-        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
-            *error = Error::make(ErrorNumber::NoCurrentRecord);
+        const data::ResultModel* model = selectedCell(error);
+        if (!model)
             return std::nullopt;
-        }
         const std::optional<QByteArrayView> cell = model->store().cell(row_, col_);
         if (!cell)
             return QByteArrayView();
@@ -136,34 +128,23 @@ public:
         return cell;
     }
 
-    qsizetype trimmedTextLength(Error* error) override {
-        data::DataGrid* grid = currentGrid();
-        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
-        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
-            *error = Error::make(ErrorNumber::NoCurrentRecord);
-            return 0;
-        }
-        // Most cells are plain ASCII, whose length needs no conversion to count.
-        const std::optional<QByteArrayView> cell = model->store().cell(row_, col_);
-        if (!cell)
-            return 0;
-        const char* begin = cell->data();
-        const char* end = begin + cell->size();
-        if (std::any_of(begin, end, [](char c) { return quint8(c) >= 0x80; }))
-            return trimmedLength(model->text(row_, col_));
-        while (begin < end && *begin == ' ')
-            ++begin;
-        while (end > begin && end[-1] == ' ')
-            --end;
-        return end - begin;
-    }
-
     void finish() override {
         if (data::DataGrid* grid = currentGrid())
             grid->setCol(0);
     }
 
 private:
+    // The result holding the selected cell; null, with the error, when there is none.
+    const data::ResultModel* selectedCell(Error* error) {
+        data::DataGrid* grid = currentGrid();
+        const data::ResultModel* model = grid ? grid->resultModel() : nullptr;
+        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
+            *error = Error::make(ErrorNumber::NoCurrentRecord);
+            return nullptr;
+        }
+        return model;
+    }
+
     data::DataGrid* currentGrid() {
         if (!current_)
             current_ = active_();
@@ -224,8 +205,11 @@ std::optional<QByteArrayView> ReportGrid::asciiText(Error*) {
     return std::nullopt;
 }
 
+// Most cells are plain ASCII, whose length needs no conversion to count.
 qsizetype ReportGrid::trimmedTextLength(Error* error) {
-    return trimmedLength(text(error));
+    if (const std::optional<QByteArrayView> bytes = asciiText(error))
+        return trimmedLength(*bytes);
+    return *error ? 0 : trimmedLength(text(error));
 }
 
 void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {

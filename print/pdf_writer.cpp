@@ -139,60 +139,37 @@ public:
         for (int g = 0; g < glyphCount; ++g)
             advances[size_t(g)] = u16(hmtx, qsizetype(std::min(g, metrics - 1)) * 4);
         unicode.assign(size_t(glyphCount), 0);
-        encoded.resize(size_t(glyphCount));
-        for (int g = 0; g < glyphCount; ++g) {
-            quint64 packed = 0;
-            int length = 0;
-            for (const char byte : {char(g >> 8), char(g & 0xFF)}) {
-                const auto put = [&](char b) { packed |= quint64(quint8(b)) << (8 * length++); };
-                if (byte == '(' || byte == ')' || byte == '\\') {
-                    put('\\');
-                    put(byte);
-                } else if (byte == '\r') {
-                    put('\\');
-                    put('r');
-                } else {
-                    put(byte);
-                }
-            }
-            encoded[size_t(g)] = packed | (quint64(length) << 32);
-        }
         used.assign(size_t(glyphCount), 0);
         used[0] = 1;
-        bmp.assign(0x10000, -1);
         fixedPitch = u32(raw.fontTable("post"), 12) != 0;
         baseName = postScriptName(raw);
     }
 
-    // The glyph of C, 0 when the face has none.
-    // The glyph that draws C on its own, 0 when C needs the fallback (the face lacks it,
-    // or its script needs shaping). A glyph found is taken as used by C.
-    int glyph(char16_t c) {
-        int& known = bmp[c];
-        if (known < 0) {
-            const QChar ch(c);
-            quint32 index = 0;
-            int count = 1;
-            if (fastScript(c))
-                raw.glyphIndexesForChars(&ch, 1, &index, &count);
-            known = (count == 1 && index < quint32(glyphCount)) ? int(index) : 0;
-            if (known != 0)
-                use(known, c);
-        }
-        return known;
-    }
-
-    // The glyph's two bytes in a PDF string, escaped where needed (up to four bytes, in
-    // the low 32 bits), and their number above them.
-    quint64 stringBytes(int gid) const { return encoded[size_t(gid)]; }
-
-    // What drawing C takes, in one word (kept in drawings): its glyph's string bytes and
-    // their number as stringBytes gives them, and its advance in the top 16 bits; 0 when C
-    // needs the fallback.
+    // What drawing C takes, in one word (kept in drawings): the bytes its glyph takes in a
+    // PDF string, escaped where needed (up to four, in the low 32 bits), their number above
+    // them, and its advance in the top 16 bits; 0 when C needs the fallback (the face lacks
+    // it, or its script needs shaping). A glyph found is taken as used by C.
     Q_NEVER_INLINE quint64 learnDrawing(char16_t c) {
-        const int g = glyph(c);
-        drawings[c] = g == 0 ? 0 : stringBytes(g) | (quint64(advances[size_t(g)]) << 48);
-        return drawings[c];
+        const QChar ch(c);
+        quint32 index = 0;
+        int count = 1;
+        if (fastScript(c))
+            raw.glyphIndexesForChars(&ch, 1, &index, &count);
+        const int g = (count == 1 && index < quint32(glyphCount)) ? int(index) : 0;
+        quint64 code = 0;
+        if (g != 0) {
+            use(g, c);
+            int length = 0;
+            const auto put = [&](char b) { code |= quint64(quint8(b)) << (8 * length++); };
+            for (const char byte : {char(g >> 8), char(g & 0xFF)}) {
+                if (byte == '(' || byte == ')' || byte == '\\' || byte == '\r')
+                    put('\\');
+                put(byte == '\r' ? 'r' : byte);
+            }
+            code |= quint64(length) << 32 | quint64(advances[size_t(g)]) << 48;
+        }
+        drawings[c] = code;
+        return code;
     }
 
     void use(int gid, char32_t c) {
@@ -203,7 +180,6 @@ public:
             unicode[size_t(gid)] = c;
     }
 
-    double width(int gid) const { return advances[size_t(gid)] * 1000.0 / unitsPerEm; }
     double scale(double size) const { return size / unitsPerEm; }
 
     QFont qfont;
@@ -216,11 +192,9 @@ public:
     bool fixedPitch = false;
     std::vector<quint16> advances;
     std::vector<char32_t> unicode;
-    std::vector<quint64> encoded;
     static constexpr quint64 kUnknown = ~quint64(0);
     std::vector<quint64> drawings = std::vector<quint64>(0x10000, kUnknown);
     std::vector<quint8> used;
-    std::vector<int> bmp;
 };
 
 namespace {
@@ -567,10 +541,14 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
     if (length == 0 || content_.isNull())
         return 0;
     selectFont(font, size);
+    // Nothing of the text is left in the page when it draws nothing or goes another way.
     const qsizetype mark = content_.size();
-    const bool wasKnown = lineStartKnown_;
-    const double lastX = lineX_;
-    const double lastY = lineY_;
+    const auto undo = [this, mark, known = lineStartKnown_, lastX = lineX_, lastY = lineY_] {
+        content_.truncate(mark);
+        lineStartKnown_ = known;
+        lineX_ = lastX;
+        lineY_ = lastY;
+    };
     moveTo(x, pageSize_.height() - baseline);
     content_.append('(');
     // The glyphs' bytes go straight into the page, at worst four a character; the blanks
@@ -589,10 +567,7 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
         if (Q_UNLIKELY(code == PdfFont::kUnknown))
             code = font->learnDrawing(c);
         if (code == 0) {
-            content_.truncate(mark);
-            lineStartKnown_ = wasKnown;
-            lineX_ = lastX;
-            lineY_ = lastY;
+            undo();
             QString text(length, Qt::Uninitialized);
             for (qsizetype j = 0; j < length; ++j)
                 text[j] = QChar(char16_t(chars[j]));
@@ -609,10 +584,7 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
     }
     const double advance = double(units) * font->scale(size);
     if (shown == first) {
-        content_.truncate(mark);
-        lineStartKnown_ = wasKnown;
-        lineX_ = lastX;
-        lineY_ = lastY;
+        undo();
         return advance;
     }
     content_.truncate(shown - content_.constData());

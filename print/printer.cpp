@@ -160,6 +160,24 @@ public:
 
 namespace {
 
+// What a surface makes of each font: a document uses a handful over thousands of lines.
+// Entries stay where they are as others are added.
+template <typename Face>
+class FaceCache {
+public:
+    template <typename Make>
+    const Face& get(const PrintFont& font, Make make) {
+        for (const auto& [key, face] : faces_)
+            if (key == font)
+                return *face;
+        faces_.emplace_back(font, std::make_unique<Face>(make()));
+        return *faces_.back().second;
+    }
+
+private:
+    std::vector<std::pair<PrintFont, std::unique_ptr<Face>>> faces_;
+};
+
 // A PDF written as the lines come, under a temporary name in the folder until complete.
 class PdfSurface final : public Printer::Surface {
 public:
@@ -275,22 +293,20 @@ private:
 
     // A document uses a handful of fonts over thousands of lines.
     const Face& faceOf(const PrintFont& font) {
-        for (const auto& [key, face] : faces_)
-            if (key == font)
-                return face;
-        Face face;
-        face.pdf = writer_.font(qtFont(font));
-        face.ascent = writer_.ascent(face.pdf, font.size);
-        face.height = writer_.lineSpacing(face.pdf, font.size);
-        faces_.emplace_back(font, face);
-        return faces_.back().second;
+        return faces_.get(font, [&] {
+            Face face;
+            face.pdf = writer_.font(qtFont(font));
+            face.ascent = writer_.ascent(face.pdf, font.size);
+            face.height = writer_.lineSpacing(face.pdf, font.size);
+            return face;
+        });
     }
 
     QString folder_;
     QTemporaryFile temp_;
     PdfWriter writer_;
     QRectF area_;
-    std::vector<std::pair<PrintFont, Face>> faces_;
+    FaceCache<Face> faces_;
 };
 
 // A system printer, through Qt's printing; it lays out in device pixels of a 1440-dpi
@@ -362,13 +378,10 @@ private:
     };
 
     const Face& faceOf(const PrintFont& f) {
-        for (const auto& [key, entry] : faces_)
-            if (key == f)
-                return *entry;
-        QFont font = qtFont(f);
-        QFontMetricsF metrics(font, &printer_);
-        faces_.emplace_back(f, std::make_unique<Face>(Face{std::move(font), metrics}));
-        return *faces_.back().second;
+        return faces_.get(f, [&] {
+            QFont font = qtFont(f);
+            return Face{font, QFontMetricsF(font, &printer_)};
+        });
     }
 
     QPrinter printer_;
@@ -377,7 +390,7 @@ private:
     int pages_ = 1;
     bool failed_ = false;
     const Face* current_ = nullptr;
-    std::vector<std::pair<PrintFont, std::unique_ptr<Face>>> faces_;
+    FaceCache<Face> faces_;
 };
 
 } // namespace
@@ -489,26 +502,27 @@ void Printer::layOut(const PrintLine& line) {
 void Printer::spool(const PrintLine& line) {
     if (!spool_)
         return;
-    QByteArray& json = spoolBuffer_;
-    if (spooled_++ > 0)
-        json += ',';
-    json += '[';
+    startSpoolLine();
     for (qsizetype i = 0; i < line.runs.size(); ++i) {
-        if (i > 0)
-            json += ',';
-        spoolRun(line.runs[i].text, line.runs[i].font);
+        spoolBuffer_ += i > 0 ? ",{\"text\":" : "{\"text\":";
+        appendJsonString(spoolBuffer_, line.runs[i].text);
+        spoolFont(line.runs[i].font);
     }
-    json += ']';
-    if (json.size() >= kSpoolChunk) {
-        spool_->write(json);
-        json.clear();
-    }
+    endSpoolLine();
 }
 
-void Printer::spoolRun(const QString& text, const PrintFont& font) {
-    spoolBuffer_ += "{\"text\":";
-    appendJsonString(spoolBuffer_, text);
-    spoolFont(font);
+void Printer::startSpoolLine() {
+    if (spooled_++ > 0)
+        spoolBuffer_ += ',';
+    spoolBuffer_ += '[';
+}
+
+void Printer::endSpoolLine() {
+    spoolBuffer_ += ']';
+    if (spoolBuffer_.size() >= kSpoolChunk) {
+        spool_->write(spoolBuffer_);
+        spoolBuffer_.clear();
+    }
 }
 
 // The rest of a run after its text. Lines after lines share their font: its part of the
@@ -530,13 +544,10 @@ void Printer::spoolFont(const PrintFont& font) {
 void Printer::spoolAsciiLine(QByteArrayView text) {
     if (!spool_)
         return;
-    QByteArray& json = spoolBuffer_;
-    if (spooled_++ > 0)
-        json += ',';
-    if (text.isEmpty()) {
-        json += "[]";
-    } else {
-        json += "[{\"text\":\"";
+    startSpoolLine();
+    if (!text.isEmpty()) {
+        QByteArray& json = spoolBuffer_;
+        json += "{\"text\":\"";
         const qsizetype at = json.size();
         json.resize(at + text.size() * 2);
         char* to = json.data() + at;
@@ -554,12 +565,8 @@ void Printer::spoolAsciiLine(QByteArrayView text) {
         json.truncate(to - json.constData());
         json += '"';
         spoolFont(font_);
-        json += ']';
     }
-    if (json.size() >= kSpoolChunk) {
-        spool_->write(json);
-        json.clear();
-    }
+    endSpoolLine();
 }
 
 void Printer::printLatin1Line(QByteArrayView line) {

@@ -134,7 +134,8 @@ private:
     bool makeRoom(double height);
     void layOut(const PrintLine& line);
     void spool(const PrintLine& line);
-    void spoolRun(const QString& text, const PrintFont& font);
+    void startSpoolLine();
+    void endSpoolLine();
     void spoolAsciiLine(QByteArrayView text);
     void spoolFont(const PrintFont& font);
 

@@ -44,12 +44,13 @@ void appendFittedAscii(QByteArray& line, QByteArrayView text, int width) {
 namespace {
 
 // Where TEXT starts and ends without its blanks at either end.
-std::pair<qsizetype, qsizetype> blankBounds(QStringView text) {
+template <typename View>
+std::pair<qsizetype, qsizetype> blankBounds(View text) {
     qsizetype start = 0;
     qsizetype end = text.size();
-    while (start < end && text.at(start) == u' ')
+    while (start < end && text[start] == u' ')
         ++start;
-    while (end > start && text.at(end - 1) == u' ')
+    while (end > start && text[end - 1] == u' ')
         --end;
     return {start, end};
 }
@@ -61,8 +62,13 @@ qsizetype trimmedLength(QStringView text) {
     return end - start;
 }
 
-QString trimBlanks(const QString& text) {
+qsizetype trimmedLength(QByteArrayView text) {
     const auto [start, end] = blankBounds(text);
+    return end - start;
+}
+
+QString trimBlanks(const QString& text) {
+    const auto [start, end] = blankBounds(QStringView(text));
     return text.mid(start, end - start);
 }
 

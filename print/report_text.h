@@ -24,6 +24,7 @@ void appendFittedAscii(QByteArray& line, QByteArrayView text, int width);
 QString trimBlanks(const QString& text);
 // The length trimBlanks would give.
 qsizetype trimmedLength(QStringView text);
+qsizetype trimmedLength(QByteArrayView text);
 
 // "dd/mm/yyyy hh:mm:ss" on the 24-hour clock, whatever the user's locale says.
 QString reportStamp(const QDateTime& when);
