@@ -42,27 +42,20 @@ private slots:
         QTest::newRow("key is case-sensitive") << QByteArray("dir_prg=C:\\PROG\\\n") << onlyPrg({});
         QTest::newRow("trailing blanks stay in the value")
             << QByteArray("DIR_DBF=/a/b.db   \n") << onlyDbf("/a/b.db   ");
-        QTest::newRow("leading blanks stay in the value")
-            << QByteArray("DIR_DBF=  /a\n") << onlyDbf("  /a");
         QTest::newRow("8th character skipped whatever it is")
             << QByteArray("DIR_PRGX/x/\n") << onlyPrg("/x/");
         QTest::newRow("line of exactly the key empties the value")
             << QByteArray("DIR_PRG=/first/\nDIR_PRG\n") << onlyPrg({});
-        QTest::newRow("key and separator only") << QByteArray("DIR_PRG=\n") << onlyPrg({});
         QTest::newRow("last occurrence wins")
             << QByteArray("DIR_DBF=/one\nDIR_DBF=/two\n") << onlyDbf("/two");
         QTest::newRow("comments, short and empty lines ignored")
             << QByteArray("# DIR_PRG=/no\n\nDIR\n;x\nDIR_PRG=/yes/\n") << onlyPrg("/yes/");
-        QTest::newRow("indented key not recognised") << QByteArray(" DIR_PRG=/x/\n") << onlyPrg({});
         QTest::newRow("CR LF line ends belong to the line end")
             << QByteArray("DIR_PRG=/p/\r\nDIR_DBF=/c.db\r\n")
             << expect({}, {}, "/p/", "/c.db", {}, {});
-        QTest::newRow("no final line break") << QByteArray("DIR_DBF=/c.db") << onlyDbf("/c.db");
         QTest::newRow("no final line break after CR")
             << QByteArray("DIR_DBF=/c.db\r") << onlyDbf("/c.db");
         QTest::newRow("CR inside a value stays") << QByteArray("DIR_DBF=a\rb\n") << onlyDbf("a\rb");
-        QTest::newRow("equals sign inside a value")
-            << QByteArray("DIR_DBF=a=b\n") << onlyDbf("a=b");
         QTest::newRow("UTF-8 value")
             << QByteArray("DIR_DBF=/dati/città \xe2\x82\xac.db\n") << onlyDbf("/dati/città €.db");
         QTest::newRow("binary around a good line")
@@ -110,19 +103,12 @@ private slots:
         QCOMPARE(config->dirDbf, QString::fromLatin1(value));
     }
 
-    void cannotOpen_data() {
-        QTest::addColumn<QString>("what");
-        QTest::newRow("missing") << "missing";
-        QTest::newRow("folder") << "folder";
-    }
-
     void cannotOpen() {
-        QFETCH(QString, what);
         QTemporaryDir dir;
         const QString path = dir.filePath("VELARIO.ini");
-        if (what == "folder")
-            QVERIFY(QDir().mkdir(path));
-        QVERIFY(!readConfiguration(path).has_value());
+        QVERIFY(!readConfiguration(path).has_value()); // missing
+        QVERIFY(QDir().mkdir(path));
+        QVERIFY(!readConfiguration(path).has_value()); // a folder
     }
 };
 
