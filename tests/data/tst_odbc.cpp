@@ -148,6 +148,12 @@ private:
     if ((engine) == kPostgres && !server_)                                                         \
     QSKIP("no test PostgreSQL server: run through ctest, which starts the postgres fixture")
 
+// Skips without the server; else opens CONNECTION on ENGINE's data source.
+#define OPEN_ENGINE(engine)                                                                        \
+    SKIP_WITHOUT_SERVER(engine);                                                                   \
+    auto connection = open(dataSource(engine));                                                    \
+    QVERIFY(connection)
+
 void TestOdbc::initTestCase() {
     QVERIFY(dir_.isValid());
     // The program's users write numbers with a decimal comma; drivers must not.
@@ -254,9 +260,7 @@ void TestOdbc::values_data() {
 void TestOdbc::values() {
     QFETCH(QString, engine);
     QFETCH(QString, transfer);
-    SKIP_WITHOUT_SERVER(engine);
-    auto connection = open(dataSource(engine));
-    QVERIFY(connection);
+    OPEN_ENGINE(engine);
     if (engine == kSqlite)
         QCOMPARE(connection->textTransfer(), OdbcTextTransfer::Narrow);
     if (transfer == QLatin1String("narrow")) {
@@ -309,9 +313,7 @@ void TestOdbc::sixtyColumns_data() {
 
 void TestOdbc::sixtyColumns() {
     QFETCH(QString, engine);
-    SKIP_WITHOUT_SERVER(engine);
-    auto connection = open(dataSource(engine));
-    QVERIFY(connection);
+    OPEN_ENGINE(engine);
     Error error;
     auto source = connection->execute(QStringLiteral("SELECT * FROM wide60 ORDER BY c1"), &error);
     QVERIFY2(source, qPrintable(error.description));
@@ -370,9 +372,7 @@ void TestOdbc::countRows() {
     QFETCH(QString, sql);
     QFETCH(qint64, expected);
     QFETCH(bool, byQuery);
-    SKIP_WITHOUT_SERVER(engine);
-    auto connection = open(dataSource(engine));
-    QVERIFY(connection);
+    OPEN_ENGINE(engine);
     Error error;
     auto source = connection->execute(sql, &error);
     QVERIFY2(source, qPrintable(error.description));
@@ -410,9 +410,7 @@ void TestOdbc::noResultSet_data() {
 void TestOdbc::noResultSet() {
     QFETCH(QString, engine);
     const QString sql = QStringLiteral("UPDATE sample SET amount = amount WHERE id = 2");
-    SKIP_WITHOUT_SERVER(engine);
-    auto connection = open(dataSource(engine));
-    QVERIFY(connection);
+    OPEN_ENGINE(engine);
     Error error;
     auto source = connection->execute(sql, &error);
     QVERIFY2(source, qPrintable(error.description));
@@ -442,9 +440,7 @@ void TestOdbc::failingStatement() {
     QFETCH(QString, engine);
     QFETCH(QString, sql);
     QFETCH(QStringList, fragments);
-    SKIP_WITHOUT_SERVER(engine);
-    auto connection = open(dataSource(engine));
-    QVERIFY(connection);
+    OPEN_ENGINE(engine);
     Error error;
     QVERIFY(!connection->execute(sql, &error));
     QCOMPARE(error.number, int(ErrorNumber::OdbcCallFailed));
