@@ -45,6 +45,12 @@ QString pdfLayoutText(const QString& pdf) {
     return tool(QStringLiteral("pdftotext"), {"-layout", pdf, "-"});
 }
 
+QStringList nonBlankLines(const QString& text) {
+    QStringList lines = text.split('\n');
+    lines.removeIf([](const QString& l) { return l.trimmed().isEmpty(); });
+    return lines;
+}
+
 int pdfPages(const QString& pdf) {
     const auto match = QRegularExpression(QStringLiteral("Pages:\\s+(\\d+)"))
                            .match(tool(QStringLiteral("pdfinfo"), {pdf}));
@@ -73,8 +79,6 @@ private slots:
     void documentEvent();
     void textOnPaper_data();
     void textOnPaper();
-    void pdfColumns_data();
-    void pdfColumns();
     void pages_data();
     void pages();
     void namesNeverOverwrite();
@@ -131,21 +135,15 @@ void TestPrinter::runs_data() {
     QTest::addColumn<QStringList>("lines");
 
     const QString plain = "|Courier New|10|--]";
-    QTest::newRow("default face") << "p=abc" << QStringList{"[abc" + plain};
     QTest::newRow("items side by side") << "p=ab++c d+e" << QStringList{"[abc de" + plain};
-    QTest::newRow("empty text") << "p=" << QStringList{""};
     QTest::newRow("no items") << "p=a;p;p=b" << QStringList{"[a" + plain, "", "[b" + plain};
     QTest::newRow("open end continues the line")
         << "o=ab;o=cd;p=ef;p=g" << QStringList{"[abcdef" + plain, "[g" + plain};
-    QTest::newRow("open line ended by endDoc") << "o=x" << QStringList{"[x" + plain};
     QTest::newRow("open empty print adds nothing") << "p=a;o=" << QStringList{"[a" + plain};
     QTest::newRow("bold inside a line")
         << "f=COURIER NEW;s=9;o=Totale: ;B;o=12,50;b;p= euro"
         << QStringList{
                "[Totale: |COURIER NEW|9|--][12,50|COURIER NEW|9|b-][ euro|COURIER NEW|9|--]"};
-    QTest::newRow("underline and size change")
-        << "U;o=Titolo;u;s=6;p= nota"
-        << QStringList{"[Titolo|Courier New|10|-u][ nota|Courier New|6|--]"};
     QTest::newRow("font toggled back merges")
         << "o=a;B;b;o=b;s=10.01;p=c" << QStringList{"[abc" + plain};
     QTest::newRow("every kind of break") << "p=SELECT *\r\nFROM t\nWHERE x\rORDER BY y"
@@ -247,7 +245,6 @@ void TestPrinter::textOnPaper_data() {
     QTest::newRow("every printable ASCII character") << ascii << "LiberationMono";
     QTest::newRow("Italian and Latin-1")
         << QString("àèéìòù ÀÈÉÌÒÙ çÇñÑ €£§°ß «»¿¡") << "LiberationMono";
-    QTest::newRow("Greek and Cyrillic") << QString("Αλφάβητο Журнал") << "LiberationMono";
     QTest::newRow("characters the face lacks") << QString("pericolo ☠ ☢ fine") << "DejaVu";
 }
 
@@ -270,70 +267,14 @@ void TestPrinter::textOnPaper() {
     QCOMPARE(process.exitCode(), 0);
     // A reader that had to mend the file says so on its error output.
     QCOMPARE(process.readAllStandardError(), QByteArray());
-    QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n');
-    lines.removeIf([](const QString& l) { return l.trimmed().isEmpty(); });
-    QCOMPARE(lines, (QStringList{text, text}));
+    QCOMPARE(nonBlankLines(QString::fromUtf8(process.readAllStandardOutput())),
+             (QStringList{text, text}));
     QVERIFY2(tool("pdffonts", {pdf}).contains(face), qPrintable(tool("pdffonts", {pdf})));
-}
-
-void TestPrinter::pdfColumns_data() {
-    QTest::addColumn<float>("size");
-    QTest::newRow("9 pt") << 9.0f;
-    QTest::newRow("7 pt") << 7.0f;
-    QTest::newRow("6 pt") << 6.0f;
-}
-
-void TestPrinter::pdfColumns() {
-    QFETCH(float, size);
-
-    Printer& printer = Printer::instance();
-    printer.setFontName("COURIER NEW");
-    printer.setFontSize(size);
-    printer.setFontBold(true);
-    printer.print({"Codice  ", "Descrizione         ", "Importo"});
-    printer.setFontBold(false);
-    printer.print({"A1      Bulloni             ", "  12,50"});
-    printer.printOpen({"B22     "});
-    printer.setFontUnderline(true);
-    printer.printOpen({"Viti"});
-    printer.setFontUnderline(false);
-    printer.print({"                   3,00"});
-    printer.print({"C333    Dadi e rondelle    1.234,00"});
-    QVERIFY(!printer.endDoc());
-
-    const QString pdf = printer.lastDocument().destination;
-    const QStringList fonts = tool("pdffonts", {pdf}).split('\n');
-    QVERIFY2(fonts.filter("LiberationMono-Bold").size() == 1, qPrintable(fonts.join('\n')));
-    QVERIFY2(fonts.filter(QRegularExpression("LiberationMono\\s")).size() == 1,
-             qPrintable(fonts.join('\n')));
-
-    QStringList lines = pdfLayoutText(pdf).split('\n');
-    lines.removeIf([](const QString& l) { return l.trimmed().isEmpty(); });
-    QCOMPARE(lines.size(), 4);
-    const auto simplified = [](QString l) { return l.simplified(); };
-    QCOMPARE(simplified(lines[0]), "Codice Descrizione Importo");
-    QCOMPARE(simplified(lines[1]), "A1 Bulloni 12,50");
-    QCOMPARE(simplified(lines[2]), "B22 Viti 3,00");
-    QCOMPARE(simplified(lines[3]), "C333 Dadi e rondelle 1.234,00");
-
-    // Columns padded with blanks must start at the same place on every line, whatever
-    // the weight or underline of the text before them.
-    const auto column = [&](int line, const QString& word) { return lines[line].indexOf(word); };
-    const auto end = [&](int line, const QString& word) {
-        return column(line, word) + word.size();
-    };
-    QCOMPARE(column(1, "Bulloni"), column(0, "Descrizione"));
-    QCOMPARE(column(2, "Viti"), column(0, "Descrizione"));
-    QCOMPARE(column(3, "Dadi"), column(0, "Descrizione"));
-    QCOMPARE(end(1, "12,50"), end(0, "Importo"));
-    QCOMPARE(end(2, "3,00"), end(0, "Importo"));
-    QCOMPARE(end(3, "1.234,00"), end(0, "Importo"));
 }
 
 void TestPrinter::pages_data() {
     QTest::addColumn<float>("size");
     QTest::addColumn<int>("count");
-    QTest::newRow("9 pt") << 9.0f << 200;
     QTest::newRow("6 pt") << 6.0f << 300;
     QTest::newRow("one page") << 9.0f << 20;
     QTest::newRow("more pages than are written at once") << 7.0f << 3000;
@@ -353,8 +294,7 @@ void TestPrinter::pages() {
     const QStringList pageTexts = pdfLayoutText(pdf).split('\f', Qt::SkipEmptyParts);
     QList<QStringList> pageLines;
     for (const QString& text : pageTexts) {
-        QStringList lines = text.split('\n');
-        lines.removeIf([](const QString& l) { return l.trimmed().isEmpty(); });
+        const QStringList lines = nonBlankLines(text);
         if (!lines.isEmpty())
             pageLines.append(lines);
     }
@@ -409,29 +349,25 @@ void TestPrinter::namesNeverOverwrite() {
     QCOMPARE(allFiles(out_), QStringList{QFileInfo(earlier).fileName()} + destinations);
 }
 
+// A folder that is missing or will not take the document.
 void TestPrinter::undeliverable_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("missing folder") << "missing";
-    QTest::newRow("file instead of folder") << "file";
-    QTest::newRow("read-only folder") << "readonly";
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("missing folder") << false;
+    QTest::newRow("read-only folder") << true;
 }
 
 void TestPrinter::undeliverable() {
-    QFETCH(QString, kind);
-
-    QString folder = dir_->filePath("target");
-    if (kind == "file") {
-        QFile file(folder);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    } else if (kind == "readonly") {
+    QFETCH(bool, readOnly);
+    const QString folder = dir_->filePath("target");
+    const auto restore = qScopeGuard([&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (readOnly) {
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         QFile probe(QDir(folder).filePath("probe"));
-        if (probe.open(QIODevice::WriteOnly)) {
-            probe.remove();
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (probe.open(QIODevice::WriteOnly))
             QSKIP("permissions do not stop this user from writing");
-        }
     }
 
     Printer& printer = Printer::instance();
@@ -442,10 +378,7 @@ void TestPrinter::undeliverable() {
     QVERIFY2(error.description.contains(folder), qPrintable(error.description));
     QVERIFY(documentEvents().isEmpty());
     QCOMPARE(printer.lastDocument().pages, 0);
-    if (kind == "readonly") {
-        QVERIFY(allFiles(folder).isEmpty());
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    QVERIFY(allFiles(folder).isEmpty());
 
     // The failed document is gone; the next one starts afresh.
     printer.setPdfFolder(out_);
@@ -459,15 +392,11 @@ void TestPrinter::fontSize_data() {
     QTest::addColumn<float>("written");
     QTest::addColumn<float>("inEffect");
     QTest::addColumn<QString>("text");
-    QTest::newRow("9") << 9.0f << 9.0f << "MMMMMMMMMM";
-    QTest::newRow("7") << 7.0f << 7.0f << "MMMMMMMMMM";
-    QTest::newRow("6") << 6.0f << 6.0f << "MMMMMMMMMM";
     QTest::newRow("half point") << 8.5f << 8.5f << "MMMMMMMMMM";
     QTest::newRow("off the grid") << 7.77f << 7.75f << "MMMMMMMMMM";
     QTest::newRow("too small") << 0.3f << 1.0f << "MMMMMMMMMM";
     QTest::newRow("too large") << 5000.0f << 720.0f << "M";
     QTest::newRow("zero refused") << 0.0f << 10.0f << "MMMMMMMMMM";
-    QTest::newRow("negative refused") << -9.0f << 10.0f << "MMMMMMMMMM";
     QTest::newRow("NaN refused") << std::nanf("") << 10.0f << "MMMMMMMMMM";
 }
 

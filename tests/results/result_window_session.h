@@ -8,9 +8,11 @@
 #include "platform/automation.h"
 #include "platform/controls.h"
 #include "results/frmts0003.h"
+#include "support/odbc_fixture.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QUuid>
 
 namespace velario::test {
@@ -80,5 +82,31 @@ inline bool writeSqlite(const QString& path, const QStringList& statements) {
     QSqlDatabase::removeDatabase(connection);
     return ok;
 }
+
+// A folder for the data files, the test PostgreSQL server when ctest started one, and the
+// ODBC data sources the tests reach.
+struct ResultWindowData {
+    QTemporaryDir dir;
+    std::optional<PostgresServer> server;
+    std::unique_ptr<OdbcEnvironment> odbc;
+
+    // Writes STATEMENTS to the SQLite file FILE in the folder, then sets up SOURCES and, when
+    // the server runs, POSTGRESDSN on it. What went wrong, or an empty string.
+    QString start(const QString& file, const QStringList& statements, QList<OdbcDataSource> sources,
+                  const QString& postgresDsn) {
+        if (!dir.isValid() || !writeSqlite(dir.filePath(file), statements))
+            return QStringLiteral("cannot write ") + dir.filePath(file);
+        QString error;
+        server = postgresTestServer(&error);
+        if (!error.isEmpty())
+            return error;
+        if (server)
+            sources << postgresDataSource(postgresDsn, server->port);
+        if (sources.isEmpty())
+            return {};
+        odbc = std::make_unique<OdbcEnvironment>(sources);
+        return odbc->isValid() ? QString() : odbc->errorString();
+    }
+};
 
 } // namespace velario::test
