@@ -54,6 +54,7 @@ void RowStore::reset(int columns) {
     spilled_ = 0;
     cannotSpill_ = false;
     readError_ = Error();
+    cursorRow_ = -1;
 }
 
 // A cell is its byte count plus one (0 marks a Null), seven bits to a byte, then the bytes.
@@ -202,14 +203,25 @@ const char* RowStore::rowStart(qint64 row) const {
 std::optional<QByteArrayView> RowStore::cell(qint64 row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0 || column >= columns_)
         return std::nullopt;
-    const char* p = rowStart(row);
-    if (!p)
-        return kUnreadable;
-    for (int c = 0; c < column; ++c) {
+    const char* p = nullptr;
+    int c = 0;
+    if (row == cursorRow_ && column >= cursorColumn_ && clock_ == cursorClock_) {
+        p = cursorAt_;
+        c = cursorColumn_;
+    } else {
+        p = rowStart(row);
+        if (!p)
+            return kUnreadable;
+    }
+    for (; c < column; ++c) {
         const quint64 length = readLength(p);
         if (length > 0)
             p += length - 1;
     }
+    cursorRow_ = row;
+    cursorColumn_ = column;
+    cursorAt_ = p;
+    cursorClock_ = clock_;
     const quint64 length = readLength(p);
     if (length == 0)
         return std::nullopt;

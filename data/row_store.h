@@ -118,6 +118,13 @@ private:
     mutable qint64 spilled_ = 0;
     // Set once the file failed: from then on every block stays in memory.
     mutable bool cannotSpill_ = false;
+    // Where the last cell read starts, so that reading a row's cells in turn does not go
+    // back to the row's start for each. Good only while clock_ has not moved on: any
+    // other block read or row stored may move blocks.
+    mutable qint64 cursorRow_ = -1;
+    mutable int cursorColumn_ = 0;
+    mutable const char* cursorAt_ = nullptr;
+    mutable quint64 cursorClock_ = 0;
     mutable Error readError_;
 };
 

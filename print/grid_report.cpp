@@ -2,6 +2,8 @@
 
 #include "data/column_fitting.h"
 
+#include "ascii_scan.h"
+
 #include "data/datagrid.h"
 #include "platform/platform.h"
 #include "print/printer.h"
@@ -75,18 +77,16 @@ public:
     explicit ActiveGrid(std::function<data::DataGrid*()> grid) : active_(std::move(grid)) {}
 
     std::optional<qint64> recordCount() override {
-        current_ = active_();
-        data::DataGrid* grid = current_;
-        if (!grid)
+        lookUp();
+        if (!current_)
             return std::nullopt;
-        return grid->countedRows();
+        return current_->countedRows();
     }
 
     Error selectRow(qint64 row) override {
         if (row == 0 || !current_)
-            current_ = active_();
-        data::DataGrid* grid = current_;
-        data::ResultModel* model = grid ? grid->resultModel() : nullptr;
+            lookUp();
+        data::ResultModel* model = model_;
         if (!model || !model->hasSource() || row < 0 || !model->ensureRows(row + 1))
             return Error::make(ErrorNumber::InvalidRow);
         row_ = row;
@@ -94,8 +94,7 @@ public:
     }
 
     Error selectColumn(int column) override {
-        data::DataGrid* grid = currentGrid();
-        if (!grid || column < 0 || column >= grid->columnCount())
+        if (!currentGrid() || column < 0 || column >= columns_)
             return Error::make(ErrorNumber::InvalidColumn);
         col_ = column;
         return {};
@@ -103,7 +102,7 @@ public:
 
     QString caption(int column, Error* error) override {
         data::DataGrid* grid = currentGrid();
-        if (!grid || column < 0 || column >= grid->columnCount()) {
+        if (!grid || column < 0 || column >= columns_) {
             *error = Error::make(ErrorNumber::InvalidColumn);
             return {};
         }
@@ -122,8 +121,7 @@ public:
         const std::optional<QByteArrayView> cell = model->store().cell(row_, col_);
         if (!cell)
             return QByteArrayView();
-        if (!std::all_of(cell->begin(), cell->end(),
-                         [](char c) { return quint8(c) >= 0x20 && quint8(c) < 0x7F; }))
+        if (!isPrintableAscii(*cell))
             return std::nullopt;
         return cell;
     }
@@ -136,9 +134,9 @@ public:
 private:
     // The result holding the selected cell; null, with the error, when there is none.
     const data::ResultModel* selectedCell(Error* error) {
-        data::DataGrid* grid = currentGrid();
-        const data::ResultModel* model = grid ? grid->resultModel() : nullptr;
-        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= grid->columnCount()) {
+        currentGrid();
+        const data::ResultModel* model = model_;
+        if (!model || row_ < 0 || row_ >= model->fetchedRows() || col_ >= columns_) {
             *error = Error::make(ErrorNumber::NoCurrentRecord);
             return nullptr;
         }
@@ -147,12 +145,21 @@ private:
 
     data::DataGrid* currentGrid() {
         if (!current_)
-            current_ = active_();
+            lookUp();
         return current_;
+    }
+
+    // The grid and what a walk asks of it on every cell.
+    void lookUp() {
+        current_ = active_();
+        model_ = current_ ? current_->resultModel() : nullptr;
+        columns_ = current_ ? current_->columnCount() : 0;
     }
 
     std::function<data::DataGrid*()> active_;
     data::DataGrid* current_ = nullptr;
+    data::ResultModel* model_ = nullptr;
+    int columns_ = 0;
     qint64 row_ = -1;
     int col_ = 0;
 };
@@ -273,11 +280,15 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
 
     // A row of plain ASCII cells is put together and printed as bytes; the first other
     // cell turns the row into text.
-    QByteArray bytes;
+    qsizetype longest = 0;
+    for (const qint16 width : m.width)
+        longest += 1 + std::max<qint16>(width, 0);
+    QByteArray buffer(longest, Qt::Uninitialized);
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
-        bytes.truncate(0);
+        char* const bytes = buffer.data();
+        char* end = bytes;
         bool ascii = true;
         for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
             Error error;
@@ -289,12 +300,12 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
                 if (error)
                     break;
                 if (cell) {
-                    bytes += ' ';
-                    appendFittedAscii(bytes, *cell, width);
+                    *end++ = ' ';
+                    end = putFittedAscii(end, *cell, width);
                     continue;
                 }
                 ascii = false;
-                line = QString::fromLatin1(bytes);
+                line = QString::fromLatin1(bytes, end - bytes);
             }
             const QString text = grid.text(&error);
             if (error)
@@ -303,7 +314,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
             appendFitted(line, text, width);
         }
         if (ascii)
-            printer.printLatin1Line(bytes);
+            printer.printAsciiLine(QByteArrayView(bytes, end));
         else
             printer.print({line});
     }

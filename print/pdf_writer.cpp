@@ -1,14 +1,17 @@
 #include "pdf_writer.h"
 
+#include "ascii_scan.h"
+
 #include <QFile>
 #include <QRawFont>
 #include <QTextLayout>
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -143,7 +146,14 @@ public:
         used[0] = 1;
         fixedPitch = u32(raw.fontTable("post"), 12) != 0;
         baseName = postScriptName(raw);
+        compact = glyphCount <= 0x8000;
     }
+
+    // A face of up to 32768 glyphs is shown through its own encoding: printable ASCII in
+    // one byte, the character's own, and every other glyph in two, 0x8000 plus its number.
+    // Report text is mostly ASCII, so pages carry half the bytes to lay out and deflate.
+    // Larger faces take their glyph numbers as they are (Identity-H).
+    quint32 glyphCode(int gid) const { return compact ? 0x8000u | quint32(gid) : quint32(gid); }
 
     // What drawing C takes, in one word (kept in drawings): the bytes its glyph takes in a
     // PDF string, escaped where needed (up to four, in the low 32 bits), their number above
@@ -160,16 +170,52 @@ public:
         if (g != 0) {
             use(g, c);
             int length = 0;
-            const auto put = [&](char b) { code |= quint64(quint8(b)) << (8 * length++); };
-            for (const char byte : {char(g >> 8), char(g & 0xFF)}) {
+            const auto put = [&](char byte) {
                 if (byte == '(' || byte == ')' || byte == '\\' || byte == '\r')
-                    put('\\');
-                put(byte == '\r' ? 'r' : byte);
+                    code |= quint64('\\') << (8 * length++);
+                code |= quint64(quint8(byte == '\r' ? 'r' : byte)) << (8 * length++);
+            };
+            if (compact && c >= 0x20 && c < 0x7F) {
+                asciiGlyphs[c] = quint16(g);
+                put(char(c));
+            } else {
+                const quint32 bytes = glyphCode(g);
+                put(char(bytes >> 8));
+                put(char(bytes & 0xFF));
             }
             code |= quint64(length) << 32 | quint64(advances[size_t(g)]) << 48;
         }
         drawings[c] = code;
         return code;
+    }
+
+    // Whether ASCII text may take the short way, with no bookkeeping per character: once
+    // the face has drawn a few lines of it, all of printable ASCII joins its subset (a long
+    // document would use most of it anyway). Never for a face that lacks some of it.
+    bool asciiAdopted(qsizetype length) {
+        if (asciiReady || asciiLacking || !compact)
+            return asciiReady;
+        asciiSeen += length;
+        constexpr qint64 kAdoptAfter = 4096;
+        if (asciiSeen < kAdoptAfter)
+            return false;
+        quint16 pitch = 0;
+        bool uniform = true;
+        for (char16_t c = 0x20; c < 0x7F; ++c) {
+            quint64 code = drawings[c];
+            if (code == kUnknown)
+                code = learnDrawing(c);
+            if (code == 0) {
+                asciiLacking = true;
+                return false;
+            }
+            asciiAdvances[c] = quint16(code >> 48);
+            uniform = uniform && (pitch == 0 || pitch == asciiAdvances[c]);
+            pitch = asciiAdvances[c];
+        }
+        asciiPitch = uniform ? pitch : 0;
+        asciiReady = true;
+        return true;
     }
 
     void use(int gid, char32_t c) {
@@ -190,6 +236,13 @@ public:
     int unitsPerEm = 1000;
     int glyphCount = 1;
     bool fixedPitch = false;
+    bool compact = true;
+    std::array<quint16, 0x80> asciiGlyphs{}; // the glyph each one-byte code shows, 0 if unused
+    bool asciiReady = false;
+    bool asciiLacking = false;
+    qint64 asciiSeen = 0;
+    std::array<quint16, 0x80> asciiAdvances{};
+    quint16 asciiPitch = 0; // the advance of every printable ASCII character, if all share one
     std::vector<quint16> advances;
     std::vector<char32_t> unicode;
     static constexpr quint64 kUnknown = ~quint64(0);
@@ -331,12 +384,14 @@ QByteArray openTypeFile(const QRawFont& raw) {
     return sfntFile(0x4F54544F /* OTTO */, tables);
 }
 
-QByteArray deflated(const QByteArray& data) {
-    uLongf size = compressBound(uLong(data.size()));
-    QByteArray out(qsizetype(size), Qt::Uninitialized);
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                  reinterpret_cast<const Bytef*>(data.constData()), uLong(data.size()),
-                  Z_BEST_SPEED) != Z_OK)
+QByteArray deflated(libdeflate_compressor* compressor, const QByteArray& data) {
+    if (!compressor)
+        return {};
+    const size_t bound = libdeflate_zlib_compress_bound(compressor, size_t(data.size()));
+    QByteArray out(qsizetype(bound), Qt::Uninitialized);
+    const size_t size = libdeflate_zlib_compress(compressor, data.constData(), size_t(data.size()),
+                                                 out.data(), bound);
+    if (size == 0)
         return {};
     out.truncate(qsizetype(size));
     return out;
@@ -358,7 +413,13 @@ QByteArray subsetTag(const std::vector<quint8>& used) {
 
 } // namespace
 
-PdfWriter::PdfWriter() = default;
+void PdfWriter::FreeCompressor::operator()(libdeflate_compressor* compressor) const {
+    libdeflate_free_compressor(compressor);
+}
+
+// The fastest level: level 2 makes pages 5% smaller at twice the time, and a long report
+// is bound by this compression.
+PdfWriter::PdfWriter() : compressor_(libdeflate_alloc_compressor(1)) {}
 
 PdfWriter::~PdfWriter() {
     drain();
@@ -423,7 +484,7 @@ void PdfWriter::write(const char* data, size_t size) {
 
 void PdfWriter::writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
                             bool compress) {
-    const QByteArray packed = compress ? deflated(data) : QByteArray();
+    const QByteArray packed = compress ? deflated(compressor_.get(), data) : QByteArray();
     const bool isPacked = compress && !packed.isEmpty();
     const QByteArray& body = isPacked ? packed : data;
     startObject(number);
@@ -529,8 +590,11 @@ double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline
     return drawGlyphs(font, size, x, baseline, text.utf16(), text.size());
 }
 
-double PdfWriter::drawLatin1(PdfFont* font, double size, double x, double baseline,
-                             QByteArrayView text) {
+double PdfWriter::drawAscii(PdfFont* font, double size, double x, double baseline,
+                            QByteArrayView text) {
+    Q_ASSERT(isPrintableAscii(text));
+    if (font->asciiAdopted(text.size()))
+        return drawAdoptedAscii(font, size, x, baseline, text);
     return drawGlyphs(font, size, x, baseline, reinterpret_cast<const uchar*>(text.data()),
                       text.size());
 }
@@ -592,27 +656,81 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
     return advance;
 }
 
+// Printable ASCII in a face that has adopted it: the text is its own codes.
+double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double baseline,
+                                   QByteArrayView text) {
+    if (text.isEmpty() || content_.isNull())
+        return 0;
+    qint64 units = 0;
+    if (font->asciiPitch != 0) {
+        units = qint64(text.size()) * font->asciiPitch;
+    } else {
+        for (const char c : text)
+            units += font->asciiAdvances[size_t(c)];
+    }
+    const double advance = double(units) * font->scale(size);
+    qsizetype shown = text.size();
+    while (shown > 0 && text[shown - 1] == ' ')
+        --shown;
+    if (shown == 0)
+        return advance;
+    const QByteArrayView visible = text.first(shown);
+    selectFont(font, size);
+    moveTo(x, pageSize_.height() - baseline);
+    const qsizetype at = content_.size();
+    content_.resize(at + 1 + 2 * shown + 5);
+    char* out = content_.data() + at;
+    *out++ = '(';
+    if (!hasPdfStringSpecial(visible)) {
+        std::memcpy(out, visible.data(), size_t(shown));
+        out += shown;
+    } else {
+        for (const char c : visible) {
+            if (c == '(' || c == ')' || c == '\\')
+                *out++ = '\\';
+            *out++ = c;
+        }
+    }
+    std::memcpy(out, ") Tj\n", 5);
+    out += 5;
+    content_.truncate(out - content_.constData());
+    return advance;
+}
+
 // Moves the start of the text line to (X, Y) in PDF coordinates. Within a text object a
-// move is relative to the last one; the positions are rounded before taking differences,
-// so that the moves add up to the rounded positions exactly.
+// move is relative to the last one. Positions are kept in thousandths of a point, the
+// precision written, so that the moves add up to the positions exactly.
 void PdfWriter::moveTo(double x, double y) {
-    x = std::round(x * 1000) / 1000;
-    y = std::round(y * 1000) / 1000;
+    const qint64 milliX = std::llround(x * 1000);
+    const qint64 milliY = std::llround(y * 1000);
     if (!lineStartKnown_) {
         content_.append("1 0 0 1 ");
-        appendNumber(content_, x);
+        appendNumber(content_, double(milliX) / 1000);
         content_.append(' ');
-        appendNumber(content_, y);
+        appendNumber(content_, double(milliY) / 1000);
         content_.append(" Tm\n");
     } else {
-        appendNumber(content_, x - lineX_);
-        content_.append(' ');
-        appendNumber(content_, y - lineY_);
-        content_.append(" Td\n");
+        // Line after line the same move comes back, in one of two roundings.
+        const qint64 dx = milliX - lineX_;
+        const qint64 dy = milliY - lineY_;
+        auto move = std::find_if(moves_.begin(), moves_.end(), [&](const Move& known) {
+            return known.dx == dx && known.dy == dy && !known.text.isEmpty();
+        });
+        if (move == moves_.end()) {
+            move = moves_.begin() + qsizetype(nextMove_++ % moves_.size());
+            move->dx = dx;
+            move->dy = dy;
+            move->text.resize(0);
+            appendNumber(move->text, double(dx) / 1000);
+            move->text.append(' ');
+            appendNumber(move->text, double(dy) / 1000);
+            move->text.append(" Td\n");
+        }
+        content_.append(move->text);
     }
     lineStartKnown_ = true;
-    lineX_ = x;
-    lineY_ = y;
+    lineX_ = milliX;
+    lineY_ = milliY;
 }
 
 // Text with characters the face lacks or that need shaping: laid out by Qt, which picks
@@ -671,7 +789,7 @@ double PdfWriter::drawFallback(PdfFont* font, double size, double x, double base
             content_.append(' ');
             appendNumber(content_, pageSize_.height() - baseline -
                                        (positions[i].y() - line.ascent()) * scale);
-            content_.append(" Tm\n<").append(hex4(g)).append("> Tj\n");
+            content_.append(" Tm\n<").append(hex4(face->glyphCode(int(g)))).append("> Tj\n");
             lineStartKnown_ = false;
         }
     }
@@ -726,6 +844,7 @@ void PdfWriter::writeFont(PdfFont& font) {
     const int descriptor = reserveObject();
     const int fontFile = reserveObject();
     const int toUnicode = reserveObject();
+    const int encoding = font.compact ? reserveObject() : 0;
 
     const QByteArray name = subsetTag(font.used) + font.baseName;
     QByteArray file = trueTypeSubset(font.raw, font.used);
@@ -734,9 +853,10 @@ void PdfWriter::writeFont(PdfFont& font) {
         file = openTypeFile(font.raw);
 
     startObject(font.objectNumber);
-    write("<< /Type /Font /Subtype /Type0 /BaseFont /" + name +
-          " /Encoding /Identity-H /DescendantFonts [" + QByteArray::number(descendant) +
-          " 0 R] /ToUnicode " + QByteArray::number(toUnicode) + " 0 R >>\nendobj\n");
+    write("<< /Type /Font /Subtype /Type0 /BaseFont /" + name + " /Encoding " +
+          (encoding ? QByteArray::number(encoding) + " 0 R" : QByteArrayLiteral("/Identity-H")) +
+          " /DescendantFonts [" + QByteArray::number(descendant) + " 0 R] /ToUnicode " +
+          QByteArray::number(toUnicode) + " 0 R >>\nendobj\n");
 
     // Widths as ranges of glyphs that share one; glyphs the document never shows can
     // join any range, so a fixed-pitch face needs a single one. Readers do not all take a
@@ -791,32 +911,67 @@ void PdfWriter::writeFont(PdfFont& font) {
                          : QByteArrayLiteral(" /Subtype /OpenType"),
                 file, true);
 
-    QByteArray cmap = "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
-                      "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
-                      "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
-                      "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
-    std::vector<std::pair<int, char32_t>> pairs;
+    // Both maps, from codes to glyphs and from codes to text, share the codes' lengths:
+    // one byte or two in a compact face, two otherwise.
+    const QByteArray codeSpace = font.compact ? QByteArrayLiteral("<00> <7F>\n<8000> <FFFF>\n")
+                                              : QByteArrayLiteral("<0000> <FFFF>\n");
+    using Section = std::pair<const char*, std::vector<QByteArray>>;
+    const auto cmapFile = [&](const QByteArray& ordering, const QByteArray& cmapName, int type,
+                              const std::vector<Section>& sections) {
+        QByteArray cmap = "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+                          "/CIDSystemInfo << /Registry (Adobe) /Ordering (" +
+                          ordering + ") /Supplement 0 >> def\n/CMapName /" + cmapName +
+                          " def\n/CMapType " + QByteArray::number(type) + " def\n" +
+                          QByteArray::number(codeSpace.count('\n')) + " begincodespacerange\n" +
+                          codeSpace + "endcodespacerange\n";
+        for (const auto& [section, entries] : sections) {
+            for (size_t i = 0; i < entries.size(); i += 100) {
+                const size_t n = std::min<size_t>(100, entries.size() - i);
+                cmap += QByteArray::number(qulonglong(n)) + " begin" + section + '\n';
+                for (size_t j = i; j < i + n; ++j)
+                    cmap += entries[j];
+                cmap += QByteArray("end") + section + '\n';
+            }
+        }
+        return cmap + "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+    };
+    const auto byteCode = [](int c) {
+        return '<' + QByteArray::number(c, 16).rightJustified(2, '0').toUpper() + '>';
+    };
+    const auto utf16 = [](char32_t c) {
+        if (c > 0xFFFF)
+            return hex4(QChar::highSurrogate(c)) + hex4(QChar::lowSurrogate(c));
+        return hex4(c);
+    };
+
+    std::vector<QByteArray> textEntries;
+    if (font.compact) {
+        std::vector<QByteArray> glyphEntries;
+        for (int c = 0; c < 0x80; ++c) {
+            if (const int g = font.asciiGlyphs[size_t(c)]) {
+                glyphEntries.push_back(byteCode(c) + ' ' + QByteArray::number(g) + '\n');
+                textEntries.push_back(byteCode(c) + " <" + hex4(quint32(c)) + ">\n");
+            }
+        }
+        // Ranges within one first byte, as readers expect of multi-byte ranges.
+        std::vector<QByteArray> ranges;
+        for (quint32 high = 0x80; high <= 0xFF; ++high)
+            ranges.push_back('<' + hex4(high << 8) + "> <" + hex4(high << 8 | 0xFF) + "> " +
+                             QByteArray::number((high - 0x80) << 8) + '\n');
+        const QByteArray cmapName = "Velario-" + font.resourceName;
+        writeStream(
+            encoding,
+            " /Type /CMap /CMapName /" + cmapName +
+                " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>",
+            cmapFile("Identity", cmapName, 1, {{"cidchar", glyphEntries}, {"cidrange", ranges}}),
+            true);
+    }
     for (int g = 0; g < font.glyphCount; ++g)
         if (font.unicode[size_t(g)] != 0)
-            pairs.emplace_back(g, font.unicode[size_t(g)]);
-    for (size_t i = 0; i < pairs.size(); i += 100) {
-        const size_t n = std::min<size_t>(100, pairs.size() - i);
-        cmap += QByteArray::number(qulonglong(n)) + " beginbfchar\n";
-        for (size_t j = i; j < i + n; ++j) {
-            const char32_t c = pairs[j].second;
-            QByteArray target;
-            if (c > 0xFFFF) {
-                const char16_t utf16[2] = {QChar::highSurrogate(c), QChar::lowSurrogate(c)};
-                target = hex4(utf16[0]) + hex4(utf16[1]);
-            } else {
-                target = hex4(c);
-            }
-            cmap += '<' + hex4(quint32(pairs[j].first)) + "> <" + target + ">\n";
-        }
-        cmap += "endbfchar\n";
-    }
-    cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-    writeStream(toUnicode, {}, cmap, true);
+            textEntries.push_back('<' + hex4(font.glyphCode(g)) + "> <" +
+                                  utf16(font.unicode[size_t(g)]) + ">\n");
+    writeStream(toUnicode, {}, cmapFile("UCS", "Adobe-Identity-UCS", 2, {{"bfchar", textEntries}}),
+                true);
 }
 
 bool PdfWriter::finish() {

@@ -7,6 +7,7 @@
 #include <QSizeF>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+struct libdeflate_compressor;
 
 namespace velario {
 
@@ -46,8 +49,8 @@ public:
     // returns its advance in points. Characters the face lacks are taken from the faces
     // the system substitutes for it.
     double drawText(PdfFont* font, double size, double x, double baseline, QStringView text);
-    // The same for text in Latin-1.
-    double drawLatin1(PdfFont* font, double size, double x, double baseline, QByteArrayView text);
+    // The same for TEXT of printable ASCII only (0x20 to 0x7E).
+    double drawAscii(PdfFont* font, double size, double x, double baseline, QByteArrayView text);
     void fillRect(const QRectF& rect);
 
     double ascent(PdfFont* font, double size) const;
@@ -73,6 +76,8 @@ private:
     template <typename Char>
     double drawGlyphs(PdfFont* font, double size, double x, double baseline, const Char* chars,
                       qsizetype length);
+    double drawAdoptedAscii(PdfFont* font, double size, double x, double baseline,
+                            QByteArrayView text);
     void selectFont(PdfFont* font, double size);
     void moveTo(double x, double y);
     void appendRect(const QRectF& rect);
@@ -87,6 +92,11 @@ private:
     void writePage(const PageJob& job);
     void drain();
 
+    struct FreeCompressor {
+        void operator()(libdeflate_compressor* compressor) const;
+    };
+    // Used by whichever thread is writing to the file.
+    std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor_;
     std::FILE* file_ = nullptr;
     std::atomic<bool> failed_ = false;
     qint64 offset_ = 0;
@@ -110,8 +120,15 @@ private:
     PdfFont* currentFont_ = nullptr;
     double currentSize_ = 0;
     bool lineStartKnown_ = false;
-    double lineX_ = 0;
-    double lineY_ = 0;
+    qint64 lineX_ = 0; // thousandths of a point
+    qint64 lineY_ = 0;
+    struct Move {
+        qint64 dx = 0;
+        qint64 dy = 0;
+        QByteArray text;
+    };
+    std::array<Move, 2> moves_;
+    size_t nextMove_ = 0;
     std::vector<std::unique_ptr<PdfFont>> fonts_;
 };
 

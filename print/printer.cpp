@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/transcript.h"
 
+#include "ascii_scan.h"
 #include "pdf_writer.h"
 
 #include <QBuffer>
@@ -148,8 +149,9 @@ public:
     // Draws RUN with the left end of its baseline at (X, BASELINE); returns its advance.
     virtual double draw(const PrintRun& run, double x, double baseline) = 0;
     // The same for text in Latin-1 in FONT.
-    virtual double drawLatin1(QByteArrayView text, const PrintFont& font, double x,
-                              double baseline) {
+    // The same for TEXT of printable ASCII only.
+    virtual double drawAscii(QByteArrayView text, const PrintFont& font, double x,
+                             double baseline) {
         return draw(PrintRun{QString::fromLatin1(text), font}, x, baseline);
     }
     virtual bool newPage() = 0;
@@ -167,15 +169,19 @@ class FaceCache {
 public:
     template <typename Make>
     const Face& get(const PrintFont& font, Make make) {
-        for (const auto& [key, face] : faces_)
-            if (key == font)
-                return *face;
+        // Line after line asks for the same font.
+        if (last_ < faces_.size() && faces_[last_].first == font)
+            return *faces_[last_].second;
+        for (last_ = 0; last_ < faces_.size(); ++last_)
+            if (faces_[last_].first == font)
+                return *faces_[last_].second;
         faces_.emplace_back(font, std::make_unique<Face>(make()));
         return *faces_.back().second;
     }
 
 private:
     std::vector<std::pair<PrintFont, std::unique_ptr<Face>>> faces_;
+    size_t last_ = 0;
 };
 
 // A PDF written as the lines come, under a temporary name in the folder until complete.
@@ -221,11 +227,11 @@ public:
         return advance;
     }
 
-    double drawLatin1(QByteArrayView text, const PrintFont& font, double x,
-                      double baseline) override {
+    double drawAscii(QByteArrayView text, const PrintFont& font, double x,
+                     double baseline) override {
         const Face& face = faceOf(font);
         const double advance =
-            writer_.drawLatin1(face.pdf, font.size, area_.left() + x, area_.top() + baseline, text);
+            writer_.drawAscii(face.pdf, font.size, area_.left() + x, area_.top() + baseline, text);
         underline(face, font, x, baseline, advance);
         return advance;
     }
@@ -521,13 +527,17 @@ void Printer::endSpoolLine() {
     spoolBuffer_ += ']';
     if (spoolBuffer_.size() >= kSpoolChunk) {
         spool_->write(spoolBuffer_);
-        spoolBuffer_.clear();
+        spoolBuffer_.resize(0); // keeps its room
     }
 }
 
 // The rest of a run after its text. Lines after lines share their font: its part of the
 // run is made once.
 void Printer::spoolFont(const PrintFont& font) {
+    spoolBuffer_ += fontJson(font);
+}
+
+const QByteArray& Printer::fontJson(const PrintFont& font) {
     if (!(spoolFont_ == font) || spoolFontJson_.isEmpty()) {
         spoolFont_ = font;
         spoolFontJson_ = ",\"font\":";
@@ -537,42 +547,52 @@ void Printer::spoolFont(const PrintFont& font) {
         spoolFontJson_ += font.bold ? ",\"bold\":true" : ",\"bold\":false";
         spoolFontJson_ += font.underline ? ",\"underline\":true}" : ",\"underline\":false}";
     }
-    spoolBuffer_ += spoolFontJson_;
+    return spoolFontJson_;
 }
 
 // A line of one run of printable ASCII, whose JSON needs only quotes and backslashes escaped.
 void Printer::spoolAsciiLine(QByteArrayView text) {
     if (!spool_)
         return;
-    startSpoolLine();
-    if (!text.isEmpty()) {
-        QByteArray& json = spoolBuffer_;
-        json += "{\"text\":\"";
-        const qsizetype at = json.size();
-        json.resize(at + text.size() * 2);
-        char* to = json.data() + at;
-        if (!std::memchr(text.data(), '"', size_t(text.size())) &&
-            !std::memchr(text.data(), '\\', size_t(text.size()))) {
-            std::memcpy(to, text.data(), size_t(text.size()));
-            to += text.size();
-        } else {
-            for (const char c : text) {
-                if (c == '"' || c == '\\')
-                    *to++ = '\\';
-                *to++ = c;
-            }
-        }
-        json.truncate(to - json.constData());
-        json += '"';
-        spoolFont(font_);
+    if (text.isEmpty()) {
+        startSpoolLine();
+        endSpoolLine();
+        return;
     }
+    const QByteArray& font = fontJson(font_);
+    constexpr QByteArrayView kStart = ",[{\"text\":\"";
+    const qsizetype at = spoolBuffer_.size();
+    spoolBuffer_.resize(at + kStart.size() + 2 * text.size() + 1 + font.size() + 1);
+    char* to = spoolBuffer_.data() + at;
+    const QByteArrayView start = spooled_++ > 0 ? kStart : kStart.sliced(1);
+    to = std::copy(start.begin(), start.end(), to);
+    if (!std::memchr(text.data(), '"', size_t(text.size())) &&
+        !std::memchr(text.data(), '\\', size_t(text.size()))) {
+        to = std::copy(text.begin(), text.end(), to);
+    } else {
+        for (const char c : text) {
+            if (c == '"' || c == '\\')
+                *to++ = '\\';
+            *to++ = c;
+        }
+    }
+    *to++ = '"';
+    to = std::copy(font.begin(), font.end(), to);
+    spoolBuffer_.truncate(to - spoolBuffer_.constData());
     endSpoolLine();
 }
 
 void Printer::printLatin1Line(QByteArrayView line) {
-    const bool plain = std::all_of(line.begin(), line.end(),
-                                   [](char c) { return quint8(c) >= 0x20 && quint8(c) < 0x7F; });
-    if (!plain || !line_.runs.isEmpty()) {
+    if (!isPrintableAscii(line)) {
+        printText(QString::fromLatin1(line), false);
+        return;
+    }
+    printAsciiLine(line);
+}
+
+void Printer::printAsciiLine(QByteArrayView line) {
+    Q_ASSERT(isPrintableAscii(line));
+    if (!line_.runs.isEmpty()) {
         printText(QString::fromLatin1(line), false);
         return;
     }
@@ -582,7 +602,7 @@ void Printer::printLatin1Line(QByteArrayView line) {
         const Surface::Metrics metrics = surface_->metrics(font_);
         if (makeRoom(metrics.height)) {
             if (!line.isEmpty())
-                surface_->drawLatin1(line, font_, 0, y_ + metrics.ascent);
+                surface_->drawAscii(line, font_, 0, y_ + metrics.ascent);
             y_ += metrics.height;
         }
     }

@@ -97,6 +97,8 @@ public:
     // as a string, without converting it to UTF-16 where it is plain printable ASCII (the
     // lines of a result's rows, most of the time).
     void printLatin1Line(QByteArrayView line);
+    // The same for a LINE of printable ASCII only (0x20 to 0x7E), as the caller knows.
+    void printAsciiLine(QByteArrayView line);
 
     // Ends the document and delivers it. Without anything printed since the last
     // endDoc there is nothing to deliver and nothing happens.
@@ -138,6 +140,7 @@ private:
     void endSpoolLine();
     void spoolAsciiLine(QByteArrayView text);
     void spoolFont(const PrintFont& font);
+    const QByteArray& fontJson(const PrintFont& font);
 
     PrintFont font_;
     QString pdfFolder_;

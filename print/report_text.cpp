@@ -29,16 +29,14 @@ void appendFitted(QString& line, QStringView text, int width) {
     line.resize(line.size() + width - text.size(), u' ');
 }
 
-void appendFittedAscii(QByteArray& line, QByteArrayView text, int width) {
+char* putFittedAscii(char* to, QByteArrayView text, int width) {
     if (width <= 0)
-        return;
-    const qsizetype at = line.size();
+        return to;
     const qsizetype copied = std::min<qsizetype>(text.size(), width);
-    line.resize(at + width);
-    char* to = line.data() + at;
     if (copied > 0) // an empty view may have no data at all
         std::memcpy(to, text.data(), size_t(copied));
     std::memset(to + copied, ' ', size_t(width - copied));
+    return to + width;
 }
 
 namespace {

@@ -13,7 +13,7 @@ packages=(
     mdbtools mdbtools-dev libglib2.0-dev
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
     postgresql sqlite3 libsqlite3-dev
-    poppler-utils fonts-liberation fonts-dejavu-core fontconfig locales zlib1g-dev
+    poppler-utils fonts-liberation fonts-dejavu-core fontconfig locales libdeflate-dev
     clang libclang-rt-14-dev
 )
 missing=()

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 #include "platform/transcript.h"
+#include "print/pdf_lines.h"
 #include "print/printer.h"
 
 #include <QDir>
@@ -77,6 +78,7 @@ private slots:
     void runs_data();
     void runs();
     void documentEvent();
+    void latin1Lines();
     void textOnPaper_data();
     void textOnPaper();
     void pages_data();
@@ -232,6 +234,57 @@ void TestPrinter::documentEvent() {
         QJsonArray{run("\"virgolette\" \\ \t\x01 àè€ 日本", false, false)},
     };
     QCOMPARE(events[0].value("lines").toArray(), expected);
+}
+
+// Lines given as Latin-1 bytes, many enough for the faces to take their short way with
+// plain ASCII, reach paper and transcript as they were printed.
+void TestPrinter::latin1Lines() {
+    Printer& printer = Printer::instance();
+    printer.setFontName("COURIER NEW");
+    printer.setFontSize(7);
+    QList<QByteArray> lines;
+    // One page of lines, as long as fit.
+    for (int i = 0; i < 90; ++i) {
+        QByteArray line = "f(" + QByteArray::number(i) + ") \\ g)( \"q\"" +
+                          QByteArray(i % 37, ' ') + QByteArray(50 + i % 23, 'x') + "\\\\ ))";
+        if (i % 50 == 7)
+            line = QByteArray(i % 3, ' ');
+        if (i == 60)
+            line += "\t\xe8 fine";
+        if (i % 4 == 1)
+            line += QByteArray(i % 9, ' ');
+        if (i == 45)
+            printer.setFontBold(true);
+        printer.printLatin1Line(line);
+        lines << line;
+    }
+    QVERIFY(!printer.endDoc());
+
+    const PrintDocument& doc = printer.lastDocument();
+    QJsonArray expected;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QCOMPARE(describe(doc.lines[i]),
+                 lines[i].isEmpty() ? QString()
+                                    : QStringLiteral("[%1|COURIER NEW|7|%2-]")
+                                          .arg(QString::fromLatin1(lines[i]), i >= 45 ? "b" : "-"));
+        QJsonArray runs;
+        if (!lines[i].isEmpty())
+            runs.append(QJsonObject{{"text", QString::fromLatin1(lines[i])},
+                                    {"font", "COURIER NEW"},
+                                    {"size", 7},
+                                    {"bold", i >= 45},
+                                    {"underline", false}});
+        expected.append(runs);
+    }
+    QCOMPARE(documentEvents().value(0).value("lines").toArray(), expected);
+    const auto [visible, sizes] = test::visibleLines(doc);
+    QStringList onPaper = test::pdfLines(doc.destination, sizes);
+    // A tab takes no room on paper.
+    QStringList printed = visible;
+    for (QString& line : printed)
+        line.remove(u'\t');
+    const QString differences = test::comparePrinted(onPaper, printed, sizes);
+    QVERIFY2(differences.isEmpty(), qPrintable(differences));
 }
 
 // What a reader of the PDF gets back as text, and the faces it names.
