@@ -228,6 +228,21 @@ std::optional<QByteArrayView> RowStore::cell(qint64 row, int column) const {
     return QByteArrayView(p, qsizetype(length - 1));
 }
 
+bool RowStore::cells(qint64 row, int count, QByteArrayView* out) const {
+    if (row < 0 || row >= rowCount() || count < 0 || count > columns_)
+        return false;
+    const char* p = rowStart(row);
+    if (!p)
+        return false;
+    for (int c = 0; c < count; ++c) {
+        const quint64 length = readLength(p);
+        out[c] = length > 0 ? QByteArrayView(p, qsizetype(length - 1)) : QByteArrayView();
+        if (length > 0)
+            p += length - 1;
+    }
+    return true;
+}
+
 QString RowStore::text(qint64 row, int column) const {
     const std::optional<QByteArrayView> bytes = cell(row, column);
     return bytes ? QString::fromUtf8(*bytes) : QString();

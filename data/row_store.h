@@ -58,6 +58,9 @@ public:
     // A cell whose block could not be read back from the file reads as kUnreadable (never
     // as an empty cell or a Null), and readError() says why.
     std::optional<QByteArrayView> cell(qint64 row, int column) const;
+    // The first COUNT cells of ROW into OUT, a Null as no bytes, valid as cell() gives
+    // them; false when the row cannot be read.
+    bool cells(qint64 row, int count, QByteArrayView* out) const;
     // The cell as text, a Null as the empty string.
     QString text(qint64 row, int column) const;
     bool isNull(qint64 row, int column) const { return !cell(row, column).has_value(); }

@@ -126,6 +126,14 @@ public:
         return cell;
     }
 
+    bool asciiRow(std::vector<QByteArrayView>& cells, int max) override {
+        if (!model_ || row_ < 0 || row_ >= model_->fetchedRows())
+            return false;
+        cells.resize(size_t(std::clamp(columns_, 0, max)));
+        return model_->store().cells(row_, int(cells.size()), cells.data()) &&
+               std::all_of(cells.begin(), cells.end(), isPrintableAscii);
+    }
+
     void finish() override {
         if (data::DataGrid* grid = currentGrid())
             grid->setCol(0);
@@ -180,11 +188,14 @@ int lineCapacity(float size) {
 // ends that row's columns.
 ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
     ColumnWidths m;
+    std::vector<QByteArrayView> cells;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= rows)
             break;
+        // A row of plain ASCII is read at once; any other, cell by cell.
+        const bool whole = grid.asciiRow(cells, ColumnWidths::kMaxColumns);
         for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
-            if (grid.selectColumn(c))
+            if (whole ? c >= qsizetype(cells.size()) : bool(grid.selectColumn(c)))
                 break;
             m.maxCol = std::max(m.maxCol, c);
             qint16& width = m.width[size_t(c)];
@@ -194,7 +205,8 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
                 if (error || !widen(width, trimmedLength(caption)) || !add16(m.headTotal, width))
                     break;
             }
-            const qsizetype length = grid.trimmedTextLength(&error);
+            const qsizetype length =
+                whole ? trimmedLength(cells[size_t(c)]) : grid.trimmedTextLength(&error);
             if (error || !widen(width, length))
                 break;
             if (r > 0 && !add16(m.lineTotal, width))
@@ -210,6 +222,10 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
 
 std::optional<QByteArrayView> ReportGrid::asciiText(Error*) {
     return std::nullopt;
+}
+
+bool ReportGrid::asciiRow(std::vector<QByteArrayView>&, int) {
+    return false;
 }
 
 // Most cells are plain ASCII, whose length needs no conversion to count.
@@ -284,11 +300,20 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     for (const qint16 width : m.width)
         longest += 1 + std::max<qint16>(width, 0);
     QByteArray buffer(longest, Qt::Uninitialized);
+    std::vector<QByteArrayView> cells;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
         char* const bytes = buffer.data();
         char* end = bytes;
+        if (grid.asciiRow(cells, ColumnWidths::kMaxColumns)) {
+            for (size_t c = 0; c < cells.size(); ++c) {
+                *end++ = ' ';
+                end = putFittedAscii(end, cells[c], m.width[c]);
+            }
+            printer.printAsciiLine(QByteArrayView(bytes, end));
+            continue;
+        }
         bool ascii = true;
         for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
             Error error;

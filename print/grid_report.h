@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace velario {
 
@@ -33,6 +34,10 @@ public:
     // That text as its bytes when it is plain printable ASCII, valid until the next call on
     // the grid; nullopt when it is not (or the grid cannot say), and text() gives it.
     virtual std::optional<QByteArrayView> asciiText(Error* error);
+    // The selected row's first cells, at most MAX, as their bytes when every one can be
+    // read and is plain printable ASCII (a Null as no bytes), valid until the next call on
+    // the grid; false when not (or the grid cannot say), and the cells are read one by one.
+    virtual bool asciiRow(std::vector<QByteArrayView>& cells, int max);
     // The report is done: the grid's current column goes back to the first.
     virtual void finish() = 0;
 };

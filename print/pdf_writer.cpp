@@ -669,9 +669,7 @@ double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double 
             units += font->asciiAdvances[size_t(c)];
     }
     const double advance = double(units) * font->scale(size);
-    qsizetype shown = text.size();
-    while (shown > 0 && text[shown - 1] == ' ')
-        --shown;
+    const qsizetype shown = lengthWithoutTrailingBlanks(text);
     if (shown == 0)
         return advance;
     const QByteArrayView visible = text.first(shown);
@@ -681,7 +679,7 @@ double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double 
     content_.resize(at + 1 + 2 * shown + 5);
     char* out = content_.data() + at;
     *out++ = '(';
-    if (!hasPdfStringSpecial(visible)) {
+    if (!containsAnyOf(visible, '(', ')', '\\')) {
         std::memcpy(out, visible.data(), size_t(shown));
         out += shown;
     } else {

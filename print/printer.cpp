@@ -566,8 +566,7 @@ void Printer::spoolAsciiLine(QByteArrayView text) {
     char* to = spoolBuffer_.data() + at;
     const QByteArrayView start = spooled_++ > 0 ? kStart : kStart.sliced(1);
     to = std::copy(start.begin(), start.end(), to);
-    if (!std::memchr(text.data(), '"', size_t(text.size())) &&
-        !std::memchr(text.data(), '\\', size_t(text.size()))) {
+    if (!containsAnyOf(text, '"', '\\', '\\')) {
         to = std::copy(text.begin(), text.end(), to);
     } else {
         for (const char c : text) {

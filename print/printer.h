@@ -22,7 +22,11 @@ struct PrintFont {
     bool bold = false;
     bool underline = false;
 
-    friend bool operator==(const PrintFont&, const PrintFont&) = default;
+    // Asked line after line of copies of one font, whose names share their text.
+    friend bool operator==(const PrintFont& a, const PrintFont& b) {
+        return a.size == b.size && a.bold == b.bold && a.underline == b.underline &&
+               (a.name.constData() == b.name.constData() || a.name == b.name);
+    }
 };
 
 // A maximal piece of one line printed in one font.
