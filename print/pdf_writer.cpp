@@ -434,7 +434,7 @@ void PdfWriter::drain() {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    changed_.notify_all();
+    workReady_.notify_one();
     worker_.join();
     stopping_ = false;
 }
@@ -445,7 +445,10 @@ bool PdfWriter::begin(const QString& path, QSizeF pageSize, QRectF clip, const Q
         failed_ = true;
         return false;
     }
-    std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+    // Given no buffer of its own, the C library would write in pieces of a disk block.
+    constexpr size_t kFileBuffer = size_t(1) << 20;
+    fileBuffer_ = std::make_unique_for_overwrite<char[]>(kFileBuffer);
+    std::setvbuf(file_, fileBuffer_.get(), _IOFBF, kFileBuffer);
     pageSize_ = pageSize;
     clip_ = clip;
     write(QByteArrayLiteral("%PDF-1.6\n%\xE2\xE3\xCF\xD3\n"));
@@ -517,23 +520,23 @@ void PdfWriter::endPage() {
     PageJob job{reserveObject(), reserveObject(), std::move(content_)};
     content_ = QByteArray();
     pageObjects_.push_back(job.page);
-    // The worker is woken for a batch of pages rather than for each, and the layout waits
-    // only when a whole batch is still to be written behind the one in hand.
+    // Each side wakes the other for a batch of pages rather than for each: the worker once
+    // a batch waits, the layout, held up by two batches waiting, once only one is left.
     constexpr size_t kBatch = 4;
     if (!worker_.joinable()) {
         worker_ = std::thread([this] {
             std::unique_lock lock(mutex_);
             while (true) {
-                changed_.wait(lock, [this] { return stopping_ || jobs_.size() >= kBatch; });
+                workReady_.wait(lock, [this] { return stopping_ || jobs_.size() >= kBatch; });
                 if (jobs_.empty())
                     return;
                 while (!jobs_.empty()) {
                     const PageJob next = std::move(jobs_.front());
                     jobs_.pop_front();
-                    const bool wasFull = jobs_.size() + 1 == 2 * kBatch;
+                    const bool wake = layoutWaiting_ && jobs_.size() == kBatch;
                     lock.unlock();
-                    if (wasFull)
-                        changed_.notify_all();
+                    if (wake)
+                        roomFree_.notify_one();
                     writePage(next);
                     lock.lock();
                 }
@@ -541,12 +544,16 @@ void PdfWriter::endPage() {
         });
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return jobs_.size() < 2 * kBatch; });
+    if (jobs_.size() >= 2 * kBatch) {
+        layoutWaiting_ = true;
+        roomFree_.wait(lock, [this] { return jobs_.size() <= kBatch; });
+        layoutWaiting_ = false;
+    }
     jobs_.push_back(std::move(job));
     const bool batchReady = jobs_.size() == kBatch;
     lock.unlock();
     if (batchReady)
-        changed_.notify_all();
+        workReady_.notify_one();
 }
 
 void PdfWriter::writePage(const PageJob& job) {

@@ -97,6 +97,7 @@ private:
     };
     // Used by whichever thread is writing to the file.
     std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor_;
+    std::unique_ptr<char[]> fileBuffer_; // outlives file_, which the destructor closes
     std::FILE* file_ = nullptr;
     std::atomic<bool> failed_ = false;
     qint64 offset_ = 0;
@@ -107,7 +108,9 @@ private:
     // out; only it touches the file until drain() has stopped it.
     std::thread worker_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable workReady_;
+    std::condition_variable roomFree_;
+    bool layoutWaiting_ = false;
     std::deque<PageJob> jobs_;
     bool stopping_ = false;
     int pagesObject_ = 0;
