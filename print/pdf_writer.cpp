@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -74,6 +75,17 @@ void appendNumber(QByteArray& out, double value) {
     if (negative)
         *--at = '-';
     out.append(at, end - at);
+}
+
+// VALUE written so that a reader reads back the very same number.
+void appendExactNumber(QByteArray& out, double value) {
+    char buffer[400];
+    const auto [end, failed] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (failed != std::errc())
+        appendNumber(out, value);
+    else
+        out.append(buffer, end - buffer);
 }
 
 QByteArray number(double value) {
@@ -510,6 +522,7 @@ void PdfWriter::newPage() {
     content_.append(" W n\n");
     inText_ = false;
     currentFont_ = nullptr;
+    leading_ = 0; // each page starts from the initial graphics state
 }
 
 void PdfWriter::endPage() {
@@ -620,7 +633,7 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
         lineX_ = lastX;
         lineY_ = lastY;
     };
-    moveTo(x, pageSize_.height() - baseline);
+    moveTo(x, pageSize_.height() - baseline, false);
     content_.append('(');
     // The glyphs' bytes go straight into the page, at worst four a character; the blanks
     // that end the text are left out, as they leave no mark.
@@ -681,7 +694,7 @@ double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double 
         return advance;
     const QByteArrayView visible = text.first(shown);
     selectFont(font, size);
-    moveTo(x, pageSize_.height() - baseline);
+    const bool nextLine = moveTo(x, pageSize_.height() - baseline, true);
     const qsizetype at = content_.size();
     content_.resize(at + 1 + 2 * shown + 5);
     char* out = content_.data() + at;
@@ -696,46 +709,63 @@ double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double 
             *out++ = c;
         }
     }
-    std::memcpy(out, ") Tj\n", 5);
-    out += 5;
+    std::memcpy(out, nextLine ? ") '\n" : ") Tj\n", nextLine ? 4 : 5);
+    out += nextLine ? 4 : 5;
     content_.truncate(out - content_.constData());
     return advance;
 }
 
 // Moves the start of the text line to (X, Y) in PDF coordinates. Within a text object a
-// move is relative to the last one. Positions are kept in thousandths of a point, the
-// precision written, so that the moves add up to the positions exactly.
-void PdfWriter::moveTo(double x, double y) {
-    const qint64 milliX = std::llround(x * 1000);
-    const qint64 milliY = std::llround(y * 1000);
+// move is relative to the last one: where the positions are rounded to what PDF numbers
+// carry here, each move is taken from where the last one ended, so rounding never adds up.
+// Given NEXTLINE, a move straight down by the text leading is left to the text's own
+// operator, ', with the leading set as needed (exactly: a report's lines are all of one
+// height); true when it is.
+bool PdfWriter::moveTo(double x, double y, bool nextLine) {
     if (!lineStartKnown_) {
+        x = std::round(x * 1000) / 1000;
+        y = std::round(y * 1000) / 1000;
         content_.append("1 0 0 1 ");
-        appendNumber(content_, double(milliX) / 1000);
+        appendNumber(content_, x);
         content_.append(' ');
-        appendNumber(content_, double(milliY) / 1000);
+        appendNumber(content_, y);
         content_.append(" Tm\n");
-    } else {
-        // Line after line the same move comes back, in one of two roundings.
-        const qint64 dx = milliX - lineX_;
-        const qint64 dy = milliY - lineY_;
-        auto move = std::find_if(moves_.begin(), moves_.end(), [&](const Move& known) {
-            return known.dx == dx && known.dy == dy && !known.text.isEmpty();
-        });
-        if (move == moves_.end()) {
-            move = moves_.begin() + qsizetype(nextMove_++ % moves_.size());
-            move->dx = dx;
-            move->dy = dy;
-            move->text.resize(0);
-            appendNumber(move->text, double(dx) / 1000);
-            move->text.append(' ');
-            appendNumber(move->text, double(dy) / 1000);
-            move->text.append(" Td\n");
-        }
-        content_.append(move->text);
+        lineStartKnown_ = true;
+        lineX_ = x;
+        lineY_ = y;
+        return false;
     }
-    lineStartKnown_ = true;
-    lineX_ = milliX;
-    lineY_ = milliY;
+    constexpr double kSame = 1e-6;
+    const double dy = y - lineY_;
+    if (nextLine && std::abs(x - lineX_) < kSame && dy < -kSame) {
+        if (std::abs(dy + leading_) >= kSame) {
+            leading_ = -dy;
+            appendExactNumber(content_, leading_);
+            content_.append(" TL\n");
+        }
+        lineY_ -= leading_;
+        return true;
+    }
+    // Line after line the same move comes back, in one of two roundings.
+    const qint64 dx = std::llround((x - lineX_) * 1000);
+    const qint64 dyMilli = std::llround(dy * 1000);
+    auto move = std::find_if(moves_.begin(), moves_.end(), [&](const Move& known) {
+        return known.dx == dx && known.dy == dyMilli && !known.text.isEmpty();
+    });
+    if (move == moves_.end()) {
+        move = moves_.begin() + qsizetype(nextMove_++ % moves_.size());
+        move->dx = dx;
+        move->dy = dyMilli;
+        move->text.resize(0);
+        appendNumber(move->text, double(dx) / 1000);
+        move->text.append(' ');
+        appendNumber(move->text, double(dyMilli) / 1000);
+        move->text.append(" Td\n");
+    }
+    content_.append(move->text);
+    lineX_ += double(dx) / 1000;
+    lineY_ += double(dyMilli) / 1000;
+    return false;
 }
 
 // Text with characters the face lacks or that need shaping: laid out by Qt, which picks

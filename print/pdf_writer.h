@@ -79,7 +79,7 @@ private:
     double drawAdoptedAscii(PdfFont* font, double size, double x, double baseline,
                             QByteArrayView text);
     void selectFont(PdfFont* font, double size);
-    void moveTo(double x, double y);
+    bool moveTo(double x, double y, bool nextLine);
     void appendRect(const QRectF& rect);
     double drawFallback(PdfFont* font, double size, double x, double baseline, QStringView text);
     void writeFont(PdfFont& font);
@@ -123,8 +123,9 @@ private:
     PdfFont* currentFont_ = nullptr;
     double currentSize_ = 0;
     bool lineStartKnown_ = false;
-    qint64 lineX_ = 0; // thousandths of a point
-    qint64 lineY_ = 0;
+    double lineX_ = 0; // where the reader has the line start
+    double lineY_ = 0;
+    double leading_ = 0; // the page's text leading (TL) as set
     struct Move {
         qint64 dx = 0;
         qint64 dy = 0;
