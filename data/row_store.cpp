@@ -1,5 +1,7 @@
 #include "row_store.h"
 
+#include "ascii_scan.h"
+
 #include <QDir>
 #include <QTemporaryFile>
 
@@ -68,9 +70,12 @@ void RowStore::appendLength(quint64 value) {
 
 void RowStore::beginRow() {
     building_.clear();
+    buildingPrintable_ = true;
 }
 
 void RowStore::cell(const char* utf8, qsizetype length) {
+    if (buildingPrintable_ && !isPrintableAscii(QByteArrayView(utf8, length)))
+        buildingPrintable_ = false;
     appendLength(quint64(length) + 1);
     building_.append(utf8, size_t(length));
 }
@@ -83,7 +88,7 @@ void RowStore::endRow() {
     const quint64 start = storeRow(building_);
     if ((rowCount_ >> kIndexShift) >= qint64(index_.size()))
         index_.push_back(std::make_unique_for_overwrite<quint64[]>(size_t(1) << kIndexShift));
-    location(rowCount_++) = start;
+    location(rowCount_++) = start | (buildingPrintable_ ? kPrintableRow : 0);
 }
 
 quint64 RowStore::storeRow(const std::string& packed) {
@@ -191,7 +196,7 @@ bool RowStore::load(size_t index) const {
 }
 
 const char* RowStore::rowStart(qint64 row) const {
-    const quint64 start = location(row);
+    const quint64 start = location(row) & ~kPrintableRow;
     const auto index = size_t(start >> 32);
     Block& block = blocks_[index];
     if (!block.data && !load(index))
@@ -228,9 +233,11 @@ std::optional<QByteArrayView> RowStore::cell(qint64 row, int column) const {
     return QByteArrayView(p, qsizetype(length - 1));
 }
 
-bool RowStore::cells(qint64 row, int count, QByteArrayView* out) const {
+bool RowStore::cells(qint64 row, int count, QByteArrayView* out, bool* printable) const {
     if (row < 0 || row >= rowCount() || count < 0 || count > columns_)
         return false;
+    if (printable)
+        *printable = location(row) & kPrintableRow;
     const char* p = rowStart(row);
     if (!p)
         return false;
@@ -258,17 +265,21 @@ bool RowStore::replace(qint64 row, int column, const QString& text) {
     // The other cells are copied as they are packed; P stays valid up to storeRow, the
     // first call that may drop its block.
     building_.clear();
+    buildingPrintable_ = true;
     for (int c = 0; c < columns_; ++c) {
         const char* start = p;
         const quint64 length = readLength(p);
-        if (length > 0)
-            p += length - 1;
-        if (c == column)
+        const QByteArrayView bytes(p, length > 0 ? qsizetype(length - 1) : 0);
+        p += bytes.size();
+        if (c == column) {
             cell(utf8.constData(), utf8.size());
-        else
+        } else {
             building_.append(start, size_t(p - start));
+            if (buildingPrintable_ && !isPrintableAscii(bytes))
+                buildingPrintable_ = false;
+        }
     }
-    location(row) = storeRow(building_);
+    location(row) = storeRow(building_) | (buildingPrintable_ ? kPrintableRow : 0);
     return true;
 }
 

@@ -59,8 +59,9 @@ public:
     // as an empty cell or a Null), and readError() says why.
     std::optional<QByteArrayView> cell(qint64 row, int column) const;
     // The first COUNT cells of ROW into OUT, a Null as no bytes, valid as cell() gives
-    // them; false when the row cannot be read.
-    bool cells(qint64 row, int count, QByteArrayView* out) const;
+    // them; false when the row cannot be read. PRINTABLE, when given, tells whether every
+    // cell of the row is printable ASCII (0x20 to 0x7E), as noted when the row was stored.
+    bool cells(qint64 row, int count, QByteArrayView* out, bool* printable = nullptr) const;
     // The cell as text, a Null as the empty string.
     QString text(qint64 row, int column) const;
     bool isNull(qint64 row, int column) const { return !cell(row, column).has_value(); }
@@ -98,15 +99,19 @@ private:
 
     int columns_ = 0;
     Limits limits_;
-    // Where each row starts: block index in the high 32 bits, offset inside the block in the
-    // low 32. Kept in fixed chunks, so that a growing index never needs its old and new
-    // copies at once.
+    // Where each row starts: block index in the high 32 bits (less the top one, below),
+    // offset inside the block in the low 32. Kept in fixed chunks, so that a growing index never
+    // needs its old and new copies at once.
     static constexpr int kIndexShift = 14;
     quint64& location(qint64 row) {
         return index_[size_t(row >> kIndexShift)][size_t(row) & ((size_t(1) << kIndexShift) - 1)];
     }
     quint64 location(qint64 row) const { return const_cast<RowStore*>(this)->location(row); }
     std::vector<std::unique_ptr<quint64[]>> index_;
+    // Set in a row's location when all its cells are printable ASCII: reports ask it of
+    // every row, twice, and it costs least while the bytes go by once.
+    static constexpr quint64 kPrintableRow = quint64(1) << 63;
+    bool buildingPrintable_ = true;
     qint64 rowCount_ = 0;
     std::string building_;
 

@@ -2,7 +2,7 @@
 
 #include "data/column_fitting.h"
 
-#include "ascii_scan.h"
+#include "data/ascii_scan.h"
 
 #include "data/datagrid.h"
 #include "platform/platform.h"
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <span>
 
@@ -130,8 +131,9 @@ public:
         if (!model_ || row_ < 0 || row_ >= model_->fetchedRows())
             return false;
         cells.resize(size_t(std::clamp(columns_, 0, max)));
-        return model_->store().cells(row_, int(cells.size()), cells.data()) &&
-               std::all_of(cells.begin(), cells.end(), isPrintableAscii);
+        bool printable = false;
+        return model_->store().cells(row_, int(cells.size()), cells.data(), &printable) &&
+               printable;
     }
 
     void finish() override {
@@ -301,17 +303,32 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         longest += 1 + std::max<qint16>(width, 0);
     QByteArray buffer(longest, Qt::Uninitialized);
     std::vector<QByteArrayView> cells;
+    std::vector<qsizetype> starts;
+    qsizetype lineLength = 0;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
         char* const bytes = buffer.data();
         char* end = bytes;
         if (grid.asciiRow(cells, ColumnWidths::kMaxColumns)) {
-            for (size_t c = 0; c < cells.size(); ++c) {
-                *end++ = ' ';
-                end = putFittedAscii(end, cells[c], m.width[c]);
+            // The same line as cell by cell: each cell after a blank, cut or filled with
+            // blanks to its width; the blanks are laid down first, in one go.
+            if (starts.size() != cells.size()) {
+                starts.clear();
+                lineLength = 0;
+                for (size_t c = 0; c < cells.size(); ++c) {
+                    starts.push_back(lineLength + 1);
+                    lineLength += 1 + std::max<qint16>(m.width[c], 0);
+                }
             }
-            printer.printAsciiLine(QByteArrayView(bytes, end));
+            std::memset(bytes, ' ', size_t(lineLength));
+            for (size_t c = 0; c < cells.size(); ++c) {
+                const qsizetype copied =
+                    std::min<qsizetype>(cells[c].size(), std::max<qint16>(m.width[c], 0));
+                if (copied > 0)
+                    std::memcpy(bytes + starts[c], cells[c].data(), size_t(copied));
+            }
+            printer.printAsciiLine(QByteArrayView(bytes, lineLength));
             continue;
         }
         bool ascii = true;

@@ -1,6 +1,6 @@
 #include "pdf_writer.h"
 
-#include "ascii_scan.h"
+#include "data/ascii_scan.h"
 
 #include <QFile>
 #include <QRawFont>

@@ -3,7 +3,7 @@
 #include "platform/platform.h"
 #include "platform/transcript.h"
 
-#include "ascii_scan.h"
+#include "data/ascii_scan.h"
 #include "pdf_writer.h"
 
 #include <QBuffer>

@@ -1,6 +1,7 @@
 #include "data/row_store.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,8 +22,8 @@ using Row = std::vector<std::optional<QString>>;
 
 constexpr int kColumns = 3;
 
-// Rows with Nulls, empty cells, text beyond ASCII and, every so often, a cell longer than
-// several blocks.
+// Rows with Nulls, empty cells, plain ASCII, text beyond ASCII, a tab and, every so often, a
+// cell longer than several blocks.
 std::vector<Row> sampleRows(int count, size_t blockSize) {
     std::vector<Row> rows;
     for (int r = 0; r < count; ++r) {
@@ -34,8 +35,12 @@ std::vector<Row> sampleRows(int count, size_t blockSize) {
                 row.emplace_back(QString(""));
             else if (r % 50 == 3 && c == 1)
                 row.emplace_back(QString(qsizetype(3 * blockSize + r), QChar(u'a' + r % 26)));
-            else
+            else if (r % 3 == 0)
                 row.emplace_back(QStringLiteral("riga %1 colonna %2 è €").arg(r).arg(c));
+            else if (r % 5 == 1 && c == 2)
+                row.emplace_back(QStringLiteral("riga\t%1").arg(r));
+            else
+                row.emplace_back(QStringLiteral("riga %1 colonna %2 ~").arg(r).arg(c));
         }
         rows.push_back(std::move(row));
     }
@@ -70,6 +75,20 @@ std::vector<Cell> rowCells(const std::vector<qint64>& order) {
 QString firstMismatch(const RowStore& store, const std::vector<Row>& rows,
                       const std::vector<Cell>& cells) {
     for (const auto& [r, c] : cells) {
+        // The whole row at once, as reports read it.
+        QByteArrayView views[kColumns];
+        bool printable = false;
+        static const QRegularExpression printableAscii(QStringLiteral("^[ -~]*$"));
+        bool plain = true;
+        for (const std::optional<QString>& cell : rows[size_t(r)])
+            plain = plain && (!cell || printableAscii.match(*cell).hasMatch());
+        if (!store.cells(r, kColumns, views, &printable) || printable != plain ||
+            QString::fromUtf8(views[c]) != rows[size_t(r)][size_t(c)].value_or(QString()))
+            return QStringLiteral("row %1 read whole: printable %2, column %3 %4")
+                .arg(r)
+                .arg(printable)
+                .arg(c)
+                .arg(QString::fromUtf8(views[c]).left(40));
         const std::optional<QString>& want = rows[size_t(r)][size_t(c)];
         const std::optional<QByteArrayView> got = store.cell(r, c);
         if (want.has_value() != got.has_value() || (want && QString::fromUtf8(*got) != *want) ||
