@@ -1,9 +1,7 @@
 #include "grid_report.h"
 
-#include "data/column_fitting.h"
-
 #include "data/ascii_scan.h"
-
+#include "data/column_fitting.h"
 #include "data/datagrid.h"
 #include "platform/platform.h"
 #include "print/printer.h"
