@@ -1,6 +1,5 @@
 #include "grid_report.h"
 
-#include "data/ascii_scan.h"
 #include "data/column_fitting.h"
 #include "data/datagrid.h"
 #include "platform/platform.h"
@@ -113,18 +112,6 @@ public:
         return model ? model->text(row_, col_) : QString();
     }
 
-    std::optional<QByteArrayView> asciiText(Error* error) override {
-        const data::ResultModel* model = selectedCell(error);
-        if (!model)
-            return std::nullopt;
-        const std::optional<QByteArrayView> cell = model->store().cell(row_, col_);
-        if (!cell)
-            return QByteArrayView();
-        if (!isPrintableAscii(*cell))
-            return std::nullopt;
-        return cell;
-    }
-
     bool asciiRow(std::vector<QByteArrayView>& cells, int max) override {
         if (!model_ || row_ < 0 || row_ >= model_->fetchedRows())
             return false;
@@ -206,7 +193,7 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
                     break;
             }
             const qsizetype length =
-                whole ? trimmedLength(cells[size_t(c)]) : grid.trimmedTextLength(&error);
+                whole ? trimmedLength(cells[size_t(c)]) : trimmedLength(grid.text(&error));
             if (error || !widen(width, length))
                 break;
             if (r > 0 && !add16(m.lineTotal, width))
@@ -220,19 +207,8 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
 
 } // namespace
 
-std::optional<QByteArrayView> ReportGrid::asciiText(Error*) {
-    return std::nullopt;
-}
-
 bool ReportGrid::asciiRow(std::vector<QByteArrayView>&, int) {
     return false;
-}
-
-// Most cells are plain ASCII, whose length needs no conversion to count.
-qsizetype ReportGrid::trimmedTextLength(Error* error) {
-    if (const std::optional<QByteArrayView> bytes = asciiText(error))
-        return trimmedLength(*bytes);
-    return *error ? 0 : trimmedLength(text(error));
 }
 
 void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
@@ -294,69 +270,42 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     printer.print({kRule});
     setBodySize(printer, m.maxCol);
 
-    // A row of plain ASCII cells is put together and printed as bytes; the first other
-    // cell turns the row into text.
-    qsizetype longest = 0;
-    for (const qint16 width : m.width)
-        longest += 1 + std::max<qint16>(width, 0);
-    QByteArray buffer(longest, Qt::Uninitialized);
+    // Where each column's text starts in a row's line, after a blank: the columns before it
+    // take a blank and their width each.
+    std::array<qsizetype, ColumnWidths::kMaxColumns + 1> ends{};
+    for (int c = 0; c < ColumnWidths::kMaxColumns; ++c)
+        ends[size_t(c) + 1] = ends[size_t(c)] + 1 + std::max<qint16>(m.width[size_t(c)], 0);
+    QByteArray bytes(ends.back(), Qt::Uninitialized);
     std::vector<QByteArrayView> cells;
-    std::vector<qsizetype> starts;
-    qsizetype lineLength = 0;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
-        char* const bytes = buffer.data();
-        char* end = bytes;
         if (grid.asciiRow(cells, ColumnWidths::kMaxColumns)) {
-            // The same line as cell by cell: each cell after a blank, cut or filled with
-            // blanks to its width; the blanks are laid down first, in one go.
-            if (starts.size() != cells.size()) {
-                starts.clear();
-                lineLength = 0;
-                for (size_t c = 0; c < cells.size(); ++c) {
-                    starts.push_back(lineLength + 1);
-                    lineLength += 1 + std::max<qint16>(m.width[c], 0);
-                }
-            }
-            std::memset(bytes, ' ', size_t(lineLength));
+            // A row of plain ASCII cells goes as bytes: blanks laid down in one go, then each
+            // cell cut to its width.
+            const qsizetype length = ends[cells.size()];
+            std::memset(bytes.data(), ' ', size_t(length));
             for (size_t c = 0; c < cells.size(); ++c) {
                 const qsizetype copied =
                     std::min<qsizetype>(cells[c].size(), std::max<qint16>(m.width[c], 0));
                 if (copied > 0)
-                    std::memcpy(bytes + starts[c], cells[c].data(), size_t(copied));
+                    std::memcpy(bytes.data() + ends[c] + 1, cells[c].data(), size_t(copied));
             }
-            printer.printAsciiLine(QByteArrayView(bytes, lineLength));
+            printer.printAsciiLine(QByteArrayView(bytes.constData(), length));
             continue;
         }
-        bool ascii = true;
+        line.clear();
         for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
             Error error;
             if (grid.selectColumn(c))
                 break;
-            const int width = m.width[size_t(c)];
-            if (ascii) {
-                const std::optional<QByteArrayView> cell = grid.asciiText(&error);
-                if (error)
-                    break;
-                if (cell) {
-                    *end++ = ' ';
-                    end = putFittedAscii(end, *cell, width);
-                    continue;
-                }
-                ascii = false;
-                line = QString::fromLatin1(bytes, end - bytes);
-            }
             const QString text = grid.text(&error);
             if (error)
                 break;
             line += u' ';
-            appendFitted(line, text, width);
+            appendFitted(line, text, m.width[size_t(c)]);
         }
-        if (ascii)
-            printer.printAsciiLine(QByteArrayView(bytes, end));
-        else
-            printer.print({line});
+        printer.print({line});
     }
 
     printer.setFontSize(kTitleSize);

@@ -29,11 +29,6 @@ public:
     virtual QString caption(int column, Error* error) = 0;
     // The text of the selected cell as the grid shows it.
     virtual QString text(Error* error) = 0;
-    // The length of that text without its blanks at either end.
-    virtual qsizetype trimmedTextLength(Error* error);
-    // That text as its bytes when it is plain printable ASCII, valid until the next call on
-    // the grid; nullopt when it is not (or the grid cannot say), and text() gives it.
-    virtual std::optional<QByteArrayView> asciiText(Error* error);
     // The selected row's first cells, at most MAX, as their bytes when every one can be
     // read and is plain printable ASCII (a Null as no bytes), valid until the next call on
     // the grid; false when not (or the grid cannot say), and the cells are read one by one.

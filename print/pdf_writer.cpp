@@ -221,9 +221,9 @@ public:
                 asciiLacking = true;
                 return false;
             }
-            asciiAdvances[c] = quint16(code >> 48);
-            uniform = uniform && (pitch == 0 || pitch == asciiAdvances[c]);
-            pitch = asciiAdvances[c];
+            const auto advance = quint16(code >> 48);
+            uniform = uniform && (pitch == 0 || pitch == advance);
+            pitch = advance;
         }
         asciiPitch = uniform ? pitch : 0;
         asciiReady = true;
@@ -253,7 +253,6 @@ public:
     bool asciiReady = false;
     bool asciiLacking = false;
     qint64 asciiSeen = 0;
-    std::array<quint16, 0x80> asciiAdvances{};
     quint16 asciiPitch = 0; // the advance of every printable ASCII character, if all share one
     std::vector<quint16> advances;
     std::vector<char32_t> unicode;
@@ -686,7 +685,7 @@ double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double 
         units = qint64(text.size()) * font->asciiPitch;
     } else {
         for (const char c : text)
-            units += font->asciiAdvances[size_t(c)];
+            units += font->advances[font->asciiGlyphs[size_t(c)]];
     }
     const double advance = double(units) * font->scale(size);
     const qsizetype shown = lengthWithoutTrailingBlanks(text);

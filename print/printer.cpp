@@ -512,7 +512,7 @@ void Printer::spool(const PrintLine& line) {
     for (qsizetype i = 0; i < line.runs.size(); ++i) {
         spoolBuffer_ += i > 0 ? ",{\"text\":" : "{\"text\":";
         appendJsonString(spoolBuffer_, line.runs[i].text);
-        spoolFont(line.runs[i].font);
+        spoolBuffer_ += fontJson(line.runs[i].font);
     }
     endSpoolLine();
 }
@@ -533,10 +533,6 @@ void Printer::endSpoolLine() {
 
 // The rest of a run after its text. Lines after lines share their font: its part of the
 // run is made once.
-void Printer::spoolFont(const PrintFont& font) {
-    spoolBuffer_ += fontJson(font);
-}
-
 const QByteArray& Printer::fontJson(const PrintFont& font) {
     if (!(spoolFont_ == font) || spoolFontJson_.isEmpty()) {
         spoolFont_ = font;
@@ -579,14 +575,6 @@ void Printer::spoolAsciiLine(QByteArrayView text) {
     to = std::copy(font.begin(), font.end(), to);
     spoolBuffer_.truncate(to - spoolBuffer_.constData());
     endSpoolLine();
-}
-
-void Printer::printLatin1Line(QByteArrayView line) {
-    if (!isPrintableAscii(line)) {
-        printText(QString::fromLatin1(line), false);
-        return;
-    }
-    printAsciiLine(line);
 }
 
 void Printer::printAsciiLine(QByteArrayView line) {

@@ -97,11 +97,9 @@ public:
     }
     void printOpen(std::initializer_list<QString> items) { print(items, true); }
 
-    // Prints LINE, text in Latin-1, and ends the line: the same as print({line}) with LINE
-    // as a string, without converting it to UTF-16 where it is plain printable ASCII (the
-    // lines of a result's rows, most of the time).
-    void printLatin1Line(QByteArrayView line);
-    // The same for a LINE of printable ASCII only (0x20 to 0x7E), as the caller knows.
+    // Prints LINE, printable ASCII only (0x20 to 0x7E) as the caller knows, and ends the
+    // line: the same as print({line}) with LINE as a string, without ever converting it to
+    // UTF-16 (the lines of a result's rows, most of the time).
     void printAsciiLine(QByteArrayView line);
 
     // Ends the document and delivers it. Without anything printed since the last
@@ -143,7 +141,6 @@ private:
     void startSpoolLine();
     void endSpoolLine();
     void spoolAsciiLine(QByteArrayView text);
-    void spoolFont(const PrintFont& font);
     const QByteArray& fontJson(const PrintFont& font);
 
     PrintFont font_;

@@ -4,8 +4,6 @@
 
 #include <QDir>
 
-#include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace velario {
@@ -27,16 +25,6 @@ void appendFitted(QString& line, QStringView text, int width) {
     }
     line += text;
     line.resize(line.size() + width - text.size(), u' ');
-}
-
-char* putFittedAscii(char* to, QByteArrayView text, int width) {
-    if (width <= 0)
-        return to;
-    const qsizetype copied = std::min<qsizetype>(text.size(), width);
-    if (copied > 0) // an empty view may have no data at all
-        std::memcpy(to, text.data(), size_t(copied));
-    std::memset(to + copied, ' ', size_t(width - copied));
-    return to + width;
 }
 
 namespace {

@@ -16,9 +16,6 @@ inline const QString kNothingToPrint = QStringLiteral("Non ci sono records da st
 QString fitText(const QString& text, int width);
 // The same appended to LINE.
 void appendFitted(QString& line, QStringView text, int width);
-// The same for ASCII text (one byte a character), written at TO, which has room for WIDTH
-// bytes; returns the end of what was written.
-char* putFittedAscii(char* to, QByteArrayView text, int width);
 
 // TEXT without the blanks at either end; other white space stays, so a line break that
 // starts or ends a field is printed as the field holds it.
