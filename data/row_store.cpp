@@ -12,7 +12,20 @@ namespace velario::data {
 
 namespace {
 
-// Reads a length written by appendLength and moves P past it.
+// The most bytes a length takes, seven bits to a byte.
+constexpr size_t kMaxLengthBytes = 10;
+
+// Writes a cell's length at OUT, seven bits to a byte, low bits first; past it.
+char* putLength(char* out, quint64 value) {
+    while (value >= 0x80) {
+        *out++ = char((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    *out++ = char(value);
+    return out;
+}
+
+// Reads a length written by putLength and moves P past it.
 quint64 readLength(const char*& p) {
     quint64 value = 0;
     int shift = 0;
@@ -51,7 +64,7 @@ void RowStore::reset(int columns) {
     spare_.reset();
     index_.clear();
     rowCount_ = 0;
-    building_.clear();
+    buildingSize_ = 0;
     file_.reset();
     spilled_ = 0;
     cannotSpill_ = false;
@@ -59,42 +72,48 @@ void RowStore::reset(int columns) {
     cursorRow_ = -1;
 }
 
-// A cell is its byte count plus one (0 marks a Null), seven bits to a byte, then the bytes.
-void RowStore::appendLength(quint64 value) {
-    while (value >= 0x80) {
-        building_.push_back(char((value & 0x7F) | 0x80));
-        value >>= 7;
+char* RowStore::buildingEnd(size_t more) {
+    if (buildingCapacity_ - buildingSize_ < more) {
+        const size_t capacity = std::max(buildingSize_ + more, 2 * buildingCapacity_);
+        auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+        if (buildingSize_ > 0)
+            std::memcpy(grown.get(), building_.get(), buildingSize_);
+        building_ = std::move(grown);
+        buildingCapacity_ = capacity;
     }
-    building_.push_back(char(value));
+    return building_.get() + buildingSize_;
 }
 
 void RowStore::beginRow() {
-    building_.clear();
+    buildingSize_ = 0;
     buildingPrintable_ = true;
 }
 
+// A cell is its byte count plus one (0 marks a Null), then the bytes.
 void RowStore::cell(const char* utf8, qsizetype length) {
     if (buildingPrintable_ && !isPrintableAscii(QByteArrayView(utf8, length)))
         buildingPrintable_ = false;
-    appendLength(quint64(length) + 1);
-    building_.append(utf8, size_t(length));
+    char* out = putLength(buildingEnd(kMaxLengthBytes + size_t(length)), quint64(length) + 1);
+    if (length > 0)
+        std::memcpy(out, utf8, size_t(length));
+    buildingSize_ = size_t(out - building_.get()) + size_t(length);
 }
 
 void RowStore::nullCell() {
-    appendLength(0);
+    buildingSize_ = size_t(putLength(buildingEnd(kMaxLengthBytes), 0) - building_.get());
 }
 
 void RowStore::endRow() {
-    const quint64 start = storeRow(building_);
+    const quint64 start = storeRow(building_.get(), buildingSize_);
     if ((rowCount_ >> kIndexShift) >= qint64(index_.size()))
         index_.push_back(std::make_unique_for_overwrite<quint64[]>(size_t(1) << kIndexShift));
     location(rowCount_++) = start | (buildingPrintable_ ? kPrintableRow : 0);
 }
 
-quint64 RowStore::storeRow(const std::string& packed) {
-    if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < packed.size()) {
+quint64 RowStore::storeRow(const char* packed, size_t size) {
+    if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < size) {
         // The block filled so far is finished: from now on it may go to the file too.
-        const size_t capacity = std::max(limits_.blockSize, packed.size());
+        const size_t capacity = std::max(limits_.blockSize, size);
         makeRoom(capacity, kNoBlock);
         Block block;
         block.capacity = capacity;
@@ -105,10 +124,10 @@ quint64 RowStore::storeRow(const std::string& packed) {
     }
     Block& block = blocks_.back();
     block.lastUse = ++clock_;
-    if (!packed.empty())
-        std::memcpy(block.data.get() + block.used, packed.data(), packed.size());
+    if (size > 0)
+        std::memcpy(block.data.get() + block.used, packed, size);
     const quint64 location = (quint64(blocks_.size() - 1) << 32) | quint64(block.used);
-    block.used += packed.size();
+    block.used += size;
     return location;
 }
 
@@ -264,8 +283,7 @@ bool RowStore::replace(qint64 row, int column, const QString& text) {
     const QByteArray utf8 = text.toUtf8();
     // The other cells are copied as they are packed; P stays valid up to storeRow, the
     // first call that may drop its block.
-    building_.clear();
-    buildingPrintable_ = true;
+    beginRow();
     for (int c = 0; c < columns_; ++c) {
         const char* start = p;
         const quint64 length = readLength(p);
@@ -274,12 +292,15 @@ bool RowStore::replace(qint64 row, int column, const QString& text) {
         if (c == column) {
             cell(utf8.constData(), utf8.size());
         } else {
-            building_.append(start, size_t(p - start));
+            const auto size = size_t(p - start);
+            std::memcpy(buildingEnd(size), start, size);
+            buildingSize_ += size;
             if (buildingPrintable_ && !isPrintableAscii(bytes))
                 buildingPrintable_ = false;
         }
     }
-    location(row) = storeRow(building_) | (buildingPrintable_ ? kPrintableRow : 0);
+    location(row) =
+        storeRow(building_.get(), buildingSize_) | (buildingPrintable_ ? kPrintableRow : 0);
     return true;
 }
 

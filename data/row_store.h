@@ -8,7 +8,6 @@
 
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 class QTemporaryFile;
@@ -87,9 +86,10 @@ private:
         qint64 fileOffset = -1; // where the block was written, -1 while it has not been
         quint64 lastUse = 0;
     };
-    void appendLength(quint64 value);
+    // Room for MORE bytes after the row being packed; where they go.
+    char* buildingEnd(size_t more);
     const char* rowStart(qint64 row) const;
-    quint64 storeRow(const std::string& packed);
+    quint64 storeRow(const char* packed, size_t size);
     // Makes room for BYTES more in memory by writing out or dropping blocks other than
     // KEEP, least recently used first.
     void makeRoom(size_t bytes, size_t keep) const;
@@ -113,7 +113,11 @@ private:
     static constexpr quint64 kPrintableRow = quint64(1) << 63;
     bool buildingPrintable_ = true;
     qint64 rowCount_ = 0;
-    std::string building_;
+    // The row being packed: its cells go by at the engine's pace, so the buffer is only
+    // ever grown, never filled or cleared.
+    std::unique_ptr<char[]> building_;
+    size_t buildingSize_ = 0;
+    size_t buildingCapacity_ = 0;
 
     // Which blocks are in memory changes as rows are read, hence mutable.
     mutable std::vector<Block> blocks_;
