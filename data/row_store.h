@@ -113,8 +113,8 @@ private:
     static constexpr quint64 kPrintableRow = quint64(1) << 63;
     bool buildingPrintable_ = true;
     qint64 rowCount_ = 0;
-    // The row being packed: its cells go by at the engine's pace, so the buffer is only
-    // ever grown, never filled or cleared.
+    // The row being packed. Every cell read passes through it, so it is only ever grown:
+    // never zero-filled, as a string resized for each cell would be.
     std::unique_ptr<char[]> building_;
     size_t buildingSize_ = 0;
     size_t buildingCapacity_ = 0;
