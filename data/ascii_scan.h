@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 
+#include <bit>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -25,26 +26,49 @@ inline bool unprintableWord(const char* at) {
 } // namespace ascii_scan
 
 // Report text passes these checks two or three times on its way to paper, so on x86-64
-// they look at sixteen bytes at a time; elsewhere, and for the last few bytes, one.
+// they look at sixteen bytes at a time, and the printable check at eight on any machine; the
+// rest goes a byte at a time. A text longer than a step ends with a step that overlaps the
+// one before it, since looking at a byte twice changes none of the answers.
+
+#if defined(__SSE2__)
+namespace ascii_scan {
+
+inline __m128i load16(const char* at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+}
+
+// A bit for each of the sixteen bytes at AT outside 0x20..0x7E.
+inline int unprintable16(const char* at) {
+    // As signed bytes, everything from 0x80 up is below 0x20 too.
+    const __m128i bytes = load16(at);
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)),
+                                          _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x7F))));
+}
+
+} // namespace ascii_scan
+#endif
 
 // Every byte of TEXT is printable ASCII, 0x20 to 0x7E.
 inline bool isPrintableAscii(QByteArrayView text) {
     const char* at = text.data();
-    const char* const end = at + text.size();
+    const qsizetype size = text.size();
 #if defined(__SSE2__)
-    // As signed bytes, everything from 0x80 up is below 0x20 too.
-    const __m128i low = _mm_set1_epi8(0x20);
-    const __m128i del = _mm_set1_epi8(0x7F);
-    for (; end - at >= 16; at += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(bytes, low), _mm_cmpeq_epi8(bytes, del))))
-            return false;
+    if (size >= 16) {
+        const char* const last = at + size - 16;
+        for (; at < last; at += 16)
+            if (ascii_scan::unprintable16(at))
+                return false;
+        return !ascii_scan::unprintable16(last);
     }
 #endif
-    for (; end - at >= 8; at += 8)
-        if (ascii_scan::unprintableWord(at))
-            return false;
-    for (; at < end; ++at)
+    if (size >= 8) {
+        const char* const last = at + size - 8;
+        for (; at < last; at += 8)
+            if (ascii_scan::unprintableWord(at))
+                return false;
+        return !ascii_scan::unprintableWord(last);
+    }
+    for (const char* const end = at + size; at < end; ++at)
         if (quint8(*at) < 0x20 || quint8(*at) > 0x7E)
             return false;
     return true;
@@ -53,21 +77,26 @@ inline bool isPrintableAscii(QByteArrayView text) {
 // Some byte of TEXT is A, B or C.
 inline bool containsAnyOf(QByteArrayView text, char a, char b, char c) {
     const char* at = text.data();
-    const char* const end = at + text.size();
+    const qsizetype size = text.size();
 #if defined(__SSE2__)
-    const __m128i wantA = _mm_set1_epi8(a);
-    const __m128i wantB = _mm_set1_epi8(b);
-    const __m128i wantC = _mm_set1_epi8(c);
-    for (; end - at >= 16; at += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const __m128i found =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
-                         _mm_cmpeq_epi8(bytes, wantC));
-        if (_mm_movemask_epi8(found))
-            return true;
+    if (size >= 16) {
+        const __m128i wantA = _mm_set1_epi8(a);
+        const __m128i wantB = _mm_set1_epi8(b);
+        const __m128i wantC = _mm_set1_epi8(c);
+        const auto found = [&](const char* p) {
+            const __m128i bytes = ascii_scan::load16(p);
+            return _mm_movemask_epi8(_mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
+                _mm_cmpeq_epi8(bytes, wantC)));
+        };
+        const char* const last = at + size - 16;
+        for (; at < last; at += 16)
+            if (found(at))
+                return true;
+        return found(last);
     }
 #endif
-    for (; at < end; ++at)
+    for (const char* const end = at + size; at < end; ++at)
         if (*at == a || *at == b || *at == c)
             return true;
     return false;
@@ -78,19 +107,18 @@ inline qsizetype lengthWithoutTrailingBlanks(QByteArrayView text) {
     const char* const begin = text.data();
     qsizetype length = text.size();
 #if defined(__SSE2__)
-    const __m128i blank = _mm_set1_epi8(' ');
-    while (length >= 16) {
-        const __m128i bytes =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin + length - 16));
-        const int blanks = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, blank));
-        if (blanks != 0xFFFF) {
-            // The last byte that is not a blank ends the text.
-            int last = 15;
-            while (blanks & (1 << last))
-                --last;
-            return length - 16 + last + 1;
-        }
-        length -= 16;
+    if (length >= 16) {
+        const __m128i blank = _mm_set1_epi8(' ');
+        // A bit for each of the sixteen bytes at AT that is not a blank.
+        const auto inked = [&](const char* at) {
+            return unsigned(~_mm_movemask_epi8(_mm_cmpeq_epi8(ascii_scan::load16(at), blank))) &
+                   0xFFFFu;
+        };
+        for (; length >= 16; length -= 16)
+            if (const unsigned bits = inked(begin + length - 16))
+                return length - 16 + std::bit_width(bits);
+        // The first bytes, as the first sixteen: only the bits below LENGTH count.
+        return std::bit_width(inked(begin) & ((1u << length) - 1));
     }
 #endif
     while (length > 0 && begin[length - 1] == ' ')
