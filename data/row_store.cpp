@@ -72,15 +72,13 @@ void RowStore::reset(int columns) {
     cursorRow_ = -1;
 }
 
-char* RowStore::buildingEnd(size_t more) {
-    if (buildingCapacity_ - buildingSize_ < more) {
-        const size_t capacity = std::max(buildingSize_ + more, 2 * buildingCapacity_);
-        auto grown = std::make_unique_for_overwrite<char[]>(capacity);
-        if (buildingSize_ > 0)
-            std::memcpy(grown.get(), building_.get(), buildingSize_);
-        building_ = std::move(grown);
-        buildingCapacity_ = capacity;
-    }
+char* RowStore::growBuilding(size_t more) {
+    const size_t capacity = std::max(buildingSize_ + more, 2 * buildingCapacity_);
+    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    if (buildingSize_ > 0)
+        std::memcpy(grown.get(), building_.get(), buildingSize_);
+    building_ = std::move(grown);
+    buildingCapacity_ = capacity;
     return building_.get() + buildingSize_;
 }
 

@@ -87,7 +87,11 @@ private:
         quint64 lastUse = 0;
     };
     // Room for MORE bytes after the row being packed; where they go.
-    char* buildingEnd(size_t more);
+    char* buildingEnd(size_t more) {
+        return buildingCapacity_ - buildingSize_ >= more ? building_.get() + buildingSize_
+                                                         : growBuilding(more);
+    }
+    char* growBuilding(size_t more);
     const char* rowStart(qint64 row) const;
     quint64 storeRow(const char* packed, size_t size);
     // Makes room for BYTES more in memory by writing out or dropping blocks other than
