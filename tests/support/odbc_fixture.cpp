@@ -79,7 +79,8 @@ std::optional<PostgresServer> postgresTestServer(QString* error) {
     if (portFile.isEmpty())
         return std::nullopt;
     PostgresServer server;
-    server.folder = QFileInfo(portFile).absolutePath();
+    // pg_ctl runs as the server's owner, who may reach the cluster only by its real path.
+    server.folder = QFileInfo(portFile).canonicalPath();
     QFile file(portFile);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("no PostgreSQL port file %1 (did pg-start.sh run?)").arg(portFile);
