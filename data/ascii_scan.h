@@ -23,6 +23,17 @@ inline bool unprintableWord(const char* at) {
     return (((word - ones * 0x20) & ~word) | (word + ones) | word) & highs;
 }
 
+// Whether FOUND holds for some STEP bytes of the SIZE (at least STEP) at AT, taken a step at
+// a time, the last step overlapping the one before it.
+template <int Step, typename Found>
+inline bool anyStep(const char* at, qsizetype size, Found found) {
+    const char* const last = at + size - Step;
+    for (; at < last; at += Step)
+        if (found(at))
+            return true;
+    return found(last);
+}
+
 } // namespace ascii_scan
 
 // Report text passes these checks two or three times on its way to paper, so on x86-64
@@ -53,21 +64,11 @@ inline bool isPrintableAscii(QByteArrayView text) {
     const char* at = text.data();
     const qsizetype size = text.size();
 #if defined(__SSE2__)
-    if (size >= 16) {
-        const char* const last = at + size - 16;
-        for (; at < last; at += 16)
-            if (ascii_scan::unprintable16(at))
-                return false;
-        return !ascii_scan::unprintable16(last);
-    }
+    if (size >= 16)
+        return !ascii_scan::anyStep<16>(at, size, ascii_scan::unprintable16);
 #endif
-    if (size >= 8) {
-        const char* const last = at + size - 8;
-        for (; at < last; at += 8)
-            if (ascii_scan::unprintableWord(at))
-                return false;
-        return !ascii_scan::unprintableWord(last);
-    }
+    if (size >= 8)
+        return !ascii_scan::anyStep<8>(at, size, ascii_scan::unprintableWord);
     for (const char* const end = at + size; at < end; ++at)
         if (quint8(*at) < 0x20 || quint8(*at) > 0x7E)
             return false;
@@ -89,11 +90,7 @@ inline bool containsAnyOf(QByteArrayView text, char a, char b, char c) {
                 _mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
                 _mm_cmpeq_epi8(bytes, wantC)));
         };
-        const char* const last = at + size - 16;
-        for (; at < last; at += 16)
-            if (found(at))
-                return true;
-        return found(last);
+        return ascii_scan::anyStep<16>(at, size, found);
     }
 #endif
     for (const char* const end = at + size; at < end; ++at)

@@ -148,8 +148,7 @@ public:
     virtual Metrics metrics(const PrintFont& font) = 0;
     // Draws RUN with the left end of its baseline at (X, BASELINE); returns its advance.
     virtual double draw(const PrintRun& run, double x, double baseline) = 0;
-    // The same for text in Latin-1 in FONT.
-    // The same for TEXT of printable ASCII only.
+    // The same for TEXT, printable ASCII only, in FONT.
     virtual double drawAscii(QByteArrayView text, const PrintFont& font, double x,
                              double baseline) {
         return draw(PrintRun{QString::fromLatin1(text), font}, x, baseline);
