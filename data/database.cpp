@@ -43,6 +43,18 @@ FileKind classify(const QString& path) {
     return FileKind::Other;
 }
 
+// A file in write-ahead-log mode whose log is gone was closed cleanly: everything is in the
+// file itself. A read-only connection would still create the log and its index beside it, and
+// could not remove them again; opening it as unchanging reads it without them.
+bool walWithoutLog(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(20);
+    return head.size() == 20 && head[18] == 2 && head[19] == 2 &&
+           !QFileInfo::exists(path + QStringLiteral("-wal"));
+}
+
 sqlite3* sqliteHandle(const QSqlDatabase& db) {
     if (!db.isValid() || !db.driver())
         return nullptr;
@@ -135,11 +147,18 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         // A URI with an explicit mode: SQLite never creates the file, even if it vanished
-        // since it was classified.
+        // since it was classified. Read-only is also asked of the engine itself, so that
+        // files attached by a statement are read-only too and never created.
         QUrl uri = QUrl::fromLocalFile(QFileInfo(enginePath).absoluteFilePath());
-        uri.setQuery(readOnly ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw"));
+        QString query = readOnly ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw");
+        if (readOnly && walWithoutLog(enginePath))
+            query += QStringLiteral("&immutable=1");
+        uri.setQuery(query);
         db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
+        db.setConnectOptions(readOnly
+                                 ? QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;"
+                                                  "QSQLITE_BUSY_TIMEOUT=2000")
+                                 : QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
         const QString message = openAndProbe(db);
         if (!message.isEmpty()) {
             db.close();

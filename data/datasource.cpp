@@ -217,8 +217,9 @@ Error BoundDataSource::refresh() {
     showNothing();
     database_.reset();
     Error error;
+    // A data source only reads: whatever its statement says, the file stays as it is.
     std::unique_ptr<Database> database =
-        Database::open(databaseName_, false, false, QString(), &error);
+        Database::open(databaseName_, false, true, QString(), &error);
     if (!database)
         return error;
     std::unique_ptr<ResultSource> result = database->execute(statementFor(recordSource_), &error);

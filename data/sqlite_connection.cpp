@@ -130,9 +130,11 @@ void SqliteConnection::keepStatement(const QByteArray& sql, Statement statement)
     kept_.emplace_back(sql, std::move(statement));
 }
 
-Statement::Statement(sqlite3* handle, const QByteArray& sql, Error* error) {
-    const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v2(handle, sql.constData(), int(sql.size()), &stmt_, &tail);
+Statement::Statement(sqlite3* handle, const QByteArray& sql, Error* error, const char** tail) {
+    const char* rest = nullptr;
+    const int rc = sqlite3_prepare_v2(handle, sql.constData(), int(sql.size()), &stmt_, &rest);
+    if (tail)
+        *tail = rest;
     if (rc != SQLITE_OK) {
         if (error)
             *error = engineError(rc, errorText(handle));

@@ -30,8 +30,9 @@ public:
 class Statement {
 public:
     Statement() = default;
-    // Prepares SQL; on failure isValid() is false and ERROR is set.
-    Statement(sqlite3* handle, const QByteArray& sql, Error* error);
+    // Prepares the first statement of SQL; on failure isValid() is false and ERROR is set.
+    // TAIL, when given, receives where the text after that statement begins.
+    Statement(sqlite3* handle, const QByteArray& sql, Error* error, const char** tail = nullptr);
     ~Statement();
     Statement(Statement&& other) noexcept : stmt_(other.stmt_) { other.stmt_ = nullptr; }
     Statement& operator=(Statement&& other) noexcept;

@@ -29,6 +29,18 @@ QByteArray bareStatement(const QByteArray& sql) {
     return sql.left(end);
 }
 
+// Whether TAIL, what follows the first statement of a text, holds another statement; a
+// tail the engine cannot read counts as one, with its error.
+bool holdsStatement(sqlite3* handle, const char* tail, Error* error) {
+    sqlite3_stmt* next = nullptr;
+    const int rc = sqlite3_prepare_v2(handle, tail, -1, &next, nullptr);
+    const bool found = rc != SQLITE_OK || next != nullptr;
+    if (rc != SQLITE_OK)
+        *error = engineError(rc, detail::errorText(handle));
+    sqlite3_finalize(next);
+    return found;
+}
+
 } // namespace
 
 std::unique_ptr<SqliteResult>
@@ -44,34 +56,27 @@ SqliteResult::open(std::shared_ptr<detail::SqliteConnection> connection, const Q
     std::unique_ptr<SqliteResult> result(new SqliteResult);
     result->sql_ = sql.toUtf8();
     Error prepareError;
-    result->stmt_ = detail::Statement(connection->handle, result->sql_, &prepareError);
+    const char* tail = nullptr;
+    result->stmt_ = detail::Statement(connection->handle, result->sql_, &prepareError, &tail);
     if (!result->stmt_.isValid())
         return fail(prepareError);
     sqlite3_stmt* stmt = result->stmt_.get();
+    // A result only reads. The engine refuses writes to a file opened read-only, but not
+    // everything a statement can do: VACUUM INTO and temporary tables write files of their
+    // own. Whatever follows the first statement would be silently left out.
+    if (!sqlite3_stmt_readonly(stmt))
+        return fail(engineError(SQLITE_READONLY, {}));
+    Error tailError = Error::make(
+        ErrorNumber::SyntaxError,
+        QStringLiteral("Il testo contiene più di un'istruzione SQL: se ne esegue una sola."));
+    if (tail && holdsStatement(connection->handle, tail, &tailError))
+        return fail(tailError);
     for (int c = 0; c < sqlite3_column_count(stmt); ++c)
         result->names_.append(QString::fromUtf8(sqlite3_column_name(stmt, c)));
     result->connection_ = std::move(connection);
     result->connection_->holders.insert(result.get());
     if (!result->step())
         return fail(result->error_);
-    if (!sqlite3_stmt_readonly(stmt) && !result->atEnd_) {
-        result->buffered_ = true;
-        while (result->hasRow_) {
-            for (int c = 0; c < result->columnCount(); ++c) {
-                if (sqlite3_column_type(stmt, c) == SQLITE_NULL)
-                    result->buffer_.emplace_back(std::nullopt);
-                else
-                    result->buffer_.emplace_back(
-                        std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
-                                    size_t(sqlite3_column_bytes(stmt, c))));
-            }
-            if (!result->step())
-                return fail(result->error_);
-        }
-        result->count_ = qint64(result->buffer_.size()) / std::max(1, result->columnCount());
-        result->atEnd_ = result->buffer_.empty();
-        result->release();
-    }
     return result;
 }
 
@@ -87,7 +92,7 @@ void SqliteResult::release() {
 
 void SqliteResult::connectionClosing() {
     release();
-    if (!atEnd_ && !buffered_) {
+    if (!atEnd_) {
         atEnd_ = true;
         hasRow_ = false;
         error_ = Error::make(ErrorNumber::ObjectNotSet,
@@ -145,24 +150,6 @@ void SqliteResult::emitRow(RowSink& sink) {
 
 int SqliteResult::fetch(int max, RowSink& sink) {
     int read = 0;
-    if (buffered_) {
-        const size_t columns = size_t(columnCount());
-        while (read < max && bufferPos_ < buffer_.size()) {
-            sink.beginRow();
-            for (size_t c = 0; c < columns; ++c) {
-                const auto& cell = buffer_[bufferPos_ + c];
-                if (cell)
-                    sink.cell(cell->data(), qsizetype(cell->size()));
-                else
-                    sink.nullCell();
-            }
-            sink.endRow();
-            bufferPos_ += columns;
-            ++read;
-        }
-        atEnd_ = bufferPos_ >= buffer_.size();
-        return read;
-    }
     while (read < max && hasRow_) {
         emitRow(sink);
         ++read;

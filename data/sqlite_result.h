@@ -15,7 +15,8 @@ namespace velario::data {
 class SqliteResult final : public ResultSource, private detail::StatementHolder {
 public:
     // Prepares SQL and steps to its first row, so that a statement the engine refuses or
-    // that fails at once is reported here.
+    // that fails at once is reported here. A statement that would write, or a text of more
+    // than one statement, is refused.
     static std::unique_ptr<SqliteResult> open(std::shared_ptr<detail::SqliteConnection> connection,
                                               const QString& sql, Error* error);
     ~SqliteResult() override;
@@ -46,11 +47,6 @@ private:
     std::optional<qint64> count_;
     qint64 delivered_ = 0;
     std::string hex_;
-    // A statement that writes (INSERT ... RETURNING) must not run twice, so its rows are
-    // read at once and kept here; a null entry is a Null.
-    bool buffered_ = false;
-    std::vector<std::optional<std::string>> buffer_;
-    size_t bufferPos_ = 0;
 };
 
 } // namespace velario::data

@@ -1,5 +1,7 @@
 #include "data/database.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -86,7 +88,8 @@ private slots:
         QTest::newRow("common table expression")
             << "WITH d AS (SELECT n FROM seq WHERE n <= 20) SELECT * FROM d" << qint64(20);
         QTest::newRow("pragma, not wrappable") << "PRAGMA table_info(v)" << qint64(5);
-        QTest::newRow("two statements") << "SELECT * FROM seq LIMIT 2; SELECT 1" << qint64(2);
+        QTest::newRow("trailing comment after semicolon")
+            << "SELECT * FROM seq LIMIT 2; -- fine" << qint64(2);
     }
     void exactCount() {
         QFETCH(QString, sql);
@@ -100,17 +103,72 @@ private slots:
         QCOMPARE(qint64(readAll(*result, 100).size()), count);
     }
 
-    void writingStatementRunsOnce() {
-        Error error;
-        QVERIFY(db_->execute("CREATE TABLE once (n)", &error));
-        auto result = db_->execute("INSERT INTO once VALUES (1), (2) RETURNING n * 10", &error);
-        QVERIFY2(result, qPrintable(error.description));
-        QCOMPARE(result->countRows(&error), 2);
-        const QList<QStringList> rows = readAll(*result, 1);
-        QCOMPARE(rows, QList<QStringList>({{"10"}, {"20"}}));
-        auto check = db_->execute("SELECT count(*) FROM once", &error);
-        QCOMPARE(readAll(*check), QList<QStringList>({{"2"}}));
-        QVERIFY(db_->execute("DROP TABLE once", &error));
+    // Whatever the statement, the file it runs on stays byte for byte as it was, and nothing
+    // appears beside it (journal, log, attached or vacuumed copies).
+    void neverWrites_data() {
+        QTest::addColumn<bool>("wal");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("reason");
+        const QString readOnly = QStringLiteral("attempt to write a readonly database");
+        const QString several = QStringLiteral("più di un'istruzione");
+        const QList<std::pair<const char*, QString>> statements{
+            {"DELETE FROM seq", readOnly},
+            {"UPDATE seq SET n = 0", readOnly},
+            {"INSERT INTO seq VALUES (0)", readOnly},
+            {"REPLACE INTO seq VALUES (0)", readOnly},
+            {"DROP TABLE seq", readOnly},
+            {"CREATE TABLE x (a)", readOnly},
+            {"ALTER TABLE seq ADD COLUMN m", readOnly},
+            {"CREATE TEMP TABLE x (a)", readOnly},
+            {"VACUUM", readOnly},
+            {"VACUUM INTO 'copia.db'", readOnly},
+            {"PRAGMA user_version = 7", readOnly},
+            {"PRAGMA journal_mode = DELETE", readOnly},
+            {"ATTACH 'altro.db' AS a", "unable to open database"},
+            {"SELECT 1; DELETE FROM seq", several},
+            {"SELECT 1; SELECT 2", several},
+            {"SELECT 1; garbage", "syntax error"},
+        };
+        for (const bool wal : {false, true})
+            for (const auto& [sql, reason] : statements)
+                QTest::addRow("%s%s", wal ? "wal: " : "", sql) << wal << QString(sql) << reason;
+    }
+    void neverWrites() {
+        QFETCH(bool, wal);
+        QFETCH(QString, sql);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("target.db");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "target");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(wal ? "PRAGMA journal_mode = WAL" : "PRAGMA journal_mode = DELETE"));
+            QVERIFY(q.exec("CREATE TABLE seq (n INTEGER)"));
+            QVERIFY(q.exec("INSERT INTO seq VALUES (1), (2)"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("target");
+        const auto snapshot = [&] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly)
+                       ? QDir(dir.path()).entryList(QDir::Files).join(' ') + file.readAll().toHex()
+                       : QString();
+        };
+        const QString before = snapshot();
+        QVERIFY(!before.isEmpty());
+        {
+            Error error;
+            auto db = Database::open(path, false, true, QString(), &error);
+            QVERIFY2(db, qPrintable(error.description));
+            QVERIFY(!db->execute(sql, &error));
+            QVERIFY2(error.description.contains(reason), qPrintable(error.description));
+            auto rows = db->execute("SELECT count(*) FROM seq", &error);
+            QVERIFY2(rows, qPrintable(error.description));
+            QCOMPARE(readAll(*rows), QList<QStringList>({{"2"}}));
+        }
+        QCOMPARE(snapshot(), before);
     }
 
     void failsAtExecute() {
