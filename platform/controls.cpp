@@ -1,5 +1,7 @@
 #include "controls.h"
 
+#include "twips.h"
+
 #include <QApplication>
 #include <QFocusEvent>
 #include <QPalette>
@@ -141,6 +143,31 @@ Label::Label(const QString& name, const QString& caption, QWidget* parent)
     : QLabel(caption, parent) {
     setObjectName(name);
     setTextFormat(Qt::PlainText);
+}
+
+void Label::setCaption(const QString& caption) {
+    setText(caption);
+    if (growsLeftward_)
+        fitCaption();
+}
+
+void Label::setGrowsLeftward(bool on) {
+    growsLeftward_ = on;
+    setAlignment(on ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter);
+    fitCaption();
+}
+
+void Label::fitCaption() {
+    const QRect placed = twips::geometry(this);
+    QRect shown(twips::toPixelsX(placed.x()), twips::toPixelsY(placed.y()),
+                twips::toPixelsX(placed.width()), twips::toPixelsY(placed.height()));
+    if (growsLeftward_) {
+        const int needed =
+            fontMetrics().horizontalAdvance(text()) + 2 * (frameWidth() + margin()) + 2;
+        if (needed > shown.width())
+            shown.setLeft(shown.right() + 1 - needed);
+    }
+    setGeometry(shown);
 }
 
 CommandButton::CommandButton(const QString& name, const QString& caption, QWidget* parent)

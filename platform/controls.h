@@ -65,7 +65,14 @@ class Label : public QLabel {
 public:
     Label(const QString& name, const QString& caption, QWidget* parent);
     QString caption() const { return text(); }
-    void setCaption(const QString& caption) { setText(caption); }
+    void setCaption(const QString& caption);
+    // Right-aligned, and a caption too long for the label as placed widens it to the left
+    // instead of being cut; its place in twips stays as the program set it.
+    void setGrowsLeftward(bool on);
+
+private:
+    void fitCaption();
+    bool growsLeftward_ = false;
 };
 
 class CommandButton : public QPushButton {

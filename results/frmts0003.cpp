@@ -85,6 +85,7 @@ void FrmTS0003::buildControls() {
     twips::setGeometry(Label5, 240, 6720, 1215, 255);
     lblNUM_REC = displayField(QStringLiteral("lblNUM_REC"), this);
     twips::setGeometry(lblNUM_REC, 1560, 6720, 975, 285);
+    lblNUM_REC->setGrowsLeftward(true);
 
     MSRDC1 = new data::RemoteDataSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
@@ -148,7 +149,8 @@ bool FrmTS0003::loadAndShow() {
 }
 
 QString FrmTS0003::recordCountCaption(qint64 count) {
-    return (QString(8, QLatin1Char(' ')) + QLocale::system().toString(count)).right(8);
+    // A longer number is shown whole: its last eight characters alone would be another number.
+    return QLocale::system().toString(count).rightJustified(8, QLatin1Char(' '));
 }
 
 bool FrmTS0003::accessPath() const {

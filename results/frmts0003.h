@@ -33,7 +33,7 @@ public:
     static bool loadAndShow();
 
     // The record count as lblNUM_REC shows it: grouped in the user's locale, right-aligned
-    // in 8 characters, cut to its last 8 when longer.
+    // in 8 characters, or longer when the number is.
     static QString recordCountCaption(qint64 count);
 
     // "S" from load to the first activation, then "N": the statement runs once per opening.
