@@ -2,6 +2,7 @@
 
 #include "datagrid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -90,6 +91,15 @@ bool addTo(std::int16_t& total, int value) {
     return sum.has_value();
 }
 
+// The measured totals only steer the fitting's first pass, which asks no more of them than
+// whether they exceed the target: past the 16-bit range they stay at its top, and the later
+// columns of every row are still measured.
+void addUpTo(std::int16_t& total, int value) {
+    total =
+        std::int16_t(std::clamp(int(total) + value, int(std::numeric_limits<std::int16_t>::min()),
+                                int(std::numeric_limits<std::int16_t>::max())));
+}
+
 } // namespace
 
 ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
@@ -114,14 +124,14 @@ ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
                 failed = error.isSet() || !widenFor(width, caption.trimmed().size());
             }
             if (r == 0 && !failed)
-                failed = !addTo(m.headTotal, width);
+                addUpTo(m.headTotal, width);
             if (!failed) {
                 Error error;
                 const QString text = grid.text(&error);
                 failed = error.isSet() || !widenFor(width, text.trimmed().size());
             }
             if (r > 0 && !failed)
-                failed = !addTo(m.lineTotal, width);
+                addUpTo(m.lineTotal, width);
             ++c;
             if (failed)
                 break;

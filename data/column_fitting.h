@@ -61,7 +61,7 @@ struct ColumnWidths {
     std::int16_t headTotal = 0;
     // The running widths added up once for every measured row after the first, raised to
     // headTotal when that is larger: not a line's width, it only steers the first pass of
-    // the fitting.
+    // the fitting. Both totals stop at 32767.
     std::int16_t lineTotal = 0;
 };
 
@@ -79,9 +79,9 @@ struct MeasureOptions {
 };
 
 // Measures every column over the rows on display: the caption (row 0 only) and each cell
-// text, without blanks at either end, make a column one character wider than themselves
+// text, without white space at either end, make a column one character wider than themselves
 // when they are not shorter than it. A refused row ends the walk; a refused column, an
-// unreadable text or a 16-bit overflow ends that row's columns.
+// unreadable text or a width beyond 16 bits ends that row's columns.
 ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options);
 
 // Moves WIDTHS towards a line of TARGET characters and returns the final total. Each pass

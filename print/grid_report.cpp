@@ -34,12 +34,12 @@ const QString kFace = QStringLiteral("COURIER NEW");
 const QString kRule = QString(106, u'-');
 constexpr float kTitleSize = 9;
 
-bool add16(qint16& sum, int value) {
-    const int result = sum + value;
-    if (result < std::numeric_limits<qint16>::min() || result > std::numeric_limits<qint16>::max())
-        return false;
-    sum = qint16(result);
-    return true;
+// The totals only steer the fitting's first pass, which asks no more of them than whether
+// they exceed the line: past the 16-bit range they stay at its top, and the later columns of
+// every row are still measured.
+void addUpTo16(qint16& sum, int value) {
+    sum = qint16(std::clamp(sum + value, int(std::numeric_limits<qint16>::min()),
+                            int(std::numeric_limits<qint16>::max())));
 }
 
 // A text of LENGTH characters makes the column LENGTH + 1 wide when it is wider than the
@@ -169,7 +169,7 @@ int lineCapacity(float size) {
 }
 
 // Measures the columns over the rows 0 to ROWS (exclusive, a real number as the user's
-// reply) of GRID: the captions and the cell texts, without their blanks at either end,
+// reply) of GRID: the captions and the cell texts, without white space at either end,
 // each make a column one character wider than themselves. A column beyond the 51st is
 // left out; a refused row ends the measurement, a refused column or an unreadable text
 // ends that row's columns.
@@ -189,15 +189,16 @@ ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
             Error error;
             if (r == 0) {
                 const QString caption = grid.caption(c, &error);
-                if (error || !widen(width, trimmedLength(caption)) || !add16(m.headTotal, width))
+                if (error || !widen(width, trimmedLength(caption)))
                     break;
+                addUpTo16(m.headTotal, width);
             }
             const qsizetype length =
                 whole ? trimmedLength(cells[size_t(c)]) : trimmedLength(grid.text(&error));
             if (error || !widen(width, length))
                 break;
-            if (r > 0 && !add16(m.lineTotal, width))
-                break;
+            if (r > 0)
+                addUpTo16(m.lineTotal, width);
         }
     }
     if (m.headTotal > m.lineTotal)

@@ -44,13 +44,11 @@ std::pair<qsizetype, qsizetype> blankBounds(View text) {
 } // namespace
 
 qsizetype trimmedLength(QStringView text) {
-    const auto [start, end] = blankBounds(text);
-    return end - start;
+    return text.trimmed().size();
 }
 
 qsizetype trimmedLength(QByteArrayView text) {
-    const auto [start, end] = blankBounds(text);
-    return end - start;
+    return text.trimmed().size();
 }
 
 QString trimBlanks(const QString& text) {

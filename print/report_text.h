@@ -20,7 +20,8 @@ void appendFitted(QString& line, QStringView text, int width);
 // TEXT without the blanks at either end; other white space stays, so a line break that
 // starts or ends a field is printed as the field holds it.
 QString trimBlanks(const QString& text);
-// The length trimBlanks would give.
+// The length of TEXT without white space at either end, as fields are trimmed: what the
+// measurement of a column counts.
 qsizetype trimmedLength(QStringView text);
 qsizetype trimmedLength(QByteArrayView text);
 

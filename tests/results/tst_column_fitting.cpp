@@ -112,6 +112,10 @@ private slots:
         row("blank caption and cells", {" ", "a"}, {"_3,4", "0,4"}, "100", "adegua", "100",
             {0, 500});
         row("one longer than the width", {" "}, {"2", "3", "4"}, "100", "adegua", "100", {500});
+        // The measured total leaves 16 bits in the last row: its last column still counts.
+        row("totals past 16 bits", {"a", "b", "c"},
+            {"10000,10000,1", "10000,10000,1", "10000,10000,13"}, "100", "adegua", "100",
+            {4300, 4300, 1400});
         row("width above 327", ab, repeated("400,4", 3), "400", "adegua", "400",
             {kUntouched, kUntouched});
         row("Aumenta from 100", abcd, wide, "100", "aumenta", "120", {1000, 1200, 4300, 5300});
