@@ -482,6 +482,27 @@ bool Printer::makeRoom(double height) {
     return true;
 }
 
+namespace {
+
+// Every character of a line takes one column of the fixed-pitch face: a tab or any other
+// control character would otherwise take none, or jump to a tab stop, and shift the columns
+// after it.
+bool isControl(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0);
+}
+
+QString asDrawn(const QString& text) {
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isControl(c.unicode()); }))
+        return text;
+    QString drawn = text;
+    for (QChar& c : drawn)
+        if (isControl(c.unicode()))
+            c = u' ';
+    return drawn;
+}
+
+} // namespace
+
 void Printer::layOut(const PrintLine& line) {
     if (!surface_ || surfaceBroken_)
         return;
@@ -500,7 +521,7 @@ void Printer::layOut(const PrintLine& line) {
         return;
     double x = 0;
     for (const PrintRun& run : line.runs)
-        x += surface_->draw(run, x, y_ + ascent);
+        x += surface_->draw(PrintRun{asDrawn(run.text), run.font}, x, y_ + ascent);
     y_ += height;
 }
 

@@ -282,10 +282,10 @@ void TestPrinter::asciiLines() {
     QCOMPARE(documentEvents().value(0).value("lines").toArray(), expected);
     const auto [visible, sizes] = test::visibleLines(doc);
     QStringList onPaper = test::pdfLines(doc.destination, sizes);
-    // A tab takes no room on paper.
+    // A tab takes one column on paper, as every other character.
     QStringList printed = visible;
     for (QString& line : printed)
-        line.remove(u'\t');
+        line.replace(u'\t', u' ');
     const QString differences = test::comparePrinted(onPaper, printed, sizes);
     QVERIFY2(differences.isEmpty(), qPrintable(differences));
 }
