@@ -648,12 +648,11 @@ bool CopyWriter::readCatalog(std::vector<CatalogTable>* entries) {
         entry.entry->table_pg = qFromLittleEndian<quint32>(idValue) & 0x00ffffff;
         entry.entry->flags = qint32(objectFlags);
         std::memcpy(entry.entry->object_name, utf8.constData(), size_t(utf8.size()));
+        // Unreadable properties only leave the calculated columns without their result type.
         if (properties >= 0 && !(objectFlags & kSystemObject) &&
-            columns_[size_t(properties)]->cur_value_len > 0) {
-            if (!readLongValue(table.get(), unsigned(properties)))
-                return false;
+            value(columns_[size_t(properties)], MDB_MEMO_OVERHEAD) &&
+            readLongValue(table.get(), unsigned(properties)))
             entry.properties = longValue_;
-        }
         entries->push_back(std::move(entry));
     }
     return rows >= table->num_rows || missingRows(rows, table->num_rows);
