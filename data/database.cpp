@@ -159,7 +159,12 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
                                  ? QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;"
                                                   "QSQLITE_BUSY_TIMEOUT=2000")
                                  : QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
-        const QString message = openAndProbe(db);
+        QString message = openAndProbe(db);
+        if (message.isEmpty() && kind == DatabaseKind::Access &&
+            !prepareAccessCopyConnection(sqliteHandle(db)))
+            message = QStringLiteral("Impossibile preparare la copia di lavoro del file Access "
+                                     "'%1'.")
+                          .arg(path);
         if (!message.isEmpty()) {
             db.close();
             db = QSqlDatabase();

@@ -24,6 +24,7 @@ enum : int {
     TableNotFound = 3078,      // statement names a missing table
     ItemNotFound = 3265,       // column name not in the record set
     UnrecognizedFormat = 3343, // file is not a database of a kind we read
+    InvalidPassword = 3031,    // file encrypted with a password
     EngineError = 3000,        // engine failure with its own description
     TooFewParameters = 3061,   // statement names a column that does not exist
     OdbcCallFailed = 3146,     // ODBC driver failure with the driver's own description
