@@ -50,6 +50,8 @@ QString standardErrorText(int number) {
         return QStringLiteral("Elemento non trovato nell'insieme.");
     case ErrorNumber::UnrecognizedFormat:
         return QStringLiteral("Formato di database non riconosciuto.");
+    case ErrorNumber::OperationCancelled:
+        return QStringLiteral("Operazione annullata dall'utente.");
     case ErrorNumber::InvalidRow:
         return QStringLiteral("Numero di riga non valido");
     case ErrorNumber::InvalidColumn:
