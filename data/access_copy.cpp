@@ -15,6 +15,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -159,9 +160,9 @@ using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 // Reads the user tables of one open Access file into one SQLite file.
 class CopyWriter {
 public:
-    CopyWriter(MdbHandle* mdb, QString source, qint64 fileSize)
+    CopyWriter(MdbHandle* mdb, QString source, qint64 fileSize, const std::atomic<bool>* cancel)
         : mdb_(mdb), source_(std::move(source)), fileSize_(fileSize),
-          pageSize_(int(mdb->fmt->pg_size)), jet3_(IS_JET3(mdb)) {}
+          pageSize_(int(mdb->fmt->pg_size)), jet3_(IS_JET3(mdb)), cancel_(cancel) {}
 
     bool write(const QString& target, Error* error);
 
@@ -180,6 +181,8 @@ private:
     bool bound(int rc);
     bool damaged(const QString& detail);
     bool sqliteFailed();
+    // True, with the error set, once the caller has asked to stop.
+    bool cancelled();
 
     MdbHandle* mdb_;
     QString source_;
@@ -187,6 +190,7 @@ private:
     int pageSize_;
     bool jet3_;
     sqlite3* db_ = nullptr;
+    const std::atomic<bool>* cancel_;
     Error error_;
 
     // Per table and per row; kept across rows to spare allocations.
@@ -215,6 +219,13 @@ bool CopyWriter::sqliteFailed() {
         QStringLiteral("Impossibile scrivere la copia di lavoro del file Access '%1': %2.")
             .arg(source_, QString::fromUtf8(sqlite3_errmsg(db_))));
     return false;
+}
+
+bool CopyWriter::cancelled() {
+    if (!cancel_ || !cancel_->load(std::memory_order_relaxed))
+        return false;
+    error_ = Error::make(ErrorNumber::OperationCancelled);
+    return true;
 }
 
 bool CopyWriter::exec(const QString& sql) {
@@ -322,6 +333,8 @@ bool CopyWriter::readCatalog(std::vector<std::unique_ptr<MdbCatalogEntry>>* entr
     unsigned long rows = 0;
     mdb_rewind_table(table.get());
     while (mdb_fetch_row(table.get())) {
+        if (cancelled())
+            return false;
         ++rows;
         const unsigned char* typeValue = value(type, 2);
         const unsigned char* idValue = value(id, 4);
@@ -354,8 +367,11 @@ bool CopyWriter::checkTable(MdbCatalogEntry* entry) {
             QStringLiteral("la tabella di sistema '%1' non è leggibile").arg(tableName_));
     unsigned long rows = 0;
     mdb_rewind_table(table.get());
-    while (mdb_fetch_row(table.get()))
+    while (mdb_fetch_row(table.get())) {
+        if (cancelled())
+            return false;
         ++rows;
+    }
     return rows >= table->num_rows || missingRows(rows, table->num_rows);
 }
 
@@ -402,6 +418,8 @@ bool CopyWriter::copyTable(MdbCatalogEntry* entry) {
     unsigned long rows = 0;
     mdb_rewind_table(table.get());
     while (mdb_fetch_row(table.get())) {
+        if (cancelled())
+            return false;
         nullsRead_ = false;
         for (unsigned i = 0; i < count; ++i) {
             if (!bindValue(insert.get(), table.get(), i))
@@ -625,7 +643,8 @@ QMutex buildMutex;
 
 // Builds the copy of SOURCE as TARGET, through a temporary file in the same folder so that
 // TARGET either does not exist or is complete.
-bool buildCopy(const QString& source, qint64 size, const QString& target, Error* error) {
+bool buildCopy(const QString& source, qint64 size, const QString& target, Error* error,
+               const std::atomic<bool>* cancel) {
     MdbPtr mdb(mdb_open(QFile::encodeName(source).constData(), MDB_NOFLAGS));
     if (!mdb) {
         *error = Error::make(
@@ -651,7 +670,7 @@ bool buildCopy(const QString& source, qint64 size, const QString& target, Error*
         return false;
     }
     partial.close();
-    CopyWriter writer(mdb.get(), source, size);
+    CopyWriter writer(mdb.get(), source, size, cancel);
     if (!writer.write(partial.fileName(), error))
         return false;
 
@@ -696,7 +715,7 @@ void removeStaleCopies(const QString& folder, const QString& stem, const QString
 
 } // namespace
 
-QString accessCopyFor(const QString& accessPath, Error* error) {
+QString accessCopyFor(const QString& accessPath, Error* error, const std::atomic<bool>* cancel) {
     Error local;
     Error* failure = error ? error : &local;
     const QString source = QFileInfo(accessPath).absoluteFilePath();
@@ -729,7 +748,7 @@ QString accessCopyFor(const QString& accessPath, Error* error) {
         const QString target = folder + QLatin1Char('/') + name;
         if (QFileInfo(target).isFile())
             return target;
-        if (!buildCopy(source, stamp.size, target, failure))
+        if (!buildCopy(source, stamp.size, target, failure, cancel))
             return {};
         SourceStamp after;
         if (stampOf(source, &after) && after == stamp) {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 namespace velario::data {
 
 // Path of a SQLite file that holds every user table of the Access file ACCESSPATH (.mdb or
@@ -19,6 +21,10 @@ namespace velario::data {
 // OLE as BLOB; nulls as NULL. The declared column types name the Access type: VARCHAR(n), TEXT
 // (memo), INTEGER, BOOLEAN, FLOAT, DOUBLE, NUMERIC(19,4) (currency), NUMERIC(p,s), DATETIME,
 // BLOB.
-QString accessCopyFor(const QString& accessPath, Error* error);
+//
+// CANCEL, when given, may be set from another thread to stop a copy being built: it is then
+// discarded and ERROR says OperationCancelled.
+QString accessCopyFor(const QString& accessPath, Error* error,
+                      const std::atomic<bool>* cancel = nullptr);
 
 } // namespace velario::data
