@@ -91,7 +91,7 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole || storeBusy_)
+    if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
         return caption(section);

@@ -18,9 +18,9 @@ namespace velario::data {
 // (the view scrolling on, a caller asking for a row) and kept in a RowStore.
 //
 // Reading and counting go through a runner when one is set, which may run them on another
-// thread and let the user stop them. Until such work ends the model takes nothing from the
-// source or the store on its own thread: the view sees no new rows and no cells, and callers
-// that ask for rows or the count get what is there without any reading.
+// thread and let the user stop them. Until such work ends the model reads nothing from the
+// source on its own thread (callers that ask for rows or the count get what is there), and
+// while rows are being read the view gets no cells.
 class ResultModel : public QAbstractTableModel {
     Q_OBJECT
 public:
