@@ -122,9 +122,6 @@ void DataSource::setHeight(int twips) {
 
 Error DataSource::showOpened(LongOperation kind, const ResultModel::Opener& open) {
     opened_ = true;
-    current_ = -1;
-    if (grid_)
-        grid_->followSource(-1);
     if (const Error error = model_->openSource(kind, open))
         return error;
     current_ = model_->rowCount() > 0 ? 0 : -1;

@@ -84,8 +84,8 @@ signals:
 protected:
     DataSource(const QString& name, QWidget* parent);
 
-    // Shows the result that OPEN gives (see ResultModel::openSource) with its first row
-    // current and raises reposition once; on failure shows nothing and returns the error.
+    // After showNothing: shows the result that OPEN gives (see ResultModel::openSource) with
+    // its first row current and raises reposition once; on failure returns the error.
     Error showOpened(LongOperation kind, const ResultModel::Opener& open);
     // WORK through the runner; INTERRUPT stops it.
     void runLong(LongOperation kind, std::function<void()> work,

@@ -42,8 +42,8 @@ struct OdbcHandles {
 
     // Stopping a call from another thread. An executing statement is cancelled itself: psqlODBC
     // then asks the server to stop, and a fetch has nothing to cancel. SQLite's driver
-    // interrupts every statement of the connection and also closes the statement it cancels
-    // while the call under way still uses it, so there a spare statement takes the cancel.
+    // interrupts every statement of the connection, whichever it is given, and closes that one
+    // while the call under way may still use it: a spare statement takes the cancel there.
     mutable std::mutex cancelMutex;
     mutable SQLHSTMT running = SQL_NULL_HSTMT;
     mutable bool cancelSent = false;
@@ -53,9 +53,10 @@ struct OdbcHandles {
     void interrupt() const {
         const std::lock_guard lock(cancelMutex);
         interrupted = true;
-        if (running != SQL_NULL_HSTMT && !cancelSent) {
+        const SQLHSTMT target = spare != SQL_NULL_HSTMT ? spare : running;
+        if (target != SQL_NULL_HSTMT && !cancelSent) {
             cancelSent = true;
-            SQLCancel(spare != SQL_NULL_HSTMT ? spare : running);
+            SQLCancel(target);
         }
     }
     // Whether a cancel reached the driver since the last call.
@@ -84,18 +85,26 @@ struct OdbcHandles {
 
 namespace {
 
-// A call on STATEMENT that an interrupt from another thread may stop while it runs: an execute,
-// or with SQLite's driver any call. False when an interrupt came first: the call is not made.
+// A call on STATEMENT that an interrupt from another thread may stop: an execute is cancelled
+// while it runs (a fetch, row by row with some drivers, costs only a look at the flag). False
+// when an interrupt came first: the call is not made.
 class CancellableCall {
 public:
     enum Kind { Execute, Fetch };
     CancellableCall(const OdbcHandles& handles, SQLHSTMT statement, Kind kind) : handles_(handles) {
+        if (kind == Fetch || handles.spare != SQL_NULL_HSTMT) {
+            allowed_ = !handles.interrupted;
+            return;
+        }
         const std::lock_guard lock(handles.cancelMutex);
         allowed_ = !handles.interrupted;
-        if (allowed_ && (kind == Execute || handles.spare != SQL_NULL_HSTMT))
+        registered_ = allowed_;
+        if (registered_)
             handles.running = statement;
     }
     ~CancellableCall() {
+        if (!registered_)
+            return;
         const std::lock_guard lock(handles_.cancelMutex);
         handles_.running = SQL_NULL_HSTMT;
     }
@@ -106,6 +115,7 @@ public:
 private:
     const OdbcHandles& handles_;
     bool allowed_ = false;
+    bool registered_ = false;
 };
 
 class CNumericScope {
@@ -573,8 +583,8 @@ public:
     void interrupt() override { handles_->interrupt(); }
 
     void resume() override {
-        // SQLite's driver leaves an open result that was not the one cancelled failing on its
-        // next row: it ends here, with the rows read so far.
+        // After SQLite's driver was interrupted an open result fails on its next row: it ends
+        // here, with the rows read so far.
         if (handles_->resume() && handles_->spare != SQL_NULL_HSTMT && !finished_ && !error_) {
             SQLFreeStmt(statement_.handle(), SQL_CLOSE);
             finished_ = true;
