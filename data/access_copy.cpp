@@ -17,6 +17,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -401,9 +402,9 @@ struct LinkedTable {
 // Reads the user tables of one open Access file into one SQLite file.
 class CopyWriter {
 public:
-    CopyWriter(MdbHandle* mdb, QString source, qint64 fileSize)
+    CopyWriter(MdbHandle* mdb, QString source, qint64 fileSize, const std::atomic<bool>* cancel)
         : mdb_(mdb), source_(std::move(source)), fileSize_(fileSize),
-          pageSize_(int(mdb->fmt->pg_size)), jet3_(IS_JET3(mdb)) {}
+          pageSize_(int(mdb->fmt->pg_size)), jet3_(IS_JET3(mdb)), cancel_(cancel) {}
 
     bool write(const QString& target, Error* error);
 
@@ -431,6 +432,8 @@ private:
     bool damaged(const QString& detail);
     bool damagedValue(unsigned index, const char* what);
     bool sqliteFailed();
+    // True, with the error set, once the caller has asked to stop.
+    bool cancelled();
 
     MdbHandle* mdb_;
     QString source_;
@@ -438,6 +441,7 @@ private:
     int pageSize_;
     bool jet3_;
     sqlite3* db_ = nullptr;
+    const std::atomic<bool>* cancel_;
     Error error_;
     std::vector<LinkedTable> linked_;
 
@@ -476,6 +480,13 @@ bool CopyWriter::sqliteFailed() {
         QStringLiteral("Impossibile scrivere la copia di lavoro del file Access '%1': %2.")
             .arg(source_, QString::fromUtf8(sqlite3_errmsg(db_))));
     return false;
+}
+
+bool CopyWriter::cancelled() {
+    if (!cancel_ || !cancel_->load(std::memory_order_relaxed))
+        return false;
+    error_ = Error::make(ErrorNumber::OperationCancelled);
+    return true;
 }
 
 bool CopyWriter::exec(const QString& sql) {
@@ -609,6 +620,8 @@ bool CopyWriter::readCatalog(std::vector<CatalogTable>* entries) {
     unsigned long rows = 0;
     mdb_rewind_table(table.get());
     while (mdb_fetch_row(table.get())) {
+        if (cancelled())
+            return false;
         ++rows;
         const unsigned char* typeValue = value(type, 2);
         const unsigned char* idValue = value(id, 4);
@@ -709,8 +722,11 @@ bool CopyWriter::checkTable(MdbCatalogEntry* entry) {
             QStringLiteral("la tabella di sistema '%1' non è leggibile").arg(tableName_));
     unsigned long rows = 0;
     mdb_rewind_table(table.get());
-    while (mdb_fetch_row(table.get()))
+    while (mdb_fetch_row(table.get())) {
+        if (cancelled())
+            return false;
         ++rows;
+    }
     return rows >= table->num_rows || missingRows(rows, table->num_rows);
 }
 
@@ -773,6 +789,8 @@ bool CopyWriter::copyTable(const CatalogTable& entry) {
     unsigned long rows = 0;
     mdb_rewind_table(table.get());
     while (mdb_fetch_row(table.get())) {
+        if (cancelled())
+            return false;
         nullsRead_ = false;
         int parameter = 0;
         for (unsigned i = 0; i < count; ++i) {
@@ -1129,7 +1147,8 @@ QMutex buildMutex;
 
 // Builds the copy of SOURCE as TARGET, through a temporary file in the same folder so that
 // TARGET either does not exist or is complete.
-bool buildCopy(const QString& source, qint64 size, const QString& target, Error* error) {
+bool buildCopy(const QString& source, qint64 size, const QString& target, Error* error,
+               const std::atomic<bool>* cancel) {
     MdbPtr mdb(mdb_open(QFile::encodeName(source).constData(), MDB_NOFLAGS));
     if (!mdb) {
         *error = Error::make(
@@ -1162,7 +1181,7 @@ bool buildCopy(const QString& source, qint64 size, const QString& target, Error*
         return false;
     }
     partial.close();
-    CopyWriter writer(mdb.get(), source, size);
+    CopyWriter writer(mdb.get(), source, size, cancel);
     if (!writer.write(partial.fileName(), error))
         return false;
 
@@ -1211,7 +1230,7 @@ bool prepareAccessCopyConnection(sqlite3* handle) {
     return defineUnreadable(handle, raiseUnreadable);
 }
 
-QString accessCopyFor(const QString& accessPath, Error* error) {
+QString accessCopyFor(const QString& accessPath, Error* error, const std::atomic<bool>* cancel) {
     Error local;
     Error* failure = error ? error : &local;
     const QString source = QFileInfo(accessPath).absoluteFilePath();
@@ -1244,7 +1263,7 @@ QString accessCopyFor(const QString& accessPath, Error* error) {
         const QString target = folder + QLatin1Char('/') + name;
         if (QFileInfo(target).isFile())
             return target;
-        if (!buildCopy(source, stamp.size, target, failure))
+        if (!buildCopy(source, stamp.size, target, failure, cancel))
             return {};
         SourceStamp after;
         if (stampOf(source, &after) && after == stamp) {

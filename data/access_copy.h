@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 struct sqlite3;
 
 namespace velario::data {
@@ -31,7 +33,11 @@ namespace velario::data {
 // functions of prepareAccessCopyConnection on the connection that reads the copy.
 //
 // A file encrypted with a password is refused with a message that says so.
-QString accessCopyFor(const QString& accessPath, Error* error);
+//
+// CANCEL, when given, may be set from another thread to stop a copy being built: it is then
+// discarded and ERROR says OperationCancelled.
+QString accessCopyFor(const QString& accessPath, Error* error,
+                      const std::atomic<bool>* cancel = nullptr);
 
 // Defines on HANDLE, a connection to a copy, the SQL functions through which the copy's
 // unreadable columns and linked tables report themselves. False when the engine refuses them.

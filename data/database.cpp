@@ -256,4 +256,12 @@ Error Database::checkWritable() const {
     return sqlite_->checkWritable();
 }
 
+void Database::interrupt() {
+    sqlite_->interrupted = true;
+}
+
+bool Database::isAccessFile(const QString& path) {
+    return classify(path) == FileKind::Access;
+}
+
 } // namespace velario::data

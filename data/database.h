@@ -56,6 +56,13 @@ public:
     // read-only, file made read-only).
     Error checkWritable() const;
 
+    // Stops, from another thread, what execute() or its result runs on the engine now, and
+    // fails what follows with OperationCancelled. For a database that is then let go.
+    void interrupt();
+
+    // Whether PATH holds an Access file, which open() reads through its working copy.
+    static bool isAccessFile(const QString& path);
+
 private:
     // Moves the handle to the file now at the path when that is another file than the one
     // open (restored from a copy, written anew by another program).

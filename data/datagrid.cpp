@@ -253,10 +253,10 @@ Error DataGrid::setCol(int column) {
     return {};
 }
 
-int DataGrid::approxCount() const {
+int DataGrid::approxCount(Error* error) const {
     if (!model_)
         return 0;
-    return int(std::min<qint64>(model_->exactCount(), INT_MAX));
+    return int(std::min<qint64>(model_->exactCount(error), INT_MAX));
 }
 
 qint64 DataGrid::resultRowCount() const {

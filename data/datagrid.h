@@ -52,8 +52,8 @@ public:
     Error setCol(int column);
     // The current cell.
     QString text() const;
-    // The exact number of rows of the result.
-    int approxCount() const;
+    // The exact number of rows of the result; ERROR says why it could not be counted.
+    int approxCount(Error* error = nullptr) const;
 
     // The row of the result that is current, -1 when none.
     int currentResultRow() const;

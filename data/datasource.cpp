@@ -1,5 +1,6 @@
 #include "datasource.h"
 
+#include "access_copy.h"
 #include "datagrid.h"
 #include "odbc.h"
 #include "platform/form.h"
@@ -13,6 +14,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <atomic>
 
 namespace velario::data {
 
@@ -85,6 +87,19 @@ void DataSource::setCaption(const QString& caption) {
     captionLabel_->setText(caption);
 }
 
+void DataSource::setLongOperationRunner(const LongOperationRunner& runner) {
+    runner_ = runner;
+    model_->setRunner(runner);
+}
+
+void DataSource::runLong(LongOperation kind, std::function<void()> work,
+                         const std::function<void()>& interrupt) {
+    if (runner_)
+        runner_(kind, std::move(work), interrupt);
+    else
+        work();
+}
+
 void DataSource::bindGrid(DataGrid* grid) {
     if (grid)
         grid->setDataSource(this);
@@ -105,13 +120,15 @@ void DataSource::setHeight(int twips) {
     twips::setHeight(this, twips);
 }
 
-void DataSource::showResult(std::unique_ptr<ResultSource> result) {
+Error DataSource::showOpened(LongOperation kind, const ResultModel::Opener& open) {
     opened_ = true;
-    model_->setSource(std::move(result));
+    if (const Error error = model_->openSource(kind, open))
+        return error;
     current_ = model_->rowCount() > 0 ? 0 : -1;
     if (grid_)
         grid_->followSource(current_);
     emit reposition();
+    return {};
 }
 
 void DataSource::showNothing() {
@@ -217,16 +234,29 @@ Error BoundDataSource::refresh() {
     showNothing();
     database_.reset();
     Error error;
+    // The working copy of an Access file is written first, where it can be stopped; opening
+    // then finds it ready.
+    if (Database::isAccessFile(databaseName_)) {
+        std::atomic<bool> stop{false};
+        runLong(
+            LongOperation::CopyAccessFile, [&] { accessCopyFor(databaseName_, &error, &stop); },
+            [&stop] { stop = true; });
+        if (error)
+            return error;
+    }
     // A data source only reads: whatever its statement says, the file stays as it is.
     std::unique_ptr<Database> database =
         Database::open(databaseName_, false, true, QString(), &error);
     if (!database)
         return error;
-    std::unique_ptr<ResultSource> result = database->execute(statementFor(recordSource_), &error);
-    if (!result)
+    const QString sql = statementFor(recordSource_);
+    error = showOpened(LongOperation::Run, [&](Interrupter& stop, Error* failure) {
+        stop.setStop([engine = database.get()] { engine->interrupt(); });
+        return database->execute(sql, failure);
+    });
+    if (error)
         return error;
     database_ = std::move(database);
-    showResult(std::move(result));
     return {};
 }
 
@@ -246,15 +276,18 @@ RemoteDataSource::~RemoteDataSource() {
 Error RemoteDataSource::refresh() {
     showNothing();
     connection_.reset();
-    Error error;
-    std::unique_ptr<OdbcConnection> connection = OdbcConnection::connect(dataSourceName_, &error);
-    if (!connection)
-        return error;
-    std::unique_ptr<ResultSource> result = connection->execute(sql_, &error);
-    if (!result)
+    std::unique_ptr<OdbcConnection> connection;
+    // Connecting cannot be stopped; a stop asked for meanwhile stops the statement at once.
+    const Error error = showOpened(LongOperation::Run, [&](Interrupter& stop, Error* failure) {
+        connection = OdbcConnection::connect(dataSourceName_, failure);
+        if (!connection)
+            return std::unique_ptr<ResultSource>();
+        stop.setStop([engine = connection.get()] { engine->interrupt(); });
+        return connection->execute(sql_, failure);
+    });
+    if (error)
         return error;
     connection_ = std::move(connection);
-    showResult(std::move(result));
     return {};
 }
 

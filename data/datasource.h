@@ -54,6 +54,9 @@ public:
     // and the error is returned.
     virtual Error refresh() = 0;
 
+    // Opening, reading on and counting go through RUNNER, which may let the user stop them.
+    void setLongOperationRunner(const LongOperationRunner& runner);
+
     void bindGrid(DataGrid* grid);
     DataGrid* grid() const { return grid_; }
     ResultModel* model() const { return model_; }
@@ -81,8 +84,12 @@ signals:
 protected:
     DataSource(const QString& name, QWidget* parent);
 
-    // Shows RESULT with its first row current and raises reposition once.
-    void showResult(std::unique_ptr<ResultSource> result);
+    // After showNothing: shows the result that OPEN gives (see ResultModel::openSource) with
+    // its first row current and raises reposition once; on failure returns the error.
+    Error showOpened(LongOperation kind, const ResultModel::Opener& open);
+    // WORK through the runner; INTERRUPT stops it.
+    void runLong(LongOperation kind, std::function<void()> work,
+                 const std::function<void()>& interrupt);
     // Shows nothing, without raising reposition.
     void showNothing();
     // Whether the source has what it needs to open by itself once its window has loaded.
@@ -104,6 +111,7 @@ private:
     QPointer<Form> form_;
     QMetaObject::Connection loadConnection_;
     QLabel* captionLabel_;
+    LongOperationRunner runner_;
     int current_ = -1;
     bool opened_ = false;
 };

@@ -10,9 +10,12 @@
 #include <odbcinst.h>
 
 #include <algorithm>
+#include <atomic>
 #include <clocale>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velario::data {
@@ -37,10 +40,38 @@ struct OdbcHandles {
     // follows LC_NUMERIC: the calls that produce values run with C numbers.
     locale_t cNumeric = locale_t(nullptr);
 
+    // Stopping a call from another thread. An executing statement is cancelled itself: psqlODBC
+    // then asks the server to stop, and a fetch has nothing to cancel. SQLite's driver
+    // interrupts every statement of the connection, whichever it is given, and closes that one
+    // while the call under way may still use it: a spare statement takes the cancel there.
+    mutable std::mutex cancelMutex;
+    mutable SQLHSTMT running = SQL_NULL_HSTMT;
+    mutable bool cancelSent = false;
+    mutable std::atomic<bool> interrupted{false};
+    SQLHSTMT spare = SQL_NULL_HSTMT;
+
+    void interrupt() const {
+        const std::lock_guard lock(cancelMutex);
+        interrupted = true;
+        const SQLHSTMT target = spare != SQL_NULL_HSTMT ? spare : running;
+        if (target != SQL_NULL_HSTMT && !cancelSent) {
+            cancelSent = true;
+            SQLCancel(target);
+        }
+    }
+    // Whether a cancel reached the driver since the last call.
+    bool resume() const {
+        const std::lock_guard lock(cancelMutex);
+        interrupted = false;
+        return std::exchange(cancelSent, false);
+    }
+
     OdbcHandles() = default;
     OdbcHandles(const OdbcHandles&) = delete;
     OdbcHandles& operator=(const OdbcHandles&) = delete;
     ~OdbcHandles() {
+        if (spare != SQL_NULL_HSTMT)
+            SQLFreeHandle(SQL_HANDLE_STMT, spare);
         if (connected)
             SQLDisconnect(dbc);
         if (dbc != SQL_NULL_HDBC)
@@ -53,6 +84,39 @@ struct OdbcHandles {
 };
 
 namespace {
+
+// A call on STATEMENT that an interrupt from another thread may stop: an execute is cancelled
+// while it runs (a fetch, row by row with some drivers, costs only a look at the flag). False
+// when an interrupt came first: the call is not made.
+class CancellableCall {
+public:
+    enum Kind { Execute, Fetch };
+    CancellableCall(const OdbcHandles& handles, SQLHSTMT statement, Kind kind) : handles_(handles) {
+        if (kind == Fetch || handles.spare != SQL_NULL_HSTMT) {
+            allowed_ = !handles.interrupted;
+            return;
+        }
+        const std::lock_guard lock(handles.cancelMutex);
+        allowed_ = !handles.interrupted;
+        registered_ = allowed_;
+        if (registered_)
+            handles.running = statement;
+    }
+    ~CancellableCall() {
+        if (!registered_)
+            return;
+        const std::lock_guard lock(handles_.cancelMutex);
+        handles_.running = SQL_NULL_HSTMT;
+    }
+    CancellableCall(const CancellableCall&) = delete;
+    CancellableCall& operator=(const CancellableCall&) = delete;
+    explicit operator bool() const { return allowed_; }
+
+private:
+    const OdbcHandles& handles_;
+    bool allowed_ = false;
+    bool registered_ = false;
+};
 
 class CNumericScope {
 public:
@@ -310,9 +374,14 @@ public:
         return odbcError(ErrorNumber::OdbcCallFailed, SQL_HANDLE_DBC, handles_.dbc,
                          handles_.wideCalls);
     }
-    SQLRETURN execute(const QString& sql) const { return execDirect(handles_, handle_, sql); }
+    SQLRETURN execute(const QString& sql) const {
+        const CancellableCall call(handles_, handle_, CancellableCall::Execute);
+        return call ? execDirect(handles_, handle_, sql) : SQL_ERROR;
+    }
     SQLHSTMT handle() const { return handle_; }
     Error error(int number) const {
+        if (handles_.interrupted)
+            return Error::make(ErrorNumber::OperationCancelled);
         return odbcError(number, SQL_HANDLE_STMT, handle_, handles_.wideCalls);
     }
 
@@ -511,6 +580,19 @@ public:
         return rows;
     }
 
+    void interrupt() override { handles_->interrupt(); }
+
+    void resume() override {
+        // After SQLite's driver was interrupted an open result fails on its next row: it ends
+        // here, with the rows read so far.
+        if (handles_->resume() && handles_->spare != SQL_NULL_HSTMT && !finished_ && !error_) {
+            SQLFreeStmt(statement_.handle(), SQL_CLOSE);
+            finished_ = true;
+            fetched_ = position_ = 0;
+            fail(Error::make(ErrorNumber::OperationCancelled));
+        }
+    }
+
 private:
     bool describe(SQLUSMALLINT index) {
         Column& column = columns_[index];
@@ -620,7 +702,8 @@ private:
         rowsFetched_ = 0;
         positionedRow_ = SQLULEN(-1);
         const CNumericScope numbers(*handles_);
-        const SQLRETURN rc = SQLFetch(statement_.handle());
+        const CancellableCall call(*handles_, statement_.handle(), CancellableCall::Fetch);
+        const SQLRETURN rc = call ? SQLFetch(statement_.handle()) : SQL_ERROR;
         if (rc == SQL_NO_DATA) {
             finished_ = true;
             fetched_ = position_ = 0;
@@ -777,7 +860,8 @@ private:
         qint64 total = 0;
         for (;;) {
             fetched = 0;
-            const SQLRETURN rc = SQLFetch(stmt);
+            const CancellableCall call(*handles_, stmt, CancellableCall::Fetch);
+            const SQLRETURN rc = call ? SQLFetch(stmt) : SQL_ERROR;
             if (rc == SQL_NO_DATA)
                 break;
             if (!SQL_SUCCEEDED(rc))
@@ -889,6 +973,9 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
         return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_DBC, handles->dbc));
     handles->connected = true;
     handles->firstRowsAtExecute = profile.sqlite;
+    if (profile.sqlite &&
+        !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, handles->dbc, &handles->spare)))
+        handles->spare = SQL_NULL_HSTMT;
     handles->wideCalls = carriesWideText(handles->dbc);
     handles->textTransfer =
         deliversUtf8(*handles) ? OdbcTextTransfer::Narrow : OdbcTextTransfer::Wide;
@@ -901,6 +988,10 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
                                    &handles->getDataExtensions, sizeof(SQLUINTEGER), nullptr)))
         handles->getDataExtensions = 0;
     return std::unique_ptr<OdbcConnection>(new OdbcConnection(std::move(handles)));
+}
+
+void OdbcConnection::interrupt() {
+    handles_->interrupt();
 }
 
 std::unique_ptr<ResultSource> OdbcConnection::execute(const QString& sql, Error* error) {

@@ -32,6 +32,11 @@ public:
     // (OdbcCallFailed and the driver's diagnostics), when the statement fails.
     std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);
 
+    // Stops, from another thread, the statement that execute() or its result runs now, and
+    // fails the calls that follow with OperationCancelled. For a connection that is then let
+    // go; a result's own interrupt() lets it be used again.
+    void interrupt();
+
     // Narrow when a probe at connection time found SQL_C_CHAR text arriving in UTF-8 (SQLite
     // always, psqlODBC in a UTF-8 locale), otherwise Wide.
     OdbcTextTransfer textTransfer() const { return textTransfer_; }

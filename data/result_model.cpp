@@ -1,7 +1,5 @@
 #include "result_model.h"
 
-#include <QSignalBlocker>
-
 #include <algorithm>
 #include <climits>
 #include <limits>
@@ -12,8 +10,8 @@ ResultModel::ResultModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ResultModel::~ResultModel() = default;
 
-void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
-    beginResetModel();
+// Whoever shows a new result reports its opening failure: the first block's is not announced.
+void ResultModel::adopt(std::unique_ptr<ResultSource> source) {
     ++generation_;
     source_ = std::move(source);
     const int columns = source_ ? source_->columnCount() : 0;
@@ -21,16 +19,61 @@ void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
     captions_.clear();
     for (int c = 0; c < columns; ++c)
         captions_.append(source_->columnName(c));
-    published_ = 0;
     count_.reset();
+    countStopped_ = false;
     fetchError_ = Error();
-    if (source_) {
-        // Whoever shows a new result reports its opening failure.
-        const QSignalBlocker quiet(this);
+    if (source_)
         readBlock(kBlockRows);
-        published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
-    }
+}
+
+void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
+    beginResetModel();
+    adopt(std::move(source));
+    published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
+    publishedColumns_ = store_.columnCount();
     endResetModel();
+}
+
+Error ResultModel::openSource(LongOperation kind, const Opener& open) {
+    clear();
+    Interrupter stop;
+    Error error;
+    operate(
+        kind, stop,
+        [&] {
+            std::unique_ptr<ResultSource> opened = open(stop, &error);
+            if (!opened)
+                return;
+            ResultSource* source = opened.get();
+            stop.setStop([source] { source->interrupt(); });
+            adopt(std::move(opened));
+            stop.setStop(nullptr);
+        },
+        true);
+    if (stop.requested())
+        error = Error::make(ErrorNumber::OperationCancelled);
+    if (error) {
+        adopt(nullptr);
+        return error;
+    }
+    // The view has seen nothing so far: the new result appears all at once.
+    beginResetModel();
+    published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
+    publishedColumns_ = store_.columnCount();
+    endResetModel();
+    return {};
+}
+
+void ResultModel::operate(LongOperation kind, Interrupter& stop, const std::function<void()>& work,
+                          bool store) {
+    busy_ = true;
+    storeBusy_ = store;
+    if (runner_)
+        runner_(kind, work, [&stop] { stop.request(); });
+    else
+        work();
+    busy_ = false;
+    storeBusy_ = false;
 }
 
 int ResultModel::rowCount(const QModelIndex& parent) const {
@@ -38,11 +81,11 @@ int ResultModel::rowCount(const QModelIndex& parent) const {
 }
 
 int ResultModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : store_.columnCount();
+    return parent.isValid() ? 0 : publishedColumns_;
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole) || storeBusy_)
         return {};
     return store_.text(index.row(), index.column());
 }
@@ -64,7 +107,8 @@ Qt::ItemFlags ResultModel::flags(const QModelIndex& index) const {
 }
 
 bool ResultModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (!editable_ || role != Qt::EditRole || !index.isValid() || index.row() >= published_)
+    if (!editable_ || role != Qt::EditRole || !index.isValid() || index.row() >= published_ ||
+        busy_)
         return false;
     QString text = value.toString();
     const quint64 generation = generation_;
@@ -87,18 +131,43 @@ bool ResultModel::allFetched() const {
 }
 
 bool ResultModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && !allFetched() && !fetchError_ && published_ < INT_MAX;
+    return !parent.isValid() && !busy_ && !allFetched() && !fetchError_ && published_ < INT_MAX;
 }
 
 int ResultModel::readBlock(int rows) {
     if (!source_ || source_->atEnd() || fetchError_)
         return 0;
     const int read = source_->fetch(rows, store_);
-    if (Error e = source_->error()) {
+    if (Error e = source_->error())
         fetchError_ = e;
-        emit readFailed(e.number, e.description);
-    }
     return read;
+}
+
+void ResultModel::readUpTo(qint64 rows) {
+    while (store_.rowCount() < rows && source_ && !source_->atEnd()) {
+        // Larger blocks when far behind, and when a caller walking row by row has gone far
+        // already: a whole walk should not pay for one view update every few hundred rows.
+        const qint64 missing = rows - store_.rowCount();
+        const qint64 ahead = std::max(missing, store_.rowCount() / 4);
+        const int block = int(std::clamp<qint64>(ahead, kBlockRows, 64 * 1024));
+        if (readBlock(block) == 0)
+            break;
+    }
+}
+
+void ResultModel::readThrough(const std::function<void()>& work) {
+    if (!source_ || source_->atEnd() || fetchError_)
+        return;
+    ResultSource* source = source_.get();
+    Interrupter stop;
+    stop.setStop([source] { source->interrupt(); });
+    operate(LongOperation::Read, stop, work, true);
+    source->resume();
+    if (!fetchError_ && source->error())
+        fetchError_ = source->error();
+    publish();
+    if (fetchError_)
+        emit readFailed(fetchError_.number, fetchError_.description);
 }
 
 void ResultModel::publish() {
@@ -111,23 +180,18 @@ void ResultModel::publish() {
 }
 
 void ResultModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid())
+    if (parent.isValid() || busy_)
         return;
     if (published_ >= store_.rowCount())
-        readBlock(kBlockRows);
+        readThrough([this] { readBlock(kBlockRows); });
     publish();
 }
 
 bool ResultModel::ensureRows(qint64 rows) {
-    while (store_.rowCount() < rows && source_ && !source_->atEnd()) {
-        // Larger blocks when far behind, and when a caller walking row by row has gone far
-        // already: a whole walk should not pay for one view update every few hundred rows.
-        const qint64 missing = rows - store_.rowCount();
-        const qint64 ahead = std::max(missing, store_.rowCount() / 4);
-        const int block = int(std::clamp<qint64>(ahead, kBlockRows, 64 * 1024));
-        if (readBlock(block) == 0)
-            break;
-    }
+    if (busy_)
+        return false;
+    if (store_.rowCount() < rows)
+        readThrough([this, rows] { readUpTo(rows); });
     publish();
     return store_.rowCount() >= rows;
 }
@@ -139,18 +203,32 @@ void ResultModel::fetchAll() {
 qint64 ResultModel::exactCount(Error* error) {
     if (count_)
         return *count_;
-    if (!source_)
+    if (!source_ || busy_)
         return 0;
+    if (countStopped_)
+        return store_.rowCount();
     if (source_->atEnd() && !source_->error()) {
         count_ = store_.rowCount();
         return *count_;
     }
+    ResultSource* source = source_.get();
+    Interrupter stop;
+    stop.setStop([source] { source->interrupt(); });
     Error countError;
-    const qint64 count = source_->countRows(&countError);
+    qint64 count = 0;
+    operate(
+        LongOperation::Count, stop, [&] { count = source->countRows(&countError); }, false);
+    source->resume();
+    // A result that the stop left unreadable ends quietly: the count's failure says why.
+    if (!fetchError_ && source->error())
+        fetchError_ = source->error();
     if (countError) {
         if (error)
             *error = countError;
-        return 0;
+        if (countError.number != ErrorNumber::OperationCancelled)
+            return 0;
+        countStopped_ = true;
+        return store_.rowCount();
     }
     count_ = count;
     return count;

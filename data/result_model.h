@@ -1,5 +1,6 @@
 #pragma once
 
+#include "long_operation.h"
 #include "platform/errors.h"
 #include "result_source.h"
 #include "row_store.h"
@@ -15,6 +16,11 @@ namespace velario::data {
 
 // A result as a table for a view: rows are read from the source only as they are needed
 // (the view scrolling on, a caller asking for a row) and kept in a RowStore.
+//
+// Reading and counting go through a runner when one is set, which may run them on another
+// thread and let the user stop them. Until such work ends the model reads nothing from the
+// source on its own thread (callers that ask for rows or the count get what is there), and
+// while rows are being read the view gets no cells.
 class ResultModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -26,9 +32,16 @@ public:
     explicit ResultModel(QObject* parent = nullptr);
     ~ResultModel() override;
 
+    void setRunner(LongOperationRunner runner) { runner_ = std::move(runner); }
+
     // Shows SOURCE (null: nothing) and reads its first block of rows at once.
     void setSource(std::unique_ptr<ResultSource> source);
     void clear() { setSource(nullptr); }
+    // Shows nothing, runs OPEN through the runner, reads the first block of the result it
+    // gives there, then shows that. OPEN tells the interrupter what stops it as it goes. On
+    // failure, or when the user stops it (OperationCancelled), the error, and nothing shown.
+    using Opener = std::function<std::unique_ptr<ResultSource>(Interrupter& stop, Error* error)>;
+    Error openSource(LongOperation kind, const Opener& open);
     bool hasSource() const { return source_ != nullptr; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -47,7 +60,8 @@ public:
     bool allFetched() const;
     // Rows read from the source so far.
     qint64 fetchedRows() const { return store_.rowCount(); }
-    // The exact number of rows of the whole result, asked of the source once.
+    // The exact number of rows of the whole result, asked of the source once. A count the
+    // user stopped is not asked again: the rows read so far stand for it from then on.
     qint64 exactCount(Error* error = nullptr);
     // Why reading stopped early, if it did.
     Error fetchError() const { return fetchError_; }
@@ -75,15 +89,30 @@ signals:
     void readFailed(int number, const QString& description);
 
 private:
+    // These read from the source and may run off the model's thread.
+    void adopt(std::unique_ptr<ResultSource> source);
     int readBlock(int rows);
+    void readUpTo(qint64 rows);
+
+    // WORK through the runner, STOP telling the source what to stop. STORE: whether WORK
+    // writes to the store (then no cell is shown meanwhile).
+    void operate(LongOperation kind, Interrupter& stop, const std::function<void()>& work,
+                 bool store);
+    // Reads with WORK, then lets the view know of the new rows and of a failure.
+    void readThrough(const std::function<void()>& work);
     void publish();
 
     std::unique_ptr<ResultSource> source_;
     RowStore store_;
     QStringList captions_;
     int published_ = 0;
+    int publishedColumns_ = 0;
     std::optional<qint64> count_;
+    bool countStopped_ = false;
     Error fetchError_;
+    LongOperationRunner runner_;
+    bool busy_ = false;
+    bool storeBusy_ = false;
     bool editable_ = false;
     EditHandler editHandler_;
     // Changes whenever a new result is shown, so that an edit handler that refreshed the

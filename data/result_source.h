@@ -35,6 +35,13 @@ public:
     // The exact number of rows of the whole result, found without holding them (the
     // statement may run again for it).
     virtual qint64 countRows(Error* error) = 0;
+
+    // Stops the engine call under way (fetch or count, running on another thread), and fails
+    // every later one with OperationCancelled until resume(). Thread-safe.
+    virtual void interrupt() {}
+    // Once the interrupted work has ended, on the owner's thread: reading goes on where it
+    // stopped, or ends with OperationCancelled where the engine cannot go on.
+    virtual void resume() {}
 };
 
 } // namespace velario::data

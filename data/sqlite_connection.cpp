@@ -13,6 +13,8 @@ Error engineError(int sqliteCode, const QString& message) {
         message.isEmpty() ? QString::fromUtf8(sqlite3_errstr(sqliteCode)) : message;
     int number = ErrorNumber::EngineError;
     switch (sqliteCode & 0xFF) {
+    case SQLITE_INTERRUPT:
+        return Error::make(ErrorNumber::OperationCancelled);
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         number = ErrorNumber::CouldNotLock;
@@ -98,6 +100,19 @@ Error SqliteConnection::checkWritable() const {
                                    .arg(path));
     }
     return {};
+}
+
+void SqliteConnection::watchInterrupted() {
+    // Often enough to stop within milliseconds, rarely enough to cost nothing measurable.
+    constexpr int kInstructions = 1000;
+    if (handle)
+        sqlite3_progress_handler(
+            handle, kInstructions,
+            [](void* flag) {
+                return static_cast<std::atomic<bool>*>(flag)->load(std::memory_order_relaxed) ? 1
+                                                                                              : 0;
+            },
+            &interrupted);
 }
 
 void SqliteConnection::close() {

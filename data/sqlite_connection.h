@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -64,8 +65,14 @@ struct SqliteConnection {
     // that is at PATH now, never to one deleted or replaced since.
     std::optional<std::pair<quint64, quint64>> identity;
     std::unordered_set<StatementHolder*> holders;
+    // Set from another thread to stop the statements stepping on the handle (they fail with
+    // OperationCancelled), as long as it stays set. Unlike sqlite3_interrupt it stops only
+    // what runs while it is set, and leaves an open result that is not stepping readable.
+    std::atomic<bool> interrupted{false};
 
     bool isOpen() const { return handle != nullptr; }
+    // Makes the statements of the handle look at INTERRUPTED while they run.
+    void watchInterrupted();
     // DatabaseReadOnly when nothing may be written through this connection now.
     Error checkWritable() const;
     // The error of the last failed call on the handle, mapped to the program's numbers.

@@ -75,6 +75,7 @@ SqliteResult::open(std::shared_ptr<detail::SqliteConnection> connection, const Q
         result->names_.append(QString::fromUtf8(sqlite3_column_name(stmt, c)));
     result->connection_ = std::move(connection);
     result->connection_->holders.insert(result.get());
+    result->connection_->watchInterrupted();
     if (!result->step())
         return fail(result->error_);
     return result;
@@ -158,6 +159,16 @@ int SqliteResult::fetch(int max, RowSink& sink) {
             break;
     }
     return read;
+}
+
+void SqliteResult::interrupt() {
+    if (connection_)
+        connection_->interrupted = true;
+}
+
+void SqliteResult::resume() {
+    if (connection_)
+        connection_->interrupted = false;
 }
 
 std::optional<qint64> SqliteResult::countByWrapping() {

@@ -27,6 +27,8 @@ public:
     bool atEnd() const override { return atEnd_; }
     Error error() const override { return error_; }
     qint64 countRows(Error* error) override;
+    void interrupt() override;
+    void resume() override;
 
 private:
     SqliteResult() = default;

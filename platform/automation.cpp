@@ -1,5 +1,6 @@
 #include "automation.h"
 
+#include "background_work.h"
 #include "controls.h"
 #include "form.h"
 #include "transcript.h"
@@ -44,6 +45,18 @@ Dialogs::FileChoice ScriptedDialogs::fileOpen(const QString&) {
     if (!files_.isEmpty())
         return {files_.dequeue(), true};
     return {std::nullopt, false};
+}
+
+Dialogs::Progress ScriptedDialogs::progress(const QString&, const QString&, BackgroundWork& work,
+                                            const std::function<void()>& cancel) {
+    if (work.wait(kProgressDelayMs))
+        return {};
+    if (!answers_.isEmpty() && answers_.head() == MsgBox::Cancel) {
+        answers_.dequeue();
+        cancel();
+        return {true, true, true};
+    }
+    return {true, false, false};
 }
 
 namespace {

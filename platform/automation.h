@@ -32,6 +32,10 @@ public:
     Reply inputBox(const QString& prompt, const QString& title,
                    const QString& defaultText) override;
     FileChoice fileOpen(const QString& initialDir) override;
+    // Takes a queued Cancel (2) once the delay has passed; any other answer waits for the
+    // message box it was queued for, and without one the work runs to its end.
+    Progress progress(const QString& text, const QString& title, BackgroundWork& work,
+                      const std::function<void()>& cancel) override;
     void beep() override {}
     void showPointer(int) override {}
     bool interactive() const override { return false; }

@@ -52,6 +52,8 @@ QString standardErrorText(int number) {
         return QStringLiteral("Formato di database non riconosciuto.");
     case ErrorNumber::InvalidPassword:
         return QStringLiteral("Password non valida.");
+    case ErrorNumber::OperationCancelled:
+        return QStringLiteral("Operazione annullata dall'utente.");
     case ErrorNumber::InvalidRow:
         return QStringLiteral("Numero di riga non valido");
     case ErrorNumber::InvalidColumn:

@@ -33,6 +33,7 @@ enum : int {
     InvalidColumn = 6149,      // grid column index refused
     PrinterError = 482,        // printer could not take the document
     FileOpenFailed = 3044,     // path is not valid
+    OperationCancelled = 3059, // the user stopped a long operation
 };
 } // namespace ErrorNumber
 

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "background_work.h"
 #include "transcript.h"
 
 #include <QCoreApplication>
@@ -92,6 +93,21 @@ std::optional<QString> Platform::fileOpen(const QString& initialDir) {
 void Platform::beep() {
     dialogs().beep();
     Transcript::instance().write(QStringLiteral("beep"));
+}
+
+bool Platform::runCancellable(const QString& text, const QString& title, std::function<void()> work,
+                              const std::function<void()>& cancel) {
+    BackgroundWork job(std::move(work));
+    const Dialogs::Progress progress = dialogs().progress(text, title, job, cancel);
+    job.wait(-1);
+    if (progress.shown)
+        Transcript::instance().write(QStringLiteral("progress"),
+                                     {{"text", text},
+                                      {"title", title},
+                                      {"answer", progress.cancelled ? QJsonValue(MsgBox::Cancel)
+                                                                    : QJsonValue(QJsonValue::Null)},
+                                      {"queued", progress.queued}});
+    return progress.cancelled;
 }
 
 void Platform::setMousePointer(int value) {

@@ -4,10 +4,13 @@
 #include <QLockFile>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace velario {
+
+class BackgroundWork;
 
 // The application's own title, used by every message box that does not name another.
 inline const QString kAppTitle = QStringLiteral("Velario");
@@ -41,6 +44,9 @@ namespace MousePointer {
 enum : int { Default = 0, Hourglass = 11 };
 }
 
+// How long a long operation runs before the user is shown that it does, and may stop it.
+constexpr int kProgressDelayMs = 1000;
+
 // How the user is asked something. The widget implementation shows real dialogs; the
 // scripted one answers from queues filled by an automation script.
 class Dialogs {
@@ -59,11 +65,20 @@ public:
         std::optional<QString> path; // nullopt: Cancel
         bool queued = false;
     };
+    struct Progress {
+        bool shown = false;
+        bool cancelled = false;
+        bool queued = false;
+    };
 
     virtual Answer msgBox(const QString& text, int style, const QString& title) = 0;
     virtual Reply inputBox(const QString& prompt, const QString& title,
                            const QString& defaultText) = 0;
     virtual FileChoice fileOpen(const QString& initialDir) = 0;
+    // Waits while WORK runs. Once it has run for kProgressDelayMs the user is shown TEXT with
+    // one button, "Annulla", which calls CANCEL; what is shown stays until WORK has ended.
+    virtual Progress progress(const QString& text, const QString& title, BackgroundWork& work,
+                              const std::function<void()>& cancel) = 0;
     virtual void beep() = 0;
     virtual void showPointer(int value) = 0;
     virtual bool interactive() const = 0;
@@ -86,6 +101,12 @@ public:
                                     const QString& defaultText);
     std::optional<QString> fileOpen(const QString& initialDir);
     void beep();
+
+    // Runs WORK on a thread of its own while this one waits, with the progress dialog once it
+    // takes long; CANCEL is called, on this thread, when the user stops it, and WORK should
+    // then end soon. True when the user stopped it.
+    bool runCancellable(const QString& text, const QString& title, std::function<void()> work,
+                        const std::function<void()>& cancel);
 
     void setMousePointer(int value);
     int mousePointer() const { return pointer_; }

@@ -1,9 +1,17 @@
 #include "platform.h"
 
+#include "background_work.h"
+
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 namespace velario {
 namespace {
@@ -41,6 +49,45 @@ QMessageBox::Icon iconOf(int style) {
         return QMessageBox::NoIcon;
     }
 }
+
+// A busy bar and "Annulla". It stays until the work it shows has ended, cancelled or not:
+// until then the engine is still busy with the windows' data, and nothing else may run.
+class ProgressDialog final : public QDialog {
+public:
+    ProgressDialog(const QString& text, const QString& title, const std::function<void()>& cancel)
+        : cancel_(cancel) {
+        setObjectName(QStringLiteral("progress"));
+        setWindowTitle(title);
+        setWindowModality(Qt::ApplicationModal);
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(new QLabel(text, this));
+        auto* bar = new QProgressBar(this);
+        bar->setRange(0, 0);
+        bar->setTextVisible(false);
+        layout->addWidget(bar);
+        auto* buttons = new QDialogButtonBox(this);
+        cancelButton_ = buttons->addButton(QStringLiteral("Annulla"), QDialogButtonBox::RejectRole);
+        layout->addWidget(buttons);
+        connect(buttons, &QDialogButtonBox::rejected, this, &ProgressDialog::reject);
+    }
+
+    // "Annulla", Escape and the frame's close button all ask the work to stop.
+    void reject() override {
+        if (cancelled_)
+            return;
+        cancelled_ = true;
+        cancelButton_->setEnabled(false);
+        cancel_();
+    }
+
+    void finish() { QDialog::done(QDialog::Accepted); }
+    bool cancelled() const { return cancelled_; }
+
+private:
+    const std::function<void()>& cancel_;
+    QPushButton* cancelButton_;
+    bool cancelled_ = false;
+};
 
 class WidgetDialogs final : public Dialogs {
 public:
@@ -84,6 +131,17 @@ public:
         if (path.isEmpty())
             return {std::nullopt, false};
         return {path, false};
+    }
+
+    Progress progress(const QString& text, const QString& title, BackgroundWork& work,
+                      const std::function<void()>& cancel) override {
+        if (work.wait(kProgressDelayMs))
+            return {};
+        ProgressDialog dialog(text, title, cancel);
+        QObject::connect(&work, &BackgroundWork::finished, &dialog, &ProgressDialog::finish);
+        if (!work.isFinished())
+            dialog.exec();
+        return {true, dialog.cancelled(), false};
     }
 
     void beep() override { QApplication::beep(); }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <span>
@@ -121,6 +122,17 @@ public:
                printable;
     }
 
+    Error readAhead(double rows) override {
+        lookUp();
+        data::ResultModel* model = model_;
+        if (!model || !model->hasSource() || model->fetchError())
+            return {};
+        const double largest = double(std::numeric_limits<qint64>::max() / 2);
+        model->ensureRows(qint64(std::ceil(std::clamp(rows, 0.0, largest))));
+        const Error error = model->fetchError();
+        return error.number == ErrorNumber::OperationCancelled ? error : Error();
+    }
+
     void finish() override {
         if (data::DataGrid* grid = currentGrid())
             grid->setCol(0);
@@ -212,6 +224,10 @@ bool ReportGrid::asciiRow(std::vector<QByteArrayView>&, int) {
     return false;
 }
 
+Error ReportGrid::readAhead(double) {
+    return {};
+}
+
 void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     const std::optional<qint64> count = grid.recordCount();
     if (!count || *count == 0) {
@@ -227,6 +243,11 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         return;
 
     platform().setMousePointer(MousePointer::Hourglass);
+    // Stopped while reading, nothing is printed.
+    if (grid.readAhead(reply.rows)) {
+        platform().setMousePointer(MousePointer::Default);
+        return;
+    }
     ColumnWidths m = measureReportColumns(grid, reply.rows);
 
     Printer& printer = Printer::instance();

@@ -33,6 +33,10 @@ public:
     // read and is plain printable ASCII (a Null as no bytes), valid until the next call on
     // the grid; false when not (or the grid cannot say), and the cells are read one by one.
     virtual bool asciiRow(std::vector<QByteArrayView>& cells, int max);
+    // Reads the first ROWS rows (a real number, as the user's reply) ahead of the walks, where
+    // the user can stop it: OperationCancelled then. Any other failure ends the walks as a
+    // refused row does.
+    virtual Error readAhead(double rows);
     // The report is done: the grid's current column goes back to the first.
     virtual void finish() = 0;
 };

@@ -48,6 +48,25 @@ Label* displayField(const QString& name, QWidget* parent) {
     return field;
 }
 
+QString progressText(data::LongOperation kind) {
+    switch (kind) {
+    case data::LongOperation::CopyAccessFile:
+        return QStringLiteral("Lettura del file Access in corso...");
+    case data::LongOperation::Run:
+        return QStringLiteral("Esecuzione della selezione SQL in corso...");
+    case data::LongOperation::Count:
+        return QStringLiteral("Conteggio dei record in corso...");
+    case data::LongOperation::Read:
+        break;
+    }
+    return QStringLiteral("Lettura dei record in corso...");
+}
+
+void reportSqlError(const Error& error) {
+    platform().beep();
+    platform().msgBox(QStringLiteral("Errore SQL: ") + error.description, MsgBox::OkOnly);
+}
+
 // The shortest decimal form, without grouping: "120", "-10".
 QString decimalText(double value) {
     if (std::trunc(value) == value && std::fabs(value) < 1e15)
@@ -95,6 +114,13 @@ void FrmTS0003::buildControls() {
     twips::setGeometry(Data1, 2640, 6840, 1215, 420);
     DBGrid1->setDataSource(MSRDC1);
     DBGrid2->setDataSource(Data1);
+    const data::LongOperationRunner runner = [](data::LongOperation kind,
+                                                std::function<void()> work,
+                                                const std::function<void()>& interrupt) {
+        platform().runCancellable(progressText(kind), kAppTitle, std::move(work), interrupt);
+    };
+    MSRDC1->setLongOperationRunner(runner);
+    Data1->setLongOperationRunner(runner);
 
     Label3 = new Label(QStringLiteral("Label3"), QStringLiteral("Dim.max.griglia"), this);
     twips::setGeometry(Label3, 4080, 6510, 1215, 255);
@@ -133,9 +159,8 @@ void FrmTS0003::buildControls() {
                 Qt::QueuedConnection);
 }
 
-void FrmTS0003::showReadFailure(int, const QString& description) {
-    platform().beep();
-    platform().msgBox(QStringLiteral("Errore SQL: ") + description, MsgBox::OkOnly);
+void FrmTS0003::showReadFailure(int number, const QString& description) {
+    reportSqlError(Error::make(number, description));
 }
 
 bool FrmTS0003::loadAndShow() {
@@ -220,12 +245,14 @@ void FrmTS0003::onActivate() {
             error = MSRDC1->refresh();
         }
         platform().setMousePointer(MousePointer::Default);
-        if (error) {
-            platform().beep();
-            platform().msgBox(QStringLiteral("Errore SQL: ") + error.description, MsgBox::OkOnly);
-        }
+        if (error)
+            reportSqlError(error);
     }
-    lblNUM_REC->setCaption(recordCountCaption(activeGrid()->approxCount()));
+    Error countError;
+    lblNUM_REC->setCaption(recordCountCaption(activeGrid()->approxCount(&countError)));
+    // A count the user stopped shows the rows read so far, and says it was stopped.
+    if (countError.number == ErrorNumber::OperationCancelled)
+        reportSqlError(countError);
 }
 
 void FrmTS0003::onUnload() {

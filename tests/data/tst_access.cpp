@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 using namespace velario;
@@ -363,6 +364,15 @@ void TestAccess::copyIsCached() {
     QVERIFY(!QFileInfo::exists(first));
     QVERIFY(QFileInfo::exists(otherCopy));
     QCOMPARE(accessCopyFor(other, &error), otherCopy);
+
+    // A copy stopped while it is written is not kept.
+    const QString stopped = work_.filePath(QStringLiteral("stopped.accdb"));
+    QVERIFY(QFile::copy(fixture(QStringLiteral("ASampleDatabase.accdb")), stopped));
+    const QStringList before = cachedFiles();
+    const std::atomic<bool> stop{true};
+    QVERIFY(accessCopyFor(stopped, &error, &stop).isEmpty());
+    QCOMPARE(error.number, int(ErrorNumber::OperationCancelled));
+    QCOMPARE(cachedFiles(), before);
 }
 
 void TestAccess::storedValues_data() {

@@ -5,8 +5,16 @@
 #include "platform/twips.h"
 #include "support/harness.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
 
 using namespace velario;
 using velario::test::InProcess;
@@ -197,6 +205,73 @@ private slots:
         QVERIFY(form->trace.isEmpty());
         form->unload();
         waitIdle();
+    }
+
+    // Work that outlasts the delay shows the progress dialog: a queued Cancel stops it, any
+    // other queued answer is left for its message box, work that ends first shows nothing.
+    void progress_data() {
+        QTest::addColumn<int>("milliseconds"); // -1: until stopped
+        QTest::addColumn<QList<int>>("queued");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("stopped") << -1 << QList<int>{2} << QStringList{"progress:Lavoro|2"};
+        QTest::newRow("runs to its end")
+            << 1300 << QList<int>{} << QStringList{"progress:Lavoro|null"};
+        QTest::newRow("another answer waits for its box")
+            << 1300 << QList<int>{7} << QStringList{"progress:Lavoro|null", "msgbox:|T|4"};
+        QTest::newRow("quick work shows nothing")
+            << 0 << QList<int>{2} << QStringList{"msgbox:|T|4"};
+    }
+
+    void progress() {
+        QFETCH(int, milliseconds);
+        QFETCH(QList<int>, queued);
+        QFETCH(QStringList, told);
+        InProcess capture;
+        for (int answer : queued)
+            capture.dialogs().queueAnswer(answer);
+        std::atomic<bool> stop{false};
+        const bool stopped = platform().runCancellable(
+            "Lavoro", "T",
+            [&] {
+                QElapsedTimer clock;
+                clock.start();
+                while (!stop && (milliseconds < 0 || clock.elapsed() < milliseconds))
+                    QThread::msleep(5);
+            },
+            [&] { stop = true; });
+        QCOMPARE(stopped, milliseconds < 0);
+        if (!queued.isEmpty() && !stopped)
+            QCOMPARE(platform().msgBox(QString(), MsgBox::YesNo, "T"), queued.first());
+        QCOMPARE(capture.summary(), told);
+    }
+
+    // The dialog of a person: it comes after the delay, and its Annulla stops the work.
+    void progressDialog() {
+        std::atomic<bool> stop{false};
+        QString seen;
+        QTimer::singleShot(kProgressDelayMs + 300, this, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (!dialog) {
+                stop = true;
+                return;
+            }
+            for (const QLabel* label : dialog->findChildren<QLabel*>())
+                seen += label->text();
+            for (QPushButton* button : dialog->findChildren<QPushButton*>())
+                if (button->text() == "Annulla")
+                    button->click();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(platform().runCancellable(
+            "Conteggio", "T",
+            [&] {
+                while (!stop)
+                    QThread::msleep(5);
+            },
+            [&] { stop = true; }));
+        QVERIFY(clock.elapsed() >= kProgressDelayMs);
+        QCOMPARE(seen, QStringLiteral("Conteggio"));
     }
 
     void closingTheLastWindowEndsTheScript() {

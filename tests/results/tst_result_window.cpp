@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -211,6 +212,71 @@ private slots:
         QCOMPARE(capture.summary().mid(before),
                  (QStringList{"beep",
                               "msgbox:Nessuna stringa SQL da eseguire !!!|" + kAppTitle + "|0"}));
+    }
+
+    // A statement, its count or a report's reading that goes on past a second shows the
+    // progress dialog: a queued Cancel stops the engine and the window says so, without one
+    // the work runs to its end. Either way the window then runs the next statement as usual.
+    void stopped_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("steps"); // from "Esegue SQL" to "Esci"
+        QTest::addColumn<QStringList>("told");
+        QTest::addColumn<QString>("count");
+        const QString endless =
+            "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c";
+        const QString run = "click frmTS0002.cmdESEGUE_SQL\ndump\n";
+        const QString print = "reply 40000\nclick frmTS0003.cmdSTAMPA\n";
+        const QString stopped =
+            "msgbox:Errore SQL: Operazione annullata dall'utente.|" + kAppTitle + "|0";
+        const QString counting = "progress:Conteggio dei record in corso...|2";
+        const QString running = "progress:Esecuzione della selezione SQL in corso...|";
+        const auto row = [&](const char* name, const QString& type, const QString& database,
+                             const QString& sql, const QString& steps, const QStringList& told,
+                             const char* count) {
+            QTest::newRow(name) << type << database << sql << steps << told << QString(count);
+        };
+        row("SQLite file: the count, then a report's reading", "MDB", "<rows>", endless,
+            "answer 2\n" + run + "answer 2\n" + print,
+            {counting, stopped, "progress:Lettura dei record in corso...|2", stopped}, "     256");
+        // The driver's interrupt ends the result too: the report prints the rows read.
+        row("SQLite ODBC: the count", "ODBC", kSqliteDsn, endless, "answer 2\n" + run + print,
+            {counting, stopped, "document"}, "     256");
+        row("PostgreSQL: the count", "ODBC", kPostgresDsn,
+            "SELECT generate_series(1, 2000000000) AS g", "answer 2\n" + run, {counting, stopped},
+            "     256");
+        row("PostgreSQL: the statement", "ODBC", kPostgresDsn, "SELECT pg_sleep(600)",
+            "answer 2\n" + run, {running + "2", stopped}, "       0");
+        row("PostgreSQL: a slow statement runs to its end", "ODBC", kPostgresDsn,
+            "SELECT pg_sleep(1.5) AS pausa", run, {running + "null"}, "       1");
+    }
+
+    void stopped() {
+        QFETCH(QString, type);
+        QFETCH(QString, database);
+        QFETCH(QString, sql);
+        QFETCH(QString, steps);
+        QFETCH(QStringList, told);
+        QFETCH(QString, count);
+        QVERIFY2(data_.server || database != kPostgresDsn,
+                 "no test PostgreSQL server: run through ctest, which starts the postgres fixture");
+        velario::test::Sandbox box;
+        box.writeConfig(
+            box.makeCatalogue("cat.db", {{"A1", "Lunga", sql, resolve(database), type}}));
+        const velario::test::ProgramRun run =
+            box.run(steps + "click frmTS0003.cmdESCI\n"
+                            "type frmTS0002.txtSELEZ_SQL SELECT 1 AS uno\n"
+                            "click frmTS0002.cmdESEGUE_SQL\ndump\n",
+                    {"--print-to", box.path()});
+        QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
+        QCOMPARE(run.summary().filter(QRegularExpression("^(progress|msgbox|document)")), told);
+        QStringList counts;
+        for (const QJsonObject& state : run.eventsOf("state"))
+            for (const QJsonValue w : state.value("windows").toArray())
+                if (w["name"] == "frmTS0003")
+                    counts << w["controls"]["lblNUM_REC"]["caption"].toString();
+        QCOMPARE(counts, (QStringList{count, "       1"}));
     }
 
     // One opening runs the statement once; another activation shows the count again from the

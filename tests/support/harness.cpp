@@ -97,6 +97,12 @@ QStringList ProgramRun::summary() const {
         else if (kind == "window")
             list << QStringLiteral("window:%1:%2")
                         .arg(e.value("name").toString(), e.value("action").toString());
+        else if (kind == "progress")
+            list << QStringLiteral("progress:%1|%2")
+                        .arg(e.value("text").toString(),
+                             e.value("answer").isNull()
+                                 ? QStringLiteral("null")
+                                 : QString::number(e.value("answer").toInt()));
         else if (kind == "exit")
             list << QStringLiteral("exit:%1").arg(e.value("code").toInt());
         else

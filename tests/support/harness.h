@@ -23,7 +23,8 @@ struct ProgramRun {
     QList<QJsonObject> eventsOf(const QString& kind) const;
     // The controls of WINDOW in the last "state" event.
     QJsonObject lastWindowState(const QString& window) const;
-    // "msgbox:TEXT", "beep", "pointer:11", "window:frmTS0002:load", ... in order: a compact
+    // "msgbox:TEXT|TITLE|STYLE", "progress:TEXT|ANSWER", "beep", "pointer:11",
+    // "window:frmTS0002:load", ... in order: a compact
     // view to compare sequences with.
     QStringList summary() const;
 };
