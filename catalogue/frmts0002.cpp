@@ -111,6 +111,7 @@ void FrmTS0002::buildControls() {
 
     MSRDC1 = new data::BoundDataSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
+    MSRDC1->setReadsWholeResult(true);
     twips::setGeometry(MSRDC1, 7440, 4800, 1215, 345);
     DBGrid1->setDataSource(MSRDC1);
 

@@ -108,6 +108,8 @@ void DataSource::setHeight(int twips) {
 void DataSource::showResult(std::unique_ptr<ResultSource> result) {
     opened_ = true;
     model_->setSource(std::move(result));
+    if (readsWholeResult_)
+        model_->fetchAll();
     current_ = model_->rowCount() > 0 ? 0 : -1;
     if (grid_)
         grid_->followSource(current_);
