@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "access_copy.h"
+#include "key_index.h"
 #include "recordset.h"
 #include "sqlite_connection.h"
 #include "sqlite_result.h"
@@ -209,15 +210,12 @@ std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
         return failed<Recordset>(e, error);
     if (!sqlite_->isOpen())
         return closedDatabase<Recordset>(error);
-    QString sql = QStringLiteral("SELECT _rowid_, * FROM ") + detail::quoteIdentifier(table);
-    QVariantList params;
-    if (!whereColumn.isEmpty()) {
-        sql += QStringLiteral(" WHERE ") + detail::quoteIdentifier(whereColumn) +
-               QStringLiteral(" = ?");
-        params.append(value);
-    }
-    sql += QStringLiteral(" ORDER BY _rowid_");
-    return Recordset::open(sqlite_, sql, params, table, error);
+    if (!whereColumn.isEmpty())
+        return detail::KeyIndexes::lookup(sqlite_, table, whereColumn, value, error);
+    return Recordset::open(sqlite_,
+                           QStringLiteral("SELECT _rowid_, * FROM ") +
+                               detail::quoteIdentifier(table) + QStringLiteral(" ORDER BY _rowid_"),
+                           {}, table, error);
 }
 
 std::unique_ptr<ResultSource> Database::execute(const QString& sql, Error* error) {

@@ -105,6 +105,7 @@ void SqliteConnection::close() {
     while (!holders.empty())
         (*holders.begin())->connectionClosing();
     kept_.clear();
+    keyIndexes.reset();
     handle = nullptr;
 }
 

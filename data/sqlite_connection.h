@@ -18,6 +18,8 @@ struct sqlite3_stmt;
 
 namespace velario::data::detail {
 
+class KeyIndexes;
+
 // Something that keeps a statement open on a connection and must let it go before the
 // connection closes (a result still shown by a grid when its database is closed).
 class StatementHolder {
@@ -63,6 +65,8 @@ struct SqliteConnection {
     // that is at PATH now, never to one deleted or replaced since.
     std::optional<std::pair<quint64, quint64>> identity;
     std::unordered_set<StatementHolder*> holders;
+    // Made on the handle, so they go with it.
+    std::shared_ptr<KeyIndexes> keyIndexes;
 
     bool isOpen() const { return handle != nullptr; }
     // DatabaseReadOnly when nothing may be written through this connection now.
