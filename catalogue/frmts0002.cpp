@@ -148,6 +148,8 @@ void FrmTS0002::buildControls() {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     DBGrid1->setCellEditing(true);
+    DBGrid1->setColumnMaxLength(0, txtCOD_SQL->maxLength());
+    DBGrid1->setColumnMaxLength(1, txtDESCR_SQL->maxLength());
     DBGrid1->setCellEditHandler([this](int row, int column, const QString& text) {
         return DBGrid1_CellEdited(row, column, text);
     });
@@ -429,7 +431,8 @@ void FrmTS0002::cmdESEGUE_SQL_Click() {
 std::optional<QString> FrmTS0002::DBGrid1_CellEdited(int resultRow, int column,
                                                      const QString& text) {
     const QString value = trimmed(text);
-    if (column > 1 || value.isEmpty()) {
+    // A value is refused where the fields would not take it: empty, or longer than they are.
+    if (column > 1 || value.isEmpty() || value.size() > DBGrid1->columnMaxLength(column)) {
         platform().beep();
         return std::nullopt;
     }

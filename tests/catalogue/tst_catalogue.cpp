@@ -576,6 +576,13 @@ private slots:
             << "edit frmTS0002.DBGrid1 0 0 GAMMA" << QStringList{kA, kB, kG} << 1;
         QTest::newRow("empty description refused")
             << "edit frmTS0002.DBGrid1 2 1 \"  \"" << QStringList{kA, kB, kG} << 1;
+        // As long as the fields are, and no longer.
+        QTest::newRow("code of 15") << "edit frmTS0002.DBGrid1 0 0 ALFA56789012345"
+                                    << QStringList{"ALFA56789012345" + kA.mid(4), kB, kG} << 0;
+        QTest::newRow("code of 16 refused")
+            << "edit frmTS0002.DBGrid1 0 0 ALFA567890123456" << QStringList{kA, kB, kG} << 1;
+        QTest::newRow("description of 46 refused")
+            << "edit frmTS0002.DBGrid1 1 1 " + QString(46, u'd') << QStringList{kA, kB, kG} << 1;
     }
 
     void gridEdit() {
