@@ -85,14 +85,22 @@ QSqlDatabase Database::connection() const {
 namespace {
 
 // Opens DB and reads its schema at once, so that a damaged file, or one that only looks
-// like a database, fails here and not later; the engine's message when it does.
-QString openAndProbe(QSqlDatabase& db) {
-    if (!db.open())
-        return db.lastError().text();
-    QSqlQuery probe(db);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        return probe.lastError().text();
-    return {};
+// like a database, fails here and not later. A file another program has locked is told as
+// any lock is; anything else as a file not read, with the engine's message.
+Error openAndProbe(QSqlDatabase& db) {
+    QSqlError failure;
+    if (!db.open()) {
+        failure = db.lastError();
+    } else {
+        QSqlQuery probe(db);
+        if (probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            return {};
+        failure = probe.lastError();
+    }
+    const int code = failure.nativeErrorCode().toInt() & 0xFF;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        return Error::make(ErrorNumber::CouldNotLock);
+    return Error::make(ErrorNumber::UnrecognizedFormat, failure.text());
 }
 
 } // namespace
@@ -141,12 +149,12 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
         uri.setQuery(readOnly ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw"));
         db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
-        const QString message = openAndProbe(db);
-        if (!message.isEmpty()) {
+        const Error probed = openAndProbe(db);
+        if (probed) {
             db.close();
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            return fail(ErrorNumber::UnrecognizedFormat, message);
+            return fail(probed.number, probed.description);
         }
     }
     return std::unique_ptr<Database>(new Database(path, kind, readOnly, name));
@@ -163,12 +171,11 @@ Error Database::followFile() {
     sqlite_->identity.reset();
     QSqlDatabase db = connection();
     db.close();
-    const QString message = openAndProbe(db);
-    if (!message.isEmpty()) {
+    if (const Error probed = openAndProbe(db)) {
         db.close();
-        return Error::make(
-            ErrorNumber::UnrecognizedFormat,
-            QStringLiteral("Il file '%1' non è più un database leggibile: %2").arg(path_, message));
+        return Error::make(probed.number,
+                           QStringLiteral("Il file '%1' non è più un database leggibile: %2")
+                               .arg(path_, probed.description));
     }
     sqlite_->handle = sqliteHandle(db);
     sqlite_->identity = now;
