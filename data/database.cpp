@@ -167,6 +167,10 @@ Error Database::followFile() {
     // A file that is gone leaves the handle on the old one: reads go on, writes are refused.
     if (!now || (sqlite_->isOpen() && sqlite_->identity == now))
         return {};
+    // Another file has taken the path. The user hears of it once, from the operation that
+    // finds it, unless told already that the old one was gone or could not be read.
+    const bool told = !sqlite_->isOpen() || sqlite_->goneReported;
+    sqlite_->goneReported = false;
     sqlite_->close();
     sqlite_->identity.reset();
     QSqlDatabase db = connection();
@@ -179,7 +183,13 @@ Error Database::followFile() {
     }
     sqlite_->handle = sqliteHandle(db);
     sqlite_->identity = now;
-    return {};
+    if (told)
+        return {};
+    return Error::make(ErrorNumber::FileOpenFailed,
+                       QStringLiteral("Il file '%1' è stato sostituito da un altro: nulla è stato "
+                                      "letto né scritto, le prossime operazioni useranno il "
+                                      "nuovo file.")
+                           .arg(path_));
 }
 
 namespace {

@@ -64,6 +64,8 @@ struct SqliteConnection {
     // The file the handle was opened on (device and inode): a write goes only to the file
     // that is at PATH now, never to one deleted or replaced since.
     std::optional<std::pair<quint64, quint64>> identity;
+    // A write was refused because the file had gone from its path: the user knows.
+    mutable bool goneReported = false;
     std::unordered_set<StatementHolder*> holders;
     // Made on the handle, so they go with it.
     std::shared_ptr<KeyIndexes> keyIndexes;
