@@ -372,13 +372,17 @@ void FrmTS0002::cmdAGGIORNA_Click() {
         return;
     }
 
-    MSRDC1->refresh();
-    SETTA_ELENCHI();
-    FLAG_NEW.clear();
-    setBrowseModeControls();
-    txtCOD_SQL->setText(Modulo::COD_SQL);
-
-    showStoredEntry(Modulo::COD_SQL);
+    {
+        // The list's first entry, which the refresh shows, gives way at once to the saved
+        // one: only the latter is laid out.
+        const HeldTexts held(this);
+        MSRDC1->refresh();
+        SETTA_ELENCHI();
+        FLAG_NEW.clear();
+        setBrowseModeControls();
+        txtCOD_SQL->setText(Modulo::COD_SQL);
+        showStoredEntry(Modulo::COD_SQL);
+    }
     platform().setMousePointer(MousePointer::Default);
 }
 
