@@ -40,8 +40,9 @@ Error checkCatalogue(Database& database) {
                                    error.description);
         return error;
     }
-    // Every page of the file, so that a damaged one is found now rather than by some save.
-    const std::unique_ptr<Recordset> check = read(QStringLiteral("PRAGMA quick_check"));
+    // Every page of the catalogue, so that a damaged one is found now rather than by some save.
+    const std::unique_ptr<Recordset> check =
+        read(QStringLiteral("PRAGMA quick_check(SELEZIONI_SQL)"));
     if (!check)
         return error;
     const QString verdict =
