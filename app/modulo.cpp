@@ -1,5 +1,6 @@
 #include "modulo.h"
 
+#include "data/catalogue_store.h"
 #include "platform/platform.h"
 
 namespace velario::Modulo {
@@ -27,6 +28,12 @@ void ERROR_REPORT() {
 void OPEN_CATALOGUE() {
     Error error;
     DB = data::Database::open(PATH_DB, false, false, QString(), &error);
+    // A file without the catalogue, or damaged, fails to open as a missing one does: the
+    // window opens and every catalogue operation says the catalogue is not there.
+    if (DB)
+        error = data::checkCatalogue(*DB);
+    if (error)
+        DB.reset();
     if (!DB) {
         platform().beep();
         const int answer = platform().msgBox(

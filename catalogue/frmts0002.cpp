@@ -111,6 +111,7 @@ void FrmTS0002::buildControls() {
 
     MSRDC1 = new data::BoundDataSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
+    MSRDC1->setReadsWholeResult(true);
     twips::setGeometry(MSRDC1, 7440, 4800, 1215, 345);
     DBGrid1->setDataSource(MSRDC1);
 
@@ -147,6 +148,8 @@ void FrmTS0002::buildControls() {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     DBGrid1->setCellEditing(true);
+    DBGrid1->setColumnMaxLength(0, txtCOD_SQL->maxLength());
+    DBGrid1->setColumnMaxLength(1, txtDESCR_SQL->maxLength());
     DBGrid1->setCellEditHandler([this](int row, int column, const QString& text) {
         return DBGrid1_CellEdited(row, column, text);
     });
@@ -369,13 +372,17 @@ void FrmTS0002::cmdAGGIORNA_Click() {
         return;
     }
 
-    MSRDC1->refresh();
-    SETTA_ELENCHI();
-    FLAG_NEW.clear();
-    setBrowseModeControls();
-    txtCOD_SQL->setText(Modulo::COD_SQL);
-
-    showStoredEntry(Modulo::COD_SQL);
+    {
+        // The list's first entry, which the refresh shows, gives way at once to the saved
+        // one: only the latter is laid out.
+        const HeldTexts held(this);
+        MSRDC1->refresh();
+        SETTA_ELENCHI();
+        FLAG_NEW.clear();
+        setBrowseModeControls();
+        txtCOD_SQL->setText(Modulo::COD_SQL);
+        showStoredEntry(Modulo::COD_SQL);
+    }
     platform().setMousePointer(MousePointer::Default);
 }
 
@@ -428,7 +435,8 @@ void FrmTS0002::cmdESEGUE_SQL_Click() {
 std::optional<QString> FrmTS0002::DBGrid1_CellEdited(int resultRow, int column,
                                                      const QString& text) {
     const QString value = trimmed(text);
-    if (column > 1 || value.isEmpty()) {
+    // A value is refused where the fields would not take it: empty, or longer than they are.
+    if (column > 1 || value.isEmpty() || value.size() > DBGrid1->columnMaxLength(column)) {
         platform().beep();
         return std::nullopt;
     }

@@ -20,6 +20,10 @@ struct CatalogueEntry {
     QString databaseType; // Tipo_Database
 };
 
+// Whether DATABASE holds a catalogue that can be read: the table SELEZIONI_SQL with its five
+// columns, in pages the engine finds sound. The error says what is wrong.
+Error checkCatalogue(Database& database);
+
 // The statement that lists the catalogue.
 QString catalogueListStatement();
 

@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "access_copy.h"
+#include "key_index.h"
 #include "recordset.h"
 #include "sqlite_connection.h"
 #include "sqlite_result.h"
@@ -96,14 +97,22 @@ QSqlDatabase Database::connection() const {
 namespace {
 
 // Opens DB and reads its schema at once, so that a damaged file, or one that only looks
-// like a database, fails here and not later; the engine's message when it does.
-QString openAndProbe(QSqlDatabase& db) {
-    if (!db.open())
-        return db.lastError().text();
-    QSqlQuery probe(db);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        return probe.lastError().text();
-    return {};
+// like a database, fails here and not later. A file another program has locked is told as
+// any lock is; anything else as a file not read, with the engine's message.
+Error openAndProbe(QSqlDatabase& db) {
+    QSqlError failure;
+    if (!db.open()) {
+        failure = db.lastError();
+    } else {
+        QSqlQuery probe(db);
+        if (probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            return {};
+        failure = probe.lastError();
+    }
+    const int code = failure.nativeErrorCode().toInt() & 0xFF;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        return Error::make(ErrorNumber::CouldNotLock);
+    return Error::make(ErrorNumber::UnrecognizedFormat, failure.text());
 }
 
 } // namespace
@@ -159,17 +168,18 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
                                  ? QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;"
                                                   "QSQLITE_BUSY_TIMEOUT=2000")
                                  : QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
-        QString message = openAndProbe(db);
-        if (message.isEmpty() && kind == DatabaseKind::Access &&
+        Error probed = openAndProbe(db);
+        if (!probed && kind == DatabaseKind::Access &&
             !prepareAccessCopyConnection(sqliteHandle(db)))
-            message = QStringLiteral("Impossibile preparare la copia di lavoro del file Access "
-                                     "'%1'.")
-                          .arg(path);
-        if (!message.isEmpty()) {
+            probed = Error::make(ErrorNumber::UnrecognizedFormat,
+                                 QStringLiteral("Impossibile preparare la copia di lavoro del file "
+                                                "Access '%1'.")
+                                     .arg(path));
+        if (probed) {
             db.close();
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
-            return fail(ErrorNumber::UnrecognizedFormat, message);
+            return fail(probed.number, probed.description);
         }
     }
     return std::unique_ptr<Database>(new Database(path, kind, readOnly, name));
@@ -182,20 +192,29 @@ Error Database::followFile() {
     // A file that is gone leaves the handle on the old one: reads go on, writes are refused.
     if (!now || (sqlite_->isOpen() && sqlite_->identity == now))
         return {};
+    // Another file has taken the path. The user hears of it once, from the operation that
+    // finds it, unless told already that the old one was gone or could not be read.
+    const bool told = !sqlite_->isOpen() || sqlite_->goneReported;
+    sqlite_->goneReported = false;
     sqlite_->close();
     sqlite_->identity.reset();
     QSqlDatabase db = connection();
     db.close();
-    const QString message = openAndProbe(db);
-    if (!message.isEmpty()) {
+    if (const Error probed = openAndProbe(db)) {
         db.close();
-        return Error::make(
-            ErrorNumber::UnrecognizedFormat,
-            QStringLiteral("Il file '%1' non è più un database leggibile: %2").arg(path_, message));
+        return Error::make(probed.number,
+                           QStringLiteral("Il file '%1' non è più un database leggibile: %2")
+                               .arg(path_, probed.description));
     }
     sqlite_->handle = sqliteHandle(db);
     sqlite_->identity = now;
-    return {};
+    if (told)
+        return {};
+    return Error::make(ErrorNumber::FileOpenFailed,
+                       QStringLiteral("Il file '%1' è stato sostituito da un altro: nulla è stato "
+                                      "letto né scritto, le prossime operazioni useranno il "
+                                      "nuovo file.")
+                           .arg(path_));
 }
 
 namespace {
@@ -233,15 +252,12 @@ std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
         return failed<Recordset>(e, error);
     if (!sqlite_->isOpen())
         return closedDatabase<Recordset>(error);
-    QString sql = QStringLiteral("SELECT _rowid_, * FROM ") + detail::quoteIdentifier(table);
-    QVariantList params;
-    if (!whereColumn.isEmpty()) {
-        sql += QStringLiteral(" WHERE ") + detail::quoteIdentifier(whereColumn) +
-               QStringLiteral(" = ?");
-        params.append(value);
-    }
-    sql += QStringLiteral(" ORDER BY _rowid_");
-    return Recordset::open(sqlite_, sql, params, table, error);
+    if (!whereColumn.isEmpty())
+        return detail::KeyIndexes::lookup(sqlite_, table, whereColumn, value, error);
+    return Recordset::open(sqlite_,
+                           QStringLiteral("SELECT _rowid_, * FROM ") +
+                               detail::quoteIdentifier(table) + QStringLiteral(" ORDER BY _rowid_"),
+                           {}, table, error);
 }
 
 std::unique_ptr<ResultSource> Database::execute(const QString& sql, Error* error) {

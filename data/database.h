@@ -65,7 +65,8 @@ public:
 
 private:
     // Moves the handle to the file now at the path when that is another file than the one
-    // open (restored from a copy, written anew by another program).
+    // open (restored from a copy, written anew by another program); FileOpenFailed when the
+    // user has not heard of the change yet.
     Error followFile();
     Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName);
     QString path_;

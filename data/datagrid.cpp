@@ -9,12 +9,35 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 
 namespace velario::data {
+
+namespace {
+
+// The in-place editor of a cell takes no more than its column allows.
+class CellEditors : public QStyledItemDelegate {
+public:
+    explicit CellEditors(DataGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        const int limit = grid_->columnMaxLength(index.column());
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0)
+            line->setMaxLength(limit);
+        return editor;
+    }
+
+private:
+    const DataGrid* grid_;
+};
+
+} // namespace
 
 DataGrid::DataGrid(const QString& name, QWidget* parent)
     : QTableView(parent), ownModel_(std::make_unique<ResultModel>()) {
@@ -31,6 +54,7 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setFixedWidth(fontMetrics().height());
+    setItemDelegate(new CellEditors(this));
     attachModel(ownModel_.get());
 }
 
@@ -318,6 +342,18 @@ void DataGrid::setCellEditHandler(EditHandler handler) {
     editHandler_ = std::move(handler);
 }
 
+void DataGrid::setColumnMaxLength(int column, int length) {
+    if (column < 0)
+        return;
+    if (size_t(column) >= maxLengths_.size())
+        maxLengths_.resize(size_t(column) + 1, 0);
+    maxLengths_[size_t(column)] = std::max(0, length);
+}
+
+int DataGrid::columnMaxLength(int column) const {
+    return column >= 0 && size_t(column) < maxLengths_.size() ? maxLengths_[size_t(column)] : 0;
+}
+
 QJsonObject DataGrid::automationState() const {
     const int first = firstVisibleRow();
     const int visible = visibleRows();
@@ -383,6 +419,10 @@ QString DataGrid::automationEdit(int row, int column, const QString& text) {
     auto* editor = qobject_cast<QLineEdit*>(indexWidget(index));
     if (!editor)
         return QStringLiteral("the cell has no text editor");
+    // The step hands the cell the whole of TEXT; what a value longer than the column allows
+    // comes to is for the program to say.
+    if (editor->maxLength() < text.size())
+        editor->setMaxLength(int(text.size()));
     editor->setText(text);
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(editor, &press);

@@ -82,6 +82,9 @@ public:
     void setCellEditing(bool on);
     bool cellEditing() const { return cellEditing_; }
     void setCellEditHandler(EditHandler handler);
+    // The longest text the in-place editor of COLUMN takes (0: no limit).
+    void setColumnMaxLength(int column, int length);
+    int columnMaxLength(int column) const;
 
     QJsonObject automationState() const override;
     QString automationRow(int row) override;
@@ -113,6 +116,7 @@ private:
     bool following_ = false;
     bool cellEditing_ = false;
     EditHandler editHandler_;
+    std::vector<int> maxLengths_;
 };
 
 } // namespace velario::data

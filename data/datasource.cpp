@@ -124,6 +124,8 @@ Error DataSource::showOpened(LongOperation kind, const ResultModel::Opener& open
     opened_ = true;
     if (const Error error = model_->openSource(kind, open))
         return error;
+    if (readsWholeResult_)
+        model_->fetchAll();
     current_ = model_->rowCount() > 0 ? 0 : -1;
     if (grid_)
         grid_->followSource(current_);

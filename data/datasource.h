@@ -74,6 +74,11 @@ public:
     void setWidth(int twips);
     void setHeight(int twips);
 
+    // Reads every row of a result as soon as it opens, so that no statement stays open on
+    // the database: an open statement keeps the file's read lock, and with it every write,
+    // the program's own included, waits and fails.
+    void setReadsWholeResult(bool on) { readsWholeResult_ = on; }
+
 signals:
     // The current row changed (or was set again by a move). Always delivered directly: the
     // handlers have run when the call that moved the row returns.
@@ -114,6 +119,7 @@ private:
     LongOperationRunner runner_;
     int current_ = -1;
     bool opened_ = false;
+    bool readsWholeResult_ = false;
 };
 
 // A data source over a database file and a statement or table name.

@@ -88,6 +88,7 @@ Error SqliteConnection::checkWritable() const {
     // write would be lost with it.
     if (identity) {
         const auto now = fileIdentity(path);
+        goneReported = goneReported || !now;
         if (!now)
             return Error::make(ErrorNumber::FileNotFound,
                                QStringLiteral("Il file '%1' non esiste più: nulla è stato "
@@ -120,6 +121,7 @@ void SqliteConnection::close() {
     while (!holders.empty())
         (*holders.begin())->connectionClosing();
     kept_.clear();
+    keyIndexes.reset();
     handle = nullptr;
 }
 

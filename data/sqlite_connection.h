@@ -19,6 +19,8 @@ struct sqlite3_stmt;
 
 namespace velario::data::detail {
 
+class KeyIndexes;
+
 // Something that keeps a statement open on a connection and must let it go before the
 // connection closes (a result still shown by a grid when its database is closed).
 class StatementHolder {
@@ -64,11 +66,15 @@ struct SqliteConnection {
     // The file the handle was opened on (device and inode): a write goes only to the file
     // that is at PATH now, never to one deleted or replaced since.
     std::optional<std::pair<quint64, quint64>> identity;
+    // A write was refused because the file had gone from its path: the user knows.
+    mutable bool goneReported = false;
     std::unordered_set<StatementHolder*> holders;
     // Set from another thread to stop the statements stepping on the handle (they fail with
     // OperationCancelled), as long as it stays set. Unlike sqlite3_interrupt it stops only
     // what runs while it is set, and leaves an open result that is not stepping readable.
     std::atomic<bool> interrupted{false};
+    // Made on the handle, so they go with it.
+    std::shared_ptr<KeyIndexes> keyIndexes;
 
     bool isOpen() const { return handle != nullptr; }
     // Makes the statements of the handle look at INTERRUPTED while they run.

@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QMimeData>
 #include <QPalette>
 #include <QTextCursor>
 
 #include <algorithm>
+#include <utility>
 
 namespace velario {
 
@@ -57,15 +59,18 @@ QFocusEvent neutralFocus(const QFocusEvent* event) {
     return QFocusEvent(event->type(), Qt::OtherFocusReason);
 }
 
-int selectionStart(const QTextCursor& cursor) {
-    return cursor.selectionStart();
-}
-
 } // namespace
 
 TextBox::TextBox(const QString& name, QWidget* parent) : QLineEdit(parent) {
     setObjectName(name);
     setMaxLength(32767);
+}
+
+void TextBox::setText(const QString& text) {
+    if (holding_)
+        held_ = text;
+    else
+        QLineEdit::setText(text);
 }
 
 int TextBox::selStart() const {
@@ -96,37 +101,62 @@ void TextBox::focusOutEvent(QFocusEvent* event) {
 MemoBox::MemoBox(const QString& name, QWidget* parent) : QPlainTextEdit(parent) {
     setObjectName(name);
     setTabChangesFocus(true);
+    connect(document(), &QTextDocument::contentsChange, this, &MemoBox::displayChanged);
 }
 
 void MemoBox::setText(const QString& text) {
-    // Wrapping a line costs time that grows with the square of its length: a statement
-    // written on one line of megabytes would hold the window for minutes. Such a text is
-    // shown unwrapped.
-    constexpr qsizetype kLongestWrapped = 10000;
-    qsizetype longest = 0;
-    for (qsizetype start = 0; start < text.size() && longest <= kLongestWrapped;) {
-        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
-        if (end < 0)
-            end = text.size();
-        longest = std::max(longest, end - start);
-        start = end + 1;
+    if (holding_) {
+        held_ = text;
+        return;
     }
-    setLineWrapMode(longest > kLongestWrapped ? NoWrap : WidgetWidth);
-    setPlainText(text);
+    // The same text again (a save reads back what was on screen) is already shown.
+    if (text == folded_.text())
+        return;
+    const QString display = folded_.reset(text);
+    showing_ = true;
+    setPlainText(display);
+    showing_ = false;
+    // Undoing the removal of a cut would bring it back as a line end of the text.
+    setUndoRedoEnabled(!folded_.hasCuts());
+}
+
+void MemoBox::displayChanged(int position, int removed, int added) {
+    if (showing_)
+        return;
+    QTextCursor now(document());
+    now.setPosition(position);
+    now.setPosition(position + added, QTextCursor::KeepAnchor);
+    folded_.apply(position, removed, now.selectedText());
+}
+
+// A paste of thousands of characters is shown folded like any text that is set.
+void MemoBox::insertFromMimeData(const QMimeData* source) {
+    const QString pasted = source->hasText() ? source->text() : QString();
+    if (pasted.size() <= FoldedText::kPiece) {
+        QPlainTextEdit::insertFromMimeData(source);
+        return;
+    }
+    const QTextCursor cursor = textCursor();
+    const qsizetype from = folded_.textPosition(cursor.selectionStart());
+    const qsizetype to = folded_.textPosition(cursor.selectionEnd());
+    setText(QString(text()).replace(from, to - from, pasted));
+    QTextCursor after(document());
+    after.setPosition(int(folded_.displayPosition(from + pasted.size())));
+    setTextCursor(after);
 }
 
 int MemoBox::selStart() const {
-    return selectionStart(textCursor());
+    return int(folded_.textPosition(textCursor().selectionStart()));
 }
 
 int MemoBox::selLength() const {
     const QTextCursor c = textCursor();
-    return c.selectionEnd() - c.selectionStart();
+    return int(folded_.textPosition(c.selectionEnd()) - folded_.textPosition(c.selectionStart()));
 }
 
 void MemoBox::typeText(const QString& text) {
-    selectAll();
-    insertPlainText(text);
+    setText(text);
+    moveCursor(QTextCursor::End);
 }
 
 void MemoBox::focusInEvent(QFocusEvent* event) {
@@ -137,6 +167,33 @@ void MemoBox::focusInEvent(QFocusEvent* event) {
 void MemoBox::focusOutEvent(QFocusEvent* event) {
     QPlainTextEdit::focusOutEvent(event);
     emit lostFocus();
+}
+
+HeldTexts::HeldTexts(QWidget* window) {
+    for (TextBox* box : window->findChildren<TextBox*>()) {
+        box->holding_ = true;
+        boxes_.append(box);
+    }
+    for (MemoBox* memo : window->findChildren<MemoBox*>()) {
+        memo->holding_ = true;
+        memos_.append(memo);
+    }
+}
+
+template <typename Field>
+void HeldTexts::release(Field* field) {
+    if (!field)
+        return;
+    field->holding_ = false;
+    if (const std::optional<QString> last = std::exchange(field->held_, std::nullopt))
+        field->setText(*last);
+}
+
+HeldTexts::~HeldTexts() {
+    for (const QPointer<TextBox>& box : boxes_)
+        release(box.data());
+    for (const QPointer<MemoBox>& memo : memos_)
+        release(memo.data());
 }
 
 Label::Label(const QString& name, const QString& caption, QWidget* parent)

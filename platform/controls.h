@@ -3,8 +3,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+
+#include "folded_text.h"
+
+#include <optional>
 
 namespace velario {
 
@@ -26,6 +31,9 @@ class TextBox : public QLineEdit {
     Q_OBJECT
 public:
     explicit TextBox(const QString& name, QWidget* parent);
+    // The line edit's own, except while the texts are held (HeldTexts).
+    QString text() const { return held_ ? *held_ : QLineEdit::text(); }
+    void setText(const QString& text);
     int selStart() const;
     int selLength() const;
     // Replaces the whole text as typing does: the field's change handlers run.
@@ -38,17 +46,24 @@ signals:
 protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    friend class HeldTexts;
+    bool holding_ = false;
+    std::optional<QString> held_;
 };
 
-// A text field of several lines and no length limit.
+// A text field of several lines and no length limit. Its text is exactly what was set or
+// typed, line ends and all, and a text of megabytes is shown at once (see FoldedText).
 class MemoBox : public QPlainTextEdit {
     Q_OBJECT
 public:
     explicit MemoBox(const QString& name, QWidget* parent);
-    QString text() const { return toPlainText(); }
+    QString text() const { return held_ ? *held_ : folded_.text(); }
     void setText(const QString& text);
     int selStart() const;
     int selLength() const;
+    // Replaces the whole text as typing it would, the cursor after it.
     void typeText(const QString& text);
 
 signals:
@@ -58,6 +73,35 @@ signals:
 protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+
+private:
+    void displayChanged(int position, int removed, int added);
+
+    friend class HeldTexts;
+    FoldedText folded_;
+    bool showing_ = false;
+    bool holding_ = false;
+    std::optional<QString> held_;
+};
+
+// While it lives, the text fields of a window keep the texts set on them without laying them
+// out; when it ends, each shows the last one. A walk that moves the window over thousands of
+// entries pays for showing the last only. Nothing but setting and reading texts may happen
+// to the fields meanwhile.
+class HeldTexts {
+public:
+    explicit HeldTexts(QWidget* window);
+    ~HeldTexts();
+    HeldTexts(const HeldTexts&) = delete;
+    HeldTexts& operator=(const HeldTexts&) = delete;
+
+private:
+    template <typename Field>
+    static void release(Field* field);
+
+    QList<QPointer<TextBox>> boxes_;
+    QList<QPointer<MemoBox>> memos_;
 };
 
 class Label : public QLabel {

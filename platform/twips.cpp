@@ -54,6 +54,13 @@ double fromPixelsY(int pixels) {
 }
 
 void setGeometry(QWidget* widget, int left, int top, int width, int height) {
+    // Routines that set the same size again and again (a list set up at every move) would
+    // otherwise pay for four property changes each time.
+    if (widget->property(kHeight).isValid() &&
+        geometry(widget) == QRect(left, top, width, height) &&
+        widget->geometry() ==
+            QRect(toPixelsX(left), toPixelsY(top), toPixelsX(width), toPixelsY(height)))
+        return;
     widget->setProperty(kLeft, left);
     widget->setProperty(kTop, top);
     widget->setProperty(kWidth, width);

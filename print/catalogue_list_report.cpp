@@ -2,6 +2,7 @@
 
 #include "data/datagrid.h"
 #include "data/datasource.h"
+#include "platform/controls.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"
@@ -60,11 +61,14 @@ CatalogueListGrid::CatalogueListGrid(data::DataGrid& grid, std::function<QString
                                      std::function<QString()> database)
     : grid_(grid), sqlText_(std::move(sqlText)), database_(std::move(database)) {}
 
+CatalogueListGrid::~CatalogueListGrid() = default;
+
 std::optional<qint64> CatalogueListGrid::entryCount() {
     return grid_.countedRows();
 }
 
 Error CatalogueListGrid::selectFirst() {
+    held_.reset();
     data::DataSource* source = grid_.dataSource();
     if (!source || source->currentRow() < 0)
         return Error::make(ErrorNumber::InvalidRow);
@@ -78,16 +82,27 @@ Error CatalogueListGrid::selectNext() {
     if (!source || !model || source->currentRow() < 0 ||
         !model->ensureRows(qint64(source->currentRow()) + 2))
         return Error::make(ErrorNumber::InvalidRow);
+    if (!held_)
+        held_ = std::make_unique<HeldTexts>(grid_.window());
+    const bool scrolls = grid_.hasAutoScroll();
+    grid_.setAutoScroll(false);
     source->moveNext();
+    grid_.setAutoScroll(scrolls);
     return {};
 }
 
 Error CatalogueListGrid::selectColumn(int column) {
-    return grid_.setCol(column);
+    if (!held_)
+        return grid_.setCol(column);
+    // Walking on, the grid's current cell moves with the rows only.
+    if (column < 0 || column >= grid_.columnCount())
+        return Error::make(ErrorNumber::InvalidColumn);
+    column_ = column;
+    return {};
 }
 
 QString CatalogueListGrid::text() {
-    return grid_.text();
+    return held_ ? grid_.columnText(column_) : grid_.text();
 }
 
 void printCatalogueList(CatalogueList& list) {

@@ -5,9 +5,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace velario {
+
+class HeldTexts;
 
 namespace data {
 class DataGrid;
@@ -35,11 +38,14 @@ public:
 
 // The list grid of the catalogue window, walked through its data source so that every
 // entry is reached however few the grid has on display, each arrival repositioning the
-// window as a click on the row does. SQLTEXT and DATABASE read the edit fields.
+// window as a click on the row does. SQLTEXT and DATABASE read the edit fields. While it
+// walks on, the grid neither scrolls nor moves its current column, and the window's text
+// fields hold their texts (see HeldTexts); back on the first entry, the window shows it.
 class CatalogueListGrid final : public CatalogueList {
 public:
     CatalogueListGrid(data::DataGrid& grid, std::function<QString()> sqlText,
                       std::function<QString()> database);
+    ~CatalogueListGrid() override;
 
     std::optional<qint64> entryCount() override;
     Error selectFirst() override;
@@ -53,6 +59,8 @@ private:
     data::DataGrid& grid_;
     std::function<QString()> sqlText_;
     std::function<QString()> database_;
+    std::unique_ptr<HeldTexts> held_;
+    int column_ = 0;
 };
 
 // Prints every entry of LIST in its order, two lines each: code, description and the

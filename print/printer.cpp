@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
@@ -26,6 +27,10 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace velario {
 
@@ -183,6 +188,27 @@ private:
     size_t last_ = 0;
 };
 
+// The hidden files of documents whose copy of the program died while writing them: no
+// process holds their lock. One made in the last seconds may be another copy's that has
+// not locked it yet.
+void removeAbandonedParts(const QString& folder) {
+    static const QRegularExpression ours(QStringLiteral(R"(^\.velario-[A-Za-z0-9]{6}\.part$)"));
+    const QDateTime recent = QDateTime::currentDateTimeUtc().addSecs(-10);
+    const QFileInfoList parts =
+        QDir(folder).entryInfoList({QStringLiteral(".velario-*.part")}, QDir::Files | QDir::Hidden);
+    for (const QFileInfo& part : parts) {
+        if (!ours.match(part.fileName()).hasMatch() || part.lastModified().toUTC() > recent)
+            continue;
+        const QByteArray path = QFile::encodeName(part.absoluteFilePath());
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(path.constData());
+        ::close(fd);
+    }
+}
+
 // A PDF written as the lines come, under a temporary name in the folder until complete.
 class PdfSurface final : public Printer::Surface {
 public:
@@ -196,12 +222,15 @@ public:
             *error = folderError(folder, QStringLiteral("il percorso non è una cartella"));
             return nullptr;
         }
+        removeAbandonedParts(folder);
         auto surface = std::unique_ptr<PdfSurface>(new PdfSurface(folder));
         if (!surface->temp_.open()) {
             *error = folderError(folder, QStringLiteral("impossibile scrivere nella cartella"));
             return nullptr;
         }
-        surface->temp_.close();
+        // Held open and locked until the document is complete: the lock tells other copies
+        // of the program that the file is in use, and goes with the process if it dies.
+        ::flock(surface->temp_.handle(), LOCK_EX);
         const QRectF page(QPointF(0, 0), QSizeF(QPageSize(QPageSize::A4).sizePoints()));
         surface->area_ = page.adjusted(kPageSideMarginInches * 72, kPageTopMarginInches * 72,
                                        -kPageSideMarginInches * 72, -kPageTopMarginInches * 72);

@@ -1,9 +1,13 @@
 #include "app/modulo.h"
 #include "platform/platform.h"
+#include "results/result_window_session.h"
 #include "support/harness.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 using namespace velario;
@@ -130,16 +134,24 @@ private slots:
     void openCatalogueFailures_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("number");
-        QTest::newRow("missing file") << "missing" << int(ErrorNumber::FileNotFound);
-        QTest::newRow("folder") << "folder" << int(ErrorNumber::FileOpenFailed);
+        QTest::addColumn<QString>("reason"); // part of the message
+        QTest::newRow("missing file") << "missing" << int(ErrorNumber::FileNotFound) << "";
+        QTest::newRow("folder") << "folder" << int(ErrorNumber::FileOpenFailed) << "";
         QTest::newRow("SQLite header, damaged body")
-            << "damaged" << int(ErrorNumber::UnrecognizedFormat);
-        QTest::newRow("empty path") << "empty" << int(ErrorNumber::FileOpenFailed);
+            << "damaged" << int(ErrorNumber::UnrecognizedFormat) << "";
+        QTest::newRow("empty path") << "empty" << int(ErrorNumber::FileOpenFailed) << "";
+        QTest::newRow("no catalogue table")
+            << "no table" << int(ErrorNumber::TableNotFound) << "SELEZIONI_SQL";
+        QTest::newRow("damaged pages")
+            << "damaged pages" << int(ErrorNumber::UnrecognizedFormat) << "danneggiato";
+        QTest::newRow("locked by another program") << "locked" << int(ErrorNumber::CouldNotLock)
+                                                   << standardErrorText(ErrorNumber::CouldNotLock);
     }
 
     void openCatalogueFailures() {
         QFETCH(QString, kind);
         QFETCH(int, number);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         QString path = dir.filePath("VELARIO2.db");
         if (kind == "folder")
@@ -151,6 +163,31 @@ private slots:
         }
         if (kind == "empty")
             path.clear();
+        if (kind == "no table")
+            QVERIFY(test::writeSqlite(path, {"CREATE TABLE ALTRA (x)"}));
+        const QString locker = QStringLiteral("locker");
+        if (kind == "damaged pages" || kind == "locked") {
+            QList<QStringList> entries;
+            for (int i = 0; i < 2000; ++i)
+                entries << QStringList{QString::number(i), "d", QString(100, u's'), "x", "MDB"};
+            QVERIFY(QFile::rename(velario::test::Sandbox().makeCatalogue("c.db", entries), path));
+        }
+        if (kind == "damaged pages") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(4 * 4096));
+            f.write(QByteArray(4096, '\x5a'));
+        }
+        if (kind == "locked") {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), locker);
+            db.setDatabaseName(path);
+            QVERIFY(db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        }
+        const auto unlock = qScopeGuard([&] {
+            if (!QSqlDatabase::contains(locker))
+                return;
+            QSqlDatabase::database(locker).close();
+            QSqlDatabase::removeDatabase(locker);
+        });
         const QStringList before =
             QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
@@ -169,6 +206,7 @@ private slots:
                                  " - "),
                  qPrintable(text));
         QVERIFY(text.endsWith("\r\r" + path));
+        QVERIFY2(text.contains(reason), qPrintable(text));
         // Opening never creates anything.
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     }

@@ -383,6 +383,61 @@ private slots:
                  (QStringList{"pointer:11", "pointer:0"}));
     }
 
+    // Saves, new entries and deletes at the start, middle and end of catalogues larger than
+    // the rows a list reads at a time, with the list as opened or scrolled to its end.
+    void writesAtAnySize_data() {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("scrolled");
+        for (const int entries : {257, 10000})
+            for (const int row : {0, entries / 2, entries - 1})
+                for (const char* action : {"save", "new", "delete"})
+                    for (const bool scrolled : {false, true})
+                        QTest::addRow("%d entries, row %d, %s%s", entries, row, action,
+                                      scrolled ? ", scrolled" : "")
+                            << entries << row << QString(action) << scrolled;
+    }
+
+    void writesAtAnySize() {
+        QFETCH(int, entries);
+        QFETCH(int, row);
+        QFETCH(QString, action);
+        QFETCH(bool, scrolled);
+        QList<QStringList> rows;
+        QStringList table;
+        const auto entry = [](const QString& code, const QString& sql) {
+            return QStringList{code, "d " + code, sql, "x.MDB", "MDB"};
+        };
+        for (int i = 0; i < entries; ++i) {
+            rows << entry(QStringLiteral("C%1").arg(i, 5, 10, QLatin1Char('0')), "select 1");
+            table << rows.last().join('|');
+        }
+        const Setup setup(rows);
+        const QString code = rows[row][0];
+        QString script =
+            scrolled ? QStringLiteral("scroll frmTS0002.DBGrid1 %1\n").arg(entries - 1) : QString();
+        script += QStringLiteral("row frmTS0002.DBGrid1 %1\n").arg(row);
+        QString shown;
+        if (action == "save") {
+            script += "type frmTS0002.txtSELEZ_SQL select 2\nclick frmTS0002.cmdAGGIORNA";
+            table[row] = shown = entry(code, "select 2").join('|');
+        } else if (action == "new") {
+            script += saveNew({code + "A", "d " + code + "A", "x.MDB", "select 3"});
+            shown = entry(code + "A", "select 3").join('|');
+            table.insert(row + 1, shown);
+        } else {
+            script += "answer 6\nclick frmTS0002.cmdCANCELLA";
+            table.removeAt(row);
+            shown = table.first();
+        }
+        const ProgramRun run = setup.run(script);
+        QCOMPARE(messages(run).filter(QStringLiteral("Errore")), QStringList());
+        QCOMPARE(tableRows(setup.catalogue), table);
+        QCOMPARE(fields(run), shown);
+        QCOMPARE(control(run, "DBGrid1")["rows"].toInt(), table.size());
+    }
+
     void deleteEntry_data() {
         QTest::addColumn<QList<QStringList>>("entries");
         QTest::addColumn<int>("answer");
@@ -521,6 +576,13 @@ private slots:
             << "edit frmTS0002.DBGrid1 0 0 GAMMA" << QStringList{kA, kB, kG} << 1;
         QTest::newRow("empty description refused")
             << "edit frmTS0002.DBGrid1 2 1 \"  \"" << QStringList{kA, kB, kG} << 1;
+        // As long as the fields are, and no longer.
+        QTest::newRow("code of 15") << "edit frmTS0002.DBGrid1 0 0 ALFA56789012345"
+                                    << QStringList{"ALFA56789012345" + kA.mid(4), kB, kG} << 0;
+        QTest::newRow("code of 16 refused")
+            << "edit frmTS0002.DBGrid1 0 0 ALFA567890123456" << QStringList{kA, kB, kG} << 1;
+        QTest::newRow("description of 46 refused")
+            << "edit frmTS0002.DBGrid1 1 1 " + QString(46, u'd') << QStringList{kA, kB, kG} << 1;
     }
 
     void gridEdit() {

@@ -4,10 +4,13 @@
 
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sqlite3.h>
 
 using namespace velario;
 using namespace velario::data;
@@ -140,6 +143,112 @@ private slots:
                            "('D', 'due', '', '', '')"));
         QVERIFY(!saveCatalogueEntry(db_.get(), entry("D", "cambiata")));
         QCOMPARE(other.rows(), QStringList({"D|cambiata|SELECT 1|/dati/x.db|SQL", "D|due|||"}));
+    }
+
+    // A lookup by code means what "CODICE = ?" means on the table, with an index on the code
+    // or without: the column's declared type and collation decide equality, rows come in the
+    // order of their rowids, and rows another program writes meanwhile are found.
+    void lookupsAsTheEngineDoes_data() {
+        QTest::addColumn<QString>("column"); // the declaration of CODICE
+        QTest::addColumn<QStringList>("codes");
+        QTest::addColumn<QStringList>("probes");
+        const QStringList text{"A", "a", "A ", "B", "A", " A"};
+        const QStringList numbers{"12", "012", "12.0", "abc", "1e1", "10"};
+        for (const bool indexed : {false, true}) {
+            const char* index = indexed ? ", indexed" : "";
+            QTest::addRow("text%s", index) << "CODICE VARCHAR(15)" << text << text;
+            QTest::addRow("no case%s", index)
+                << "CODICE VARCHAR(15) COLLATE NOCASE" << text << text;
+            QTest::addRow("blanks at the end ignored%s", index)
+                << "CODICE TEXT COLLATE RTRIM" << text << text;
+            QTest::addRow("numbers%s", index) << "CODICE NUMERIC" << numbers << numbers;
+            QTest::addRow("no type%s", index) << "CODICE" << numbers << numbers;
+        }
+    }
+
+    void lookupsAsTheEngineDoes() {
+        QFETCH(QString, column);
+        QFETCH(QStringList, codes);
+        QFETCH(QStringList, probes);
+        db_.reset();
+        QVERIFY(QFile::remove(path_));
+        const bool indexed = QString(QTest::currentDataTag()).endsWith("indexed");
+        OtherProgram other(path_);
+        QVERIFY(other.exec("CREATE TABLE SELEZIONI_SQL (" + column +
+                           ", DESCRIZIONE TEXT, SQL TEXT, Database TEXT, Tipo_Database TEXT)"));
+        QVERIFY(!indexed || other.exec("CREATE INDEX i ON SELEZIONI_SQL(CODICE)"));
+        const auto insert = [&](const QString& code, const QString& description) {
+            QSqlQuery q(QSqlDatabase::database("other-program"));
+            q.prepare("INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE) VALUES (?, ?)");
+            q.addBindValue(code);
+            q.addBindValue(description);
+            return q.exec();
+        };
+        for (qsizetype i = 0; i < codes.size(); ++i)
+            QVERIFY(insert(codes[i], QString::number(i)));
+        Error error;
+        db_ = Database::open(path_, false, false, QString(), &error);
+        QVERIFY(db_);
+        const auto compare = [&] {
+            for (const QString& probe : probes) {
+                QSqlQuery q(QSqlDatabase::database("other-program"));
+                q.prepare("SELECT DESCRIZIONE FROM SELEZIONI_SQL WHERE CODICE = ? ORDER BY rowid");
+                q.addBindValue(probe);
+                QStringList expected, found;
+                QVERIFY(q.exec());
+                while (q.next())
+                    expected << q.value(0).toString();
+                auto rs = openCatalogueLookup(db_.get(), probe, &error);
+                QVERIFY2(rs, qPrintable(error.description));
+                for (; !rs->eof(); rs->moveNext())
+                    found << rs->field("DESCRIZIONE").toString();
+                QVERIFY2(found == expected,
+                         qPrintable(probe + ": " + found.join(',') + " / " + expected.join(',')));
+            }
+        };
+        compare();
+        QVERIFY(insert(probes.first(), "late"));
+        QVERIFY(other.exec("DELETE FROM SELEZIONI_SQL WHERE DESCRIZIONE = '1'"));
+        compare();
+        // The file holds only what it held: no index of ours.
+        QSqlQuery indexes("SELECT count(*) FROM sqlite_master WHERE type = 'index'",
+                          QSqlDatabase::database("other-program"));
+        QVERIFY(indexes.next());
+        QCOMPARE(indexes.value(0).toInt(), indexed ? 1 : 0);
+    }
+
+    // Without an index on the code, a lookup still reads a handful of pages, not the table:
+    // a report that looks up every entry takes time in proportion to the entries.
+    void lookupWithoutIndexReadsFewPages() {
+        db_.reset();
+        {
+            OtherProgram other(path_);
+            QVERIFY(other.exec("DROP INDEX SELEZIONI_SQL_CODICE"));
+            QVERIFY(other.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                               "WHERE i < 20000) INSERT INTO SELEZIONI_SQL SELECT printf('C%05d', "
+                               "i), 'descrizione', printf('select %0100d', i), 'x', 'MDB' FROM n"));
+        }
+        Error error;
+        db_ = Database::open(path_, false, false, QString(), &error);
+        QVERIFY(db_);
+        const QVariant handle = db_->connection().driver()->handle();
+        sqlite3* engine = *static_cast<sqlite3* const*>(handle.constData());
+        const auto pagesRead = [&] {
+            int hits = 0, misses = 0, highest = 0;
+            sqlite3_db_status(engine, SQLITE_DBSTATUS_CACHE_HIT, &hits, &highest, 1);
+            sqlite3_db_status(engine, SQLITE_DBSTATUS_CACHE_MISS, &misses, &highest, 1);
+            return hits + misses;
+        };
+        for (const char* code : {"C10000", "C00001", "C20000", "C10001"}) {
+            pagesRead();
+            auto rs = openCatalogueLookup(db_.get(), code, &error);
+            const int pages = pagesRead();
+            QVERIFY(rs);
+            QCOMPARE(rs->recordCount(), 1);
+            // The first lookup makes the copy it searches.
+            if (qstrcmp(code, "C10000") != 0)
+                QVERIFY2(pages < 20, qPrintable(QStringLiteral("%1 pages").arg(pages)));
+        }
     }
 
     void fileMadeReadOnly() {

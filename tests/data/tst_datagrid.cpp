@@ -2,6 +2,7 @@
 #include "data/datagrid.h"
 
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -214,6 +215,15 @@ private slots:
         QCOMPARE(grid_->cellText(3, 1), QStringLiteral("riga 4"));
         QCOMPARE(grid_->currentResultRow(), 3);
         QVERIFY(!grid_->automationEdit(1, 3, "x").isEmpty());
+        // A person types no more into a cell than its column allows.
+        grid_->setColumnMaxLength(1, 7);
+        const QModelIndex cell = grid_->resultModel()->index(0, 1);
+        grid_->setCurrentIndex(cell);
+        grid_->edit(cell);
+        auto* editor = qobject_cast<QLineEdit*>(grid_->indexWidget(cell));
+        QVERIFY(editor);
+        QCOMPARE(editor->maxLength(), 7);
+        QTest::keyClick(editor, Qt::Key_Escape);
     }
 };
 

@@ -3,6 +3,7 @@
 // as the file is back as it was.
 #include "app/modulo.h"
 #include "catalogue/frmts0002.h"
+#include "data/datagrid.h"
 #include "platform/automation.h"
 #include "platform/controls.h"
 #include "platform/form.h"
@@ -229,6 +230,46 @@ private slots:
             expected.removeFirst();
         QCOMPARE(tableRows(path), expected);
 
+        Forms::instance().clear();
+        Modulo::reset();
+    }
+
+    // Another catalogue put in the file's place while the program has it open: the next
+    // catalogue operation says so once and reads nothing from it; the ones after use it.
+    void replacedByAnotherCatalogue() {
+        Sandbox box;
+        const QString path = box.makeCatalogue(QStringLiteral("VELARIO2.db"), kEntries);
+        const QString other = box.makeCatalogue(QStringLiteral("ALTRO.db"),
+                                                {{"ZETA", "Altra", "SELECT 9", "/d/Z.MDB", "MDB"}});
+        Modulo::reset();
+        Modulo::PATH_DB = path;
+        Modulo::OPEN_CATALOGUE();
+        InProcess capture;
+        auto* window = Forms::instance().create<FrmTS0002>();
+        window->load();
+        window->showModeless();
+        waitIdle();
+        QVERIFY(replaceWith(path, fileContent(other)));
+
+        const int mark = int(capture.events().size());
+        QCOMPARE(window->DBGrid1->automationRow(1), QString());
+        waitIdle();
+        const QStringList shown = messageBoxes(capture, mark, 0);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith("0|Errore  3044 - "), qPrintable(shown[0]));
+        QVERIFY2(shown[0].endsWith("where CODICE = 'BETA' "), qPrintable(shown[0]));
+        QCOMPARE(window->txtSELEZ_SQL->text(), QStringLiteral("SELECT 1")); // ALFA's, kept
+
+        window->cmdNUOVO->click();
+        window->txtCOD_SQL->setText(QStringLiteral("NUOVA"));
+        window->txtDESCR_SQL->setText(QStringLiteral("Nuova voce"));
+        window->txtDATABASE->setText(QStringLiteral("/d/N.MDB"));
+        window->txtSELEZ_SQL->setText(QStringLiteral("SELECT 3"));
+        window->cmdAGGIORNA->click();
+        waitIdle();
+        QCOMPARE(messageBoxes(capture, mark, 1), QStringList());
+        QCOMPARE(tableRows(path), (QStringList{"NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB",
+                                               "ZETA|Altra|SELECT 9|/d/Z.MDB|MDB"}));
         Forms::instance().clear();
         Modulo::reset();
     }

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/file.h>
+
 #include <cmath>
 
 using namespace velario;
@@ -84,6 +86,7 @@ private slots:
     void pages_data();
     void pages();
     void namesNeverOverwrite();
+    void abandonedPartsRemoved();
     void undeliverable_data();
     void undeliverable();
     void fontSize_data();
@@ -403,6 +406,38 @@ void TestPrinter::namesNeverOverwrite() {
     }
     // No temporary files left behind.
     QCOMPARE(allFiles(out_), QStringList{QFileInfo(earlier).fileName()} + destinations);
+}
+
+// The hidden files of documents whose program died while writing them go when the next
+// document starts; those another running copy holds (locked), or may have just made, stay.
+void TestPrinter::abandonedPartsRemoved() {
+    const auto leave = [&](const char* name, qint64 age) {
+        QFile file(QDir(out_).filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write("%PDF-1.4") > 0 && file.flush() &&
+               file.setFileTime(QDateTime::currentDateTime().addSecs(-age),
+                                QFileDevice::FileModificationTime);
+    };
+    QVERIFY(leave(".velario-Dead01.part", 3600));
+    QVERIFY(leave(".velario-Held01.part", 3600));
+    QVERIFY(leave(".velario-Newest.part", 0));
+    QVERIFY(leave(".velario-notes.txt", 3600));
+    QFile held(QDir(out_).filePath(".velario-Held01.part"));
+    QVERIFY(held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0);
+
+    Printer& printer = Printer::instance();
+    printer.print({QStringLiteral("documento")});
+    QStringList parts = allFiles(out_).filter(".part");
+    QCOMPARE(parts.size(), 3);
+    parts.removeAll(".velario-Held01.part");
+    parts.removeAll(".velario-Newest.part");
+    // The document under way is held like the other copy's.
+    QFile ours(QDir(out_).filePath(parts.value(0)));
+    QVERIFY(ours.open(QIODevice::ReadOnly));
+    QCOMPARE(::flock(ours.handle(), LOCK_EX | LOCK_NB), -1);
+    QVERIFY(!printer.endDoc());
+    QCOMPARE(allFiles(out_),
+             (QStringList{".velario-Held01.part", ".velario-Newest.part", ".velario-notes.txt",
+                          QFileInfo(printer.lastDocument().destination).fileName()}));
 }
 
 // A folder that is missing or will not take the document.

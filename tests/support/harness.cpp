@@ -139,6 +139,8 @@ QString Sandbox::makeCatalogue(const QString& name, const QList<QStringList>& en
         db.setDatabaseName(target);
         if (!db.open())
             qFatal("cannot open %s", qPrintable(target));
+        // One transaction: a catalogue of thousands of entries is made in moments.
+        db.transaction();
         QSqlQuery q(db);
         q.prepare(QStringLiteral("INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL, Database, "
                                  "Tipo_Database) VALUES (?, ?, ?, ?, ?)"));
@@ -150,6 +152,7 @@ QString Sandbox::makeCatalogue(const QString& name, const QList<QStringList>& en
             if (!q.exec())
                 qFatal("insert: %s", qPrintable(q.lastError().text()));
         }
+        db.commit();
         db.close();
     }
     QSqlDatabase::removeDatabase(connection);
