@@ -146,6 +146,18 @@ QStringList messageBoxes(const InProcess& capture, int from, int skip) {
     return list.mid(skip);
 }
 
+// The catalogue window over the catalogue at PATH, as start-up opens it.
+FrmTS0002* openCatalogue(const QString& path) {
+    Modulo::reset();
+    Modulo::PATH_DB = path;
+    Modulo::OPEN_CATALOGUE();
+    auto* window = Forms::instance().create<FrmTS0002>();
+    window->load();
+    window->showModeless();
+    waitIdle();
+    return window;
+}
+
 } // namespace
 
 class TestCatalogueFaults : public QObject {
@@ -178,14 +190,8 @@ private slots:
         const QStringList before = tableRows(path);
         const QByteArray original = fileContent(path);
 
-        Modulo::reset();
-        Modulo::PATH_DB = path;
-        Modulo::OPEN_CATALOGUE();
         InProcess capture;
-        auto* window = Forms::instance().create<FrmTS0002>();
-        window->load();
-        window->showModeless();
-        waitIdle();
+        FrmTS0002* window = openCatalogue(path);
         QCOMPARE(window->txtCOD_SQL->text(), QStringLiteral("ALFA"));
 
         const auto act = [&] {
@@ -241,14 +247,8 @@ private slots:
         const QString path = box.makeCatalogue(QStringLiteral("VELARIO2.db"), kEntries);
         const QString other = box.makeCatalogue(QStringLiteral("ALTRO.db"),
                                                 {{"ZETA", "Altra", "SELECT 9", "/d/Z.MDB", "MDB"}});
-        Modulo::reset();
-        Modulo::PATH_DB = path;
-        Modulo::OPEN_CATALOGUE();
         InProcess capture;
-        auto* window = Forms::instance().create<FrmTS0002>();
-        window->load();
-        window->showModeless();
-        waitIdle();
+        FrmTS0002* window = openCatalogue(path);
         QVERIFY(replaceWith(path, fileContent(other)));
 
         const int mark = int(capture.events().size());
