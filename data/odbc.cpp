@@ -13,6 +13,7 @@
 #include <clocale>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velario::data {
@@ -393,7 +394,7 @@ struct Column {
     }
     // Whether WHOLE, read with SQLGetData, is the value whose first part the block brought
     // in ROW: the same length when the driver gave it, and the same first bytes.
-    bool holdsStartOf(SQLULEN row, const std::string& whole) const {
+    bool holdsStartOf(SQLULEN row, std::string_view whole) const {
         const char* cell = cells.get() + SQLLEN(row) * width;
         const SQLLEN indicator = indicators[row];
         if (indicator != SQL_NO_TOTAL && SQLLEN(whole.size()) != indicator)
@@ -411,36 +412,45 @@ struct Column {
     }
 };
 
-// Reads the value of COLUMN of the current row whole into OUT, in chunks that grow to what
-// the driver says is left. A Null leaves OUT empty and sets *NULL.
+// A value read whole with SQLGetData. The buffer keeps its size from value to value, so that
+// it is not filled again for each one.
+struct WholeValue {
+    std::string buffer;
+    size_t length = 0;
+    bool null = false;
+
+    std::string_view bytes() const { return {buffer.data(), length}; }
+};
+
+// Reads the value of COLUMN of the current row whole into VALUE, in chunks that grow to what
+// the driver says is left.
 SQLRETURN readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLEN terminator,
-                    std::string& out, bool* null) {
-    out.clear();
-    *null = false;
+                    WholeValue& value) {
+    value.length = 0;
+    value.null = false;
     SQLLEN request = kFirstChunk;
     for (;;) {
-        const size_t offset = out.size();
-        out.resize(offset + size_t(request));
+        const size_t offset = value.length;
+        if (value.buffer.size() < offset + size_t(request))
+            value.buffer.resize(offset + size_t(request));
         SQLLEN indicator = 0;
         const SQLRETURN rc =
-            SQLGetData(stmt, column, cType, out.data() + offset, request, &indicator);
-        if (rc == SQL_NO_DATA) {
-            out.resize(offset);
+            SQLGetData(stmt, column, cType, value.buffer.data() + offset, request, &indicator);
+        if (rc == SQL_NO_DATA)
             return SQL_SUCCESS;
-        }
         if (!SQL_SUCCEEDED(rc))
             return rc;
         if (indicator == SQL_NULL_DATA) {
-            out.clear();
-            *null = true;
+            value.length = 0;
+            value.null = true;
             return SQL_SUCCESS;
         }
         const SQLLEN capacity = request - terminator;
         if (indicator != SQL_NO_TOTAL && indicator <= capacity) {
-            out.resize(offset + size_t(indicator));
+            value.length = offset + size_t(indicator);
             return SQL_SUCCESS;
         }
-        out.resize(offset + size_t(capacity));
+        value.length = offset + size_t(capacity);
         // The driver says how much is left when it knows: take it in one more call.
         request = indicator == SQL_NO_TOTAL ? std::min(request * 2, kMaxChunk)
                                             : indicator - capacity + terminator;
@@ -702,8 +712,7 @@ private:
                 return statement_.error(ErrorNumber::OdbcCallFailed);
         }
         rereadBound_ = rereadBound;
-        longValues_.resize(columns_.size());
-        longNull_.assign(columns_.size(), false);
+        wholeValues_.resize(columns_.size());
         return {};
     }
 
@@ -745,10 +754,11 @@ private:
         for (size_t i = 0; i < columns_.size(); ++i) {
             const Column& column = columns_[i];
             if (needsWholeRead(column, row)) {
-                if (longNull_[i])
+                const WholeValue& value = wholeValues_[i];
+                if (value.null)
                     sink.nullCell();
                 else
-                    emitValue(column, longValues_[i].data(), SQLLEN(longValues_[i].size()), sink);
+                    emitValue(column, value.buffer.data(), SQLLEN(value.length), sink);
                 continue;
             }
             SQLLEN indicator = column.indicators[row];
@@ -795,19 +805,18 @@ private:
             positionedRow_ = row;
         }
         const Column& column = columns_[index];
-        bool null = false;
+        WholeValue& value = wholeValues_[index];
         const CNumericScope numbers(*handles_);
         if (!SQL_SUCCEEDED(readValue(stmt, SQLUSMALLINT(index + 1), column.cType,
-                                     column.terminator(), longValues_[index], &null))) {
+                                     column.terminator(), value))) {
             fail(statement_.error(ErrorNumber::OdbcCallFailed));
             return false;
         }
-        longNull_[index] = null;
         // A value of a row of a block read through a driver that ignored the position (a
         // declared size that was not kept) would be another row's: the part of this row's
         // cell that the block brought tells.
         if (rowset_ > 1 && column.bound &&
-            (null || !column.holdsStartOf(row, longValues_[index]))) {
+            (value.null || !column.holdsStartOf(row, value.bytes()))) {
             fail(Error::make(ErrorNumber::OdbcCallFailed,
                              QStringLiteral("Il driver ODBC non ha letto il valore della colonna "
                                             "«%1» alla riga giusta.")
@@ -885,8 +894,7 @@ private:
     bool finished_ = false;
     Error error_;
     std::string scratch_;
-    std::vector<std::string> longValues_;
-    std::vector<bool> longNull_;
+    std::vector<WholeValue> wholeValues_;
 };
 
 // Whether text read as SQL_C_CHAR arrives in UTF-8, as it comes from a driver that keeps its
@@ -982,11 +990,10 @@ bool positionsBlocks(const OdbcHandles& handles) {
         !SQL_SUCCEEDED(SQLFetch(stmt)) || fetched != 2 || cells[0][0] == cells[1][0] ||
         !SQL_SUCCEEDED(SQLSetPos(stmt, 2, SQL_POSITION, SQL_LOCK_NO_CHANGE)))
         return false;
-    std::string value;
-    bool null = false;
+    WholeValue value;
     // The rows may come in either order: the value read must be the second row's.
-    return SQL_SUCCEEDED(readValue(stmt, 1, SQL_C_CHAR, 1, value, &null)) && !null &&
-           value == (cells[1][0] == 'b' ? second : first);
+    return SQL_SUCCEEDED(readValue(stmt, 1, SQL_C_CHAR, 1, value)) && !value.null &&
+           value.bytes() == (cells[1][0] == 'b' ? second : first);
 }
 
 } // namespace
