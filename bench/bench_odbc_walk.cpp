@@ -1,10 +1,12 @@
 // Walks a 1,000,000-row x 5-column result through OdbcConnection / ResultSource, via the
-// SQLite ODBC driver and via psqlODBC, and compares with isql on the same data sources.
-// Each walk runs in a child process so that its peak RSS is its own.
+// SQLite ODBC driver, psqlODBC and MariaDB Connector/ODBC, and compares with isql on the same
+// data sources. Each walk runs in a child process so that its peak RSS is its own.
 //
 //   velario-bench-odbc-walk [--rows N] [--repeat N] [--pg-port-file FILE]
+//                           [--mariadb-port-file FILE]
 //
-// Without --pg-port-file only SQLite is measured; tests/fixtures/pg-start.sh starts a server.
+// Without a port file only SQLite is measured; tests/fixtures/pg-start.sh and
+// mariadb-start.sh start the servers.
 
 #include "data/odbc.h"
 #include "process_status.h"
@@ -142,12 +144,22 @@ int walk(const QString& dataSource, const QString& transfer, const QString& sql,
     return 0;
 }
 
-bool run(OdbcConnection& connection, const QString& sql) {
-    Error error;
-    if (connection.execute(sql, &error))
+// The program's connections refuse to write: the tables are filled through one of the
+// bench's own.
+bool fill(const QString& dataSource, const QStringList& statements) {
+    const QString failure = test::odbcRun(dataSource, statements);
+    if (failure.isEmpty())
         return true;
-    std::fprintf(stderr, "%s: %s\n", qPrintable(sql.left(60)), qPrintable(error.description));
+    std::fprintf(stderr, "cannot fill %s: %s\n", qPrintable(dataSource), qPrintable(failure));
     return false;
+}
+
+int portIn(const QString& portFile) {
+    QFile file(portFile);
+    const int port = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    if (port <= 0)
+        std::fprintf(stderr, "no port in %s\n", qPrintable(portFile));
+    return port;
 }
 
 const QString kSelect = QStringLiteral("SELECT id, name, amount, qty, note FROM big");
@@ -168,22 +180,18 @@ int main(int argc, char** argv) {
 
     int rows = 1000000;
     int repeat = 3;
-    QString portFile;
+    int port = 0;
+    int mariadbPort = 0;
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--rows"))
             rows = args[++i].toInt();
         else if (args[i] == QLatin1String("--repeat"))
             repeat = std::max(1, args[++i].toInt());
-        else if (args[i] == QLatin1String("--pg-port-file"))
-            portFile = args[++i];
-    }
-    int port = 0;
-    if (!portFile.isEmpty()) {
-        QFile file(portFile);
-        if (!file.open(QIODevice::ReadOnly) || (port = file.readAll().trimmed().toInt()) <= 0) {
-            std::fprintf(stderr, "no port in %s\n", qPrintable(portFile));
+        else if (args[i] == QLatin1String("--pg-port-file") && (port = portIn(args[++i])) <= 0)
             return 1;
-        }
+        else if (args[i] == QLatin1String("--mariadb-port-file") &&
+                 (mariadbPort = portIn(args[++i])) <= 0)
+            return 1;
     }
 
     QTemporaryDir dir;
@@ -196,6 +204,8 @@ int main(int argc, char** argv) {
     };
     if (port > 0)
         sources << test::postgresDataSource(QStringLiteral("bench-pg"), port);
+    if (mariadbPort > 0)
+        sources << test::mariadbDataSource(QStringLiteral("bench-mariadb"), mariadbPort);
     test::OdbcEnvironment environment(sources);
     if (!environment.isValid()) {
         std::fprintf(stderr, "%s\n", qPrintable(environment.errorString()));
@@ -204,39 +214,35 @@ int main(int argc, char** argv) {
 
     const QString columns = QStringLiteral(
         "x, 'nome ' || x, x * 1.25, x % 1000, 'nota numero ' || (x * 7) || ' è così'");
-    {
-        Error error;
-        auto sqlite = OdbcConnection::connect(QStringLiteral("bench-sqlite"), &error);
-        if (!sqlite ||
-            !run(*sqlite, QStringLiteral("CREATE TABLE big (id INTEGER PRIMARY KEY, "
-                                         "name TEXT, amount REAL, qty INTEGER, note "
-                                         "TEXT)")) ||
-            !run(*sqlite, QStringLiteral("INSERT INTO big WITH RECURSIVE s(x) AS (SELECT 1 "
-                                         "UNION ALL SELECT x + 1 FROM s WHERE x < %1) SELECT "
-                                         "%2 FROM s")
-                              .arg(rows)
-                              .arg(columns))) {
-            std::fprintf(stderr, "cannot fill the SQLite file: %s\n",
-                         qPrintable(error.description));
-            return 1;
-        }
-    }
-    if (port > 0) {
-        Error error;
-        auto pg = OdbcConnection::connect(QStringLiteral("bench-pg"), &error);
-        if (!pg || !run(*pg, QStringLiteral("DROP TABLE IF EXISTS big")) ||
-            !run(*pg, QStringLiteral("CREATE TABLE big (id INTEGER PRIMARY KEY, name TEXT, "
-                                     "amount DOUBLE PRECISION, qty INTEGER, note TEXT)")) ||
-            !run(*pg, QStringLiteral("INSERT INTO big SELECT %1 FROM generate_series(1, %2) "
-                                     "AS s(x)")
-                          .arg(columns)
-                          .arg(rows)) ||
-            !run(*pg, QStringLiteral("VACUUM ANALYZE big"))) {
-            std::fprintf(stderr, "cannot fill the PostgreSQL table: %s\n",
-                         qPrintable(error.description));
-            return 1;
-        }
-    }
+    if (!fill(QStringLiteral("bench-sqlite"),
+              {QStringLiteral("CREATE TABLE big (id INTEGER PRIMARY KEY, name TEXT, amount REAL, "
+                              "qty INTEGER, note TEXT)"),
+               QStringLiteral("INSERT INTO big WITH RECURSIVE s(x) AS (SELECT 1 UNION ALL SELECT "
+                              "x + 1 FROM s WHERE x < %1) SELECT %2 FROM s")
+                   .arg(rows)
+                   .arg(columns)}))
+        return 1;
+    if (port > 0 &&
+        !fill(QStringLiteral("bench-pg"),
+              {QStringLiteral("DROP TABLE IF EXISTS big"),
+               QStringLiteral("CREATE TABLE big (id INTEGER PRIMARY KEY, name TEXT, amount DOUBLE "
+                              "PRECISION, qty INTEGER, note TEXT)"),
+               QStringLiteral("INSERT INTO big SELECT %1 FROM generate_series(1, %2) AS s(x)")
+                   .arg(columns)
+                   .arg(rows),
+               QStringLiteral("VACUUM ANALYZE big")}))
+        return 1;
+    if (mariadbPort > 0 &&
+        !fill(QStringLiteral("bench-mariadb"),
+              {QStringLiteral("DROP TABLE IF EXISTS big"),
+               QStringLiteral("CREATE TABLE big (id INTEGER PRIMARY KEY, name TEXT, amount DOUBLE, "
+                              "qty INTEGER, note TEXT)"),
+               QStringLiteral("INSERT INTO big SELECT seq, CONCAT('nome ', seq), seq * 1.25, "
+                              "seq % 1000, CONCAT('nota numero ', seq * 7, ' è così') FROM "
+                              "seq_1_to_%1")
+                   .arg(rows),
+               QStringLiteral("ANALYZE TABLE big")}))
+        return 1;
 
     QFile script(dir.filePath(QStringLiteral("select.sql")));
     script.open(QIODevice::WriteOnly);
@@ -253,6 +259,8 @@ int main(int argc, char** argv) {
     QStringList dataSources{QStringLiteral("bench-sqlite"), QStringLiteral("bench-sqlite-step")};
     if (port > 0)
         dataSources << QStringLiteral("bench-pg");
+    if (mariadbPort > 0)
+        dataSources << QStringLiteral("bench-mariadb");
     for (const QString& dsn : dataSources) {
         cases.append({dsn + QStringLiteral(" connect only"),
                       {self, QStringLiteral("--walk"), dsn, QStringLiteral("default"),

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,13 @@ struct OdbcHandles {
     // psqlODBC prints floating-point values with the C library, whose decimal separator
     // follows LC_NUMERIC: the calls that produce values run with C numbers.
     locale_t cNumeric = locale_t(nullptr);
+    // Autocommit is off: whatever the statements did is rolled back once no result is open.
+    bool manualCommit = false;
+    int openResults = 0;
+    // Whether SQLSetPos(SQL_POSITION) on a block of rows is seen to move what SQLGetData
+    // reads: MariaDB Connector/ODBC claims SQL_GD_BLOCK and reads the first row whatever the
+    // position.
+    bool positionsBlocks = false;
 
     // Stopping a call from another thread. An executing statement is cancelled itself: psqlODBC
     // then asks the server to stop, and a fetch has nothing to cancel. SQLite's driver
@@ -70,6 +78,8 @@ struct OdbcHandles {
     OdbcHandles(const OdbcHandles&) = delete;
     OdbcHandles& operator=(const OdbcHandles&) = delete;
     ~OdbcHandles() {
+        // A driver refuses to disconnect in the middle of a transaction.
+        rollback();
         if (spare != SQL_NULL_HSTMT)
             SQLFreeHandle(SQL_HANDLE_STMT, spare);
         if (connected)
@@ -80,6 +90,17 @@ struct OdbcHandles {
             SQLFreeHandle(SQL_HANDLE_ENV, env);
         if (cNumeric)
             freelocale(cNumeric);
+    }
+
+    void rollback() const {
+        if (connected && manualCommit)
+            SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_ROLLBACK);
+    }
+    void resultOpened() { ++openResults; }
+    // The statements of other results may still be reading inside the transaction.
+    void resultClosed() {
+        if (--openResults == 0)
+            rollback();
     }
 };
 
@@ -363,9 +384,11 @@ public:
     explicit Statement(const OdbcHandles& handles) : handles_(handles) {}
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
-    ~Statement() {
+    ~Statement() { release(); }
+    void release() {
         if (handle_ != SQL_NULL_HSTMT)
             SQLFreeHandle(SQL_HANDLE_STMT, handle_);
+        handle_ = SQL_NULL_HSTMT;
     }
 
     Error allocate() {
@@ -438,7 +461,70 @@ struct Column {
     bool truncated(SQLLEN indicator) const {
         return indicator == SQL_NO_TOTAL || indicator > width - terminator();
     }
+    // Whether WHOLE, read with SQLGetData, is the value whose first part the block brought
+    // in ROW: the same length when the driver gave it, and the same first bytes.
+    bool holdsStartOf(SQLULEN row, std::string_view whole) const {
+        const char* cell = cells.get() + SQLLEN(row) * width;
+        const SQLLEN indicator = indicators[row];
+        if (indicator != SQL_NO_TOTAL && SQLLEN(whole.size()) != indicator)
+            return false;
+        // A driver may stop a truncated text short of the buffer's end, at a whole character.
+        size_t start = size_t(width);
+        if (cType == SQL_C_CHAR) {
+            start = strnlen(cell, size_t(width - 1));
+        } else if (cType == SQL_C_WCHAR) {
+            const auto* units = reinterpret_cast<const char16_t*>(cell);
+            const size_t room = size_t(width) / sizeof(char16_t) - 1;
+            start = size_t(std::find(units, units + room, u'\0') - units) * sizeof(char16_t);
+        }
+        return whole.size() >= start && std::memcmp(whole.data(), cell, start) == 0;
+    }
 };
+
+// A value read whole with SQLGetData. The buffer keeps its size from value to value, so that
+// it is not filled again for each one.
+struct WholeValue {
+    std::string buffer;
+    size_t length = 0;
+    bool null = false;
+
+    std::string_view bytes() const { return {buffer.data(), length}; }
+};
+
+// Reads the value of COLUMN of the current row whole into VALUE, in chunks that grow to what
+// the driver says is left.
+SQLRETURN readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLEN terminator,
+                    WholeValue& value) {
+    value.length = 0;
+    value.null = false;
+    SQLLEN request = kFirstChunk;
+    for (;;) {
+        const size_t offset = value.length;
+        if (value.buffer.size() < offset + size_t(request))
+            value.buffer.resize(offset + size_t(request));
+        SQLLEN indicator = 0;
+        const SQLRETURN rc =
+            SQLGetData(stmt, column, cType, value.buffer.data() + offset, request, &indicator);
+        if (rc == SQL_NO_DATA)
+            return SQL_SUCCESS;
+        if (!SQL_SUCCEEDED(rc))
+            return rc;
+        if (indicator == SQL_NULL_DATA) {
+            value.length = 0;
+            value.null = true;
+            return SQL_SUCCESS;
+        }
+        const SQLLEN capacity = request - terminator;
+        if (indicator != SQL_NO_TOTAL && indicator <= capacity) {
+            value.length = offset + size_t(indicator);
+            return SQL_SUCCESS;
+        }
+        value.length = offset + size_t(capacity);
+        // The driver says how much is left when it knows: take it in one more call.
+        request = indicator == SQL_NO_TOTAL ? std::min(request * 2, kMaxChunk)
+                                            : indicator - capacity + terminator;
+    }
+}
 
 void appendUtf8(std::string& out, const char16_t* text, size_t length) {
     const size_t start = out.size();
@@ -501,7 +587,15 @@ class OdbcResult final : public ResultSource {
 public:
     OdbcResult(std::shared_ptr<OdbcHandles> handles, const QString& sql, OdbcTextTransfer transfer)
         : handles_(std::move(handles)), statement_(*handles_), sql_(closedStatement(sql)),
-          transfer_(transfer) {}
+          transfer_(transfer) {
+        handles_->resultOpened();
+    }
+    ~OdbcResult() override {
+        statement_.release();
+        handles_->resultClosed();
+    }
+    OdbcResult(const OdbcResult&) = delete;
+    OdbcResult& operator=(const OdbcResult&) = delete;
 
     Error start() {
         if (Error e = statement_.allocate())
@@ -651,11 +745,14 @@ private:
     Error bind() {
         const SQLHSTMT stmt = statement_.handle();
         const SQLUINTEGER extensions = handles_->getDataExtensions;
-        // Reading a long value of one row of a block needs SQLSetPos and SQL_GD_BLOCK; a
-        // driver without them (SQLite's, where blocks measured no faster) fetches a row at a
-        // time.
+        // Reading a long value of one row of a block needs SQL_GD_BLOCK and a driver that
+        // honours SQLSetPos; without them a result that may hold long values is fetched a row
+        // at a time, the current row being the one SQLGetData reads. (SQLite's driver has no
+        // blocks, which measured no faster there.)
         SQLULEN rowset = 1;
-        if (extensions & SQL_GD_BLOCK) {
+        const bool mayBeLong = std::any_of(columns_.begin(), columns_.end(),
+                                           [](const Column& column) { return column.mayBeLong; });
+        if ((extensions & SQL_GD_BLOCK) && (handles_->positionsBlocks || !mayBeLong)) {
             SQLLEN rowBytes = 0;
             for (const Column& column : columns_)
                 rowBytes += column.width + SQLLEN(sizeof(SQLLEN));
@@ -681,7 +778,11 @@ private:
         bool unboundSeen = false;
         for (SQLUSMALLINT i = 0; i < columns_.size(); ++i) {
             Column& column = columns_[i];
-            column.bound = (rereadBound || !column.mayBeLong) && (anyColumn || !unboundSeen);
+            // MariaDB Connector/ODBC fails the fetch when a bound SQL_C_WCHAR cell is cut
+            // short; a row at a time, such a column is read with SQLGetData alone.
+            const bool wideAlone = rowset == 1 && column.mayBeLong && column.cType == SQL_C_WCHAR;
+            column.bound =
+                (rereadBound || !column.mayBeLong) && !wideAlone && (anyColumn || !unboundSeen);
             unboundSeen = unboundSeen || !column.bound;
             if (!column.bound)
                 continue;
@@ -693,8 +794,7 @@ private:
                 return statement_.error(ErrorNumber::OdbcCallFailed);
         }
         rereadBound_ = rereadBound;
-        longValues_.resize(columns_.size());
-        longNull_.assign(columns_.size(), false);
+        wholeValues_.resize(columns_.size());
         return {};
     }
 
@@ -737,10 +837,11 @@ private:
         for (size_t i = 0; i < columns_.size(); ++i) {
             const Column& column = columns_[i];
             if (needsWholeRead(column, row)) {
-                if (longNull_[i])
+                const WholeValue& value = wholeValues_[i];
+                if (value.null)
                     sink.nullCell();
                 else
-                    emitValue(column, longValues_[i].data(), SQLLEN(longValues_[i].size()), sink);
+                    emitValue(column, value.buffer.data(), SQLLEN(value.length), sink);
                 continue;
             }
             SQLLEN indicator = column.indicators[row];
@@ -787,41 +888,25 @@ private:
             positionedRow_ = row;
         }
         const Column& column = columns_[index];
-        std::string& out = longValues_[index];
-        out.clear();
-        longNull_[index] = false;
-        const SQLLEN terminator = column.terminator();
+        WholeValue& value = wholeValues_[index];
         const CNumericScope numbers(*handles_);
-        SQLLEN request = kFirstChunk;
-        for (;;) {
-            const size_t offset = out.size();
-            out.resize(offset + size_t(request));
-            SQLLEN indicator = 0;
-            const SQLRETURN rc = SQLGetData(stmt, SQLUSMALLINT(index + 1), column.cType,
-                                            out.data() + offset, request, &indicator);
-            if (rc == SQL_NO_DATA) {
-                out.resize(offset);
-                return true;
-            }
-            if (!SQL_SUCCEEDED(rc)) {
-                fail(statement_.error(ErrorNumber::OdbcCallFailed));
-                return false;
-            }
-            if (indicator == SQL_NULL_DATA) {
-                out.clear();
-                longNull_[index] = true;
-                return true;
-            }
-            const SQLLEN capacity = request - terminator;
-            if (indicator != SQL_NO_TOTAL && indicator <= capacity) {
-                out.resize(offset + size_t(indicator));
-                return true;
-            }
-            out.resize(offset + size_t(capacity));
-            // The driver says how much is left when it knows: take it in one more call.
-            request = indicator == SQL_NO_TOTAL ? std::min(request * 2, kMaxChunk)
-                                                : indicator - capacity + terminator;
+        if (!SQL_SUCCEEDED(readValue(stmt, SQLUSMALLINT(index + 1), column.cType,
+                                     column.terminator(), value))) {
+            fail(statement_.error(ErrorNumber::OdbcCallFailed));
+            return false;
         }
+        // A value of a row of a block read through a driver that ignored the position (a
+        // declared size that was not kept) would be another row's: the part of this row's
+        // cell that the block brought tells.
+        if (rowset_ > 1 && column.bound &&
+            (value.null || !column.holdsStartOf(row, value.bytes()))) {
+            fail(Error::make(ErrorNumber::OdbcCallFailed,
+                             QStringLiteral("Il driver ODBC non ha letto il valore della colonna "
+                                            "«%1» alla riga giusta.")
+                                 .arg(column.name)));
+            return false;
+        }
+        return true;
     }
 
     bool countByQuery(qint64* rows) {
@@ -893,8 +978,7 @@ private:
     bool finished_ = false;
     Error error_;
     std::string scratch_;
-    std::vector<std::string> longValues_;
-    std::vector<bool> longNull_;
+    std::vector<WholeValue> wholeValues_;
 };
 
 // Whether text read as SQL_C_CHAR arrives in UTF-8, as it comes from a driver that keeps its
@@ -912,6 +996,88 @@ bool deliversUtf8(const OdbcHandles& handles) {
     SQLLEN length = 0;
     const SQLRETURN rc = SQLGetData(probe.handle(), 1, SQL_C_CHAR, value, sizeof value, &length);
     return rc == SQL_SUCCESS && QByteArray(value, int(length)) == text.toUtf8();
+}
+
+// The first cell of the first row of SQL as text, empty when there is none.
+QString firstCell(const OdbcHandles& handles, const QString& sql) {
+    Statement statement(handles);
+    if (statement.allocate() || !SQL_SUCCEEDED(statement.execute(sql)) ||
+        !SQL_SUCCEEDED(SQLFetch(statement.handle())))
+        return {};
+    char value[64] = {};
+    SQLLEN length = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetData(statement.handle(), 1, SQL_C_CHAR, value, sizeof value, &length)) ||
+        length == SQL_NULL_DATA)
+        return {};
+    return QString::fromLatin1(value);
+}
+
+// The drivers at hand take SQL_ATTR_ACCESS_MODE and go on writing, so each engine's own
+// session setting is asked for as well, with autocommit still on so that it outlives the
+// transactions: SQLite's refuses every write to the files, PostgreSQL's and MariaDB's every
+// change to data and schema. Then autocommit goes off, so that on an engine with
+// transactions whatever a statement still managed to do is rolled back (see resultClosed);
+// DDL commits by itself on MariaDB, where the session setting is what stops it. SQLite's
+// driver stays in autocommit once the setting holds: in a transaction it reads every result
+// whole before the first row, and it runs one statement a call, so a statement can never
+// turn the setting off and then write.
+void keepFromWriting(OdbcHandles& handles) {
+    std::vector<SQLWCHAR> name(128);
+    SQLSMALLINT length = 0;
+    QString dbms;
+    if (SQL_SUCCEEDED(SQLGetInfoW(handles.dbc, SQL_DBMS_NAME, name.data(),
+                                  SQLSMALLINT(name.size() * sizeof(SQLWCHAR)), &length)))
+        dbms = fromWide(name.data(), std::min<qsizetype>(length / SQLSMALLINT(sizeof(SQLWCHAR)),
+                                                         qsizetype(name.size()) - 1));
+    const auto engine = [&](const char* prefix) {
+        return dbms.startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
+    };
+    if (engine("SQLite")) {
+        Statement statement(handles);
+        if (!statement.allocate())
+            statement.execute(QStringLiteral("PRAGMA query_only = 1"));
+        if (firstCell(handles, QStringLiteral("PRAGMA query_only")) == QLatin1String("1"))
+            return;
+    } else if (engine("PostgreSQL") || engine("MariaDB") || engine("MySQL")) {
+        Statement statement(handles);
+        if (!statement.allocate())
+            statement.execute(engine("PostgreSQL")
+                                  ? QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION "
+                                                   "READ ONLY")
+                                  : QStringLiteral("SET SESSION TRANSACTION READ ONLY"));
+    }
+    handles.manualCommit = SQL_SUCCEEDED(SQLSetConnectAttr(
+        handles.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0));
+}
+
+// Fetches two long values in one block with small bound buffers and reads the second whole
+// after SQLSetPos: a driver that honours the position gives the second row's value. A
+// driver that cannot run the probe fetches results with long values a row at a time.
+bool positionsBlocks(const OdbcHandles& handles) {
+    constexpr qsizetype kLength = 1500;
+    const std::string first(kLength, 'a');
+    const std::string second(kLength, 'b');
+    Statement probe(handles);
+    if (probe.allocate())
+        return false;
+    const SQLHSTMT stmt = probe.handle();
+    SQLULEN fetched = 0;
+    char cells[2][32] = {};
+    SQLLEN indicators[2] = {};
+    if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                                      reinterpret_cast<SQLPOINTER>(SQLULEN(2)), 0)) ||
+        !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)) ||
+        !SQL_SUCCEEDED(probe.execute(QStringLiteral("SELECT '%1' UNION ALL SELECT '%2'")
+                                         .arg(QLatin1String(first), QLatin1String(second)))) ||
+        !SQL_SUCCEEDED(SQLBindCol(stmt, 1, SQL_C_CHAR, cells, sizeof cells[0], indicators)) ||
+        !SQL_SUCCEEDED(SQLFetch(stmt)) || fetched != 2 || cells[0][0] == cells[1][0] ||
+        !SQL_SUCCEEDED(SQLSetPos(stmt, 2, SQL_POSITION, SQL_LOCK_NO_CHANGE)))
+        return false;
+    WholeValue value;
+    // The rows may come in either order: the value read must be the second row's.
+    return SQL_SUCCEEDED(readValue(stmt, 1, SQL_C_CHAR, 1, value)) && !value.null &&
+           value.bytes() == (cells[1][0] == 'b' ? second : first);
 }
 
 } // namespace
@@ -959,6 +1125,9 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
                                            "predefinito specificato.")
                                 .arg(dataSourceName)));
     }
+    // Catalogue entries select; a driver that can is asked to refuse anything else.
+    SQLSetConnectAttr(handles->dbc, SQL_ATTR_ACCESS_MODE,
+                      reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
     SQLRETURN rc;
     if (connection.isEmpty()) {
         // The name travels as its own argument: no quoting, and SQLConnect never prompts.
@@ -977,6 +1146,7 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
         !SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, handles->dbc, &handles->spare)))
         handles->spare = SQL_NULL_HSTMT;
     handles->wideCalls = carriesWideText(handles->dbc);
+    keepFromWriting(*handles);
     handles->textTransfer =
         deliversUtf8(*handles) ? OdbcTextTransfer::Narrow : OdbcTextTransfer::Wide;
     if (locale_t base = duplocale(LC_GLOBAL_LOCALE)) {
@@ -987,6 +1157,8 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
     if (!SQL_SUCCEEDED(SQLGetInfoW(handles->dbc, SQL_GETDATA_EXTENSIONS,
                                    &handles->getDataExtensions, sizeof(SQLUINTEGER), nullptr)))
         handles->getDataExtensions = 0;
+    handles->positionsBlocks =
+        (handles->getDataExtensions & SQL_GD_BLOCK) && positionsBlocks(*handles);
     return std::unique_ptr<OdbcConnection>(new OdbcConnection(std::move(handles)));
 }
 

@@ -11,8 +11,8 @@ packages=(
     build-essential cmake pkg-config git
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
     mdbtools mdbtools-dev libglib2.0-dev
-    unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
-    postgresql sqlite3 libsqlite3-dev
+    unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
+    postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
     poppler-utils fonts-liberation fonts-dejavu-core fontconfig locales libdeflate-dev
     clang libclang-rt-14-dev
 )

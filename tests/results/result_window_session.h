@@ -83,17 +83,19 @@ inline bool writeSqlite(const QString& path, const QStringList& statements) {
     return ok;
 }
 
-// A folder for the data files, the test PostgreSQL server when ctest started one, and the
-// ODBC data sources the tests reach.
+// A folder for the data files, the test PostgreSQL and MariaDB servers when ctest started
+// them, and the ODBC data sources the tests reach.
 struct ResultWindowData {
     QTemporaryDir dir;
-    std::optional<PostgresServer> server;
+    std::optional<TestServer> server;
+    std::optional<TestServer> mariadb;
     std::unique_ptr<OdbcEnvironment> odbc;
 
     // Writes STATEMENTS to the SQLite file FILE in the folder, then sets up SOURCES and, when
-    // the server runs, POSTGRESDSN on it. What went wrong, or an empty string.
+    // the servers run, POSTGRESDSN and MARIADBDSN on them. What went wrong, or an empty
+    // string.
     QString start(const QString& file, const QStringList& statements, QList<OdbcDataSource> sources,
-                  const QString& postgresDsn) {
+                  const QString& postgresDsn, const QString& mariadbDsn = {}) {
         if (!dir.isValid() || !writeSqlite(dir.filePath(file), statements))
             return QStringLiteral("cannot write ") + dir.filePath(file);
         QString error;
@@ -102,6 +104,13 @@ struct ResultWindowData {
             return error;
         if (server)
             sources << postgresDataSource(postgresDsn, server->port);
+        if (!mariadbDsn.isEmpty()) {
+            mariadb = mariadbTestServer(&error);
+            if (!error.isEmpty())
+                return error;
+            if (mariadb)
+                sources << mariadbDataSource(mariadbDsn, mariadb->port);
+        }
         if (sources.isEmpty())
             return {};
         odbc = std::make_unique<OdbcEnvironment>(sources);

@@ -64,6 +64,7 @@ public:
     ~InProcess();
     QList<QJsonObject> events() const;
     QStringList summary() const;
+    QString transcriptPath() const { return dir_.filePath(QStringLiteral("transcript.jsonl")); }
     velario::ScriptedDialogs& dialogs() const { return *dialogs_; }
 
 private:

@@ -13,7 +13,8 @@ namespace velario::test {
 // One [section] of odbc.ini.
 struct OdbcDataSource {
     QString name;
-    QString driver; // "SQLite3" or "PostgreSQL Unicode", the drivers odbcinst.ini declares
+    QString
+        driver; // "SQLite3", "PostgreSQL Unicode" or "MariaDB Unicode", as odbcinst.ini names them
     QList<QPair<QString, QString>> attributes;
 };
 
@@ -24,19 +25,32 @@ OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
 OdbcDataSource postgresDataSource(const QString& name, int port,
                                   const QString& database = QStringLiteral("velario_test"));
 
-// The server started by tests/fixtures/pg-start.sh for this test run, as found through the
-// file that VELARIO_PG_PORT_FILE names.
-struct PostgresServer {
+// A data source on the test MariaDB server at 127.0.0.1:PORT.
+OdbcDataSource mariadbDataSource(const QString& name, int port,
+                                 const QString& database = QStringLiteral("velario_test"));
+
+// A server started for this test run by tests/fixtures/pg-start.sh or mariadb-start.sh, as
+// found through the file that VELARIO_PG_PORT_FILE or VELARIO_MARIADB_PORT_FILE names.
+struct TestServer {
     int port = 0;
     QString folder; // holds server.log, the statements the server received
 };
-// Nullopt when VELARIO_PG_PORT_FILE is not set (the test runs outside ctest); a server with
-// port 0 and *ERROR set when it is set but names no usable port.
-std::optional<PostgresServer> postgresTestServer(QString* error);
+using PostgresServer = TestServer;
+// Nullopt when the variable is not set (the test runs outside ctest); a server with port 0
+// and *ERROR set when it is set but names no usable port.
+std::optional<TestServer> postgresTestServer(QString* error);
+std::optional<TestServer> mariadbTestServer(QString* error);
 
-// A private unixODBC configuration: odbcinst.ini with the SQLite3 and PostgreSQL Unicode
-// drivers found on this machine, and odbc.ini with the given data sources. While it exists the
-// process reads these files instead of the machine's and the user's.
+// Runs STATEMENTS one by one on the data source NAME through a connection of its own, in
+// autocommit, as a tool other than the program would; the rows of the last one, each cell
+// as the driver gives it in UTF-8 ("NULL" for a Null), go to ROWS. What went wrong, or an
+// empty string.
+QString odbcRun(const QString& name, const QStringList& statements,
+                QList<QStringList>* rows = nullptr);
+
+// A private unixODBC configuration: odbcinst.ini with the SQLite3, PostgreSQL Unicode and
+// MariaDB Unicode drivers found on this machine, and odbc.ini with the given data sources. While it
+// exists the process reads these files instead of the machine's and the user's.
 class OdbcEnvironment {
 public:
     explicit OdbcEnvironment(const QList<OdbcDataSource>& sources);
