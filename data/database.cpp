@@ -12,7 +12,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -56,6 +55,11 @@ bool walWithoutLog(const QString& path) {
            !QFileInfo::exists(path + QStringLiteral("-wal"));
 }
 
+QString fileUri(const QString& path) {
+    const QByteArray encoded = QFileInfo(path).absoluteFilePath().toUtf8().toPercentEncoding("/");
+    return QStringLiteral("file://") + QString::fromLatin1(encoded);
+}
+
 sqlite3* sqliteHandle(const QSqlDatabase& db) {
     if (!db.isValid() || !db.driver())
         return nullptr;
@@ -66,6 +70,11 @@ sqlite3* sqliteHandle(const QSqlDatabase& db) {
 }
 
 } // namespace
+
+QString readOnlySqliteUri(const QString& path) {
+    return fileUri(path) + (walWithoutLog(path) ? QStringLiteral("?mode=ro&immutable=1")
+                                                : QStringLiteral("?mode=ro"));
+}
 
 Database::Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName)
     : path_(std::move(path)), kind_(kind), readOnly_(readOnly),
@@ -158,12 +167,8 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
         // A URI with an explicit mode: SQLite never creates the file, even if it vanished
         // since it was classified. Read-only is also asked of the engine itself, so that
         // files attached by a statement are read-only too and never created.
-        QUrl uri = QUrl::fromLocalFile(QFileInfo(enginePath).absoluteFilePath());
-        QString query = readOnly ? QStringLiteral("mode=ro") : QStringLiteral("mode=rw");
-        if (readOnly && walWithoutLog(enginePath))
-            query += QStringLiteral("&immutable=1");
-        uri.setQuery(query);
-        db.setDatabaseName(uri.toString(QUrl::FullyEncoded));
+        db.setDatabaseName(readOnly ? readOnlySqliteUri(enginePath)
+                                    : fileUri(enginePath) + QStringLiteral("?mode=rw"));
         db.setConnectOptions(readOnly
                                  ? QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;"
                                                   "QSQLITE_BUSY_TIMEOUT=2000")

@@ -23,6 +23,11 @@ struct SqliteConnection;
 // is the engine's own text.
 Error engineError(int sqliteCode, const QString& message);
 
+// The SQLite URI that opens the file at PATH read-only and never creates it. Every character
+// but unreserved ones is percent-encoded, so the URI also travels unquoted in an ODBC
+// connection string.
+QString readOnlySqliteUri(const QString& path);
+
 // An open database file. The kind is decided by the file's content: a SQLite file opens
 // read-write through the SQLite engine, an Access file read-only. Opening never creates a
 // file.

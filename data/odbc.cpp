@@ -1,5 +1,7 @@
 #include "odbc.h"
 
+#include "database.h"
+
 #include <QFileInfo>
 #include <QStringList>
 
@@ -289,12 +291,15 @@ std::vector<QByteArray> profileKeys(const QByteArray& section) {
     return result;
 }
 
+using Attributes = std::vector<std::pair<QString, QString>>;
+
 // The driver manager refuses data source names longer than SQL_MAX_DSN_LENGTH in both
 // SQLConnect and "DSN=" strings, so a longer name is looked up here and its attributes are
-// handed to the driver directly. A value holding ";" or braces goes in braces, which not
-// every driver reads back (SQLite's does not): *QUOTED says whether any did. Empty when the
-// name is not configured.
-QString connectionStringFromIni(const QString& dataSourceName, bool* quoted = nullptr) {
+// handed to the driver directly, those of OVERRIDES taking the place of the data source's. A
+// value holding ";" or braces goes in braces, which not every driver reads back (SQLite's
+// does not): *QUOTED says whether any did. Empty when the name is not configured.
+QString connectionStringFromIni(const QString& dataSourceName, bool* quoted = nullptr,
+                                const Attributes& overrides = {}) {
     const QByteArray section = dataSourceName.toUtf8();
     const QString driver = profileString(section, "Driver");
     if (quoted)
@@ -304,8 +309,14 @@ QString connectionStringFromIni(const QString& dataSourceName, bool* quoted = nu
 
     QString result = QStringLiteral("DRIVER={%1}")
                          .arg(QString(driver).replace(QLatin1Char('}'), QStringLiteral("}}")));
+    const auto overridden = [&](const QByteArray& key) {
+        return std::any_of(overrides.begin(), overrides.end(), [&](const auto& attribute) {
+            return attribute.first.compare(QString::fromUtf8(key), Qt::CaseInsensitive) == 0;
+        });
+    };
     for (const QByteArray& key : profileKeys(section)) {
-        if (qstricmp(key.constData(), "Driver") == 0 || qstricmp(key.constData(), "DSN") == 0)
+        if (qstricmp(key.constData(), "Driver") == 0 || qstricmp(key.constData(), "DSN") == 0 ||
+            overridden(key))
             continue;
         const QString value = profileString(section, key.constData());
         const QString carried = connectionValue(value);
@@ -313,6 +324,8 @@ QString connectionStringFromIni(const QString& dataSourceName, bool* quoted = nu
             *quoted = true;
         result += QLatin1Char(';') + QString::fromUtf8(key) + QLatin1Char('=') + carried;
     }
+    for (const auto& [key, value] : overrides)
+        result += QLatin1Char(';') + key + QLatin1Char('=') + value;
     return result;
 }
 
@@ -347,6 +360,7 @@ bool isSqliteDriver(const QString& library) {
 struct DataSourceProfile {
     bool sqlite = false;
     bool setsStepApi = false;
+    QString database; // the SQLite file, as the data source names it
 };
 
 DataSourceProfile dataSourceProfile(const QString& dataSourceName) {
@@ -358,25 +372,45 @@ DataSourceProfile dataSourceProfile(const QString& dataSourceName) {
         profile.setsStepApi = std::any_of(keys.begin(), keys.end(), [](const QByteArray& key) {
             return qstricmp(key.constData(), "StepAPI") == 0;
         });
+        profile.database = profileString(section, "Database");
     }
     return profile;
 }
 
-// The SQLite driver reads the whole result inside SQLExecDirect unless the connection asks it
-// to step through the result as it is fetched (with a forward-only cursor, which is what
-// statements here use). A data source that says StepAPI itself keeps its own choice. The
-// name goes in a DSN= string when the driver can read it back there (its parser knows no
+// What the connection to a SQLite data source changes in it. The driver reads the whole
+// result inside SQLExecDirect unless the connection asks it to step through the result as it
+// is fetched (with a forward-only cursor, which is what statements here use); a data source
+// that says StepAPI itself keeps its own choice. The file is opened read-only by the engine
+// (a URI, which the driver passes on), so that no statement, PRAGMA or ATTACH can change or
+// create a file, and a missing file is not created.
+Attributes sqliteAttributes(const DataSourceProfile& profile) {
+    Attributes attributes;
+    if (!profile.setsStepApi)
+        attributes.emplace_back(QStringLiteral("StepAPI"), QStringLiteral("1"));
+    const QString& file = profile.database;
+    if (!file.isEmpty() && file != QLatin1String(":memory:") &&
+        !file.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+        attributes.emplace_back(QStringLiteral("Database"), readOnlySqliteUri(file));
+    return attributes;
+}
+
+// The name goes in a DSN= string when the driver can read it back there (its parser knows no
 // braces), else every attribute goes in a DRIVER= string; empty when neither can carry them,
 // and the data source is then opened as it stands.
-QString steppingConnectionString(const QString& dataSourceName) {
-    if (dataSourceName.size() <= SQL_MAX_DSN_LENGTH &&
-        connectionValue(dataSourceName) == dataSourceName)
-        return QStringLiteral("DSN=%1;StepAPI=1").arg(dataSourceName);
-    bool quoted = false;
-    const QString attributes = connectionStringFromIni(dataSourceName, &quoted);
-    if (attributes.isEmpty() || quoted)
+QString sqliteConnectionString(const QString& dataSourceName, const DataSourceProfile& profile) {
+    const Attributes attributes = sqliteAttributes(profile);
+    if (attributes.empty())
         return {};
-    return attributes + QStringLiteral(";StepAPI=1");
+    if (dataSourceName.size() <= SQL_MAX_DSN_LENGTH &&
+        connectionValue(dataSourceName) == dataSourceName) {
+        QString result = QStringLiteral("DSN=") + dataSourceName;
+        for (const auto& [key, value] : attributes)
+            result += QLatin1Char(';') + key + QLatin1Char('=') + value;
+        return result;
+    }
+    bool quoted = false;
+    const QString result = connectionStringFromIni(dataSourceName, &quoted, attributes);
+    return quoted ? QString() : result;
 }
 
 class Statement {
@@ -1114,8 +1148,8 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
 
     const DataSourceProfile profile = dataSourceProfile(dataSourceName);
     QString connection;
-    if (profile.sqlite && !profile.setsStepApi)
-        connection = steppingConnectionString(dataSourceName);
+    if (profile.sqlite)
+        connection = sqliteConnectionString(dataSourceName, profile);
     if (connection.isEmpty() && dataSourceName.size() > SQL_MAX_DSN_LENGTH) {
         connection = connectionStringFromIni(dataSourceName);
         if (connection.isEmpty())
