@@ -13,6 +13,7 @@
 #include "platform/automation.h"
 #include "platform/controls.h"
 #include "print/printer.h"
+#include "results/result_window_session.h"
 
 #include "process_status.h"
 
@@ -29,6 +30,7 @@
 using namespace velario;
 
 using bench::statusMb;
+using velario::test::openCatalogue;
 
 namespace {
 
@@ -72,17 +74,6 @@ bool makeCatalogue(const QString& path, bool indexed, const QStringList& stateme
     if (!ok)
         out << "cannot create " << path << Qt::endl;
     return ok;
-}
-
-FrmTS0002* openCatalogue(const QString& path) {
-    Modulo::reset();
-    Modulo::PATH_DB = path;
-    Modulo::OPEN_CATALOGUE();
-    auto* window = Forms::instance().create<FrmTS0002>();
-    window->load();
-    window->showModeless();
-    waitIdle();
-    return window;
 }
 
 void closeCatalogue() {

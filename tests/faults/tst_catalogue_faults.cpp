@@ -7,6 +7,7 @@
 #include "platform/automation.h"
 #include "platform/controls.h"
 #include "platform/form.h"
+#include "results/result_window_session.h"
 #include "support/harness.h"
 
 #include <QFile>
@@ -20,6 +21,7 @@
 
 using namespace velario;
 using velario::test::InProcess;
+using velario::test::openCatalogue;
 using velario::test::Sandbox;
 
 namespace {
@@ -144,18 +146,6 @@ QStringList messageBoxes(const InProcess& capture, int from, int skip) {
                         .arg(events[i].value("style").toInt())
                         .arg(events[i].value("text").toString());
     return list.mid(skip);
-}
-
-// The catalogue window over the catalogue at PATH, as start-up opens it.
-FrmTS0002* openCatalogue(const QString& path) {
-    Modulo::reset();
-    Modulo::PATH_DB = path;
-    Modulo::OPEN_CATALOGUE();
-    auto* window = Forms::instance().create<FrmTS0002>();
-    window->load();
-    window->showModeless();
-    waitIdle();
-    return window;
 }
 
 } // namespace

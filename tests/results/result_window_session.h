@@ -36,6 +36,18 @@ inline FrmTS0002* showCatalogue() {
     return catalogue;
 }
 
+// The catalogue window over the catalogue at PATH, as start-up opens it.
+inline FrmTS0002* openCatalogue(const QString& path) {
+    Modulo::reset();
+    Modulo::PATH_DB = path;
+    Modulo::OPEN_CATALOGUE();
+    auto* window = Forms::instance().create<FrmTS0002>();
+    window->load();
+    window->showModeless();
+    waitIdle();
+    return window;
+}
+
 // Fills the edit fields as if typed, without the fields' own focus handlers.
 inline void putOnScreen(FrmTS0002* catalogue, const EntryOnScreen& entry) {
     catalogue->txtCOD_SQL->setText(entry.code);
