@@ -47,10 +47,6 @@ qsizetype trimmedLength(QStringView text) {
     return text.trimmed().size();
 }
 
-qsizetype trimmedLength(QByteArrayView text) {
-    return text.trimmed().size();
-}
-
 QString trimBlanks(const QString& text) {
     const auto [start, end] = blankBounds(QStringView(text));
     return text.mid(start, end - start);
