@@ -148,6 +148,16 @@ QStringList messageBoxes(const InProcess& capture, int from, int skip) {
     return list.mid(skip);
 }
 
+// Types the entry NUOVA into a new record and presses "Aggiorna".
+void saveNewEntry(FrmTS0002* window) {
+    window->cmdNUOVO->click();
+    window->txtCOD_SQL->setText(QStringLiteral("NUOVA"));
+    window->txtDESCR_SQL->setText(QStringLiteral("Nuova voce"));
+    window->txtDATABASE->setText(QStringLiteral("/d/N.MDB"));
+    window->txtSELEZ_SQL->setText(QStringLiteral("SELECT 3"));
+    window->cmdAGGIORNA->click();
+}
+
 } // namespace
 
 class TestCatalogueFaults : public QObject {
@@ -186,12 +196,7 @@ private slots:
 
         const auto act = [&] {
             if (save) {
-                window->cmdNUOVO->click();
-                window->txtCOD_SQL->setText(QStringLiteral("NUOVA"));
-                window->txtDESCR_SQL->setText(QStringLiteral("Nuova voce"));
-                window->txtDATABASE->setText(QStringLiteral("/d/N.MDB"));
-                window->txtSELEZ_SQL->setText(QStringLiteral("SELECT 3"));
-                window->cmdAGGIORNA->click();
+                saveNewEntry(window);
             } else {
                 capture.dialogs().queueAnswer(MsgBox::Yes);
                 window->cmdCANCELLA->click();
@@ -250,12 +255,7 @@ private slots:
         QVERIFY2(shown[0].endsWith("where CODICE = 'BETA' "), qPrintable(shown[0]));
         QCOMPARE(window->txtSELEZ_SQL->text(), QStringLiteral("SELECT 1")); // ALFA's, kept
 
-        window->cmdNUOVO->click();
-        window->txtCOD_SQL->setText(QStringLiteral("NUOVA"));
-        window->txtDESCR_SQL->setText(QStringLiteral("Nuova voce"));
-        window->txtDATABASE->setText(QStringLiteral("/d/N.MDB"));
-        window->txtSELEZ_SQL->setText(QStringLiteral("SELECT 3"));
-        window->cmdAGGIORNA->click();
+        saveNewEntry(window);
         waitIdle();
         QCOMPARE(messageBoxes(capture, mark, 1), QStringList());
         QCOMPARE(tableRows(path), (QStringList{"NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB",
