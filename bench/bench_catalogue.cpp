@@ -20,8 +20,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -56,31 +54,15 @@ void report(const QString& what, Spent spent) {
 
 // A catalogue at PATH made by STATEMENTS after the table (and its index when INDEXED).
 bool makeCatalogue(const QString& path, bool indexed, const QStringList& statements) {
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "create");
-        db.setDatabaseName(path);
-        ok = db.open();
-        QStringList all{"CREATE TABLE SELEZIONI_SQL (CODICE VARCHAR(15), DESCRIZIONE VARCHAR(45), "
-                        "SQL TEXT, Database VARCHAR(80), Tipo_Database VARCHAR(5))"};
-        if (indexed)
-            all << "CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)";
-        all << "BEGIN" << statements << "COMMIT";
-        for (const QString& sql : all)
-            ok = ok && QSqlQuery(db).exec(sql);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("create"));
+    QStringList all{"CREATE TABLE SELEZIONI_SQL (CODICE VARCHAR(15), DESCRIZIONE VARCHAR(45), "
+                    "SQL TEXT, Database VARCHAR(80), Tipo_Database VARCHAR(5))"};
+    if (indexed)
+        all << "CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)";
+    all << "BEGIN" << statements << "COMMIT";
+    const bool ok = velario::test::writeSqlite(path, all);
     if (!ok)
         out << "cannot create " << path << Qt::endl;
     return ok;
-}
-
-void closeCatalogue() {
-    for (Form* form : Forms::instance().loaded())
-        form->unload();
-    waitIdle();
-    Modulo::reset();
 }
 
 template <typename Step>
@@ -138,7 +120,7 @@ void longTexts(const QString& folder, int megabytes) {
            timed([&] { window->cmdAGGIORNA->click(); }));
     report(QStringLiteral("query sheet, %1 MB in lines of 80").arg(megabytes),
            timed([&] { window->cmdSTAMPA_SQL->click(); }));
-    closeCatalogue();
+    velario::test::unloadAll();
 }
 
 void listReport(const QString& folder, int entries, bool indexed) {
@@ -160,7 +142,7 @@ void listReport(const QString& folder, int entries, bool indexed) {
            timed([&] { window = openCatalogue(path); }));
     report(QStringLiteral("list report of %1 entries, %2 index").arg(entries).arg(what),
            timed([&] { window->cmdSTAMPA_Elenco_SQL->click(); }));
-    closeCatalogue();
+    velario::test::unloadAll();
 }
 
 } // namespace

@@ -237,26 +237,6 @@ int DataGrid::row() const {
     return position >= 0 && position < visibleRows() ? position : -1;
 }
 
-namespace {
-
-// The program's own moves of the current cell leave the rows on display where they are: a
-// walk over them would otherwise shift them by selecting the last, partly shown row.
-class NoAutoScroll {
-public:
-    explicit NoAutoScroll(QAbstractItemView* view) : view_(view), was_(view->hasAutoScroll()) {
-        view->setAutoScroll(false);
-    }
-    ~NoAutoScroll() { view_->setAutoScroll(was_); }
-    NoAutoScroll(const NoAutoScroll&) = delete;
-    NoAutoScroll& operator=(const NoAutoScroll&) = delete;
-
-private:
-    QAbstractItemView* view_;
-    bool was_;
-};
-
-} // namespace
-
 Error DataGrid::setRow(int position) {
     if (position < 0 || position >= visibleRows())
         return Error::make(ErrorNumber::InvalidRow);

@@ -15,6 +15,22 @@ namespace velario::data {
 
 class DataSource;
 
+// The program's own moves of the current cell leave the rows on display where they are: a
+// walk over them would otherwise shift them by selecting the last, partly shown row.
+class NoAutoScroll {
+public:
+    explicit NoAutoScroll(QAbstractItemView* view) : view_(view), was_(view->hasAutoScroll()) {
+        view->setAutoScroll(false);
+    }
+    ~NoAutoScroll() { view_->setAutoScroll(was_); }
+    NoAutoScroll(const NoAutoScroll&) = delete;
+    NoAutoScroll& operator=(const NoAutoScroll&) = delete;
+
+private:
+    QAbstractItemView* view_;
+    bool was_;
+};
+
 // A grid that shows a result, one column per result column. It shows either a result of
 // its own (setResult) or the result of the data source it is bound to, whose current row
 // it follows and moves. Rows on display are counted from the first row shown at the top.

@@ -16,6 +16,7 @@
 #include <clocale>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -293,6 +294,11 @@ std::vector<QByteArray> profileKeys(const QByteArray& section) {
 
 using Attributes = std::vector<std::pair<QString, QString>>;
 
+void appendAttributes(QString& connection, const Attributes& attributes) {
+    for (const auto& [key, value] : attributes)
+        connection += QLatin1Char(';') + key + QLatin1Char('=') + value;
+}
+
 // The driver manager refuses data source names longer than SQL_MAX_DSN_LENGTH in both
 // SQLConnect and "DSN=" strings, so a longer name is looked up here and its attributes are
 // handed to the driver directly, those of OVERRIDES taking the place of the data source's. A
@@ -324,8 +330,7 @@ QString connectionStringFromIni(const QString& dataSourceName, bool* quoted = nu
             *quoted = true;
         result += QLatin1Char(';') + QString::fromUtf8(key) + QLatin1Char('=') + carried;
     }
-    for (const auto& [key, value] : overrides)
-        result += QLatin1Char(';') + key + QLatin1Char('=') + value;
+    appendAttributes(result, overrides);
     return result;
 }
 
@@ -404,8 +409,7 @@ QString sqliteConnectionString(const QString& dataSourceName, const DataSourcePr
     if (dataSourceName.size() <= SQL_MAX_DSN_LENGTH &&
         connectionValue(dataSourceName) == dataSourceName) {
         QString result = QStringLiteral("DSN=") + dataSourceName;
-        for (const auto& [key, value] : attributes)
-            result += QLatin1Char(';') + key + QLatin1Char('=') + value;
+        appendAttributes(result, attributes);
         return result;
     }
     bool quoted = false;
@@ -1015,36 +1019,29 @@ private:
     std::vector<WholeValue> wholeValues_;
 };
 
+// The first cell of the first row of SQL as SQL_C_CHAR bytes; none when the statement fails,
+// has no row, gives a Null or does not fit 64 bytes whole.
+std::optional<QByteArray> firstCell(const OdbcHandles& handles, const QString& sql) {
+    Statement statement(handles);
+    if (statement.allocate() || !SQL_SUCCEEDED(statement.execute(sql)) ||
+        !SQL_SUCCEEDED(SQLFetch(statement.handle())))
+        return std::nullopt;
+    char value[64] = {};
+    SQLLEN length = 0;
+    if (SQLGetData(statement.handle(), 1, SQL_C_CHAR, value, sizeof value, &length) !=
+            SQL_SUCCESS ||
+        length == SQL_NULL_DATA)
+        return std::nullopt;
+    return QByteArray(value, int(length));
+}
+
 // Whether text read as SQL_C_CHAR arrives in UTF-8, as it comes from a driver that keeps its
 // own bytes (SQLite's) or from a Unicode driver in a UTF-8 locale; psqlODBC otherwise
 // converts to the locale's character set, or fails. A driver that cannot run the probe is
 // read through SQL_C_WCHAR, which is always right, only slower.
 bool deliversUtf8(const OdbcHandles& handles) {
     const QString text = QStringLiteral("àé日本😀");
-    Statement probe(handles);
-    if (probe.allocate() ||
-        !SQL_SUCCEEDED(probe.execute(QStringLiteral("SELECT '%1'").arg(text))) ||
-        !SQL_SUCCEEDED(SQLFetch(probe.handle())))
-        return false;
-    char value[64] = {};
-    SQLLEN length = 0;
-    const SQLRETURN rc = SQLGetData(probe.handle(), 1, SQL_C_CHAR, value, sizeof value, &length);
-    return rc == SQL_SUCCESS && QByteArray(value, int(length)) == text.toUtf8();
-}
-
-// The first cell of the first row of SQL as text, empty when there is none.
-QString firstCell(const OdbcHandles& handles, const QString& sql) {
-    Statement statement(handles);
-    if (statement.allocate() || !SQL_SUCCEEDED(statement.execute(sql)) ||
-        !SQL_SUCCEEDED(SQLFetch(statement.handle())))
-        return {};
-    char value[64] = {};
-    SQLLEN length = 0;
-    if (!SQL_SUCCEEDED(
-            SQLGetData(statement.handle(), 1, SQL_C_CHAR, value, sizeof value, &length)) ||
-        length == SQL_NULL_DATA)
-        return {};
-    return QString::fromLatin1(value);
+    return firstCell(handles, QStringLiteral("SELECT '%1'").arg(text)) == text.toUtf8();
 }
 
 // The drivers at hand take SQL_ATTR_ACCESS_MODE and go on writing, so each engine's own
@@ -1067,20 +1064,20 @@ void keepFromWriting(OdbcHandles& handles) {
     const auto engine = [&](const char* prefix) {
         return dbms.startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
     };
-    if (engine("SQLite")) {
+    const bool sqlite = engine("SQLite");
+    const QString setting =
+        sqlite ? QStringLiteral("PRAGMA query_only = 1")
+        : engine("PostgreSQL")
+            ? QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY")
+        : engine("MariaDB") || engine("MySQL") ? QStringLiteral("SET SESSION TRANSACTION READ ONLY")
+                                               : QString();
+    if (!setting.isEmpty()) {
         Statement statement(handles);
         if (!statement.allocate())
-            statement.execute(QStringLiteral("PRAGMA query_only = 1"));
-        if (firstCell(handles, QStringLiteral("PRAGMA query_only")) == QLatin1String("1"))
-            return;
-    } else if (engine("PostgreSQL") || engine("MariaDB") || engine("MySQL")) {
-        Statement statement(handles);
-        if (!statement.allocate())
-            statement.execute(engine("PostgreSQL")
-                                  ? QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION "
-                                                   "READ ONLY")
-                                  : QStringLiteral("SET SESSION TRANSACTION READ ONLY"));
+            statement.execute(setting);
     }
+    if (sqlite && firstCell(handles, QStringLiteral("PRAGMA query_only")) == QByteArray("1"))
+        return;
     handles.manualCommit = SQL_SUCCEEDED(SQLSetConnectAttr(
         handles.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0));
 }

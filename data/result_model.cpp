@@ -29,9 +29,13 @@ void ResultModel::adopt(std::unique_ptr<ResultSource> source) {
 void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
     beginResetModel();
     adopt(std::move(source));
+    publishAll();
+    endResetModel();
+}
+
+void ResultModel::publishAll() {
     published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
     publishedColumns_ = store_.columnCount();
-    endResetModel();
 }
 
 Error ResultModel::openSource(LongOperation kind, const Opener& open) {
@@ -58,8 +62,7 @@ Error ResultModel::openSource(LongOperation kind, const Opener& open) {
     }
     // The view has seen nothing so far: the new result appears all at once.
     beginResetModel();
-    published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
-    publishedColumns_ = store_.columnCount();
+    publishAll();
     endResetModel();
     return {};
 }
@@ -155,16 +158,21 @@ void ResultModel::readUpTo(qint64 rows) {
     }
 }
 
-void ResultModel::readThrough(const std::function<void()>& work) {
-    if (!source_ || source_->atEnd() || fetchError_)
-        return;
+void ResultModel::operateOnSource(LongOperation kind, const std::function<void()>& work,
+                                  bool store) {
     ResultSource* source = source_.get();
     Interrupter stop;
     stop.setStop([source] { source->interrupt(); });
-    operate(LongOperation::Read, stop, work, true);
+    operate(kind, stop, work, store);
     source->resume();
     if (!fetchError_ && source->error())
         fetchError_ = source->error();
+}
+
+void ResultModel::readThrough(const std::function<void()>& work) {
+    if (!source_ || source_->atEnd() || fetchError_)
+        return;
+    operateOnSource(LongOperation::Read, work, true);
     publish();
     if (fetchError_)
         emit readFailed(fetchError_.number, fetchError_.description);
@@ -211,17 +219,11 @@ qint64 ResultModel::exactCount(Error* error) {
         count_ = store_.rowCount();
         return *count_;
     }
-    ResultSource* source = source_.get();
-    Interrupter stop;
-    stop.setStop([source] { source->interrupt(); });
     Error countError;
     qint64 count = 0;
-    operate(
-        LongOperation::Count, stop, [&] { count = source->countRows(&countError); }, false);
-    source->resume();
     // A result that the stop left unreadable ends quietly: the count's failure says why.
-    if (!fetchError_ && source->error())
-        fetchError_ = source->error();
+    operateOnSource(
+        LongOperation::Count, [&] { count = source_->countRows(&countError); }, false);
     if (countError) {
         if (error)
             *error = countError;

@@ -99,8 +99,12 @@ private:
     void operate(LongOperation kind, Interrupter& stop, const std::function<void()>& work,
                  bool store);
     // Reads with WORK, then lets the view know of the new rows and of a failure.
+    // OPERATE with the source's own interruption, its read failure kept afterwards.
+    void operateOnSource(LongOperation kind, const std::function<void()>& work, bool store);
     void readThrough(const std::function<void()>& work);
     void publish();
+    // Every row and column held so far, inside a model reset.
+    void publishAll();
 
     std::unique_ptr<ResultSource> source_;
     RowStore store_;

@@ -84,10 +84,8 @@ Error CatalogueListGrid::selectNext() {
         return Error::make(ErrorNumber::InvalidRow);
     if (!held_)
         held_ = std::make_unique<HeldTexts>(grid_.window());
-    const bool scrolls = grid_.hasAutoScroll();
-    grid_.setAutoScroll(false);
+    const data::NoAutoScroll still(&grid_);
     source->moveNext();
-    grid_.setAutoScroll(scrolls);
     return {};
 }
 
