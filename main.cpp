@@ -1,12 +1,11 @@
-#include "app/modulo.h"
+#include "app/shared_state.h"
 #include "app/startup.h"
-#include "catalogue/frmts0002.h"
+#include "catalogue/catalogue_window.h"
 #include "platform/automation.h"
 #include "platform/form.h"
 #include "platform/platform.h"
 #include "platform/transcript.h"
 #include "print/printer.h"
-#include "results/frmts0003.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -24,7 +23,6 @@ namespace {
 int finish(int code) {
     Transcript::instance().write(QStringLiteral("exit"), {{"code", code}});
     Forms::instance().clear();
-    Modulo::reset();
     return code;
 }
 
@@ -88,9 +86,9 @@ int main(int argc, char** argv) {
         p.setDialogs(std::move(dialogs));
     }
 
-    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
-    const StartupOutcome outcome = Main([] {
-        auto* window = Forms::instance().create<FrmTS0002>();
+    SharedState state;
+    const StartupOutcome outcome = Main(state, [&state] {
+        auto* window = Forms::instance().create<CatalogueWindow>(state);
         window->load();
         window->showModeless();
     });

@@ -1,7 +1,7 @@
 #include "startup.h"
 
 #include "config.h"
-#include "modulo.h"
+#include "shared_state.h"
 #include "platform/platform.h"
 
 #include <QDir>
@@ -17,8 +17,7 @@ constexpr int kDateLength = 10;
 
 } // namespace
 
-StartupOutcome Main(const std::function<void()>& loadCatalogueWindow) {
-    using namespace Modulo;
+StartupOutcome Main(SharedState& state, const std::function<void()>& loadCatalogueWindow) {
     Platform& p = platform();
 
     p.setMousePointer(MousePointer::Hourglass);
@@ -30,8 +29,8 @@ StartupOutcome Main(const std::function<void()>& loadCatalogueWindow) {
         return StartupOutcome::Ended;
     }
 
-    MSG = p.programDir() + QDir::separator();
-    const std::optional<Configuration> config = readConfiguration(MSG + kConfigFile);
+    state.MSG = p.programDir() + QDir::separator();
+    const std::optional<Configuration> config = readConfiguration(state.MSG + kConfigFile);
     if (!config) {
         p.setMousePointer(MousePointer::Default);
         p.beep();
@@ -39,14 +38,14 @@ StartupOutcome Main(const std::function<void()>& loadCatalogueWindow) {
                  MsgBox::OkOnly);
         return StartupOutcome::Ended;
     }
-    RELEASE = config->release;
-    UP_DATE = config->upDate;
-    DIR_PRG = config->dirPrg;
-    DIR_DBF = config->dirDbf;
-    DIR_BTR = config->dirBtr;
-    ANNO_DF = config->annoDf;
+    state.RELEASE = config->release;
+    state.UP_DATE = config->upDate;
+    state.DIR_PRG = config->dirPrg;
+    state.DIR_DBF = config->dirDbf;
+    state.DIR_BTR = config->dirBtr;
+    state.ANNO_DF = config->annoDf;
 
-    if (DIR_PRG.trimmed().isEmpty()) {
+    if (state.DIR_PRG.trimmed().isEmpty()) {
         p.beep();
         p.msgBox(QStringLiteral("Manca Directory Programma"),
                  MsgBox::OkOnly | MsgBox::Information | MsgBox::SystemModal,
@@ -56,24 +55,24 @@ StartupOutcome Main(const std::function<void()>& loadCatalogueWindow) {
 
     if (p.shortDateText(p.now().date()).size() != kDateLength) {
         p.beep();
-        MSG = QStringLiteral("IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !") +
+        state.MSG = QStringLiteral("IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !") +
               QStringLiteral("\r\r") +
               QStringLiteral("NEL PANNELLO DI CONTROLLO IL FORMATO DELLA DATA DEVE ESSERE :") +
               QStringLiteral("\r\r") + QString(44, QLatin1Char(' ')) + QStringLiteral("gg/MM/aaaa");
-        p.msgBox(MSG, MsgBox::OkOnly | MsgBox::Critical,
+        p.msgBox(state.MSG, MsgBox::OkOnly | MsgBox::Critical,
                  QStringLiteral("Impostazioni Internazionali"));
         return StartupOutcome::Ended;
     }
 
     // The catalogue is always a database file: a setting that names an ODBC source is not
     // used for it.
-    PATH_DB = DIR_DBF;
-    if (PATH_DB.contains(QLatin1String("ODBC")))
-        PATH_DB = kFallbackCatalogue;
+    state.PATH_DB = state.DIR_DBF;
+    if (state.PATH_DB.contains(QLatin1String("ODBC")))
+        state.PATH_DB = kFallbackCatalogue;
 
-    p.setHelpFile(DIR_PRG + kHelpFile);
+    p.setHelpFile(state.DIR_PRG + kHelpFile);
 
-    OPEN_CATALOGUE();
+    state.OPEN_CATALOGUE();
 
     loadCatalogueWindow();
 

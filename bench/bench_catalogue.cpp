@@ -6,12 +6,12 @@
 //
 // Defaults: 10 MB of SQL, list reports of 10000 and 100000 entries; 0 leaves a part out.
 
-#include "app/modulo.h"
-#include "catalogue/frmts0002.h"
-#include "data/datagrid.h"
-#include "data/datasource.h"
+#include "app/shared_state.h"
+#include "catalogue/catalogue_window.h"
+#include "controls/datagrid.h"
+#include "controls/datasource.h"
 #include "platform/automation.h"
-#include "platform/controls.h"
+#include "controls/controls.h"
 #include "print/printer.h"
 #include "results/result_window_session.h"
 
@@ -98,7 +98,7 @@ void longTexts(const QString& folder, int megabytes) {
                         "'/dati/d.db', 'MDB')"}))
         return;
     Printer::instance().setPdfFolder(folder);
-    FrmTS0002* window = nullptr;
+    CatalogueWindow* window = nullptr;
     report(QStringLiteral("open on %1 MB in one line").arg(megabytes),
            timed([&] { window = openCatalogue(path); }));
     const auto move = [&](int row, const char* what) {
@@ -136,7 +136,7 @@ void listReport(const QString& folder, int entries, bool indexed) {
                  .arg(entries)}))
         return;
     Printer::instance().setPdfFolder(folder);
-    FrmTS0002* window = nullptr;
+    CatalogueWindow* window = nullptr;
     const QString what = indexed ? QStringLiteral("with") : QStringLiteral("without");
     report(QStringLiteral("open on %1 entries, %2 index").arg(entries).arg(what),
            timed([&] { window = openCatalogue(path); }));

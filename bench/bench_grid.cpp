@@ -7,7 +7,7 @@
 // on the same file) instead of the SQLite engine: first rows, exact count, walk.
 
 #include "data/database.h"
-#include "data/datagrid.h"
+#include "controls/datagrid.h"
 #include "data/odbc.h"
 #include "support/odbc_fixture.h"
 

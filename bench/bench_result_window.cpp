@@ -4,11 +4,11 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_result_window [rows]
 
-#include "catalogue/frmts0002.h"
-#include "data/datagrid.h"
+#include "catalogue/catalogue_window.h"
+#include "controls/datagrid.h"
 #include "platform/automation.h"
-#include "platform/controls.h"
-#include "results/frmts0003.h"
+#include "controls/controls.h"
+#include "results/result_window.h"
 
 #include "process_status.h"
 
@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
     QSqlDatabase::removeDatabase(QStringLiteral("create"));
 
     platform().setDialogs(std::make_unique<ScriptedDialogs>());
-    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
-    auto* catalogue = Forms::instance().create<FrmTS0002>();
+    CatalogueWindow::showResultWindow = &ResultWindow::loadAndShow;
+    auto* catalogue = Forms::instance().create<CatalogueWindow>();
     catalogue->load();
     catalogue->showModeless();
     waitIdle();
@@ -73,12 +73,12 @@ int main(int argc, char** argv) {
     timer.start();
     catalogue->cmdESEGUE_SQL->click();
     waitIdle();
-    auto* results = qobject_cast<FrmTS0003*>(Forms::instance().find(QStringLiteral("frmTS0003")));
+    auto* results = qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
     if (!results) {
         out << "the result window did not open" << Qt::endl;
         return 1;
     }
-    data::DataGrid* grid = results->DBGrid2;
+    DataGrid* grid = results->DBGrid2;
     report("Esegue SQL to rows and count", timer,
            QStringLiteral("count '%1', %2 rows read, %3 on display")
                .arg(results->lblNUM_REC->caption())

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/errors.h"
+#include "data/errors.h"
 
 #include <QString>
 

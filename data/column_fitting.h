@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/errors.h"
+#include "data/errors.h"
 
 #include <QString>
 
@@ -11,8 +11,6 @@
 #include <span>
 
 namespace velario::data {
-
-class DataGrid;
 
 // Arithmetic on the 16-bit integers that hold widths and totals: a result outside
 // -32768..32767 is a failed step, which leaves the target as it was.
@@ -34,21 +32,6 @@ public:
     virtual QString caption(int column, Error* error) = 0;
     // The current cell as the grid shows it.
     virtual QString text(Error* error) = 0;
-};
-
-// A MeasuredGrid over whichever grid CHOOSE gives at the moment of each operation (the
-// grid on show may change while a measurement lets events run); no grid refuses everything.
-class ChosenGrid final : public MeasuredGrid {
-public:
-    explicit ChosenGrid(std::function<DataGrid*()> choose) : choose_(std::move(choose)) {}
-    Error selectRow(int position) override;
-    Error selectColumn(int column) override;
-    QString caption(int column, Error* error) override;
-    QString text(Error* error) override;
-
-private:
-    std::function<DataGrid*()> choose_;
-    DataGrid* grid(Error* error) const;
 };
 
 // Widths in characters of the grid columns 0 to 50; later columns are never measured.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/result_source.h"
-#include "platform/errors.h"
+#include "data/errors.h"
 
 #include <QString>
 

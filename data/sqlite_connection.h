@@ -1,7 +1,7 @@
 #pragma once
 
 #include "database.h"
-#include "platform/errors.h"
+#include "data/errors.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,11 +1,11 @@
 #include "automation.h"
 
 #include "background_work.h"
-#include "controls.h"
 #include "form.h"
 #include "transcript.h"
 #include "twips.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -204,10 +204,7 @@ void focusControl(Form* form, QWidget* widget) {
 }
 
 bool isControl(const QWidget* w) {
-    return qobject_cast<const TextBox*>(w) || qobject_cast<const MemoBox*>(w) ||
-           qobject_cast<const Label*>(w) || qobject_cast<const CommandButton*>(w) ||
-           qobject_cast<const OptionButton*>(w) ||
-           dynamic_cast<const AutomationControl*>(w) != nullptr;
+    return dynamic_cast<const AutomationControl*>(w) != nullptr;
 }
 
 QWidget* findControl(const Form* form, const QString& name) {
@@ -229,26 +226,6 @@ QJsonObject controlState(const QWidget* w) {
     o.insert("top", g.y());
     o.insert("width", g.width());
     o.insert("height", g.height());
-    if (const auto* t = qobject_cast<const TextBox*>(w)) {
-        o.insert("text", t->text());
-        o.insert("selStart", t->selStart());
-        o.insert("selLength", t->selLength());
-        o.insert("maxLength", t->maxLength() >= 32767 ? 0 : t->maxLength());
-        o.insert("backColor", color::asSigned(backColor(t, color::kWindowBackground)));
-    } else if (const auto* m = qobject_cast<const MemoBox*>(w)) {
-        o.insert("text", m->text());
-        o.insert("selStart", m->selStart());
-        o.insert("selLength", m->selLength());
-        o.insert("maxLength", 0);
-        o.insert("backColor", color::asSigned(backColor(m, color::kWindowBackground)));
-    } else if (const auto* l = qobject_cast<const Label*>(w)) {
-        o.insert("caption", l->caption());
-    } else if (const auto* b = qobject_cast<const CommandButton*>(w)) {
-        o.insert("caption", b->caption());
-    } else if (const auto* r = qobject_cast<const OptionButton*>(w)) {
-        o.insert("caption", r->caption());
-        o.insert("value", r->value());
-    }
     if (const auto* a = dynamic_cast<const AutomationControl*>(w)) {
         const QJsonObject extra = a->automationState();
         for (auto it = extra.begin(); it != extra.end(); ++it)
@@ -353,9 +330,8 @@ QString ScriptRunner::runStep(const ScriptStep& s) {
     if (v == "focus" || v == "type" || v == "key") {
         if (!why.isEmpty())
             return why;
-        auto* line = qobject_cast<TextBox*>(widget);
-        auto* memo = qobject_cast<MemoBox*>(widget);
-        if (v == "type" && !line && !memo)
+        auto* control = dynamic_cast<AutomationControl*>(widget);
+        if (v == "type" && !(control && control->takesTypedText()))
             return QStringLiteral("'%1' is not a text field").arg(s.control);
         QKeyCombination combo;
         if (v == "key") {
@@ -366,10 +342,7 @@ QString ScriptRunner::runStep(const ScriptStep& s) {
         }
         focusControl(form, widget);
         if (v == "type") {
-            if (line)
-                line->typeText(s.text);
-            else
-                memo->typeText(s.text);
+            control->automationType(s.text);
         } else if (v == "key") {
             const auto target = [widget] {
                 QWidget* focus = QApplication::focusWidget();

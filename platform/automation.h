@@ -13,13 +13,18 @@ class QWidget;
 
 namespace velario {
 
-// Controls that live outside this library (grids, data sources) describe themselves to the
-// automation and take the steps that only they understand. Each step method returns an
-// empty string when it ran, else the reason it could not.
+// The controls (fields, labels, buttons, grids, data sources) describe themselves to the
+// automation and take the steps that only they understand; place, enabled and visible are
+// read from the widget. Each step method returns an empty string when it ran, else the
+// reason it could not.
 class AutomationControl {
 public:
     virtual ~AutomationControl() = default;
+    // What the control adds to its state beyond its place (text, caption, value, ...).
     virtual QJsonObject automationState() const = 0;
+    // Whether a "type" step can replace the control's text, and the step itself.
+    virtual bool takesTypedText() const { return false; }
+    virtual void automationType(const QString&) {}
     virtual QString automationRow(int row);
     virtual QString automationScroll(int row);
     virtual QString automationEdit(int row, int column, const QString& text);

@@ -1,8 +1,8 @@
 #include "catalogue_list_report.h"
 
-#include "data/datagrid.h"
-#include "data/datasource.h"
-#include "platform/controls.h"
+#include "controls/datagrid.h"
+#include "controls/datasource.h"
+#include "controls/controls.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"
@@ -57,7 +57,7 @@ void printList(Printer& printer, CatalogueList& list, qint64 count) {
 
 } // namespace
 
-CatalogueListGrid::CatalogueListGrid(data::DataGrid& grid, std::function<QString()> sqlText,
+CatalogueListGrid::CatalogueListGrid(DataGrid& grid, std::function<QString()> sqlText,
                                      std::function<QString()> database)
     : grid_(grid), sqlText_(std::move(sqlText)), database_(std::move(database)) {}
 
@@ -69,7 +69,7 @@ std::optional<qint64> CatalogueListGrid::entryCount() {
 
 Error CatalogueListGrid::selectFirst() {
     held_.reset();
-    data::DataSource* source = grid_.dataSource();
+    DataSource* source = grid_.dataSource();
     if (!source || source->currentRow() < 0)
         return Error::make(ErrorNumber::InvalidRow);
     source->moveFirst();
@@ -77,14 +77,14 @@ Error CatalogueListGrid::selectFirst() {
 }
 
 Error CatalogueListGrid::selectNext() {
-    data::DataSource* source = grid_.dataSource();
+    DataSource* source = grid_.dataSource();
     data::ResultModel* model = grid_.resultModel();
     if (!source || !model || source->currentRow() < 0 ||
         !model->ensureRows(qint64(source->currentRow()) + 2))
         return Error::make(ErrorNumber::InvalidRow);
     if (!held_)
         held_ = std::make_unique<HeldTexts>(grid_.window());
-    const data::NoAutoScroll still(&grid_);
+    const NoAutoScroll still(&grid_);
     source->moveNext();
     return {};
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/errors.h"
+#include "data/errors.h"
 
 #include <QString>
 
@@ -12,9 +12,7 @@ namespace velario {
 
 class HeldTexts;
 
-namespace data {
 class DataGrid;
-}
 
 // The catalogue's list as the report walks it: one entry current at a time, the window's
 // edit fields following the current entry.
@@ -43,7 +41,7 @@ public:
 // fields hold their texts (see HeldTexts); back on the first entry, the window shows it.
 class CatalogueListGrid final : public CatalogueList {
 public:
-    CatalogueListGrid(data::DataGrid& grid, std::function<QString()> sqlText,
+    CatalogueListGrid(DataGrid& grid, std::function<QString()> sqlText,
                       std::function<QString()> database);
     ~CatalogueListGrid() override;
 
@@ -56,7 +54,7 @@ public:
     QString database() override { return database_(); }
 
 private:
-    data::DataGrid& grid_;
+    DataGrid& grid_;
     std::function<QString()> sqlText_;
     std::function<QString()> database_;
     std::unique_ptr<HeldTexts> held_;

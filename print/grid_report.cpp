@@ -1,7 +1,7 @@
 #include "grid_report.h"
 
 #include "data/column_fitting.h"
-#include "data/datagrid.h"
+#include "controls/datagrid.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"
@@ -73,7 +73,7 @@ void setBodySize(Printer& printer, int maxCol) {
 // change it, since the report does not yield to the user.
 class ActiveGrid final : public ReportGrid {
 public:
-    explicit ActiveGrid(std::function<data::DataGrid*()> grid) : active_(std::move(grid)) {}
+    explicit ActiveGrid(std::function<DataGrid*()> grid) : active_(std::move(grid)) {}
 
     std::optional<qint64> recordCount() override {
         lookUp();
@@ -100,7 +100,7 @@ public:
     }
 
     QString caption(int column, Error* error) override {
-        data::DataGrid* grid = currentGrid();
+        DataGrid* grid = currentGrid();
         if (!grid || column < 0 || column >= columns_) {
             *error = Error::make(ErrorNumber::InvalidColumn);
             return {};
@@ -134,7 +134,7 @@ public:
     }
 
     void finish() override {
-        if (data::DataGrid* grid = currentGrid())
+        if (DataGrid* grid = currentGrid())
             grid->setCol(0);
     }
 
@@ -150,7 +150,7 @@ private:
         return model;
     }
 
-    data::DataGrid* currentGrid() {
+    DataGrid* currentGrid() {
         if (!current_)
             lookUp();
         return current_;
@@ -163,8 +163,8 @@ private:
         columns_ = current_ ? current_->columnCount() : 0;
     }
 
-    std::function<data::DataGrid*()> active_;
-    data::DataGrid* current_ = nullptr;
+    std::function<DataGrid*()> active_;
+    DataGrid* current_ = nullptr;
     data::ResultModel* model_ = nullptr;
     int columns_ = 0;
     qint64 row_ = -1;
@@ -341,7 +341,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     }
 }
 
-void printResultGrid(const std::function<data::DataGrid*()>& activeGrid,
+void printResultGrid(const std::function<DataGrid*()>& activeGrid,
                      const GridReportTitle& title) {
     ActiveGrid grid(activeGrid);
     printResultGrid(grid, title);

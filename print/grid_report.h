@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/errors.h"
+#include "data/errors.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -11,9 +11,7 @@
 
 namespace velario {
 
-namespace data {
 class DataGrid;
-}
 
 // The grid whose result the report prints, cell by cell.
 class ReportGrid {
@@ -56,7 +54,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title);
 // The report over the result window's grids: what its "Stampa" button calls. ACTIVEGRID
 // gives the grid that shows the current result (null when there is none) and is asked
 // again whenever a walk of the rows starts.
-void printResultGrid(const std::function<data::DataGrid*()>& activeGrid,
+void printResultGrid(const std::function<DataGrid*()>& activeGrid,
                      const GridReportTitle& title);
 
 } // namespace velario

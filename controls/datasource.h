@@ -1,9 +1,9 @@
 #pragma once
 
-#include "database.h"
+#include "data/database.h"
 #include "platform/automation.h"
-#include "platform/errors.h"
-#include "result_model.h"
+#include "data/errors.h"
+#include "data/result_model.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -14,13 +14,15 @@ class QLabel;
 
 namespace velario {
 class Form;
+namespace data {
+class OdbcConnection;
+}
 }
 
-namespace velario::data {
+namespace velario {
 
 class DataGrid;
 class DataSource;
-class OdbcConnection;
 
 // The current row of a data source as a record set.
 class SourceRecordset {
@@ -55,11 +57,11 @@ public:
     virtual Error refresh() = 0;
 
     // Opening, reading on and counting go through RUNNER, which may let the user stop them.
-    void setLongOperationRunner(const LongOperationRunner& runner);
+    void setLongOperationRunner(const data::LongOperationRunner& runner);
 
     void bindGrid(DataGrid* grid);
     DataGrid* grid() const { return grid_; }
-    ResultModel* model() const { return model_; }
+    data::ResultModel* model() const { return model_; }
     const SourceRecordset& recordset() const { return recordset_; }
 
     // The current row of the result, -1 when none.
@@ -89,11 +91,11 @@ signals:
 protected:
     DataSource(const QString& name, QWidget* parent);
 
-    // After showNothing: shows the result that OPEN gives (see ResultModel::openSource) with
+    // After showNothing: shows the result that OPEN gives (see data::ResultModel::openSource) with
     // its first row current and raises reposition once; on failure returns the error.
-    Error showOpened(LongOperation kind, const ResultModel::Opener& open);
+    Error showOpened(data::LongOperation kind, const data::ResultModel::Opener& open);
     // WORK through the runner; INTERRUPT stops it.
-    void runLong(LongOperation kind, std::function<void()> work,
+    void runLong(data::LongOperation kind, std::function<void()> work,
                  const std::function<void()>& interrupt);
     // Shows nothing, without raising reposition.
     void showNothing();
@@ -110,13 +112,13 @@ private:
     void attachToForm();
     void formLoaded();
 
-    ResultModel* model_;
+    data::ResultModel* model_;
     SourceRecordset recordset_;
     QPointer<DataGrid> grid_;
     QPointer<Form> form_;
     QMetaObject::Connection loadConnection_;
     QLabel* captionLabel_;
-    LongOperationRunner runner_;
+    data::LongOperationRunner runner_;
     int current_ = -1;
     bool opened_ = false;
     bool readsWholeResult_ = false;
@@ -145,7 +147,7 @@ protected:
 private:
     QString databaseName_;
     QString recordSource_;
-    std::unique_ptr<Database> database_;
+    std::unique_ptr<data::Database> database_;
 };
 
 // A data source over an ODBC data source and a statement.
@@ -169,7 +171,7 @@ public:
 private:
     QString dataSourceName_;
     QString sql_;
-    std::unique_ptr<OdbcConnection> connection_;
+    std::unique_ptr<data::OdbcConnection> connection_;
 };
 
-} // namespace velario::data
+} // namespace velario

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "entry_source.h"
 #include "platform/form.h"
+
+#include <QPointer>
 
 #include <array>
 #include <cstdint>
@@ -8,29 +11,29 @@
 namespace velario {
 
 class CommandButton;
-class FrmTS0002;
 class Label;
+class SharedState;
 
-namespace data {
 class BoundDataSource;
 class DataGrid;
 class RemoteDataSource;
-} // namespace data
 
-// The result window: runs the statement of the entry on screen in the catalogue window,
-// against a database file ("MDB") or an ODBC data source (any other type), shows its rows
-// and their count, and fits the grid's columns to the text on show.
-class FrmTS0003 : public Form {
+// The result window, frmTS0003 to the automation and in the transcript: runs the statement
+// of the entry its opener shows, against a database file ("MDB") or an ODBC data source (any
+// other type), shows its rows and their count, and fits the grid's columns to the text on
+// show.
+class ResultWindow : public Form {
     Q_OBJECT
 public:
     static constexpr int kColumns = 51;
 
-    FrmTS0003();
-    ~FrmTS0003() override;
+    // ENTRY is read each time the window needs it, while the object behind it lives.
+    ResultWindow(SharedState& state, EntrySource& entry);
+    ~ResultWindow() override;
 
     // Loads the result window unless it is loaded already, then shows it; true when it was
-    // loaded already (no first activation follows then).
-    static bool loadAndShow();
+    // loaded already (no first activation follows then). A new window runs ENTRY.
+    static bool loadAndShow(SharedState& state, EntrySource& entry);
 
     // The record count as lblNUM_REC shows it: grouped in the user's locale, right-aligned
     // in 8 characters, or longer when the number is.
@@ -60,19 +63,19 @@ public:
     // another fitting or a report must do nothing then: they would share its counters.
     bool measuring() const { return measuring_; }
 
-    // The grid of the live path, by the catalogue window's type field as it is now.
-    data::DataGrid* activeGrid() const;
+    // The grid of the live path, by the entry's type as it is now.
+    DataGrid* activeGrid() const;
 
     Label* Label1 = nullptr;
     Label* lblCOD_SQL = nullptr;
     Label* Label2 = nullptr;
     Label* lblDESCR_SQL = nullptr;
-    data::DataGrid* DBGrid1 = nullptr;
-    data::DataGrid* DBGrid2 = nullptr;
+    DataGrid* DBGrid1 = nullptr;
+    DataGrid* DBGrid2 = nullptr;
     Label* Label5 = nullptr;
     Label* lblNUM_REC = nullptr;
-    data::RemoteDataSource* MSRDC1 = nullptr;
-    data::BoundDataSource* Data1 = nullptr;
+    RemoteDataSource* MSRDC1 = nullptr;
+    BoundDataSource* Data1 = nullptr;
     Label* Label3 = nullptr;
     Label* lblDIM_MAX = nullptr;
     CommandButton* cmdADEGUA_CAMPI = nullptr;
@@ -91,7 +94,11 @@ private:
     void cmdESCI_Click();
     void showReadFailure(int number, const QString& description);
     bool accessPath() const;
+    EntrySource* entry() const;
 
+    SharedState& state_;
+    EntrySource* entry_;
+    QPointer<QObject> entryGuard_;
     bool measuring_ = false;
 };
 

@@ -15,7 +15,7 @@
 #include <climits>
 #include <cmath>
 
-namespace velario::data {
+namespace velario {
 
 namespace {
 
@@ -40,7 +40,7 @@ private:
 } // namespace
 
 DataGrid::DataGrid(const QString& name, QWidget* parent)
-    : QTableView(parent), ownModel_(std::make_unique<ResultModel>()) {
+    : QTableView(parent), ownModel_(std::make_unique<data::ResultModel>()) {
     setObjectName(name);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -70,7 +70,7 @@ DataGrid::~DataGrid() {
     setModel(nullptr);
 }
 
-void DataGrid::attachModel(ResultModel* model) {
+void DataGrid::attachModel(data::ResultModel* model) {
     if (model_ == model)
         return;
     if (model_) {
@@ -83,7 +83,7 @@ void DataGrid::attachModel(ResultModel* model) {
     setModel(model);
     delete oldSelection;
     connect(model, &QAbstractItemModel::modelReset, this, &DataGrid::onModelReset);
-    connect(model, &ResultModel::readFailed, this, &DataGrid::readFailed);
+    connect(model, &data::ResultModel::readFailed, this, &DataGrid::readFailed);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             &DataGrid::onCurrentChanged);
     model->setEditable(cellEditing_);
@@ -98,7 +98,7 @@ void DataGrid::onModelReset() {
     col_ = 0;
 }
 
-void DataGrid::setResult(std::unique_ptr<ResultSource> result) {
+void DataGrid::setResult(std::unique_ptr<data::ResultSource> result) {
     setDataSource(nullptr);
     ownModel_->setSource(std::move(result));
     if (ownModel_->rowCount() > 0)
@@ -411,4 +411,4 @@ QString DataGrid::automationEdit(int row, int column, const QString& text) {
     return {};
 }
 
-} // namespace velario::data
+} // namespace velario

@@ -1,6 +1,6 @@
 #include "controls.h"
 
-#include "twips.h"
+#include "platform/twips.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -73,6 +73,14 @@ void TextBox::setText(const QString& text) {
         QLineEdit::setText(text);
 }
 
+QJsonObject TextBox::automationState() const {
+    return {{"text", text()},
+            {"selStart", selStart()},
+            {"selLength", selLength()},
+            {"maxLength", maxLength() >= 32767 ? 0 : maxLength()},
+            {"backColor", color::asSigned(backColor(this, color::kWindowBackground))}};
+}
+
 int TextBox::selStart() const {
     return hasSelectedText() ? selectionStart() : cursorPosition();
 }
@@ -143,6 +151,14 @@ void MemoBox::insertFromMimeData(const QMimeData* source) {
     QTextCursor after(document());
     after.setPosition(int(folded_.displayPosition(from + pasted.size())));
     setTextCursor(after);
+}
+
+QJsonObject MemoBox::automationState() const {
+    return {{"text", text()},
+            {"selStart", selStart()},
+            {"selLength", selLength()},
+            {"maxLength", 0},
+            {"backColor", color::asSigned(backColor(this, color::kWindowBackground))}};
 }
 
 int MemoBox::selStart() const {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/form.h"
+#include "results/entry_source.h"
 
-#include <functional>
 #include <optional>
 
 namespace velario {
@@ -11,23 +11,26 @@ class CommandButton;
 class Label;
 class MemoBox;
 class OptionButton;
+class SharedState;
 class TextBox;
 
-namespace data {
 class BoundDataSource;
 class DataGrid;
-} // namespace data
 
-// The catalogue window: the list of saved queries above, the fields of one entry below.
-class FrmTS0002 : public Form {
+// The catalogue window, frmTS0002 to the automation and in the transcript: the list of saved
+// queries above, the fields of one entry below.
+class CatalogueWindow : public Form, public EntrySource {
     Q_OBJECT
 public:
-    FrmTS0002();
-    ~FrmTS0002() override;
+    explicit CatalogueWindow(SharedState& state);
+    ~CatalogueWindow() override;
 
-    // Loads the result window unless it is loaded already and shows it; true when it was
-    // loaded already. The program connects it at start: the result window lives elsewhere.
-    static inline std::function<bool()> showResultWindow;
+    QString entryCode() const override;
+    QString entryDescription() const override;
+    QString entrySql() const override;
+    QString entryDatabase() const override;
+    QString entryType() const override;
+    void setSteppedAside(bool aside) override;
 
     // "S" while a new entry is typed, empty otherwise.
     QString FLAG_NEW;
@@ -39,8 +42,8 @@ public:
     void RIPOSIZIONA_MSRDC1();
     void CERCA_TESTO();
 
-    data::DataGrid* DBGrid1 = nullptr;
-    data::BoundDataSource* MSRDC1 = nullptr;
+    DataGrid* DBGrid1 = nullptr;
+    BoundDataSource* MSRDC1 = nullptr;
     Label* Label1 = nullptr;
     Label* Label2 = nullptr;
     Label* Label3 = nullptr;
@@ -89,6 +92,8 @@ private:
     void cmdSTAMPA_SQL_Click();
     void cmdESEGUE_SQL_Click();
     std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
+
+    SharedState& state_;
 };
 
 } // namespace velario

@@ -1,21 +1,31 @@
-#include "modulo.h"
+#include "shared_state.h"
 
 #include "data/catalogue_store.h"
 #include "platform/platform.h"
 
-namespace velario::Modulo {
+namespace velario {
 
-QVariant NULL_TO_EMPTY(const QVariant& value) {
-    if (value.isNull())
-        return QString();
-    return value;
-}
+namespace {
 
+// The error number as the messages write it: a leading blank for a non-negative number.
 QString errorNumberText(int number) {
     return number >= 0 ? QStringLiteral(" %1").arg(number) : QString::number(number);
 }
 
-void ERROR_REPORT() {
+bool isNumber(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::LongLong:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void SharedState::ERROR_REPORT() {
     if (ERR.number == 0)
         return;
     platform().msgBox(QStringLiteral("Errore ") + errorNumberText(ERR.number) +
@@ -25,7 +35,7 @@ void ERROR_REPORT() {
     ERR = Error();
 }
 
-void OPEN_CATALOGUE() {
+void SharedState::OPEN_CATALOGUE() {
     Error error;
     DB = data::Database::open(PATH_DB, false, false, QString(), &error);
     // A file without the catalogue, or damaged, fails to open as a missing one does: the
@@ -47,31 +57,16 @@ void OPEN_CATALOGUE() {
     ERROR_REPORT();
 }
 
-namespace {
-
-bool isNumber(const QVariant& v) {
-    switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::Short:
-    case QMetaType::LongLong:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
-void WIN_REMOVE() {
+void SharedState::WIN_REMOVE() {
     bool found = false;
     const int count = N_WIN_OPEN;
-    for (CNT_I = 1; CNT_I <= count; ++CNT_I) {
-        const QVariant& slot = WIN_OPEN[CNT_I];
+    for (int i = 1; i <= count; ++i) {
+        const QVariant& slot = WIN_OPEN[i];
         // Only a number equals the id: an empty slot or a text never does.
         if (!found && isNumber(slot) && slot.toLongLong() == WIN_ID)
             found = true;
         if (found)
-            WIN_OPEN[CNT_I] = CNT_I < kWinSlots ? WIN_OPEN[CNT_I + 1] : QVariant();
+            WIN_OPEN[i] = i < kWinSlots ? WIN_OPEN[i + 1] : QVariant();
     }
     if (!found)
         return;
@@ -79,25 +74,4 @@ void WIN_REMOVE() {
     --N_WIN_OPEN;
 }
 
-void reset() {
-    MSG.clear();
-    COD_SQL.clear();
-    CFG_LINE.clear();
-    RELEASE.clear();
-    UP_DATE.clear();
-    DIR_PRG.clear();
-    DIR_DBF.clear();
-    DIR_BTR.clear();
-    ANNO_DF.clear();
-    PATH_DB.clear();
-    RISP.clear();
-    RS.reset();
-    DB.reset();
-    CNT_I = CNT_J = CNT_K = 0;
-    WIN_OPEN.fill(QVariant());
-    N_WIN_OPEN = 0;
-    WIN_ID = 0;
-    ERR = Error();
-}
-
-} // namespace velario::Modulo
+} // namespace velario

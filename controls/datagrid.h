@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/automation.h"
-#include "platform/errors.h"
-#include "result_model.h"
+#include "data/errors.h"
+#include "data/result_model.h"
 
 #include <QPointer>
 #include <QTableView>
@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace velario::data {
+namespace velario {
 
 class DataSource;
 
@@ -37,17 +37,17 @@ private:
 class DataGrid : public QTableView, public AutomationControl {
     Q_OBJECT
 public:
-    using EditHandler = ResultModel::EditHandler;
+    using EditHandler = data::ResultModel::EditHandler;
 
     DataGrid(const QString& name, QWidget* parent);
     ~DataGrid() override;
 
     // Shows RESULT (null: nothing), first row current; ends any binding to a data source.
-    void setResult(std::unique_ptr<ResultSource> result);
+    void setResult(std::unique_ptr<data::ResultSource> result);
     // Shows the result of SOURCE and moves with its current row (null: unbinds).
     void setDataSource(DataSource* source);
     DataSource* dataSource() const;
-    ResultModel* resultModel() const { return model_; }
+    data::ResultModel* resultModel() const { return model_; }
 
     int columnCount() const;
     QString columnCaption(int column) const;
@@ -110,12 +110,12 @@ public:
 signals:
     // The current row or column changed.
     void rowColChange();
-    // The result on show could not be read on (see ResultModel::readFailed).
+    // The result on show could not be read on (see data::ResultModel::readFailed).
     void readFailed(int number, const QString& description);
 
 private:
     friend class DataSource;
-    void attachModel(ResultModel* model);
+    void attachModel(data::ResultModel* model);
     void onModelReset();
     void onCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
     // Makes ROW current without telling the data source (it asked for it).
@@ -124,8 +124,8 @@ private:
     int rowsFitting() const;
     QString checkResultRow(int row) const;
 
-    std::unique_ptr<ResultModel> ownModel_;
-    QPointer<ResultModel> model_;
+    std::unique_ptr<data::ResultModel> ownModel_;
+    QPointer<data::ResultModel> model_;
     QPointer<DataSource> source_;
     std::vector<std::optional<double>> widths_;
     int col_ = 0;
@@ -135,4 +135,4 @@ private:
     std::vector<int> maxLengths_;
 };
 
-} // namespace velario::data
+} // namespace velario

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 
 #include "folded_text.h"
+#include "platform/automation.h"
 
 #include <optional>
 
@@ -27,10 +28,13 @@ qint64 backColor(const QWidget* widget, qint64 fallback);
 
 // Focus events as a window's code sees them: one signal when the field gets the focus and
 // one when it loses it, whatever the reason.
-class TextBox : public QLineEdit {
+class TextBox : public QLineEdit, public AutomationControl {
     Q_OBJECT
 public:
     explicit TextBox(const QString& name, QWidget* parent);
+    QJsonObject automationState() const override;
+    bool takesTypedText() const override { return true; }
+    void automationType(const QString& text) override { typeText(text); }
     // The line edit's own, except while the texts are held (HeldTexts).
     QString text() const { return held_ ? *held_ : QLineEdit::text(); }
     void setText(const QString& text);
@@ -55,10 +59,13 @@ private:
 
 // A text field of several lines and no length limit. Its text is exactly what was set or
 // typed, line ends and all, and a text of megabytes is shown at once (see FoldedText).
-class MemoBox : public QPlainTextEdit {
+class MemoBox : public QPlainTextEdit, public AutomationControl {
     Q_OBJECT
 public:
     explicit MemoBox(const QString& name, QWidget* parent);
+    QJsonObject automationState() const override;
+    bool takesTypedText() const override { return true; }
+    void automationType(const QString& text) override { typeText(text); }
     QString text() const { return held_ ? *held_ : folded_.text(); }
     void setText(const QString& text);
     int selStart() const;
@@ -104,10 +111,11 @@ private:
     QList<QPointer<MemoBox>> memos_;
 };
 
-class Label : public QLabel {
+class Label : public QLabel, public AutomationControl {
     Q_OBJECT
 public:
     Label(const QString& name, const QString& caption, QWidget* parent);
+    QJsonObject automationState() const override { return {{"caption", caption()}}; }
     QString caption() const { return text(); }
     void setCaption(const QString& caption);
     // Right-aligned, and a caption too long for the label as placed widens it to the left
@@ -119,20 +127,24 @@ private:
     bool growsLeftward_ = false;
 };
 
-class CommandButton : public QPushButton {
+class CommandButton : public QPushButton, public AutomationControl {
     Q_OBJECT
 public:
     CommandButton(const QString& name, const QString& caption, QWidget* parent);
+    QJsonObject automationState() const override { return {{"caption", caption()}}; }
     QString caption() const { return text(); }
 };
 
 // One of a group of option buttons: selecting one clears the others of its parent. The
 // selected signal comes whenever the button becomes selected, also when the code selects
 // it, and when the user clicks it while it is already selected.
-class OptionButton : public QRadioButton {
+class OptionButton : public QRadioButton, public AutomationControl {
     Q_OBJECT
 public:
     OptionButton(const QString& name, const QString& caption, QWidget* parent);
+    QJsonObject automationState() const override {
+        return {{"caption", caption()}, {"value", value()}};
+    }
     QString caption() const { return text(); }
     bool value() const { return isChecked(); }
     void setValue(bool on) { setChecked(on); }

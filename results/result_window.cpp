@@ -1,11 +1,11 @@
-#include "frmts0003.h"
+#include "result_window.h"
 
-#include "app/modulo.h"
-#include "catalogue/frmts0002.h"
+#include "app/shared_state.h"
+#include "controls/chosen_grid.h"
 #include "data/column_fitting.h"
-#include "data/datagrid.h"
-#include "data/datasource.h"
-#include "platform/controls.h"
+#include "controls/datagrid.h"
+#include "controls/datasource.h"
+#include "controls/controls.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/grid_report.h"
@@ -21,11 +21,6 @@
 
 namespace velario {
 
-using Modulo::CNT_I;
-using Modulo::CNT_J;
-using Modulo::CNT_K;
-using Modulo::MSG;
-
 namespace {
 
 const QString kMdb = QStringLiteral("MDB");
@@ -34,10 +29,6 @@ constexpr qint64 kDisplayFieldColor = 0x00FFFF80;
 constexpr std::int16_t kDefaultTarget = 100;
 constexpr int kTargetStep = 20;
 constexpr int kTwipsPerCharacter = 100;
-
-FrmTS0002* catalogueWindow() {
-    return qobject_cast<FrmTS0002*>(Forms::instance().find(QStringLiteral("frmTS0002")));
-}
 
 Label* displayField(const QString& name, QWidget* parent) {
     auto* field = new Label(name, QString(), parent);
@@ -76,15 +67,16 @@ QString decimalText(double value) {
 
 } // namespace
 
-FrmTS0003::FrmTS0003() : Form(kName) {
+ResultWindow::ResultWindow(SharedState& state, EntrySource& entry)
+    : Form(kName), state_(state), entry_(&entry), entryGuard_(dynamic_cast<QObject*>(&entry)) {
     setWindowTitle(QStringLiteral("Output selezione SQL"));
     resize(twips::toPixelsX(10920), twips::toPixelsY(7215));
     buildControls();
 }
 
-FrmTS0003::~FrmTS0003() = default;
+ResultWindow::~ResultWindow() = default;
 
-void FrmTS0003::buildControls() {
+void ResultWindow::buildControls() {
     Label1 = new Label(QStringLiteral("Label1"), QStringLiteral("Codice"), this);
     twips::setGeometry(Label1, 240, 120, 1215, 255);
     lblCOD_SQL = displayField(QStringLiteral("lblCOD_SQL"), this);
@@ -95,9 +87,9 @@ void FrmTS0003::buildControls() {
     lblDESCR_SQL = displayField(QStringLiteral("lblDESCR_SQL"), this);
     twips::setGeometry(lblDESCR_SQL, 1920, 360, 7095, 285);
 
-    DBGrid1 = new data::DataGrid(QStringLiteral("DBGrid1"), this);
+    DBGrid1 = new DataGrid(QStringLiteral("DBGrid1"), this);
     twips::setGeometry(DBGrid1, 120, 840, 4455, 4095);
-    DBGrid2 = new data::DataGrid(QStringLiteral("DBGrid2"), this);
+    DBGrid2 = new DataGrid(QStringLiteral("DBGrid2"), this);
     twips::setGeometry(DBGrid2, 5280, 840, 4455, 4095);
 
     Label5 = new Label(QStringLiteral("Label5"), QStringLiteral("N. rec. trovati"), this);
@@ -106,10 +98,10 @@ void FrmTS0003::buildControls() {
     twips::setGeometry(lblNUM_REC, 1560, 6720, 975, 285);
     lblNUM_REC->setGrowsLeftward(true);
 
-    MSRDC1 = new data::RemoteDataSource(QStringLiteral("MSRDC1"), this);
+    MSRDC1 = new RemoteDataSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
     twips::setGeometry(MSRDC1, 2640, 6480, 1215, 330);
-    Data1 = new data::BoundDataSource(QStringLiteral("Data1"), this);
+    Data1 = new BoundDataSource(QStringLiteral("Data1"), this);
     Data1->setCaption(QStringLiteral("Data1"));
     twips::setGeometry(Data1, 2640, 6840, 1215, 420);
     DBGrid1->setDataSource(MSRDC1);
@@ -147,60 +139,64 @@ void FrmTS0003::buildControls() {
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
-    connect(cmdADEGUA_CAMPI, &QPushButton::clicked, this, &FrmTS0003::cmdADEGUA_CAMPI_Click);
-    connect(cmdAUMENTA_CAMPI, &QPushButton::clicked, this, &FrmTS0003::cmdAUMENTA_CAMPI_Click);
+    connect(cmdADEGUA_CAMPI, &QPushButton::clicked, this, &ResultWindow::cmdADEGUA_CAMPI_Click);
+    connect(cmdAUMENTA_CAMPI, &QPushButton::clicked, this, &ResultWindow::cmdAUMENTA_CAMPI_Click);
     connect(cmdDIMINUISCE_CAMPI, &QPushButton::clicked, this,
-            &FrmTS0003::cmdDIMINUISCE_CAMPI_Click);
-    connect(cmdSTAMPA, &QPushButton::clicked, this, &FrmTS0003::cmdSTAMPA_Click);
-    connect(cmdESCI, &QPushButton::clicked, this, &FrmTS0003::cmdESCI_Click);
+            &ResultWindow::cmdDIMINUISCE_CAMPI_Click);
+    connect(cmdSTAMPA, &QPushButton::clicked, this, &ResultWindow::cmdSTAMPA_Click);
+    connect(cmdESCI, &QPushButton::clicked, this, &ResultWindow::cmdESCI_Click);
     // Rows are read while the grid scrolls or paints: the message waits until that is over.
-    for (data::DataGrid* grid : {DBGrid1, DBGrid2})
-        connect(grid, &data::DataGrid::readFailed, this, &FrmTS0003::showReadFailure,
+    for (DataGrid* grid : {DBGrid1, DBGrid2})
+        connect(grid, &DataGrid::readFailed, this, &ResultWindow::showReadFailure,
                 Qt::QueuedConnection);
 }
 
-void FrmTS0003::showReadFailure(int number, const QString& description) {
+void ResultWindow::showReadFailure(int number, const QString& description) {
     reportSqlError(Error::make(number, description));
 }
 
-bool FrmTS0003::loadAndShow() {
-    auto* window = qobject_cast<FrmTS0003*>(Forms::instance().find(kName));
+bool ResultWindow::loadAndShow(SharedState& state, EntrySource& entry) {
+    auto* window = qobject_cast<ResultWindow*>(Forms::instance().find(kName));
     const bool wasLoaded = window != nullptr;
     if (!window)
-        window = Forms::instance().create<FrmTS0003>();
+        window = Forms::instance().create<ResultWindow>(state, entry);
     window->load();
     window->showModeless();
     return wasLoaded;
 }
 
-QString FrmTS0003::recordCountCaption(qint64 count) {
+QString ResultWindow::recordCountCaption(qint64 count) {
     // A longer number is shown whole: its last eight characters alone would be another number.
     return QLocale::system().toString(count).rightJustified(8, QLatin1Char(' '));
 }
 
-bool FrmTS0003::accessPath() const {
-    const FrmTS0002* catalogue = catalogueWindow();
-    return catalogue && catalogue->txtTIPO_DATABASE->text().trimmed() == kMdb;
+EntrySource* ResultWindow::entry() const {
+    return entryGuard_ ? entry_ : nullptr;
 }
 
-data::DataGrid* FrmTS0003::activeGrid() const {
+bool ResultWindow::accessPath() const {
+    const EntrySource* source = entry();
+    return source && source->entryType().trimmed() == kMdb;
+}
+
+DataGrid* ResultWindow::activeGrid() const {
     return accessPath() ? DBGrid2 : DBGrid1;
 }
 
-void FrmTS0003::onLoad() {
+void ResultWindow::onLoad() {
     setTwipsSize(11040, 7620);
     setHelpContextId(10);
-    FrmTS0002* catalogue = catalogueWindow();
-    if (catalogue)
-        catalogue->setWindowStateValue(1);
+    EntrySource* source = entry();
+    if (source)
+        source->setSteppedAside(true);
     FLAG_ACTIVATE = QStringLiteral("S");
     QString code;
     QString description;
     QString database;
-    if (catalogue) {
-        code = catalogue->txtCOD_SQL->text().trimmed();
-        description = catalogue->txtDESCR_SQL->text().trimmed();
-        database = catalogue->txtDATABASE->text().trimmed();
+    if (source) {
+        code = source->entryCode().trimmed();
+        description = source->entryDescription().trimmed();
+        database = source->entryDatabase().trimmed();
     }
     lblCOD_SQL->setCaption(QLatin1Char(' ') + code);
     lblDESCR_SQL->setCaption(QLatin1Char(' ') + description);
@@ -211,8 +207,8 @@ void FrmTS0003::onLoad() {
         Data1->setDatabaseName(database);
     else
         MSRDC1->setDataSourceName(database);
-    data::DataGrid* live = access ? DBGrid2 : DBGrid1;
-    data::DataGrid* idle = access ? DBGrid1 : DBGrid2;
+    DataGrid* live = access ? DBGrid2 : DBGrid1;
+    DataGrid* idle = access ? DBGrid1 : DBGrid2;
     live->setHeight(5535);
     live->setWidth(10575);
     live->setTop(840);
@@ -229,19 +225,19 @@ void FrmTS0003::onLoad() {
     platform().setMousePointer(MousePointer::Default);
 }
 
-void FrmTS0003::onActivate() {
+void ResultWindow::onActivate() {
     if (FLAG_ACTIVATE != QLatin1String("N")) {
         FLAG_ACTIVATE = QStringLiteral("N");
         platform().setMousePointer(MousePointer::Hourglass);
-        const FrmTS0002* catalogue = catalogueWindow();
-        MSG = catalogue ? catalogue->txtSELEZ_SQL->text().trimmed() : QString();
+        const EntrySource* source = entry();
+        state_.MSG = source ? source->entrySql().trimmed() : QString();
         // A failure leaves the grid with what its source holds; the count is shown anyway.
         Error error;
         if (accessPath()) {
-            Data1->setRecordSource(MSG);
+            Data1->setRecordSource(state_.MSG);
             error = Data1->refresh();
         } else {
-            MSRDC1->setSql(MSG);
+            MSRDC1->setSql(state_.MSG);
             error = MSRDC1->refresh();
         }
         platform().setMousePointer(MousePointer::Default);
@@ -255,49 +251,51 @@ void FrmTS0003::onActivate() {
         reportSqlError(countError);
 }
 
-void FrmTS0003::onUnload() {
-    Modulo::WIN_ID = Modulo::kIdResults;
-    Modulo::WIN_REMOVE();
-    if (FrmTS0002* catalogue = catalogueWindow())
-        catalogue->setWindowStateValue(0);
+void ResultWindow::onUnload() {
+    state_.WIN_ID = SharedState::kIdResults;
+    state_.WIN_REMOVE();
+    if (EntrySource* source = entry())
+        source->setSteppedAside(false);
 }
 
-void FrmTS0003::cmdESCI_Click() {
+void ResultWindow::cmdESCI_Click() {
     unload();
 }
 
-void FrmTS0003::CALC_DIM_CAMPI_GRIGLIA() {
+void ResultWindow::CALC_DIM_CAMPI_GRIGLIA() {
     SORTED_COL.fill(0);
     SORTED_WIDTH.fill(0);
     COL_WIDTH.fill(0);
     HEAD_TOTAL = 0;
     LINE_TOTAL = 0;
     MAX_COL = 0;
-    CNT_K = 0;
-    CNT_I = 0;
+    // Rows measured since the last yield.
+    std::int16_t sinceYield = 0;
+    std::int16_t rowCounter = 0;
+    std::int16_t columnCounter = 0;
 
     // The window may be closed by an event that runs during a yield; from then on nothing
     // of it may be touched.
-    QPointer<FrmTS0003> self(this);
+    QPointer<ResultWindow> self(this);
     const auto yield = [&self] {
         platform().doEvents();
         return !self.isNull() && !self->isUnloading();
     };
     data::MeasureOptions options;
     options.rowLimit = NUM_REC + 1;
-    options.rowCounter = &CNT_I;
-    options.columnCounter = &CNT_J;
-    options.afterRow = [&yield](int row) {
-        if (const auto next = data::int16::add(CNT_K, 1))
-            CNT_K = *next;
-        if (CNT_K > 4) {
-            CNT_K = 0;
+    options.rowCounter = &rowCounter;
+    options.columnCounter = &columnCounter;
+    options.afterRow = [&yield, &sinceYield](int row) {
+        if (const auto next = data::int16::add(sinceYield, 1))
+            sinceYield = *next;
+        if (sinceYield > 4) {
+            sinceYield = 0;
             if (!yield())
                 return false;
         }
         return row != 0 || yield();
     };
-    data::ChosenGrid grid([this] { return activeGrid(); });
+    ChosenGrid grid([this] { return activeGrid(); });
 
     measuring_ = true;
     const data::ColumnWidths measured = data::measureColumns(grid, options);
@@ -324,7 +322,7 @@ void FrmTS0003::CALC_DIM_CAMPI_GRIGLIA() {
     }
 }
 
-void FrmTS0003::cmdADEGUA_CAMPI_Click() {
+void ResultWindow::cmdADEGUA_CAMPI_Click() {
     if (measuring_)
         return;
     NUM_REC = activeGrid()->approxCount();
@@ -334,7 +332,7 @@ void FrmTS0003::cmdADEGUA_CAMPI_Click() {
     }
     platform().setMousePointer(MousePointer::Hourglass);
 
-    QPointer<FrmTS0003> self(this);
+    QPointer<ResultWindow> self(this);
     CALC_DIM_CAMPI_GRIGLIA();
     if (!self || isUnloading()) {
         platform().setMousePointer(MousePointer::Default);
@@ -351,14 +349,14 @@ void FrmTS0003::cmdADEGUA_CAMPI_Click() {
                                        LINE_TOTAL, DIM_MAX);
 
     // Widest first: a width too large for the grid stops the applying before any column.
-    for (CNT_J = 0;;) {
-        const int column = SORTED_COL[size_t(CNT_J)];
+    for (int j = 0;;) {
+        const int column = SORTED_COL[size_t(j)];
         if (activeGrid()->setCol(column))
             break;
-        const auto twips = data::int16::multiply(SORTED_WIDTH[size_t(CNT_J)], kTwipsPerCharacter);
+        const auto twips = data::int16::multiply(SORTED_WIDTH[size_t(j)], kTwipsPerCharacter);
         const bool failed = !twips || activeGrid()->setColumnWidth(column, *twips).isSet();
-        ++CNT_J;
-        if (CNT_J > MAX_COL || failed)
+        ++j;
+        if (j > MAX_COL || failed)
             break;
     }
 
@@ -367,14 +365,14 @@ void FrmTS0003::cmdADEGUA_CAMPI_Click() {
     platform().setMousePointer(MousePointer::Default);
 }
 
-void FrmTS0003::cmdAUMENTA_CAMPI_Click() {
+void ResultWindow::cmdAUMENTA_CAMPI_Click() {
     if (measuring_)
         return;
     lblDIM_MAX->setCaption(decimalText(leadingNumber(lblDIM_MAX->caption()) + kTargetStep));
     cmdADEGUA_CAMPI_Click();
 }
 
-void FrmTS0003::cmdDIMINUISCE_CAMPI_Click() {
+void ResultWindow::cmdDIMINUISCE_CAMPI_Click() {
     if (measuring_)
         return;
     const double target = leadingNumber(lblDIM_MAX->caption());
@@ -383,16 +381,15 @@ void FrmTS0003::cmdDIMINUISCE_CAMPI_Click() {
     cmdADEGUA_CAMPI_Click();
 }
 
-void FrmTS0003::cmdSTAMPA_Click() {
+void ResultWindow::cmdSTAMPA_Click() {
     // A report started while a measurement yields would walk the same grid under it.
     if (measuring_)
         return;
-    const FrmTS0002* catalogue = catalogueWindow();
-    if (!catalogue)
+    const EntrySource* source = entry();
+    if (!source)
         return;
     printResultGrid([this] { return activeGrid(); },
-                    {catalogue->txtDESCR_SQL->text(), catalogue->txtDATABASE->text(),
-                     catalogue->txtTIPO_DATABASE->text()});
+                    {source->entryDescription(), source->entryDatabase(), source->entryType()});
 }
 
 } // namespace velario

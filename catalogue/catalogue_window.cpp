@@ -1,18 +1,17 @@
-#include "frmts0002.h"
+#include "catalogue_window.h"
 
-#include "app/modulo.h"
+#include "app/shared_state.h"
 #include "data/catalogue_store.h"
-#include "data/datagrid.h"
-#include "data/datasource.h"
-#include "platform/controls.h"
+#include "controls/datagrid.h"
+#include "controls/datasource.h"
+#include "controls/controls.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/catalogue_list_report.h"
 #include "print/query_sheet.h"
+#include "results/result_window.h"
 
 namespace velario {
-
-using Modulo::MSG;
 
 namespace {
 
@@ -24,50 +23,75 @@ QString trimmed(const QString& text) {
 }
 
 // The catalogue entry as the edit fields show it, every field trimmed.
-data::CatalogueEntry entryOnScreen(const FrmTS0002& w) {
+data::CatalogueEntry entryOnScreen(const CatalogueWindow& w) {
     return {trimmed(w.txtCOD_SQL->text()), trimmed(w.txtDESCR_SQL->text()),
             trimmed(w.txtSELEZ_SQL->text()), trimmed(w.txtDATABASE->text()),
             trimmed(w.txtTIPO_DATABASE->text())};
 }
 
 // Opens the lookup of CODE into RS and reports a failure at once; false when it failed.
-bool openLookup(const QString& code) {
-    MSG = data::lookupStatementText(code);
+bool openLookup(SharedState& state, const QString& code) {
+    state.MSG = data::lookupStatementText(code);
     Error error;
-    Modulo::RS = data::openCatalogueLookup(Modulo::DB.get(), code, &error);
-    if (!Modulo::RS) {
-        Modulo::ERR = error;
-        Modulo::ERROR_REPORT();
+    state.RS = data::openCatalogueLookup(state.DB.get(), code, &error);
+    if (!state.RS) {
+        state.ERR = error;
+        state.ERROR_REPORT();
         return false;
     }
-    Modulo::ERROR_REPORT();
+    state.ERROR_REPORT();
     return true;
 }
 
-void closeLookup() {
-    if (Modulo::RS)
-        Modulo::RS->close();
+void closeLookup(SharedState& state) {
+    if (state.RS)
+        state.RS->close();
 }
 
 // Reports a failed write with the statement that found the row.
-void reportWrite(const Error& error) {
+void reportWrite(SharedState& state, const Error& error) {
     if (!error)
         return;
-    Modulo::ERR = error;
-    Modulo::ERROR_REPORT();
+    state.ERR = error;
+    state.ERROR_REPORT();
 }
 
 } // namespace
 
-FrmTS0002::FrmTS0002() : Form(QStringLiteral("frmTS0002")) {
+CatalogueWindow::CatalogueWindow(SharedState& state)
+    : Form(QStringLiteral("frmTS0002")), state_(state) {
     setWindowTitle(QStringLiteral("Gestione selezioni SQL"));
     buildControls();
 }
 
-FrmTS0002::~FrmTS0002() = default;
+CatalogueWindow::~CatalogueWindow() = default;
 
-void FrmTS0002::buildControls() {
-    DBGrid1 = new data::DataGrid(QStringLiteral("DBGrid1"), this);
+QString CatalogueWindow::entryCode() const {
+    return txtCOD_SQL->text();
+}
+
+QString CatalogueWindow::entryDescription() const {
+    return txtDESCR_SQL->text();
+}
+
+QString CatalogueWindow::entrySql() const {
+    return txtSELEZ_SQL->text();
+}
+
+QString CatalogueWindow::entryDatabase() const {
+    return txtDATABASE->text();
+}
+
+QString CatalogueWindow::entryType() const {
+    return txtTIPO_DATABASE->text();
+}
+
+void CatalogueWindow::setSteppedAside(bool aside) {
+    setWindowStateValue(aside ? 1 : 0);
+}
+
+void CatalogueWindow::buildControls() {
+    DBGrid1 = new DataGrid(QStringLiteral("DBGrid1"), this);
     twips::setGeometry(DBGrid1, 120, 120, 10575, 3495);
 
     Label1 = new Label(QStringLiteral("Label1"), QStringLiteral("Codice"), this);
@@ -109,7 +133,7 @@ void FrmTS0002::buildControls() {
         new CommandButton(QStringLiteral("cmdSTAMPA_SQL"), QStringLiteral("Stampa SQL"), this);
     twips::setGeometry(cmdSTAMPA_SQL, 5640, 4800, 1695, 375);
 
-    MSRDC1 = new data::BoundDataSource(QStringLiteral("MSRDC1"), this);
+    MSRDC1 = new BoundDataSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
     MSRDC1->setReadsWholeResult(true);
     twips::setGeometry(MSRDC1, 7440, 4800, 1215, 345);
@@ -154,37 +178,37 @@ void FrmTS0002::buildControls() {
         return DBGrid1_CellEdited(row, column, text);
     });
 
-    connect(MSRDC1, &data::DataSource::reposition, this, &FrmTS0002::RIPOSIZIONA_MSRDC1,
+    connect(MSRDC1, &DataSource::reposition, this, &CatalogueWindow::RIPOSIZIONA_MSRDC1,
             Qt::DirectConnection);
-    connect(Option1, &OptionButton::selected, this, &FrmTS0002::Option1_Click);
-    connect(Option2, &OptionButton::selected, this, &FrmTS0002::Option2_Click);
-    connect(txtDATABASE, &TextBox::lostFocus, this, &FrmTS0002::txtDATABASE_LostFocus);
+    connect(Option1, &OptionButton::selected, this, &CatalogueWindow::Option1_Click);
+    connect(Option2, &OptionButton::selected, this, &CatalogueWindow::Option2_Click);
+    connect(txtDATABASE, &TextBox::lostFocus, this, &CatalogueWindow::txtDATABASE_LostFocus);
     for (TextBox* field : {txtDESCR_SQL, txtDATABASE, txtTIPO_DATABASE})
         connect(field, &TextBox::gotFocus, this, [this, field] { selectAllOnFocus(field); });
-    connect(cmdSFOGLIA, &QPushButton::clicked, this, &FrmTS0002::cmdSFOGLIA_Click);
-    connect(cmdESCI, &QPushButton::clicked, this, &FrmTS0002::cmdESCI_Click);
-    connect(cmdNUOVO, &QPushButton::clicked, this, &FrmTS0002::cmdNUOVO_Click);
-    connect(cmdAGGIORNA, &QPushButton::clicked, this, &FrmTS0002::cmdAGGIORNA_Click);
-    connect(cmdCANCELLA, &QPushButton::clicked, this, &FrmTS0002::cmdCANCELLA_Click);
+    connect(cmdSFOGLIA, &QPushButton::clicked, this, &CatalogueWindow::cmdSFOGLIA_Click);
+    connect(cmdESCI, &QPushButton::clicked, this, &CatalogueWindow::cmdESCI_Click);
+    connect(cmdNUOVO, &QPushButton::clicked, this, &CatalogueWindow::cmdNUOVO_Click);
+    connect(cmdAGGIORNA, &QPushButton::clicked, this, &CatalogueWindow::cmdAGGIORNA_Click);
+    connect(cmdCANCELLA, &QPushButton::clicked, this, &CatalogueWindow::cmdCANCELLA_Click);
     connect(cmdSTAMPA_Elenco_SQL, &QPushButton::clicked, this,
-            &FrmTS0002::cmdSTAMPA_Elenco_SQL_Click);
-    connect(cmdSTAMPA_SQL, &QPushButton::clicked, this, &FrmTS0002::cmdSTAMPA_SQL_Click);
-    connect(cmdESEGUE_SQL, &QPushButton::clicked, this, &FrmTS0002::cmdESEGUE_SQL_Click);
+            &CatalogueWindow::cmdSTAMPA_Elenco_SQL_Click);
+    connect(cmdSTAMPA_SQL, &QPushButton::clicked, this, &CatalogueWindow::cmdSTAMPA_SQL_Click);
+    connect(cmdESEGUE_SQL, &QPushButton::clicked, this, &CatalogueWindow::cmdESEGUE_SQL_Click);
 }
 
-void FrmTS0002::onLoad() {
+void CatalogueWindow::onLoad() {
     setTwipsSize(11040, 7620);
     setHelpContextId(10);
     FLAG_ACTIVATE = QStringLiteral("S");
     FLAG_NEW.clear();
     txtCOD_SQL->setEnabled(false);
-    MSRDC1->setDatabaseName(Modulo::PATH_DB);
-    MSG = data::catalogueListStatement();
-    MSRDC1->setRecordSource(MSG);
+    MSRDC1->setDatabaseName(state_.PATH_DB);
+    state_.MSG = data::catalogueListStatement();
+    MSRDC1->setRecordSource(state_.MSG);
     platform().setMousePointer(MousePointer::Default);
 }
 
-void FrmTS0002::onActivate() {
+void CatalogueWindow::onActivate() {
     if (FLAG_ACTIVATE == QLatin1String("N"))
         return;
     FLAG_ACTIVATE = QStringLiteral("N");
@@ -193,12 +217,12 @@ void FrmTS0002::onActivate() {
     platform().setMousePointer(MousePointer::Default);
 }
 
-void FrmTS0002::onUnload() {
-    Modulo::WIN_ID = Modulo::kIdCatalogue;
-    Modulo::WIN_REMOVE();
+void CatalogueWindow::onUnload() {
+    state_.WIN_ID = SharedState::kIdCatalogue;
+    state_.WIN_REMOVE();
 }
 
-void FrmTS0002::CAMPI_INITIALIZE() {
+void CatalogueWindow::CAMPI_INITIALIZE() {
     txtCOD_SQL->setText(QString());
     txtDESCR_SQL->setText(QString());
     txtSELEZ_SQL->setText(QString());
@@ -207,7 +231,7 @@ void FrmTS0002::CAMPI_INITIALIZE() {
     selectOptionForType();
 }
 
-void FrmTS0002::SETTA_ELENCHI() {
+void CatalogueWindow::SETTA_ELENCHI() {
     // Every step may fail (no list yet); each failure leaves the grid as it was.
     DBGrid1->setHeight(MSRDC1->recordset().recordCount() < 5 ? 2200 : 2900);
     DBGrid1->setColumnCaption(0, QStringLiteral("Codice"));
@@ -216,20 +240,20 @@ void FrmTS0002::SETTA_ELENCHI() {
     DBGrid1->setColumnWidth(1, 8300);
 }
 
-void FrmTS0002::selectOptionForType() {
+void CatalogueWindow::selectOptionForType() {
     if (trimmed(txtTIPO_DATABASE->text()) != kOdbc)
         Option2->setValue(true);
     else
         Option1->setValue(true);
 }
 
-void FrmTS0002::setBrowseModeControls() {
+void CatalogueWindow::setBrowseModeControls() {
     txtCOD_SQL->setEnabled(false);
     for (CommandButton* b : {cmdNUOVO, cmdAGGIORNA, cmdCANCELLA, cmdESCI, cmdESEGUE_SQL})
         b->setEnabled(true);
 }
 
-void FrmTS0002::RIPOSIZIONA_MSRDC1() {
+void CatalogueWindow::RIPOSIZIONA_MSRDC1() {
     if (FLAG_NEW == QLatin1String("S"))
         setBrowseModeControls();
     if (!MSRDC1->recordset().eof()) {
@@ -248,11 +272,11 @@ void FrmTS0002::RIPOSIZIONA_MSRDC1() {
     SETTA_ELENCHI();
 }
 
-void FrmTS0002::showStoredEntry(const QString& code) {
-    if (!openLookup(code))
+void CatalogueWindow::showStoredEntry(const QString& code) {
+    if (!openLookup(state_, code))
         return;
     data::CatalogueEntry entry;
-    if (Modulo::RS->recordCount() != 0 && !data::readCatalogueEntry(*Modulo::RS, &entry, true)) {
+    if (state_.RS->recordCount() != 0 && !data::readCatalogueEntry(*state_.RS, &entry, true)) {
         txtCOD_SQL->setText(entry.code);
         txtDESCR_SQL->setText(entry.description);
         txtSELEZ_SQL->setText(entry.sql);
@@ -261,31 +285,31 @@ void FrmTS0002::showStoredEntry(const QString& code) {
     } else {
         CAMPI_INITIALIZE();
     }
-    closeLookup();
+    closeLookup(state_);
 }
 
-void FrmTS0002::CERCA_TESTO() {
-    if (openLookup(trimmed(txtCOD_SQL->text()))) {
-        if (!Modulo::RS->eof()) {
-            txtSELEZ_SQL->setText(data::catalogueField(*Modulo::RS, QStringLiteral("SQL")));
-            txtDATABASE->setText(data::catalogueField(*Modulo::RS, QStringLiteral("Database")));
+void CatalogueWindow::CERCA_TESTO() {
+    if (openLookup(state_, trimmed(txtCOD_SQL->text()))) {
+        if (!state_.RS->eof()) {
+            txtSELEZ_SQL->setText(data::catalogueField(*state_.RS, QStringLiteral("SQL")));
+            txtDATABASE->setText(data::catalogueField(*state_.RS, QStringLiteral("Database")));
             txtTIPO_DATABASE->setText(
-                data::catalogueField(*Modulo::RS, QStringLiteral("Tipo_Database")));
+                data::catalogueField(*state_.RS, QStringLiteral("Tipo_Database")));
         }
-        closeLookup();
+        closeLookup(state_);
     }
     selectOptionForType();
 }
 
-void FrmTS0002::Option1_Click() {
+void CatalogueWindow::Option1_Click() {
     txtTIPO_DATABASE->setText(Option1->value() ? kOdbc : kMdb);
 }
 
-void FrmTS0002::Option2_Click() {
+void CatalogueWindow::Option2_Click() {
     txtTIPO_DATABASE->setText(Option2->value() ? kMdb : kOdbc);
 }
 
-void FrmTS0002::txtDATABASE_LostFocus() {
+void CatalogueWindow::txtDATABASE_LostFocus() {
     const QString text = txtDATABASE->text();
     if (!trimmed(text).isEmpty())
         txtTIPO_DATABASE->setText(text.contains(QLatin1String(".MDB")) ? kMdb : kOdbc);
@@ -294,11 +318,11 @@ void FrmTS0002::txtDATABASE_LostFocus() {
     selectOptionForType();
 }
 
-void FrmTS0002::selectAllOnFocus(TextBox* field) {
+void CatalogueWindow::selectAllOnFocus(TextBox* field) {
     field->setSelection(0, int(field->text().size()));
 }
 
-void FrmTS0002::cmdSFOGLIA_Click() {
+void CatalogueWindow::cmdSFOGLIA_Click() {
     if (!Option2->value())
         return;
     const QString current = trimmed(txtDATABASE->text());
@@ -308,15 +332,15 @@ void FrmTS0002::cmdSFOGLIA_Click() {
     // A cancelled dialog leaves what the user typed.
     if (!chosen)
         return;
-    MSG = *chosen;
-    txtDATABASE->setText(MSG);
+    state_.MSG = *chosen;
+    txtDATABASE->setText(state_.MSG);
 }
 
-void FrmTS0002::cmdESCI_Click() {
+void CatalogueWindow::cmdESCI_Click() {
     unload();
 }
 
-void FrmTS0002::cmdNUOVO_Click() {
+void CatalogueWindow::cmdNUOVO_Click() {
     FLAG_NEW = QStringLiteral("S");
     txtCOD_SQL->setEnabled(true);
     setBackColor(txtCOD_SQL, color::kWindowBackground);
@@ -329,7 +353,7 @@ void FrmTS0002::cmdNUOVO_Click() {
     txtCOD_SQL->setFocus();
 }
 
-void FrmTS0002::cmdAGGIORNA_Click() {
+void CatalogueWindow::cmdAGGIORNA_Click() {
     struct Check {
         QWidget* field;
         QString text;
@@ -353,21 +377,21 @@ void FrmTS0002::cmdAGGIORNA_Click() {
     }
 
     platform().setMousePointer(MousePointer::Hourglass);
-    Modulo::COD_SQL = trimmed(txtCOD_SQL->text());
+    state_.COD_SQL = trimmed(txtCOD_SQL->text());
     // A lookup or a write that fails changes nothing: the error is shown once and the window
     // stays as it was.
-    if (!openLookup(Modulo::COD_SQL)) {
+    if (!openLookup(state_, state_.COD_SQL)) {
         platform().setMousePointer(MousePointer::Default);
         return;
     }
-    Error error = Modulo::RS->recordCount() != 0 ? Modulo::RS->edit() : Modulo::RS->addNew();
+    Error error = state_.RS->recordCount() != 0 ? state_.RS->edit() : state_.RS->addNew();
     if (!error)
-        error = data::collectCatalogueEntry(*Modulo::RS, entryOnScreen(*this));
+        error = data::collectCatalogueEntry(*state_.RS, entryOnScreen(*this));
     if (!error)
-        error = Modulo::RS->update();
-    closeLookup();
+        error = state_.RS->update();
+    closeLookup(state_);
     if (error) {
-        reportWrite(error);
+        reportWrite(state_, error);
         platform().setMousePointer(MousePointer::Default);
         return;
     }
@@ -380,26 +404,26 @@ void FrmTS0002::cmdAGGIORNA_Click() {
         SETTA_ELENCHI();
         FLAG_NEW.clear();
         setBrowseModeControls();
-        txtCOD_SQL->setText(Modulo::COD_SQL);
-        showStoredEntry(Modulo::COD_SQL);
+        txtCOD_SQL->setText(state_.COD_SQL);
+        showStoredEntry(state_.COD_SQL);
     }
     platform().setMousePointer(MousePointer::Default);
 }
 
-void FrmTS0002::cmdCANCELLA_Click() {
+void CatalogueWindow::cmdCANCELLA_Click() {
     FLAG_NEW.clear();
-    Modulo::RISP = QString::number(platform().msgBox(QStringLiteral("Confermi la cancellazione ?"),
+    state_.RISP = QString::number(platform().msgBox(QStringLiteral("Confermi la cancellazione ?"),
                                                      MsgBox::YesNo | MsgBox::Question));
-    if (Modulo::RISP.toInt() != MsgBox::Yes)
+    if (state_.RISP.toInt() != MsgBox::Yes)
         return;
-    if (!openLookup(trimmed(txtCOD_SQL->text())))
+    if (!openLookup(state_, trimmed(txtCOD_SQL->text())))
         return;
     Error error;
-    if (Modulo::RS->recordCount() > 0)
-        error = Modulo::RS->deleteCurrent();
-    closeLookup();
+    if (state_.RS->recordCount() > 0)
+        error = state_.RS->deleteCurrent();
+    closeLookup(state_);
     if (error) {
-        reportWrite(error);
+        reportWrite(state_, error);
         return;
     }
     MSRDC1->refresh();
@@ -407,20 +431,20 @@ void FrmTS0002::cmdCANCELLA_Click() {
     FLAG_NEW.clear();
 }
 
-void FrmTS0002::cmdSTAMPA_Elenco_SQL_Click() {
+void CatalogueWindow::cmdSTAMPA_Elenco_SQL_Click() {
     CatalogueListGrid list(
         *DBGrid1, [this] { return txtSELEZ_SQL->text(); }, [this] { return txtDATABASE->text(); });
     printCatalogueList(list);
 }
 
-void FrmTS0002::cmdSTAMPA_SQL_Click() {
+void CatalogueWindow::cmdSTAMPA_SQL_Click() {
     printQuerySheet({txtCOD_SQL->text(), txtDESCR_SQL->text(), txtDATABASE->text(),
                      txtTIPO_DATABASE->text(), txtSELEZ_SQL->text()});
 }
 
-void FrmTS0002::cmdESEGUE_SQL_Click() {
-    MSG = trimmed(txtSELEZ_SQL->text());
-    if (MSG.isEmpty()) {
+void CatalogueWindow::cmdESEGUE_SQL_Click() {
+    state_.MSG = trimmed(txtSELEZ_SQL->text());
+    if (state_.MSG.isEmpty()) {
         platform().beep();
         platform().msgBox(QStringLiteral("Nessuna stringa SQL da eseguire !!!"), MsgBox::OkOnly);
         return;
@@ -428,11 +452,11 @@ void FrmTS0002::cmdESEGUE_SQL_Click() {
     platform().setMousePointer(MousePointer::Hourglass);
     // The statement runs when the result window first becomes active; a window that was
     // open already does not run it again, so nothing would restore the pointer.
-    if (showResultWindow && showResultWindow())
+    if (ResultWindow::loadAndShow(state_, *this))
         platform().setMousePointer(MousePointer::Default);
 }
 
-std::optional<QString> FrmTS0002::DBGrid1_CellEdited(int resultRow, int column,
+std::optional<QString> CatalogueWindow::DBGrid1_CellEdited(int resultRow, int column,
                                                      const QString& text) {
     const QString value = trimmed(text);
     // A value is refused where the fields would not take it: empty, or longer than they are.
@@ -443,32 +467,32 @@ std::optional<QString> FrmTS0002::DBGrid1_CellEdited(int resultRow, int column,
     const QString code = trimmed(DBGrid1->cellText(resultRow, 0));
     if (column == 0 && value != code) {
         // Another entry with the new code already exists: codes identify entries.
-        if (!openLookup(value))
+        if (!openLookup(state_, value))
             return std::nullopt;
-        const bool taken = Modulo::RS->recordCount() != 0;
-        closeLookup();
+        const bool taken = state_.RS->recordCount() != 0;
+        closeLookup(state_);
         if (taken) {
             platform().beep();
             return std::nullopt;
         }
     }
-    if (!openLookup(code))
+    if (!openLookup(state_, code))
         return std::nullopt;
     Error error;
-    if (Modulo::RS->recordCount() == 0) {
-        closeLookup();
+    if (state_.RS->recordCount() == 0) {
+        closeLookup(state_);
         platform().beep();
         return std::nullopt;
     }
-    error = Modulo::RS->edit();
+    error = state_.RS->edit();
     if (!error)
-        error = Modulo::RS->collect(
+        error = state_.RS->collect(
             column == 0 ? QStringLiteral("CODICE") : QStringLiteral("DESCRIZIONE"), value);
     if (!error)
-        error = Modulo::RS->update();
-    closeLookup();
+        error = state_.RS->update();
+    closeLookup(state_);
     if (error) {
-        reportWrite(error);
+        reportWrite(state_, error);
         return std::nullopt;
     }
     if (resultRow == DBGrid1->currentResultRow())

@@ -1,8 +1,8 @@
 #include "datasource.h"
 
-#include "access_copy.h"
+#include "data/access_copy.h"
 #include "datagrid.h"
-#include "odbc.h"
+#include "data/odbc.h"
 #include "platform/form.h"
 #include "platform/twips.h"
 
@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <atomic>
 
-namespace velario::data {
+namespace velario {
 
 int SourceRecordset::recordCount() const {
     return int(std::min<qint64>(source_.model_->exactCount(), INT_MAX));
@@ -52,7 +52,7 @@ QVariant SourceRecordset::field(const QString& name, Error* error) const {
 }
 
 DataSource::DataSource(const QString& name, QWidget* parent)
-    : QWidget(parent), model_(new ResultModel(this)), recordset_(*this) {
+    : QWidget(parent), model_(new data::ResultModel(this)), recordset_(*this) {
     setObjectName(name);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -87,12 +87,12 @@ void DataSource::setCaption(const QString& caption) {
     captionLabel_->setText(caption);
 }
 
-void DataSource::setLongOperationRunner(const LongOperationRunner& runner) {
+void DataSource::setLongOperationRunner(const data::LongOperationRunner& runner) {
     runner_ = runner;
     model_->setRunner(runner);
 }
 
-void DataSource::runLong(LongOperation kind, std::function<void()> work,
+void DataSource::runLong(data::LongOperation kind, std::function<void()> work,
                          const std::function<void()>& interrupt) {
     if (runner_)
         runner_(kind, std::move(work), interrupt);
@@ -120,7 +120,7 @@ void DataSource::setHeight(int twips) {
     twips::setHeight(this, twips);
 }
 
-Error DataSource::showOpened(LongOperation kind, const ResultModel::Opener& open) {
+Error DataSource::showOpened(data::LongOperation kind, const data::ResultModel::Opener& open) {
     opened_ = true;
     if (const Error error = model_->openSource(kind, open))
         return error;
@@ -238,21 +238,21 @@ Error BoundDataSource::refresh() {
     Error error;
     // The working copy of an Access file is written first, where it can be stopped; opening
     // then finds it ready.
-    if (Database::isAccessFile(databaseName_)) {
+    if (data::Database::isAccessFile(databaseName_)) {
         std::atomic<bool> stop{false};
         runLong(
-            LongOperation::CopyAccessFile, [&] { accessCopyFor(databaseName_, &error, &stop); },
+            data::LongOperation::CopyAccessFile, [&] { data::accessCopyFor(databaseName_, &error, &stop); },
             [&stop] { stop = true; });
         if (error)
             return error;
     }
     // A data source only reads: whatever its statement says, the file stays as it is.
-    std::unique_ptr<Database> database =
-        Database::open(databaseName_, false, true, QString(), &error);
+    std::unique_ptr<data::Database> database =
+        data::Database::open(databaseName_, false, true, QString(), &error);
     if (!database)
         return error;
     const QString sql = statementFor(recordSource_);
-    error = showOpened(LongOperation::Run, [&](Interrupter& stop, Error* failure) {
+    error = showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
         stop.setStop([engine = database.get()] { engine->interrupt(); });
         return database->execute(sql, failure);
     });
@@ -278,12 +278,12 @@ RemoteDataSource::~RemoteDataSource() {
 Error RemoteDataSource::refresh() {
     showNothing();
     connection_.reset();
-    std::unique_ptr<OdbcConnection> connection;
+    std::unique_ptr<data::OdbcConnection> connection;
     // Connecting cannot be stopped; a stop asked for meanwhile stops the statement at once.
-    const Error error = showOpened(LongOperation::Run, [&](Interrupter& stop, Error* failure) {
-        connection = OdbcConnection::connect(dataSourceName_, failure);
+    const Error error = showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
+        connection = data::OdbcConnection::connect(dataSourceName_, failure);
         if (!connection)
-            return std::unique_ptr<ResultSource>();
+            return std::unique_ptr<data::ResultSource>();
         stop.setStop([engine = connection.get()] { engine->interrupt(); });
         return connection->execute(sql_, failure);
     });
@@ -297,4 +297,4 @@ QJsonObject RemoteDataSource::automationState() const {
     return {{"caption", caption()}, {"dataSourceName", dataSourceName_}, {"sql", sql_}};
 }
 
-} // namespace velario::data
+} // namespace velario
