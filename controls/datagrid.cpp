@@ -59,8 +59,6 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
 }
 
 DataGrid::~DataGrid() {
-    if (source_ && source_->grid_ == this)
-        source_->grid_ = nullptr;
     if (model_) {
         disconnect(model_, nullptr, this, nullptr);
         model_->setEditHandler({});
@@ -108,17 +106,23 @@ void DataGrid::setResult(std::unique_ptr<data::ResultSource> result) {
 void DataGrid::setDataSource(DataSource* source) {
     if (source_ == source)
         return;
-    if (source_ && source_->grid_ == this)
-        source_->grid_ = nullptr;
+    for (const QMetaObject::Connection& connection : sourceConnections_)
+        disconnect(connection);
+    sourceConnections_.clear();
     source_ = source;
     if (!source) {
         attachModel(ownModel_.get());
         return;
     }
-    if (source->grid_ && source->grid_ != this)
-        source->grid_->setDataSource(nullptr);
-    source->grid_ = this;
     attachModel(source->model());
+    sourceConnections_ = {
+        connect(source, &DataSource::currentRowChanged, this, &DataGrid::followSource),
+        // The source's model goes with it: the grid shows its own (empty) result again.
+        connect(source, &QObject::destroyed, this, [this] {
+            sourceConnections_.clear();
+            source_ = nullptr;
+            attachModel(ownModel_.get());
+        })};
     followSource(source->currentRow());
 }
 
@@ -131,7 +135,7 @@ void DataGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& p
         col_ = current.column();
     if (!following_ && source_ && current.isValid() &&
         (!previous.isValid() || previous.row() != current.row()))
-        source_->gridMoved(current.row());
+        source_->selectRow(current.row());
     emit rowColChange();
 }
 

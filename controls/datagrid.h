@@ -114,7 +114,6 @@ signals:
     void readFailed(int number, const QString& description);
 
 private:
-    friend class DataSource;
     void attachModel(data::ResultModel* model);
     void onModelReset();
     void onCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
@@ -127,6 +126,7 @@ private:
     std::unique_ptr<data::ResultModel> ownModel_;
     QPointer<data::ResultModel> model_;
     QPointer<DataSource> source_;
+    std::vector<QMetaObject::Connection> sourceConnections_;
     std::vector<std::optional<double>> widths_;
     int col_ = 0;
     bool following_ = false;

@@ -19,17 +19,17 @@
 namespace velario {
 
 int SourceRecordset::recordCount() const {
-    return int(std::min<qint64>(source_.model_->exactCount(), INT_MAX));
+    return int(std::min<qint64>(source_.model()->exactCount(), INT_MAX));
 }
 
 bool SourceRecordset::eof() const {
-    return source_.current_ < 0;
+    return source_.currentRow() < 0;
 }
 
 QStringList SourceRecordset::fieldNames() const {
     QStringList names;
-    for (int c = 0; c < source_.model_->columnCount(); ++c)
-        names.append(source_.model_->columnName(c));
+    for (int c = 0; c < source_.model()->columnCount(); ++c)
+        names.append(source_.model()->columnName(c));
     return names;
 }
 
@@ -39,16 +39,16 @@ QVariant SourceRecordset::field(const QString& name, Error* error) const {
             *error = std::move(e);
         return QVariant();
     };
-    const int column = source_.model_->columnIndex(name);
+    const int column = source_.model()->columnIndex(name);
     if (column < 0)
         return fail(
             Error::make(ErrorNumber::ItemNotFound,
                         QStringLiteral("Elemento non trovato nell'insieme: '%1'.").arg(name)));
     if (eof())
         return fail(Error::make(ErrorNumber::NoCurrentRecord));
-    if (source_.model_->isNull(source_.current_, column))
+    if (source_.model()->isNull(source_.currentRow(), column))
         return QVariant();
-    return source_.model_->text(source_.current_, column);
+    return source_.model()->text(source_.currentRow(), column);
 }
 
 DataSource::DataSource(const QString& name, QWidget* parent)
@@ -75,10 +75,7 @@ DataSource::DataSource(const QString& name, QWidget* parent)
     attachToForm();
 }
 
-DataSource::~DataSource() {
-    if (grid_)
-        grid_->setDataSource(nullptr);
-}
+DataSource::~DataSource() = default;
 
 QString DataSource::caption() const {
     return captionLabel_->text();
@@ -98,13 +95,6 @@ void DataSource::runLong(data::LongOperation kind, std::function<void()> work,
         runner_(kind, std::move(work), interrupt);
     else
         work();
-}
-
-void DataSource::bindGrid(DataGrid* grid) {
-    if (grid)
-        grid->setDataSource(this);
-    else if (grid_)
-        grid_->setDataSource(nullptr);
 }
 
 void DataSource::setLeft(int twips) {
@@ -127,8 +117,7 @@ Error DataSource::showOpened(data::LongOperation kind, const data::ResultModel::
     if (readsWholeResult_)
         model_->fetchAll();
     current_ = model_->rowCount() > 0 ? 0 : -1;
-    if (grid_)
-        grid_->followSource(current_);
+    emit currentRowChanged(current_);
     emit reposition();
     return {};
 }
@@ -137,11 +126,10 @@ void DataSource::showNothing() {
     opened_ = true;
     model_->clear();
     current_ = -1;
-    if (grid_)
-        grid_->followSource(-1);
+    emit currentRowChanged(-1);
 }
 
-void DataSource::gridMoved(int row) {
+void DataSource::selectRow(int row) {
     moveTo(row, false);
 }
 
@@ -149,8 +137,7 @@ void DataSource::moveTo(int row, bool always) {
     if (row == current_ && !always)
         return;
     current_ = row;
-    if (grid_)
-        grid_->followSource(row);
+    emit currentRowChanged(row);
     emit reposition();
 }
 
@@ -200,8 +187,9 @@ bool DataSource::event(QEvent* event) {
 void DataSource::formLoaded() {
     if (opened_ || !readyToOpenByItself())
         return;
-    if (const Error error = refresh())
-        emit openFailed(error);
+    // A failure leaves the source empty: the window shows no rows, as it does when the user
+    // has been told already that its database cannot be opened.
+    refresh();
 }
 
 namespace {

@@ -37,13 +37,14 @@ public:
     QVariant field(const QString& name, Error* error = nullptr) const;
 
 private:
-    friend class DataSource;
+    friend class DataSource; // the one that owns it constructs it
     explicit SourceRecordset(const DataSource& source) : source_(source) {}
     const DataSource& source_;
 };
 
 // A visible control that opens a result and keeps a current row in it, with a small bar
-// to move it. A bound grid shows the result and follows the current row both ways.
+// to move it. A grid bound to it (DataGrid::setDataSource) shows the result and follows the
+// current row both ways: through currentRowChanged and selectRow.
 class DataSource : public QWidget, public AutomationControl {
     Q_OBJECT
 public:
@@ -59,8 +60,6 @@ public:
     // Opening, reading on and counting go through RUNNER, which may let the user stop them.
     void setLongOperationRunner(const data::LongOperationRunner& runner);
 
-    void bindGrid(DataGrid* grid);
-    DataGrid* grid() const { return grid_; }
     data::ResultModel* model() const { return model_; }
     const SourceRecordset& recordset() const { return recordset_; }
 
@@ -70,6 +69,9 @@ public:
     void movePrevious();
     void moveNext();
     void moveLast();
+    // Makes ROW current, as the user's move in a bound grid does; nothing happens when it is
+    // current already.
+    void selectRow(int row);
 
     void setLeft(int twips);
     void setTop(int twips);
@@ -82,11 +84,11 @@ public:
     void setReadsWholeResult(bool on) { readsWholeResult_ = on; }
 
 signals:
+    // The current row is ROW now (-1: none), for the bound grid; comes before reposition.
+    void currentRowChanged(int row);
     // The current row changed (or was set again by a move). Always delivered directly: the
     // handlers have run when the call that moved the row returns.
     void reposition();
-    // Opening by itself after its window loaded failed.
-    void openFailed(const velario::Error& error);
 
 protected:
     DataSource(const QString& name, QWidget* parent);
@@ -104,17 +106,12 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    friend class DataGrid;
-    friend class SourceRecordset;
-    // The grid moved its current row to ROW.
-    void gridMoved(int row);
     void moveTo(int row, bool always);
     void attachToForm();
     void formLoaded();
 
     data::ResultModel* model_;
     SourceRecordset recordset_;
-    QPointer<DataGrid> grid_;
     QPointer<Form> form_;
     QMetaObject::Connection loadConnection_;
     QLabel* captionLabel_;
