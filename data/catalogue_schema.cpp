@@ -1,10 +1,11 @@
 #include "catalogue_schema.h"
 
-#include <QAtomicInt>
+#include "sqlite_connection.h"
+
+#include <QFile>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
+
+#include <sqlite3.h>
 
 namespace velario::data {
 
@@ -23,24 +24,21 @@ Error createCatalogueFile(const QString& path) {
     if (QFileInfo::exists(path))
         return Error::make(ErrorNumber::InvalidArgument,
                            QStringLiteral("Il file '%1' esiste già.").arg(path));
-    static QAtomicInt counter;
-    const QString name = QStringLiteral("velario-create-%1").arg(counter.fetchAndAddRelaxed(1));
+    sqlite3* handle = nullptr;
     Error error;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (!db.open()) {
-            error = Error::make(ErrorNumber::PermissionDenied, db.lastError().text());
-        } else {
-            QSqlQuery q(db);
-            if (!q.exec(catalogueTableDdl()) ||
-                !q.exec(
-                    QStringLiteral("CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)")))
-                error = Error::make(ErrorNumber::EngineError, q.lastError().text());
-            db.close();
-        }
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &handle,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        error = Error::make(ErrorNumber::PermissionDenied, detail::errorText(handle));
+    } else {
+        const QByteArray ddl = catalogueTableDdl().toUtf8() +
+                               "; CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)";
+        if (sqlite3_exec(handle, ddl.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            error = Error::make(ErrorNumber::EngineError, detail::errorText(handle));
     }
-    QSqlDatabase::removeDatabase(name);
+    sqlite3_close_v2(handle);
+    // Half a catalogue is no catalogue: the file this call created goes again.
+    if (error)
+        QFile::remove(path);
     return error;
 }
 

@@ -6,22 +6,13 @@
 #include "sqlite_connection.h"
 #include "sqlite_result.h"
 
-#include <QAtomicInt>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
 
 #include <sqlite3.h>
 
 namespace velario::data {
 namespace {
-
-QString newConnectionName() {
-    static QAtomicInt counter;
-    return QStringLiteral("velario-db-%1").arg(counter.fetchAndAddRelaxed(1));
-}
 
 enum class FileKind { Missing, Folder, Unreadable, SQLite, Access, Other };
 
@@ -60,15 +51,6 @@ QString fileUri(const QString& path) {
     return QStringLiteral("file://") + QString::fromLatin1(encoded);
 }
 
-sqlite3* sqliteHandle(const QSqlDatabase& db) {
-    if (!db.isValid() || !db.driver())
-        return nullptr;
-    const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
-}
-
 } // namespace
 
 QString readOnlySqliteUri(const QString& path) {
@@ -76,11 +58,10 @@ QString readOnlySqliteUri(const QString& path) {
                                                 : QStringLiteral("?mode=ro"));
 }
 
-Database::Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName)
-    : path_(std::move(path)), kind_(kind), readOnly_(readOnly),
-      connectionName_(std::move(connectionName)),
+Database::Database(QString path, DatabaseKind kind, bool readOnly, QString uri, sqlite3* handle)
+    : path_(std::move(path)), kind_(kind), readOnly_(readOnly), uri_(std::move(uri)),
       sqlite_(std::make_shared<detail::SqliteConnection>()) {
-    sqlite_->handle = sqliteHandle(connection());
+    sqlite_->handle = handle;
     sqlite_->path = path_;
     sqlite_->kind = kind_;
     sqlite_->readOnly = readOnly_;
@@ -89,42 +70,13 @@ Database::Database(QString path, DatabaseKind kind, bool readOnly, QString conne
 }
 
 Database::~Database() {
-    // Statements still open on the handle must go before the connection closes it.
+    // Statements still open on the handle go before it closes; holders elsewhere see it closed.
     sqlite_->close();
-    {
-        QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-        if (db.isValid())
-            db.close();
-    }
-    QSqlDatabase::removeDatabase(connectionName_);
 }
 
-QSqlDatabase Database::connection() const {
-    return QSqlDatabase::database(connectionName_, false);
+int Database::openFlags() const {
+    return readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
 }
-
-namespace {
-
-// Opens DB and reads its schema at once, so that a damaged file, or one that only looks
-// like a database, fails here and not later. A file another program has locked is told as
-// any lock is; anything else as a file not read, with the engine's message.
-Error openAndProbe(QSqlDatabase& db) {
-    QSqlError failure;
-    if (!db.open()) {
-        failure = db.lastError();
-    } else {
-        QSqlQuery probe(db);
-        if (probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-            return {};
-        failure = probe.lastError();
-    }
-    const int code = failure.nativeErrorCode().toInt() & 0xFF;
-    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
-        return Error::make(ErrorNumber::CouldNotLock);
-    return Error::make(ErrorNumber::UnrecognizedFormat, failure.text());
-}
-
-} // namespace
 
 std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/, bool readOnly,
                                          const QString& /*connect*/, Error* error) {
@@ -161,33 +113,25 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
     case FileKind::SQLite:
         break;
     }
-    const QString name = newConnectionName();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        // A URI with an explicit mode: SQLite never creates the file, even if it vanished
-        // since it was classified. Read-only is also asked of the engine itself, so that
-        // files attached by a statement are read-only too and never created.
-        db.setDatabaseName(readOnly ? readOnlySqliteUri(enginePath)
-                                    : fileUri(enginePath) + QStringLiteral("?mode=rw"));
-        db.setConnectOptions(readOnly
-                                 ? QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY;"
-                                                  "QSQLITE_BUSY_TIMEOUT=2000")
-                                 : QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
-        Error probed = openAndProbe(db);
-        if (!probed && kind == DatabaseKind::Access &&
-            !prepareAccessCopyConnection(sqliteHandle(db)))
-            probed = Error::make(ErrorNumber::UnrecognizedFormat,
-                                 QStringLiteral("Impossibile preparare la copia di lavoro del file "
-                                                "Access '%1'.")
-                                     .arg(path));
-        if (probed) {
-            db.close();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(name);
-            return fail(probed.number, probed.description);
-        }
+    // A URI with an explicit mode and no SQLITE_OPEN_CREATE: SQLite never creates the file,
+    // even if it vanished since it was classified. Read-only is also asked of the engine
+    // itself, so that files attached by a statement are read-only too and never created.
+    const QString uri = readOnly ? readOnlySqliteUri(enginePath)
+                                 : fileUri(enginePath) + QStringLiteral("?mode=rw");
+    Error probed;
+    sqlite3* handle = detail::openHandle(
+        uri, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, &probed);
+    if (handle && kind == DatabaseKind::Access && !prepareAccessCopyConnection(handle)) {
+        sqlite3_close_v2(handle);
+        handle = nullptr;
+        probed = Error::make(ErrorNumber::UnrecognizedFormat,
+                             QStringLiteral("Impossibile preparare la copia di lavoro del file "
+                                            "Access '%1'.")
+                                 .arg(path));
     }
-    return std::unique_ptr<Database>(new Database(path, kind, readOnly, name));
+    if (!handle)
+        return fail(probed.number, probed.description);
+    return std::unique_ptr<Database>(new Database(path, kind, readOnly, uri, handle));
 }
 
 Error Database::followFile() {
@@ -203,15 +147,12 @@ Error Database::followFile() {
     sqlite_->goneReported = false;
     sqlite_->close();
     sqlite_->identity.reset();
-    QSqlDatabase db = connection();
-    db.close();
-    if (const Error probed = openAndProbe(db)) {
-        db.close();
+    Error probed;
+    sqlite_->handle = detail::openHandle(uri_, openFlags(), &probed);
+    if (!sqlite_->handle)
         return Error::make(probed.number,
                            QStringLiteral("Il file '%1' non è più un database leggibile: %2")
                                .arg(path_, probed.description));
-    }
-    sqlite_->handle = sqliteHandle(db);
     sqlite_->identity = now;
     if (told)
         return {};

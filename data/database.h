@@ -4,11 +4,12 @@
 #include "recordset.h"
 #include "result_source.h"
 
-#include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
 
 #include <memory>
+
+struct sqlite3;
 
 namespace velario::data {
 
@@ -43,7 +44,6 @@ public:
     QString path() const { return path_; }
     DatabaseKind kind() const { return kind_; }
     bool isReadOnly() const { return readOnly_; }
-    QSqlDatabase connection() const;
 
     // Runs SQL with PARAMS bound in order to its "?" and reads the whole result into
     // memory, first row current. Meant for small results; the record set is read-only.
@@ -73,11 +73,13 @@ private:
     // open (restored from a copy, written anew by another program); FileOpenFailed when the
     // user has not heard of the change yet.
     Error followFile();
-    Database(QString path, DatabaseKind kind, bool readOnly, QString connectionName);
+    Database(QString path, DatabaseKind kind, bool readOnly, QString uri, sqlite3* handle);
+    int openFlags() const;
     QString path_;
     DatabaseKind kind_;
     bool readOnly_;
-    QString connectionName_;
+    // What the handle was opened on, to open it again on the file that took the path.
+    QString uri_;
     std::shared_ptr<detail::SqliteConnection> sqlite_;
 };
 

@@ -61,6 +61,28 @@ QString quoteIdentifier(const QString& name) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+sqlite3* openHandle(const QString& uri, int flags, Error* error) {
+    sqlite3* handle = nullptr;
+    int rc = sqlite3_open_v2(uri.toUtf8().constData(), &handle, flags | SQLITE_OPEN_URI, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(handle, 2000);
+        Statement probe(handle, "SELECT count(*) FROM sqlite_master", nullptr);
+        rc = probe.isValid() ? sqlite3_step(probe.get()) : sqlite3_errcode(handle);
+        if (rc == SQLITE_ROW)
+            return handle;
+    }
+    // A file another program has locked is told as any lock is; anything else as a file
+    // not read, with the engine's message.
+    const int code = rc & 0xFF;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+        *error = Error::make(ErrorNumber::CouldNotLock);
+    else
+        *error = Error::make(ErrorNumber::UnrecognizedFormat,
+                             handle ? errorText(handle) : QString::fromUtf8(sqlite3_errstr(rc)));
+    sqlite3_close_v2(handle);
+    return nullptr;
+}
+
 Error SqliteConnection::lastError(int code) const {
     return engineError(code, handle ? errorText(handle) : QString());
 }
@@ -122,6 +144,8 @@ void SqliteConnection::close() {
         (*holders.begin())->connectionClosing();
     kept_.clear();
     keyIndexes.reset();
+    if (handle)
+        sqlite3_close_v2(handle);
     handle = nullptr;
 }
 

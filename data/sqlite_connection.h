@@ -55,8 +55,13 @@ private:
 // The device and inode of the file at PATH; nullopt when there is none.
 std::optional<std::pair<quint64, quint64>> fileIdentity(const QString& path);
 
+// Opens the SQLite file that URI names with FLAGS (SQLITE_OPEN_URI is added), waits up to two
+// seconds on another program's lock, and reads its schema, so that a damaged file or one that
+// only looks like a database fails here and not later. Null with ERROR set on failure.
+sqlite3* openHandle(const QString& uri, int flags, Error* error);
+
 // The SQLite handle of an open Database, shared with the record sets and results made from
-// it. The Database clears the handle when it closes; whoever still holds this sees a closed
+// it. The Database closes the handle when it closes; whoever still holds this sees a closed
 // connection instead of a dangling pointer.
 struct SqliteConnection {
     sqlite3* handle = nullptr;
@@ -79,10 +84,12 @@ struct SqliteConnection {
     bool isOpen() const { return handle != nullptr; }
     // Makes the statements of the handle look at INTERRUPTED while they run.
     void watchInterrupted();
+    ~SqliteConnection() { close(); }
     // DatabaseReadOnly when nothing may be written through this connection now.
     Error checkWritable() const;
     // The error of the last failed call on the handle, mapped to the program's numbers.
     Error lastError(int code) const;
+    // Lets go of every statement on the handle, then closes it.
     void close();
 
     // A statement for SQL: one kept from an earlier use of the same text, or a new one.
