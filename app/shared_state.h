@@ -1,8 +1,8 @@
 #pragma once
 
 #include "data/database.h"
-#include "data/recordset.h"
 #include "data/errors.h"
+#include "data/recordset.h"
 
 #include <QString>
 #include <QVariant>

@@ -1,8 +1,8 @@
 #include "startup.h"
 
 #include "config.h"
-#include "shared_state.h"
 #include "platform/platform.h"
+#include "shared_state.h"
 
 #include <QDir>
 
@@ -55,10 +55,11 @@ StartupOutcome Main(SharedState& state, const std::function<void()>& loadCatalog
 
     if (p.shortDateText(p.now().date()).size() != kDateLength) {
         p.beep();
-        state.MSG = QStringLiteral("IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !") +
-              QStringLiteral("\r\r") +
-              QStringLiteral("NEL PANNELLO DI CONTROLLO IL FORMATO DELLA DATA DEVE ESSERE :") +
-              QStringLiteral("\r\r") + QString(44, QLatin1Char(' ')) + QStringLiteral("gg/MM/aaaa");
+        state.MSG =
+            QStringLiteral("IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !") +
+            QStringLiteral("\r\r") +
+            QStringLiteral("NEL PANNELLO DI CONTROLLO IL FORMATO DELLA DATA DEVE ESSERE :") +
+            QStringLiteral("\r\r") + QString(44, QLatin1Char(' ')) + QStringLiteral("gg/MM/aaaa");
         p.msgBox(state.MSG, MsgBox::OkOnly | MsgBox::Critical,
                  QStringLiteral("Impostazioni Internazionali"));
         return StartupOutcome::Ended;

@@ -8,10 +8,10 @@
 
 #include "app/shared_state.h"
 #include "catalogue/catalogue_window.h"
+#include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 #include "platform/automation.h"
-#include "controls/controls.h"
 #include "print/printer.h"
 #include "results/result_window_session.h"
 

@@ -6,8 +6,8 @@
 // With --odbc the same table is read through the SQLite ODBC driver (a private data source
 // on the same file) instead of the SQLite engine: first rows, exact count, walk.
 
-#include "data/database.h"
 #include "controls/datagrid.h"
+#include "data/database.h"
 #include "data/odbc.h"
 #include "support/odbc_fixture.h"
 

@@ -5,9 +5,9 @@
 //   QT_QPA_PLATFORM=offscreen bench_result_window [rows]
 
 #include "catalogue/catalogue_window.h"
+#include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "platform/automation.h"
-#include "controls/controls.h"
 #include "results/result_window.h"
 
 #include "process_status.h"
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     timer.start();
     catalogue->cmdESEGUE_SQL->click();
     waitIdle();
-    auto* results = qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
+    auto* results =
+        qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
     if (!results) {
         out << "the result window did not open" << Qt::endl;
         return 1;

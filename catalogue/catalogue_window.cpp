@@ -1,10 +1,10 @@
 #include "catalogue_window.h"
 
 #include "app/shared_state.h"
-#include "data/catalogue_store.h"
+#include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "controls/controls.h"
+#include "data/catalogue_store.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/catalogue_list_report.h"
@@ -413,7 +413,7 @@ void CatalogueWindow::cmdAGGIORNA_Click() {
 void CatalogueWindow::cmdCANCELLA_Click() {
     FLAG_NEW.clear();
     state_.RISP = QString::number(platform().msgBox(QStringLiteral("Confermi la cancellazione ?"),
-                                                     MsgBox::YesNo | MsgBox::Question));
+                                                    MsgBox::YesNo | MsgBox::Question));
     if (state_.RISP.toInt() != MsgBox::Yes)
         return;
     if (!openLookup(state_, trimmed(txtCOD_SQL->text())))
@@ -457,7 +457,7 @@ void CatalogueWindow::cmdESEGUE_SQL_Click() {
 }
 
 std::optional<QString> CatalogueWindow::DBGrid1_CellEdited(int resultRow, int column,
-                                                     const QString& text) {
+                                                           const QString& text) {
     const QString value = trimmed(text);
     // A value is refused where the fields would not take it: empty, or longer than they are.
     if (column > 1 || value.isEmpty() || value.size() > DBGrid1->columnMaxLength(column)) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/automation.h"
 #include "data/errors.h"
 #include "data/result_model.h"
+#include "platform/automation.h"
 
 #include <QPointer>
 #include <QTableView>

@@ -1,8 +1,8 @@
 #include "datasource.h"
 
 #include "data/access_copy.h"
-#include "datagrid.h"
 #include "data/odbc.h"
+#include "datagrid.h"
 #include "platform/form.h"
 #include "platform/twips.h"
 
@@ -229,8 +229,8 @@ Error BoundDataSource::refresh() {
     if (data::Database::isAccessFile(databaseName_)) {
         std::atomic<bool> stop{false};
         runLong(
-            data::LongOperation::CopyAccessFile, [&] { data::accessCopyFor(databaseName_, &error, &stop); },
-            [&stop] { stop = true; });
+            data::LongOperation::CopyAccessFile,
+            [&] { data::accessCopyFor(databaseName_, &error, &stop); }, [&stop] { stop = true; });
         if (error)
             return error;
     }
@@ -268,13 +268,14 @@ Error RemoteDataSource::refresh() {
     connection_.reset();
     std::unique_ptr<data::OdbcConnection> connection;
     // Connecting cannot be stopped; a stop asked for meanwhile stops the statement at once.
-    const Error error = showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
-        connection = data::OdbcConnection::connect(dataSourceName_, failure);
-        if (!connection)
-            return std::unique_ptr<data::ResultSource>();
-        stop.setStop([engine = connection.get()] { engine->interrupt(); });
-        return connection->execute(sql_, failure);
-    });
+    const Error error =
+        showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
+            connection = data::OdbcConnection::connect(dataSourceName_, failure);
+            if (!connection)
+                return std::unique_ptr<data::ResultSource>();
+            stop.setStop([engine = connection.get()] { engine->interrupt(); });
+            return connection->execute(sql_, failure);
+        });
     if (error)
         return error;
     connection_ = std::move(connection);

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "data/database.h"
-#include "platform/automation.h"
 #include "data/errors.h"
 #include "data/result_model.h"
+#include "platform/automation.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -17,7 +17,7 @@ class Form;
 namespace data {
 class OdbcConnection;
 }
-}
+} // namespace velario
 
 namespace velario {
 

@@ -116,11 +116,11 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
     // A URI with an explicit mode and no SQLITE_OPEN_CREATE: SQLite never creates the file,
     // even if it vanished since it was classified. Read-only is also asked of the engine
     // itself, so that files attached by a statement are read-only too and never created.
-    const QString uri = readOnly ? readOnlySqliteUri(enginePath)
-                                 : fileUri(enginePath) + QStringLiteral("?mode=rw");
+    const QString uri =
+        readOnly ? readOnlySqliteUri(enginePath) : fileUri(enginePath) + QStringLiteral("?mode=rw");
     Error probed;
-    sqlite3* handle = detail::openHandle(
-        uri, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, &probed);
+    sqlite3* handle =
+        detail::openHandle(uri, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, &probed);
     if (handle && kind == DatabaseKind::Access && !prepareAccessCopyConnection(handle)) {
         sqlite3_close_v2(handle);
         handle = nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "data/result_source.h"
 #include "data/errors.h"
+#include "data/result_source.h"
 
 #include <QString>
 

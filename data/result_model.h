@@ -1,7 +1,7 @@
 #pragma once
 
-#include "long_operation.h"
 #include "data/errors.h"
+#include "long_operation.h"
 #include "result_source.h"
 #include "row_store.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "database.h"
 #include "data/errors.h"
+#include "database.h"
 
 #include <QByteArray>
 #include <QString>

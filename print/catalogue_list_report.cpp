@@ -1,8 +1,8 @@
 #include "catalogue_list_report.h"
 
+#include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "controls/controls.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"

@@ -1,7 +1,7 @@
 #include "grid_report.h"
 
-#include "data/column_fitting.h"
 #include "controls/datagrid.h"
+#include "data/column_fitting.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"
@@ -341,8 +341,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     }
 }
 
-void printResultGrid(const std::function<DataGrid*()>& activeGrid,
-                     const GridReportTitle& title) {
+void printResultGrid(const std::function<DataGrid*()>& activeGrid, const GridReportTitle& title) {
     ActiveGrid grid(activeGrid);
     printResultGrid(grid, title);
 }

@@ -54,7 +54,6 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title);
 // The report over the result window's grids: what its "Stampa" button calls. ACTIVEGRID
 // gives the grid that shows the current result (null when there is none) and is asked
 // again whenever a walk of the rows starts.
-void printResultGrid(const std::function<DataGrid*()>& activeGrid,
-                     const GridReportTitle& title);
+void printResultGrid(const std::function<DataGrid*()>& activeGrid, const GridReportTitle& title);
 
 } // namespace velario

@@ -2,10 +2,10 @@
 
 #include "app/shared_state.h"
 #include "controls/chosen_grid.h"
-#include "data/column_fitting.h"
+#include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "controls/controls.h"
+#include "data/column_fitting.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/grid_report.h"

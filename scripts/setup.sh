@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (clang and its runtime for the
-# sanitizer and fuzzing build that scripts/test.sh makes), then builds into build/.
-# Run as root or as a user who may use sudo.
+# sanitizer and fuzzing build that scripts/test.sh makes), then builds into build/: the
+# targets named as arguments, or everything. Run as root or as a user who may use sudo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +14,7 @@ packages=(
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
     postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
     poppler-utils fonts-liberation fonts-dejavu-core fontconfig locales libdeflate-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -40,5 +40,10 @@ if ! locale -a 2>/dev/null | grep -qi '^it_IT\.utf-\?8$'; then
 fi
 
 build_type=${VELARIO_BUILD_TYPE:-RelWithDebInfo}
-cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" >/dev/null
-cmake --build build -j"$(nproc)"
+# VELARIO_WERROR=ON (the test command sets it) turns every compiler warning into an error.
+cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" -DVELARIO_WERROR="${VELARIO_WERROR:-OFF}" >/dev/null
+if [ $# -gt 0 ]; then
+    cmake --build build -j"$(nproc)" --target "$@"
+else
+    cmake --build build -j"$(nproc)"
+fi

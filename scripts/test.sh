@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: in the plain build, then again in a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/, clang), whose fuzzing
-# programs then run for about a minute in all. VELARIO_SANITIZE_TESTS=0 skips the second
-# build.
+# Sets up, builds (warnings are errors), checks the formatting and runs every test: in the
+# plain build, then again in a build with AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/, clang), whose fuzzing programs then run for about a minute in all.
+# VELARIO_SANITIZE_TESTS=0 skips the second build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+VELARIO_WERROR=ON bash scripts/setup.sh
+# The code is kept in the project's format: a file that clang-format would change fails.
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 
 if [ "${VELARIO_SANITIZE_TESTS:-1}" != 0 ]; then
