@@ -1,5 +1,8 @@
 #include "access_copy.h"
 
+#include "file_identity.h"
+#include "sqlite_connection.h"
+
 #include <mdbtools.h>
 #include <sqlite3.h>
 
@@ -27,7 +30,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velario::data {
@@ -86,22 +88,12 @@ QString unreadableCall(const QString& message) {
 }
 
 // What decides whether a cached copy still matches its Access file.
-struct SourceStamp {
-    qint64 size = -1;
-    qint64 mtimeNs = 0;
-    quint64 inode = 0;
-
-    bool operator==(const SourceStamp&) const = default;
-};
-
-bool stampOf(const QString& path, SourceStamp* stamp) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    stamp->size = st.st_size;
-    stamp->mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    stamp->inode = st.st_ino;
-    return true;
+// The Access file as it was when its copy was made; nullopt when it is not a regular file.
+std::optional<FileIdentity> stampOf(const QString& path) {
+    const std::optional<FileIdentity> identity = fileIdentity(path);
+    if (!identity || !identity->regular)
+        return std::nullopt;
+    return identity;
 }
 
 QString cacheFolder() {
@@ -120,9 +112,7 @@ QString cacheFolder() {
 }
 
 QString quoted(const char* identifier) {
-    QString name = QString::fromUtf8(identifier);
-    name.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + name + QLatin1Char('"');
+    return detail::quoteIdentifier(QString::fromUtf8(identifier));
 }
 
 bool isVariableLength(int type) {
@@ -1234,8 +1224,8 @@ QString accessCopyFor(const QString& accessPath, Error* error, const std::atomic
     Error local;
     Error* failure = error ? error : &local;
     const QString source = QFileInfo(accessPath).absoluteFilePath();
-    SourceStamp stamp;
-    if (!stampOf(source, &stamp)) {
+    std::optional<FileIdentity> stamp = stampOf(source);
+    if (!stamp) {
         *failure = Error::make(ErrorNumber::FileNotFound,
                                QStringLiteral("Impossibile trovare il file '%1'.").arg(source));
         return {};
@@ -1257,21 +1247,22 @@ QString accessCopyFor(const QString& accessPath, Error* error, const std::atomic
         const QString name = QStringLiteral("%1-%2-%3-%4-%5.sqlite")
                                  .arg(stem)
                                  .arg(kCopyFormat)
-                                 .arg(stamp.size)
-                                 .arg(stamp.mtimeNs)
-                                 .arg(stamp.inode);
+                                 .arg(stamp->size)
+                                 .arg(stamp->mtimeNs)
+                                 .arg(stamp->inode);
         const QString target = folder + QLatin1Char('/') + name;
         if (QFileInfo(target).isFile())
             return target;
-        if (!buildCopy(source, stamp.size, target, failure, cancel))
+        if (!buildCopy(source, stamp->size, target, failure, cancel))
             return {};
-        SourceStamp after;
-        if (stampOf(source, &after) && after == stamp) {
+        const std::optional<FileIdentity> after = stampOf(source);
+        if (after && *after == *stamp) {
             removeStaleCopies(folder, stem, name);
             return target;
         }
         QFile::remove(target);
-        if (!stampOf(source, &stamp))
+        stamp = stampOf(source);
+        if (!stamp)
             break;
     }
     *failure =

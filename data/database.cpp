@@ -66,7 +66,7 @@ Database::Database(QString path, DatabaseKind kind, bool readOnly, QString uri, 
     sqlite_->kind = kind_;
     sqlite_->readOnly = readOnly_;
     if (kind_ == DatabaseKind::SQLite)
-        sqlite_->identity = detail::fileIdentity(path_);
+        sqlite_->identity = fileIdentity(path_);
 }
 
 Database::~Database() {
@@ -137,9 +137,9 @@ std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/
 Error Database::followFile() {
     if (kind_ != DatabaseKind::SQLite)
         return {};
-    const auto now = detail::fileIdentity(path_);
+    const auto now = fileIdentity(path_);
     // A file that is gone leaves the handle on the old one: reads go on, writes are refused.
-    if (!now || (sqlite_->isOpen() && sqlite_->identity == now))
+    if (!now || (sqlite_->isOpen() && sqlite_->identity && sqlite_->identity->sameFile(*now)))
         return {};
     // Another file has taken the path. The user hears of it once, from the operation that
     // finds it, unless told already that the old one was gone or could not be read.

@@ -1,6 +1,7 @@
 #include "odbc.h"
 
 #include "database.h"
+#include "text_encoding.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -564,50 +565,6 @@ SQLRETURN readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLE
     }
 }
 
-void appendUtf8(std::string& out, const char16_t* text, size_t length) {
-    const size_t start = out.size();
-    out.resize(start + length * 3);
-    char* to = out.data() + start;
-    for (size_t i = 0; i < length; ++i) {
-        char32_t c = text[i];
-        if (c < 0x80) {
-            *to++ = char(c);
-            continue;
-        }
-        if (c < 0x800) {
-            *to++ = char(0xC0 | (c >> 6));
-            *to++ = char(0x80 | (c & 0x3F));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-            *to++ = char(0xF0 | (c >> 18));
-            *to++ = char(0x80 | ((c >> 12) & 0x3F));
-            *to++ = char(0x80 | ((c >> 6) & 0x3F));
-            *to++ = char(0x80 | (c & 0x3F));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        *to++ = char(0xE0 | (c >> 12));
-        *to++ = char(0x80 | ((c >> 6) & 0x3F));
-        *to++ = char(0x80 | (c & 0x3F));
-    }
-    out.resize(size_t(to - out.data()));
-}
-
-void appendHex(std::string& out, const unsigned char* bytes, size_t length) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    const size_t start = out.size();
-    out.resize(start + length * 2);
-    char* to = out.data() + start;
-    for (size_t i = 0; i < length; ++i) {
-        *to++ = digits[bytes[i] >> 4];
-        *to++ = digits[bytes[i] & 0x0F];
-    }
-}
-
 QString trimmedStatement(const QString& sql) {
     qsizetype end = sql.size();
     while (end > 0 && (sql.at(end - 1).isSpace() || sql.at(end - 1) == QLatin1Char(';')))
@@ -900,13 +857,13 @@ private:
         switch (column.cType) {
         case SQL_C_WCHAR:
             scratch_.clear();
-            appendUtf8(scratch_, reinterpret_cast<const char16_t*>(bytes),
+            text::appendUtf8(scratch_, reinterpret_cast<const char16_t*>(bytes),
                        size_t(length) / sizeof(SQLWCHAR));
             sink.cell(scratch_.data(), qsizetype(scratch_.size()));
             break;
         case SQL_C_BINARY:
             scratch_.clear();
-            appendHex(scratch_, reinterpret_cast<const unsigned char*>(bytes), size_t(length));
+            text::appendHex(scratch_, reinterpret_cast<const unsigned char*>(bytes), size_t(length));
             sink.cell(scratch_.data(), qsizetype(scratch_.size()));
             break;
         default:

@@ -4,7 +4,6 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 namespace velario::data {
 
@@ -46,13 +45,6 @@ namespace detail {
 
 QString errorText(sqlite3* handle) {
     return QString::fromUtf8(sqlite3_errmsg(handle));
-}
-
-std::optional<std::pair<quint64, quint64>> fileIdentity(const QString& path) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return std::nullopt;
-    return std::pair<quint64, quint64>(st.st_dev, st.st_ino);
 }
 
 QString quoteIdentifier(const QString& name) {
@@ -116,7 +108,7 @@ Error SqliteConnection::checkWritable() const {
                                QStringLiteral("Il file '%1' non esiste più: nulla è stato "
                                               "scritto.")
                                    .arg(path));
-        if (*now != *identity)
+        if (!now->sameFile(*identity))
             return Error::make(ErrorNumber::FileOpenFailed,
                                QStringLiteral("Il file '%1' è stato sostituito da un altro: "
                                               "nulla è stato scritto.")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
+#include "file_identity.h"
 #include "database.h"
 
 #include <QByteArray>
@@ -52,9 +53,6 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-// The device and inode of the file at PATH; nullopt when there is none.
-std::optional<std::pair<quint64, quint64>> fileIdentity(const QString& path);
-
 // Opens the SQLite file that URI names with FLAGS (SQLITE_OPEN_URI is added), waits up to two
 // seconds on another program's lock, and reads its schema, so that a damaged file or one that
 // only looks like a database fails here and not later. Null with ERROR set on failure.
@@ -70,7 +68,7 @@ struct SqliteConnection {
     bool readOnly = false;
     // The file the handle was opened on (device and inode): a write goes only to the file
     // that is at PATH now, never to one deleted or replaced since.
-    std::optional<std::pair<quint64, quint64>> identity;
+    std::optional<FileIdentity> identity;
     // A write was refused because the file had gone from its path: the user knows.
     mutable bool goneReported = false;
     std::unordered_set<StatementHolder*> holders;

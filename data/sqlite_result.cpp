@@ -1,5 +1,7 @@
 #include "sqlite_result.h"
 
+#include "text_encoding.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -8,16 +10,6 @@
 namespace velario::data {
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-void appendHex(std::string& out, const unsigned char* bytes, int length) {
-    out.resize(size_t(length) * 2);
-    for (int i = 0; i < length; ++i) {
-        out[size_t(i) * 2] = kHexDigits[bytes[i] >> 4];
-        out[size_t(i) * 2 + 1] = kHexDigits[bytes[i] & 0x0F];
-    }
-}
 
 // The statement without the blanks and semicolons that may end it, so that it can stand
 // inside parentheses.
@@ -135,7 +127,8 @@ void SqliteResult::emitRow(RowSink& sink) {
             break;
         case SQLITE_BLOB: {
             const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, c));
-            appendHex(hex_, bytes, sqlite3_column_bytes(stmt, c));
+            hex_.clear();
+            text::appendHex(hex_, bytes, size_t(sqlite3_column_bytes(stmt, c)));
             sink.cell(hex_.data(), qsizetype(hex_.size()));
             break;
         }

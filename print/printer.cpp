@@ -4,6 +4,7 @@
 #include "platform/transcript.h"
 
 #include "data/ascii_scan.h"
+#include "data/text_encoding.h"
 #include "pdf_writer.h"
 
 #include <QBuffer>
@@ -70,61 +71,47 @@ Error printerError(const QString& name) {
 }
 
 // JSON text of a string, escaped as JSON requires, in UTF-8 (a lone surrogate as U+FFFD).
-void appendJsonString(QByteArray& out, const QString& text) {
+void appendJsonString(QByteArray& out, const QString& value) {
     const qsizetype start = out.size();
     // At worst six bytes a UTF-16 unit ("\u001f"), and the quotes.
-    out.resize(start + 2 + text.size() * 6);
+    out.resize(start + 2 + value.size() * 6);
     char* to = out.data() + start;
     *to++ = '"';
-    const char16_t* from = QStringView(text).utf16();
-    const char16_t* const end = from + text.size();
-    static constexpr char kHex[] = "0123456789abcdef";
+    const char16_t* from = QStringView(value).utf16();
+    const char16_t* const end = from + value.size();
     while (from < end) {
-        char32_t c = *from++;
-        if (c < 0x80) {
-            if (c >= 0x20 && c != '"' && c != '\\') {
-                *to++ = char(c);
-                continue;
-            }
-            *to++ = '\\';
-            switch (c) {
-            case '"':
-            case '\\':
-                *to++ = char(c);
-                break;
-            case '\n':
-                *to++ = 'n';
-                break;
-            case '\r':
-                *to++ = 'r';
-                break;
-            case '\t':
-                *to++ = 't';
-                break;
-            default:
-                *to++ = 'u';
-                *to++ = '0';
-                *to++ = '0';
-                *to++ = kHex[c >> 4];
-                *to++ = kHex[c & 0xF];
-            }
+        if (*from >= 0x80) {
+            to = text::putUtf8(text::nextCodePoint(from, end), to);
             continue;
         }
-        if (QChar::isHighSurrogate(c) && from < end && QChar::isLowSurrogate(*from))
-            c = QChar::surrogateToUcs4(char16_t(c), *from++);
-        else if (QChar::isSurrogate(c))
-            c = 0xFFFD;
-        if (c < 0x800) {
-            *to++ = char(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            *to++ = char(0xE0 | (c >> 12));
-            *to++ = char(0x80 | ((c >> 6) & 0x3F));
-        } else {
-            *to++ = char(0xF0 | (c >> 18));
-            *to++ = char(0x80 | ((c >> 12) & 0x3F));
-            *to++ = char(0x80 | ((c >> 6) & 0x3F));
+        const char c = char(*from++);
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            *to++ = c;
+            continue;
         }
-        *to++ = char(0x80 | (c & 0x3F));
+        *to++ = '\\';
+        switch (c) {
+        case '"':
+        case '\\':
+            *to++ = c;
+            break;
+        case '\n':
+            *to++ = 'n';
+            break;
+        case '\r':
+            *to++ = 'r';
+            break;
+        case '\t':
+            *to++ = 't';
+            break;
+        default: {
+            *to++ = 'u';
+            *to++ = '0';
+            *to++ = '0';
+            const auto byte = static_cast<unsigned char>(c);
+            to = text::putHex(&byte, 1, to, true);
+        }
+        }
     }
     *to++ = '"';
     out.truncate(to - out.constData());
