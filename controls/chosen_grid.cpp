@@ -2,6 +2,8 @@
 
 #include "datagrid.h"
 
+#include <limits>
+
 namespace velario {
 
 DataGrid* ChosenGrid::grid(Error* error) const {
@@ -11,11 +13,14 @@ DataGrid* ChosenGrid::grid(Error* error) const {
     return g;
 }
 
-Error ChosenGrid::selectRow(int position) {
+Error ChosenGrid::selectRow(qint64 position) {
     Error error;
-    if (DataGrid* g = grid(&error))
-        return g->setRow(position);
-    return error;
+    DataGrid* g = grid(&error);
+    if (!g)
+        return error;
+    if (position > std::numeric_limits<int>::max())
+        return Error::make(ErrorNumber::InvalidRow);
+    return g->setRow(int(position));
 }
 
 Error ChosenGrid::selectColumn(int column) {

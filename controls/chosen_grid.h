@@ -13,7 +13,8 @@ class DataGrid;
 class ChosenGrid final : public data::MeasuredGrid {
 public:
     explicit ChosenGrid(std::function<DataGrid*()> choose) : choose_(std::move(choose)) {}
-    Error selectRow(int position) override;
+    // POSITION among the rows on display, 0 being the first row shown.
+    Error selectRow(qint64 position) override;
     Error selectColumn(int column) override;
     QString caption(int column, Error* error) override;
     QString text(Error* error) override;

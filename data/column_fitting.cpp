@@ -63,44 +63,39 @@ void addUpTo(std::int16_t& total, int value) {
 
 } // namespace
 
+bool MeasuredGrid::asciiRow(std::vector<QByteArrayView>&, int) {
+    return false;
+}
+
 ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
     ColumnWidths m;
-    std::int16_t localRow = 0;
-    std::int16_t localColumn = 0;
-    std::int16_t& r = options.rowCounter ? *options.rowCounter : localRow;
-    std::int16_t& c = options.columnCounter ? *options.columnCounter : localColumn;
-
-    for (r = 0;; ++r) {
-        // The row is selected before the limit is looked at: the walk leaves the grid on it.
-        if (grid.selectRow(r) || r >= options.rowLimit)
+    std::vector<QByteArrayView> cells;
+    for (qint64 r = 0;; ++r) {
+        if (grid.selectRow(r) || double(r) >= options.rowLimit)
             break;
-        for (c = 0; c < ColumnWidths::kColumns;) {
-            bool failed = grid.selectColumn(c).isSet();
-            std::int16_t& width = m.width[size_t(c)];
-            if (!failed && c > m.maxCol)
-                m.maxCol = c;
-            if (r == 0 && !failed) {
-                Error error;
-                const QString caption = grid.caption(c, &error);
-                failed = error.isSet() || !widenFor(width, caption.trimmed().size());
-            }
-            if (r == 0 && !failed)
-                addUpTo(m.headTotal, width);
-            if (!failed) {
-                Error error;
-                const QString text = grid.text(&error);
-                failed = error.isSet() || !widenFor(width, text.trimmed().size());
-            }
-            if (r > 0 && !failed)
-                addUpTo(m.lineTotal, width);
-            ++c;
-            if (failed)
+        // A row of plain ASCII is read at once; any other, cell by cell.
+        const bool whole = grid.asciiRow(cells, ColumnWidths::kColumns);
+        for (int c = 0; c < ColumnWidths::kColumns; ++c) {
+            if (whole ? c >= qsizetype(cells.size()) : grid.selectColumn(c).isSet())
                 break;
+            m.maxCol = std::max(m.maxCol, std::int16_t(c));
+            std::int16_t& width = m.width[size_t(c)];
+            Error error;
+            if (r == 0) {
+                const QString caption = grid.caption(c, &error);
+                if (error || !widenFor(width, trimmedLength(caption)))
+                    break;
+                addUpTo(m.headTotal, width);
+            }
+            const qsizetype length =
+                whole ? trimmedLength(cells[size_t(c)]) : trimmedLength(grid.text(&error));
+            if (error || !widenFor(width, length))
+                break;
+            if (r > 0)
+                addUpTo(m.lineTotal, width);
         }
         if (options.afterRow && !options.afterRow(r))
             return m;
-        if (r == std::numeric_limits<std::int16_t>::max())
-            break;
     }
     if (m.headTotal > m.lineTotal)
         m.lineTotal = m.headTotal;

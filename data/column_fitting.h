@@ -2,13 +2,16 @@
 
 #include "data/errors.h"
 
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace velario::data {
 
@@ -22,16 +25,38 @@ std::optional<std::int16_t> multiply(int a, int b);
 std::optional<std::int16_t> rounded(double value);
 } // namespace int16
 
+// The length of TEXT without white space at either end, as fields are trimmed: what the
+// measurement of a column counts.
+inline qsizetype trimmedLength(QStringView text) {
+    return text.trimmed().size();
+}
+// The same for bytes; inline, as it runs for every cell of every row a report measures.
+inline qsizetype trimmedLength(QByteArrayView text) {
+    const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (end > 0 && space(text[end - 1]))
+        --end;
+    while (start < end && space(text[start]))
+        ++start;
+    return end - start;
+}
+
 // The grid operations a column measurement makes, each of which the grid may refuse.
 class MeasuredGrid {
 public:
     virtual ~MeasuredGrid() = default;
-    // POSITION among the rows on display, 0 being the first row shown.
-    virtual Error selectRow(int position) = 0;
+    // Row ROW (what it counts from is the grid's own: the first row on display, or the
+    // first row of the result).
+    virtual Error selectRow(qint64 row) = 0;
     virtual Error selectColumn(int column) = 0;
     virtual QString caption(int column, Error* error) = 0;
-    // The current cell as the grid shows it.
+    // The text of the selected cell as the grid shows it.
     virtual QString text(Error* error) = 0;
+    // The selected row's first cells, at most MAX, as their bytes when every one can be
+    // read and is plain printable ASCII (a Null as no bytes), valid until the next call on
+    // the grid; false when not (or the grid cannot say), and the cells are read one by one.
+    virtual bool asciiRow(std::vector<QByteArrayView>& cells, int max);
 };
 
 // Widths in characters of the grid columns 0 to 50; later columns are never measured.
@@ -49,22 +74,19 @@ struct ColumnWidths {
 };
 
 struct MeasureOptions {
-    // Row positions below this are measured: the row count + 1 for the result window, the
-    // rows asked for in a printout.
+    // Rows below this are measured: the row count + 1 for the result window, the rows asked
+    // for in a printout (a real number, as the user's reply).
     double rowLimit = 0;
-    // Counters the walk keeps its row and column in (the program's shared ones); local
-    // counters when null.
-    std::int16_t* rowCounter = nullptr;
-    std::int16_t* columnCounter = nullptr;
     // Runs after each row; returning false abandons the measurement at once (its result is
     // then of no use).
-    std::function<bool(int row)> afterRow;
+    std::function<bool(qint64 row)> afterRow;
 };
 
-// Measures every column over the rows on display: the caption (row 0 only) and each cell
-// text, without white space at either end, make a column one character wider than themselves
-// when they are not shorter than it. A refused row ends the walk; a refused column, an
-// unreadable text or a width beyond 16 bits ends that row's columns.
+// Measures every column over the rows: the caption (row 0 only) and each cell text, without
+// white space at either end, make a column one character wider than themselves when they are
+// not shorter than it. A refused row ends the walk (the row is selected before the limit is
+// looked at: the walk leaves the grid on it); a refused column, an unreadable text or a width
+// beyond 16 bits ends that row's columns.
 ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options);
 
 // Moves WIDTHS towards a line of TARGET characters and returns the final total. Each pass

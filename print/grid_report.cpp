@@ -18,41 +18,9 @@ namespace velario {
 
 namespace {
 
-// The widths the report gives the columns, in characters.
-struct ColumnWidths {
-    static constexpr int kMaxColumns = 51;
-    std::array<qint16, kMaxColumns> width{};
-    // The highest column index measured.
-    int maxCol = 0;
-    // The first row's widths right after the captions.
-    qint16 headTotal = 0;
-    // The running widths added up once for each measured row after the first; only the
-    // first pass of the fitting looks at it.
-    qint16 lineTotal = 0;
-};
-
 const QString kFace = QStringLiteral("COURIER NEW");
 const QString kRule = QString(106, u'-');
 constexpr float kTitleSize = 9;
-
-// The totals only steer the fitting's first pass, which asks no more of them than whether
-// they exceed the line: past the 16-bit range they stay at its top, and the later columns of
-// every row are still measured.
-void addUpTo16(qint16& sum, int value) {
-    sum = qint16(std::clamp(sum + value, int(std::numeric_limits<qint16>::min()),
-                            int(std::numeric_limits<qint16>::max())));
-}
-
-// A text of LENGTH characters makes the column LENGTH + 1 wide when it is wider than the
-// column so far; false when that width does not fit 16 bits.
-bool widen(qint16& width, qsizetype length) {
-    if (width >= length)
-        return true;
-    if (length + 1 > std::numeric_limits<qint16>::max())
-        return false;
-    width = qint16(length + 1);
-    return true;
-}
 
 float bodySize(int maxCol) {
     if (maxCol <= 6)
@@ -180,49 +148,7 @@ int lineCapacity(float size) {
     return 96;
 }
 
-// Measures the columns over the rows 0 to ROWS (exclusive, a real number as the user's
-// reply) of GRID: the captions and the cell texts, without white space at either end,
-// each make a column one character wider than themselves. A column beyond the 51st is
-// left out; a refused row ends the measurement, a refused column or an unreadable text
-// ends that row's columns.
-ColumnWidths measureReportColumns(ReportGrid& grid, double rows) {
-    ColumnWidths m;
-    std::vector<QByteArrayView> cells;
-    for (qint64 r = 0;; ++r) {
-        if (grid.selectRow(r) || double(r) >= rows)
-            break;
-        // A row of plain ASCII is read at once; any other, cell by cell.
-        const bool whole = grid.asciiRow(cells, ColumnWidths::kMaxColumns);
-        for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
-            if (whole ? c >= qsizetype(cells.size()) : bool(grid.selectColumn(c)))
-                break;
-            m.maxCol = std::max(m.maxCol, c);
-            qint16& width = m.width[size_t(c)];
-            Error error;
-            if (r == 0) {
-                const QString caption = grid.caption(c, &error);
-                if (error || !widen(width, trimmedLength(caption)))
-                    break;
-                addUpTo16(m.headTotal, width);
-            }
-            const qsizetype length =
-                whole ? trimmedLength(cells[size_t(c)]) : trimmedLength(grid.text(&error));
-            if (error || !widen(width, length))
-                break;
-            if (r > 0)
-                addUpTo16(m.lineTotal, width);
-        }
-    }
-    if (m.headTotal > m.lineTotal)
-        m.lineTotal = m.headTotal;
-    return m;
-}
-
 } // namespace
-
-bool ReportGrid::asciiRow(std::vector<QByteArrayView>&, int) {
-    return false;
-}
 
 Error ReportGrid::readAhead(double) {
     return {};
@@ -248,7 +174,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         platform().setMousePointer(MousePointer::Default);
         return;
     }
-    ColumnWidths m = measureReportColumns(grid, reply.rows);
+    data::ColumnWidths m = data::measureColumns(grid, {reply.rows, {}});
 
     Printer& printer = Printer::instance();
     printer.setFontName(kFace);
@@ -274,7 +200,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
                           qint16(lineCapacity(printer.fontSize())));
 
     QString line;
-    for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
+    for (int c = 0; c < data::ColumnWidths::kColumns; ++c) {
         Error error;
         if (grid.selectColumn(c))
             break;
@@ -294,15 +220,15 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
 
     // Where each column's text starts in a row's line, after a blank: the columns before it
     // take a blank and their width each.
-    std::array<qsizetype, ColumnWidths::kMaxColumns + 1> ends{};
-    for (int c = 0; c < ColumnWidths::kMaxColumns; ++c)
+    std::array<qsizetype, data::ColumnWidths::kColumns + 1> ends{};
+    for (int c = 0; c < data::ColumnWidths::kColumns; ++c)
         ends[size_t(c) + 1] = ends[size_t(c)] + 1 + std::max<qint16>(m.width[size_t(c)], 0);
     QByteArray bytes(ends.back(), Qt::Uninitialized);
     std::vector<QByteArrayView> cells;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= reply.rows)
             break;
-        if (grid.asciiRow(cells, ColumnWidths::kMaxColumns)) {
+        if (grid.asciiRow(cells, data::ColumnWidths::kColumns)) {
             // A row of plain ASCII cells goes as bytes: blanks laid down in one go, then each
             // cell cut to its width.
             const qsizetype length = ends[cells.size()];
@@ -317,7 +243,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
             continue;
         }
         line.clear();
-        for (int c = 0; c < ColumnWidths::kMaxColumns; ++c) {
+        for (int c = 0; c < data::ColumnWidths::kColumns; ++c) {
             Error error;
             if (grid.selectColumn(c))
                 break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/column_fitting.h"
 #include "data/errors.h"
 
 #include <QByteArrayView>
@@ -13,24 +14,12 @@ namespace velario {
 
 class DataGrid;
 
-// The grid whose result the report prints, cell by cell.
-class ReportGrid {
+// The grid whose result the report prints, cell by cell; its rows are the result's, 0 being
+// its first row wherever the grid is scrolled (InvalidRow when the result has no such row).
+class ReportGrid : public data::MeasuredGrid {
 public:
-    virtual ~ReportGrid() = default;
     // Rows of the whole result; nullopt when they cannot be counted.
     virtual std::optional<qint64> recordCount() = 0;
-    // Row ROW of the result, 0 being its first row wherever the grid is scrolled;
-    // InvalidRow when the result has no such row.
-    virtual Error selectRow(qint64 row) = 0;
-    // InvalidColumn when the grid has no such column.
-    virtual Error selectColumn(int column) = 0;
-    virtual QString caption(int column, Error* error) = 0;
-    // The text of the selected cell as the grid shows it.
-    virtual QString text(Error* error) = 0;
-    // The selected row's first cells, at most MAX, as their bytes when every one can be
-    // read and is plain printable ASCII (a Null as no bytes), valid until the next call on
-    // the grid; false when not (or the grid cannot say), and the cells are read one by one.
-    virtual bool asciiRow(std::vector<QByteArrayView>& cells, int max);
     // Reads the first ROWS rows (a real number, as the user's reply) ahead of the walks, where
     // the user can stop it: OperationCancelled then. Any other failure ends the walks as a
     // refused row does.

@@ -43,10 +43,6 @@ std::pair<qsizetype, qsizetype> blankBounds(View text) {
 
 } // namespace
 
-qsizetype trimmedLength(QStringView text) {
-    return text.trimmed().size();
-}
-
 QString trimBlanks(const QString& text) {
     const auto [start, end] = blankBounds(QStringView(text));
     return text.mid(start, end - start);

@@ -20,21 +20,6 @@ void appendFitted(QString& line, QStringView text, int width);
 // TEXT without the blanks at either end; other white space stays, so a line break that
 // starts or ends a field is printed as the field holds it.
 QString trimBlanks(const QString& text);
-// The length of TEXT without white space at either end, as fields are trimmed: what the
-// measurement of a column counts.
-qsizetype trimmedLength(QStringView text);
-// Inline: the grid report measures every cell of every row with it.
-inline qsizetype trimmedLength(QByteArrayView text) {
-    const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (end > 0 && space(text[end - 1]))
-        --end;
-    while (start < end && space(text[start]))
-        ++start;
-    return end - start;
-}
-
 // "dd/mm/yyyy hh:mm:ss" on the 24-hour clock, whatever the user's locale says.
 QString reportStamp(const QDateTime& when);
 

@@ -269,11 +269,6 @@ void ResultWindow::CALC_DIM_CAMPI_GRIGLIA() {
     HEAD_TOTAL = 0;
     LINE_TOTAL = 0;
     MAX_COL = 0;
-    // Rows measured since the last yield.
-    std::int16_t sinceYield = 0;
-    std::int16_t rowCounter = 0;
-    std::int16_t columnCounter = 0;
-
     // The window may be closed by an event that runs during a yield; from then on nothing
     // of it may be touched.
     QPointer<ResultWindow> self(this);
@@ -283,12 +278,9 @@ void ResultWindow::CALC_DIM_CAMPI_GRIGLIA() {
     };
     data::MeasureOptions options;
     options.rowLimit = NUM_REC + 1;
-    options.rowCounter = &rowCounter;
-    options.columnCounter = &columnCounter;
-    options.afterRow = [&yield, &sinceYield](int row) {
-        if (const auto next = data::int16::add(sinceYield, 1))
-            sinceYield = *next;
-        if (sinceYield > 4) {
+    // Other events run after the first row and after every fifth.
+    options.afterRow = [&yield, sinceYield = 0](qint64 row) mutable {
+        if (++sinceYield > 4) {
             sinceYield = 0;
             if (!yield())
                 return false;
