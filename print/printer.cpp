@@ -5,7 +5,7 @@
 
 #include "data/ascii_scan.h"
 #include "data/text_encoding.h"
-#include "pdf_writer.h"
+#include "pdf/pdf_writer.h"
 
 #include <QBuffer>
 #include <QDir>

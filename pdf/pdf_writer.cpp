@@ -1,5 +1,16 @@
 #include "pdf_writer.h"
 
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct libdeflate_compressor;
+
 #include "data/ascii_scan.h"
 
 #include <QFile>
@@ -424,21 +435,172 @@ QByteArray subsetTag(const std::vector<quint8>& used) {
 
 } // namespace
 
-void PdfWriter::FreeCompressor::operator()(libdeflate_compressor* compressor) const {
+class PdfWriter::Impl {
+public:
+    Impl();
+    ~Impl();
+
+    // Starts the document in PATH (created or truncated) with its first page.
+    bool begin(const QString& path, QSizeF pageSize, QRectF clip, const QString& creator);
+    void newPage();
+
+    // A handle for FONT (its family, weight and style; the size is given when drawing).
+    PdfFont* font(const QFont& font);
+
+    // Draws TEXT at SIZE points with its left end of the baseline at (X, BASELINE);
+    // returns its advance in points. Characters the face lacks are taken from the faces
+    // the system substitutes for it.
+    double drawText(PdfFont* font, double size, double x, double baseline, QStringView text);
+    // The same for TEXT of printable ASCII only (0x20 to 0x7E).
+    double drawAscii(PdfFont* font, double size, double x, double baseline, QByteArrayView text);
+    void fillRect(const QRectF& rect);
+
+    double ascent(PdfFont* font, double size) const;
+    double descent(PdfFont* font, double size) const;
+    double lineSpacing(PdfFont* font, double size) const;
+    double underlinePosition(PdfFont* font, double size) const;
+    double lineThickness(PdfFont* font, double size) const;
+
+    // Writes the fonts and the trailer and closes the file; false when anything could
+    // not be written.
+    bool finish();
+    bool failed() const { return failed_.load(); }
+    int pages() const { return int(pageObjects_.size()); }
+
+private:
+    int reserveObject();
+    void startObject(int number);
+    void write(const char* data, size_t size);
+    void write(const QByteArray& data) { write(data.constData(), size_t(data.size())); }
+    void writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
+                     bool compress);
+    void endPage();
+    template <typename Char>
+    double drawGlyphs(PdfFont* font, double size, double x, double baseline, const Char* chars,
+                      qsizetype length);
+    double drawAdoptedAscii(PdfFont* font, double size, double x, double baseline,
+                            QByteArrayView text);
+    void selectFont(PdfFont* font, double size);
+    bool moveTo(double x, double y, bool nextLine);
+    void appendRect(const QRectF& rect);
+    double drawFallback(PdfFont* font, double size, double x, double baseline, QStringView text);
+    void writeFont(PdfFont& font);
+
+    struct PageJob {
+        int contents = 0;
+        int page = 0;
+        QByteArray content;
+    };
+    void writePage(const PageJob& job);
+    void drain();
+
+    struct FreeCompressor {
+        void operator()(libdeflate_compressor* compressor) const;
+    };
+    // Used by whichever thread is writing to the file.
+    std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor_;
+    std::unique_ptr<char[]> fileBuffer_; // outlives file_, which the destructor closes
+    std::FILE* file_ = nullptr;
+    std::atomic<bool> failed_ = false;
+    qint64 offset_ = 0;
+    int objects_ = 0;
+    std::vector<std::pair<int, qint64>> offsets_; // object number, where it starts
+
+    // Pages are compressed and written by a second thread while the next ones are laid
+    // out; only it touches the file until drain() has stopped it.
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable workReady_;
+    std::condition_variable roomFree_;
+    bool layoutWaiting_ = false;
+    std::deque<PageJob> jobs_;
+    bool stopping_ = false;
+    int pagesObject_ = 0;
+    int resourcesObject_ = 0;
+    std::vector<int> pageObjects_;
+    QSizeF pageSize_;
+    QRectF clip_;
+    QByteArray content_;
+    bool inText_ = false;
+    PdfFont* currentFont_ = nullptr;
+    double currentSize_ = 0;
+    bool lineStartKnown_ = false;
+    double lineX_ = 0; // where the reader has the line start
+    double lineY_ = 0;
+    double leading_ = 0; // the page's text leading (TL) as set
+    struct Move {
+        qint64 dx = 0;
+        qint64 dy = 0;
+        QByteArray text;
+    };
+    std::array<Move, 2> moves_;
+    size_t nextMove_ = 0;
+    std::vector<std::unique_ptr<PdfFont>> fonts_;
+};
+
+PdfWriter::PdfWriter() : impl_(std::make_unique<Impl>()) {}
+PdfWriter::~PdfWriter() = default;
+
+bool PdfWriter::begin(const QString& path, QSizeF pageSize, QRectF clip, const QString& creator) {
+    return impl_->begin(path, pageSize, clip, creator);
+}
+void PdfWriter::newPage() {
+    impl_->newPage();
+}
+PdfFont* PdfWriter::font(const QFont& font) {
+    return impl_->font(font);
+}
+double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline,
+                           QStringView text) {
+    return impl_->drawText(font, size, x, baseline, text);
+}
+double PdfWriter::drawAscii(PdfFont* font, double size, double x, double baseline,
+                            QByteArrayView text) {
+    return impl_->drawAscii(font, size, x, baseline, text);
+}
+void PdfWriter::fillRect(const QRectF& rect) {
+    impl_->fillRect(rect);
+}
+double PdfWriter::ascent(PdfFont* font, double size) const {
+    return impl_->ascent(font, size);
+}
+double PdfWriter::descent(PdfFont* font, double size) const {
+    return impl_->descent(font, size);
+}
+double PdfWriter::lineSpacing(PdfFont* font, double size) const {
+    return impl_->lineSpacing(font, size);
+}
+double PdfWriter::underlinePosition(PdfFont* font, double size) const {
+    return impl_->underlinePosition(font, size);
+}
+double PdfWriter::lineThickness(PdfFont* font, double size) const {
+    return impl_->lineThickness(font, size);
+}
+bool PdfWriter::finish() {
+    return impl_->finish();
+}
+bool PdfWriter::failed() const {
+    return impl_->failed();
+}
+int PdfWriter::pages() const {
+    return impl_->pages();
+}
+
+void PdfWriter::Impl::FreeCompressor::operator()(libdeflate_compressor* compressor) const {
     libdeflate_free_compressor(compressor);
 }
 
 // The fastest level: level 2 makes pages 5% smaller at twice the time, and a long report
 // is bound by this compression.
-PdfWriter::PdfWriter() : compressor_(libdeflate_alloc_compressor(1)) {}
+PdfWriter::Impl::Impl() : compressor_(libdeflate_alloc_compressor(1)) {}
 
-PdfWriter::~PdfWriter() {
+PdfWriter::Impl::~Impl() {
     drain();
     if (file_)
         std::fclose(file_);
 }
 
-void PdfWriter::drain() {
+void PdfWriter::Impl::drain() {
     if (!worker_.joinable())
         return;
     {
@@ -450,7 +612,8 @@ void PdfWriter::drain() {
     stopping_ = false;
 }
 
-bool PdfWriter::begin(const QString& path, QSizeF pageSize, QRectF clip, const QString& creator) {
+bool PdfWriter::Impl::begin(const QString& path, QSizeF pageSize, QRectF clip,
+                            const QString& creator) {
     file_ = std::fopen(QFile::encodeName(path).constData(), "wb");
     if (!file_) {
         failed_ = true;
@@ -479,16 +642,16 @@ bool PdfWriter::begin(const QString& path, QSizeF pageSize, QRectF clip, const Q
     return !failed_;
 }
 
-int PdfWriter::reserveObject() {
+int PdfWriter::Impl::reserveObject() {
     return ++objects_;
 }
 
-void PdfWriter::startObject(int number) {
+void PdfWriter::Impl::startObject(int number) {
     offsets_.emplace_back(number, offset_);
     write(QByteArray::number(number) + " 0 obj\n");
 }
 
-void PdfWriter::write(const char* data, size_t size) {
+void PdfWriter::Impl::write(const char* data, size_t size) {
     if (!file_ || failed_)
         return;
     if (std::fwrite(data, 1, size, file_) != size)
@@ -496,8 +659,8 @@ void PdfWriter::write(const char* data, size_t size) {
     offset_ += qint64(size);
 }
 
-void PdfWriter::writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
-                            bool compress) {
+void PdfWriter::Impl::writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
+                                  bool compress) {
     const QByteArray packed = compress ? deflated(compressor_.get(), data) : QByteArray();
     const bool isPacked = compress && !packed.isEmpty();
     const QByteArray& body = isPacked ? packed : data;
@@ -511,7 +674,7 @@ void PdfWriter::writeStream(int number, const QByteArray& dictionary, const QByt
     write(QByteArrayLiteral("\nendstream\nendobj\n"));
 }
 
-void PdfWriter::newPage() {
+void PdfWriter::Impl::newPage() {
     if (!content_.isNull())
         endPage();
     content_.clear();
@@ -524,7 +687,7 @@ void PdfWriter::newPage() {
     leading_ = 0; // each page starts from the initial graphics state
 }
 
-void PdfWriter::endPage() {
+void PdfWriter::Impl::endPage() {
     if (inText_)
         content_.append("ET\n");
     content_.append("Q\n");
@@ -568,7 +731,7 @@ void PdfWriter::endPage() {
         workReady_.notify_one();
 }
 
-void PdfWriter::writePage(const PageJob& job) {
+void PdfWriter::Impl::writePage(const PageJob& job) {
     writeStream(job.contents, {}, job.content, true);
     startObject(job.page);
     write("<< /Type /Page /Parent " + QByteArray::number(pagesObject_) + " 0 R /MediaBox [0 0 " +
@@ -577,7 +740,7 @@ void PdfWriter::writePage(const PageJob& job) {
           QByteArray::number(job.contents) + " 0 R >>\nendobj\n");
 }
 
-PdfFont* PdfWriter::font(const QFont& font) {
+PdfFont* PdfWriter::Impl::font(const QFont& font) {
     QRawFont raw = QRawFont::fromFont(font);
     const QString family = raw.familyName();
     const QString style = raw.styleName();
@@ -588,7 +751,7 @@ PdfFont* PdfWriter::font(const QFont& font) {
     return fonts_.back().get();
 }
 
-void PdfWriter::selectFont(PdfFont* font, double size) {
+void PdfWriter::Impl::selectFont(PdfFont* font, double size) {
     if (!inText_) {
         content_.append("BT\n");
         inText_ = true;
@@ -604,13 +767,13 @@ void PdfWriter::selectFont(PdfFont* font, double size) {
     currentSize_ = size;
 }
 
-double PdfWriter::drawText(PdfFont* font, double size, double x, double baseline,
-                           QStringView text) {
+double PdfWriter::Impl::drawText(PdfFont* font, double size, double x, double baseline,
+                                 QStringView text) {
     return drawGlyphs(font, size, x, baseline, text.utf16(), text.size());
 }
 
-double PdfWriter::drawAscii(PdfFont* font, double size, double x, double baseline,
-                            QByteArrayView text) {
+double PdfWriter::Impl::drawAscii(PdfFont* font, double size, double x, double baseline,
+                                  QByteArrayView text) {
     Q_ASSERT(isPrintableAscii(text));
     if (font->asciiAdopted(text.size()))
         return drawAdoptedAscii(font, size, x, baseline, text);
@@ -619,8 +782,8 @@ double PdfWriter::drawAscii(PdfFont* font, double size, double x, double baselin
 }
 
 template <typename Char>
-double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseline,
-                             const Char* chars, qsizetype length) {
+double PdfWriter::Impl::drawGlyphs(PdfFont* font, double size, double x, double baseline,
+                                   const Char* chars, qsizetype length) {
     if (length == 0 || content_.isNull())
         return 0;
     selectFont(font, size);
@@ -676,8 +839,8 @@ double PdfWriter::drawGlyphs(PdfFont* font, double size, double x, double baseli
 }
 
 // Printable ASCII in a face that has adopted it: the text is its own codes.
-double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double baseline,
-                                   QByteArrayView text) {
+double PdfWriter::Impl::drawAdoptedAscii(PdfFont* font, double size, double x, double baseline,
+                                         QByteArrayView text) {
     if (text.isEmpty() || content_.isNull())
         return 0;
     qint64 units = 0;
@@ -720,7 +883,7 @@ double PdfWriter::drawAdoptedAscii(PdfFont* font, double size, double x, double 
 // Given NEXTLINE, a move straight down by the text leading is left to the text's own
 // operator, ', with the leading set as needed (exactly: a report's lines are all of one
 // height); true when it is.
-bool PdfWriter::moveTo(double x, double y, bool nextLine) {
+bool PdfWriter::Impl::moveTo(double x, double y, bool nextLine) {
     if (!lineStartKnown_) {
         x = std::round(x * 1000) / 1000;
         y = std::round(y * 1000) / 1000;
@@ -769,8 +932,8 @@ bool PdfWriter::moveTo(double x, double y, bool nextLine) {
 
 // Text with characters the face lacks or that need shaping: laid out by Qt, which picks
 // the substitute faces, and drawn glyph by glyph where Qt placed them.
-double PdfWriter::drawFallback(PdfFont* font, double size, double x, double baseline,
-                               QStringView text) {
+double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, double baseline,
+                                     QStringView text) {
     constexpr int kLayoutPixels = 1000;
     QFont layoutFont = font->qfont;
     layoutFont.setPixelSize(kLayoutPixels);
@@ -830,7 +993,7 @@ double PdfWriter::drawFallback(PdfFont* font, double size, double x, double base
     return line.naturalTextWidth() * scale;
 }
 
-void PdfWriter::fillRect(const QRectF& rect) {
+void PdfWriter::Impl::fillRect(const QRectF& rect) {
     if (content_.isNull())
         return;
     if (inText_) {
@@ -842,7 +1005,7 @@ void PdfWriter::fillRect(const QRectF& rect) {
 }
 
 // RECT, from the top left corner of the page, as a PDF rectangle path.
-void PdfWriter::appendRect(const QRectF& rect) {
+void PdfWriter::Impl::appendRect(const QRectF& rect) {
     appendNumber(content_, rect.left());
     content_.append(' ');
     appendNumber(content_, pageSize_.height() - rect.bottom());
@@ -853,27 +1016,27 @@ void PdfWriter::appendRect(const QRectF& rect) {
     content_.append(" re");
 }
 
-double PdfWriter::ascent(PdfFont* font, double size) const {
+double PdfWriter::Impl::ascent(PdfFont* font, double size) const {
     return font->raw.ascent() * font->scale(size);
 }
 
-double PdfWriter::descent(PdfFont* font, double size) const {
+double PdfWriter::Impl::descent(PdfFont* font, double size) const {
     return font->raw.descent() * font->scale(size);
 }
 
-double PdfWriter::lineSpacing(PdfFont* font, double size) const {
+double PdfWriter::Impl::lineSpacing(PdfFont* font, double size) const {
     return (font->raw.ascent() + font->raw.descent() + font->raw.leading()) * font->scale(size);
 }
 
-double PdfWriter::underlinePosition(PdfFont* font, double size) const {
+double PdfWriter::Impl::underlinePosition(PdfFont* font, double size) const {
     return font->raw.underlinePosition() * font->scale(size);
 }
 
-double PdfWriter::lineThickness(PdfFont* font, double size) const {
+double PdfWriter::Impl::lineThickness(PdfFont* font, double size) const {
     return std::max(0.05, font->raw.lineThickness() * font->scale(size));
 }
 
-void PdfWriter::writeFont(PdfFont& font) {
+void PdfWriter::Impl::writeFont(PdfFont& font) {
     const int descendant = reserveObject();
     const int descriptor = reserveObject();
     const int fontFile = reserveObject();
@@ -1008,7 +1171,7 @@ void PdfWriter::writeFont(PdfFont& font) {
                 true);
 }
 
-bool PdfWriter::finish() {
+bool PdfWriter::Impl::finish() {
     if (!file_)
         return false;
     endPage();
