@@ -1,13 +1,11 @@
 #include "printer.h"
 
+#include "platform/document_spool.h"
 #include "platform/platform.h"
-#include "platform/transcript.h"
 
 #include "data/ascii_scan.h"
-#include "data/text_encoding.h"
 #include "pdf/pdf_writer.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
@@ -20,7 +18,6 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -70,60 +67,8 @@ Error printerError(const QString& name) {
         QStringLiteral("La stampante \"%1\" non ha accettato il documento.").arg(name));
 }
 
-// JSON text of a string, escaped as JSON requires, in UTF-8 (a lone surrogate as U+FFFD).
-void appendJsonString(QByteArray& out, const QString& value) {
-    const qsizetype start = out.size();
-    // At worst six bytes a UTF-16 unit ("\u001f"), and the quotes.
-    out.resize(start + 2 + value.size() * 6);
-    char* to = out.data() + start;
-    *to++ = '"';
-    const char16_t* from = QStringView(value).utf16();
-    const char16_t* const end = from + value.size();
-    while (from < end) {
-        if (*from >= 0x80) {
-            to = text::putUtf8(text::nextCodePoint(from, end), to);
-            continue;
-        }
-        const char c = char(*from++);
-        if (c >= 0x20 && c != '"' && c != '\\') {
-            *to++ = c;
-            continue;
-        }
-        *to++ = '\\';
-        switch (c) {
-        case '"':
-        case '\\':
-            *to++ = c;
-            break;
-        case '\n':
-            *to++ = 'n';
-            break;
-        case '\r':
-            *to++ = 'r';
-            break;
-        case '\t':
-            *to++ = 't';
-            break;
-        default: {
-            *to++ = 'u';
-            *to++ = '0';
-            *to++ = '0';
-            const auto byte = static_cast<unsigned char>(c);
-            to = text::putHex(&byte, 1, to, true);
-        }
-        }
-    }
-    *to++ = '"';
-    out.truncate(to - out.constData());
-}
-
-void appendJsonNumber(QByteArray& out, double value) {
-    char buffer[32];
-    const auto [end, failed] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (failed == std::errc())
-        out.append(buffer, end - buffer);
-    else
-        out += '0';
+SpoolFont spoolFont(const PrintFont& font) {
+    return {font.name, gridSize(font.size), font.bold, font.underline};
 }
 
 } // namespace
@@ -462,18 +407,7 @@ void Printer::startDocument() {
         surface_ = PdfSurface::open(folder, &surfaceError_);
     }
 
-    // The transcript's copy of the lines waits in a file: it is written only once the
-    // document is delivered, and a long document would not fit in memory.
-    spool_.reset();
-    spooled_ = 0;
-    spoolBuffer_.clear();
-    if (Transcript::instance().isOpen()) {
-        auto file = std::make_unique<QTemporaryFile>();
-        if (file->open())
-            spool_ = std::move(file);
-        else if (auto buffer = std::make_unique<QBuffer>(); buffer->open(QIODevice::ReadWrite))
-            spool_ = std::move(buffer);
-    }
+    spool_.start();
 }
 
 void Printer::append(const QString& text) {
@@ -542,75 +476,12 @@ void Printer::layOut(const PrintLine& line) {
 }
 
 void Printer::spool(const PrintLine& line) {
-    if (!spool_)
+    if (!spool_.active())
         return;
-    startSpoolLine();
-    for (qsizetype i = 0; i < line.runs.size(); ++i) {
-        spoolBuffer_ += i > 0 ? ",{\"text\":" : "{\"text\":";
-        appendJsonString(spoolBuffer_, line.runs[i].text);
-        spoolBuffer_ += fontJson(line.runs[i].font);
-    }
-    endSpoolLine();
-}
-
-void Printer::startSpoolLine() {
-    if (spooled_++ > 0)
-        spoolBuffer_ += ',';
-    spoolBuffer_ += '[';
-}
-
-void Printer::endSpoolLine() {
-    spoolBuffer_ += ']';
-    if (spoolBuffer_.size() >= kSpoolChunk) {
-        spool_->write(spoolBuffer_);
-        spoolBuffer_.resize(0); // keeps its room
-    }
-}
-
-// The rest of a run after its text. Lines after lines share their font: its part of the
-// run is made once.
-const QByteArray& Printer::fontJson(const PrintFont& font) {
-    if (!(spoolFont_ == font) || spoolFontJson_.isEmpty()) {
-        spoolFont_ = font;
-        spoolFontJson_ = ",\"font\":";
-        appendJsonString(spoolFontJson_, font.name);
-        spoolFontJson_ += ",\"size\":";
-        appendJsonNumber(spoolFontJson_, gridSize(font.size));
-        spoolFontJson_ += font.bold ? ",\"bold\":true" : ",\"bold\":false";
-        spoolFontJson_ += font.underline ? ",\"underline\":true}" : ",\"underline\":false}";
-    }
-    return spoolFontJson_;
-}
-
-// A line of one run of printable ASCII, whose JSON needs only quotes and backslashes escaped.
-void Printer::spoolAsciiLine(QByteArrayView text) {
-    if (!spool_)
-        return;
-    if (text.isEmpty()) {
-        startSpoolLine();
-        endSpoolLine();
-        return;
-    }
-    const QByteArray& font = fontJson(font_);
-    constexpr QByteArrayView kStart = ",[{\"text\":\"";
-    const qsizetype at = spoolBuffer_.size();
-    spoolBuffer_.resize(at + kStart.size() + 2 * text.size() + 1 + font.size() + 1);
-    char* to = spoolBuffer_.data() + at;
-    const QByteArrayView start = spooled_++ > 0 ? kStart : kStart.sliced(1);
-    to = std::copy(start.begin(), start.end(), to);
-    if (!containsAnyOf(text, '"', '\\', '\\')) {
-        to = std::copy(text.begin(), text.end(), to);
-    } else {
-        for (const char c : text) {
-            if (c == '"' || c == '\\')
-                *to++ = '\\';
-            *to++ = c;
-        }
-    }
-    *to++ = '"';
-    to = std::copy(font.begin(), font.end(), to);
-    spoolBuffer_.truncate(to - spoolBuffer_.constData());
-    endSpoolLine();
+    spool_.beginLine();
+    for (const PrintRun& run : line.runs)
+        spool_.addRun(run.text, spoolFont(run.font));
+    spool_.endLine();
 }
 
 void Printer::printAsciiLine(QByteArrayView line) {
@@ -629,7 +500,8 @@ void Printer::printAsciiLine(QByteArrayView line) {
             y_ += metrics.height;
         }
     }
-    spoolAsciiLine(line);
+    if (spool_.active())
+        spool_.addAsciiLine(line, spoolFont(font_));
     if (recordLines_) {
         PrintLine printed;
         if (!line.isEmpty())
@@ -696,17 +568,10 @@ Error Printer::endDoc() {
     surface_.reset();
     surfaceError_ = {};
 
-    Transcript& transcript = Transcript::instance();
-    if (!error && spool_ && transcript.isOpen()) {
-        QByteArray line = transcript.startLine(
-            QStringLiteral("document"), {{"destination", doc.destination}}, QLatin1String("lines"));
-        line += '[';
-        spool_->write(spoolBuffer_);
-        spool_->seek(0);
-        transcript.finishLine(line, spool_.get(), "]");
-    }
-    spool_.reset();
-    spoolBuffer_ = QByteArray();
+    if (error)
+        spool_.drop();
+    else
+        spool_.deliver(doc.destination);
     last_ = std::move(doc);
     return error;
 }
@@ -718,7 +583,7 @@ void Printer::reset() {
     lines_.clear();
     surface_.reset();
     surfaceError_ = {};
-    spool_.reset();
+    spool_.drop();
 }
 
 } // namespace velario

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
+#include "platform/document_spool.h"
 
 #include <QList>
 #include <QString>
@@ -138,10 +139,6 @@ private:
     bool makeRoom(double height);
     void layOut(const PrintLine& line);
     void spool(const PrintLine& line);
-    void startSpoolLine();
-    void endSpoolLine();
-    void spoolAsciiLine(QByteArrayView text);
-    const QByteArray& fontJson(const PrintFont& font);
 
     PrintFont font_;
     QString pdfFolder_;
@@ -155,12 +152,7 @@ private:
     bool surfaceBroken_ = false;
     QString destination_;
     double y_ = 0;
-    std::unique_ptr<QIODevice> spool_;
-    QByteArray spoolBuffer_;
-    PrintFont spoolFont_;
-    QByteArray spoolFontJson_;
-    qint64 spooled_ = 0;
-    static constexpr qsizetype kSpoolChunk = 1 << 20;
+    DocumentSpool spool_;
 };
 
 } // namespace velario

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QIODevice>
+#include <QString>
+
+#include <memory>
+
+namespace velario {
+
+// The font of a run as the transcript writes it; SIZE on the printer's twentieth-point grid.
+struct SpoolFont {
+    QString name;
+    double size = 0;
+    bool bold = false;
+    bool underline = false;
+
+    // Asked line after line of copies of one font, whose names share their text.
+    friend bool operator==(const SpoolFont& a, const SpoolFont& b) {
+        return a.size == b.size && a.bold == b.bold && a.underline == b.underline &&
+               (a.name.constData() == b.name.constData() || a.name == b.name);
+    }
+};
+
+// The lines of the document being printed, kept for the transcript's "document" event:
+// "destination" and "lines", one list per line of runs {text, font, size, bold, underline},
+// an empty line an empty list. A report may run to millions of lines, so they wait in a
+// temporary file, never all in memory. Without an open transcript nothing is kept.
+class DocumentSpool {
+public:
+    DocumentSpool();
+    ~DocumentSpool();
+    DocumentSpool(const DocumentSpool&) = delete;
+    DocumentSpool& operator=(const DocumentSpool&) = delete;
+
+    // Starts the lines of a new document, dropping any kept.
+    void start();
+    bool active() const { return bool(spool_); }
+
+    void beginLine();
+    void addRun(const QString& text, const SpoolFont& font);
+    void endLine();
+    // A line of one run of printable ASCII (0x20 to 0x7E); an empty TEXT is an empty line.
+    void addAsciiLine(QByteArrayView text, const SpoolFont& font);
+
+    // Writes the event for the document delivered to DESTINATION, and drops the lines.
+    void deliver(const QString& destination);
+    void drop();
+
+private:
+    const QByteArray& fontJson(const SpoolFont& font);
+    void flushIfFull();
+
+    std::unique_ptr<QIODevice> spool_;
+    QByteArray buffer_;
+    SpoolFont font_;
+    QByteArray fontJson_;
+    qint64 lines_ = 0;
+    bool runsInLine_ = false;
+};
+
+} // namespace velario
