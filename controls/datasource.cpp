@@ -26,13 +26,6 @@ bool SourceRecordset::eof() const {
     return source_.currentRow() < 0;
 }
 
-QStringList SourceRecordset::fieldNames() const {
-    QStringList names;
-    for (int c = 0; c < source_.model()->columnCount(); ++c)
-        names.append(source_.model()->columnName(c));
-    return names;
-}
-
 QVariant SourceRecordset::field(const QString& name, Error* error) const {
     const auto fail = [&](Error e) {
         if (error)

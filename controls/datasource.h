@@ -31,7 +31,6 @@ public:
     int recordCount() const;
     // True when there is no current row.
     bool eof() const;
-    QStringList fieldNames() const;
     // The value of NAME (any case) in the current row as text, a null QVariant for a Null.
     // ItemNotFound for an unknown name, NoCurrentRecord without a current row.
     QVariant field(const QString& name, Error* error = nullptr) const;

@@ -40,7 +40,6 @@ public:
     void moveFirst() { current_ = 0; }
     void moveNext();
 
-    QStringList fieldNames() const { return names_; }
     // The value of NAME (any case) in the current row; a null QVariant for a Null.
     // ItemNotFound for an unknown name, NoCurrentRecord at the end.
     QVariant field(const QString& name, Error* error = nullptr) const;

@@ -68,7 +68,6 @@ void RowStore::reset(int columns) {
     file_.reset();
     spilled_ = 0;
     cannotSpill_ = false;
-    readError_ = Error();
     cursorRow_ = -1;
 }
 
@@ -197,10 +196,6 @@ bool RowStore::load(size_t index) const {
     std::unique_ptr<char[]> data = allocate(capacity);
     const auto size = qint64(block.used);
     if (!file_->seek(block.fileOffset) || file_->read(data.get(), size) != size) {
-        readError_ = Error::make(
-            ErrorNumber::EngineError,
-            QStringLiteral("Impossibile rileggere le righe del risultato dal file temporaneo: %1")
-                .arg(file_->errorString()));
         if (capacity == limits_.blockSize && !spare_)
             spare_ = std::move(data);
         return false;

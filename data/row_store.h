@@ -55,7 +55,7 @@ public:
     // The cell's UTF-8 bytes, nullopt for a Null. The bytes stay valid only until the next
     // call on the store: reading another row may drop their block from memory.
     // A cell whose block could not be read back from the file reads as kUnreadable (never
-    // as an empty cell or a Null), and readError() says why.
+    // as an empty cell or a Null).
     std::optional<QByteArrayView> cell(qint64 row, int column) const;
     // The first COUNT cells of ROW into OUT, a Null as no bytes, valid as cell() gives
     // them; false when the row cannot be read. PRINTABLE, when given, tells whether every
@@ -70,13 +70,9 @@ public:
 
     // What an unreadable cell shows.
     static constexpr QByteArrayView kUnreadable = "#Errore";
-    // The last failure to read blocks back from the temporary file, if any.
-    Error readError() const { return readError_; }
 
     // Bytes held in memory: blocks and the row index.
     qint64 bytesHeld() const;
-    // Bytes written to the temporary file.
-    qint64 bytesSpilled() const { return spilled_; }
 
 private:
     struct Block {
@@ -141,7 +137,6 @@ private:
     mutable int cursorColumn_ = 0;
     mutable const char* cursorAt_ = nullptr;
     mutable quint64 cursorClock_ = 0;
-    mutable Error readError_;
 };
 
 } // namespace velario::data

@@ -59,9 +59,6 @@ public:
     void cmdDIMINUISCE_CAMPI_Click();
     void cmdSTAMPA_Click();
 
-    // True while a column measurement lets other events run. Handlers that would start
-    // another fitting or a report must do nothing then: they would share its counters.
-    bool measuring() const { return measuring_; }
 
     // The grid of the live path, by the entry's type as it is now.
     DataGrid* activeGrid() const;
@@ -99,6 +96,8 @@ private:
     SharedState& state_;
     EntrySource* entry_;
     QPointer<QObject> entryGuard_;
+    // True while a column measurement lets other events run: the handlers that would start
+    // another fitting or a report do nothing then, as they would walk the same grid.
     bool measuring_ = false;
 };
 
