@@ -37,7 +37,7 @@ void SharedState::ERROR_REPORT() {
 
 void SharedState::OPEN_CATALOGUE() {
     Error error;
-    DB = data::Database::open(PATH_DB, false, false, QString(), &error);
+    DB = data::Database::open(PATH_DB, false, &error);
     // A file without the catalogue, or damaged, fails to open as a missing one does: the
     // window opens and every catalogue operation says the catalogue is not there.
     if (DB)

@@ -50,7 +50,7 @@ struct CountingSink : RowSink {
 
 std::unique_ptr<Database> openOrDie(const QString& path) {
     Error error;
-    auto db = Database::open(path, false, false, QString(), &error);
+    auto db = Database::open(path, false, &error);
     if (!db) {
         out << "cannot open " << path << ": " << error.description << Qt::endl;
         std::exit(1);

@@ -229,7 +229,7 @@ Error BoundDataSource::refresh() {
     }
     // A data source only reads: whatever its statement says, the file stays as it is.
     std::unique_ptr<data::Database> database =
-        data::Database::open(databaseName_, false, true, QString(), &error);
+        data::Database::open(databaseName_, true, &error);
     if (!database)
         return error;
     const QString sql = statementFor(recordSource_);

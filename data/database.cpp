@@ -78,8 +78,7 @@ int Database::openFlags() const {
     return readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
 }
 
-std::unique_ptr<Database> Database::open(const QString& path, bool /*exclusive*/, bool readOnly,
-                                         const QString& /*connect*/, Error* error) {
+std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Error* error) {
     const auto fail = [&](int number, const QString& description) {
         if (error)
             *error = Error::make(number, description);

@@ -34,9 +34,9 @@ QString readOnlySqliteUri(const QString& path);
 // file.
 class Database {
 public:
-    // Null, with ERROR set, when PATH cannot be opened.
-    static std::unique_ptr<Database> open(const QString& path, bool exclusive, bool readOnly,
-                                          const QString& connect, Error* error);
+    // Null, with ERROR set, when PATH cannot be opened. An Access file always opens
+    // read-only.
+    static std::unique_ptr<Database> open(const QString& path, bool readOnly, Error* error);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
