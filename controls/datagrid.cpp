@@ -136,7 +136,6 @@ void DataGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& p
     if (!following_ && source_ && current.isValid() &&
         (!previous.isValid() || previous.row() != current.row()))
         source_->selectRow(current.row());
-    emit rowColChange();
 }
 
 void DataGrid::makeCurrent(int row) {

@@ -108,8 +108,6 @@ public:
     QString automationEdit(int row, int column, const QString& text) override;
 
 signals:
-    // The current row or column changed.
-    void rowColChange();
     // The result on show could not be read on (see data::ResultModel::readFailed).
     void readFailed(int number, const QString& description);
 

@@ -118,7 +118,6 @@ bool Form::event(QEvent* event) {
         windowEvent(this, "activate");
         const bool handled = QWidget::event(event);
         onActivate();
-        emit activated();
         return handled;
     }
     return QWidget::event(event);

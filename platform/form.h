@@ -37,7 +37,6 @@ public:
     void setWindowStateValue(int state);
 
 signals:
-    void activated();
     // The load handler has run to its end (controls that open data by themselves wait for it).
     void loadFinished();
 
