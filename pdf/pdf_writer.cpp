@@ -1,5 +1,7 @@
 #include "pdf_writer.h"
 
+#include <hb-subset.h>
+
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -24,7 +26,6 @@ struct libdeflate_compressor;
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <set>
 
 namespace velario {
@@ -43,15 +44,6 @@ qint16 s16(const QByteArray& table, qsizetype at) {
 
 quint32 u32(const QByteArray& table, qsizetype at) {
     return (quint32(u16(table, at)) << 16) | u16(table, at + 2);
-}
-
-void put16(QByteArray& out, quint32 value) {
-    out.append(char((value >> 8) & 0xFF)).append(char(value & 0xFF));
-}
-
-void put32(QByteArray& out, quint32 value) {
-    put16(out, value >> 16);
-    put16(out, value & 0xFFFF);
 }
 
 // Numbers as PDF writes them: at most three decimals, no exponent, no trailing zeros.
@@ -274,136 +266,46 @@ public:
 
 namespace {
 
-void copyTables(std::map<QByteArray, QByteArray>& tables, const QRawFont& raw,
-                std::initializer_list<const char*> tags) {
-    for (const char* tag : tags) {
-        const QByteArray table = raw.fontTable(tag);
-        if (!table.isEmpty())
-            tables.emplace(QByteArray(tag), table);
-    }
-}
-
-// A font file of TABLES, in tag order, each with its checksum and four-byte aligned.
-QByteArray sfntFile(quint32 version, const std::map<QByteArray, QByteArray>& tables) {
-    const auto checksum = [](const QByteArray& data) {
-        quint32 sum = 0;
-        for (qsizetype i = 0; i < data.size(); i += 4) {
-            quint32 word = 0;
-            for (int j = 0; j < 4; ++j)
-                word = (word << 8) | (i + j < data.size() ? quint8(data[i + j]) : 0);
-            sum += word;
-        }
-        return sum;
+// The face reduced to USED glyphs (and those they are built from) by HarfBuzz's subsetter:
+// TrueType outlines give an sfnt file, CFF ones an OpenType file. Glyph numbers do not
+// change, and the cmap keeps the characters the document drew. Empty when the face cannot be
+// subset.
+QByteArray subsetFontFile(const QRawFont& raw, const std::vector<quint8>& used,
+                          const std::vector<char32_t>& unicode) {
+    const auto table = [](hb_face_t*, hb_tag_t tag, void* font) -> hb_blob_t* {
+        const char name[4] = {char(tag >> 24), char(tag >> 16), char(tag >> 8), char(tag)};
+        const QByteArray data = static_cast<const QRawFont*>(font)->fontTable(name);
+        if (data.isEmpty())
+            return nullptr;
+        return hb_blob_create(data.constData(), static_cast<unsigned>(data.size()),
+                              HB_MEMORY_MODE_DUPLICATE, nullptr, nullptr);
     };
-    const int count = int(tables.size());
-    int power = 1;
-    int log = 0;
-    while (power * 2 <= count) {
-        power *= 2;
-        ++log;
-    }
-    QByteArray out;
-    put32(out, version);
-    put16(out, quint32(count));
-    put16(out, quint32(power * 16));
-    put16(out, quint32(log));
-    put16(out, quint32(count * 16 - power * 16));
-    const quint32 at = 12 + 16 * quint32(count);
-    QByteArray body;
-    for (const auto& [tag, data] : tables) {
-        out.append(tag);
-        put32(out, checksum(data));
-        put32(out, at + quint32(body.size()));
-        put32(out, quint32(data.size()));
-        body.append(data);
-        while (body.size() % 4)
-            body.append('\0');
-    }
-    return out + body;
-}
-
-// The face as an sfnt file with only the outlines of USED glyphs (and of the glyphs they
-// are built from); every other glyph is kept, empty, so glyph numbers do not change.
-// Empty when the face has no TrueType outlines.
-QByteArray trueTypeSubset(const QRawFont& raw, std::vector<quint8> used) {
-    QByteArray head = raw.fontTable("head");
-    const QByteArray loca = raw.fontTable("loca");
-    const QByteArray glyf = raw.fontTable("glyf");
-    if (head.size() < 54 || loca.isEmpty() || glyf.isEmpty())
+    std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> face(
+        hb_face_create_for_tables(table, const_cast<QRawFont*>(&raw), nullptr), hb_face_destroy);
+    std::unique_ptr<hb_subset_input_t, decltype(&hb_subset_input_destroy)> input(
+        hb_subset_input_create_or_fail(), hb_subset_input_destroy);
+    if (!input)
         return {};
-    const bool longOffsets = s16(head, 50) != 0;
-    const int glyphs = int(used.size());
-    const auto offset = [&](int g) -> qsizetype {
-        return longOffsets ? qsizetype(u32(loca, qsizetype(g) * 4))
-                           : qsizetype(u16(loca, qsizetype(g) * 2)) * 2;
-    };
-    if (loca.size() < (longOffsets ? 4 : 2) * qsizetype(glyphs + 1))
-        return {};
-
-    // Composite glyphs name their parts; those are needed too.
-    std::vector<int> pending;
-    for (int g = 0; g < glyphs; ++g)
-        if (used[size_t(g)])
-            pending.push_back(g);
-    while (!pending.empty()) {
-        const int g = pending.back();
-        pending.pop_back();
-        const qsizetype start = offset(g);
-        if (offset(g + 1) - start < 10 || s16(glyf, start) >= 0)
+    hb_subset_input_set_flags(input.get(), HB_SUBSET_FLAGS_RETAIN_GIDS);
+    hb_set_t* glyphs = hb_subset_input_glyph_set(input.get());
+    hb_set_t* characters = hb_subset_input_unicode_set(input.get());
+    for (size_t g = 0; g < used.size(); ++g) {
+        if (!used[g])
             continue;
-        qsizetype at = start + 10;
-        for (int guard = 0; guard < 1000; ++guard) {
-            const quint16 flags = u16(glyf, at);
-            const int part = u16(glyf, at + 2);
-            if (part < glyphs && !used[size_t(part)]) {
-                used[size_t(part)] = 1;
-                pending.push_back(part);
-            }
-            at += 4 + ((flags & 0x0001) ? 4 : 2);
-            if (flags & 0x0008)
-                at += 2;
-            else if (flags & 0x0040)
-                at += 4;
-            else if (flags & 0x0080)
-                at += 8;
-            if (!(flags & 0x0020) || at >= glyf.size())
-                break;
-        }
+        hb_set_add(glyphs, hb_codepoint_t(g));
+        if (unicode[g] != 0)
+            hb_set_add(characters, unicode[g]);
     }
-
-    QByteArray newGlyf;
-    QByteArray newLoca;
-    for (int g = 0; g < glyphs; ++g) {
-        put32(newLoca, quint32(newGlyf.size()));
-        if (!used[size_t(g)])
-            continue;
-        const qsizetype start = offset(g);
-        const qsizetype end = offset(g + 1);
-        if (start < end && end <= glyf.size()) {
-            newGlyf.append(glyf.constData() + start, end - start);
-            while (newGlyf.size() % 4)
-                newGlyf.append('\0');
-        }
-    }
-    put32(newLoca, quint32(newGlyf.size()));
-    head[50] = 0;
-    head[51] = 1; // long offsets
-    head[8] = head[9] = head[10] = head[11] = 0;
-
-    std::map<QByteArray, QByteArray> tables{{"head", head}, {"loca", newLoca}, {"glyf", newGlyf}};
-    copyTables(tables, raw,
-               {"cvt ", "fpgm", "prep", "hhea", "hmtx", "maxp", "cmap", "post", "name", "OS/2"});
-    return sfntFile(0x00010000, tables);
-}
-
-// The OpenType file of a face with other outlines (CFF), whole.
-QByteArray openTypeFile(const QRawFont& raw) {
-    std::map<QByteArray, QByteArray> tables;
-    copyTables(tables, raw,
-               {"CFF ", "OS/2", "cmap", "head", "hhea", "hmtx", "maxp", "name", "post"});
-    if (!tables.count("CFF "))
+    std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> subset(
+        hb_subset_or_fail(face.get(), input.get()), hb_face_destroy);
+    if (!subset)
         return {};
-    return sfntFile(0x4F54544F /* OTTO */, tables);
+    hb_blob_t* blob = hb_face_reference_blob(subset.get());
+    unsigned length = 0;
+    const char* data = hb_blob_get_data(blob, &length);
+    QByteArray file(data, qsizetype(length));
+    hb_blob_destroy(blob);
+    return file;
 }
 
 QByteArray deflated(libdeflate_compressor* compressor, const QByteArray& data) {
@@ -1044,10 +946,8 @@ void PdfWriter::Impl::writeFont(PdfFont& font) {
     const int encoding = font.compact ? reserveObject() : 0;
 
     const QByteArray name = subsetTag(font.used) + font.baseName;
-    QByteArray file = trueTypeSubset(font.raw, font.used);
-    const bool trueType = !file.isEmpty();
-    if (!trueType)
-        file = openTypeFile(font.raw);
+    const QByteArray file = subsetFontFile(font.raw, font.used, font.unicode);
+    const bool trueType = !font.raw.fontTable("glyf").isEmpty();
 
     startObject(font.objectNumber);
     write("<< /Type /Font /Subtype /Type0 /BaseFont /" + name + " /Encoding " +

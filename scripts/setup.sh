@@ -14,7 +14,7 @@ packages=(
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
     postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
     poppler-utils fonts-liberation fonts-dejavu-core fontconfig locales libdeflate-dev
-    clang libclang-rt-14-dev clang-format
+    libharfbuzz-dev clang libclang-rt-14-dev clang-format
 )
 missing=()
 for p in "${packages[@]}"; do
