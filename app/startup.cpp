@@ -29,8 +29,8 @@ StartupOutcome Main(SharedState& state, const std::function<void()>& loadCatalog
         return StartupOutcome::Ended;
     }
 
-    state.MSG = p.programDir() + QDir::separator();
-    const std::optional<Configuration> config = readConfiguration(state.MSG + kConfigFile);
+    const QString folder = p.programDir() + QDir::separator();
+    const std::optional<Configuration> config = readConfiguration(folder + kConfigFile);
     if (!config) {
         p.setMousePointer(MousePointer::Default);
         p.beep();
@@ -55,12 +55,12 @@ StartupOutcome Main(SharedState& state, const std::function<void()>& loadCatalog
 
     if (p.shortDateText(p.now().date()).size() != kDateLength) {
         p.beep();
-        state.MSG =
+        const QString message =
             QStringLiteral("IMPOSTAZIONI INTERNAZIONALI DI WINDOWS ERRATE !") +
             QStringLiteral("\r\r") +
             QStringLiteral("NEL PANNELLO DI CONTROLLO IL FORMATO DELLA DATA DEVE ESSERE :") +
             QStringLiteral("\r\r") + QString(44, QLatin1Char(' ')) + QStringLiteral("gg/MM/aaaa");
-        p.msgBox(state.MSG, MsgBox::OkOnly | MsgBox::Critical,
+        p.msgBox(message, MsgBox::OkOnly | MsgBox::Critical,
                  QStringLiteral("Impostazioni Internazionali"));
         return StartupOutcome::Ended;
     }

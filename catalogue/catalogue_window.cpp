@@ -332,8 +332,7 @@ void CatalogueWindow::cmdSFOGLIA_Click() {
     // A cancelled dialog leaves what the user typed.
     if (!chosen)
         return;
-    state_.MSG = *chosen;
-    txtDATABASE->setText(state_.MSG);
+    txtDATABASE->setText(*chosen);
 }
 
 void CatalogueWindow::cmdESCI_Click() {
