@@ -120,14 +120,23 @@ private:
     size_t last_ = 0;
 };
 
+// The hidden name of a document while it is written: QTemporaryFile puts six letters or
+// digits in place of the Xs.
+const QString kPartName = QStringLiteral(".velario-XXXXXX.part");
+
 // The hidden files of documents whose copy of the program died while writing them: no
 // process holds their lock. One made in the last seconds may be another copy's that has
 // not locked it yet.
 void removeAbandonedParts(const QString& folder) {
-    static const QRegularExpression ours(QStringLiteral(R"(^\.velario-[A-Za-z0-9]{6}\.part$)"));
+    static const QRegularExpression ours(
+        QLatin1Char('^') +
+        QRegularExpression::escape(kPartName).replace(QLatin1String("XXXXXX"),
+                                                      QLatin1String("[A-Za-z0-9]{6}")) +
+        QLatin1Char('$'));
     const QDateTime recent = QDateTime::currentDateTimeUtc().addSecs(-10);
-    const QFileInfoList parts =
-        QDir(folder).entryInfoList({QStringLiteral(".velario-*.part")}, QDir::Files | QDir::Hidden);
+    const QFileInfoList parts = QDir(folder).entryInfoList(
+        {QString(kPartName).replace(QLatin1String("XXXXXX"), QLatin1String("*"))},
+        QDir::Files | QDir::Hidden);
     for (const QFileInfo& part : parts) {
         if (!ours.match(part.fileName()).hasMatch() || part.lastModified().toUTC() > recent)
             continue;
@@ -239,7 +248,7 @@ public:
 
 private:
     explicit PdfSurface(const QString& folder)
-        : folder_(folder), temp_(QDir(folder).filePath(QStringLiteral(".velario-XXXXXX.part"))) {}
+        : folder_(folder), temp_(QDir(folder).filePath(kPartName)) {}
 
     struct Face {
         PdfFont* pdf = nullptr;
