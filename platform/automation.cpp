@@ -47,10 +47,8 @@ Dialogs::FileChoice ScriptedDialogs::fileOpen(const QString&) {
     return {std::nullopt, false};
 }
 
-Dialogs::Progress ScriptedDialogs::progress(const QString&, const QString&, BackgroundWork& work,
+Dialogs::Progress ScriptedDialogs::progress(const QString&, const QString&, BackgroundWork&,
                                             const std::function<void()>& cancel) {
-    if (work.wait(kProgressDelayMs))
-        return {};
     if (!answers_.isEmpty() && answers_.head() == MsgBox::Cancel) {
         answers_.dequeue();
         cancel();

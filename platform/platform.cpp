@@ -98,7 +98,10 @@ void Platform::beep() {
 bool Platform::runCancellable(const QString& text, const QString& title, std::function<void()> work,
                               const std::function<void()>& cancel) {
     BackgroundWork job(std::move(work));
-    const Dialogs::Progress progress = dialogs().progress(text, title, job, cancel);
+    // Work that ends within the delay shows nothing.
+    const Dialogs::Progress progress = job.wait(kProgressDelayMs)
+                                           ? Dialogs::Progress{}
+                                           : dialogs().progress(text, title, job, cancel);
     job.wait(-1);
     if (progress.shown)
         Transcript::instance().write(QStringLiteral("progress"),

@@ -75,8 +75,8 @@ public:
     virtual Reply inputBox(const QString& prompt, const QString& title,
                            const QString& defaultText) = 0;
     virtual FileChoice fileOpen(const QString& initialDir) = 0;
-    // Waits while WORK runs. Once it has run for kProgressDelayMs the user is shown TEXT with
-    // one button, "Annulla", which calls CANCEL; what is shown stays until WORK has ended.
+    // Called once WORK has run for kProgressDelayMs: shows the user TEXT with one button,
+    // "Annulla", which calls CANCEL, and waits; what is shown stays until WORK has ended.
     virtual Progress progress(const QString& text, const QString& title, BackgroundWork& work,
                               const std::function<void()>& cancel) = 0;
     virtual void beep() = 0;

@@ -135,8 +135,6 @@ public:
 
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,
                       const std::function<void()>& cancel) override {
-        if (work.wait(kProgressDelayMs))
-            return {};
         ProgressDialog dialog(text, title, cancel);
         QObject::connect(&work, &BackgroundWork::finished, &dialog, &ProgressDialog::finish);
         if (!work.isFinished())
