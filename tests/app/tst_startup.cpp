@@ -79,11 +79,10 @@ private slots:
     }
 
     // The catalogue window opens whether or not the catalogue could be opened; the path
-    // shown is the one start-up chose.
+    // shown is the one start-up chose, quotes, accents and all.
     void catalogueChoice_data() {
         QTest::addColumn<QString>("dirDbf");
         QTest::addColumn<QString>("message"); // empty: opened without a message
-
         QTest::newRow("catalogue opens") << "<catalogue>"
                                          << "";
         QTest::newRow("ODBC anywhere picks the fixed path")
@@ -99,15 +98,16 @@ private slots:
         QFETCH(QString, dirDbf);
         QFETCH(QString, message);
         Sandbox box;
-        const QString catalogue = box.makeCatalogue("VELARIO2.db");
-        QString value = dirDbf;
-        value.replace("<catalogue>", catalogue);
+        QVERIFY(QDir().mkpath(box.file("l'archivio è \"qui\" #1")));
+        const QString catalogue =
+            box.makeCatalogue("l'archivio è \"qui\" #1/cat àlogo ?.db",
+                              {{"ΩMEGA", "voce", "SELECT 1", "x.MDB", "MDB"}});
+        const QString value = QString(dirDbf).replace("<catalogue>", catalogue);
         if (message == "blanks")
             message = openFailure(53, value);
-        QByteArray config = "DIR_PRG=" + box.path().toUtf8() + "/\n";
-        if (dirDbf != "<absent>")
-            config += "DIR_DBF=" + value.toUtf8() + "\n";
-        box.writeFile("VELARIO.ini", config);
+        box.writeFile("VELARIO.ini",
+                      "DIR_PRG=" + box.path().toUtf8() + "/\n" +
+                          (dirDbf == "<absent>" ? "" : "DIR_DBF=" + value.toUtf8() + "\n"));
 
         const ProgramRun run = box.run("dump\n");
         QVERIFY(!run.crashed);
@@ -122,13 +122,15 @@ private slots:
             expected.insert(1, "beep");
             expected.insert(2, QStringLiteral("msgbox:%1|%2|16").arg(text, kAppTitle));
         }
-        expected << "state"
-                 << "exit:0";
-        QCOMPARE(run.summary(), expected);
-
+        QCOMPARE(run.summary(), expected << "state"
+                                         << "exit:0");
         const QJsonObject window = run.lastWindowState("frmTS0002");
-        QCOMPARE(window.value("visible").toBool(), true);
-        QCOMPARE(window.value("windowState").toInt(), 0);
+        QCOMPARE(window["visible"].toBool(), true);
+        QCOMPARE(window["windowState"].toInt(), 0);
+        const QJsonObject grid = window["controls"]["DBGrid1"].toObject();
+        QCOMPARE(grid["rows"].toInt(), message.isEmpty() ? 1 : 0);
+        if (message.isEmpty())
+            QCOMPARE(grid["cells"][0][0].toString(), QStringLiteral("ΩMEGA"));
     }
 
     void secondCopy() {
@@ -157,31 +159,21 @@ private slots:
         first.waitForFinished();
         QVERIFY(QFile::exists(lock));
         const ProgramRun third = box.run("dump\n");
-        QCOMPARE(third.summary(), QStringList(kShown) << "state"
-                                                      << "exit:0");
+        QCOMPARE(third.summary(), kShown + QStringList({"state", "exit:0"}));
     }
 
     // What start-up leaves in the globals, seen from inside.
     void globals_data() {
-        QTest::addColumn<QString>("dirPrg");
-        QTest::addColumn<QString>("dirDbf");
-        QTest::addColumn<QString>("helpFile");
-        QTest::addColumn<QString>("pathDb");
-        QTest::newRow("no separator added to DIR_PRG") << "/opt/v"
-                                                       << "/x.db"
-                                                       << "/opt/vTESSAR.HLP"
-                                                       << "/x.db";
-        QTest::newRow("ODBC replaced") << "C:\\PROG\\"
-                                       << "DSN=ODBC"
-                                       << "C:\\PROG\\TESSAR.HLP"
-                                       << "C:\\BASE\\VELARIO\\VELARIO2.MDB";
+        QTest::addColumn<QStringList>("v"); // DIR_PRG, DIR_DBF, help file, catalogue path
+        QTest::newRow("no separator added to DIR_PRG")
+            << QStringList{"/opt/v", "/x.db", "/opt/vTESSAR.HLP", "/x.db"};
+        QTest::newRow("ODBC replaced") << QStringList{
+            "C:\\PROG\\", "DSN=ODBC", "C:\\PROG\\TESSAR.HLP", "C:\\BASE\\VELARIO\\VELARIO2.MDB"};
     }
 
     void globals() {
-        QFETCH(QString, dirPrg);
-        QFETCH(QString, dirDbf);
-        QFETCH(QString, helpFile);
-        QFETCH(QString, pathDb);
+        QFETCH(QStringList, v);
+        const QString dirPrg = v[0], dirDbf = v[1], helpFile = v[2], pathDb = v[3];
         Modulo::reset();
         Sandbox box;
         box.writeFile("VELARIO.ini", ("DIR_PRG=" + dirPrg + "\nDIR_DBF=" + dirDbf + "\n").toUtf8());

@@ -1,6 +1,5 @@
 // Input of awkward size or content, through the windows and reports the user reaches it
 // with: nothing is cut, changed or refused that the user did not ask for, and nothing fails.
-#include "app/config.h"
 #include "data/datagrid.h"
 #include "print/printer.h"
 #include "results/result_window_session.h"
@@ -42,21 +41,6 @@ QStringList documents(const test::InProcess& capture) {
     return docs;
 }
 
-// A table of two text columns FIRST and SECOND, one row per {name, first, second}.
-void textTable(const char* first, const char* second, const QList<QStringList>& rows) {
-    QTest::addColumn<QString>(first);
-    QTest::addColumn<QString>(second);
-    for (const QStringList& r : rows)
-        QTest::newRow(qPrintable(r[0])) << r[1] << r[2];
-}
-
-QString columns300() {
-    QStringList names;
-    for (int c = 1; c <= 300; ++c)
-        names << QStringLiteral("c%1").arg(c);
-    return names.join(", ");
-}
-
 } // namespace
 
 class TestBadInput : public QObject {
@@ -72,12 +56,12 @@ private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         target_ = dir_.filePath("valori.db");
-        QStringList values;
+        QStringList names, values;
         for (int c = 1; c <= 300; ++c)
-            values << QStringLiteral("%1").arg(c);
+            names << QStringLiteral("c%1").arg(c), values << QString::number(c);
         QVERIFY(test::writeSqlite(
             target_,
-            {"CREATE TABLE larga (" + columns300() + ")",
+            {"CREATE TABLE larga (" + names.join(", ") + ")",
              "INSERT INTO larga VALUES (" + values.join(", ") + ")",
              "INSERT INTO larga (c1, c300) VALUES ('ultima', NULL)",
              "CREATE TABLE grande (n INTEGER, v TEXT)",
@@ -101,40 +85,59 @@ private slots:
 
     void cleanup() { test::unloadAll(); }
 
-    // A result on screen is counted, its columns fitted and printed, its cells kept whole.
+    // A result on screen is counted, its columns fitted and printed, its cells kept whole,
+    // whatever the database file or ODBC name that quoting or parsing could break.
     void results_data() {
         QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("file"); // the database, or <odbc> for the data source
         QTest::addColumn<QString>("count");
         QTest::addColumn<int>("columns");
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("column");
         QTest::addColumn<qsizetype>("length"); // of that cell's text
-        QTest::newRow("300 columns") << "SELECT * FROM larga"
-                                     << "       2" << 300 << 0 << 299 << qsizetype(3);
-        QTest::newRow("value of 10 MB") << "SELECT * FROM grande ORDER BY n"
-                                        << "       2" << 2 << 0 << 1 << qsizetype(10000000);
-        QTest::newRow("binary and null") << "SELECT * FROM mista"
-                                         << "       4" << 4 << 1 << 2 << qsizetype(3);
+        QTest::newRow("300 columns, quotes in the file name")
+            << "SELECT * FROM larga"
+            << "l'archivio \"vero\".db"
+            << "       2" << 300 << 0 << 299 << qsizetype(3);
+        QTest::newRow("value of 10 MB, URI characters in the file name")
+            << "SELECT * FROM grande ORDER BY n"
+            << "a#b?c=d&e%20f%.db"
+            << "       2" << 2 << 0 << 1 << qsizetype(10000000);
+        QTest::newRow("binary and null, blanks in the file name")
+            << "SELECT * FROM mista"
+            << " con  spazi .db"
+            << "       4" << 4 << 1 << 2 << qsizetype(3);
+        QTest::newRow("ODBC name of 80 with = and ;") << "SELECT * FROM mista"
+                                                      << "<odbc>"
+                                                      << "       4" << 4 << 0 << 0 << qsizetype(1);
         QString lines;
         for (int i = 0; i < 4 * 1024 * 1024 / 80; ++i)
             lines += QStringLiteral("-- ") + QString(76, u'x') + u'\n';
         QTest::newRow("statement of 4 MB") << "SELECT n, t FROM mista\n" + lines + "WHERE n = 2"
+                                           << "valori.db"
                                            << "       1" << 2 << 0 << 1 << qsizetype(3);
         QTest::newRow("statement on one line of 1 MB")
             << "SELECT n, t FROM mista /*" + QString(1024 * 1024, u'x') + "*/ WHERE n = 2"
+            << "valori.db"
             << "       1" << 2 << 0 << 1 << qsizetype(3);
     }
 
     void results() {
         QFETCH(QString, sql);
+        QFETCH(QString, file);
         QFETCH(QString, count);
         QFETCH(int, columns);
         QFETCH(int, row);
         QFETCH(int, column);
         QFETCH(qsizetype, length);
+        // The field holds 80 characters: a short folder leaves room for the name.
+        QTemporaryDir folder(dir_.filePath("d 'è' XXXXXX"));
+        const bool odbc = file == "<odbc>";
+        QVERIFY(folder.isValid() && QFile::copy(target_, folder.filePath(odbc ? "vuoto" : file)));
         test::InProcess capture;
         FrmTS0002* catalogue = test::showCatalogue();
-        test::putOnScreen(catalogue, {sql, target_});
+        test::putOnScreen(
+            catalogue, {sql, odbc ? longOdbcName_ : folder.filePath(file), odbc ? "ODBC" : "MDB"});
         FrmTS0003* results = test::pressRun(catalogue);
         QVERIFY(results);
         QVERIFY2(messages(capture).isEmpty(), qPrintable(messages(capture).join('\n')));
@@ -151,131 +154,51 @@ private slots:
         waitIdle();
         QVERIFY2(messages(capture).isEmpty(), qPrintable(messages(capture).join('\n')));
         QCOMPARE(documents(capture).size(), 1);
+        test::unloadAll();
+        // Reading never made a file of its own beside the target.
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 1);
     }
 
     // Codes and descriptions in any script, with control characters, are saved as typed,
-    // listed, and printed in both catalogue reports.
+    // listed, printed in both catalogue reports, and carried back by a run.
     void awkwardText_data() {
-        textTable("code", "description",
-                  {{"right to left", "مرحبا", "שלום עולם مرحبا بالعالم"},
-                   {"CJK and emoji", "日本語😀", "中文 한국어 😀👍🏽"},
-                   {"control characters", QStringLiteral("A\u0001B\u007F"),
-                    QStringLiteral("tab\there\u001bbell\u0007")},
-                   {"combining and invisible", QStringLiteral("e\u0301\u200B"),
-                    QStringLiteral("\u202Eal contrario\u202C")}});
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("right to left") << "مرحبا"
+                                       << "שלום עולם مرحبا بالعالم";
+        QTest::newRow("CJK and emoji") << "日本語😀"
+                                       << "中文 한국어 😀👍🏽";
+        QTest::newRow("control characters")
+            << QStringLiteral("A\u0001B\u007F") << QStringLiteral("tab\there\u001bbell\u0007");
+        QTest::newRow("combining and invisible")
+            << QStringLiteral("e\u0301\u200B") << QStringLiteral("\u202Eal contrario\u202C");
     }
 
     void awkwardText() {
         QFETCH(QString, code);
         QFETCH(QString, description);
         test::Sandbox box;
-        const QString path = box.makeCatalogue("VELARIO2.db");
-        Modulo::reset();
-        Modulo::PATH_DB = path;
-        Modulo::OPEN_CATALOGUE();
+        FrmTS0002* window = test::openCatalogue(box.makeCatalogue("VELARIO2.db"));
         test::InProcess capture;
-        auto* window = Forms::instance().create<FrmTS0002>();
-        window->load();
-        window->showModeless();
-        waitIdle();
         window->cmdNUOVO->click();
         window->txtCOD_SQL->setText(code);
         window->txtDESCR_SQL->setText(description);
         window->txtDATABASE->setText(target_);
-        window->txtSELEZ_SQL->setText(QStringLiteral("SELECT '") + description +
-                                      QStringLiteral("'"));
+        window->txtSELEZ_SQL->setText("SELECT '" + description + "'");
         window->cmdAGGIORNA->click();
-        waitIdle();
-        QVERIFY2(messages(capture).isEmpty(), qPrintable(messages(capture).join('\n')));
-        QCOMPARE(window->DBGrid1->cellText(0, 0), code);
-        QCOMPARE(window->DBGrid1->cellText(0, 1), description);
-
         window->cmdSTAMPA_Elenco_SQL->click();
         window->cmdSTAMPA_SQL->click();
         waitIdle();
         QVERIFY2(messages(capture).isEmpty(), qPrintable(messages(capture).join('\n')));
+        QCOMPARE(window->DBGrid1->cellText(0, 0), code);
+        QCOMPARE(window->DBGrid1->cellText(0, 1), description);
         const QStringList docs = documents(capture);
         QCOMPARE(docs.size(), 2);
         for (const QString& doc : docs)
             QVERIFY2(doc.contains(code), qPrintable(doc));
-
-        // Run on it too: the statement carries the description back.
         FrmTS0003* results = test::pressRun(window);
         QVERIFY(results);
         QCOMPARE(results->activeGrid()->cellText(0, 0), description);
-        test::unloadAll();
-    }
-
-    // Database files and ODBC names that quoting or parsing could break.
-    void awkwardTargets_data() {
-        textTable("name", "type",
-                  {{"blanks", " con  spazi .db", "MDB"},
-                   {"quotes", "l'archivio \"vero\".db", "MDB"},
-                   {"URI characters", "a#b?c=d&e%20f%.db", "MDB"},
-                   {"ODBC name of 80 with = and ;", longOdbcName_, "ODBC"}});
-    }
-
-    void awkwardTargets() {
-        QFETCH(QString, name);
-        QFETCH(QString, type);
-        // The field holds 80 characters: a short folder leaves room for the name.
-        QTemporaryDir folder(dir_.filePath("d 'è' XXXXXX"));
-        QVERIFY(folder.isValid());
-        const QString file = folder.filePath(type == "MDB" ? name : QStringLiteral("vuoto"));
-        QVERIFY(QFile::copy(target_, file));
-        test::InProcess capture;
-        FrmTS0002* catalogue = test::showCatalogue();
-        test::putOnScreen(
-            catalogue, {QStringLiteral("SELECT * FROM mista"), type == "MDB" ? file : name, type});
-        FrmTS0003* results = test::pressRun(catalogue);
-        QVERIFY(results);
-        QVERIFY2(messages(capture).isEmpty(), qPrintable(messages(capture).join('\n')));
-        QCOMPARE(results->lblNUM_REC->caption(), QStringLiteral("       4"));
-        test::unloadAll();
-        // Reading never made a file of its own beside the target.
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 1);
-    }
-
-    // A catalogue at such a path is opened at start-up from the configuration file.
-    void awkwardCataloguePath() {
-        test::Sandbox box;
-        QVERIFY(QDir().mkpath(box.file("l'archivio è \"qui\" #1")));
-        const QString catalogue =
-            box.makeCatalogue("l'archivio è \"qui\" #1/cat àlogo ?.db",
-                              {{"ΩMEGA", "voce", "SELECT 1", "x.MDB", "MDB"}});
-        box.writeConfig(catalogue);
-        const test::ProgramRun run = box.run("dump\n");
-        QVERIFY(!run.crashed);
-        QVERIFY(run.eventsOf("msgbox").isEmpty());
-        const QJsonObject grid =
-            run.lastWindowState("frmTS0002")["controls"].toObject()["DBGrid1"].toObject();
-        QCOMPARE(grid["rows"].toInt(), 1);
-        QCOMPARE(grid["cells"].toArray()[0].toArray()[0].toString(), QStringLiteral("ΩMEGA"));
-    }
-
-    // A configuration file of 100 MB, most of it one line of no known key and the rest
-    // lines too long to be a setting: the settings around them are read.
-    void hugeConfiguration() {
-        const QString path = dir_.filePath("VELARIO.ini");
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write("RELEASE=2.5\r\nCOMMENT=");
-            const QByteArray block(1024 * 1024, 'z');
-            for (int i = 0; i < 90; ++i)
-                file.write(block);
-            file.write("\nDIR_DBF=/dati/primo.db\n");
-            for (int i = 0; i < 10; ++i)
-                file.write(QByteArray("NOTE___=") + block + '\n');
-            file.write("DIR_DBF=/dati/catalogo.db");
-            QVERIFY(file.size() > 100 * 1000 * 1000);
-        }
-        const std::optional<Configuration> config = readConfiguration(path);
-        QVERIFY(config);
-        QCOMPARE(config->release, QStringLiteral("2.5"));
-        QCOMPARE(config->dirDbf, QStringLiteral("/dati/catalogo.db"));
-        QVERIFY(config->dirPrg.isEmpty());
-        QFile::remove(path);
     }
 };
 

@@ -15,14 +15,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
-#include <QUuid>
-
-#include <functional>
 
 using namespace velario;
+using velario::test::catalogueRows;
 using velario::test::InProcess;
-using velario::test::openCatalogue;
-using velario::test::Sandbox;
 
 namespace {
 
@@ -30,35 +26,12 @@ const QList<QStringList> kEntries{
     {"ALFA", "Prima", "SELECT 1", "/dati/A.MDB", "MDB"},
     {"BETA", "Seconda", "SELECT 2", "VENDITE", "ODBC"},
 };
-
-QStringList tableRows(const QString& path) {
-    QStringList rows;
-    const QString name = QUuid::createUuid().toString();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (db.open()) {
-            QSqlQuery q(QStringLiteral("SELECT CODICE, DESCRIZIONE, SQL, Database, "
-                                       "Tipo_Database FROM SELEZIONI_SQL ORDER BY CODICE"),
-                        db);
-            while (q.next()) {
-                QStringList cells;
-                for (int i = 0; i < 5; ++i)
-                    cells << q.value(i).toString();
-                rows << cells.join('|');
-            }
-        }
-    }
-    QSqlDatabase::removeDatabase(name);
-    return rows;
-}
+const QString kNew = "NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB";
 
 // Writes CONTENT as a new file that takes PATH's place in one step.
 bool replaceWith(const QString& path, const QByteArray& content) {
     QFile next(path + QStringLiteral(".new"));
-    if (!next.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        next.write(content) != content.size())
+    if (!next.open(QIODevice::WriteOnly) || next.write(content) != content.size())
         return false;
     next.close();
     return ::rename(QFile::encodeName(next.fileName()).constData(),
@@ -70,91 +43,59 @@ QByteArray fileContent(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A fault put on the catalogue file, and its removal.
-struct Fault {
-    std::function<bool(const QString& path, const QByteArray& original)> apply;
-    std::function<bool(const QString& path, const QByteArray& original)> remove;
-};
-
-// A second connection that holds the write lock until it is let go.
-struct Locker {
-    QString name = QUuid::createUuid().toString();
-    bool lock(const QString& path) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+// Puts the fault NAME on the catalogue file at PATH (ORIGINAL: its content), or takes it off.
+bool fault(const QString& name, bool put, const QString& path, const QByteArray& original) {
+    const QString locker = QStringLiteral("locker"); // a second connection holding the lock
+    if (name == "read-only")
+        return QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther |
+                                               (put ? QFile::Permissions() : QFile::WriteOwner));
+    if (name == "overwritten with garbage") {
+        QFile f(path);
+        const QByteArray content = put ? QByteArray(original.size(), '\xA5') : original;
+        return f.open(QIODevice::ReadWrite) && f.write(content) == content.size();
+    }
+    if (name.startsWith("locked") && put) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), locker);
         db.setDatabaseName(path);
         return db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"));
     }
-    bool unlock() {
+    if (name.startsWith("locked")) {
         bool ok = false;
         {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
+            QSqlDatabase db = QSqlDatabase::database(locker, false);
             ok = QSqlQuery(db).exec(QStringLiteral("COMMIT"));
             db.close();
         }
-        QSqlDatabase::removeDatabase(name);
+        QSqlDatabase::removeDatabase(locker);
         return ok;
     }
-};
-
-Locker locker;
-
-Fault faultNamed(const QString& name) {
-    const auto restore = [](const QString& path, const QByteArray& original) {
+    if (!put)
         return replaceWith(path, original);
-    };
-    if (name == QLatin1String("read-only"))
-        return {[](const QString& path, const QByteArray&) {
-                    return QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup |
-                                                           QFile::ReadOther);
-                },
-                [](const QString& path, const QByteArray&) {
-                    return QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner |
-                                                           QFile::ReadGroup | QFile::ReadOther);
-                }};
-    if (name == QLatin1String("deleted"))
-        return {[](const QString& path, const QByteArray&) { return QFile::remove(path); },
-                restore};
-    if (name == QLatin1String("replaced by garbage"))
-        return {[](const QString& path, const QByteArray& original) {
-                    QByteArray garbage(original.size(), '\0');
-                    for (qsizetype i = 0; i < garbage.size(); ++i)
-                        garbage[i] = char((i * 7919 + 13) % 251);
-                    return replaceWith(path, garbage);
-                },
-                restore};
-    if (name == QLatin1String("overwritten with garbage"))
-        return {[](const QString& path, const QByteArray& original) {
-                    QFile f(path);
-                    return f.open(QIODevice::ReadWrite) &&
-                           f.write(QByteArray(original.size(), '\xA5')) == original.size();
-                },
-                [](const QString& path, const QByteArray& original) {
-                    QFile f(path);
-                    return f.open(QIODevice::ReadWrite) && f.write(original) == original.size();
-                }};
-    return {[](const QString& path, const QByteArray&) { return locker.lock(path); },
-            [](const QString&, const QByteArray&) { return locker.unlock(); }};
+    if (name == "deleted")
+        return QFile::remove(path);
+    QByteArray garbage(original.size(), '\0');
+    for (qsizetype i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919 + 13) % 251);
+    return replaceWith(path, garbage);
 }
 
-// The message boxes shown from event FROM on, less the first SKIP (a confirmation).
-QStringList messageBoxes(const InProcess& capture, int from, int skip) {
+// "STYLE|TEXT" of the message boxes shown from event FROM on, less the first SKIP.
+QStringList messageBoxes(const InProcess& capture, qsizetype from, int skip) {
     QStringList list;
-    const QList<QJsonObject> events = capture.events();
-    for (qsizetype i = from; i < events.size(); ++i)
-        if (events[i].value("event").toString() == QLatin1String("msgbox"))
-            list << QStringLiteral("%1|%2")
-                        .arg(events[i].value("style").toInt())
-                        .arg(events[i].value("text").toString());
+    for (const QJsonObject& e : capture.events().mid(from))
+        if (e.value("event").toString() == QLatin1String("msgbox"))
+            list << QString::number(e["style"].toInt()) + "|" + e["text"].toString();
     return list.mid(skip);
 }
 
 // Types the entry NUOVA into a new record and presses "Aggiorna".
 void saveNewEntry(FrmTS0002* window) {
     window->cmdNUOVO->click();
-    window->txtCOD_SQL->setText(QStringLiteral("NUOVA"));
-    window->txtDESCR_SQL->setText(QStringLiteral("Nuova voce"));
-    window->txtDATABASE->setText(QStringLiteral("/d/N.MDB"));
-    window->txtSELEZ_SQL->setText(QStringLiteral("SELECT 3"));
+    const QStringList v = kNew.split('|');
+    window->txtCOD_SQL->setText(v[0]);
+    window->txtDESCR_SQL->setText(v[1]);
+    window->txtDATABASE->setText(v[3]);
+    window->txtSELEZ_SQL->setText(v[2]);
     window->cmdAGGIORNA->click();
 }
 
@@ -175,26 +116,26 @@ private slots:
             {"overwritten with garbage", " 3343"},
             {"locked by another writer", " 3260"},
         };
-        for (const auto& [fault, number] : faults) {
-            QTest::newRow(qPrintable(fault + ", save")) << fault << true << number;
-            QTest::newRow(qPrintable(fault + ", delete")) << fault << false << number;
-        }
+        for (const auto& [fault, number] : faults)
+            for (const bool save : {true, false})
+                QTest::addRow("%s, %s", qPrintable(fault), save ? "save" : "delete")
+                    << fault << save << number;
     }
 
     void faultDuringWrite() {
         QFETCH(QString, fault);
         QFETCH(bool, save);
         QFETCH(QString, number);
-        Sandbox box;
+        test::Sandbox box;
         const QString path = box.makeCatalogue(QStringLiteral("VELARIO2.db"), kEntries);
-        const QStringList before = tableRows(path);
+        const QStringList before = catalogueRows(path);
         const QByteArray original = fileContent(path);
-
         InProcess capture;
-        FrmTS0002* window = openCatalogue(path);
+        FrmTS0002* window = test::openCatalogue(path);
         QCOMPARE(window->txtCOD_SQL->text(), QStringLiteral("ALFA"));
-
+        // The messages of a save or a delete (less its confirmation).
         const auto act = [&] {
+            const qsizetype mark = capture.events().size();
             if (save) {
                 saveNewEntry(window);
             } else {
@@ -202,35 +143,23 @@ private slots:
                 window->cmdCANCELLA->click();
             }
             waitIdle();
+            return messageBoxes(capture, mark, save ? 0 : 1);
         };
 
-        const Fault f = faultNamed(fault);
-        QVERIFY(f.apply(path, original));
-        const int mark = int(capture.events().size());
-        act();
-        const QStringList shown = messageBoxes(capture, mark, save ? 0 : 1);
+        QVERIFY(::fault(fault, true, path, original));
+        const QStringList shown = act();
         QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0].startsWith("0|Errore " + number + " - "), qPrintable(shown[0]));
-        QVERIFY2(shown[0].contains("\r\rselect * from SELEZIONI_SQL where CODICE = '"),
+        QVERIFY2(shown[0].startsWith("0|Errore " + number + " - ") &&
+                     shown[0].contains("\r\rselect * from SELEZIONI_SQL where CODICE = '"),
                  qPrintable(shown[0]));
         QCOMPARE(capture.summary().filter("pointer").last(), QStringLiteral("pointer:0"));
-
         // Nothing reached the file, nor a new one in its place.
-        QVERIFY(f.remove(path, original));
-        QCOMPARE(tableRows(path), before);
+        QVERIFY(::fault(fault, false, path, original));
+        QCOMPARE(catalogueRows(path), before);
 
         // The same request again, now that the file is back, goes through.
-        const int again = int(capture.events().size());
-        act();
-        const QStringList later = messageBoxes(capture, again, save ? 0 : 1);
-        QVERIFY2(later.isEmpty(), qPrintable(later.join('\n')));
-        QStringList expected = before;
-        if (save)
-            expected.append("NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB");
-        else
-            expected.removeFirst();
-        QCOMPARE(tableRows(path), expected);
-
+        QCOMPARE(act(), QStringList());
+        QCOMPARE(catalogueRows(path), save ? before + QStringList{kNew} : before.mid(1));
         Forms::instance().clear();
         Modulo::reset();
     }
@@ -238,28 +167,28 @@ private slots:
     // Another catalogue put in the file's place while the program has it open: the next
     // catalogue operation says so once and reads nothing from it; the ones after use it.
     void replacedByAnotherCatalogue() {
-        Sandbox box;
+        test::Sandbox box;
         const QString path = box.makeCatalogue(QStringLiteral("VELARIO2.db"), kEntries);
-        const QString other = box.makeCatalogue(QStringLiteral("ALTRO.db"),
-                                                {{"ZETA", "Altra", "SELECT 9", "/d/Z.MDB", "MDB"}});
+        const QString zeta = "ZETA|Altra|SELECT 9|/d/Z.MDB|MDB";
+        const QString other = box.makeCatalogue(QStringLiteral("ALTRO.db"), {zeta.split('|')});
         InProcess capture;
-        FrmTS0002* window = openCatalogue(path);
+        FrmTS0002* window = test::openCatalogue(path);
         QVERIFY(replaceWith(path, fileContent(other)));
 
-        const int mark = int(capture.events().size());
+        const qsizetype mark = capture.events().size();
         QCOMPARE(window->DBGrid1->automationRow(1), QString());
         waitIdle();
         const QStringList shown = messageBoxes(capture, mark, 0);
         QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0].startsWith("0|Errore  3044 - "), qPrintable(shown[0]));
-        QVERIFY2(shown[0].endsWith("where CODICE = 'BETA' "), qPrintable(shown[0]));
+        QVERIFY2(shown[0].startsWith("0|Errore  3044 - ") &&
+                     shown[0].endsWith("where CODICE = 'BETA' "),
+                 qPrintable(shown[0]));
         QCOMPARE(window->txtSELEZ_SQL->text(), QStringLiteral("SELECT 1")); // ALFA's, kept
 
         saveNewEntry(window);
         waitIdle();
         QCOMPARE(messageBoxes(capture, mark, 1), QStringList());
-        QCOMPARE(tableRows(path), (QStringList{"NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB",
-                                               "ZETA|Altra|SELECT 9|/d/Z.MDB|MDB"}));
+        QCOMPARE(catalogueRows(path), (QStringList{kNew, zeta}));
         Forms::instance().clear();
         Modulo::reset();
     }

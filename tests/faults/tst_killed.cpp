@@ -1,5 +1,6 @@
 // The program killed outright in the middle of a long run of saves: the catalogue file is
 // whole and holds every save the program had finished.
+#include "results/result_window_session.h"
 #include "support/harness.h"
 
 #include <QElapsedTimer>
@@ -7,14 +8,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
-#include <QUuid>
 
 #include <signal.h>
 
-using velario::test::Sandbox;
+namespace test = velario::test;
 
 namespace {
 
@@ -27,29 +25,21 @@ QString code(int i) {
 // Saves started and finished, as the transcript tells: each save is the pointer turned to
 // the hourglass and back, after the window's first activation did the same.
 struct Progress {
-    int started = 0;
-    int finished = 0;
+    int started = 0, finished = 0;
 };
 
 Progress progressIn(const QString& transcript) {
     Progress p;
     QFile file(transcript);
-    if (!file.open(QIODevice::ReadOnly))
-        return p;
-    bool activated = false;
-    int pointers = 0;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QJsonObject e = QJsonDocument::fromJson(line).object();
-        if (e.isEmpty()) // the last line, cut short by the kill
+    int pointers = -1; // from the first activation on
+    for (const QByteArray& line :
+         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList()) {
+        const QJsonObject e = QJsonDocument::fromJson(line).object(); // the last may be cut
+        if (e["event"] == "window" && e["action"] == "activate" && pointers < 0)
+            pointers = 0;
+        if (pointers < 0 || e["event"] != "pointer" || ++pointers <= 2)
             continue;
-        const QString kind = e.value("event").toString();
-        if (kind == QLatin1String("window") && e.value("action").toString() == "activate")
-            activated = true;
-        if (!activated || kind != QLatin1String("pointer"))
-            continue;
-        if (++pointers <= 2)
-            continue;
-        if (e.value("value").toInt() == 11)
+        if (e["value"].toInt() == 11)
             ++p.started;
         else if (p.started > p.finished)
             ++p.finished;
@@ -71,7 +61,7 @@ private slots:
 
     void killedDuringSaves() {
         QFETCH(int, after);
-        Sandbox box;
+        test::Sandbox box;
         const QString catalogue = box.makeCatalogue(QStringLiteral("VELARIO2.db"));
         box.writeConfig(catalogue);
         QByteArray script;
@@ -91,10 +81,8 @@ private slots:
         QProcess program;
         program.setProcessEnvironment(box.environment());
         program.setWorkingDirectory(box.path());
-        program.start(velario::test::programBinary(),
-                      {QStringLiteral("--program-dir"), box.path(), QStringLiteral("--transcript"),
-                       transcript, QStringLiteral("--script"),
-                       box.file(QStringLiteral("saves.txt"))});
+        program.start(test::programBinary(), {"--program-dir", box.path(), "--transcript",
+                                              transcript, "--script", box.file("saves.txt")});
         QVERIFY(program.waitForStarted());
         QElapsedTimer waited;
         waited.start();
@@ -111,36 +99,22 @@ private slots:
         QVERIFY(done.finished >= after);
         QVERIFY(done.started < kSaves); // killed in the middle, not after the last save
 
-        const QString name = QUuid::createUuid().toString();
-        QStringList codes;
-        QString integrity;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(catalogue);
-            QVERIFY(db.open());
-            QSqlQuery check(QStringLiteral("PRAGMA integrity_check"), db);
-            QVERIFY(check.next());
-            integrity = check.value(0).toString();
-            QSqlQuery q(
-                QStringLiteral("SELECT CODICE, DESCRIZIONE FROM SELEZIONI_SQL ORDER BY CODICE"),
-                db);
-            while (q.next()) {
-                codes << q.value(0).toString();
-                QCOMPARE(
-                    q.value(1).toString(),
-                    QStringLiteral("Voce numero %1").arg(q.value(0).toString().mid(1).toInt()));
-            }
-        }
-        QSqlDatabase::removeDatabase(name);
-        QCOMPARE(integrity, QStringLiteral("ok"));
-        // Every finished save is there; the one under way when the kill came may be too.
-        QVERIFY2(codes.size() >= done.finished && codes.size() <= done.started,
+        // Whole, and every finished save there; the one under way at the kill may be too.
+        QCOMPARE(test::catalogueRows(catalogue, "(SELECT integrity_check AS CODICE, 1 AS "
+                                                "DESCRIZIONE, 2 AS SQL, 3 AS Database, 4 AS "
+                                                "Tipo_Database FROM pragma_integrity_check)"),
+                 QStringList{"ok|1|2|3|4"});
+        const QStringList rows = test::catalogueRows(catalogue);
+        QVERIFY2(rows.size() >= done.finished && rows.size() <= done.started,
                  qPrintable(QStringLiteral("%1 rows, %2 saves finished, %3 started")
-                                .arg(codes.size())
+                                .arg(rows.size())
                                 .arg(done.finished)
                                 .arg(done.started)));
-        for (int i = 0; i < codes.size(); ++i)
-            QCOMPARE(codes[i], code(i + 1));
+        for (int i = 0; i < rows.size(); ++i)
+            QCOMPARE(rows[i], QStringLiteral("%1|Voce numero %2|SELECT %2, 'x' FROM T|"
+                                             "/dati/VENDITE.MDB|MDB")
+                                  .arg(code(i + 1))
+                                  .arg(i + 1));
     }
 };
 

@@ -25,20 +25,16 @@ namespace {
 class ProbeForm : public Form {
 public:
     ProbeForm() : Form(QStringLiteral("frmProbe")) {
-        code = new TextBox(QStringLiteral("txtCODE"), this);
         code->setMaxLength(15);
         twips::setGeometry(code, 120, 3960, 1455, 285);
-        memo = new MemoBox(QStringLiteral("txtMEMO"), this);
         twips::setGeometry(memo, 1800, 5280, 8895, 1815);
-        label = new Label(QStringLiteral("lblINFO"), QStringLiteral("Codice"), this);
-        ok = new CommandButton(QStringLiteral("cmdOK"), QStringLiteral("Aggiorna"), this);
-        off = new CommandButton(QStringLiteral("cmdOFF"), QStringLiteral("Nuovo"), this);
-        off->setEnabled(false);
-        hidden = new CommandButton(QStringLiteral("cmdHIDDEN"), QStringLiteral("X"), this);
-        hidden->hide();
-        mdb = new OptionButton(QStringLiteral("Option2"), QStringLiteral(".MDB"), this);
-        odbc = new OptionButton(QStringLiteral("Option1"), QStringLiteral("ODBC"), this);
-        mdb->setValue(true);
+        new Label(QStringLiteral("lblINFO"), QStringLiteral("Codice"), this);
+        auto* ok = new CommandButton(QStringLiteral("cmdOK"), QStringLiteral("Aggiorna"), this);
+        (new CommandButton(QStringLiteral("cmdOFF"), QStringLiteral("Nuovo"), this))
+            ->setEnabled(false);
+        (new CommandButton(QStringLiteral("cmdHIDDEN"), QStringLiteral("X"), this))->hide();
+        (new OptionButton(QStringLiteral("Option2"), QStringLiteral(".MDB"), this))->setValue(true);
+        auto* odbc = new OptionButton(QStringLiteral("Option1"), QStringLiteral("ODBC"), this);
         connect(ok, &QPushButton::clicked, this, [this] {
             trace << "click:" + QString::number(platform().msgBox("Confermi ?", 36));
         });
@@ -48,14 +44,8 @@ public:
         setHelpContextId(10);
         setWindowTitle(QStringLiteral("Probe"));
     }
-    TextBox* code;
-    MemoBox* memo;
-    Label* label;
-    CommandButton* ok;
-    CommandButton* off;
-    CommandButton* hidden;
-    OptionButton* mdb;
-    OptionButton* odbc;
+    TextBox* code = new TextBox(QStringLiteral("txtCODE"), this);
+    MemoBox* memo = new MemoBox(QStringLiteral("txtMEMO"), this);
     QStringList trace;
 };
 
@@ -154,35 +144,27 @@ private slots:
         QCOMPARE(form->trace, (QStringList{"lost:ABC", "odbc", "click:7", "click:6"}));
         QCOMPARE(form->memo->text(), QStringLiteral("select 1\nfrom t"));
 
-        QList<QJsonObject> boxes = capture.events();
-        boxes.removeIf([](const QJsonObject& e) { return e.value("event") != "msgbox"; });
-        QCOMPARE(boxes.size(), 2);
-        QCOMPARE(boxes[0].value("queued").toBool(), true);
-        QCOMPARE(boxes[1].value("queued").toBool(), false);
-        QCOMPARE(boxes[1].value("style").toInt(), 36);
-
-        QJsonObject state;
+        QStringList boxes, state;
         for (const QJsonObject& e : capture.events())
-            if (e.value("event") == "state")
-                state = e.value("windows").toArray().at(0).toObject();
-        const QJsonObject controls = state.value("controls").toObject();
-        const QJsonObject codeState = controls.value("txtCODE").toObject();
-        QCOMPARE(codeState.value("text").toString(), QStringLiteral("ABC"));
-        QCOMPARE(codeState.value("maxLength").toInt(), 15);
-        QCOMPARE((QList<int>{codeState["left"].toInt(), codeState["top"].toInt(),
-                             codeState["width"].toInt(), codeState["height"].toInt()}),
-                 (QList<int>{120, 3960, 1455, 285}));
-        QCOMPARE(codeState.value("backColor").toInt(), -2147483643);
-        QCOMPARE(controls.value("txtMEMO").toObject().value("maxLength").toInt(), 0);
-        QCOMPARE(controls.value("lblINFO").toObject().value("caption").toString(),
-                 QStringLiteral("Codice"));
-        QCOMPARE(controls.value("Option1").toObject().value("value").toBool(), true);
-        QCOMPARE(controls.value("Option2").toObject().value("value").toBool(), false);
-        QCOMPARE(controls.value("cmdOFF").toObject().value("enabled").toBool(), false);
-        QCOMPARE(controls.value("cmdHIDDEN").toObject().value("visible").toBool(), false);
-        QCOMPARE(state.value("focus").toString(), QStringLiteral("txtMEMO"));
-        QCOMPARE(state.value("width").toInt(), 11040);
-        QCOMPARE(state.value("helpContextId").toInt(), 10);
+            if (e["event"] == "msgbox")
+                boxes << QString("%1 %2")
+                             .arg(e["style"].toInt())
+                             .arg(e["queued"].toBool() ? "queued" : "default");
+        QCOMPARE(boxes, (QStringList{"36 queued", "36 default"}));
+        const QJsonObject window = capture.events().last()["windows"][0].toObject();
+        for (const QString key :
+             {"txtCODE.text", "txtCODE.maxLength", "txtCODE.left", "txtCODE.top", "txtCODE.width",
+              "txtCODE.height", "txtCODE.backColor", "txtMEMO.maxLength", "lblINFO.caption",
+              "Option1.value", "Option2.value", "cmdOFF.enabled", "cmdHIDDEN.visible", ".focus",
+              ".width", ".helpContextId"}) {
+            const QString control = key.section('.', 0, 0), name = key.section('.', 1);
+            state << (control.isEmpty() ? window[name] : window["controls"][control][name])
+                         .toVariant()
+                         .toString();
+        }
+        QCOMPARE(state, (QStringList{"ABC", "15", "120", "3960", "1455", "285", "-2147483643", "0",
+                                     "Codice", "true", "false", "false", "false", "txtMEMO",
+                                     "11040", "10"}));
         form->unload();
         waitIdle();
     }

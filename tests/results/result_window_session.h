@@ -25,27 +25,23 @@ struct EntryOnScreen {
     QString description = QStringLiteral("Selezione di prova");
 };
 
-// The catalogue window, loaded and shown over no catalogue (its list stays empty).
-inline FrmTS0002* showCatalogue() {
-    Modulo::PATH_DB.clear();
-    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
-    auto* catalogue = Forms::instance().create<FrmTS0002>();
-    catalogue->load();
-    catalogue->showModeless();
-    waitIdle();
-    return catalogue;
-}
-
-// The catalogue window over the catalogue at PATH, as start-up opens it.
+// The catalogue window over the catalogue at PATH, as start-up opens it, or over none (its
+// list stays empty).
 inline FrmTS0002* openCatalogue(const QString& path) {
     Modulo::reset();
     Modulo::PATH_DB = path;
-    Modulo::OPEN_CATALOGUE();
+    if (!path.isEmpty())
+        Modulo::OPEN_CATALOGUE();
+    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
     auto* window = Forms::instance().create<FrmTS0002>();
     window->load();
     window->showModeless();
     waitIdle();
     return window;
+}
+
+inline FrmTS0002* showCatalogue() {
+    return openCatalogue({});
 }
 
 // Fills the edit fields as if typed, without the fields' own focus handlers.
@@ -55,10 +51,6 @@ inline void putOnScreen(FrmTS0002* catalogue, const EntryOnScreen& entry) {
     catalogue->txtSELEZ_SQL->setText(entry.sql);
     catalogue->txtDATABASE->setText(entry.database);
     catalogue->txtTIPO_DATABASE->setText(entry.type);
-}
-
-inline FrmTS0002* catalogueWindow() {
-    return qobject_cast<FrmTS0002*>(Forms::instance().find(QStringLiteral("frmTS0002")));
 }
 
 inline FrmTS0003* resultWindow() {
@@ -95,36 +87,31 @@ inline bool writeSqlite(const QString& path, const QStringList& statements) {
     return ok;
 }
 
-// A folder for the data files, the test PostgreSQL and MariaDB servers when ctest started
-// them, and the ODBC data sources the tests reach.
+// A folder for the data files, the test PostgreSQL and MariaDB servers ctest started, and
+// the ODBC data sources the tests reach.
 struct ResultWindowData {
     QTemporaryDir dir;
     std::optional<TestServer> server;
     std::optional<TestServer> mariadb;
     std::unique_ptr<OdbcEnvironment> odbc;
 
-    // Writes STATEMENTS to the SQLite file FILE in the folder, then sets up SOURCES and, when
-    // the servers run, POSTGRESDSN and MARIADBDSN on them. What went wrong, or an empty
-    // string.
+    // Writes STATEMENTS to the SQLite file FILE in the folder, then sets up SOURCES and
+    // POSTGRESDSN (and MARIADBDSN when given) on the servers. What went wrong, or an empty
+    // string: a server that is not running is an error.
     QString start(const QString& file, const QStringList& statements, QList<OdbcDataSource> sources,
                   const QString& postgresDsn, const QString& mariadbDsn = {}) {
         if (!dir.isValid() || !writeSqlite(dir.filePath(file), statements))
             return QStringLiteral("cannot write ") + dir.filePath(file);
         QString error;
         server = postgresTestServer(&error);
-        if (!error.isEmpty())
-            return error;
         if (server)
             sources << postgresDataSource(postgresDsn, server->port);
-        if (!mariadbDsn.isEmpty()) {
-            mariadb = mariadbTestServer(&error);
-            if (!error.isEmpty())
-                return error;
-            if (mariadb)
-                sources << mariadbDataSource(mariadbDsn, mariadb->port);
-        }
-        if (sources.isEmpty())
-            return {};
+        if (!mariadbDsn.isEmpty() && error.isEmpty() && (mariadb = mariadbTestServer(&error)))
+            sources << mariadbDataSource(mariadbDsn, mariadb->port);
+        if (error.isEmpty() && (!server || (!mariadbDsn.isEmpty() && !mariadb)))
+            error = QStringLiteral("no test server: run through ctest, which starts them");
+        if (!error.isEmpty())
+            return error;
         odbc = std::make_unique<OdbcEnvironment>(sources);
         return odbc->isValid() ? QString() : odbc->errorString();
     }

@@ -36,12 +36,6 @@ QList<QJsonObject> readTranscript(const QString& path) {
     return events;
 }
 
-QStringList summarize(const QList<QJsonObject>& events) {
-    ProgramRun run;
-    run.events = events;
-    return run.summary();
-}
-
 } // namespace
 
 InProcess::InProcess() {
@@ -63,7 +57,9 @@ QList<QJsonObject> InProcess::events() const {
 }
 
 QStringList InProcess::summary() const {
-    return summarize(events());
+    ProgramRun run;
+    run.events = events();
+    return run.summary();
 }
 
 QList<QJsonObject> ProgramRun::eventsOf(const QString& kind) const {
@@ -88,27 +84,47 @@ QStringList ProgramRun::summary() const {
     QStringList list;
     for (const QJsonObject& e : events) {
         const QString kind = e.value("event").toString();
+        const auto number = [&](const char* key) {
+            return e.value(key).isNull() ? QStringLiteral("null")
+                                         : QString::number(e.value(key).toInt());
+        };
         if (kind == "msgbox")
-            list << QStringLiteral("msgbox:%1|%2|%3")
-                        .arg(e.value("text").toString(), e.value("title").toString())
-                        .arg(e.value("style").toInt());
+            list << "msgbox:" + e.value("text").toString() + "|" + e.value("title").toString() +
+                        "|" + number("style");
         else if (kind == "pointer")
-            list << QStringLiteral("pointer:%1").arg(e.value("value").toInt());
+            list << "pointer:" + number("value");
         else if (kind == "window")
-            list << QStringLiteral("window:%1:%2")
-                        .arg(e.value("name").toString(), e.value("action").toString());
+            list << "window:" + e.value("name").toString() + ":" + e.value("action").toString();
         else if (kind == "progress")
-            list << QStringLiteral("progress:%1|%2")
-                        .arg(e.value("text").toString(),
-                             e.value("answer").isNull()
-                                 ? QStringLiteral("null")
-                                 : QString::number(e.value("answer").toInt()));
+            list << "progress:" + e.value("text").toString() + "|" + number("answer");
         else if (kind == "exit")
-            list << QStringLiteral("exit:%1").arg(e.value("code").toInt());
+            list << "exit:" + number("code");
         else
             list << kind;
     }
     return list;
+}
+
+QStringList catalogueRows(const QString& path, const QString& table) {
+    QStringList rows;
+    const QString name = QUuid::createUuid().toString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QSqlQuery q(db);
+        if (db.open())
+            q.exec("SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM " + table +
+                   " ORDER BY CODICE");
+        while (q.next()) {
+            QStringList cells;
+            for (int i = 0; i < 5; ++i)
+                cells << (q.isNull(i) ? QStringLiteral("<NULL>") : q.value(i).toString());
+            rows << cells.join('|');
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return rows;
 }
 
 Sandbox::Sandbox() {
@@ -179,11 +195,9 @@ ProgramRun Sandbox::run(const QString& script, const QStringList& extraArgs,
     QProcess process;
     process.setProcessEnvironment(env.isEmpty() ? environment() : env);
     process.setWorkingDirectory(path());
-    QStringList args{QStringLiteral("--program-dir"), path(),
-                     QStringLiteral("--transcript"),  transcriptPath,
-                     QStringLiteral("--script"),      scriptPath};
-    args += extraArgs;
-    process.start(programBinary(), args);
+    process.start(programBinary(), QStringList{"--program-dir", path(), "--transcript",
+                                               transcriptPath, "--script", scriptPath} +
+                                       extraArgs);
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();

@@ -55,6 +55,11 @@ private:
 
 QString programBinary();
 
+// Every row of TABLE in the catalogue file at PATH, ordered by code, as
+// code|description|sql|database|type with <NULL> for a Null; read-only, so a missing file
+// stays missing.
+QStringList catalogueRows(const QString& path, const QString& table = "SELEZIONI_SQL");
+
 // Points the program's transcript at a private file for the life of this object, and
 // installs scripted dialogs, so that code run inside a test can be checked as the user
 // would see it.

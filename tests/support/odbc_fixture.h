@@ -14,7 +14,7 @@ namespace velario::test {
 struct OdbcDataSource {
     QString name;
     QString
-        driver; // "SQLite3", "PostgreSQL Unicode" or "MariaDB Unicode", as odbcinst.ini names them
+        driver; // "SQLite3", "PostgreSQL Unicode" or "MariaDB Unicode", as odbcinst.ini has them
     QList<QPair<QString, QString>> attributes;
 };
 
@@ -24,7 +24,6 @@ OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
 // A data source on the test PostgreSQL server at 127.0.0.1:PORT, fetching through a cursor.
 OdbcDataSource postgresDataSource(const QString& name, int port,
                                   const QString& database = QStringLiteral("velario_test"));
-
 // A data source on the test MariaDB server at 127.0.0.1:PORT.
 OdbcDataSource mariadbDataSource(const QString& name, int port,
                                  const QString& database = QStringLiteral("velario_test"));
@@ -35,7 +34,6 @@ struct TestServer {
     int port = 0;
     QString folder; // holds server.log, the statements the server received
 };
-using PostgresServer = TestServer;
 // Nullopt when the variable is not set (the test runs outside ctest); a server with port 0
 // and *ERROR set when it is set but names no usable port.
 std::optional<TestServer> postgresTestServer(QString* error);
@@ -43,14 +41,13 @@ std::optional<TestServer> mariadbTestServer(QString* error);
 
 // Runs STATEMENTS one by one on the data source NAME through a connection of its own, in
 // autocommit, as a tool other than the program would; the rows of the last one, each cell
-// as the driver gives it in UTF-8 ("NULL" for a Null), go to ROWS. What went wrong, or an
-// empty string.
+// as text ("NULL" for a Null), go to ROWS. What went wrong, or an empty string.
 QString odbcRun(const QString& name, const QStringList& statements,
                 QList<QStringList>* rows = nullptr);
 
 // A private unixODBC configuration: odbcinst.ini with the SQLite3, PostgreSQL Unicode and
-// MariaDB Unicode drivers found on this machine, and odbc.ini with the given data sources. While it
-// exists the process reads these files instead of the machine's and the user's.
+// MariaDB Unicode drivers found on this machine, and odbc.ini with the given data sources.
+// While it exists the process reads these files instead of the machine's and the user's.
 class OdbcEnvironment {
 public:
     explicit OdbcEnvironment(const QList<OdbcDataSource>& sources);
@@ -60,15 +57,11 @@ public:
 
     bool isValid() const { return error_.isEmpty(); }
     QString errorString() const { return error_; }
-    QString folder() const { return dir_.path(); }
 
 private:
     QTemporaryDir dir_;
     QString error_;
     QList<QPair<QByteArray, std::optional<QByteArray>>> saved_;
 };
-
-// The driver library FILENAME in the usual ODBC driver folders; empty when there is none.
-QString odbcDriverLibrary(const QString& fileName);
 
 } // namespace velario::test
