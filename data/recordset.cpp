@@ -182,25 +182,15 @@ Error Recordset::inTransaction(const std::function<Error()>& write) {
         const int rc = sqlite3_exec(handle, sql, nullptr, nullptr, nullptr);
         return rc == SQLITE_OK ? Error() : connection_->lastError(rc);
     };
-    // Inside a transaction someone else opened, a savepoint keeps this write undoable on
-    // its own.
-    const bool outer = sqlite3_get_autocommit(handle) != 0;
     // IMMEDIATE takes the write lock first, so a file locked by another process fails
-    // here, before anything is written.
-    if (Error e = exec(outer ? "BEGIN IMMEDIATE" : "SAVEPOINT velario_write"))
+    // here, before anything is written. Nothing else opens transactions on the handle.
+    if (Error e = exec("BEGIN IMMEDIATE"))
         return e;
     Error error = write();
     if (!error)
-        error = exec(outer ? "COMMIT" : "RELEASE velario_write");
-    if (error) {
-        if (outer) {
-            if (sqlite3_get_autocommit(handle) == 0)
-                exec("ROLLBACK");
-        } else {
-            exec("ROLLBACK TO velario_write");
-            exec("RELEASE velario_write");
-        }
-    }
+        error = exec("COMMIT");
+    if (error && sqlite3_get_autocommit(handle) == 0)
+        exec("ROLLBACK");
     return error;
 }
 
