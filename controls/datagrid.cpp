@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 #include <algorithm>

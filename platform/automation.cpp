@@ -11,7 +11,6 @@
 #include <QJsonDocument>
 #include <QKeyEvent>
 #include <QKeySequence>
-#include <QRegularExpression>
 #include <QTextStream>
 
 #include <cstdio>

@@ -4,9 +4,7 @@
 #include "twips.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QGuiApplication>
-#include <QTimer>
 
 #include <algorithm>
 

@@ -3,7 +3,6 @@
 #include "data/column_fitting.h"
 #include "data/errors.h"
 
-#include <QByteArrayView>
 #include <QString>
 
 #include <functional>

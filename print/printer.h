@@ -8,7 +8,6 @@
 #include <QStringList>
 
 #include <QByteArrayView>
-#include <QIODevice>
 
 #include <initializer_list>
 #include <memory>

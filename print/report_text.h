@@ -2,8 +2,6 @@
 
 #include "data/errors.h"
 
-#include <QByteArray>
-#include <QByteArrayView>
 #include <QDateTime>
 #include <QString>
 

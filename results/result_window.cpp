@@ -13,7 +13,6 @@
 
 #include <QLocale>
 #include <QPointer>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
