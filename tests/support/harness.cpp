@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 #include "platform/transcript.h"
 #include "print/printer.h"
+#include "results/result_window_session.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 #include <QUuid>
@@ -28,11 +28,10 @@ namespace {
 QList<QJsonObject> readTranscript(const QString& path) {
     QList<QJsonObject> events;
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.trimmed().isEmpty())
-                events.append(QJsonDocument::fromJson(line).object());
-    }
+    for (const QByteArray& line :
+         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList())
+        if (!line.trimmed().isEmpty())
+            events.append(QJsonDocument::fromJson(line).object());
     return events;
 }
 
@@ -57,9 +56,7 @@ QList<QJsonObject> InProcess::events() const {
 }
 
 QStringList InProcess::summary() const {
-    ProgramRun run;
-    run.events = events();
-    return run.summary();
+    return ProgramRun{-1, false, events(), {}}.summary();
 }
 
 QList<QJsonObject> ProgramRun::eventsOf(const QString& kind) const {
@@ -72,10 +69,8 @@ QList<QJsonObject> ProgramRun::eventsOf(const QString& kind) const {
 
 QJsonObject ProgramRun::lastWindowState(const QString& window) const {
     const QList<QJsonObject> states = eventsOf(QStringLiteral("state"));
-    if (states.isEmpty())
-        return {};
-    for (const QJsonValue w : states.last().value("windows").toArray())
-        if (w.toObject().value("name").toString() == window)
+    for (const QJsonValue w : states.value(states.size() - 1)["windows"].toArray())
+        if (w["name"] == window)
             return w.toObject();
     return {};
 }
@@ -88,19 +83,15 @@ QStringList ProgramRun::summary() const {
             return e.value(key).isNull() ? QStringLiteral("null")
                                          : QString::number(e.value(key).toInt());
         };
-        if (kind == "msgbox")
-            list << "msgbox:" + e.value("text").toString() + "|" + e.value("title").toString() +
-                        "|" + number("style");
-        else if (kind == "pointer")
-            list << "pointer:" + number("value");
-        else if (kind == "window")
-            list << "window:" + e.value("name").toString() + ":" + e.value("action").toString();
-        else if (kind == "progress")
-            list << "progress:" + e.value("text").toString() + "|" + number("answer");
-        else if (kind == "exit")
-            list << "exit:" + number("code");
-        else
-            list << kind;
+        const QString text = e["text"].toString();
+        list << (kind == "msgbox"
+                     ? "msgbox:" + text + "|" + e["title"].toString() + "|" + number("style")
+                 : kind == "pointer" ? "pointer:" + number("value")
+                 : kind == "window"
+                     ? "window:" + e["name"].toString() + ":" + e["action"].toString()
+                 : kind == "progress" ? "progress:" + text + "|" + number("answer")
+                 : kind == "exit"     ? "exit:" + number("code")
+                                      : kind);
     }
     return list;
 }
@@ -146,32 +137,20 @@ void Sandbox::writeConfig(const QString& catalogue) const {
 
 QString Sandbox::makeCatalogue(const QString& name, const QList<QStringList>& entries) const {
     const QString target = file(name);
-    const Error e = data::createCatalogueFile(target);
-    if (e)
-        qFatal("cannot create catalogue %s: %s", qPrintable(target), qPrintable(e.description));
-    const QString connection = QUuid::createUuid().toString();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(target);
-        if (!db.open())
-            qFatal("cannot open %s", qPrintable(target));
-        // One transaction: a catalogue of thousands of entries is made in moments.
-        db.transaction();
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL, Database, "
-                                 "Tipo_Database) VALUES (?, ?, ?, ?, ?)"));
-        for (const QStringList& row : entries) {
-            for (int i = 0; i < 5; ++i) {
-                const QString v = row.value(i);
-                q.bindValue(i, v == QLatin1String("<NULL>") ? QVariant() : QVariant(v));
-            }
-            if (!q.exec())
-                qFatal("insert: %s", qPrintable(q.lastError().text()));
-        }
-        db.commit();
-        db.close();
+    // One transaction: a catalogue of thousands of entries is made in moments.
+    QStringList sql{"BEGIN"};
+    for (const QStringList& row : entries) {
+        QStringList values;
+        for (int i = 0; i < 5; ++i)
+            values << (row.value(i) == "<NULL>"
+                           ? "NULL"
+                           : "'" + QString(row.value(i)).replace("'", "''") + "'");
+        sql << "INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL, Database, Tipo_Database) "
+               "VALUES (" +
+                   values.join(',') + ")";
     }
-    QSqlDatabase::removeDatabase(connection);
+    if (data::createCatalogueFile(target) || !writeSqlite(target, sql << "COMMIT"))
+        qFatal("cannot make catalogue %s", qPrintable(target));
     return target;
 }
 
@@ -198,15 +177,14 @@ ProgramRun Sandbox::run(const QString& script, const QStringList& extraArgs,
     process.start(programBinary(), QStringList{"--program-dir", path(), "--transcript",
                                                transcriptPath, "--script", scriptPath} +
                                        extraArgs);
-    if (!process.waitForFinished(120000)) {
+    result.crashed = !process.waitForFinished(120000);
+    if (result.crashed) {
         process.kill();
         process.waitForFinished();
-        result.crashed = true;
     }
     result.crashed = result.crashed || process.exitStatus() != QProcess::NormalExit;
     result.exitCode = process.exitCode();
     result.standardError = process.readAllStandardError();
-
     result.events = readTranscript(transcriptPath);
     return result;
 }

@@ -40,10 +40,8 @@ std::optional<TestServer> postgresTestServer(QString* error);
 std::optional<TestServer> mariadbTestServer(QString* error);
 
 // Runs STATEMENTS one by one on the data source NAME through a connection of its own, in
-// autocommit, as a tool other than the program would; the rows of the last one, each cell
-// as text ("NULL" for a Null), go to ROWS. What went wrong, or an empty string.
-QString odbcRun(const QString& name, const QStringList& statements,
-                QList<QStringList>* rows = nullptr);
+// autocommit, as a tool other than the program would. What went wrong, or an empty string.
+QString odbcRun(const QString& name, const QStringList& statements);
 
 // A private unixODBC configuration: odbcinst.ini with the SQLite3, PostgreSQL Unicode and
 // MariaDB Unicode drivers found on this machine, and odbc.ini with the given data sources.
