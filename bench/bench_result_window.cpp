@@ -4,6 +4,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_result_window [rows]
 
+#include "app/shared_state.h"
 #include "catalogue/catalogue_window.h"
 #include "controls/controls.h"
 #include "controls/datagrid.h"
@@ -60,8 +61,8 @@ int main(int argc, char** argv) {
     QSqlDatabase::removeDatabase(QStringLiteral("create"));
 
     platform().setDialogs(std::make_unique<ScriptedDialogs>());
-    CatalogueWindow::showResultWindow = &ResultWindow::loadAndShow;
-    auto* catalogue = Forms::instance().create<CatalogueWindow>();
+    SharedState state;
+    auto* catalogue = Forms::instance().create<CatalogueWindow>(state);
     catalogue->load();
     catalogue->showModeless();
     waitIdle();

@@ -116,7 +116,7 @@ void TestAccess::initTestCase() {
                  "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
                  "WHERE n < 1000) INSERT INTO seq SELECT n FROM s"}));
     Error error;
-    sqlite_ = Database::open(values, false, false, QString(), &error);
+    sqlite_ = Database::open(values, false, &error);
     QVERIFY2(sqlite_, qPrintable(error.description));
 }
 
@@ -137,16 +137,25 @@ void TestAccess::copyMatchesExport() {
     QFETCH(int, rows);
     QFETCH(int, columns);
     Error error;
-    const auto db = Database::open(fixture(file), false, false, {}, &error);
+    const auto db = Database::open(fixture(file), false, &error);
     QVERIFY2(db, qPrintable(error.description));
     QCOMPARE(db->kind(), DatabaseKind::Access);
     QVERIFY(db->isReadOnly());
     QCOMPARE(db->path(), fixture(file));
-    QCOMPARE(db->connection().tables(), QStringList{table});
+    const QString copy = accessCopyFor(fixture(file), &error);
+    QSqlDatabase engine = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), copy);
+    engine.setDatabaseName(copy);
+    engine.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    QVERIFY2(engine.open(), qPrintable(copy));
+    const auto closeEngine = qScopeGuard([&] {
+        engine = QSqlDatabase();
+        QSqlDatabase::removeDatabase(copy);
+    });
+    QCOMPARE(engine.tables(), QStringList{table});
 
     const QList<QStringList> expected = exportTable(fixture(file), table);
     QCOMPARE(expected.size(), rows + 1);
-    QSqlQuery pragma(db->connection());
+    QSqlQuery pragma(engine);
     QVERIFY(
         pragma.exec(QStringLiteral("SELECT name, type FROM pragma_table_info('%1')").arg(table)));
     QStringList types;
@@ -156,7 +165,7 @@ void TestAccess::copyMatchesExport() {
     }
     QCOMPARE(types.size(), columns);
 
-    QSqlQuery query(db->connection());
+    QSqlQuery query(engine);
     QVERIFY(query.exec(QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid").arg(table)));
     QCOMPARE(query.record().count(), columns);
     int r = 0;
@@ -272,7 +281,7 @@ void TestAccess::statements() {
     QVERIFY(!before.isEmpty());
     Error error;
     std::unique_ptr<ResultSource> result;
-    const auto db = Database::open(path, false, false, {}, &error);
+    const auto db = Database::open(path, false, &error);
     if (db) {
         QVERIFY(db->isReadOnly());
         result = db->execute(sql, &error);
@@ -314,8 +323,7 @@ void TestAccess::damagedFilesAreRefused() {
     for (const QByteArray& bytes : damaged) {
         QVERIFY(writeFile(path, bytes));
         Error error;
-        QVERIFY2(!Database::open(path, false, true, {}, &error),
-                 qPrintable(QString::number(bytes.size())));
+        QVERIFY2(!Database::open(path, true, &error), qPrintable(QString::number(bytes.size())));
         QCOMPARE(error.number, int(ErrorNumber::UnrecognizedFormat));
         QVERIFY2(error.description.contains(path), qPrintable(error.description));
     }
@@ -404,7 +412,7 @@ void TestAccess::sqliteNeverWrites() {
     QVERIFY(!before.isEmpty());
     {
         Error error;
-        auto db = Database::open(path, false, true, QString(), &error);
+        auto db = Database::open(path, true, &error);
         QVERIFY2(db, qPrintable(error.description));
         QVERIFY(!db->execute(sql, &error));
         QVERIFY2(error.isSet() && error.description.contains(reason),

@@ -1,5 +1,5 @@
-#include "data/datagrid.h"
-#include "data/datasource.h"
+#include "controls/datagrid.h"
+#include "controls/datasource.h"
 
 #include <QLineEdit>
 #include <QSqlDatabase>
@@ -17,9 +17,9 @@ namespace {
 // "eof") and the grid's current row.
 struct Watcher {
     QStringList calls;
-    explicit Watcher(DataSource* source) {
-        QObject::connect(source, &DataSource::reposition, [this, source] {
-            const int gridRow = source->grid() ? source->grid()->currentResultRow() : -1;
+    Watcher(DataSource* source, DataGrid* grid) {
+        QObject::connect(source, &DataSource::reposition, [this, source, grid] {
+            const int gridRow = grid->currentResultRow();
             calls << (source->recordset().eof() ? QStringLiteral("eof")
                                                 : source->recordset().field("ID").toString()) +
                          '@' + QString::number(gridRow);
@@ -159,7 +159,7 @@ private slots:
     // moves within the result; the count is the whole result's; an empty result has no
     // current row.
     void reposition() {
-        Watcher watcher(source_);
+        Watcher watcher(source_, grid_);
         QVERIFY(!show("SELECT * FROM clienti WHERE id >= 2000"));
         QVERIFY(exec("INSERT INTO clienti VALUES (2001, 'nuovo')"));
         QVERIFY(!source_->refresh());

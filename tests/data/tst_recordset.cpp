@@ -47,7 +47,7 @@ class TestRecordset : public QObject {
     QString path_;
     std::unique_ptr<Database> open() {
         Error error;
-        return Database::open(path_, false, false, QString(), &error);
+        return Database::open(path_, false, &error);
     }
     bool exec(const QString& sql) { return peer(path_, sql).isEmpty(); }
     std::unique_ptr<Recordset> row(Database* db, int id) {
@@ -159,7 +159,7 @@ private slots:
         for (qsizetype i = 0; i < codes.size(); ++i)
             QVERIFY(insert(codes[i], QString::number(i)));
         Error error;
-        const auto db = Database::open(path, false, false, QString(), &error);
+        const auto db = Database::open(path, false, &error);
         QVERIFY2(db, qPrintable(error.description));
         for (int pass = 0; pass < 2; ++pass) {
             for (const QString& probe : codes) {

@@ -1,6 +1,6 @@
 // Input of awkward size or content, through the windows and reports the user reaches it
 // with: nothing is cut, changed or refused that the user did not ask for, and nothing fails.
-#include "data/datagrid.h"
+#include "controls/datagrid.h"
 #include "print/printer.h"
 #include "results/result_window_session.h"
 #include "support/harness.h"
@@ -63,12 +63,12 @@ private slots:
         QTemporaryDir folder(dir_.filePath("d 'è' XXXXXX"));
         QVERIFY(folder.isValid() && QFile::copy(target_, folder.filePath(file)));
         test::InProcess capture;
-        FrmTS0002* catalogue = test::showCatalogue();
+        CatalogueWindow* catalogue = test::showCatalogue();
         test::putOnScreen(catalogue, {"SELECT * FROM larga", folder.filePath(file)});
-        FrmTS0003* results = test::pressRun(catalogue);
+        ResultWindow* results = test::pressRun(catalogue);
         QVERIFY(results);
         QCOMPARE(capture.summary().filter("msgbox"), QStringList());
-        data::DataGrid* grid = results->activeGrid();
+        DataGrid* grid = results->activeGrid();
         QCOMPARE((QStringList{results->lblNUM_REC->caption(), QString::number(grid->columnCount()),
                               grid->cellText(0, 299), grid->cellText(1, 0)}),
                  (QStringList{"       2", "300", "300", "ultima"}));
@@ -93,7 +93,7 @@ private slots:
         const QString description = QStringLiteral(
             "שלום مرحبا 中文 😀👍🏽\tx\u001b\u0007 \u202Eal contrario\u202C");
         test::Sandbox box;
-        FrmTS0002* window = test::openCatalogue(box.makeCatalogue("VELARIO2.db"));
+        CatalogueWindow* window = test::openCatalogue(box.makeCatalogue("VELARIO2.db"));
         test::InProcess capture;
         window->cmdNUOVO->click();
         test::putOnScreen(window,
@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(docs.size(), 2);
         for (const QString& doc : docs)
             QVERIFY2(doc.contains(code), qPrintable(doc));
-        FrmTS0003* results = test::pressRun(window);
+        ResultWindow* results = test::pressRun(window);
         QVERIFY(results);
         QCOMPARE(results->activeGrid()->cellText(0, 0), description);
     }

@@ -55,7 +55,7 @@ bool fault(const QString& name, bool put, const QString& path, const QByteArray&
 }
 
 // Types the entry NUOVA into a new record and presses "Aggiorna".
-void saveNewEntry(FrmTS0002* window) {
+void saveNewEntry(CatalogueWindow* window) {
     window->cmdNUOVO->click();
     const QStringList v = kNew.split('|');
     test::putOnScreen(window, {v[2], v[3], v[4], v[0], v[1]});
@@ -70,15 +70,16 @@ class TestCatalogueFaults : public QObject {
 private slots:
     void cleanup() {
         Forms::instance().clear();
-        Modulo::reset();
+        test::sharedState().reset();
     }
 
     void faultDuringWrite_data() {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<bool>("save");
         QTest::addColumn<int>("number");
-        for (const QString& fault : {"read-only|3027", "deleted|53", "replaced by garbage|3343",
-                                     "locked by another writer|3260"})
+        for (const QString& fault :
+             QStringList{"read-only|3027", "deleted|53", "replaced by garbage|3343",
+                         "locked by another writer|3260"})
             for (const bool save : {true, false})
                 QTest::addRow("%s, %s", qPrintable(fault), save ? "save" : "delete")
                     << fault.section('|', 0, 0) << save << fault.section('|', 1).toInt();
@@ -93,7 +94,7 @@ private slots:
         const QStringList before = catalogueRows(path);
         const QByteArray original = fileContent(path);
         InProcess capture;
-        FrmTS0002* window = test::openCatalogue(path);
+        CatalogueWindow* window = test::openCatalogue(path);
         QCOMPARE(window->txtCOD_SQL->text(), QStringLiteral("ALFA"));
         // The messages of a save or a delete (less its confirmation).
         const auto act = [&] {

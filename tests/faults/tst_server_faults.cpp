@@ -1,6 +1,6 @@
 // The database server stopped while a large result is on screen and being scrolled: the user
 // is told, and what was read stays on screen.
-#include "data/datagrid.h"
+#include "controls/datagrid.h"
 #include "results/result_window_session.h"
 #include "support/harness.h"
 #include "support/odbc_fixture.h"
@@ -53,15 +53,15 @@ private slots:
     // psqlODBC fetches the rows still to be shown as the grid scrolls.
     void serverStoppedWhileScrolling() {
         test::InProcess capture;
-        FrmTS0002* catalogue = test::showCatalogue();
+        CatalogueWindow* catalogue = test::showCatalogue();
         test::putOnScreen(catalogue, {"SELECT g AS n, repeat('riga ', 20) || g AS nome FROM "
                                       "generate_series(1, 200000) g ORDER BY g",
                                       dsn_, QStringLiteral("ODBC")});
-        FrmTS0003* results = test::pressRun(catalogue);
+        ResultWindow* results = test::pressRun(catalogue);
         QVERIFY(results);
         QVERIFY2(messages(capture).isEmpty(), qPrintable(messages(capture).join('\n')));
         QCOMPARE(results->lblNUM_REC->caption(), QStringLiteral(" 200.000"));
-        data::DataGrid* grid = results->activeGrid();
+        DataGrid* grid = results->activeGrid();
         QCOMPARE(grid->automationScroll(2000), QString());
         waitIdle();
 

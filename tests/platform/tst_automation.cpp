@@ -1,5 +1,5 @@
+#include "controls/controls.h"
 #include "platform/automation.h"
-#include "platform/controls.h"
 #include "platform/form.h"
 #include "platform/platform.h"
 #include "support/harness.h"

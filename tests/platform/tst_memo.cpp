@@ -1,5 +1,5 @@
 // The SQL field keeps its text exactly, line ends and all, through edits of what it shows.
-#include "platform/controls.h"
+#include "controls/controls.h"
 
 #include <QTest>
 #include <QTextBlock>

@@ -1,5 +1,5 @@
+#include "controls/datagrid.h"
 #include "data/database.h"
-#include "data/datagrid.h"
 #include "platform/platform.h"
 #include "print/grid_report.h"
 #include "print/pdf_lines.h"
@@ -37,7 +37,7 @@ class TestGridReport : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<data::Database> db_;
     std::unique_ptr<QWidget> window_;
-    data::DataGrid* grid_ = nullptr;
+    DataGrid* grid_ = nullptr;
 
     // Shows a table of these rows on the grid, "<null>" standing for a Null.
     void show(const QStringList& captions, const QList<QStringList>& rows) {
@@ -57,7 +57,7 @@ class TestGridReport : public QObject {
         }
         QSqlDatabase::removeDatabase(path);
         Error error;
-        db_ = data::Database::open(path, false, false, QString(), &error);
+        db_ = data::Database::open(path, false, &error);
         QVERIFY2(db_, qPrintable(error.description));
         grid_->setResult(db_->execute("SELECT * FROM t", &error));
         QVERIFY2(!error, qPrintable(error.description));
@@ -92,7 +92,7 @@ private slots:
         platform().setFixedNow(QDateTime(QDate(2026, 12, 5), QTime(10, 55, 30)));
 
         window_ = std::make_unique<QWidget>();
-        grid_ = new data::DataGrid("DBGrid1", window_.get());
+        grid_ = new DataGrid("DBGrid1", window_.get());
         grid_->setWidth(9000);
         grid_->setHeight(900); // a row or two on display
         window_->resize(700, 300);

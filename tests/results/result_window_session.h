@@ -3,11 +3,11 @@
 // The result window opened in the test's own process the way the user opens it: the
 // catalogue window with an entry on screen, then "Esegue SQL".
 
-#include "app/modulo.h"
-#include "catalogue/frmts0002.h"
+#include "app/shared_state.h"
+#include "catalogue/catalogue_window.h"
+#include "controls/controls.h"
 #include "platform/automation.h"
-#include "platform/controls.h"
-#include "results/frmts0003.h"
+#include "results/result_window.h"
 #include "support/odbc_fixture.h"
 
 #include <QSqlDatabase>
@@ -25,27 +25,33 @@ struct EntryOnScreen {
     QString description = QStringLiteral("Selezione di prova");
 };
 
+// The state the application would own: a new one for each catalogue window a test opens.
+inline std::unique_ptr<SharedState>& sharedState() {
+    static std::unique_ptr<SharedState> state;
+    return state;
+}
+
 // The catalogue window over the catalogue at PATH, as start-up opens it, or over none (its
 // list stays empty).
-inline FrmTS0002* openCatalogue(const QString& path) {
-    Modulo::reset();
-    Modulo::PATH_DB = path;
+inline CatalogueWindow* openCatalogue(const QString& path) {
+    sharedState() = std::make_unique<SharedState>();
+    SharedState& state = *sharedState();
+    state.PATH_DB = path;
     if (!path.isEmpty())
-        Modulo::OPEN_CATALOGUE();
-    FrmTS0002::showResultWindow = &FrmTS0003::loadAndShow;
-    auto* window = Forms::instance().create<FrmTS0002>();
+        state.OPEN_CATALOGUE();
+    auto* window = Forms::instance().create<CatalogueWindow>(state);
     window->load();
     window->showModeless();
     waitIdle();
     return window;
 }
 
-inline FrmTS0002* showCatalogue() {
+inline CatalogueWindow* showCatalogue() {
     return openCatalogue({});
 }
 
 // Fills the edit fields as if typed, without the fields' own focus handlers.
-inline void putOnScreen(FrmTS0002* catalogue, const EntryOnScreen& entry) {
+inline void putOnScreen(CatalogueWindow* catalogue, const EntryOnScreen& entry) {
     catalogue->txtCOD_SQL->setText(entry.code);
     catalogue->txtDESCR_SQL->setText(entry.description);
     catalogue->txtSELEZ_SQL->setText(entry.sql);
@@ -53,12 +59,12 @@ inline void putOnScreen(FrmTS0002* catalogue, const EntryOnScreen& entry) {
     catalogue->txtTIPO_DATABASE->setText(entry.type);
 }
 
-inline FrmTS0003* resultWindow() {
-    return qobject_cast<FrmTS0003*>(Forms::instance().find(QStringLiteral("frmTS0003")));
+inline ResultWindow* resultWindow() {
+    return qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
 }
 
 // Presses "Esegue SQL" and lets the result window's first activation run.
-inline FrmTS0003* pressRun(FrmTS0002* catalogue) {
+inline ResultWindow* pressRun(CatalogueWindow* catalogue) {
     catalogue->cmdESEGUE_SQL->click();
     waitIdle();
     return resultWindow();
@@ -68,7 +74,7 @@ inline void unloadAll() {
     for (Form* form : Forms::instance().loaded())
         form->unload();
     waitIdle();
-    Modulo::reset();
+    sharedState().reset();
 }
 
 // Runs STATEMENTS on the SQLite file PATH (created when missing).

@@ -1,4 +1,4 @@
-#include "data/datagrid.h"
+#include "controls/datagrid.h"
 #include "result_window_session.h"
 #include "support/harness.h"
 
@@ -33,7 +33,7 @@ QString resultSql(const QStringList& captions, const QStringList& rows) {
     return selects.join(QStringLiteral(" UNION ALL "));
 }
 
-CommandButton* button(FrmTS0003* results, const QString& name) {
+CommandButton* button(ResultWindow* results, const QString& name) {
     return name == "aumenta"      ? results->cmdAUMENTA_CAMPI
            : name == "diminuisce" ? results->cmdDIMINUISCE_CAMPI
                                   : results->cmdADEGUA_CAMPI;
@@ -45,9 +45,9 @@ class TestColumnFitting : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    FrmTS0002* catalogue_ = nullptr;
+    CatalogueWindow* catalogue_ = nullptr;
 
-    FrmTS0003* open(const QString& sql) {
+    ResultWindow* open(const QString& sql) {
         catalogue_ = velario::test::showCatalogue();
         velario::test::putOnScreen(catalogue_, {sql, dir_.filePath("dati.db")});
         return velario::test::pressRun(catalogue_);
@@ -125,9 +125,9 @@ private slots:
         QFETCH(QStringList, events);
 
         velario::test::InProcess capture;
-        FrmTS0003* results = open(resultSql(captions, rows));
+        ResultWindow* results = open(resultSql(captions, rows));
         QVERIFY(results);
-        data::DataGrid* grid = results->DBGrid2;
+        DataGrid* grid = results->DBGrid2;
         const auto widths = [grid] {
             QList<double> all;
             for (int c = 0; c < grid->columnCount(); ++c)

@@ -1,6 +1,6 @@
+#include "controls/datagrid.h"
+#include "controls/datasource.h"
 #include "data/database.h"
-#include "data/datagrid.h"
-#include "data/datasource.h"
 #include "data/odbc.h"
 #include "print/printer.h"
 #include "result_window_session.h"
@@ -33,8 +33,7 @@ QString accessFolder() {
 // What the engine itself says of STATEMENT on DATABASE; empty when it runs.
 QString engineDescription(bool access, const QString& database, const QString& statement) {
     Error error;
-    if (auto db =
-            access ? data::Database::open(database, false, false, QString(), &error) : nullptr)
+    if (auto db = access ? data::Database::open(database, false, &error) : nullptr)
         db->execute(statement, &error);
     else if (auto odbc = access ? nullptr : data::OdbcConnection::connect(database, &error))
         odbc->execute(statement, &error);
@@ -142,9 +141,9 @@ private slots:
         const QString failure = engineDescription(access, database, sql);
 
         velario::test::InProcess capture;
-        FrmTS0002* catalogue = velario::test::showCatalogue();
+        CatalogueWindow* catalogue = velario::test::showCatalogue();
         velario::test::putOnScreen(catalogue, {sql, database, type});
-        FrmTS0003* results = velario::test::pressRun(catalogue);
+        ResultWindow* results = velario::test::pressRun(catalogue);
         QVERIFY(results);
         QStringList expected = kOpening;
         if (!failure.isEmpty())
@@ -152,7 +151,7 @@ private slots:
                      << "msgbox:Errore SQL: " + failure + "|" + kAppTitle + "|0";
         QCOMPARE(afterCatalogueOpened(capture.summary()), expected);
         QCOMPARE(results->lblNUM_REC->caption(), count);
-        data::DataGrid* live = access ? results->DBGrid2 : results->DBGrid1;
+        DataGrid* live = access ? results->DBGrid2 : results->DBGrid1;
         QCOMPARE(results->activeGrid(), live);
         QVERIFY(controlVisible(live) &&
                 !controlVisible(access ? results->DBGrid1 : results->DBGrid2));
@@ -191,11 +190,11 @@ private slots:
         velario::test::InProcess capture;
         // The printed lines are read back from the transcript rather than kept.
         Printer::instance().setRecordLines(false);
-        FrmTS0002* catalogue = velario::test::showCatalogue();
+        CatalogueWindow* catalogue = velario::test::showCatalogue();
         velario::test::putOnScreen(catalogue, {sql, resolve(database), type});
-        FrmTS0003* results = velario::test::pressRun(catalogue);
+        ResultWindow* results = velario::test::pressRun(catalogue);
         QVERIFY(results);
-        data::DataGrid* grid = results->activeGrid();
+        DataGrid* grid = results->activeGrid();
         QCOMPARE(grid->approxCount(), 1000000);
         QCOMPARE(results->lblNUM_REC->caption(), QStringLiteral("1.000.000"));
         QCOMPARE(grid->cellText(0, 1), QStringLiteral("riga 1"));

@@ -1,4 +1,4 @@
-#include "app/modulo.h"
+#include "app/shared_state.h"
 #include "results/result_window_session.h"
 #include "support/harness.h"
 
@@ -7,12 +7,10 @@
 
 using namespace velario;
 
-class TestModulo : public QObject {
+class TestSharedState : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanup() { Modulo::reset(); }
-
     void openCatalogueFailures_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("number");
@@ -50,11 +48,12 @@ private slots:
             QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
         test::InProcess capture;
-        Modulo::PATH_DB = path;
-        Modulo::OPEN_CATALOGUE();
+        SharedState state;
+        state.PATH_DB = path;
+        state.OPEN_CATALOGUE();
         const QStringList shown = capture.summary();
-        QVERIFY(!Modulo::DB);
-        QCOMPARE(Modulo::RISP, QStringLiteral("1"));
+        QVERIFY(!state.DB);
+        QCOMPARE(state.RISP, QStringLiteral("1"));
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown[0] == "beep" &&
                      shown[1].startsWith(
@@ -68,5 +67,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestModulo)
-#include "tst_modulo.moc"
+QTEST_MAIN(TestSharedState)
+#include "tst_shared_state.moc"
