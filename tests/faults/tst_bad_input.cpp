@@ -63,7 +63,7 @@ private slots:
         QTemporaryDir folder(dir_.filePath("d 'è' XXXXXX"));
         QVERIFY(folder.isValid() && QFile::copy(target_, folder.filePath(file)));
         test::InProcess capture;
-        FrmTS0002* catalogue = test::showCatalogue();
+        FrmTS0002* catalogue = test::openCatalogue({});
         test::putOnScreen(catalogue, {"SELECT * FROM larga", folder.filePath(file)});
         FrmTS0003* results = test::pressRun(catalogue);
         QVERIFY(results);

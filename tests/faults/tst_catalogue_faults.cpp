@@ -77,8 +77,9 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<bool>("save");
         QTest::addColumn<int>("number");
-        for (const QString& fault : {"read-only|3027", "deleted|53", "replaced by garbage|3343",
-                                     "locked by another writer|3260"})
+        for (const QString& fault :
+             QStringList{"read-only|3027", "deleted|53", "replaced by garbage|3343",
+                         "locked by another writer|3260"})
             for (const bool save : {true, false})
                 QTest::addRow("%s, %s", qPrintable(fault), save ? "save" : "delete")
                     << fault.section('|', 0, 0) << save << fault.section('|', 1).toInt();

@@ -40,10 +40,6 @@ inline FrmTS0002* openCatalogue(const QString& path) {
     return window;
 }
 
-inline FrmTS0002* showCatalogue() {
-    return openCatalogue({});
-}
-
 // Fills the edit fields as if typed, without the fields' own focus handlers.
 inline void putOnScreen(FrmTS0002* catalogue, const EntryOnScreen& entry) {
     catalogue->txtCOD_SQL->setText(entry.code);
@@ -53,15 +49,11 @@ inline void putOnScreen(FrmTS0002* catalogue, const EntryOnScreen& entry) {
     catalogue->txtTIPO_DATABASE->setText(entry.type);
 }
 
-inline FrmTS0003* resultWindow() {
-    return qobject_cast<FrmTS0003*>(Forms::instance().find(QStringLiteral("frmTS0003")));
-}
-
 // Presses "Esegue SQL" and lets the result window's first activation run.
 inline FrmTS0003* pressRun(FrmTS0002* catalogue) {
     catalogue->cmdESEGUE_SQL->click();
     waitIdle();
-    return resultWindow();
+    return qobject_cast<FrmTS0003*>(Forms::instance().find(QStringLiteral("frmTS0003")));
 }
 
 inline void unloadAll() {

@@ -142,7 +142,7 @@ private slots:
         const QString failure = engineDescription(access, database, sql);
 
         velario::test::InProcess capture;
-        FrmTS0002* catalogue = velario::test::showCatalogue();
+        FrmTS0002* catalogue = velario::test::openCatalogue({});
         velario::test::putOnScreen(catalogue, {sql, database, type});
         FrmTS0003* results = velario::test::pressRun(catalogue);
         QVERIFY(results);
@@ -191,7 +191,7 @@ private slots:
         velario::test::InProcess capture;
         // The printed lines are read back from the transcript rather than kept.
         Printer::instance().setRecordLines(false);
-        FrmTS0002* catalogue = velario::test::showCatalogue();
+        FrmTS0002* catalogue = velario::test::openCatalogue({});
         velario::test::putOnScreen(catalogue, {sql, resolve(database), type});
         FrmTS0003* results = velario::test::pressRun(catalogue);
         QVERIFY(results);
