@@ -1,7 +1,6 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 
-#include <QLineEdit>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -106,29 +105,6 @@ private slots:
         QCOMPARE(grid_->cellText(999, 0), QStringLiteral("100000"));
         QVERIFY(grid_->resultModel()->isNull(999, 1));
         QVERIFY(grid_->resultModel()->allFetched());
-    }
-
-    void unusualValues() {
-        QStringList columns;
-        for (int c = 0; c < 58; ++c)
-            columns << QStringLiteral("%1 AS k%1").arg(c);
-        QVERIFY(!show("SELECT NULL AS vuoto, x'0aff' AS bin, " + columns.join(", ") +
-                      ", printf('%.*c', 1048576, 'y') || 'fine' AS lungo"));
-        QCOMPARE(grid_->columnCount(), 61);
-        QCOMPARE(grid_->cellText(0, 1), QStringLiteral("0AFF"));
-        QCOMPARE(grid_->cellText(0, 59), QStringLiteral("57"));
-        QCOMPARE(grid_->cellText(0, 60).size(), 1048576 + 4);
-        QVERIFY(grid_->resultModel()->isNull(0, 0));
-        grid_->setCellEditing(true);
-        // A person types no more into a cell than its column allows.
-        grid_->setColumnMaxLength(1, 7);
-        const QModelIndex cell = grid_->resultModel()->index(0, 1);
-        grid_->setCurrentIndex(cell);
-        grid_->edit(cell);
-        auto* editor = qobject_cast<QLineEdit*>(grid_->indexWidget(cell));
-        QVERIFY(editor);
-        QCOMPARE(editor->maxLength(), 7);
-        QTest::keyClick(editor, Qt::Key_Escape);
     }
 
     // Rows are refused outside the result and outside the display, columns outside the

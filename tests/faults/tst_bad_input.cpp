@@ -63,7 +63,7 @@ private slots:
         QTemporaryDir folder(dir_.filePath("d 'è' XXXXXX"));
         QVERIFY(folder.isValid() && QFile::copy(target_, folder.filePath(file)));
         test::InProcess capture;
-        CatalogueWindow* catalogue = test::showCatalogue();
+        CatalogueWindow* catalogue = test::openCatalogue({});
         test::putOnScreen(catalogue, {"SELECT * FROM larga", folder.filePath(file)});
         ResultWindow* results = test::pressRun(catalogue);
         QVERIFY(results);

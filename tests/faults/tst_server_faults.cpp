@@ -53,7 +53,7 @@ private slots:
     // psqlODBC fetches the rows still to be shown as the grid scrolls.
     void serverStoppedWhileScrolling() {
         test::InProcess capture;
-        CatalogueWindow* catalogue = test::showCatalogue();
+        CatalogueWindow* catalogue = test::openCatalogue({});
         test::putOnScreen(catalogue, {"SELECT g AS n, repeat('riga ', 20) || g AS nome FROM "
                                       "generate_series(1, 200000) g ORDER BY g",
                                       dsn_, QStringLiteral("ODBC")});

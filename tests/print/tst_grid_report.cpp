@@ -201,15 +201,6 @@ private slots:
                  (QStringList{"inputbox", "pointer:11", "document", "pointer:0"}));
         QCOMPARE(grid_->col(), 0);
     }
-
-    // A question cancelled prints nothing. (A result with nothing to print is met by the
-    // catalogue's list.)
-    void cancelled() {
-        show({"id"}, {{"1"}});
-        print("<cancel>");
-        QCOMPARE(session_->summary(), QStringList{"inputbox"});
-        QVERIFY(document().isEmpty());
-    }
 };
 
 QTEST_MAIN(TestGridReport)

@@ -46,10 +46,6 @@ inline CatalogueWindow* openCatalogue(const QString& path) {
     return window;
 }
 
-inline CatalogueWindow* showCatalogue() {
-    return openCatalogue({});
-}
-
 // Fills the edit fields as if typed, without the fields' own focus handlers.
 inline void putOnScreen(CatalogueWindow* catalogue, const EntryOnScreen& entry) {
     catalogue->txtCOD_SQL->setText(entry.code);
@@ -59,15 +55,11 @@ inline void putOnScreen(CatalogueWindow* catalogue, const EntryOnScreen& entry) 
     catalogue->txtTIPO_DATABASE->setText(entry.type);
 }
 
-inline ResultWindow* resultWindow() {
-    return qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
-}
-
 // Presses "Esegue SQL" and lets the result window's first activation run.
 inline ResultWindow* pressRun(CatalogueWindow* catalogue) {
     catalogue->cmdESEGUE_SQL->click();
     waitIdle();
-    return resultWindow();
+    return qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
 }
 
 inline void unloadAll() {

@@ -48,7 +48,7 @@ class TestColumnFitting : public QObject {
     CatalogueWindow* catalogue_ = nullptr;
 
     ResultWindow* open(const QString& sql) {
-        catalogue_ = velario::test::showCatalogue();
+        catalogue_ = velario::test::openCatalogue({});
         velario::test::putOnScreen(catalogue_, {sql, dir_.filePath("dati.db")});
         return velario::test::pressRun(catalogue_);
     }

@@ -141,7 +141,7 @@ private slots:
         const QString failure = engineDescription(access, database, sql);
 
         velario::test::InProcess capture;
-        CatalogueWindow* catalogue = velario::test::showCatalogue();
+        CatalogueWindow* catalogue = velario::test::openCatalogue({});
         velario::test::putOnScreen(catalogue, {sql, database, type});
         ResultWindow* results = velario::test::pressRun(catalogue);
         QVERIFY(results);
@@ -190,7 +190,7 @@ private slots:
         velario::test::InProcess capture;
         // The printed lines are read back from the transcript rather than kept.
         Printer::instance().setRecordLines(false);
-        CatalogueWindow* catalogue = velario::test::showCatalogue();
+        CatalogueWindow* catalogue = velario::test::openCatalogue({});
         velario::test::putOnScreen(catalogue, {sql, resolve(database), type});
         ResultWindow* results = velario::test::pressRun(catalogue);
         QVERIFY(results);
