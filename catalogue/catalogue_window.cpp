@@ -276,7 +276,7 @@ void CatalogueWindow::showStoredEntry(const QString& code) {
     if (!openLookup(state_, code))
         return;
     data::CatalogueEntry entry;
-    if (state_.RS->recordCount() != 0 && !data::readCatalogueEntry(*state_.RS, &entry, true)) {
+    if (state_.RS->recordCount() != 0 && !data::readCatalogueEntry(*state_.RS, &entry)) {
         txtCOD_SQL->setText(entry.code);
         txtDESCR_SQL->setText(entry.description);
         txtSELEZ_SQL->setText(entry.sql);

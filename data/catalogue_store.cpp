@@ -74,7 +74,7 @@ QString catalogueField(const Recordset& recordset, const QString& name, Error* e
     return value.isNull() ? QString() : value.toString().trimmed();
 }
 
-Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry, bool allFields) {
+Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry) {
     Error error;
     CatalogueEntry read;
     read.code = catalogueField(recordset, kCode, &error);
@@ -82,9 +82,9 @@ Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry, bool
         read.description = catalogueField(recordset, QStringLiteral("DESCRIZIONE"), &error);
     if (!error)
         read.sql = catalogueField(recordset, QStringLiteral("SQL"), &error);
-    if (!error && allFields)
+    if (!error)
         read.database = catalogueField(recordset, QStringLiteral("Database"), &error);
-    if (!error && allFields)
+    if (!error)
         read.databaseType = catalogueField(recordset, QStringLiteral("Tipo_Database"), &error);
     if (!error && entry)
         *entry = read;
@@ -100,33 +100,6 @@ Error collectCatalogueEntry(Recordset& recordset, const CatalogueEntry& entry) {
         if (Error e = recordset.collect(QString::fromLatin1(name), value->trimmed()))
             return e;
     return {};
-}
-
-Error saveCatalogueEntry(Database* database, const CatalogueEntry& entry) {
-    Error error;
-    std::unique_ptr<Recordset> rs = openCatalogueLookup(database, entry.code.trimmed(), &error);
-    if (!rs)
-        return error;
-    error = rs->recordCount() > 0 ? rs->edit() : rs->addNew();
-    if (!error)
-        error = collectCatalogueEntry(*rs, entry);
-    if (!error)
-        error = rs->update();
-    rs->close();
-    return error;
-}
-
-Error deleteCatalogueEntry(Database* database, const QString& trimmedCode, bool* found) {
-    Error error;
-    std::unique_ptr<Recordset> rs = openCatalogueLookup(database, trimmedCode, &error);
-    if (!rs)
-        return error;
-    if (found)
-        *found = rs->recordCount() > 0;
-    if (rs->recordCount() > 0)
-        error = rs->deleteCurrent();
-    rs->close();
-    return error;
 }
 
 } // namespace velario::data

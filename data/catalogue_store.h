@@ -39,18 +39,11 @@ std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString
 // A field of the current row as the windows use it: a Null as empty text, blanks trimmed.
 QString catalogueField(const Recordset& recordset, const QString& name, Error* error = nullptr);
 
-// The current row's fields: CODICE, DESCRIZIONE and SQL, and with ALLFIELDS also Database
-// and Tipo_Database (the others stay empty).
-Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry, bool allFields);
+// The current row's five fields.
+Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry);
 
 // Writes ENTRY's five fields, trimmed, into the current row (after edit) or the new row
 // (after addNew), in the order of the table.
 Error collectCatalogueEntry(Recordset& recordset, const CatalogueEntry& entry);
-
-// The whole save: the row with ENTRY's code is changed (the first, if several) or added.
-Error saveCatalogueEntry(Database* database, const CatalogueEntry& entry);
-
-// Deletes the first row whose CODICE is TRIMMEDCODE; FOUND says whether there was one.
-Error deleteCatalogueEntry(Database* database, const QString& trimmedCode, bool* found = nullptr);
 
 } // namespace velario::data
