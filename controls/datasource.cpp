@@ -228,8 +228,7 @@ Error BoundDataSource::refresh() {
             return error;
     }
     // A data source only reads: whatever its statement says, the file stays as it is.
-    std::unique_ptr<data::Database> database =
-        data::Database::open(databaseName_, true, &error);
+    std::unique_ptr<data::Database> database = data::Database::open(databaseName_, true, &error);
     if (!database)
         return error;
     const QString sql = statementFor(recordSource_);

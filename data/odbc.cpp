@@ -858,12 +858,13 @@ private:
         case SQL_C_WCHAR:
             scratch_.clear();
             text::appendUtf8(scratch_, reinterpret_cast<const char16_t*>(bytes),
-                       size_t(length) / sizeof(SQLWCHAR));
+                             size_t(length) / sizeof(SQLWCHAR));
             sink.cell(scratch_.data(), qsizetype(scratch_.size()));
             break;
         case SQL_C_BINARY:
             scratch_.clear();
-            text::appendHex(scratch_, reinterpret_cast<const unsigned char*>(bytes), size_t(length));
+            text::appendHex(scratch_, reinterpret_cast<const unsigned char*>(bytes),
+                            size_t(length));
             sink.cell(scratch_.data(), qsizetype(scratch_.size()));
             break;
         default:

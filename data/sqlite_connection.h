@@ -1,8 +1,8 @@
 #pragma once
 
 #include "data/errors.h"
-#include "file_identity.h"
 #include "database.h"
+#include "file_identity.h"
 
 #include <QByteArray>
 #include <QString>

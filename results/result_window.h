@@ -59,7 +59,6 @@ public:
     void cmdDIMINUISCE_CAMPI_Click();
     void cmdSTAMPA_Click();
 
-
     // The grid of the live path, by the entry's type as it is now.
     DataGrid* activeGrid() const;
 
