@@ -51,11 +51,8 @@ inline QStringList pdfLines(const QString& pdf, const QList<float>& sizes) {
         QMap<double, QList<std::pair<double, QString>>> rows;
         for (const auto& m : word.globalMatch(page)) {
             QString text = m.captured(3);
-            text.replace(QStringLiteral("&lt;"), QStringLiteral("<"))
-                .replace(QStringLiteral("&gt;"), QStringLiteral(">"))
-                .replace(QStringLiteral("&quot;"), QStringLiteral("\""))
-                .replace(QStringLiteral("&apos;"), QStringLiteral("'"))
-                .replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+            for (const char* entity : {"&lt;<", "&gt;>", "&quot;\"", "&apos;'", "&amp;&"})
+                text.replace(QString::fromLatin1(entity).chopped(1), QString(entity).right(1));
             rows[std::round(m.captured(2).toDouble() * 10) / 10].append(
                 {m.captured(1).toDouble(), text});
         }
