@@ -49,10 +49,10 @@ public:
             captions_.push_back(in.byte());
         longest_.assign(size_t(ColumnWidths::kColumns), 0);
     }
-    Error selectRow(int position) override {
+    Error selectRow(qint64 position) override {
         if (position > rows_ || position == refusedRow_)
             return Error::make(ErrorNumber::InvalidRow);
-        row_ = position;
+        row_ = int(position);
         return {};
     }
     Error selectColumn(int column) override {
