@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -272,16 +273,26 @@ namespace {
 // subset.
 QByteArray subsetFontFile(const QRawFont& raw, const std::vector<quint8>& used,
                           const std::vector<char32_t>& unicode) {
-    const auto table = [](hb_face_t*, hb_tag_t tag, void* font) -> hb_blob_t* {
-        const char name[4] = {char(tag >> 24), char(tag >> 16), char(tag >> 8), char(tag)};
-        const QByteArray data = static_cast<const QRawFont*>(font)->fontTable(name);
-        if (data.isEmpty())
+    // The tables, each read once and kept until the faces are gone: the subsetter goes on
+    // reading a table after it has let go of its blob.
+    struct Tables {
+        const QRawFont& raw;
+        std::map<hb_tag_t, QByteArray> read;
+    } tables{raw, {}};
+    const auto table = [](hb_face_t*, hb_tag_t tag, void* data) -> hb_blob_t* {
+        auto& t = *static_cast<Tables*>(data);
+        auto it = t.read.find(tag);
+        if (it == t.read.end()) {
+            const char name[4] = {char(tag >> 24), char(tag >> 16), char(tag >> 8), char(tag)};
+            it = t.read.emplace(tag, t.raw.fontTable(name)).first;
+        }
+        if (it->second.isEmpty())
             return nullptr;
-        return hb_blob_create(data.constData(), static_cast<unsigned>(data.size()),
-                              HB_MEMORY_MODE_DUPLICATE, nullptr, nullptr);
+        return hb_blob_create(it->second.constData(), static_cast<unsigned>(it->second.size()),
+                              HB_MEMORY_MODE_READONLY, nullptr, nullptr);
     };
     std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> face(
-        hb_face_create_for_tables(table, const_cast<QRawFont*>(&raw), nullptr), hb_face_destroy);
+        hb_face_create_for_tables(table, &tables, nullptr), hb_face_destroy);
     std::unique_ptr<hb_subset_input_t, decltype(&hb_subset_input_destroy)> input(
         hb_subset_input_create_or_fail(), hb_subset_input_destroy);
     if (!input)
