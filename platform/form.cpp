@@ -32,7 +32,12 @@ Form::Form(const QString& name) {
     setAttribute(Qt::WA_DeleteOnClose, false);
 }
 
-Form::~Form() = default;
+Form::~Form() {
+    // The controls go after the window's own part: a field that loses the focus as it goes
+    // must not call a handler of a window that is no longer whole.
+    for (QObject* child : findChildren<QObject*>())
+        disconnect(child, nullptr, this, nullptr);
+}
 
 void Form::load() {
     if (loaded_)
