@@ -94,7 +94,7 @@ private slots:
         QVERIFY(window["visible"].toBool());
         QCOMPARE(window["controls"]["DBGrid1"]["cells"].toArray(),
                  expected.contains("beep") ? QJsonArray()
-                                           : QJsonArray({QJsonArray({"ΩMEGA", "voce"})}));
+                                           : QJsonArray{QJsonValue(QJsonArray{"ΩMEGA", "voce"})});
     }
 
     void secondCopy() {
