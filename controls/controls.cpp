@@ -73,12 +73,18 @@ void TextBox::setText(const QString& text) {
         QLineEdit::setText(text);
 }
 
+// What the automation reads of a text field, one line or several; MAXLENGTH 0 for none.
+template <typename Field>
+QJsonObject textFieldState(const Field& field, int maxLength) {
+    return {{"text", field.text()},
+            {"selStart", field.selStart()},
+            {"selLength", field.selLength()},
+            {"maxLength", maxLength},
+            {"backColor", color::asSigned(backColor(&field, color::kWindowBackground))}};
+}
+
 QJsonObject TextBox::automationState() const {
-    return {{"text", text()},
-            {"selStart", selStart()},
-            {"selLength", selLength()},
-            {"maxLength", maxLength() >= 32767 ? 0 : maxLength()},
-            {"backColor", color::asSigned(backColor(this, color::kWindowBackground))}};
+    return textFieldState(*this, maxLength() >= 32767 ? 0 : maxLength());
 }
 
 int TextBox::selStart() const {
@@ -154,11 +160,7 @@ void MemoBox::insertFromMimeData(const QMimeData* source) {
 }
 
 QJsonObject MemoBox::automationState() const {
-    return {{"text", text()},
-            {"selStart", selStart()},
-            {"selLength", selLength()},
-            {"maxLength", 0},
-            {"backColor", color::asSigned(backColor(this, color::kWindowBackground))}};
+    return textFieldState(*this, 0);
 }
 
 int MemoBox::selStart() const {
