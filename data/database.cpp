@@ -74,10 +74,6 @@ Database::~Database() {
     sqlite_->close();
 }
 
-int Database::openFlags() const {
-    return readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-}
-
 std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Error* error) {
     const auto fail = [&](int number, const QString& description) {
         if (error)
@@ -118,8 +114,7 @@ std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Err
     const QString uri =
         readOnly ? readOnlySqliteUri(enginePath) : fileUri(enginePath) + QStringLiteral("?mode=rw");
     Error probed;
-    sqlite3* handle =
-        detail::openHandle(uri, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, &probed);
+    sqlite3* handle = detail::openHandle(uri, readOnly, &probed);
     if (handle && kind == DatabaseKind::Access && !prepareAccessCopyConnection(handle)) {
         sqlite3_close_v2(handle);
         handle = nullptr;
@@ -147,7 +142,7 @@ Error Database::followFile() {
     sqlite_->close();
     sqlite_->identity.reset();
     Error probed;
-    sqlite_->handle = detail::openHandle(uri_, openFlags(), &probed);
+    sqlite_->handle = detail::openHandle(uri_, readOnly_, &probed);
     if (!sqlite_->handle)
         return Error::make(probed.number,
                            QStringLiteral("Il file '%1' non è più un database leggibile: %2")

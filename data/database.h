@@ -74,7 +74,6 @@ private:
     // user has not heard of the change yet.
     Error followFile();
     Database(QString path, DatabaseKind kind, bool readOnly, QString uri, sqlite3* handle);
-    int openFlags() const;
     QString path_;
     DatabaseKind kind_;
     bool readOnly_;

@@ -53,9 +53,10 @@ QString quoteIdentifier(const QString& name) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-sqlite3* openHandle(const QString& uri, int flags, Error* error) {
+sqlite3* openHandle(const QString& uri, bool readOnly, Error* error) {
     sqlite3* handle = nullptr;
-    int rc = sqlite3_open_v2(uri.toUtf8().constData(), &handle, flags | SQLITE_OPEN_URI, nullptr);
+    const int mode = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    int rc = sqlite3_open_v2(uri.toUtf8().constData(), &handle, mode | SQLITE_OPEN_URI, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_busy_timeout(handle, 2000);
         Statement probe(handle, "SELECT count(*) FROM sqlite_master", nullptr);
