@@ -63,7 +63,7 @@ void appendJsonString(QByteArray& out, const QString& value) {
     out.truncate(to - out.constData());
 }
 
-void appendJsonNumber(QByteArray& out, double value) {
+void appendJsonNumber(QByteArray& out, float value) {
     char buffer[32];
     const auto [end, failed] = std::to_chars(buffer, buffer + sizeof buffer, value);
     if (failed == std::errc())
@@ -97,7 +97,7 @@ void DocumentSpool::beginLine() {
     runsInLine_ = false;
 }
 
-void DocumentSpool::addRun(const QString& text, const SpoolFont& font) {
+void DocumentSpool::addRun(const QString& text, const PrintFont& font) {
     if (!spool_)
         return;
     buffer_ += runsInLine_ ? ",{\"text\":" : "{\"text\":";
@@ -122,7 +122,7 @@ void DocumentSpool::flushIfFull() {
 
 // The rest of a run after its text. Lines after lines share their font: its part of the run
 // is made once.
-const QByteArray& DocumentSpool::fontJson(const SpoolFont& font) {
+const QByteArray& DocumentSpool::fontJson(const PrintFont& font) {
     if (!(font_ == font) || fontJson_.isEmpty()) {
         font_ = font;
         fontJson_ = ",\"font\":";
@@ -136,7 +136,7 @@ const QByteArray& DocumentSpool::fontJson(const SpoolFont& font) {
 }
 
 // Only quotes and backslashes need escaping in printable ASCII.
-void DocumentSpool::addAsciiLine(QByteArrayView text, const SpoolFont& font) {
+void DocumentSpool::addAsciiLine(QByteArrayView text, const PrintFont& font) {
     if (!spool_)
         return;
     if (text.isEmpty()) {

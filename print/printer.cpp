@@ -67,10 +67,6 @@ Error printerError(const QString& name) {
         QStringLiteral("La stampante \"%1\" non ha accettato il documento.").arg(name));
 }
 
-SpoolFont spoolFont(const PrintFont& font) {
-    return {font.name, gridSize(font.size), font.bold, font.underline};
-}
-
 } // namespace
 
 // Where the lines of one document go: a page layout in points from the top left corner of
@@ -489,7 +485,7 @@ void Printer::spool(const PrintLine& line) {
         return;
     spool_.beginLine();
     for (const PrintRun& run : line.runs)
-        spool_.addRun(run.text, spoolFont(run.font));
+        spool_.addRun(run.text, run.font);
     spool_.endLine();
 }
 
@@ -510,7 +506,7 @@ void Printer::printAsciiLine(QByteArrayView line) {
         }
     }
     if (spool_.active())
-        spool_.addAsciiLine(line, spoolFont(font_));
+        spool_.addAsciiLine(line, font_);
     if (recordLines_) {
         PrintLine printed;
         if (!line.isEmpty())

@@ -14,21 +14,6 @@
 
 namespace velario {
 
-// The attributes of printed text. The face keeps the name exactly as the report set it;
-// matching it to an installed face is left to fontconfig ("COURIER NEW" -> Liberation Mono).
-struct PrintFont {
-    QString name = QStringLiteral("Courier New");
-    float size = 10.0f; // points, as in effect (see Printer::fontSize)
-    bool bold = false;
-    bool underline = false;
-
-    // Asked line after line of copies of one font, whose names share their text.
-    friend bool operator==(const PrintFont& a, const PrintFont& b) {
-        return a.size == b.size && a.bold == b.bold && a.underline == b.underline &&
-               (a.name.constData() == b.name.constData() || a.name == b.name);
-    }
-};
-
 // A maximal piece of one line printed in one font.
 struct PrintRun {
     QString text;
