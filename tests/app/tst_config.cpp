@@ -1,4 +1,5 @@
 #include "app/config.h"
+#include "support/harness.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,10 +14,8 @@ class TestConfig : public QObject {
 
     // RELEASE, UP_DATE, DIR_PRG, DIR_DBF, DIR_BTR, ANNO_DF as read from a file of CONTENT.
     QStringList read(const QByteArray& content) {
-        QFile f(path_);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(content) < 0)
+        if (!velario::test::writeBytes(path_, content))
             return {"cannot write " + path_};
-        f.close();
         const auto c = readConfiguration(path_);
         return c ? QStringList{c->release, c->upDate, c->dirPrg, c->dirDbf, c->dirBtr, c->annoDf}
                  : QStringList{"not read"};

@@ -1,6 +1,7 @@
 #include "data/access_copy.h"
 #include "data/database.h"
 #include "results/result_window_session.h"
+#include "support/harness.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -41,17 +42,6 @@ QList<QStringList> exportTable(const QString& file, const QString& table) {
             rows << line.split(u'\x1f');
     }
     return rows;
-}
-
-QByteArray contentOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
 }
 
 // The cells of a result as the grid receives them.
@@ -261,11 +251,11 @@ void TestAccess::statements_data() {
     row("unknown column type", unknown, "SELECT * FROM \"Table\"", {},
         {"'Numeric'", "'Table'", "21"});
     row("other columns beside it", unknown, "SELECT ID FROM \"Table\"", {"1"});
-    QByteArray bytes = contentOf(large);
+    QByteArray bytes = test::fileBytes(large);
     constexpr qint64 numericType = 0x52070;
     QCOMPARE(int(uchar(bytes.at(numericType))), 0x13);
     bytes[numericType] = 0x15;
-    QVERIFY(writeFile(unknown, bytes));
+    QVERIFY(test::writeBytes(unknown, bytes));
 }
 
 void TestAccess::statements() {
@@ -273,7 +263,7 @@ void TestAccess::statements() {
     QFETCH(QString, sql);
     QFETCH(QStringList, cells);
     QFETCH(QStringList, named);
-    const QByteArray before = contentOf(path);
+    const QByteArray before = test::fileBytes(path);
     QVERIFY(!before.isEmpty());
     Error error;
     std::unique_ptr<ResultSource> result;
@@ -294,7 +284,7 @@ void TestAccess::statements() {
         for (const QString& part : named)
             QVERIFY2(error.description.contains(part), qPrintable(error.description));
     }
-    QCOMPARE(contentOf(path), before);
+    QCOMPARE(test::fileBytes(path), before);
 }
 
 void TestAccess::damagedFilesAreRefused_data() {
@@ -307,7 +297,7 @@ void TestAccess::damagedFilesAreRefused_data() {
 void TestAccess::damagedFilesAreRefused() {
     QFETCH(QString, file);
     QFETCH(int, keep);
-    const QByteArray original = contentOf(fixture(file));
+    const QByteArray original = test::fileBytes(fixture(file));
     QList<QByteArray> damaged;
     for (qsizetype pages = 1; keep == 0 && pages * 4096 < original.size(); ++pages)
         damaged << original.left(pages * 4096);
@@ -317,7 +307,7 @@ void TestAccess::damagedFilesAreRefused() {
         QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_') + QStringLiteral(".mdb"));
     const QStringList before = cachedFiles();
     for (const QByteArray& bytes : damaged) {
-        QVERIFY(writeFile(path, bytes));
+        QVERIFY(test::writeBytes(path, bytes));
         Error error;
         QVERIFY2(!Database::open(path, true, &error), qPrintable(QString::number(bytes.size())));
         QCOMPARE(error.number, int(ErrorNumber::UnrecognizedFormat));
@@ -399,10 +389,7 @@ void TestAccess::sqliteNeverWrites() {
                               {wal ? "PRAGMA journal_mode = WAL" : "PRAGMA journal_mode = DELETE",
                                "CREATE TABLE seq (n INTEGER)", "INSERT INTO seq VALUES (1), (2)"}));
     const auto snapshot = [&] {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly)
-                   ? QDir(dir.path()).entryList(QDir::Files).join(' ') + file.readAll().toHex()
-                   : QString();
+        return QDir(dir.path()).entryList(QDir::Files).join(' ') + test::fileBytes(path).toHex();
     };
     const QString before = snapshot();
     QVERIFY(!before.isEmpty());

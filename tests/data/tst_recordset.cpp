@@ -1,44 +1,18 @@
 #include "data/catalogue_store.h"
 #include "data/database.h"
 #include "data/recordset.h"
+#include "support/harness.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace velario;
 using namespace velario::data;
 
-namespace {
-
-// Runs SQL with VALUES on the file at PATH through a connection of its own, as another
-// program would; the rows, each as its columns joined by '|', or "failed".
+// Another program's connection, which may write.
 QStringList peer(const QString& path, const QString& sql, const QVariantList& values = {}) {
-    QStringList out{"failed"};
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "peer");
-        db.setDatabaseName(path);
-        QSqlQuery q(db);
-        if (db.open() && q.prepare(sql)) {
-            for (const QVariant& value : values)
-                q.addBindValue(value);
-            if (q.exec())
-                out.clear();
-        }
-        while (q.next()) {
-            QStringList cells;
-            for (int c = 0; c < q.record().count(); ++c)
-                cells << (q.value(c).isNull() ? QStringLiteral("<null>") : q.value(c).toString());
-            out << cells.join('|');
-        }
-    }
-    QSqlDatabase::removeDatabase("peer");
-    return out;
+    return velario::test::sqliteRows(path, sql, values, true);
 }
-
-} // namespace
 
 class TestRecordset : public QObject {
     Q_OBJECT
@@ -93,7 +67,7 @@ private slots:
         QVERIFY(!rs->collect("Name", QStringLiteral("DUE")));
         QVERIFY(!rs->update());
         QCOMPARE(peer(path_, "SELECT * FROM t ORDER BY id"),
-                 QStringList({"1|uno|<null>", "2|DUE|other", "3|tre|y"}));
+                 QStringList({"1|uno|<NULL>", "2|DUE|other", "3|tre|y"}));
         QCOMPARE(rs->field("name").toString(), QStringLiteral("DUE"));
         QCOMPARE(rs->field("note").toString(), QStringLiteral("other"));
         QCOMPARE(rs->update().number, int(ErrorNumber::UpdateWithoutEdit));

@@ -23,17 +23,9 @@ const QString kNew = "NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB";
 
 // Writes CONTENT as a new file that takes PATH's place in one step.
 bool replaceWith(const QString& path, const QByteArray& content) {
-    QFile next(path + QStringLiteral(".new"));
-    if (!next.open(QIODevice::WriteOnly) || next.write(content) != content.size())
-        return false;
-    next.close();
-    return ::rename(QFile::encodeName(next.fileName()).constData(),
-                    QFile::encodeName(path).constData()) == 0;
-}
-
-QByteArray fileContent(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    const QString next = path + QStringLiteral(".new");
+    return velario::test::writeBytes(next, content) &&
+           ::rename(QFile::encodeName(next).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
 // Puts the fault NAME on the catalogue file at PATH (ORIGINAL: its content), or takes it off.
@@ -92,7 +84,7 @@ private slots:
         test::Sandbox box;
         const QString path = box.makeCatalogue(QStringLiteral("VELARIO2.db"), kEntries);
         const QStringList before = catalogueRows(path);
-        const QByteArray original = fileContent(path);
+        const QByteArray original = velario::test::fileBytes(path);
         InProcess capture;
         CatalogueWindow* window = test::openCatalogue(path);
         QCOMPARE(window->txtCOD_SQL->text(), QStringLiteral("ALFA"));

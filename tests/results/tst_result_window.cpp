@@ -43,8 +43,7 @@ QString engineDescription(bool access, const QString& database, const QString& s
 // The lines of the document in a transcript that hold "riga " (a million of them make a
 // line of the transcript of some 100 MB), and the last one.
 QPair<qint64, QByteArray> printedRows(const QString& transcript) {
-    QFile file(transcript);
-    const QByteArray all = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QByteArray all = velario::test::fileBytes(transcript);
     const qsizetype mark = all.lastIndexOf("riga ");
     const qsizetype start = all.lastIndexOf("{\"text\":\"", mark) + 9;
     return {all.count("riga "), all.mid(start, all.indexOf('"', mark) - start)};

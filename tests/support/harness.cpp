@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTest>
 #include <QUuid>
 
@@ -23,13 +24,22 @@ QString programBinary() {
     return qEnvironmentVariable("VELARIO_BIN");
 }
 
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
 namespace {
 
 QList<QJsonObject> readTranscript(const QString& path) {
     QList<QJsonObject> events;
-    QFile file(path);
-    for (const QByteArray& line :
-         file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList())
+    for (const QByteArray& line : fileBytes(path).split('\n'))
         if (!line.trimmed().isEmpty())
             events.append(QJsonDocument::fromJson(line).object());
     return events;
@@ -96,20 +106,24 @@ QStringList ProgramRun::summary() const {
     return list;
 }
 
-QStringList catalogueRows(const QString& path, const QString& table) {
-    QStringList rows;
+QStringList sqliteRows(const QString& path, const QString& sql, const QVariantList& values,
+                       bool write) {
+    QStringList rows{"failed"};
     const QString name = QUuid::createUuid().toString();
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        db.setConnectOptions(write ? QString() : QStringLiteral("QSQLITE_OPEN_READONLY"));
         QSqlQuery q(db);
-        if (db.open())
-            q.exec("SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM " + table +
-                   " ORDER BY CODICE");
+        if (db.open() && q.prepare(sql)) {
+            for (const QVariant& value : values)
+                q.addBindValue(value);
+            if (q.exec())
+                rows.clear();
+        }
         while (q.next()) {
             QStringList cells;
-            for (int i = 0; i < 5; ++i)
+            for (int i = 0; i < q.record().count(); ++i)
                 cells << (q.isNull(i) ? QStringLiteral("<NULL>") : q.value(i).toString());
             rows << cells.join('|');
         }
@@ -118,15 +132,18 @@ QStringList catalogueRows(const QString& path, const QString& table) {
     return rows;
 }
 
+QStringList catalogueRows(const QString& path) {
+    return sqliteRows(path, "SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM "
+                            "SELEZIONI_SQL ORDER BY CODICE");
+}
+
 Sandbox::Sandbox() {
     QDir().mkpath(runtimeDir());
     QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void Sandbox::writeFile(const QString& name, const QByteArray& content) const {
-    QFile f(file(name));
-    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(f.fileName()));
-    f.write(content);
+    QVERIFY2(writeBytes(file(name), content), qPrintable(file(name)));
 }
 
 void Sandbox::writeConfig(const QString& catalogue) const {

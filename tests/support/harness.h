@@ -55,10 +55,19 @@ private:
 
 QString programBinary();
 
-// Every row of TABLE in the catalogue file at PATH, ordered by code, as
-// code|description|sql|database|type with <NULL> for a Null; read-only, so a missing file
-// stays missing.
-QStringList catalogueRows(const QString& path, const QString& table = "SELEZIONI_SQL");
+// The bytes of the file at PATH; empty when it cannot be read.
+QByteArray fileBytes(const QString& path);
+// Replaces the content of the file at PATH with BYTES.
+bool writeBytes(const QString& path, const QByteArray& bytes);
+
+// The rows of SQL, bound to VALUES, on the SQLite file at PATH through a connection of the
+// test's own, each as its cells joined by "|" with <NULL> for a Null; "failed" first when the
+// statement did not run. Read-only unless WRITE, so that a missing file stays missing.
+QStringList sqliteRows(const QString& path, const QString& sql, const QVariantList& values = {},
+                       bool write = false);
+// Every entry of the catalogue file at PATH, ordered by code, as
+// code|description|sql|database|type.
+QStringList catalogueRows(const QString& path);
 
 // Points the program's transcript at a private file for the life of this object, and
 // installs scripted dialogs, so that code run inside a test can be checked as the user
