@@ -120,6 +120,7 @@ class TestOdbc : public QObject {
     std::unique_ptr<OdbcEnvironment> environment_;
     const QString longPostgresName_ =
         QStringLiteral("Server=prova;PostgreSQL di nome lungo ").leftJustified(80, 'x');
+    const QString longSqliteName_ = QStringLiteral("SQLite di nome lungo ").leftJustified(40, 'x');
     QString text_; // about 1 MB
     QByteArray binary_ = QByteArray(3000, '\0');
 
@@ -195,6 +196,7 @@ private slots:
         multi.attributes.append({QStringLiteral("OPTION"), QStringLiteral("67108864")});
         environment_ = std::make_unique<OdbcEnvironment>(QList<OdbcDataSource>{
             sqliteDataSource(kEngines[Sqlite].dsn, database),
+            sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
             postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
             postgresDataSource(longPostgresName_, postgres_->port),
             postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
@@ -214,6 +216,7 @@ private slots:
     // all the same, one without a result set has no rows.
     void values_data() {
         QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("dataSource");
         QTest::addColumn<bool>("wide");
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QStringList>("names");
@@ -238,7 +241,8 @@ private slots:
                                      const Rows& expected) {
                     QTest::addRow("%s/%s/%s", kEngines[engine].name,
                                   wideTransfer ? "wide" : "default", tag)
-                        << engine << wideTransfer << sql << names << expected;
+                        << engine << kEngines[engine].dsn << wideTransfer << sql << names
+                        << expected;
                 };
                 row("sample",
                     "SELECT id AS \"identità\", name, note, data, amount FROM sample ORDER BY id",
@@ -249,7 +253,7 @@ private slots:
             const auto row = [&](const char* tag, const QString& sql, const QStringList& names,
                                  const Rows& expected) {
                 QTest::addRow("%s/%s", kEngines[engine].name, tag)
-                    << engine << false << sql << names << expected;
+                    << engine << kEngines[engine].dsn << false << sql << names << expected;
             };
             row("semicolon", "SELECT id FROM sample WHERE id > 1 ;  \n", {"id"}, {{"2"}, {"3"}});
             row("comment", "SELECT id FROM sample ORDER BY id -- ordinati", {"id"},
@@ -258,16 +262,21 @@ private slots:
             row("not wrappable", again[0][0], again[1], {{again[2][0].toUtf8()}});
             row("no result set", noResult[engine], {}, {});
         }
+        // A name too long for the driver manager: the data source's own attributes still reach
+        // the driver beside the program's (LongNames=1 names a column after its table).
+        QTest::newRow("SQLite/long name") << int(Sqlite) << longSqliteName_ << false
+                                          << "SELECT custodita.n FROM custodita WHERE n = 1"
+                                          << QStringList{"custodita.n"} << Rows{{"1"}};
     }
 
     void values() {
-        QFETCH(int, engine);
+        QFETCH(QString, dataSource);
         QFETCH(bool, wide);
         QFETCH(QString, sql);
         QFETCH(QStringList, names);
         QFETCH(Rows, expected);
         Error error;
-        auto connection = OdbcConnection::connect(kEngines[engine].dsn, &error);
+        auto connection = OdbcConnection::connect(dataSource, &error);
         QVERIFY2(connection, qPrintable(error.description));
         QVERIFY2(connection->textTransfer() == OdbcTextTransfer::Narrow,
                  "SQL_C_CHAR text does not arrive in UTF-8 in this locale");

@@ -76,8 +76,11 @@ private slots:
         const auto [started, finished] = progressIn(transcript);
         QVERIFY(started < kSaves); // killed in the middle, not after the last save
 
-        // Whole, and every finished save there; the one under way at the kill may be too.
-        QCOMPARE(test::sqliteRows(catalogue, "PRAGMA integrity_check"), QStringList{"ok"});
+        // Whole, and every finished save there; the one under way at the kill may be too. The
+        // save cut short leaves a hot journal, which only a connection that may write rolls
+        // back, as the program's next start does.
+        QCOMPARE(test::sqliteRows(catalogue, "PRAGMA integrity_check", {}, true),
+                 QStringList{"ok"});
         const QStringList rows = test::catalogueRows(catalogue);
         QVERIFY2(rows.size() >= finished && rows.size() <= started,
                  qPrintable(QString("%1 rows, %2 saves finished, %3 started")
