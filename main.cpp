@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
 
     Platform& p = platform();
     p.setProgramDir(parser.isSet("program-dir") ? parser.value("program-dir")
-                                                : QApplication::applicationDirPath());
+                                                : defaultProgramDir());
     if (parser.isSet("clock")) {
         const QDateTime when = QDateTime::fromString(parser.value("clock"), Qt::ISODate);
         if (!when.isValid()) {

@@ -4,7 +4,10 @@
 #include "platform/platform.h"
 #include "shared_state.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace velario {
 
@@ -16,6 +19,18 @@ const QString kHelpFile = QStringLiteral("TESSAR.HLP");
 constexpr int kDateLength = 10;
 
 } // namespace
+
+QString defaultProgramDir() {
+    // An installed program lives in a folder its users cannot write to: its configuration is
+    // then looked for where per-user and system-wide settings belong.
+    const QString beside = QCoreApplication::applicationDirPath();
+    if (QFileInfo::exists(beside + QDir::separator() + kConfigFile))
+        return beside;
+    const QString found = QStandardPaths::locate(QStandardPaths::AppConfigLocation, kConfigFile);
+    if (!found.isEmpty())
+        return QFileInfo(found).absolutePath();
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+}
 
 StartupOutcome Main(SharedState& state, const std::function<void()>& loadCatalogueWindow) {
     Platform& p = platform();

@@ -15,6 +15,7 @@ packages=(
     postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
     poppler-utils fonts-liberation fonts-dejavu-core fontconfig locales libdeflate-dev
     libharfbuzz-dev clang libclang-rt-14-dev clang-format
+    dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do
