@@ -3,7 +3,10 @@
 #include <QChar>
 #include <QList>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace velario::data {
@@ -41,22 +44,24 @@ const std::array<char32_t, kTabled>& foldTable() {
     return *table;
 }
 
-void appendUtf8(char32_t c, std::string& out) {
+// Writes C at OUT in UTF-8 and returns where it ends.
+char* writeUtf8(char32_t c, char* out) {
     if (c < 0x80) {
-        out += char(c);
+        *out++ = char(c);
     } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
+        *out++ = char(0xC0 | (c >> 6));
+        *out++ = char(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
+        *out++ = char(0xE0 | (c >> 12));
+        *out++ = char(0x80 | ((c >> 6) & 0x3F));
+        *out++ = char(0x80 | (c & 0x3F));
     } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
+        *out++ = char(0xF0 | (c >> 18));
+        *out++ = char(0x80 | ((c >> 12) & 0x3F));
+        *out++ = char(0x80 | ((c >> 6) & 0x3F));
+        *out++ = char(0x80 | (c & 0x3F));
     }
+    return out;
 }
 
 // The code point that starts at TEXT[I], moving I past it; 0 with I unmoved when the bytes
@@ -77,41 +82,80 @@ char32_t decode(std::string_view text, size_t& i) {
     return c;
 }
 
-void appendFolded(std::string_view text, std::string& out) {
+// Eight bytes of plain ASCII, capitals made small at once: most of a catalogue's text.
+bool foldAsciiWord(const char* in, char* out) {
+    constexpr std::uint64_t high = 0x8080808080808080ULL;
+    std::uint64_t word;
+    std::memcpy(&word, in, 8);
+    if (word & high)
+        return false;
+    // Per byte, without carries (every byte is below 0x80): at least 'A', and above 'Z'.
+    const std::uint64_t capital =
+        (word + 0x3F3F3F3F3F3F3F3FULL) & ~(word + 0x2525252525252525ULL) & high;
+    word |= capital >> 2;
+    std::memcpy(out, &word, 8);
+    return true;
+}
+
+// Appends to OUT the folded text of TEXT from FROM on, up to about LIMIT bytes of it; returns
+// where it stopped, always at the start of a character.
+size_t appendFolded(std::string_view text, size_t from, size_t limit, std::string& out) {
     const std::array<char32_t, kTabled>& table = foldTable();
-    out.clear();
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
+    const size_t end = std::min(text.size(), from + limit);
+    const size_t at = out.size();
+    // No character grows by more than half once folded (two bytes become at most three).
+    out.resize(at + (end - from) * 3 / 2 + 8);
+    char* o = out.data() + at;
+    size_t i = from;
+    while (i < end) {
+        if (i + 8 <= end && foldAsciiWord(text.data() + i, o)) {
+            i += 8;
+            o += 8;
+            continue;
+        }
         const uchar b = uchar(text[i]);
         if (b < 0x80) {
-            out += char(b >= 'A' && b <= 'Z' ? b + 32 : b);
+            *o++ = char(b >= 'A' && b <= 'Z' ? b + 32 : b);
             ++i;
             continue;
         }
         const char32_t c = decode(text, i);
         if (c == 0) {
-            out += char(b);
+            *o++ = char(b);
             ++i;
             continue;
         }
         const char32_t f = c < kTabled ? table[c] : foldCodePoint(c);
         if (f != kDropped)
-            appendUtf8(f, out);
+            o = writeUtf8(f, o);
     }
+    out.resize(size_t(o - out.data()));
+    return i;
 }
 
 } // namespace
 
 FoldedSearch::FoldedSearch(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
-    appendFolded(std::string_view(utf8.constData(), size_t(utf8.size())), needle_);
+    appendFolded(std::string_view(utf8.constData(), size_t(utf8.size())), 0, size_t(utf8.size()),
+                 needle_);
 }
 
 bool FoldedSearch::foundIn(std::string_view utf8) {
     if (needle_.empty())
         return false;
-    appendFolded(utf8, folded_);
-    return folded_.find(needle_) != std::string::npos;
+    // A block at a time, each after the end of the one before that a match could start in:
+    // a text of megabytes costs a block of memory, and a match near its start ends the search.
+    constexpr size_t kBlock = 64 * 1024;
+    folded_.clear();
+    for (size_t i = 0; i < utf8.size();) {
+        i = appendFolded(utf8, i, kBlock, folded_);
+        if (::memmem(folded_.data(), folded_.size(), needle_.data(), needle_.size()))
+            return true;
+        const size_t keep = std::min(folded_.size(), needle_.size() - 1);
+        folded_.erase(0, folded_.size() - keep);
+    }
+    return false;
 }
 
 } // namespace velario::data
