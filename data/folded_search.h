@@ -10,8 +10,9 @@ namespace velario::data {
 // Looks for a text as a person searching for it means it: case and accents aside, so that
 // "citta" finds "Città", "CITTÀ" and "città" written with a combining accent. Letters lose
 // what Unicode's canonical decomposition adds to them (accents, cedillas, rings) and fold
-// their case; letters that are not built that way (ß, ø, æ) stay as they are. Texts are
-// compared in UTF-8 as they come, without making strings of them.
+// their case; letters that are not built that way (ß, ø, æ) stay as they are. Texts are read
+// in UTF-8 as the engine gives them and folded a block at a time, so that a text of megabytes
+// costs a block of memory.
 class FoldedSearch {
 public:
     explicit FoldedSearch(const QString& text);
