@@ -1,7 +1,12 @@
 #include "shared_state.h"
 
 #include "data/catalogue_store.h"
+#include "data/database.h"
 #include "platform/platform.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 namespace velario {
 
@@ -21,6 +26,26 @@ bool isNumber(const QVariant& v) {
     default:
         return false;
     }
+}
+
+// PATH as a shell takes it.
+QString shellWord(const QString& path) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./+:=@%-]+$"));
+    if (plain.match(path).hasMatch())
+        return path;
+    return QLatin1Char('\'') + QString(path).replace(u'\'', QLatin1String("'\\''")) +
+           QLatin1Char('\'');
+}
+
+// The command that makes a catalogue of the Access catalogue at PATH, beside it.
+QString accessCatalogueHint(const QString& path) {
+    const QFileInfo info(path);
+    QString target = info.dir().filePath(info.completeBaseName() + QStringLiteral(".db"));
+    if (target == info.filePath())
+        target = info.dir().filePath(info.completeBaseName() + QStringLiteral("-nuovo.db"));
+    return QStringLiteral(" È un file Access: un catalogo Access si converte con il comando  "
+                          "velario-newcat --from %1 %2  indicando poi il nuovo file in DIR_DBF.")
+        .arg(shellWord(path), shellWord(target));
 }
 
 } // namespace
@@ -45,6 +70,8 @@ void SharedState::OPEN_CATALOGUE() {
     if (error)
         DB.reset();
     if (!DB) {
+        if (data::Database::isAccessFile(PATH_DB))
+            error.description += accessCatalogueHint(PATH_DB);
         platform().beep();
         const int answer = platform().msgBox(
             QStringLiteral("ERRORE IN APERTURA DATABASE !!!\r\r") + errorNumberText(error.number) +

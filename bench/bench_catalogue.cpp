@@ -1,10 +1,13 @@
 // Measures the catalogue window on large catalogues and long SQL texts: moving between
 // entries, saving and printing the query sheet with SQL texts of several megabytes (one line,
-// or many lines), and the catalogue list report with and without an index on the code.
+// or many lines), the catalogue list report with and without an index on the code, and the
+// search of the list (Ctrl+F, F3) through codes, descriptions and SQL texts of 60 bytes and
+// of 2 KB.
 //
 //   QT_QPA_PLATFORM=offscreen bench_catalogue [sql-megabytes] [entries...]
 //
-// Defaults: 10 MB of SQL, list reports of 10000 and 100000 entries; 0 leaves a part out.
+// Defaults: 10 MB of SQL, list reports and searches of 10000 and 100000 entries; 0 leaves a
+// part out.
 
 #include "app/shared_state.h"
 #include "catalogue/catalogue_window.h"
@@ -20,6 +23,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -145,6 +149,51 @@ void listReport(const QString& folder, int entries, bool indexed) {
     velario::test::unloadAll();
 }
 
+// Ctrl+F, F3 to each of the other entries that hold the text, and a text found nowhere, on a
+// catalogue of ENTRIES entries whose SQL texts are about SQLBYTES long; one entry in 1000
+// holds the text, only in its SQL, with accents where the text has none.
+void search(const QString& folder, int entries, int sqlBytes) {
+    const QString path =
+        QDir(folder).filePath(QStringLiteral("find-%1-%2.db").arg(entries).arg(sqlBytes));
+    const QString filler =
+        QStringLiteral("replace(hex(zeroblob(%1)), '00', ' AND x = 1')").arg(sqlBytes / 10);
+    if (!makeCatalogue(
+            path, true,
+            {QStringLiteral(
+                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                 "INSERT INTO SELEZIONI_SQL SELECT printf('Q%06d', i), printf('Selezione numero "
+                 "%d', i), printf('select * from clienti where codice = %d', i) || %2 || "
+                 "CASE WHEN i % 1000 = 999 THEN ' and città = ''Forlì''' ELSE '' END, "
+                 "'/dati/archivio.db', 'MDB' FROM n")
+                 .arg(entries)
+                 .arg(filler)}))
+        return;
+    CatalogueWindow* window = openCatalogue(path);
+    auto& dialogs = static_cast<ScriptedDialogs&>(platform().dialogs());
+    const auto press = [&](QKeyCombination key) {
+        QKeyEvent down(QEvent::KeyPress, key.key(), key.keyboardModifiers());
+        QApplication::sendEvent(window->DBGrid1, &down);
+        QKeyEvent up(QEvent::KeyRelease, key.key(), key.keyboardModifiers());
+        QApplication::sendEvent(window->DBGrid1, &up);
+    };
+    const QString size = QStringLiteral("%1 entries, SQL of %2 bytes").arg(entries).arg(sqlBytes);
+    const auto find = [&](const QString& text, const char* what) {
+        dialogs.queueReply(text);
+        const Spent spent = timed([&] { press(Qt::CTRL | Qt::Key_F); });
+        report(QStringLiteral("find %1, %2").arg(QLatin1String(what), size), spent);
+        out << "    now on row " << window->DBGrid1->currentResultRow() << Qt::endl;
+    };
+    find(QStringLiteral("CITTA = 'FORLI'"), "in the SQL of one entry in 1000");
+    const Spent again = timed([&] {
+        for (int i = 0; i < 9; ++i)
+            press(Qt::Key_F3);
+    });
+    report(QStringLiteral("F3, each of 9, %1").arg(size), {again.wall / 9, again.cpu / 9});
+    out << "    now on row " << window->DBGrid1->currentResultRow() << Qt::endl;
+    find(QStringLiteral("nowhere at all"), "a text found nowhere");
+    velario::test::unloadAll();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -163,5 +212,9 @@ int main(int argc, char** argv) {
         for (const bool indexed : {true, false})
             if (entries > 0)
                 listReport(dir.path(), entries, indexed);
+    for (const int entries : sizes)
+        for (const int sqlBytes : {60, 2000})
+            if (entries > 0)
+                search(dir.path(), entries, sqlBytes);
     return 0;
 }

@@ -11,6 +11,8 @@
 #include "print/query_sheet.h"
 #include "results/result_window.h"
 
+#include <QShortcut>
+
 namespace velario {
 
 namespace {
@@ -177,6 +179,12 @@ void CatalogueWindow::buildControls() {
     DBGrid1->setCellEditHandler([this](int row, int column, const QString& text) {
         return DBGrid1_CellEdited(row, column, text);
     });
+
+    // Wherever the focus is in the window: the fields and the list alike.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this), &QShortcut::activated, this,
+            &CatalogueWindow::findEntry);
+    connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this,
+            &CatalogueWindow::findNextEntry);
 
     connect(MSRDC1, &DataSource::reposition, this, &CatalogueWindow::RIPOSIZIONA_MSRDC1,
             Qt::DirectConnection);
@@ -497,6 +505,43 @@ std::optional<QString> CatalogueWindow::DBGrid1_CellEdited(int resultRow, int co
     if (resultRow == DBGrid1->currentResultRow())
         (column == 0 ? txtCOD_SQL : txtDESCR_SQL)->setText(value);
     return value;
+}
+
+void CatalogueWindow::findEntry() {
+    const std::optional<QString> text =
+        platform().inputBox(QStringLiteral("Testo da cercare nel codice, nella descrizione o "
+                                           "nella selezione SQL:"),
+                            QStringLiteral("Cerca selezione SQL"), findText_);
+    if (!text || text->isEmpty())
+        return;
+    findText_ = *text;
+    findNextEntry();
+}
+
+void CatalogueWindow::findNextEntry() {
+    if (findText_.isEmpty()) {
+        findEntry();
+        return;
+    }
+    // The SQL texts are read from the file for each search: the list holds only codes and
+    // descriptions, and another program may have changed any entry since it was read.
+    QSet<QString> codes;
+    if (const Error error = data::findCatalogueEntries(state_.DB.get(), findText_, &codes)) {
+        state_.ERR = error;
+        state_.MSG = QStringLiteral("Ricerca di '%1'").arg(findText_);
+        state_.ERROR_REPORT();
+        return;
+    }
+    const qint64 rows = codes.isEmpty() ? 0 : DBGrid1->resultRowCount();
+    const qint64 current = DBGrid1->currentResultRow();
+    for (qint64 step = 1; step <= rows; ++step) {
+        const qint64 row = (current + step) % rows;
+        if (codes.contains(DBGrid1->cellText(row, 0))) {
+            DBGrid1->clickRow(int(row));
+            return;
+        }
+    }
+    platform().beep();
 }
 
 } // namespace velario

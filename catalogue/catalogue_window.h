@@ -92,6 +92,12 @@ private:
     void cmdSTAMPA_SQL_Click();
     void cmdESEGUE_SQL_Click();
     std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
+    // Ctrl+F: asks for a text and moves the list to the next entry that holds it.
+    void findEntry();
+    // F3: the next entry that holds the text last looked for, from the top after the last.
+    void findNextEntry();
+
+    QString findText_;
 
     SharedState& state_;
 };

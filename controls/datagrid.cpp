@@ -365,6 +365,10 @@ QString DataGrid::checkResultRow(int row) const {
 }
 
 QString DataGrid::automationRow(int row) {
+    return clickRow(row);
+}
+
+QString DataGrid::clickRow(int row) {
     if (const QString why = checkResultRow(row); !why.isEmpty())
         return why;
     model_->ensureRows(qint64(row) + 1);

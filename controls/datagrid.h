@@ -71,6 +71,10 @@ public:
     // The exact number of rows of the result; ERROR says why it could not be counted.
     int approxCount(Error* error = nullptr) const;
 
+    // Makes result row ROW current as a click on it does, scrolling it into view; why it
+    // cannot when there is no such row.
+    QString clickRow(int row);
+
     // The row of the result that is current, -1 when none.
     int currentResultRow() const;
     int firstVisibleRow() const;

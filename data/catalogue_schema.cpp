@@ -18,6 +18,10 @@ QString catalogueTableDdl() {
                           "Tipo_Database VARCHAR(5))");
 }
 
+QString catalogueIndexDdl() {
+    return QStringLiteral("CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)");
+}
+
 Error createCatalogueFile(const QString& path) {
     if (path.isEmpty())
         return Error::make(ErrorNumber::FileOpenFailed);
@@ -30,8 +34,7 @@ Error createCatalogueFile(const QString& path) {
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         error = Error::make(ErrorNumber::PermissionDenied, detail::errorText(handle));
     } else {
-        const QByteArray ddl = catalogueTableDdl().toUtf8() +
-                               "; CREATE INDEX SELEZIONI_SQL_CODICE ON SELEZIONI_SQL(CODICE)";
+        const QByteArray ddl = catalogueTableDdl().toUtf8() + "; " + catalogueIndexDdl().toUtf8();
         if (sqlite3_exec(handle, ddl.constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
             error = Error::make(ErrorNumber::EngineError, detail::errorText(handle));
     }

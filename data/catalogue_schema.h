@@ -12,5 +12,7 @@ Error createCatalogueFile(const QString& path);
 
 // The statement that creates the catalogue table.
 QString catalogueTableDdl();
+// The statement that creates its index on the code.
+QString catalogueIndexDdl();
 
 } // namespace velario::data

@@ -1,6 +1,7 @@
 #include "catalogue_store.h"
 
 #include "database.h"
+#include "folded_search.h"
 
 namespace velario::data {
 
@@ -57,6 +58,23 @@ QString catalogueListStatement() {
 QString lookupStatementText(const QString& trimmedCode) {
     return QStringLiteral("select * from SELEZIONI_SQL where CODICE = '") + trimmedCode +
            QStringLiteral("' ");
+}
+
+Error findCatalogueEntries(Database* database, const QString& text, QSet<QString>* codes) {
+    if (!database)
+        return Error::make(ErrorNumber::ObjectNotSet);
+    FoldedSearch search(text);
+    QSet<QString> found;
+    const Error error = database->forEachRow(
+        QStringLiteral("SELECT CODICE, DESCRIZIONE, SQL FROM SELEZIONI_SQL"), {},
+        [&](std::span<const std::string_view> row) {
+            if (search.foundIn(row[0]) || search.foundIn(row[1]) || search.foundIn(row[2]))
+                found.insert(QString::fromUtf8(row[0].data(), qsizetype(row[0].size())));
+            return true;
+        });
+    if (!error && codes)
+        *codes = std::move(found);
+    return error;
 }
 
 std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString& trimmedCode,

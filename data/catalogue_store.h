@@ -3,6 +3,7 @@
 #include "data/errors.h"
 #include "recordset.h"
 
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -30,6 +31,12 @@ QString catalogueListStatement();
 // The lookup of one code as the windows show it in their messages. The statement that
 // runs binds the code instead, so nothing typed can change it.
 QString lookupStatementText(const QString& trimmedCode);
+
+// The codes, as the list holds them (a Null as empty text), of the entries whose code,
+// description or SQL contains TEXT, case and accents aside (see FoldedSearch). Read from the
+// file as it is now, one row at a time, so that neither SQL texts nor entries that do not
+// match are held.
+Error findCatalogueEntries(Database* database, const QString& text, QSet<QString>* codes);
 
 // The rows whose CODICE is TRIMMEDCODE, as an updatable record set. ObjectNotSet when
 // DATABASE is null.

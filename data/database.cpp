@@ -200,6 +200,40 @@ std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
                            {}, table, error);
 }
 
+Error Database::forEachRow(const QString& sql, const QVariantList& params,
+                           const std::function<bool(std::span<const std::string_view>)>& visit) {
+    if (Error e = followFile())
+        return e;
+    if (!sqlite_->isOpen())
+        return Error::make(ErrorNumber::ObjectNotSet);
+    const QByteArray text = sql.toUtf8();
+    Error error;
+    detail::Statement stmt = sqlite_->takeStatement(text, &error);
+    if (!stmt.isValid())
+        return error;
+    for (int i = 0; i < params.size(); ++i)
+        if (!stmt.bind(i + 1, params[i]))
+            return sqlite_->lastError(sqlite3_errcode(sqlite_->handle));
+    std::vector<std::string_view> row;
+    for (;;) {
+        const int rc = sqlite3_step(stmt.get());
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW)
+            return sqlite_->lastError(rc);
+        row.resize(size_t(sqlite3_column_count(stmt.get())));
+        for (int c = 0; c < int(row.size()); ++c) {
+            const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), c));
+            row[size_t(c)] =
+                std::string_view(data, data ? size_t(sqlite3_column_bytes(stmt.get(), c)) : 0);
+        }
+        if (!visit(row))
+            break;
+    }
+    sqlite_->keepStatement(text, std::move(stmt));
+    return {};
+}
+
 std::unique_ptr<ResultSource> Database::execute(const QString& sql, Error* error) {
     if (const Error e = followFile())
         return failed<ResultSource>(e, error);

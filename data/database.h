@@ -7,7 +7,10 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
+#include <span>
+#include <string_view>
 
 struct sqlite3;
 
@@ -53,6 +56,11 @@ public:
     // empty), in storage order. This record set can edit, add and delete rows.
     std::unique_ptr<Recordset> openTableRecordset(const QString& table, const QString& whereColumn,
                                                   const QVariant& value, Error* error);
+    // Runs SQL with PARAMS bound and hands VISIT each row as the engine holds it, every column
+    // as UTF-8 text (a Null as a view without data), until VISIT returns false or the rows
+    // end. The views last only for that call: a scan of any size holds one row at a time.
+    Error forEachRow(const QString& sql, const QVariantList& params,
+                     const std::function<bool(std::span<const std::string_view>)>& visit);
     // Runs SQL for reading forward, a block of rows at a time; null with ERROR set when the
     // engine refuses the statement or fails on its first row.
     std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);

@@ -1,4 +1,6 @@
-// Creates an empty catalogue file: velario-newcat FILE
+// Creates a catalogue file: empty (velario-newcat FILE), or with the entries of an Access
+// catalogue (velario-newcat --from OLD.mdb NEW.db).
+#include "data/access_catalogue_import.h"
 #include "data/catalogue_schema.h"
 
 #include <QCoreApplication>
@@ -8,14 +10,24 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     QTextStream err(stderr);
-    if (args.size() != 2) {
-        err << "uso: velario-newcat FILE\n";
+    const bool from = args.size() == 4 && args.at(1) == QLatin1String("--from");
+    if (args.size() != 2 && !from) {
+        err << "uso: velario-newcat FILE\n"
+               "     velario-newcat --from CATALOGO_ACCESS.mdb FILE\n";
         return 2;
     }
-    const velario::Error e = velario::data::createCatalogueFile(args.at(1));
+    qint64 copied = 0;
+    const velario::Error e =
+        from ? velario::data::importAccessCatalogue(args.at(2), args.at(3), &copied)
+             : velario::data::createCatalogueFile(args.at(1));
     if (e) {
         err << "velario-newcat: " << e.description << '\n';
         return 1;
+    }
+    if (from) {
+        const QString entries = copied == 1 ? QStringLiteral("1 selezione copiata")
+                                            : QStringLiteral("%1 selezioni copiate").arg(copied);
+        QTextStream(stdout) << entries << " in '" << args.at(3) << "'.\n";
     }
     return 0;
 }

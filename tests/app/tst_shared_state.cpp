@@ -19,6 +19,8 @@ private slots:
             << "no table" << int(ErrorNumber::TableNotFound) << "SELEZIONI_SQL";
         QTest::newRow("damaged pages")
             << "damaged pages" << int(ErrorNumber::UnrecognizedFormat) << "danneggiato";
+        QTest::newRow("Access file")
+            << "access" << int(ErrorNumber::TableNotFound) << "velario-newcat --from ";
         QTest::newRow("locked by another program") << "locked" << int(ErrorNumber::CouldNotLock)
                                                    << standardErrorText(ErrorNumber::CouldNotLock);
     }
@@ -29,7 +31,14 @@ private slots:
         QFETCH(QString, reason);
         QTemporaryDir dir;
         const QString path = dir.filePath("VELARIO2.db");
-        if (kind == "no table") {
+        QTemporaryDir cache;
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        if (kind == "access") {
+            const QString sample = qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                                   "/../shared/testdata/access/ASampleDatabase.accdb";
+            QVERIFY2(QFile::copy(sample, path), qPrintable(sample));
+            reason += path + " " + dir.filePath("VELARIO2-nuovo.db");
+        } else if (kind == "no table") {
             QVERIFY(test::writeSqlite(path, {"CREATE TABLE ALTRA (x)"}));
         } else {
             QList<QStringList> entries;

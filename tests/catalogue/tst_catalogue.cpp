@@ -254,6 +254,59 @@ private slots:
         big("large, delete", kDelete, table.mid(0, n - 1), table[0]);
     }
 
+    // Ctrl+F and F3 end as the clicks on the rows they find do: same fields, list and events.
+    // The catalogue holds "città" in a description, "FORLÌ" in an SQL text and "citta" with
+    // a combining accent in another; nothing found beeps, Cancel does nothing.
+    void find_data() {
+        QTest::addColumn<QString>("control");   // where the keys are pressed
+        QTest::addColumn<QString>("keys");      // a first click on a row, replies and keys
+        QTest::addColumn<QList<int>>("clicks"); // the rows the keys should move to
+        QTest::addColumn<int>("beeps");
+        const auto add = [](const char* name, const char* control, const char* keys,
+                            const QList<int>& clicks, int beeps = 0) {
+            QTest::newRow(name) << QString(control) << QString(keys) << clicks << beeps;
+        };
+        add("code", "DBGrid1", "reply zet|Ctrl+F", {4});
+        add("description, case, accent, from the SQL", "txtSELEZ_SQL", "reply CITTA|Ctrl+F", {1});
+        add("SQL, accented capital, from a field", "txtDESCR_SQL", "reply forli|Ctrl+F", {2});
+        add("combining accent", "DBGrid1", "row 2|reply cittÀ NUOVA|Ctrl+F", {3});
+        add("F3 goes on, then from the top", "DBGrid1", "reply select|Ctrl+F|F3|F3|F3",
+            {1, 2, 4, 0});
+        add("F3 first asks", "DBGrid1", "reply quinta|F3", {4});
+        add("found nowhere", "DBGrid1", "row 2|reply nessuna|Ctrl+F", {}, 1);
+        add("cancelled", "DBGrid1", "row 2|reply-cancel|Ctrl+F", {});
+    }
+
+    void find() {
+        QFETCH(QString, control);
+        QFETCH(QString, keys);
+        QFETCH(QList<int>, clicks);
+        QFETCH(int, beeps);
+        const QString row = "row frmTS0002.DBGrid1 %1\n";
+        QString found = keys.startsWith("row ") ? row.arg(keys.section('|', 0, 0).mid(4)) : "";
+        QString clicked = found + "focus frmTS0002." + control + "\n";
+        for (const QString& key : keys.split('|').mid(found.isEmpty() ? 0 : 1))
+            found +=
+                (key.startsWith("reply") ? key : "key frmTS0002." + control + " " + key) + "\n";
+        for (const int r : clicks)
+            clicked += row.arg(r);
+        Sandbox box;
+        box.writeConfig(box.makeCatalogue(
+            "VELARIO2.db", {{"A1", "Prima", "select 1", "x.MDB", "MDB"},
+                            {"B2", "Vendite di Città", "select 2", "x.MDB", "MDB"},
+                            {"C3", "Terza", "SELECT * FROM T WHERE Zona = 'FORLÌ'", "DSN", "ODBC"},
+                            {"D4", "Quarta", "select 4 -- citta\u0300 nuova", "x.MDB", "MDB"},
+                            {"ZETA", "Quinta", "<NULL>", "x.MDB", "MDB"}}));
+        const ProgramRun byKeys = box.run(found + "dump\n");
+        const ProgramRun byClicks = box.run(clicked + "dump\n");
+        QVERIFY2(byKeys.exitCode == 0 && byClicks.exitCode == 0, byKeys.standardError.constData());
+        QCOMPARE(byKeys.eventsOf("beep").size(), beeps);
+        QCOMPARE(byKeys.eventsOf("inputbox").value(0)["title"], "Cerca selezione SQL");
+        QCOMPARE(byKeys.summary().filter(QRegularExpression("^(?!inputbox|beep)")),
+                 byClicks.summary());
+        QCOMPARE(byKeys.lastWindowState("frmTS0002"), byClicks.lastWindowState("frmTS0002"));
+    }
+
     void scripted() {
         QFETCH(QString, script);
         QFETCH(QStringList, checks);

@@ -55,6 +55,33 @@ struct Cells : RowSink {
     void endRow() override {}
 };
 
+// ASampleDatabase.accdb made an Access catalogue, no Access writer being at hand: its table
+// "Asset Items" (its name in the system table's page 0x11, its definition on page 0x2a)
+// becomes SELEZIONI_SQL and the first COLUMNS of its text columns Asset No, Description,
+// Model, Owner and Comments (all Null) take the catalogue's names. A new name takes the old
+// one's bytes as Jet 4 compressed text (FF FE, a byte a character) padded with zero bytes,
+// each of which toggles the compression and stands for no character. UNREADABLE gives Model
+// a type no reader knows (0x15, at the type byte of its column definition).
+const QStringList kAssetColumns{"Asset No", "Description", "Model", "Owner", "Comments"};
+
+QByteArray accessCatalogue(QByteArray bytes, int columns, bool unreadable) {
+    const auto rename = [&](int page, const QString& from, const QByteArray& to) {
+        const QByteArray old(reinterpret_cast<const char*>(from.utf16()), from.size() * 2);
+        const qsizetype at = bytes.indexOf(old, page * 4096);
+        const QByteArray name = ("\xff\xfe" + to).leftJustified(old.size(), '\0');
+        QVERIFY2(at > 0 && at < (page + 1) * 4096 && name.size() == old.size(), qPrintable(from));
+        bytes.replace(at, old.size(), name);
+    };
+    rename(0x11, "Asset Items", "SELEZIONI_SQL");
+    const QByteArrayList names{"CODICE", "DESCRIZIONE", "SQL", "Database", "Tipo_Database"};
+    for (int i = 0; i < columns; ++i)
+        rename(0x2a, kAssetColumns[i], names[i]);
+    constexpr qsizetype modelType = 0x2a096;
+    if (unreadable && bytes.at(modelType) == 0x0a)
+        bytes[modelType] = 0x15;
+    return bytes;
+}
+
 } // namespace
 
 class TestAccess : public QObject {
@@ -72,6 +99,8 @@ private slots:
     void sqliteRows();
     void sqliteNeverWrites_data();
     void sqliteNeverWrites();
+    void catalogueFromAccess_data();
+    void catalogueFromAccess();
 
 private:
     QString fixture(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
@@ -409,6 +438,59 @@ void TestAccess::sqliteNeverWrites() {
         QCOMPARE(got.texts, QStringList{"2"});
     }
     QCOMPARE(snapshot(), before);
+}
+
+// velario-newcat --from: the five fields as mdb-export reads them from the untouched file,
+// or a refusal that leaves the folder as it was.
+void TestAccess::catalogueFromAccess_data() {
+    QTest::addColumn<QByteArray>("source"); // empty: no file
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<QString>("said");
+    const QByteArray sample = contentOf(fixture("ASampleDatabase.accdb"));
+    QVERIFY2(!sample.isEmpty(), "ASampleDatabase.accdb is missing");
+    QTest::newRow("copied") << accessCatalogue(sample, 5, false) << false
+                            << "65 selezioni copiate in '";
+    QTest::newRow("target exists") << accessCatalogue(sample, 5, false) << true << "esiste già";
+    QTest::newRow("no table") << sample << false << "non contiene la tabella SELEZIONI_SQL";
+    QTest::newRow("missing column")
+        << accessCatalogue(sample, 4, false) << false << "non ha le colonne Tipo_Database";
+    QTest::newRow("unreadable column") << accessCatalogue(sample, 5, true) << false << "'SQL'";
+    QTest::newRow("not Access") << QByteArray("SQLite format 3") << false << "non è un file Access";
+    QTest::newRow("no source") << QByteArray() << false << "Impossibile trovare il file";
+}
+
+void TestAccess::catalogueFromAccess() {
+    QFETCH(QByteArray, source);
+    QFETCH(bool, targetExists);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    const QString old = dir.filePath("VECCHIO.accdb");
+    const QString target = dir.filePath("NUOVO.db");
+    QVERIFY(source.isEmpty() || writeFile(old, source));
+    QVERIFY(!targetExists || writeFile(target, "x"));
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    QProcess newcat;
+    newcat.start(qEnvironmentVariable("VELARIO_NEWCAT"), {"--from", old, target});
+    QVERIFY(newcat.waitForFinished(60000));
+    const QString output = newcat.readAllStandardOutput() + newcat.readAllStandardError();
+    QVERIFY2(output.contains(said), qPrintable(output));
+    QCOMPARE(newcat.exitCode(), said.contains("copiate") ? 0 : 1);
+    if (newcat.exitCode() != 0) {
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+        QVERIFY(!targetExists || contentOf(target) == "x");
+        return;
+    }
+    const QList<QStringList> exported =
+        exportTable(fixture("ASampleDatabase.accdb"), "Asset Items");
+    QStringList expected;
+    for (const QStringList& row : exported.mid(1)) {
+        QStringList fields;
+        for (const QString& column : kAssetColumns)
+            fields << row.value(exported[0].indexOf(column));
+        expected << fields.join('|');
+    }
+    expected.sort();
+    QCOMPARE(test::catalogueRows(target), expected);
 }
 
 QTEST_GUILESS_MAIN(TestAccess)

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+namespace velario::data {
+
+// Looks for a text as a person searching for it means it: case and accents aside, so that
+// "citta" finds "Città", "CITTÀ" and "città" written with a combining accent. Letters lose
+// what Unicode's canonical decomposition adds to them (accents, cedillas, rings) and fold
+// their case; letters that are not built that way (ß, ø, æ) stay as they are. Texts are read
+// in UTF-8 as the engine gives them and folded a block at a time, so that a text of megabytes
+// costs a block of memory.
+class FoldedSearch {
+public:
+    explicit FoldedSearch(const QString& text);
+
+    // Whether the text looked for is empty once folded (nothing to find).
+    bool isEmpty() const { return needle_.empty(); }
+    // Whether UTF8 holds the text looked for. Bytes that are not UTF-8 match only themselves.
+    bool foundIn(std::string_view utf8);
+
+private:
+    std::string needle_;
+    // Reused for every text searched, so that a scan of many texts allocates once.
+    std::string folded_;
+};
+
+} // namespace velario::data
