@@ -62,7 +62,14 @@ void SharedState::ERROR_REPORT() {
 
 void SharedState::OPEN_CATALOGUE() {
     Error error;
-    DB = data::Database::open(PATH_DB, false, &error);
+    // The catalogue is written to, and an Access file is only ever read (through a copy): one
+    // is refused with the command that converts it, before a save could fail on it.
+    if (data::Database::isAccessFile(PATH_DB))
+        error = Error::make(ErrorNumber::UnrecognizedFormat,
+                            standardErrorText(ErrorNumber::UnrecognizedFormat) +
+                                accessCatalogueHint(PATH_DB));
+    else
+        DB = data::Database::open(PATH_DB, false, &error);
     // A file without the catalogue, or damaged, fails to open as a missing one does: the
     // window opens and every catalogue operation says the catalogue is not there.
     if (DB)
@@ -70,8 +77,6 @@ void SharedState::OPEN_CATALOGUE() {
     if (error)
         DB.reset();
     if (!DB) {
-        if (data::Database::isAccessFile(PATH_DB))
-            error.description += accessCatalogueHint(PATH_DB);
         platform().beep();
         const int answer = platform().msgBox(
             QStringLiteral("ERRORE IN APERTURA DATABASE !!!\r\r") + errorNumberText(error.number) +

@@ -20,7 +20,7 @@ private slots:
         QTest::newRow("damaged pages")
             << "damaged pages" << int(ErrorNumber::UnrecognizedFormat) << "danneggiato";
         QTest::newRow("Access file")
-            << "access" << int(ErrorNumber::TableNotFound) << "velario-newcat --from ";
+            << "access" << int(ErrorNumber::UnrecognizedFormat) << "velario-newcat --from ";
         QTest::newRow("locked by another program") << "locked" << int(ErrorNumber::CouldNotLock)
                                                    << standardErrorText(ErrorNumber::CouldNotLock);
     }
