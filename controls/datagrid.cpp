@@ -523,8 +523,8 @@ QString DataGrid::automationSelect(const QString& what) {
         return QStringLiteral("the grid shows no result");
     const QStringList words = what.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     QList<int> numbers;
-    for (qsizetype i = words.first() == "row" || words.first() == "column" ? 1 : 0;
-         i < words.size(); ++i) {
+    const bool named = !words.isEmpty() && (words[0] == "row" || words[0] == "column");
+    for (qsizetype i = named ? 1 : 0; i < words.size() && what != QLatin1String("all"); ++i) {
         bool ok = false;
         numbers << words[i].toInt(&ok);
         if (!ok || numbers.last() < 0)
@@ -571,7 +571,7 @@ void DataGrid::copySelection(bool withHeaders) {
         platform().setMousePointer(MousePointer::Hourglass);
         model_->fetchAll();
         platform().setMousePointer(MousePointer::Default);
-        // Stopped or failed (the window says why): a part of the columns is not what was asked.
+        // Stopped or failed (the window says why): the columns would be copied short.
         if (!model_->allFetched())
             return;
     }

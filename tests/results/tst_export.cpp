@@ -109,6 +109,13 @@ private slots:
             << "id\ttesto\taltro\n1\tsemplice\t<table><tr><th>id</th><th>testo</th><th>altro</th>"
                "</tr><tr><td>1</td><td>semplice</td><td></td></tr></table>"
             << "";
+        QTest::newRow("everything")
+            << kValues + "select frmTS0003.DBGrid2 all\nmenu frmTS0003.DBGrid2 Copia\n"
+            << false << QByteArray()
+            << "1\tsemplice\t\n2\tcon;punto e virgola\ta,b\n3\t\"virgolette "
+               "\"\"dentro\"\"\"\t\"tab\tqui\""
+               "\n4\t\"riga1\nriga2\"\t\"cr\r\nlf\"\n5\tΕλληνικά 日本語\t"
+            << "";
         QStringList numbers;
         for (int i = 1; i <= 3000; ++i)
             numbers << QString::number(i);
