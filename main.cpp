@@ -1,3 +1,4 @@
+#include "app/command_line.h"
 #include "app/shared_state.h"
 #include "app/startup.h"
 #include "catalogue/catalogue_window.h"
@@ -26,23 +27,71 @@ int finish(int code) {
     return code;
 }
 
+// Whether ARGV asks for something that needs no windows: then no display is needed either.
+bool windowless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--run" || arg.startsWith("--run=") || arg == "--list" || arg == "--help" ||
+            arg == "-h" || arg == "--version")
+            return true;
+    }
+    return false;
+}
+
+QList<QCommandLineOption> options() {
+    return {
+        {"program-dir", "The program's folder, where the configuration is read.", "DIR"},
+        {"transcript", "Append every event the user would notice to FILE.", "FILE"},
+        {"script", "Run the steps of FILE after start-up, then exit.", "FILE"},
+        {"print-to", "Write printed documents as PDF files into DIR.", "DIR"},
+        {"clock", "Use this date and time (ISO 8601) as the current one.", "WHEN"},
+        {"run", "Run the entry CODE and write its result as CSV.", "CODE"},
+        {"csv", "With --run: write the CSV to FILE.", "FILE"},
+        {"list", "List the catalogue."},
+        {"version", "Show the program's name and version."},
+        {{"h", "help"}, "Show the options."},
+    };
+}
+
+int runWithoutWindows(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_ALL, "");
+    QCoreApplication::setApplicationName(QStringLiteral("velario"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QCommandLineParser parser;
+    parser.addOptions(options());
+    if (!parser.parse(QCoreApplication::arguments())) {
+        err << "velario: " << parser.errorText() << '\n';
+        return command_line::SetupFailed;
+    }
+    if (parser.isSet("help")) {
+        out << command_line::helpText();
+        return 0;
+    }
+    if (parser.isSet("version")) {
+        out << "velario " << VELARIO_VERSION << '\n';
+        return 0;
+    }
+    const QString dir = parser.isSet("program-dir") ? parser.value("program-dir")
+                                                    : QCoreApplication::applicationDirPath();
+    if (parser.isSet("list"))
+        return command_line::listCatalogue(dir, out, err);
+    return command_line::runEntry(dir, parser.value("run"), parser.value("csv"), err);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (windowless(argc, argv))
+        return runWithoutWindows(argc, argv);
     QApplication app(argc, argv);
     std::setlocale(LC_ALL, "");
     QApplication::setApplicationName(QStringLiteral("velario"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     QCommandLineParser parser;
-    parser.addOptions({
-        {"program-dir", "The program's folder, where the configuration is read.", "DIR"},
-        {"transcript", "Append every event the user would notice to FILE.", "FILE"},
-        {"script", "Run the steps of FILE after start-up, then exit.", "FILE"},
-        {"print-to", "Write printed documents as PDF files into DIR.", "DIR"},
-        {"clock", "Use this date and time (ISO 8601) as the current one.", "WHEN"},
-    });
-    parser.addHelpOption();
+    parser.addOptions(options());
     parser.process(app);
 
     QTextStream err(stderr);

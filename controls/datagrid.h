@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTableView>
 
+class QMenu;
+
 #include <memory>
 #include <optional>
 #include <vector>
@@ -106,7 +108,16 @@ public:
     void setColumnMaxLength(int column, int length);
     int columnMaxLength(int column) const;
 
+    // Puts the selected cells on the clipboard as tab-separated text and as an HTML table,
+    // the captions of their columns first when WITHHEADERS. Selected columns are whole
+    // columns: rows not read yet are read first.
+    void copySelection(bool withHeaders);
+    // Asks for a file and writes the whole result to it as CSV; tells the user what failed.
+    void exportCsv();
+
     QJsonObject automationState() const override;
+    QString automationMenu(const QString& text) override;
+    QString automationSelect(const QString& what) override;
     QString automationRow(int row) override;
     QString automationScroll(int row) override;
     QString automationEdit(int row, int column, const QString& text) override;
@@ -115,7 +126,12 @@ signals:
     // The result on show could not be read on (see data::ResultModel::readFailed).
     void readFailed(int number, const QString& description);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
 private:
+    std::unique_ptr<QMenu> makeMenu();
     void attachModel(data::ResultModel* model);
     void onModelReset();
     void onCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
@@ -135,6 +151,8 @@ private:
     bool cellEditing_ = false;
     EditHandler editHandler_;
     std::vector<int> maxLengths_;
+    // The folder of the last export, where the next one starts.
+    QString lastExport_;
 };
 
 } // namespace velario

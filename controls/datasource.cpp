@@ -9,7 +9,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QRegularExpression>
 #include <QStyle>
 #include <QToolButton>
 
@@ -185,24 +184,6 @@ void DataSource::formLoaded() {
     refresh();
 }
 
-namespace {
-
-// A record source that is only a name stands for the whole table.
-QString statementFor(const QString& recordSource) {
-    static const QRegularExpression tableName(QStringLiteral(R"(^\s*(\w+|\[[^\]]+\]|"[^"]+")\s*$)"),
-                                              QRegularExpression::UseUnicodePropertiesOption);
-    const QRegularExpressionMatch match = tableName.match(recordSource);
-    if (!match.hasMatch())
-        return recordSource;
-    QString name = match.captured(1);
-    if (name.startsWith(QLatin1Char('[')) || name.startsWith(QLatin1Char('"')))
-        name = name.mid(1, name.size() - 2);
-    name.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QStringLiteral("SELECT * FROM \"%1\"").arg(name);
-}
-
-} // namespace
-
 BoundDataSource::BoundDataSource(const QString& name, QWidget* parent) : DataSource(name, parent) {}
 
 BoundDataSource::~BoundDataSource() {
@@ -231,7 +212,7 @@ Error BoundDataSource::refresh() {
     std::unique_ptr<data::Database> database = data::Database::open(databaseName_, true, &error);
     if (!database)
         return error;
-    const QString sql = statementFor(recordSource_);
+    const QString sql = data::recordSourceStatement(recordSource_);
     error = showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
         stop.setStop([engine = database.get()] { engine->interrupt(); });
         return database->execute(sql, failure);

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -252,6 +253,19 @@ void Database::interrupt() {
 
 bool Database::isAccessFile(const QString& path) {
     return classify(path) == FileKind::Access;
+}
+
+QString recordSourceStatement(const QString& recordSource) {
+    static const QRegularExpression tableName(QStringLiteral(R"(^\s*(\w+|\[[^\]]+\]|"[^"]+")\s*$)"),
+                                              QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch match = tableName.match(recordSource);
+    if (!match.hasMatch())
+        return recordSource;
+    QString name = match.captured(1);
+    if (name.startsWith(QLatin1Char('[')) || name.startsWith(QLatin1Char('"')))
+        name = name.mid(1, name.size() - 2);
+    name.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QStringLiteral("SELECT * FROM \"%1\"").arg(name);
 }
 
 } // namespace velario::data

@@ -90,4 +90,8 @@ private:
     std::shared_ptr<detail::SqliteConnection> sqlite_;
 };
 
+// The statement a data source runs for RECORDSOURCE: a record source that is only a table
+// name stands for the whole table.
+QString recordSourceStatement(const QString& recordSource);
+
 } // namespace velario::data

@@ -11,6 +11,7 @@ enum class LongOperation {
     Run,            // the statement runs and its first rows are read
     Count,          // the rows of the whole result are counted
     Read,           // further rows are read
+    Export,         // every row is written out (to a file)
 };
 
 // Runs WORK, and calls INTERRUPT (from any thread) when the user asks to stop it. WORK may run

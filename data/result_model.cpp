@@ -1,6 +1,7 @@
 #include "result_model.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <limits>
 
@@ -206,6 +207,90 @@ bool ResultModel::ensureRows(qint64 rows) {
 
 void ResultModel::fetchAll() {
     ensureRows(std::numeric_limits<qint64>::max());
+}
+
+namespace {
+
+// Rows read for an export go both into the store and out.
+class Tee final : public RowSink {
+public:
+    Tee(RowSink& first, RowSink& second) : first_(first), second_(second) {}
+    void beginRow() override {
+        first_.beginRow();
+        second_.beginRow();
+    }
+    void cell(const char* utf8, qsizetype length) override {
+        first_.cell(utf8, length);
+        second_.cell(utf8, length);
+    }
+    void nullCell() override {
+        first_.nullCell();
+        second_.nullCell();
+    }
+    void endRow() override {
+        first_.endRow();
+        second_.endRow();
+    }
+
+private:
+    RowSink& first_;
+    RowSink& second_;
+};
+
+} // namespace
+
+Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed) {
+    if (busy_)
+        return Error::make(ErrorNumber::OperationCancelled);
+    ResultSource* source = source_.get();
+    std::atomic<bool> stopped{false};
+    Interrupter stop;
+    stop.setStop([&stopped, source] {
+        stopped = true;
+        if (source)
+            source->interrupt();
+    });
+    Error error;
+    const auto work = [&] {
+        const int columns = store_.columnCount();
+        std::vector<QByteArrayView> cells(static_cast<size_t>(columns));
+        const qint64 held = store_.rowCount();
+        for (qint64 row = 0; row < held; ++row) {
+            if (row % 1024 == 0 && (stopped || (failed && failed())))
+                return;
+            if (!store_.cells(row, columns, cells.data())) {
+                error = Error::make(ErrorNumber::EngineError,
+                                    QString::fromLatin1(RowStore::kUnreadable));
+                return;
+            }
+            out.beginRow();
+            for (const QByteArrayView cell : cells) {
+                if (cell.data())
+                    out.cell(cell.data(), cell.size());
+                else
+                    out.nullCell();
+            }
+            out.endRow();
+        }
+        if (!source || fetchError_)
+            return;
+        Tee both(store_, out);
+        while (!source->atEnd() && !stopped && !(failed && failed()))
+            if (source->fetch(4096, both) == 0)
+                break;
+    };
+    operate(LongOperation::Export, stop, work, true);
+    if (source) {
+        source->resume();
+        if (!fetchError_ && source->error())
+            fetchError_ = source->error();
+    }
+    publish();
+    if (stopped)
+        return Error::make(ErrorNumber::OperationCancelled);
+    if (error)
+        return error;
+    return fetchError_;
 }
 
 qint64 ResultModel::exactCount(Error* error) {

@@ -63,6 +63,11 @@ public:
     // The exact number of rows of the whole result, asked of the source once. A count the
     // user stopped is not asked again: the rows read so far stand for it from then on.
     qint64 exactCount(Error* error = nullptr);
+    // Hands every row of the result to OUT, in order: those held, then the rest as they are
+    // read (and kept, as reading on keeps them), all through the runner as one operation
+    // that the user may stop (OperationCancelled). FAILED, asked between blocks of rows,
+    // ends it early when OUT can take no more. A reading failure is returned, not announced.
+    Error writeAll(RowSink& out, const std::function<bool()>& failed = {});
     // Why reading stopped early, if it did.
     Error fetchError() const { return fetchError_; }
 

@@ -27,6 +27,13 @@ QString AutomationControl::automationEdit(int, int, const QString&) {
     return QStringLiteral("not a grid");
 }
 
+QString AutomationControl::automationMenu(const QString&) {
+    return QStringLiteral("the control has no menu");
+}
+QString AutomationControl::automationSelect(const QString&) {
+    return QStringLiteral("not a grid");
+}
+
 Dialogs::Answer ScriptedDialogs::msgBox(const QString&, int style, const QString&) {
     if (!answers_.isEmpty())
         return {answers_.dequeue(), true};
@@ -44,6 +51,12 @@ Dialogs::FileChoice ScriptedDialogs::fileOpen(const QString&) {
     if (!files_.isEmpty())
         return {files_.dequeue(), true};
     return {std::nullopt, false};
+}
+
+Dialogs::SaveChoice ScriptedDialogs::fileSaveCsv(const QString& initialPath, char separator) {
+    const FileChoice file = fileOpen(initialPath);
+    const char chosen = separators_.isEmpty() ? separator : separators_.dequeue();
+    return {file.path, chosen, file.queued};
 }
 
 Dialogs::Progress ScriptedDialogs::progress(const QString&, const QString&, BackgroundWork&,
@@ -131,6 +144,13 @@ std::optional<QList<ScriptStep>> parseScript(const QByteArray& content, ScriptPa
             ok = splitTarget(nextWord(rest), step) && toInt(nextWord(rest), step.number) &&
                  toInt(nextWord(rest), step.column);
             step.text = textArgument(rest);
+        } else if (v == "menu" || v == "select") {
+            ok = splitTarget(nextWord(rest), step);
+            step.text = v == "menu" ? textArgument(rest) : rest.trimmed();
+            ok = ok && !step.text.isEmpty();
+        } else if (v == "choose-separator") {
+            step.text = rest.trimmed();
+            ok = step.text == ";" || step.text == "," || step.text == "tab";
         } else if (v == "activate" || v == "close") {
             step.window = rest.trimmed();
             ok = !step.window.isEmpty() && !step.window.contains(QLatin1Char(' '));
@@ -289,6 +309,10 @@ QString ScriptRunner::runStep(const ScriptStep& s) {
         dialogs_.queueFile(v == "choose-file" ? std::optional<QString>(s.text) : std::nullopt);
         return {};
     }
+    if (v == "choose-separator") {
+        dialogs_.queueSeparator(s.text == "tab" ? '\t' : s.text.at(0).toLatin1());
+        return {};
+    }
     if (v == "dump") {
         Transcript::instance().write(QStringLiteral("state"), windowsState());
         return {};
@@ -362,6 +386,12 @@ QString ScriptRunner::runStep(const ScriptStep& s) {
     }
     if (v == "scroll")
         return grid->automationScroll(s.number);
+    if (v == "menu" || v == "select") {
+        if (!why.isEmpty())
+            return why;
+        focusControl(form, widget);
+        return v == "menu" ? grid->automationMenu(s.text) : grid->automationSelect(s.text);
+    }
     if (v == "edit") {
         if (!why.isEmpty())
             return why;

@@ -28,6 +28,10 @@ public:
     virtual QString automationRow(int row);
     virtual QString automationScroll(int row);
     virtual QString automationEdit(int row, int column, const QString& text);
+    // Chooses the item TEXT of the control's context menu.
+    virtual QString automationMenu(const QString& text);
+    // Selects WHAT: "R1 C1 R2 C2" (a block of cells), "row N", "column C" or "all".
+    virtual QString automationSelect(const QString& what);
 };
 
 // The answers a script gives to the dialogs, taken in the order they were queued.
@@ -37,6 +41,8 @@ public:
     Reply inputBox(const QString& prompt, const QString& title,
                    const QString& defaultText) override;
     FileChoice fileOpen(const QString& initialDir) override;
+    // The path as a file dialog's; the separator queued for it, else SEPARATOR.
+    SaveChoice fileSaveCsv(const QString& initialPath, char separator) override;
     // Takes a queued Cancel (2) once the delay has passed; any other answer waits for the
     // message box it was queued for, and without one the work runs to its end.
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,
@@ -48,11 +54,13 @@ public:
     void queueAnswer(int button) { answers_.enqueue(button); }
     void queueReply(std::optional<QString> text) { replies_.enqueue(std::move(text)); }
     void queueFile(std::optional<QString> path) { files_.enqueue(std::move(path)); }
+    void queueSeparator(char separator) { separators_.enqueue(separator); }
 
 private:
     QQueue<int> answers_;
     QQueue<std::optional<QString>> replies_;
     QQueue<std::optional<QString>> files_;
+    QQueue<char> separators_;
 };
 
 struct ScriptStep {

@@ -3,9 +3,12 @@
 #include "background_work.h"
 #include "transcript.h"
 
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QJsonValue>
+#include <QMimeData>
 #include <QStandardPaths>
 
 #include <clocale>
@@ -88,6 +91,32 @@ std::optional<QString> Platform::fileOpen(const QString& initialDir) {
          {"result", choice.path ? QJsonValue(*choice.path) : QJsonValue(QJsonValue::Null)},
          {"queued", choice.queued}});
     return choice.path;
+}
+
+QString separatorName(char separator) {
+    return separator == '\t' ? QStringLiteral("tab") : QString(QLatin1Char(separator));
+}
+
+Dialogs::SaveChoice Platform::fileSaveCsv(const QString& initialPath, char separator) {
+    const Dialogs::SaveChoice choice = dialogs().fileSaveCsv(initialPath, separator);
+    Transcript::instance().write(
+        QStringLiteral("filedialog"),
+        {{"kind", "save"},
+         {"initialDir", initialPath},
+         {"result", choice.path ? QJsonValue(*choice.path) : QJsonValue(QJsonValue::Null)},
+         {"separator", separatorName(choice.separator)},
+         {"queued", choice.queued}});
+    return choice;
+}
+
+void Platform::setClipboard(const QString& text, const QString& html) {
+    if (auto* clipboard = QGuiApplication::clipboard()) {
+        auto* mime = new QMimeData;
+        mime->setText(text);
+        mime->setHtml(html);
+        clipboard->setMimeData(mime);
+    }
+    Transcript::instance().write(QStringLiteral("clipboard"), {{"text", text}, {"html", html}});
 }
 
 void Platform::beep() {

@@ -65,6 +65,11 @@ public:
         std::optional<QString> path; // nullopt: Cancel
         bool queued = false;
     };
+    struct SaveChoice {
+        std::optional<QString> path; // nullopt: Cancel
+        char separator = ',';        // of the CSV file's cells
+        bool queued = false;
+    };
     struct Progress {
         bool shown = false;
         bool cancelled = false;
@@ -75,6 +80,9 @@ public:
     virtual Reply inputBox(const QString& prompt, const QString& title,
                            const QString& defaultText) = 0;
     virtual FileChoice fileOpen(const QString& initialDir) = 0;
+    // Where a CSV file is saved, starting at INITIALPATH (a folder, or a file in it), and with
+    // which separator, SEPARATOR being offered first. Replacing a file is not asked here.
+    virtual SaveChoice fileSaveCsv(const QString& initialPath, char separator) = 0;
     // Called once WORK has run for kProgressDelayMs: shows the user TEXT with one button,
     // "Annulla", which calls CANCEL, and waits; what is shown stays until WORK has ended.
     virtual Progress progress(const QString& text, const QString& title, BackgroundWork& work,
@@ -100,6 +108,9 @@ public:
     std::optional<QString> inputBox(const QString& prompt, const QString& title,
                                     const QString& defaultText);
     std::optional<QString> fileOpen(const QString& initialDir);
+    Dialogs::SaveChoice fileSaveCsv(const QString& initialPath, char separator);
+    // Puts TEXT, and HTML for programs that take a table, on the system's clipboard.
+    void setClipboard(const QString& text, const QString& html);
     void beep();
 
     // Runs WORK on a thread of its own while this one waits, with the progress dialog once it
@@ -143,6 +154,9 @@ private:
     QDateTime fixedNow_;
     int pointer_ = MousePointer::Default;
 };
+
+// How a separator is named to the automation: ";", "," or "tab".
+QString separatorName(char separator);
 
 inline Platform& platform() {
     return Platform::instance();

@@ -133,6 +133,34 @@ public:
         return {path, false};
     }
 
+    SaveChoice fileSaveCsv(const QString& initialPath, char separator) override {
+        // The separator is chosen with the file's type: it works the same in the system's own
+        // dialog as in Qt's.
+        const std::pair<char, QString> kinds[] = {
+            {';', QStringLiteral("CSV, separato da punto e virgola (*.csv)")},
+            {',', QStringLiteral("CSV, separato da virgola (*.csv)")},
+            {'\t', QStringLiteral("Testo, separato da tabulazione (*.csv *.txt)")},
+        };
+        QFileDialog dialog(nullptr, QStringLiteral("Esporta CSV"), initialPath);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        QStringList filters;
+        for (const auto& kind : kinds)
+            filters << kind.second;
+        dialog.setNameFilters(filters);
+        for (const auto& kind : kinds)
+            if (kind.first == separator)
+                dialog.selectNameFilter(kind.second);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {std::nullopt, separator, false};
+        for (const auto& kind : kinds)
+            if (kind.second == dialog.selectedNameFilter())
+                separator = kind.first;
+        return {dialog.selectedFiles().first(), separator, false};
+    }
+
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,
                       const std::function<void()>& cancel) override {
         ProgressDialog dialog(text, title, cancel);

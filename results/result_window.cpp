@@ -46,6 +46,8 @@ QString progressText(data::LongOperation kind) {
         return QStringLiteral("Esecuzione della selezione SQL in corso...");
     case data::LongOperation::Count:
         return QStringLiteral("Conteggio dei record in corso...");
+    case data::LongOperation::Export:
+        return QStringLiteral("Esportazione CSV in corso...");
     case data::LongOperation::Read:
         break;
     }
