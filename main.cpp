@@ -73,8 +73,8 @@ int runWithoutWindows(int argc, char** argv) {
         out << "velario " << VELARIO_VERSION << '\n';
         return 0;
     }
-    const QString dir = parser.isSet("program-dir") ? parser.value("program-dir")
-                                                    : QCoreApplication::applicationDirPath();
+    const QString dir =
+        parser.isSet("program-dir") ? parser.value("program-dir") : defaultProgramDir();
     if (parser.isSet("list"))
         return command_line::listCatalogue(dir, out, err);
     return command_line::runEntry(dir, parser.value("run"), parser.value("csv"), err);

@@ -33,6 +33,7 @@ expect system '"code":0 '
 config "$XDG_CONFIG_DIRS/velario" missing.db
 config "$HOME/.config/velario" catalogue.db
 expect user '"code":0 '
+"$root/usr/bin/velario" --list >/dev/null || { echo "--list: no user configuration"; exit 1; }
 config "$HOME/.config/velario" missing.db
 config "$root/usr/bin" catalogue.db
 expect beside '"code":0 '
