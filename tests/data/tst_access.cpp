@@ -446,7 +446,7 @@ void TestAccess::catalogueFromAccess_data() {
     QTest::addColumn<QByteArray>("source"); // empty: no file
     QTest::addColumn<bool>("targetExists");
     QTest::addColumn<QString>("said");
-    const QByteArray sample = contentOf(fixture("ASampleDatabase.accdb"));
+    const QByteArray sample = test::fileBytes(fixture("ASampleDatabase.accdb"));
     QVERIFY2(!sample.isEmpty(), "ASampleDatabase.accdb is missing");
     QTest::newRow("copied") << accessCatalogue(sample, 5, false) << false
                             << "65 selezioni copiate in '";
@@ -466,8 +466,8 @@ void TestAccess::catalogueFromAccess() {
     QTemporaryDir dir;
     const QString old = dir.filePath("VECCHIO.accdb");
     const QString target = dir.filePath("NUOVO.db");
-    QVERIFY(source.isEmpty() || writeFile(old, source));
-    QVERIFY(!targetExists || writeFile(target, "x"));
+    QVERIFY(source.isEmpty() || test::writeBytes(old, source));
+    QVERIFY(!targetExists || test::writeBytes(target, "x"));
     const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     QProcess newcat;
     newcat.start(qEnvironmentVariable("VELARIO_NEWCAT"), {"--from", old, target});
@@ -477,7 +477,7 @@ void TestAccess::catalogueFromAccess() {
     QCOMPARE(newcat.exitCode(), said.contains("copiate") ? 0 : 1);
     if (newcat.exitCode() != 0) {
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
-        QVERIFY(!targetExists || contentOf(target) == "x");
+        QVERIFY(!targetExists || test::fileBytes(target) == "x");
         return;
     }
     const QList<QStringList> exported =
