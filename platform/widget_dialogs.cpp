@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -93,11 +94,16 @@ Dialogs::Shown shownOf(const QFileDialog& dialog) {
     return shown;
 }
 
-// The window system draws the title in the frame, where the dialog's own width would cut it.
+// The window system draws the title in the frame, where the dialog's own width would cut it:
+// room for the title in a bold face, the frame's icon and its buttons.
 void widenForTitle(QDialog& dialog) {
-    const int needed = dialog.fontMetrics().horizontalAdvance(dialog.windowTitle()) +
-                       4 * dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    dialog.setMinimumWidth(std::max(dialog.minimumSizeHint().width(), needed));
+    QFont bold = dialog.font();
+    bold.setBold(true);
+    const int needed = QFontMetrics(bold).horizontalAdvance(dialog.windowTitle()) +
+                       5 * dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    // The dialog's layout sets its minimum size itself: the width is the dialog's own.
+    dialog.adjustSize();
+    dialog.resize(std::max(dialog.width(), needed), dialog.height());
 }
 
 // A busy bar and "Annulla". It stays until the work it shows has ended, cancelled or not:

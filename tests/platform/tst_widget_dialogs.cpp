@@ -69,9 +69,17 @@ private slots:
         test::InProcess capture;
         platform().setDialogs(makeWidgetDialogs());
         QTimer closer;
-        connect(&closer, &QTimer::timeout, [] {
-            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
-                dialog->reject();
+        int width = 0;
+        int titleWidth = 0;
+        connect(&closer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            QFont bold = dialog->font();
+            bold.setBold(true);
+            titleWidth = QFontMetrics(bold).horizontalAdvance(dialog->windowTitle());
+            width = dialog->width();
+            dialog->reject();
         });
         closer.start(20);
         const QString title = QStringLiteral("STAMPA DATI DELLA GRIGLIA SELEZIONATA");
@@ -92,6 +100,10 @@ private slots:
         for (const QString& label : labels)
             QVERIFY2(shownLabels.contains(label), qPrintable(shownLabels.join('|')));
         QTEST(texts(events[0]["filters"]), "filters");
+        if (kind == Input)
+            QVERIFY2(width > titleWidth, qPrintable(QStringLiteral("%1 px for a title of %2 px")
+                                                        .arg(width)
+                                                        .arg(titleWidth)));
         if (kind >= Open)
             QVERIFY2(!events[0]["title"].toString().contains("Open") &&
                          !events[0]["title"].toString().isEmpty(),
