@@ -11,6 +11,7 @@
 #include <memory>
 
 class QLabel;
+class QToolButton;
 
 namespace velario {
 class Form;
@@ -103,9 +104,11 @@ protected:
     // Whether the source has what it needs to open by itself once its window has loaded.
     virtual bool readyToOpenByItself() const { return false; }
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void moveTo(int row, bool always);
+    void fitButtons();
     void attachToForm();
     void formLoaded();
 
@@ -114,6 +117,7 @@ private:
     QPointer<Form> form_;
     QMetaObject::Connection loadConnection_;
     QLabel* captionLabel_;
+    QList<QToolButton*> buttons_;
     data::LongOperationRunner runner_;
     int current_ = -1;
     bool opened_ = false;

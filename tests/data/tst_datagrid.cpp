@@ -1,6 +1,8 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 
+#include <QJsonArray>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -105,6 +107,37 @@ private slots:
         QCOMPARE(grid_->cellText(999, 0), QStringLiteral("100000"));
         QVERIFY(grid_->resultModel()->isNull(999, 1));
         QVERIFY(grid_->resultModel()->allFetched());
+    }
+
+    // Once counted, the scroll bar stands for every row from the first screen, and going to
+    // its end (Ctrl+End, the thumb let go at the bottom) reads the rows up to there.
+    void countedRowsToTheEnd_data() {
+        QTest::addColumn<bool>("key");
+        QTest::newRow("Ctrl+End") << true;
+        QTest::newRow("thumb dragged to the bottom") << false;
+    }
+    void countedRowsToTheEnd() {
+        QFETCH(bool, key);
+        QVERIFY(!show("SELECT * FROM n"));
+        ResultModel* model = grid_->resultModel();
+        QCOMPARE(grid_->approxCount(), 100000);
+        QCOMPARE(model->rowCount(), 100000);
+        QVERIFY(model->fetchedRows() < 1000);
+        QScrollBar* bar = grid_->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 100000 - grid_->visibleRows() - 2);
+        if (key) {
+            QTest::keyClick(grid_, Qt::Key_End, Qt::ControlModifier);
+        } else {
+            bar->setSliderDown(true);
+            bar->setValue(bar->maximum());
+            QVERIFY(model->fetchedRows() < 1000);
+            bar->setSliderDown(false);
+        }
+        QCOMPARE(model->fetchedRows(), 100000);
+        const QJsonArray cells = grid_->automationState()["cells"].toArray();
+        QCOMPARE(cells.last()[1].toString(), QStringLiteral("riga 100000"));
+        if (key)
+            QCOMPARE(source_->recordset().field("ID").toString(), QStringLiteral("100000"));
     }
 
     // Rows are refused outside the result and outside the display, columns outside the

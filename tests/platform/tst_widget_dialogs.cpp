@@ -101,9 +101,9 @@ private slots:
             QVERIFY2(shownLabels.contains(label), qPrintable(shownLabels.join('|')));
         QTEST(texts(events[0]["filters"]), "filters");
         if (kind == Input)
-            QVERIFY2(width > titleWidth, qPrintable(QStringLiteral("%1 px for a title of %2 px")
-                                                        .arg(width)
-                                                        .arg(titleWidth)));
+            QVERIFY2(width > titleWidth,
+                     qPrintable(
+                         QStringLiteral("%1 px for a title of %2 px").arg(width).arg(titleWidth)));
         if (kind >= Open)
             QVERIFY2(!events[0]["title"].toString().contains("Open") &&
                          !events[0]["title"].toString().isEmpty(),
