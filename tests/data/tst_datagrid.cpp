@@ -114,30 +114,22 @@ private slots:
     void countedRowsToTheEnd_data() {
         QTest::addColumn<bool>("key");
         QTest::newRow("Ctrl+End") << true;
-        QTest::newRow("thumb dragged to the bottom") << false;
+        QTest::newRow("thumb let go at the bottom") << false;
     }
     void countedRowsToTheEnd() {
         QFETCH(bool, key);
         QVERIFY(!show("SELECT * FROM n"));
-        ResultModel* model = grid_->resultModel();
         QCOMPARE(grid_->approxCount(), 100000);
-        QCOMPARE(model->rowCount(), 100000);
-        QVERIFY(model->fetchedRows() < 1000);
         QScrollBar* bar = grid_->verticalScrollBar();
-        QTRY_VERIFY(bar->maximum() > 100000 - grid_->visibleRows() - 2);
-        if (key) {
-            QTest::keyClick(grid_, Qt::Key_End, Qt::ControlModifier);
-        } else {
-            bar->setSliderDown(true);
-            bar->setValue(bar->maximum());
-            QVERIFY(model->fetchedRows() < 1000);
-            bar->setSliderDown(false);
-        }
-        QCOMPARE(model->fetchedRows(), 100000);
-        const QJsonArray cells = grid_->automationState()["cells"].toArray();
-        QCOMPARE(cells.last()[1].toString(), QStringLiteral("riga 100000"));
+        QTRY_VERIFY(bar->maximum() > 99900);
+        QVERIFY(grid_->resultModel()->fetchedRows() < 1000);
         if (key)
-            QCOMPARE(source_->recordset().field("ID").toString(), QStringLiteral("100000"));
+            QTest::keyClick(grid_, Qt::Key_End, Qt::ControlModifier);
+        bar->setSliderDown(!key);
+        bar->setValue(bar->maximum());
+        bar->setSliderDown(false);
+        QCOMPARE(grid_->automationState()["cells"].toArray().last()[1].toString(), "riga 100000");
+        QCOMPARE(source_->recordset().field("ID").toString(), key ? "100000" : "1");
     }
 
     // Rows are refused outside the result and outside the display, columns outside the
