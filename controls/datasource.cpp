@@ -183,9 +183,9 @@ void DataSource::selectRow(int row) {
 
 void DataSource::moveTo(int row, bool always) {
     // A row of the counted result not read yet (the user went to the grid's end) is read
-    // first; a result that ends short of it leaves its last row current.
+    // first; reading that stops or ends short of it leaves the last row read current.
     if (row >= 0 && !model_->ensureRows(qint64(row) + 1))
-        row = std::min(row, model_->rowCount() - 1);
+        row = int(std::min<qint64>(row, model_->fetchedRows() - 1));
     if (row == current_ && !always)
         return;
     current_ = row;
