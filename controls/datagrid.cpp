@@ -117,7 +117,7 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
 
 void DataGrid::readShownRows() {
     if (model_ && model_->rowCount() > 0)
-        model_->ensureRows(qint64(firstVisibleRow()) + rowsFitting() + 1);
+        readRowsUpTo(*model_, qint64(firstVisibleRow()) + rowsFitting() + 1);
 }
 
 void DataGrid::resizeEvent(QResizeEvent* event) {

@@ -4,6 +4,7 @@
 #include "data/odbc.h"
 #include "datagrid.h"
 #include "platform/form.h"
+#include "platform/platform.h"
 #include "platform/twips.h"
 
 #include <QEvent>
@@ -50,6 +51,23 @@ QVariant SourceRecordset::field(const QString& name, Error* error) const {
 namespace {
 
 const char* const kArrow = "arrow";
+
+} // namespace
+
+bool readRowsUpTo(data::ResultModel& model, qint64 rows) {
+    // Rows far beyond those read (the end of a counted result) take a while: the pointer
+    // says so, as for any long work; the few rows past the last read do not.
+    const bool far =
+        rows - model.fetchedRows() > data::ResultModel::kBlockRows && !model.allFetched();
+    if (far)
+        platform().setMousePointer(MousePointer::Hourglass);
+    const bool read = model.ensureRows(rows);
+    if (far)
+        platform().setMousePointer(MousePointer::Default);
+    return read;
+}
+
+namespace {
 
 // The bar's arrows, drawn at the size the buttons have room for (the style's media icons
 // blur into spots below 10 pixels): ARROW -1/1 a step back or on, -2/2 to the first or last
@@ -184,7 +202,7 @@ void DataSource::selectRow(int row) {
 void DataSource::moveTo(int row, bool always) {
     // A row of the counted result not read yet (the user went to the grid's end) is read
     // first; reading that stops or ends short of it leaves the last row read current.
-    if (row >= 0 && !model_->ensureRows(qint64(row) + 1))
+    if (row >= 0 && !readRowsUpTo(*model_, qint64(row) + 1))
         row = int(std::min<qint64>(row, model_->fetchedRows() - 1));
     if (row == current_ && !always)
         return;

@@ -45,6 +45,10 @@ private:
 // A visible control that opens a result and keeps a current row in it, with a small bar
 // to move it. A grid bound to it (DataGrid::setDataSource) shows the result and follows the
 // current row both ways: through currentRowChanged and selectRow.
+// Reads the rows of MODEL up to ROWS as ensureRows does, with the hourglass when that is
+// far beyond the rows read.
+bool readRowsUpTo(data::ResultModel& model, qint64 rows);
+
 class DataSource : public QWidget, public AutomationControl {
     Q_OBJECT
 public:
