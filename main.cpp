@@ -6,6 +6,7 @@
 #include "platform/form.h"
 #include "platform/platform.h"
 #include "platform/transcript.h"
+#include "platform/translations.h"
 #include "print/printer.h"
 
 #include <QApplication>
@@ -89,6 +90,9 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     QApplication::setApplicationName(QStringLiteral("velario"));
     QApplication::setQuitOnLastWindowClosed(false);
+    if (!installQtTranslations())
+        QTextStream(stderr) << "velario: cannot read " << qtItalianTranslationsFile()
+                            << ": standard buttons and dialogs stay in English\n";
 
     QCommandLineParser parser;
     parser.addOptions(options());

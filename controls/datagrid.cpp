@@ -14,7 +14,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProxyStyle>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QStyledItemDelegate>
 
@@ -44,11 +46,52 @@ private:
     const DataGrid* grid_;
 };
 
+// Columns are fitted at 100 twips a character. A narrow 8-point face with little padding
+// shows that many digits or lower-case letters, and the captions' bold capitals with the
+// character the fitting adds.
+class GridStyle final : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_HeaderMargin)
+            return 2;
+        if (metric == PM_FocusFrameHMargin)
+            return 1;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+QStyle* fittingStyle() {
+    // Shared by every grid and owned by the application, which outlives them.
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new GridStyle;
+        style->setParent(QCoreApplication::instance());
+    }
+    return style;
+}
+
+QFont gridFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow"),
+                      QStringLiteral("Nimbus Sans Narrow")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSize(8);
+    return font;
+}
+
 } // namespace
 
 DataGrid::DataGrid(const QString& name, QWidget* parent)
     : QTableView(parent), ownModel_(std::make_unique<data::ResultModel>()) {
     setObjectName(name);
+    setStyle(fittingStyle());
+    horizontalHeader()->setStyle(fittingStyle());
+    verticalHeader()->setStyle(fittingStyle());
+    setFont(gridFont());
+    QFont captions = gridFont();
+    captions.setBold(true);
+    horizontalHeader()->setFont(captions);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
@@ -63,6 +106,23 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
     verticalHeader()->setFixedWidth(fontMetrics().height());
     setItemDelegate(new CellEditors(this));
     attachModel(ownModel_.get());
+    // Rows come on display unread once the scroll bar stands for the whole result: they are
+    // read when the user lets go of it, as the view's own reading on does.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+        if (!verticalScrollBar()->isSliderDown())
+            readShownRows();
+    });
+    connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &DataGrid::readShownRows);
+}
+
+void DataGrid::readShownRows() {
+    if (model_ && model_->rowCount() > 0)
+        readRowsUpTo(*model_, qint64(firstVisibleRow()) + rowsFitting() + 1);
+}
+
+void DataGrid::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    readShownRows();
 }
 
 DataGrid::~DataGrid() {
@@ -580,6 +640,11 @@ void DataGrid::copySelection(bool withHeaders) {
             return;
     }
     selected.ranges.assign(selection.begin(), selection.end());
+    qint64 bottom = 0;
+    for (const QItemSelectionRange& r : selected.ranges)
+        bottom = std::max<qint64>(bottom, r.bottom() + 1);
+    if (!model_->ensureRows(bottom) && model_->rowCount() < bottom)
+        return;
     selected.rows = model_->rowCount();
 
     std::vector<int> chosenColumns;

@@ -129,6 +129,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     std::unique_ptr<QMenu> makeMenu();
@@ -139,6 +140,8 @@ private:
     void followSource(int row);
     void makeCurrent(int row);
     int rowsFitting() const;
+    // Reads the rows on display that have not been read yet.
+    void readShownRows();
     QString checkResultRow(int row) const;
 
     std::unique_ptr<data::ResultModel> ownModel_;

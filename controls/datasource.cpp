@@ -4,16 +4,21 @@
 #include "data/odbc.h"
 #include "datagrid.h"
 #include "platform/form.h"
+#include "platform/platform.h"
 #include "platform/twips.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QResizeEvent>
 #include <QStyle>
 #include <QToolButton>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 namespace velario {
 
@@ -43,27 +48,75 @@ QVariant SourceRecordset::field(const QString& name, Error* error) const {
     return source_.model()->text(source_.currentRow(), column);
 }
 
+namespace {
+
+const char* const kArrow = "arrow";
+
+} // namespace
+
+bool readRowsUpTo(data::ResultModel& model, qint64 rows) {
+    // Rows far beyond those read (the end of a counted result) take a while: the pointer
+    // says so, as for any long work; the few rows past the last read do not.
+    const bool far =
+        rows - model.fetchedRows() > data::ResultModel::kBlockRows && !model.allFetched();
+    if (far)
+        platform().setMousePointer(MousePointer::Hourglass);
+    const bool read = model.ensureRows(rows);
+    if (far)
+        platform().setMousePointer(MousePointer::Default);
+    return read;
+}
+
+namespace {
+
+// The bar's arrows, drawn at the size the buttons have room for (the style's media icons
+// blur into spots below 10 pixels): ARROW -1/1 a step back or on, -2/2 to the first or last
+// row (a triangle against a bar).
+QIcon arrowIcon(int arrow, QSize size) {
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    const double w = size.width();
+    const double h = size.height();
+    const double bar = std::abs(arrow) == 2 ? std::max(1.0, w / 5) : 0;
+    const double tip = arrow < 0 ? bar : w - bar;
+    const double base = arrow < 0 ? w : 0;
+    const double mid = h / 2;
+    const double half = std::min(h / 2, (w - bar) * 0.9);
+    painter.drawPolygon(QPolygonF{{tip, mid}, {base, mid - half}, {base, mid + half}});
+    if (bar > 0)
+        painter.drawRect(QRectF(arrow < 0 ? 0 : w - bar, mid - half, bar, 2 * half));
+    return QIcon(pixmap);
+}
+
+} // namespace
+
 DataSource::DataSource(const QString& name, QWidget* parent)
     : QWidget(parent), model_(new data::ResultModel(this)), recordset_(*this) {
     setObjectName(name);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    const auto addButton = [&](QStyle::StandardPixmap icon, void (DataSource::*move)()) {
+    const auto addButton = [&](int arrow, void (DataSource::*move)()) {
         auto* button = new QToolButton(this);
-        button->setIcon(style()->standardIcon(icon));
+        button->setProperty(kArrow, arrow);
         button->setFocusPolicy(Qt::NoFocus);
         connect(button, &QToolButton::clicked, this, move);
         layout->addWidget(button);
+        buttons_ << button;
     };
-    addButton(QStyle::SP_MediaSkipBackward, &DataSource::moveFirst);
-    addButton(QStyle::SP_MediaSeekBackward, &DataSource::movePrevious);
+    addButton(-2, &DataSource::moveFirst);
+    addButton(-1, &DataSource::movePrevious);
     captionLabel_ = new QLabel(name, this);
+    captionLabel_->setIndent(1);
     captionLabel_->setFrameShape(QFrame::Panel);
     captionLabel_->setFrameShadow(QFrame::Sunken);
     layout->addWidget(captionLabel_, 1);
-    addButton(QStyle::SP_MediaSeekForward, &DataSource::moveNext);
-    addButton(QStyle::SP_MediaSkipForward, &DataSource::moveLast);
+    addButton(1, &DataSource::moveNext);
+    addButton(2, &DataSource::moveLast);
     attachToForm();
 }
 
@@ -74,6 +127,27 @@ QString DataSource::caption() const {
 }
 void DataSource::setCaption(const QString& caption) {
     captionLabel_->setText(caption);
+    fitButtons();
+}
+
+void DataSource::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitButtons();
+}
+
+// The arrows narrow down to leave the caption whole: a control of the designed width would
+// otherwise show only its first letters between buttons of the style's own size.
+void DataSource::fitButtons() {
+    const int caption = captionLabel_->fontMetrics().horizontalAdvance(captionLabel_->text()) +
+                        2 * captionLabel_->frameWidth() + 2 * captionLabel_->indent();
+    const int room = (width() - caption) / int(std::max<qsizetype>(1, buttons_.size()));
+    const int side = std::clamp(room, 7, std::max(7, height()));
+    const QSize icon(std::max(4, side - 3), std::max(4, std::min(height() - 6, side + 2)));
+    for (QToolButton* button : buttons_) {
+        button->setFixedWidth(side);
+        button->setIconSize(icon);
+        button->setIcon(arrowIcon(button->property(kArrow).toInt(), icon));
+    }
 }
 
 void DataSource::setLongOperationRunner(const data::LongOperationRunner& runner) {
@@ -126,6 +200,10 @@ void DataSource::selectRow(int row) {
 }
 
 void DataSource::moveTo(int row, bool always) {
+    // A row of the counted result not read yet (the user went to the grid's end) is read
+    // first; reading that stops or ends short of it leaves the last row read current.
+    if (row >= 0 && !readRowsUpTo(*model_, qint64(row) + 1))
+        row = int(std::min<qint64>(row, model_->fetchedRows() - 1));
     if (row == current_ && !always)
         return;
     current_ = row;

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QLabel;
+class QToolButton;
 
 namespace velario {
 class Form;
@@ -44,6 +45,10 @@ private:
 // A visible control that opens a result and keeps a current row in it, with a small bar
 // to move it. A grid bound to it (DataGrid::setDataSource) shows the result and follows the
 // current row both ways: through currentRowChanged and selectRow.
+// Reads the rows of MODEL up to ROWS as ensureRows does, with the hourglass when that is
+// far beyond the rows read.
+bool readRowsUpTo(data::ResultModel& model, qint64 rows);
+
 class DataSource : public QWidget, public AutomationControl {
     Q_OBJECT
 public:
@@ -103,9 +108,11 @@ protected:
     // Whether the source has what it needs to open by itself once its window has loaded.
     virtual bool readyToOpenByItself() const { return false; }
     bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void moveTo(int row, bool always);
+    void fitButtons();
     void attachToForm();
     void formLoaded();
 
@@ -114,6 +121,7 @@ private:
     QPointer<Form> form_;
     QMetaObject::Connection loadConnection_;
     QLabel* captionLabel_;
+    QList<QToolButton*> buttons_;
     data::LongOperationRunner runner_;
     int current_ = -1;
     bool opened_ = false;

@@ -34,9 +34,58 @@ void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
     endResetModel();
 }
 
+namespace {
+
+// A number as engines write them: sign, digits with at most one point, exponent.
+bool isNumber(const QString& text) {
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    const auto digits = [&] {
+        const qsizetype start = i;
+        while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'))
+            ++i;
+        return i - start;
+    };
+    if (i < n && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
+        ++i;
+    qsizetype mantissa = digits();
+    if (i < n && text[i] == QLatin1Char('.')) {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < n && (text[i] == QLatin1Char('e') || text[i] == QLatin1Char('E'))) {
+        ++i;
+        if (i < n && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
+            ++i;
+        if (digits() == 0)
+            return false;
+    }
+    return i == n;
+}
+
+} // namespace
+
 void ResultModel::publishAll() {
     published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
+    filled_ = published_;
     publishedColumns_ = store_.columnCount();
+    // The sources give no column types: the first block's values decide, once, so that a
+    // column does not change sides as the user scrolls.
+    numeric_.assign(size_t(publishedColumns_), false);
+    const qint64 rows = std::min<qint64>(store_.rowCount(), kBlockRows);
+    for (int c = 0; c < publishedColumns_; ++c) {
+        bool any = false;
+        bool all = true;
+        for (qint64 r = 0; r < rows && all; ++r) {
+            if (store_.isNull(r, c))
+                continue;
+            any = true;
+            all = isNumber(store_.text(r, c));
+        }
+        numeric_[size_t(c)] = any && all;
+    }
 }
 
 Error ResultModel::openSource(LongOperation kind, const Opener& open) {
@@ -89,6 +138,8 @@ int ResultModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
+    if (role == Qt::TextAlignmentRole && index.isValid() && isNumeric(index.column()))
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole) || storeBusy_)
         return {};
     return store_.text(index.row(), index.column());
@@ -111,8 +162,7 @@ Qt::ItemFlags ResultModel::flags(const QModelIndex& index) const {
 }
 
 bool ResultModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-    if (!editable_ || role != Qt::EditRole || !index.isValid() || index.row() >= published_ ||
-        busy_)
+    if (!editable_ || role != Qt::EditRole || !index.isValid() || index.row() >= filled_ || busy_)
         return false;
     QString text = value.toString();
     const quint64 generation = generation_;
@@ -122,7 +172,7 @@ bool ResultModel::setData(const QModelIndex& index, const QVariant& value, int r
             return false;
         text = *kept;
     }
-    if (generation != generation_ || index.row() >= published_)
+    if (generation != generation_ || index.row() >= filled_)
         return false;
     if (!store_.replace(index.row(), index.column(), text))
         return false;
@@ -135,7 +185,8 @@ bool ResultModel::allFetched() const {
 }
 
 bool ResultModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && !busy_ && !allFetched() && !fetchError_ && published_ < INT_MAX;
+    return !parent.isValid() && !busy_ && filled_ == published_ && !allFetched() && !fetchError_ &&
+           published_ < INT_MAX;
 }
 
 int ResultModel::readBlock(int rows) {
@@ -181,15 +232,38 @@ void ResultModel::readThrough(const std::function<void()>& work) {
 
 void ResultModel::publish() {
     const int held = int(std::min<qint64>(store_.rowCount(), INT_MAX));
-    if (held <= published_)
+    if (held > filled_ && filled_ < published_) {
+        const int last = std::min(held, published_) - 1;
+        emit dataChanged(index(filled_, 0), index(last, std::max(0, publishedColumns_ - 1)),
+                         {Qt::DisplayRole});
+        filled_ = last + 1;
+    }
+    if (held > published_) {
+        beginInsertRows({}, published_, held - 1);
+        published_ = filled_ = held;
+        endInsertRows();
+    }
+    // The result ended short of its count (stopped, failed, or changed since it was counted):
+    // the rows it does not have go.
+    const bool ended = !source_ || source_->atEnd() || fetchError_;
+    if (ended && held < published_) {
+        beginRemoveRows({}, held, published_ - 1);
+        published_ = filled_ = held;
+        endRemoveRows();
+    }
+}
+
+void ResultModel::showCountedRows() {
+    if (!count_ || !source_ || source_->atEnd() || fetchError_ || *count_ <= published_)
         return;
-    beginInsertRows({}, published_, held - 1);
-    published_ = held;
+    const int rows = int(std::min<qint64>(*count_, INT_MAX));
+    beginInsertRows({}, published_, rows - 1);
+    published_ = rows;
     endInsertRows();
 }
 
 void ResultModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid() || busy_)
+    if (parent.isValid() || busy_ || filled_ < published_)
         return;
     if (published_ >= store_.rowCount())
         readThrough([this] { readBlock(kBlockRows); });
@@ -318,6 +392,7 @@ qint64 ResultModel::exactCount(Error* error) {
         return store_.rowCount();
     }
     count_ = count;
+    showCountedRows();
     return count;
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace velario::data {
 
@@ -44,6 +45,7 @@ public:
     Error openSource(LongOperation kind, const Opener& open);
     bool hasSource() const { return source_ != nullptr; }
 
+    // Every row of the result once its exact count is known, else the rows read so far.
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -81,6 +83,10 @@ public:
     QString text(qint64 row, int column) const { return store_.text(row, column); }
     bool isNull(qint64 row, int column) const { return store_.isNull(row, column); }
     const RowStore& store() const { return store_; }
+    // Whether COLUMN holds numbers, which the view shows on the right.
+    bool isNumeric(int column) const {
+        return column >= 0 && size_t(column) < numeric_.size() && numeric_[size_t(column)];
+    }
 
     void setEditable(bool editable);
     bool isEditable() const { return editable_; }
@@ -108,6 +114,9 @@ private:
     void operateOnSource(LongOperation kind, const std::function<void()>& work, bool store);
     void readThrough(const std::function<void()>& work);
     void publish();
+    // Once the count is known the view has every row of the result at once, so that its
+    // scroll bar stands for the whole result; rows not read yet show empty until read.
+    void showCountedRows();
     // Every row and column held so far, inside a model reset.
     void publishAll();
 
@@ -115,7 +124,10 @@ private:
     RowStore store_;
     QStringList captions_;
     int published_ = 0;
+    // The rows of those published whose cells the view has been given (the rest not read yet).
+    int filled_ = 0;
     int publishedColumns_ = 0;
+    std::vector<bool> numeric_;
     std::optional<qint64> count_;
     bool countStopped_ = false;
     Error fetchError_;

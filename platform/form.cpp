@@ -77,10 +77,11 @@ void Form::unload() {
 void Form::setTwipsSize(int width, int height) {
     twipsWidth_ = width;
     twipsHeight_ = height;
-    // The outer size includes the frame, which the window system adds around the client.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize(std::max(1, twips::toPixelsX(width) - frame.width()),
-           std::max(1, twips::toPixelsY(height) - frame.height()));
+    // The outer size includes the frame the windows were designed with: a sizable border
+    // and a caption bar. The client area keeps the designed size whatever frame the window
+    // system draws, or none (before the window is shown, or without a window manager).
+    resize(std::max(1, twips::toPixelsX(width - kDesignedFrameWidth)),
+           std::max(1, twips::toPixelsY(height - kDesignedFrameHeight)));
 }
 
 int Form::windowStateValue() const {

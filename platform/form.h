@@ -7,6 +7,11 @@
 
 namespace velario {
 
+// The frame around a window's client area in its design, in twips: a 4-pixel sizable border
+// on each side and a 19-pixel caption bar, at 96 pixels to the inch.
+constexpr int kDesignedFrameWidth = 120;
+constexpr int kDesignedFrameHeight = 405;
+
 // A window of the program: loaded once, shown modeless, activated, unloaded. Its sizes are
 // twips and its events are written to the transcript. The derived window puts its own
 // handlers in onLoad, onActivate and onUnload.

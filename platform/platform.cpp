@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QMimeData>
 #include <QStandardPaths>
@@ -15,6 +16,23 @@
 #include <ctime>
 
 namespace velario {
+namespace {
+
+// The fields of what a dialog showed; none for a scripted answer.
+QJsonObject withShown(QJsonObject fields, const Dialogs::Shown& shown) {
+    const auto add = [&fields](const char* key, const QStringList& texts) {
+        if (!texts.isEmpty())
+            fields.insert(QLatin1String(key), QJsonArray::fromStringList(texts));
+    };
+    if (!shown.title.isEmpty() && !fields.contains(QLatin1String("title")))
+        fields.insert(QLatin1String("title"), shown.title);
+    add("buttons", shown.buttons);
+    add("labels", shown.labels);
+    add("filters", shown.filters);
+    return fields;
+}
+
+} // namespace
 
 namespace MsgBox {
 
@@ -62,11 +80,12 @@ Dialogs& Platform::dialogs() {
 
 int Platform::msgBox(const QString& text, int style, const QString& title) {
     const Dialogs::Answer answer = dialogs().msgBox(text, style, title);
-    Transcript::instance().write(QStringLiteral("msgbox"), {{"text", text},
-                                                            {"title", title},
-                                                            {"style", style},
-                                                            {"answer", answer.button},
-                                                            {"queued", answer.queued}});
+    Transcript::instance().write(QStringLiteral("msgbox"), withShown({{"text", text},
+                                                                      {"title", title},
+                                                                      {"style", style},
+                                                                      {"answer", answer.button},
+                                                                      {"queued", answer.queued}},
+                                                                     answer.shown));
     return answer.button;
 }
 
@@ -75,21 +94,23 @@ std::optional<QString> Platform::inputBox(const QString& prompt, const QString& 
     const Dialogs::Reply reply = dialogs().inputBox(prompt, title, defaultText);
     Transcript::instance().write(
         QStringLiteral("inputbox"),
-        {{"prompt", prompt},
-         {"title", title},
-         {"default", defaultText},
-         {"reply", reply.text ? QJsonValue(*reply.text) : QJsonValue(QJsonValue::Null)},
-         {"queued", reply.queued}});
+        withShown({{"prompt", prompt},
+                   {"title", title},
+                   {"default", defaultText},
+                   {"reply", reply.text ? QJsonValue(*reply.text) : QJsonValue(QJsonValue::Null)},
+                   {"queued", reply.queued}},
+                  reply.shown));
     return reply.text;
 }
 
 std::optional<QString> Platform::fileOpen(const QString& initialDir) {
     const Dialogs::FileChoice choice = dialogs().fileOpen(initialDir);
-    Transcript::instance().write(
-        QStringLiteral("filedialog"),
-        {{"initialDir", initialDir},
-         {"result", choice.path ? QJsonValue(*choice.path) : QJsonValue(QJsonValue::Null)},
-         {"queued", choice.queued}});
+    Transcript::instance().write(QStringLiteral("filedialog"),
+                                 withShown({{"initialDir", initialDir},
+                                            {"result", choice.path ? QJsonValue(*choice.path)
+                                                                   : QJsonValue(QJsonValue::Null)},
+                                            {"queued", choice.queued}},
+                                           choice.shown));
     return choice.path;
 }
 
@@ -99,13 +120,14 @@ QString separatorName(char separator) {
 
 Dialogs::SaveChoice Platform::fileSaveCsv(const QString& initialPath, char separator) {
     const Dialogs::SaveChoice choice = dialogs().fileSaveCsv(initialPath, separator);
-    Transcript::instance().write(
-        QStringLiteral("filedialog"),
-        {{"kind", "save"},
-         {"initialDir", initialPath},
-         {"result", choice.path ? QJsonValue(*choice.path) : QJsonValue(QJsonValue::Null)},
-         {"separator", separatorName(choice.separator)},
-         {"queued", choice.queued}});
+    Transcript::instance().write(QStringLiteral("filedialog"),
+                                 withShown({{"kind", "save"},
+                                            {"initialDir", initialPath},
+                                            {"result", choice.path ? QJsonValue(*choice.path)
+                                                                   : QJsonValue(QJsonValue::Null)},
+                                            {"separator", separatorName(choice.separator)},
+                                            {"queued", choice.queued}},
+                                           choice.shown));
     return choice;
 }
 

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QLockFile>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -53,22 +54,35 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
 
+    // What a dialog shown on screen said, as the user read it (without mnemonic marks):
+    // written to the transcript so that its language can be checked. Empty when nothing was
+    // shown (scripted answers).
+    struct Shown {
+        QString title;
+        QStringList buttons;
+        QStringList labels;
+        QStringList filters;
+    };
     struct Answer {
         int button = MsgBox::Ok;
         bool queued = false;
+        Shown shown = {};
     };
     struct Reply {
         std::optional<QString> text; // nullopt: Cancel
         bool queued = false;
+        Shown shown = {};
     };
     struct FileChoice {
         std::optional<QString> path; // nullopt: Cancel
         bool queued = false;
+        Shown shown = {};
     };
     struct SaveChoice {
         std::optional<QString> path; // nullopt: Cancel
         char separator = ',';        // of the CSV file's cells
         bool queued = false;
+        Shown shown = {};
     };
     struct Progress {
         bool shown = false;

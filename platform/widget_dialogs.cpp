@@ -2,16 +2,22 @@
 
 #include "background_work.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace velario {
 namespace {
@@ -48,6 +54,56 @@ QMessageBox::Icon iconOf(int style) {
     default:
         return QMessageBox::NoIcon;
     }
+}
+
+// A text as the user reads it: "&&" is an ampersand, a lone "&" marks the mnemonic.
+QString readable(const QString& text) {
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size())
+            ++i;
+        out += text[i];
+    }
+    return out;
+}
+
+QStringList buttonTexts(const QList<QAbstractButton*>& buttons) {
+    QStringList texts;
+    for (const QAbstractButton* button : buttons)
+        if (!button->isHidden() && !button->text().isEmpty())
+            texts << readable(button->text());
+    return texts;
+}
+
+Dialogs::Shown shownOf(const QFileDialog& dialog) {
+    Dialogs::Shown shown{dialog.windowTitle(), {}, {}, dialog.nameFilters()};
+    // Qt's own dialog offers "all files" of itself when the program names no type.
+    if (const auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        shown.filters.clear();
+        for (int i = 0; i < types->count(); ++i)
+            shown.filters << types->itemText(i);
+    }
+    QList<QAbstractButton*> buttons;
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>())
+        if (qobject_cast<QPushButton*>(button))
+            buttons << button;
+    shown.buttons = buttonTexts(buttons);
+    for (const QLabel* label : dialog.findChildren<QLabel*>())
+        if (!label->isHidden() && !label->text().isEmpty())
+            shown.labels << readable(label->text());
+    return shown;
+}
+
+// The window system draws the title in the frame, where the dialog's own width would cut it:
+// room for the title in a bold face, the frame's icon and its buttons.
+void widenForTitle(QDialog& dialog) {
+    QFont bold = dialog.font();
+    bold.setBold(true);
+    const int needed = QFontMetrics(bold).horizontalAdvance(dialog.windowTitle()) +
+                       5 * dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    // The dialog's layout sets its minimum size itself: the width is the dialog's own.
+    dialog.adjustSize();
+    dialog.resize(std::max(dialog.width(), needed), dialog.height());
 }
 
 // A busy bar and "Annulla". It stays until the work it shows has ended, cancelled or not:
@@ -109,28 +165,39 @@ public:
         box.exec();
         if (hadOverride)
             QApplication::restoreOverrideCursor();
+        QList<QAbstractButton*> shownButtons;
+        for (int b : buttons)
+            shownButtons << box.button(standardButton(b));
+        const Shown shown{box.windowTitle(), buttonTexts(shownButtons), {}, {}};
         const auto clicked = box.standardButton(box.clickedButton());
         for (int b : buttons)
             if (standardButton(b) == clicked)
-                return {b, false};
-        return {escape, false};
+                return {b, false, shown};
+        return {escape, false, shown};
     }
 
     Reply inputBox(const QString& prompt, const QString& title,
                    const QString& defaultText) override {
-        bool ok = false;
-        const QString text =
-            QInputDialog::getText(nullptr, title, prompt, QLineEdit::Normal, defaultText, &ok);
+        QInputDialog dialog;
+        dialog.setWindowTitle(title);
+        dialog.setLabelText(prompt);
+        dialog.setTextValue(defaultText);
+        widenForTitle(dialog);
+        const bool ok = dialog.exec() == QDialog::Accepted;
+        const Shown shown{title, buttonTexts(dialog.findChildren<QAbstractButton*>()), {}, {}};
         if (!ok)
-            return {std::nullopt, false};
-        return {text, false};
+            return {std::nullopt, false, shown};
+        return {dialog.textValue(), false, shown};
     }
 
     FileChoice fileOpen(const QString& initialDir) override {
-        const QString path = QFileDialog::getOpenFileName(nullptr, QString(), initialDir);
-        if (path.isEmpty())
-            return {std::nullopt, false};
-        return {path, false};
+        QFileDialog dialog(nullptr, QString(), initialDir);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+        const Shown shown = shownOf(dialog);
+        if (!ok || dialog.selectedFiles().first().isEmpty())
+            return {std::nullopt, false, shown};
+        return {dialog.selectedFiles().first(), false, shown};
     }
 
     SaveChoice fileSaveCsv(const QString& initialPath, char separator) override {
@@ -153,12 +220,14 @@ public:
         for (const auto& kind : kinds)
             if (kind.first == separator)
                 dialog.selectNameFilter(kind.second);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-            return {std::nullopt, separator, false};
+        const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+        const Shown shown = shownOf(dialog);
+        if (!ok)
+            return {std::nullopt, separator, false, shown};
         for (const auto& kind : kinds)
             if (kind.second == dialog.selectedNameFilter())
                 separator = kind.first;
-        return {dialog.selectedFiles().first(), separator, false};
+        return {dialog.selectedFiles().first(), separator, false, shown};
     }
 
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,

@@ -1,6 +1,7 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 
+#include <QJsonArray>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -88,6 +89,8 @@ private slots:
         // The exact count comes from the engine, not from reading the rows.
         QCOMPARE(grid_->approxCount(), 100000);
         QVERIFY(model->fetchedRows() <= 1000 && !model->allFetched());
+        // Once counted, every row is on the scroll bar; the rows at its end are read there.
+        QCOMPARE(model->rowCount(), 100000);
         QCOMPARE(grid_->automationScroll(5000), QString());
         QVERIFY(model->fetchedRows() > 5000 && model->fetchedRows() < 100000);
         QCOMPARE(grid_->automationState()["cells"][0][1].toString(), QStringLiteral("riga 5001"));
@@ -98,6 +101,9 @@ private slots:
         const qint64 held = model->fetchedRows();
         grid_->scrollToBottom();
         QTRY_VERIFY(model->fetchedRows() > held);
+        QCOMPARE(grid_->automationState()["cells"].toArray().last()[1].toString(), "riga 100000");
+        QTest::keyClick(grid_, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(source_->recordset().field("ID").toString(), QStringLiteral("100000"));
         QVERIFY(!grid_->automationRow(100000).isEmpty() && !grid_->automationRow(-1).isEmpty());
         // Read to its end, the result ends in the row of the engine's last value and its Null.
         QVERIFY(!show("SELECT id, extra FROM n WHERE id > 99000"));

@@ -94,7 +94,7 @@ private slots:
         window_ = std::make_unique<QWidget>();
         grid_ = new DataGrid("DBGrid1", window_.get());
         grid_->setWidth(9000);
-        grid_->setHeight(900); // a row or two on display
+        grid_->setHeight(700); // a row or two on display
         window_->resize(700, 300);
         window_->show();
         QVERIFY(QTest::qWaitForWindowExposed(window_.get()));

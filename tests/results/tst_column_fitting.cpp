@@ -1,7 +1,11 @@
 #include "controls/datagrid.h"
+#include "controls/datasource.h"
 #include "result_window_session.h"
 #include "support/harness.h"
 
+#include <QFontInfo>
+#include <QHeaderView>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -149,6 +153,50 @@ private slots:
         QCOMPARE(capture.summary().mid(mark), events);
         QCOMPARE(results->lblDIM_MAX->caption(), label);
         QCOMPARE(widths(), expected);
+    }
+
+    // Fitted columns show their widest text whole in the grid's own faces and the style's
+    // padding, numbers on the right; the windows' controls reach the client area's bottom
+    // (the design lets one hang a few pixels over) and the data controls' captions show whole.
+    void asShown_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QList<bool>>("numeric");
+        QTest::newRow("digits, bold capitals")
+            << "SELECT 10000 AS NUMERO, 'x' AS CODICE, -12.5 AS IMPORTO, 'z' AS DESCRIZIONE"
+            << QList<bool>{true, false, true, false};
+        QTest::newRow("lower case, Nulls, a text among numbers")
+            << "SELECT 'rossi' AS c, 'città' AS t, 1.5e3 AS a UNION ALL SELECT NULL, '12', NULL"
+            << QList<bool>{false, false, true};
+    }
+
+    void asShown() {
+        QFETCH(QString, sql);
+        QFETCH(QList<bool>, numeric);
+        ResultWindow* results = open(sql);
+        QVERIFY(results);
+        results->cmdADEGUA_CAMPI->click();
+        DataGrid* grid = results->DBGrid2;
+        QVERIFY2(QFontInfo(grid->font()).family().contains("Narrow"), "fonts-liberation missing");
+        auto* view = static_cast<QAbstractItemView*>(grid);
+        for (int c = 0; c < numeric.size(); ++c) {
+            QVERIFY(grid->QTableView::columnWidth(c) >= view->sizeHintForColumn(c));
+            QVERIFY(grid->QTableView::columnWidth(c) >=
+                    grid->horizontalHeader()->sectionSizeHint(c));
+            const QVariant align = grid->model()->index(0, c).data(Qt::TextAlignmentRole);
+            QCOMPARE(align.value<Qt::Alignment>().testFlag(Qt::AlignRight), numeric[c]);
+        }
+        for (Form* window : QList<Form*>{catalogue_, results}) {
+            int bottom = 0;
+            for (QWidget* control : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                bottom = std::max(bottom, control->isHidden() ? 0 : control->geometry().bottom());
+            QVERIFY(window->height() - bottom < 16 && bottom - window->height() < 8);
+            for (DataSource* source : window->findChildren<DataSource*>()) {
+                const QLabel* caption = source->findChild<QLabel*>();
+                QVERIFY(source->isHidden() ||
+                        caption->contentsRect().width() - caption->indent() >=
+                            caption->fontMetrics().horizontalAdvance(source->caption()));
+            }
+        }
     }
 };
 
