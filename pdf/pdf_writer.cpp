@@ -27,6 +27,7 @@ struct libdeflate_compressor;
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <set>
 
 namespace velario {
@@ -489,6 +490,18 @@ double PdfWriter::underlinePosition(PdfFont* font, double size) const {
 double PdfWriter::lineThickness(PdfFont* font, double size) const {
     return impl_->lineThickness(font, size);
 }
+double PdfWriter::advance(PdfFont* font, double size, char16_t c) const {
+    const QChar ch(c);
+    quint32 index = 0;
+    int count = 1;
+    if (!font->raw.glyphIndexesForChars(&ch, 1, &index, &count) || count != 1 ||
+        index >= quint32(font->glyphCount))
+        return 0;
+    return font->advances[index] * font->scale(size);
+}
+bool PdfWriter::fixedPitch(PdfFont* font) const {
+    return font->fixedPitch;
+}
 bool PdfWriter::finish() {
     return impl_->finish();
 }
@@ -857,7 +870,17 @@ double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, doubl
     line.setLineWidth(1e9);
     layout.endLayout();
     const double scale = size / kLayoutPixels;
-    for (const QGlyphRun& run : layout.glyphRuns()) {
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    // Right-to-left text is placed against the right end of the line Qt was given: what
+    // matters is where it starts.
+    double left = std::numeric_limits<double>::max();
+    for (const QGlyphRun& run : runs)
+        for (const QPointF& at : run.positions())
+            left = std::min(left, at.x());
+    if (left == std::numeric_limits<double>::max())
+        left = 0;
+    std::vector<double> missing;
+    for (const QGlyphRun& run : runs) {
         PdfFont* face = nullptr;
         const QRawFont runFont = run.rawFont();
         for (const auto& known : fonts_)
@@ -891,17 +914,29 @@ double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, doubl
         selectFont(face, size);
         for (qsizetype i = 0; i < indexes.size() && i < positions.size(); ++i) {
             const quint32 g = indexes[i];
-            if (g == 0 || g >= quint32(face->glyphCount))
+            if (g == 0) {
+                missing.push_back(x + (positions[i].x() - left) * scale);
+                continue;
+            }
+            if (g >= quint32(face->glyphCount))
                 continue;
             face->used[g] = 1;
             content_.append("1 0 0 1 ");
-            appendNumber(content_, x + positions[i].x() * scale);
+            appendNumber(content_, x + (positions[i].x() - left) * scale);
             content_.append(' ');
             appendNumber(content_, pageSize_.height() - baseline -
                                        (positions[i].y() - line.ascent()) * scale);
             content_.append(" Tm\n<").append(hex4(face->glyphCode(int(g)))).append("> Tj\n");
             lineStartKnown_ = false;
         }
+    }
+    // What no face has is shown, so that the reader knows something is there.
+    static const QString kReplacement(QChar(0xFFFD));
+    for (const double at : missing) {
+        if (text == kReplacement)
+            drawGlyphs(font, size, at, baseline, u"?", 1);
+        else
+            drawFallback(font, size, at, baseline, kReplacement);
     }
     return line.naturalTextWidth() * scale;
 }

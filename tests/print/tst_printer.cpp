@@ -119,6 +119,27 @@ private slots:
                            "[" + ascii + "|Courier New|7.75|--]", "[☠☢|Courier New|7.75|b-]",
                            "[MMMM|Courier New|1|b-]", "[M|Courier New|720|b-]"}
             << 2;
+        // A line wider than the page (106 columns at 9 points) goes on: after its last blank
+        // in the second half, else at the edge; blanks past the edge stay on it. Each item is
+        // laid out in its own direction from its own column, a wide character taking two.
+        const QString x100(100, u'x'), y20(20, u'y'), z150(150, u'z');
+        QTest::newRow("wider than the page")
+            << "s=9;p=" + x100 + " " + y20 + ";p=" + z150 + ";p=ab" + QString(150, u' ') +
+                   ";o=" + x100 + ";B;p=" + QString(10, u'b')
+            << QStringList{"[" + x100 + " |Courier New|9|--]",
+                           "[" + y20 + "|Courier New|9|--]",
+                           "[" + z150.left(106) + "|Courier New|9|--]",
+                           "[" + z150.mid(106) + "|Courier New|9|--]",
+                           "[ab" + QString(150, u' ') + "|Courier New|9|--]",
+                           "[" + x100 + "|Courier New|9|--][bbbbbb|Courier New|9|b-]",
+                           "[bbbb|Courier New|9|b-]"}
+            << 1;
+        QTest::newRow("right to left, wide and missing characters")
+            << "s=9;p=שלום+ abc+ 12;p=دار ورد+ 3;p=漢字テスト+ a+ 😀+ b;p=x\U0010FFFDy+ z"
+            << QStringList{"[שלום abc 12|Courier New|9|--]", "[دار ورد 3|Courier New|9|--]",
+                           "[漢字テスト a 😀 b|Courier New|9|--]",
+                           QString("[x\U0010FFFDy z|Courier New|9|--]")}
+            << 1;
         QString steps = "s=7";
         QStringList lines;
         for (int i = 1; i <= 3000; ++i) {
