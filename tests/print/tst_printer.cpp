@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPrinterInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -179,6 +180,44 @@ private slots:
         QCOMPARE(allFiles(out_).size(), lines.isEmpty() ? 0 : 1);
         const QString differs = lines.isEmpty() ? QString() : test::paperDiffers(documents()[0]);
         QVERIFY2(differs.isEmpty(), qPrintable(differs));
+    }
+
+    // A document written to the default folder, for want of a printer, is opened for the
+    // user to see; never when a script answers (automation), nor in a folder given.
+    void shownToUser_data() {
+        QTest::addColumn<bool>("widgets");
+        QTest::addColumn<bool>("folderGiven");
+        QTest::newRow("script, default folder") << false << false;
+        QTest::newRow("widgets, default folder") << true << false;
+        QTest::newRow("widgets, folder given") << true << true;
+    }
+
+    void shownToUser() {
+        QFETCH(bool, widgets);
+        QFETCH(bool, folderGiven);
+        QVERIFY2(QPrinterInfo::defaultPrinter().isNull(), "a default printer would take it");
+        const QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", home);
+            qputenv("XDG_CONFIG_HOME", config);
+            platform().setDocumentOpener({});
+        });
+        qputenv("HOME", QFile::encodeName(dir_->path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->filePath(".config")));
+        QStringList opened;
+        platform().setDocumentOpener([&](const QString& path) {
+            opened << path;
+            return true;
+        });
+        if (widgets)
+            platform().setDialogs(makeWidgetDialogs());
+        Printer& printer = Printer::instance();
+        printer.setPdfFolder(folderGiven ? out_ : QString());
+        printer.print({"visto"});
+        QVERIFY(!printer.endDoc());
+        const QString made = printer.lastDocument().destination;
+        QVERIFY2(made.startsWith(folderGiven ? out_ : dir_->path()), qPrintable(made));
+        QCOMPARE(opened, widgets && !folderGiven ? QStringList{made} : QStringList{});
     }
 
     // Names never overwrite a file. The hidden files of documents whose program died while
