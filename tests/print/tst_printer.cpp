@@ -136,8 +136,8 @@ private slots:
                            "[bbbb|Courier New|9|b-]"}
             << 1;
         QTest::newRow("right to left, wide and missing characters")
-            << "s=9;p=שלום+ abc+ 12;p=دار ورد+ 3;p=漢字テスト+ a+ 😀+ b;p=x\U0010FFFDy+ z"
-            << QStringList{"[שלום abc 12|Courier New|9|--]", "[دار ورد 3|Courier New|9|--]",
+            << "s=9;p=שלום+ abc+ 12;p=مرحبا بالعالم+ 3;p=漢字テスト+ a+ 😀+ b;p=x\U0010FFFDy+ z"
+            << QStringList{"[שלום abc 12|Courier New|9|--]", "[مرحبا بالعالم 3|Courier New|9|--]",
                            "[漢字テスト a 😀 b|Courier New|9|--]",
                            QString("[x\U0010FFFDy z|Courier New|9|--]")}
             << 1;
