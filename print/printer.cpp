@@ -314,8 +314,7 @@ public:
     Metrics metrics(const PrintFont& font) override {
         const Face& face = faceOf(font);
         return {face.metrics.ascent() / kGridPerPoint, face.metrics.lineSpacing() / kGridPerPoint,
-                face.metrics.horizontalAdvance(QLatin1Char('0')) / kGridPerPoint,
-                QFontInfo(face.font).fixedPitch()};
+                face.column, face.fixedPitch};
     }
 
     double draw(const PrintRun& run, double x, double baseline) override {
@@ -359,12 +358,16 @@ private:
     struct Face {
         QFont font;
         QFontMetricsF metrics;
+        double column = 0;
+        bool fixedPitch = false;
     };
 
     const Face& faceOf(const PrintFont& f) {
         return faces_.get(f, [&] {
             QFont font = qtFont(f);
-            return Face{font, QFontMetricsF(font, &printer_)};
+            const QFontMetricsF metrics(font, &printer_);
+            return Face{font, metrics, metrics.horizontalAdvance(QLatin1Char('0')) / kGridPerPoint,
+                        QFontInfo(font).fixedPitch()};
         });
     }
 
