@@ -488,6 +488,7 @@ private:
     std::array<Move, 2> moves_;
     size_t nextMove_ = 0;
     std::vector<std::unique_ptr<PdfFont>> fonts_;
+    std::set<QString> bitmapFaces_; // family and style of the faces without outlines
 };
 
 PdfWriter::PdfWriter() : impl_(std::make_unique<Impl>()) {}
@@ -925,6 +926,16 @@ double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, doubl
             if (known->raw.familyName() == runFont.familyName() &&
                 known->raw.styleName() == runFont.styleName())
                 face = known.get();
+        // A face of bitmaps only (colour emoji) has nothing a PDF font can show: its glyphs
+        // are missing as far as the document goes.
+        const QString name = runFont.familyName() + u'\n' + runFont.styleName();
+        if (!face && (bitmapFaces_.count(name) != 0 ||
+                      (runFont.fontTable("glyf").isEmpty() && runFont.fontTable("CFF ").isEmpty() &&
+                       runFont.fontTable("CFF2").isEmpty() && bitmapFaces_.insert(name).second))) {
+            for (const QPointF& at : run.positions())
+                missing.push_back(x + (at.x() - left) * scale);
+            continue;
+        }
         if (!face) {
             fonts_.push_back(std::make_unique<PdfFont>(QFont(runFont.familyName()), runFont,
                                                        reserveObject(), int(fonts_.size()) + 1));
