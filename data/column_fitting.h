@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
+#include "data/text_columns.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -25,10 +26,10 @@ std::optional<std::int16_t> multiply(int a, int b);
 std::optional<std::int16_t> rounded(double value);
 } // namespace int16
 
-// The length of TEXT without white space at either end, as fields are trimmed: what the
-// measurement of a column counts.
+// The columns TEXT takes without white space at either end, as fields are trimmed: what the
+// measurement of a column counts (a wide character takes two).
 inline qsizetype trimmedLength(QStringView text) {
-    return text.trimmed().size();
+    return textColumns(text.trimmed());
 }
 // The same for bytes; inline, as it runs for every cell of every row a report measures.
 inline qsizetype trimmedLength(QByteArrayView text) {

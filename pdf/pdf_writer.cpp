@@ -27,6 +27,7 @@ struct libdeflate_compressor;
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <set>
 
 namespace velario {
@@ -160,6 +161,7 @@ public:
         unicode.assign(size_t(glyphCount), 0);
         used.assign(size_t(glyphCount), 0);
         used[0] = 1;
+        shapedTried.assign(size_t(glyphCount), 0);
         fixedPitch = u32(raw.fontTable("post"), 12) != 0;
         baseName = postScriptName(raw);
         compact = glyphCount <= 0x8000;
@@ -263,9 +265,37 @@ public:
     static constexpr quint64 kUnknown = ~quint64(0);
     std::vector<quint64> drawings = std::vector<quint64>(0x10000, kUnknown);
     std::vector<quint8> used;
+    std::vector<quint8> shapedTried; // glyphs whose characters were looked for by shaping
 };
 
 namespace {
+
+// The tables of a face as HarfBuzz reads them, each read once and kept as long as this: the
+// subsetter goes on reading a table after it has let go of its blob.
+class FaceTables {
+public:
+    explicit FaceTables(const QRawFont& raw)
+        : raw_(raw), face_(hb_face_create_for_tables(table, this, nullptr), hb_face_destroy) {}
+    hb_face_t* face() const { return face_.get(); }
+
+private:
+    static hb_blob_t* table(hb_face_t*, hb_tag_t tag, void* data) {
+        auto& t = *static_cast<FaceTables*>(data);
+        auto it = t.read_.find(tag);
+        if (it == t.read_.end()) {
+            const char name[4] = {char(tag >> 24), char(tag >> 16), char(tag >> 8), char(tag)};
+            it = t.read_.emplace(tag, t.raw_.fontTable(name)).first;
+        }
+        if (it->second.isEmpty())
+            return nullptr;
+        return hb_blob_create(it->second.constData(), static_cast<unsigned>(it->second.size()),
+                              HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+    }
+
+    const QRawFont& raw_;
+    std::map<hb_tag_t, QByteArray> read_;
+    std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> face_;
+};
 
 // The face reduced to USED glyphs (and those they are built from) by HarfBuzz's subsetter:
 // TrueType outlines give an sfnt file, CFF ones an OpenType file. Glyph numbers do not
@@ -273,26 +303,8 @@ namespace {
 // subset.
 QByteArray subsetFontFile(const QRawFont& raw, const std::vector<quint8>& used,
                           const std::vector<char32_t>& unicode) {
-    // The tables, each read once and kept until the faces are gone: the subsetter goes on
-    // reading a table after it has let go of its blob.
-    struct Tables {
-        const QRawFont& raw;
-        std::map<hb_tag_t, QByteArray> read;
-    } tables{raw, {}};
-    const auto table = [](hb_face_t*, hb_tag_t tag, void* data) -> hb_blob_t* {
-        auto& t = *static_cast<Tables*>(data);
-        auto it = t.read.find(tag);
-        if (it == t.read.end()) {
-            const char name[4] = {char(tag >> 24), char(tag >> 16), char(tag >> 8), char(tag)};
-            it = t.read.emplace(tag, t.raw.fontTable(name)).first;
-        }
-        if (it->second.isEmpty())
-            return nullptr;
-        return hb_blob_create(it->second.constData(), static_cast<unsigned>(it->second.size()),
-                              HB_MEMORY_MODE_READONLY, nullptr, nullptr);
-    };
-    std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> face(
-        hb_face_create_for_tables(table, &tables, nullptr), hb_face_destroy);
+    const FaceTables tables(raw);
+    hb_face_t* const face = tables.face();
     std::unique_ptr<hb_subset_input_t, decltype(&hb_subset_input_destroy)> input(
         hb_subset_input_create_or_fail(), hb_subset_input_destroy);
     if (!input)
@@ -308,7 +320,7 @@ QByteArray subsetFontFile(const QRawFont& raw, const std::vector<quint8>& used,
             hb_set_add(characters, unicode[g]);
     }
     std::unique_ptr<hb_face_t, decltype(&hb_face_destroy)> subset(
-        hb_subset_or_fail(face.get(), input.get()), hb_face_destroy);
+        hb_subset_or_fail(face, input.get()), hb_face_destroy);
     if (!subset)
         return {};
     hb_blob_t* blob = hb_face_reference_blob(subset.get());
@@ -317,6 +329,33 @@ QByteArray subsetFontFile(const QRawFont& raw, const std::vector<quint8>& used,
     QByteArray file(data, qsizetype(length));
     hb_blob_destroy(blob);
     return file;
+}
+
+// Gives the glyphs of FACE that no character maps to (joined forms of Arabic letters, and
+// the like) the character HarfBuzz shapes them from in TEXT, so that they are copied and
+// searched as that character.
+void learnShapedGlyphs(PdfFont& face, const QString& text) {
+    const FaceTables tables(face.raw);
+    std::unique_ptr<hb_font_t, decltype(&hb_font_destroy)> font(hb_font_create(tables.face()),
+                                                                hb_font_destroy);
+    std::unique_ptr<hb_buffer_t, decltype(&hb_buffer_destroy)> buffer(hb_buffer_create(),
+                                                                      hb_buffer_destroy);
+    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()),
+                        int(text.size()), 0, int(text.size()));
+    hb_buffer_guess_segment_properties(buffer.get());
+    hb_shape(font.get(), buffer.get(), nullptr, 0);
+    unsigned count = 0;
+    const hb_glyph_info_t* glyphs = hb_buffer_get_glyph_infos(buffer.get(), &count);
+    for (unsigned i = 0; i < count; ++i) {
+        const hb_codepoint_t g = glyphs[i].codepoint;
+        const qsizetype at = qsizetype(glyphs[i].cluster);
+        if (g == 0 || g >= hb_codepoint_t(face.glyphCount) || face.unicode[g] != 0 ||
+            at >= text.size())
+            continue;
+        face.unicode[g] = at + 1 < text.size() && text[at].isHighSurrogate()
+                              ? QChar::surrogateToUcs4(text[at], text[at + 1])
+                              : char32_t(text[at].unicode());
+    }
 }
 
 QByteArray deflated(libdeflate_compressor* compressor, const QByteArray& data) {
@@ -449,6 +488,7 @@ private:
     std::array<Move, 2> moves_;
     size_t nextMove_ = 0;
     std::vector<std::unique_ptr<PdfFont>> fonts_;
+    std::set<QString> bitmapFaces_; // family and style of the faces without outlines
 };
 
 PdfWriter::PdfWriter() : impl_(std::make_unique<Impl>()) {}
@@ -488,6 +528,18 @@ double PdfWriter::underlinePosition(PdfFont* font, double size) const {
 }
 double PdfWriter::lineThickness(PdfFont* font, double size) const {
     return impl_->lineThickness(font, size);
+}
+double PdfWriter::advance(PdfFont* font, double size, char16_t c) const {
+    const QChar ch(c);
+    quint32 index = 0;
+    int count = 1;
+    if (!font->raw.glyphIndexesForChars(&ch, 1, &index, &count) || count != 1 ||
+        index >= quint32(font->glyphCount))
+        return 0;
+    return font->advances[index] * font->scale(size);
+}
+bool PdfWriter::fixedPitch(PdfFont* font) const {
+    return font->fixedPitch;
 }
 bool PdfWriter::finish() {
     return impl_->finish();
@@ -857,13 +909,33 @@ double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, doubl
     line.setLineWidth(1e9);
     layout.endLayout();
     const double scale = size / kLayoutPixels;
-    for (const QGlyphRun& run : layout.glyphRuns()) {
+    const QList<QGlyphRun> runs = layout.glyphRuns();
+    // Right-to-left text is placed against the right end of the line Qt was given: what
+    // matters is where it starts.
+    double left = std::numeric_limits<double>::max();
+    for (const QGlyphRun& run : runs)
+        for (const QPointF& at : run.positions())
+            left = std::min(left, at.x());
+    if (left == std::numeric_limits<double>::max())
+        left = 0;
+    std::vector<double> missing;
+    for (const QGlyphRun& run : runs) {
         PdfFont* face = nullptr;
         const QRawFont runFont = run.rawFont();
         for (const auto& known : fonts_)
             if (known->raw.familyName() == runFont.familyName() &&
                 known->raw.styleName() == runFont.styleName())
                 face = known.get();
+        // A face of bitmaps only (colour emoji) has nothing a PDF font can show: its glyphs
+        // are missing as far as the document goes.
+        const QString name = runFont.familyName() + u'\n' + runFont.styleName();
+        if (!face && (bitmapFaces_.count(name) != 0 ||
+                      (runFont.fontTable("glyf").isEmpty() && runFont.fontTable("CFF ").isEmpty() &&
+                       runFont.fontTable("CFF2").isEmpty() && bitmapFaces_.insert(name).second))) {
+            for (const QPointF& at : run.positions())
+                missing.push_back(x + (at.x() - left) * scale);
+            continue;
+        }
         if (!face) {
             fonts_.push_back(std::make_unique<PdfFont>(QFont(runFont.familyName()), runFont,
                                                        reserveObject(), int(fonts_.size()) + 1));
@@ -888,20 +960,43 @@ double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, doubl
         }
         const QList<quint32> indexes = run.glyphIndexes();
         const QList<QPointF> positions = run.positions();
+        // Once for each glyph at most: some are never shaped from a character alone.
+        bool unknown = false;
+        for (const quint32 g : indexes) {
+            if (g != 0 && g < quint32(face->glyphCount) && face->unicode[g] == 0 &&
+                !face->shapedTried[g]) {
+                face->shapedTried[g] = 1;
+                unknown = true;
+            }
+        }
+        if (unknown)
+            learnShapedGlyphs(*face, string);
         selectFont(face, size);
         for (qsizetype i = 0; i < indexes.size() && i < positions.size(); ++i) {
             const quint32 g = indexes[i];
-            if (g == 0 || g >= quint32(face->glyphCount))
+            if (g == 0) {
+                missing.push_back(x + (positions[i].x() - left) * scale);
+                continue;
+            }
+            if (g >= quint32(face->glyphCount))
                 continue;
             face->used[g] = 1;
             content_.append("1 0 0 1 ");
-            appendNumber(content_, x + positions[i].x() * scale);
+            appendNumber(content_, x + (positions[i].x() - left) * scale);
             content_.append(' ');
             appendNumber(content_, pageSize_.height() - baseline -
                                        (positions[i].y() - line.ascent()) * scale);
             content_.append(" Tm\n<").append(hex4(face->glyphCode(int(g)))).append("> Tj\n");
             lineStartKnown_ = false;
         }
+    }
+    // What no face has is shown, so that the reader knows something is there.
+    static const QString kReplacement(QChar(0xFFFD));
+    for (const double at : missing) {
+        if (text == kReplacement)
+            drawGlyphs(font, size, at, baseline, u"?", 1);
+        else
+            drawFallback(font, size, at, baseline, kReplacement);
     }
     return line.naturalTextWidth() * scale;
 }

@@ -37,7 +37,8 @@ public:
 
     // Draws TEXT at SIZE points with its left end of the baseline at (X, BASELINE);
     // returns its advance in points. Characters the face lacks are taken from the faces
-    // the system substitutes for it.
+    // the system substitutes for it, and shown as U+FFFD (or "?") where none has them. The
+    // text is laid out in the direction of its first letter that has one.
     double drawText(PdfFont* font, double size, double x, double baseline, QStringView text);
     // The same for TEXT of printable ASCII only (0x20 to 0x7E).
     double drawAscii(PdfFont* font, double size, double x, double baseline, QByteArrayView text);
@@ -48,6 +49,10 @@ public:
     double lineSpacing(PdfFont* font, double size) const;
     double underlinePosition(PdfFont* font, double size) const;
     double lineThickness(PdfFont* font, double size) const;
+    // The advance of C in the face itself (0 when it lacks C), and whether the face says
+    // that all its characters advance alike.
+    double advance(PdfFont* font, double size, char16_t c) const;
+    bool fixedPitch(PdfFont* font) const;
 
     // Writes the fonts and the trailer and closes the file; false when anything could
     // not be written.

@@ -5,12 +5,14 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QMimeData>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include <clocale>
 #include <ctime>
@@ -139,6 +141,15 @@ void Platform::setClipboard(const QString& text, const QString& html) {
         clipboard->setMimeData(mime);
     }
     Transcript::instance().write(QStringLiteral("clipboard"), {{"text", text}, {"html", html}});
+}
+
+void Platform::showDocument(const QString& path) {
+    if (!dialogs().interactive())
+        return;
+    if (opener_)
+        opener_(path);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void Platform::beep() {

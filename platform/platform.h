@@ -133,6 +133,15 @@ public:
     bool runCancellable(const QString& text, const QString& title, std::function<void()> work,
                         const std::function<void()>& cancel);
 
+    // Opens the finished document at PATH in the desktop's viewer for its kind, so that the
+    // user sees what was printed; never when a script answers the dialogs.
+    void showDocument(const QString& path);
+    // What opens a document for showDocument: the desktop's services unless replaced (by
+    // tests, which have no desktop); an empty one puts them back.
+    void setDocumentOpener(std::function<bool(const QString& path)> opener) {
+        opener_ = std::move(opener);
+    }
+
     void setMousePointer(int value);
     int mousePointer() const { return pointer_; }
 
@@ -167,6 +176,7 @@ private:
     QString helpFile_;
     QDateTime fixedNow_;
     int pointer_ = MousePointer::Default;
+    std::function<bool(const QString& path)> opener_;
 };
 
 // How a separator is named to the automation: ";", "," or "tab".

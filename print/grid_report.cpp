@@ -199,30 +199,51 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     data::fitColumnWidths(std::span(m.width.data(), size_t(m.maxCol) + 1), m.lineTotal,
                           qint16(lineCapacity(printer.fontSize())));
 
-    QString line;
-    for (int c = 0; c < data::ColumnWidths::kColumns; ++c) {
-        Error error;
-        if (grid.selectColumn(c))
-            break;
-        const QString caption = grid.caption(c, &error);
-        if (error)
-            break;
-        const int width = m.width[size_t(c)];
-        line += u' ';
-        appendFitted(line, caption, width);
-    }
-    printer.print({line});
+    // Where each column's text starts in a row's line, after a blank: the columns before it
+    // take a blank and their width each.
+    std::array<qsizetype, data::ColumnWidths::kColumns + 1> ends{};
+    for (int c = 0; c < data::ColumnWidths::kColumns; ++c)
+        ends[size_t(c) + 1] = ends[size_t(c)] + 1 + std::max<qint16>(m.width[size_t(c)], 0);
+    // A row wider than the page goes on over as many lines as it needs, each starting with a
+    // whole column, and the captions alike: every value stays under its caption, a row stays
+    // together, and the rows are still read once, as they come.
+    const int lineColumns = printer.lineColumns();
+    std::vector<int> lineStarts{0};
+    for (int c = 1; c < data::ColumnWidths::kColumns; ++c)
+        if (lineColumns > 0 && ends[size_t(c) + 1] - ends[size_t(lineStarts.back())] > lineColumns)
+            lineStarts.push_back(c);
+    const auto startsLine = [&](int c) {
+        return c > 0 && std::binary_search(lineStarts.begin(), lineStarts.end(), c);
+    };
+
+    // Each cell an item of its own, so that it is laid out in its own direction.
+    QStringList items;
+    const auto printCells = [&](const std::function<QString(int, Error*)>& cell) {
+        items.clear();
+        for (int c = 0; c < data::ColumnWidths::kColumns; ++c) {
+            Error error;
+            if (grid.selectColumn(c))
+                break;
+            const QString text = cell(c, &error);
+            if (error)
+                break;
+            if (startsLine(c)) {
+                printer.print(items);
+                items.clear();
+            }
+            QString fitted(1, u' ');
+            appendFitted(fitted, text, m.width[size_t(c)]);
+            items.append(fitted);
+        }
+        printer.print(items);
+    };
+    printCells([&](int c, Error* error) { return grid.caption(c, error); });
 
     printer.setFontBold(false);
     printer.setFontSize(kTitleSize);
     printer.print({kRule});
     setBodySize(printer, m.maxCol);
 
-    // Where each column's text starts in a row's line, after a blank: the columns before it
-    // take a blank and their width each.
-    std::array<qsizetype, data::ColumnWidths::kColumns + 1> ends{};
-    for (int c = 0; c < data::ColumnWidths::kColumns; ++c)
-        ends[size_t(c) + 1] = ends[size_t(c)] + 1 + std::max<qint16>(m.width[size_t(c)], 0);
     QByteArray bytes(ends.back(), Qt::Uninitialized);
     std::vector<QByteArrayView> cells;
     for (qint64 r = 0;; ++r) {
@@ -239,21 +260,16 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
                 if (copied > 0)
                     std::memcpy(bytes.data() + ends[c] + 1, cells[c].data(), size_t(copied));
             }
-            printer.printAsciiLine(QByteArrayView(bytes.constData(), length));
+            for (size_t l = 0; l < lineStarts.size() && size_t(lineStarts[l]) < cells.size(); ++l) {
+                const size_t end = l + 1 < lineStarts.size()
+                                       ? std::min(cells.size(), size_t(lineStarts[l + 1]))
+                                       : cells.size();
+                const qsizetype from = ends[size_t(lineStarts[l])];
+                printer.printAsciiLine(QByteArrayView(bytes.constData() + from, ends[end] - from));
+            }
             continue;
         }
-        line.clear();
-        for (int c = 0; c < data::ColumnWidths::kColumns; ++c) {
-            Error error;
-            if (grid.selectColumn(c))
-                break;
-            const QString text = grid.text(&error);
-            if (error)
-                break;
-            line += u' ';
-            appendFitted(line, text, m.width[size_t(c)]);
-        }
-        printer.print({line});
+        printCells([&](int, Error* error) { return grid.text(error); });
     }
 
     printer.setFontSize(kTitleSize);

@@ -4,11 +4,13 @@
 #include "platform/platform.h"
 
 #include "data/ascii_scan.h"
+#include "data/text_columns.h"
 #include "pdf/pdf_writer.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPrinter>
@@ -77,6 +79,8 @@ public:
     struct Metrics {
         double ascent = 0;
         double height = 0;
+        double column = 0;       // the advance of "0", one column of a fixed-pitch line
+        bool fixedPitch = false; // whether every character advances by COLUMN
     };
     virtual Metrics metrics(const PrintFont& font) = 0;
     // Draws RUN with the left end of its baseline at (X, BASELINE); returns its advance.
@@ -90,6 +94,7 @@ public:
     // Completes the document; the error is the reason it was not delivered.
     virtual Error finish(QString* destination, int* pages) = 0;
     virtual double areaHeight() const = 0;
+    virtual double areaWidth() const = 0;
 };
 
 namespace {
@@ -181,7 +186,7 @@ public:
 
     Metrics metrics(const PrintFont& font) override {
         const Face& face = faceOf(font);
-        return {face.ascent, face.height};
+        return {face.ascent, face.height, face.column, face.fixedPitch};
     }
 
     double draw(const PrintRun& run, double x, double baseline) override {
@@ -207,6 +212,7 @@ public:
     }
 
     double areaHeight() const override { return area_.height(); }
+    double areaWidth() const override { return area_.width(); }
 
     Error finish(QString* destination, int* pages) override {
         if (!writer_.finish())
@@ -250,6 +256,8 @@ private:
         PdfFont* pdf = nullptr;
         double ascent = 0;
         double height = 0;
+        double column = 0;
+        bool fixedPitch = false;
     };
 
     void underline(const Face& face, const PrintFont& font, double x, double baseline,
@@ -269,6 +277,8 @@ private:
             face.pdf = writer_.font(qtFont(font));
             face.ascent = writer_.ascent(face.pdf, font.size);
             face.height = writer_.lineSpacing(face.pdf, font.size);
+            face.column = writer_.advance(face.pdf, font.size, u'0');
+            face.fixedPitch = writer_.fixedPitch(face.pdf);
             return face;
         });
     }
@@ -303,7 +313,8 @@ public:
 
     Metrics metrics(const PrintFont& font) override {
         const Face& face = faceOf(font);
-        return {face.metrics.ascent() / kGridPerPoint, face.metrics.lineSpacing() / kGridPerPoint};
+        return {face.metrics.ascent() / kGridPerPoint, face.metrics.lineSpacing() / kGridPerPoint,
+                face.column, face.fixedPitch};
     }
 
     double draw(const PrintRun& run, double x, double baseline) override {
@@ -327,6 +338,7 @@ public:
     }
 
     double areaHeight() const override { return area_.height() / kGridPerPoint; }
+    double areaWidth() const override { return area_.width() / kGridPerPoint; }
 
     Error finish(QString* destination, int* pages) override {
         *destination = printer_.printerName();
@@ -346,12 +358,16 @@ private:
     struct Face {
         QFont font;
         QFontMetricsF metrics;
+        double column = 0;
+        bool fixedPitch = false;
     };
 
     const Face& faceOf(const PrintFont& f) {
         return faces_.get(f, [&] {
             QFont font = qtFont(f);
-            return Face{font, QFontMetricsF(font, &printer_)};
+            const QFontMetricsF metrics(font, &printer_);
+            return Face{font, metrics, metrics.horizontalAdvance(QLatin1Char('0')) / kGridPerPoint,
+                        QFontInfo(font).fixedPitch()};
         });
     }
 
@@ -395,6 +411,7 @@ void Printer::startDocument() {
     surfaceError_ = {};
     surfaceBroken_ = false;
     surface_.reset();
+    toDefaultFolder_ = false;
     const QPrinterInfo system =
         pdfFolder_.isEmpty() ? QPrinterInfo::defaultPrinter() : QPrinterInfo();
     if (!system.isNull()) {
@@ -404,6 +421,7 @@ void Printer::startDocument() {
             surfaceError_ = printerError(system.printerName());
     } else {
         QString folder = pdfFolder_;
+        toDefaultFolder_ = folder.isEmpty();
         if (folder.isEmpty()) {
             folder = defaultPdfFolder();
             QDir().mkpath(folder);
@@ -418,6 +436,7 @@ void Printer::startDocument() {
 void Printer::append(const QString& text) {
     if (text.isEmpty())
         return;
+    lineLength_ += text.size();
     if (!line_.runs.isEmpty() && line_.runs.last().font == font_)
         line_.runs.last().text += text;
     else
@@ -456,9 +475,53 @@ QString asDrawn(const QString& text) {
     return drawn;
 }
 
+bool rightToLeft(QStringView text) {
+    for (const QChar c : text) {
+        if (c.unicode() < 0x0590)
+            continue;
+        const QChar::Direction d = c.direction();
+        if (d == QChar::DirR || d == QChar::DirAL)
+            return true;
+    }
+    return false;
+}
+
+// Whether TEXT holds only blanks from FROM on.
+template <typename Text>
+bool blankFrom(const Text& text, qsizetype from) {
+    for (qsizetype i = from; i < text.size(); ++i)
+        if (text[i] != ' ')
+            return false;
+    return true;
+}
+
+// Where an edge falls that a line just reaches: rounding of the advances never makes it wrap.
+constexpr double kEdge = 1e-6;
+
 } // namespace
 
-void Printer::layOut(const PrintLine& line) {
+// A right-to-left piece is drawn without the blanks at its ends, which its own direction
+// would move to the other side.
+double Printer::drawPiece(QStringView text, const PrintFont& font, double x, double baseline) {
+    const Surface::Metrics metrics = surface_->metrics(font);
+    const double end = metrics.fixedPitch ? x + double(textColumns(text)) * metrics.column : 0;
+    double advance = 0;
+    if (rightToLeft(text)) {
+        qsizetype lead = 0;
+        while (lead < text.size() && text[lead] == u' ')
+            ++lead;
+        const QStringView core = text.mid(lead).trimmed();
+        const double start = x + double(lead) * metrics.column;
+        advance =
+            start - x + surface_->draw(PrintRun{asDrawn(core.toString()), font}, start, baseline);
+        advance += double(text.size() - lead - core.size()) * metrics.column;
+    } else {
+        advance = surface_->draw(PrintRun{asDrawn(text.toString()), font}, x, baseline);
+    }
+    return metrics.fixedPitch ? end : x + advance;
+}
+
+void Printer::layOut(const PrintLine& line, const QList<qsizetype>& items) {
     if (!surface_ || surfaceBroken_)
         return;
     double ascent = 0;
@@ -475,9 +538,62 @@ void Printer::layOut(const PrintLine& line) {
     if (!makeRoom(height))
         return;
     double x = 0;
-    for (const PrintRun& run : line.runs)
-        x += surface_->draw(PrintRun{asDrawn(run.text), run.font}, x, y_ + ascent);
+    qsizetype offset = 0;
+    qsizetype next = 0;
+    for (const PrintRun& run : line.runs) {
+        if (items.isEmpty()) {
+            x = drawPiece(run.text, run.font, x, y_ + ascent);
+            continue;
+        }
+        // Each item in the run is a piece of its own.
+        for (qsizetype from = 0; from < run.text.size();) {
+            while (next < items.size() && items[next] <= offset + from)
+                ++next;
+            const qsizetype to = next < items.size()
+                                     ? std::min(run.text.size(), items[next] - offset)
+                                     : run.text.size();
+            x = drawPiece(QStringView(run.text).mid(from, to - from), run.font, x, y_ + ascent);
+            from = to;
+        }
+        offset += run.text.size();
+    }
     y_ += height;
+}
+
+// Where LINE goes on to the next line, when it is wider than the page.
+std::optional<qsizetype> Printer::breakOf(const PrintLine& line) const {
+    if (!surface_ || surfaceBroken_)
+        return std::nullopt;
+    const double width = surface_->areaWidth() + kEdge;
+    double x = 0;
+    qsizetype offset = 0;
+    qsizetype afterBlank = 0;
+    for (qsizetype r = 0; r < line.runs.size(); ++r) {
+        const QString& text = line.runs[r].text;
+        const double column = surface_->metrics(line.runs[r].font).column;
+        for (qsizetype i = 0; i < text.size();) {
+            char32_t c = text[i].unicode();
+            qsizetype units = 1;
+            if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+                units = 2;
+            }
+            x += charColumns(c) * column;
+            if (x > width && offset > 0) {
+                bool blanks = blankFrom(text, i);
+                for (qsizetype later = r + 1; blanks && later < line.runs.size(); ++later)
+                    blanks = blankFrom(line.runs[later].text, 0);
+                if (blanks)
+                    return std::nullopt;
+                return afterBlank * 2 > offset ? afterBlank : offset;
+            }
+            offset += units;
+            i += units;
+            if (c == u' ')
+                afterBlank = offset;
+        }
+    }
+    return std::nullopt;
 }
 
 void Printer::spool(const PrintLine& line) {
@@ -492,13 +608,20 @@ void Printer::spool(const PrintLine& line) {
 void Printer::printAsciiLine(QByteArrayView line) {
     Q_ASSERT(isPrintableAscii(line));
     if (!line_.runs.isEmpty()) {
-        printText(QString::fromLatin1(line), false);
+        printText(QString::fromLatin1(line), {}, false);
         return;
     }
     if (!started_)
         startDocument();
     if (surface_ && !surfaceBroken_) {
         const Surface::Metrics metrics = surface_->metrics(font_);
+        if (double(line.size()) * metrics.column > surface_->areaWidth() + kEdge) {
+            const auto fits = qsizetype((surface_->areaWidth() + kEdge) / metrics.column);
+            if (!blankFrom(line, fits)) {
+                printText(QString::fromLatin1(line), {}, false);
+                return;
+            }
+        }
         if (makeRoom(metrics.height)) {
             if (!line.isEmpty())
                 surface_->drawAscii(line, font_, 0, y_ + metrics.ascent);
@@ -516,34 +639,104 @@ void Printer::printAsciiLine(QByteArrayView line) {
     }
 }
 
-void Printer::endLine() {
-    line_.endFont = font_;
-    layOut(line_);
-    spool(line_);
-    if (recordLines_) {
-        lines_.append(std::move(line_));
-        line_ = {};
-    } else {
-        // The list keeps its room for the next line.
-        line_.runs.clear();
-    }
+int Printer::lineColumns() const {
+    if (!surface_ || surfaceBroken_)
+        return 0;
+    const Surface::Metrics metrics = surface_->metrics(font_);
+    return metrics.column > 0 ? int((surface_->areaWidth() + kEdge) / metrics.column) : 0;
 }
 
-void Printer::printText(const QString& text, bool openEnd) {
+void Printer::endPrintedLine(PrintLine& line, QList<qsizetype>& items) {
+    layOut(line, items);
+    spool(line);
+    if (recordLines_)
+        lines_.append(std::move(line));
+}
+
+void Printer::endLine() {
+    line_.endFont = font_;
+    while (const std::optional<qsizetype> cut = breakOf(line_)) {
+        PrintLine head;
+        head.endFont = line_.runs.first().font;
+        qsizetype taken = 0;
+        while (taken < *cut) {
+            PrintRun& run = line_.runs.first();
+            if (taken + run.text.size() <= *cut) {
+                taken += run.text.size();
+                head.runs.append(std::move(run));
+                line_.runs.removeFirst();
+            } else {
+                head.runs.append(PrintRun{run.text.left(*cut - taken), run.font});
+                run.text.remove(0, *cut - taken);
+                taken = *cut;
+            }
+        }
+        head.endFont = head.runs.last().font;
+        QList<qsizetype> headItems;
+        QList<qsizetype> rest;
+        for (const qsizetype start : std::as_const(items_)) {
+            if (start < *cut)
+                headItems.append(start);
+            else if (start > *cut)
+                rest.append(start - *cut);
+        }
+        items_ = std::move(rest);
+        endPrintedLine(head, headItems);
+    }
+    endPrintedLine(line_, items_);
+    // The lists keep their room for the next line.
+    line_.runs.clear();
+    items_.clear();
+    lineLength_ = 0;
+}
+
+void Printer::startItem() {
+    if (lineLength_ > 0 && (items_.isEmpty() || items_.last() != lineLength_))
+        items_.append(lineLength_);
+}
+
+void Printer::print(const QStringList& items, bool openEnd) {
+    if (items.size() == 1) {
+        printText(items.first(), {}, openEnd);
+        return;
+    }
+    QString text;
+    QList<qsizetype> starts;
+    for (const QString& item : items) {
+        starts.append(text.size());
+        text += item;
+    }
+    printText(text, starts, openEnd);
+}
+
+void Printer::printText(const QString& text, const QList<qsizetype>& itemStarts, bool openEnd) {
     if (!started_)
         startDocument();
+    startItem();
+    qsizetype next = 0;
+    // Appends TEXT from FROM to TO, marking where items start in it.
+    const auto appendPart = [&](qsizetype from, qsizetype to) {
+        for (; next < itemStarts.size() && itemStarts[next] < to; ++next) {
+            if (itemStarts[next] <= from)
+                continue;
+            append(text.mid(from, itemStarts[next] - from));
+            startItem();
+            from = itemStarts[next];
+        }
+        append(from == 0 && to == text.size() ? text : text.mid(from, to - from));
+    };
     qsizetype start = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         if (c != u'\r' && c != u'\n')
             continue;
-        append(text.mid(start, i - start));
+        appendPart(start, i);
         endLine();
         if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
             ++i;
         start = i + 1;
     }
-    append(start == 0 ? text : text.mid(start));
+    appendPart(start, text.size());
     if (!openEnd)
         endLine();
 }
@@ -564,6 +757,8 @@ Error Printer::endDoc() {
     started_ = false;
     lines_.clear();
     line_ = {};
+    items_.clear();
+    lineLength_ = 0;
 
     Error error = surfaceError_;
     if (!error && surface_)
@@ -578,6 +773,9 @@ Error Printer::endDoc() {
     else
         spool_.deliver(doc.destination);
     last_ = std::move(doc);
+    // Written to a folder the user never named, the document would otherwise go unseen.
+    if (!error && toDefaultFolder_)
+        platform().showDocument(last_.destination);
     return error;
 }
 
@@ -585,6 +783,8 @@ void Printer::reset() {
     font_ = {};
     started_ = false;
     line_ = {};
+    items_.clear();
+    lineLength_ = 0;
     lines_.clear();
     surface_.reset();
     surfaceError_ = {};

@@ -11,6 +11,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <optional>
 
 namespace velario {
 
@@ -49,12 +50,20 @@ inline constexpr double kPageTopMarginInches = 0.25;
 // hidden temporary name and are named velario-YYYYMMDD-HHMMSS-N.pdf after the program's
 // clock once complete, N counting up so that no earlier file is replaced.
 //
-// Lines that do not fit on a page continue on the next one; text beyond the right margin
-// is clipped.
+// Lines that do not fit on a page continue on the next one. A line wider than the page
+// continues on the next line: after its last blank when that is in the second half of the
+// line, else at the right edge (blanks that only end the line are never carried over). Each
+// item of a print is laid out on its own, in its own writing direction, from the column it
+// starts at: a Hebrew or Arabic field reads right to left without moving the fields after
+// it, and the columns of a fixed-pitch line stay where they are whatever the faces that
+// draw its characters (a wide character takes two columns, see charColumns).
 //
 // Every delivered document is written to the transcript as the event "document" with
-// "destination" and "lines": one list per line of runs {text, font, size, bold,
-// underline}; an empty line is an empty list.
+// "destination" and "lines": one list per printed line (a line that continues on the next
+// is two) of runs {text, font, size, bold, underline}; an empty line is an empty list.
+//
+// A document that goes to defaultPdfFolder() because there is no printer is shown to the
+// user once delivered (see Platform::showDocument).
 class Printer {
 public:
     static Printer& instance();
@@ -77,15 +86,17 @@ public:
     // openEnd, in which case the next print continues it. The first print after endDoc
     // starts a new document.
     void print(std::initializer_list<QString> items) { print(items, false); }
-    void print(const QStringList& items, bool openEnd = false) {
-        printText(items.size() == 1 ? items.first() : items.join(QString()), openEnd);
-    }
+    void print(const QStringList& items, bool openEnd = false);
     void printOpen(std::initializer_list<QString> items) { print(items, true); }
 
     // Prints LINE, printable ASCII only (0x20 to 0x7E) as the caller knows, and ends the
     // line: the same as print({line}) with LINE as a string, without ever converting it to
     // UTF-16 (the lines of a result's rows, most of the time).
     void printAsciiLine(QByteArrayView line);
+
+    // The columns of the current face and size that one line of the document in progress
+    // holds, as far as the destination tells (0 when it does not).
+    int lineColumns() const;
 
     // Ends the document and delivers it. Without anything printed since the last
     // endDoc there is nothing to deliver and nothing happens.
@@ -112,16 +123,21 @@ public:
 private:
     Printer();
     void print(std::initializer_list<QString> items, bool openEnd) {
-        printText(items.size() == 1 ? *items.begin() : QStringList(items).join(QString()), openEnd);
+        print(QStringList(items), openEnd);
     }
     // Nothing separates the items, so a "\r" ending one and a "\n" starting the next make
-    // one line break, as they would in the joined text.
-    void printText(const QString& text, bool openEnd);
+    // one line break, as they would in the joined text; ITEMSTARTS are where the items
+    // after the first start in TEXT.
+    void printText(const QString& text, const QList<qsizetype>& itemStarts, bool openEnd);
+    void startItem();
+    void endPrintedLine(PrintLine& line, QList<qsizetype>& items);
+    std::optional<qsizetype> breakOf(const PrintLine& line) const;
     void startDocument();
     void append(const QString& text);
     void endLine();
     bool makeRoom(double height);
-    void layOut(const PrintLine& line);
+    void layOut(const PrintLine& line, const QList<qsizetype>& items);
+    double drawPiece(QStringView text, const PrintFont& font, double x, double baseline);
     void spool(const PrintLine& line);
 
     PrintFont font_;
@@ -129,12 +145,15 @@ private:
     bool started_ = false;
     bool recordLines_ = false;
     PrintLine line_;
+    qsizetype lineLength_ = 0;
+    QList<qsizetype> items_; // where the items of line_ start, after its first
     QList<PrintLine> lines_;
     PrintDocument last_;
     std::unique_ptr<Surface> surface_;
     Error surfaceError_;
     bool surfaceBroken_ = false;
     QString destination_;
+    bool toDefaultFolder_ = false;
     double y_ = 0;
     DocumentSpool spool_;
 };

@@ -1,5 +1,6 @@
 #include "report_text.h"
 
+#include "data/text_columns.h"
 #include "platform/platform.h"
 
 #include <QDir>
@@ -9,22 +10,28 @@
 namespace velario {
 
 QString fitText(const QString& text, int width) {
-    if (width <= 0)
-        return {};
-    if (text.size() >= width)
-        return text.left(width);
-    return text + QString(width - text.size(), u' ');
+    QString line;
+    appendFitted(line, text, width);
+    return line;
 }
 
 void appendFitted(QString& line, QStringView text, int width) {
     if (width <= 0)
         return;
-    if (text.size() >= width) {
-        line += text.left(width);
+    if (singleColumnText(text)) {
+        if (text.size() >= width) {
+            line += text.left(width);
+            return;
+        }
+        line += text;
+        line.resize(line.size() + width - text.size(), u' ');
         return;
     }
-    line += text;
-    line.resize(line.size() + width - text.size(), u' ');
+    // A wide character that would cross the column's end gives way to a blank, so that the
+    // columns after it start where they would.
+    qsizetype taken = 0;
+    line += leadingColumns(text, width, &taken);
+    line.resize(line.size() + width - taken, u' ');
 }
 
 namespace {

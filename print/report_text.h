@@ -10,7 +10,8 @@ namespace velario {
 // Refusal of every report that finds nothing to print.
 inline const QString kNothingToPrint = QStringLiteral("Non ci sono records da stampare !!!");
 
-// TEXT cut or filled with blanks to exactly WIDTH characters (none for a width below 1).
+// TEXT cut or filled with blanks to take exactly WIDTH columns of a fixed-pitch line (none
+// for a width below 1), a wide character taking two.
 QString fitText(const QString& text, int width);
 // The same appended to LINE.
 void appendFitted(QString& line, QStringView text, int width);

@@ -13,7 +13,8 @@ packages=(
     mdbtools mdbtools-dev libglib2.0-dev
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
     postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
-    poppler-utils fonts-liberation fonts-dejavu-core fontconfig locales libdeflate-dev
+    poppler-utils fonts-liberation fonts-dejavu-core fonts-wqy-microhei fonts-symbola fontconfig
+    locales libdeflate-dev
     libharfbuzz-dev clang libclang-rt-14-dev clang-format
     dpkg-dev file lintian desktop-file-utils appstream
 )

@@ -1,5 +1,6 @@
 #include "controls/datagrid.h"
 #include "data/database.h"
+#include "data/text_columns.h"
 #include "platform/platform.h"
 #include "print/grid_report.h"
 #include "print/pdf_lines.h"
@@ -24,8 +25,11 @@ namespace {
 
 const QString kRule(106, u'-');
 
+// TEXT cut or filled with blanks to WIDTH columns, a wide character taking two.
 QString padded(const QString& text, int width) {
-    return text.leftJustified(width, u' ', true);
+    qsizetype taken = 0;
+    const QString cut = leadingColumns(text, width, &taken).toString();
+    return cut + QString(width - taken, u' ');
 }
 
 } // namespace
@@ -112,16 +116,20 @@ private slots:
 
     // Widths measured over the three rows asked for (without their leading blanks), fitted
     // to the capacity of the body's size; whatever the cells hold, the rows come out as their
-    // texts fitted to the columns. The title block's texts trimmed and cut to their fields.
+    // texts fitted to the columns, a row wider than the page going on at the column that
+    // starts each of its next lines (LINESTARTS), captions alike. The title block's texts
+    // trimmed and cut to their fields.
     void columns_data() {
         QTest::addColumn<QStringList>("captions");
         QTest::addColumn<QList<QStringList>>("rows"); // "<null>" for a Null
         QTest::addColumn<float>("bodySize");
         QTest::addColumn<Ints>("widths");
         QTest::addColumn<QString>("reply"); // "<default>" or the text typed
+        QTest::addColumn<Ints>("lineStarts");
         // Five rows, the two left out wider, so measuring them would show in the widths.
         const auto row = [](const char* name, QStringList captions, const Ints& lengths,
-                            const Ints& blanks, float size, const Ints& widths) {
+                            const Ints& blanks, float size, const Ints& widths,
+                            const Ints& lineStarts = {}) {
             for (qsizetype c = captions.size(); c < lengths.size(); ++c)
                 captions << QStringLiteral("c%1").arg(c);
             QList<QStringList> rows(5);
@@ -130,24 +138,34 @@ private slots:
                     rows[r] << QString(blanks.value(c), u' ') +
                                    (QStringLiteral("%1.%2").arg(r).arg(c) + QString(99, u'x'))
                                        .left(lengths[c] + (r >= 3 ? 5 : 0));
-            QTest::newRow(name) << captions << rows << size << widths << (size > 8 ? "3" : "2.5");
+            QTest::newRow(name) << captions << rows << size << widths << (size > 8 ? "3" : "2.5")
+                                << lineStarts;
         };
         row("10 12 30 40 end as 10 12 31 41", {}, {9, 11, 29, 39}, {}, 9, {10, 12, 31, 41});
         row("14-character caption, leading blanks", {"descrizione_ab"}, {6, 6}, {0, 3}, 9, {15, 7});
+        // 159 columns fit at 6 points.
         row("53 columns at 6 points: the first 51 printed", {}, Ints(53, 2), {}, 6,
-            Ints(10, 3) + Ints(41, 4));
+            Ints(10, 3) + Ints(41, 4), {33});
+        row("40 columns of 9 characters", {}, Ints(40, 9), {}, 6, Ints(40, 10), {14, 28});
         QTest::newRow("quotes, backslashes, an accented cell after plain ones")
             << QStringList{"a", "b", "c"}
             << QList<QStringList>{{"1", "dice \"ciao\"", "C:\\dati\\x"},
                                   {"22", "2", "perché sì"},
                                   {"è", "ok", "x"}}
-            << 9.0f << Ints{2, 12, 10} << "<default>";
+            << 9.0f << Ints{2, 12, 10} << "<default>" << Ints{};
         QTest::newRow("breaks, tabs, Nulls, blanks and controls")
             << QStringList{"a", "b", "c"}
             << QList<QStringList>{{"1", "ab\ncd", "x\ty"},
                                   {"\t2\t", "\x01z", "<null>"},
                                   {"<null>", "  a  ", "\x7f"}}
-            << 9.0f << Ints{2, 6, 4} << "3";
+            << 9.0f << Ints{2, 6, 4} << "3" << Ints{};
+        // Each cell in its own direction, later columns where they belong.
+        QTest::newRow("right to left first cells, wide characters")
+            << QStringList{"a", "b", "c"}
+            << QList<QStringList>{{"שלום", "漢字", "a1"},
+                                  {"دار ورد", "😀😀", "b2"},
+                                  {"abc", "x", "c3"}}
+            << 9.0f << Ints{8, 5, 2} << "<default>" << Ints{};
     }
 
     void columns() {
@@ -156,6 +174,7 @@ private slots:
         QFETCH(float, bodySize);
         QFETCH(Ints, widths);
         QFETCH(QString, reply);
+        QFETCH(Ints, lineStarts);
 
         // Rows are counted from the first row of the result, whatever the grid shows; 2.5
         // rounds to 2 but prints three; the question's default is the count of the result.
@@ -168,17 +187,22 @@ private slots:
         print(reply == "<default>" ? std::nullopt : std::optional(reply),
               {"  " + seventy, "  " + longPath + " ", " ODBC "});
 
-        QStringList expected =
-            QString("\nOutput selezione SQL:   " + seventy.left(60) +
-                    "  05/12/2026 10:55:30\n\nDatabase:   " + longPath.left(80) +
-                    "  Tipo: ODBC\n\n" + kRule + "\n\n" + kRule + "\n\n\n\n" + kRule)
-                .split('\n');
-        for (int c = 0; c < widths.size(); ++c)
-            for (int r = -1; r < 3; ++r)
-                expected[r < 0 ? 6 : 8 + r] +=
+        QStringList expected = QString("\nOutput selezione SQL:   " + seventy.left(60) +
+                                       "  05/12/2026 10:55:30\n\nDatabase:   " + longPath.left(80) +
+                                       "  Tipo: ODBC\n\n" + kRule)
+                                   .split('\n');
+        for (int r = -1; r < 3; ++r) {
+            QStringList lines(lineStarts.size() + 1);
+            for (int c = 0; c < widths.size(); ++c)
+                lines[std::upper_bound(lineStarts.begin(), lineStarts.end(), c) -
+                      lineStarts.begin()] +=
                     ' ' + padded(QString(r < 0 ? captions[c] : rows[r][c]).replace("<null>", ""),
                                  widths[c]);
-        expected = expected.join(u'\n').split(u'\n');
+            expected += lines.join(u'\n').split(u'\n');
+            if (r < 0)
+                expected << kRule;
+        }
+        expected << kRule;
         QCOMPARE(transcribed(), expected);
         QCOMPARE(expected[1].size(), 105);
         QStringList fonts; // an empty line by the font it closed with
@@ -188,8 +212,10 @@ private slots:
         }
         const QString bold = "COURIER NEW 9 B", rule = "COURIER NEW 9";
         const QString body = QStringLiteral("COURIER NEW %1").arg(bodySize);
-        QCOMPARE(fonts, QStringList(5, bold) << rule << body + " B" << rule
-                                             << QStringList(expected.size() - 9, body) << rule);
+        const qsizetype captionLines = lineStarts.size() + 1;
+        QCOMPARE(fonts, QStringList(5, bold)
+                            << rule << QStringList(captionLines, body + " B") << rule
+                            << QStringList(expected.size() - 8 - captionLines, body) << rule);
         const QString differs = test::paperDiffers(document());
         QVERIFY2(differs.isEmpty(), qPrintable(differs));
         const QJsonObject asked = session_->events().first();

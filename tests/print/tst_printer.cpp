@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPrinterInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -119,6 +120,27 @@ private slots:
                            "[" + ascii + "|Courier New|7.75|--]", "[☠☢|Courier New|7.75|b-]",
                            "[MMMM|Courier New|1|b-]", "[M|Courier New|720|b-]"}
             << 2;
+        // A line wider than the page (106 columns at 9 points) goes on: after its last blank
+        // in the second half, else at the edge; blanks past the edge stay on it. Each item is
+        // laid out in its own direction from its own column, a wide character taking two.
+        const QString x100(100, u'x'), y20(20, u'y'), z150(150, u'z');
+        QTest::newRow("wider than the page")
+            << "s=9;p=" + x100 + " " + y20 + ";p=" + z150 + ";p=ab" + QString(150, u' ') +
+                   ";o=" + x100 + ";B;p=" + QString(10, u'b')
+            << QStringList{"[" + x100 + " |Courier New|9|--]",
+                           "[" + y20 + "|Courier New|9|--]",
+                           "[" + z150.left(106) + "|Courier New|9|--]",
+                           "[" + z150.mid(106) + "|Courier New|9|--]",
+                           "[ab" + QString(150, u' ') + "|Courier New|9|--]",
+                           "[" + x100 + "|Courier New|9|--][bbbbbb|Courier New|9|b-]",
+                           "[bbbb|Courier New|9|b-]"}
+            << 1;
+        QTest::newRow("right to left, wide and missing characters")
+            << "s=9;p=שלום+ abc+ 12;p=مرحبا بالعالم+ 3;p=漢字テスト+ a+ 😀+ b;p=x\U0010FFFDy+ z"
+            << QStringList{"[שלום abc 12|Courier New|9|--]", "[مرحبا بالعالم 3|Courier New|9|--]",
+                           "[漢字テスト a 😀 b|Courier New|9|--]",
+                           QString("[x\U0010FFFDy z|Courier New|9|--]")}
+            << 1;
         QString steps = "s=7";
         QStringList lines;
         for (int i = 1; i <= 3000; ++i) {
@@ -158,6 +180,44 @@ private slots:
         QCOMPARE(allFiles(out_).size(), lines.isEmpty() ? 0 : 1);
         const QString differs = lines.isEmpty() ? QString() : test::paperDiffers(documents()[0]);
         QVERIFY2(differs.isEmpty(), qPrintable(differs));
+    }
+
+    // A document written to the default folder, for want of a printer, is opened for the
+    // user to see; never when a script answers (automation), nor in a folder given.
+    void shownToUser_data() {
+        QTest::addColumn<bool>("widgets");
+        QTest::addColumn<bool>("folderGiven");
+        QTest::newRow("script, default folder") << false << false;
+        QTest::newRow("widgets, default folder") << true << false;
+        QTest::newRow("widgets, folder given") << true << true;
+    }
+
+    void shownToUser() {
+        QFETCH(bool, widgets);
+        QFETCH(bool, folderGiven);
+        QVERIFY2(QPrinterInfo::defaultPrinter().isNull(), "a default printer would take it");
+        const QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", home);
+            qputenv("XDG_CONFIG_HOME", config);
+            platform().setDocumentOpener({});
+        });
+        qputenv("HOME", QFile::encodeName(dir_->path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->filePath(".config")));
+        QStringList opened;
+        platform().setDocumentOpener([&](const QString& path) {
+            opened << path;
+            return true;
+        });
+        if (widgets)
+            platform().setDialogs(makeWidgetDialogs());
+        Printer& printer = Printer::instance();
+        printer.setPdfFolder(folderGiven ? out_ : QString());
+        printer.print({"visto"});
+        QVERIFY(!printer.endDoc());
+        const QString made = printer.lastDocument().destination;
+        QVERIFY2(made.startsWith(folderGiven ? out_ : dir_->path()), qPrintable(made));
+        QCOMPARE(opened, widgets && !folderGiven ? QStringList{made} : QStringList{});
     }
 
     // Names never overwrite a file. The hidden files of documents whose program died while
