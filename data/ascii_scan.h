@@ -75,26 +75,24 @@ inline bool isPrintableAscii(QByteArrayView text) {
     return true;
 }
 
-// Some byte of TEXT is A, B or C.
-inline bool containsAnyOf(QByteArrayView text, char a, char b, char c) {
+// Some byte of TEXT is one of WANTED.
+template <typename... Chars>
+inline bool containsAnyOf(QByteArrayView text, Chars... wanted) {
     const char* at = text.data();
     const qsizetype size = text.size();
 #if defined(__SSE2__)
     if (size >= 16) {
-        const __m128i wantA = _mm_set1_epi8(a);
-        const __m128i wantB = _mm_set1_epi8(b);
-        const __m128i wantC = _mm_set1_epi8(c);
         const auto found = [&](const char* p) {
             const __m128i bytes = ascii_scan::load16(p);
-            return _mm_movemask_epi8(_mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(bytes, wantA), _mm_cmpeq_epi8(bytes, wantB)),
-                _mm_cmpeq_epi8(bytes, wantC)));
+            __m128i hits = _mm_setzero_si128();
+            ((hits = _mm_or_si128(hits, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(char(wanted))))), ...);
+            return _mm_movemask_epi8(hits) != 0;
         };
         return ascii_scan::anyStep<16>(at, size, found);
     }
 #endif
     for (const char* const end = at + size; at < end; ++at)
-        if (*at == a || *at == b || *at == c)
+        if (((*at == char(wanted)) || ...))
             return true;
     return false;
 }

@@ -151,7 +151,7 @@ void DocumentSpool::addAsciiLine(QByteArrayView text, const PrintFont& font) {
     char* to = buffer_.data() + at;
     const QByteArrayView start = lines_++ > 0 ? kStart : kStart.sliced(1);
     to = std::copy(start.begin(), start.end(), to);
-    if (!containsAnyOf(text, '"', '\\', '\\')) {
+    if (!containsAnyOf(text, '"', '\\')) {
         to = std::copy(text.begin(), text.end(), to);
     } else {
         for (const char c : text) {
