@@ -127,13 +127,14 @@ void TestAccess::initTestCase() {
     QVERIFY(cache_.isValid() && work_.isValid());
     qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
     const QString values = work_.filePath("values.db");
-    QVERIFY(test::writeSqlite(
-        values, {"CREATE TABLE v (i INTEGER, r REAL, t TEXT, b BLOB, n)",
-                 "INSERT INTO v VALUES (-42, 1.5, 'àè€😀', x'00FF10ab', NULL), "
-                 "(9223372036854775807, 100.0, '', x'', 7), (NULL, 0.1, NULL, NULL, 'testo')",
-                 "CREATE TABLE seq (n INTEGER)",
-                 "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
-                 "WHERE n < 1000) INSERT INTO seq SELECT n FROM s"}));
+    QVERIFY(
+        test::writeSqlite(values, {"CREATE TABLE v (i INTEGER, r REAL, t TEXT, b BLOB, n)",
+                                   "INSERT INTO v VALUES (-42, 1.5, 'àè€😀', x'00FF10ab', NULL), "
+                                   "(9223372036854775807, 100.0, '', x'', 7), "
+                                   "(-9223372036854775807 - 1, 0.1, NULL, NULL, 'testo')",
+                                   "CREATE TABLE seq (n INTEGER)",
+                                   "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                                   "WHERE n < 1000) INSERT INTO seq SELECT n FROM s"}));
     Error error;
     sqlite_ = Database::open(values, false, &error);
     QVERIFY2(sqlite_, qPrintable(error.description));
@@ -351,10 +352,21 @@ void TestAccess::sqliteRows_data() {
     QTest::addColumn<int>("columns");
     QTest::addColumn<QStringList>("cells"); // every cell, row by row
     QTest::newRow("values") << "SELECT i, r, t, b AS \"blob è\", n FROM v ORDER BY rowid" << 5
-                            << QStringList{
-                                   "-42",   "1.5", "àè€😀", "00FF10AB", kNull, "9223372036854775807",
-                                   "100.0", "",    "",     "7",        kNull, "0.1",
-                                   kNull,   kNull, "testo"};
+                            << QStringList{"-42",
+                                           "1.5",
+                                           "àè€😀",
+                                           "00FF10AB",
+                                           kNull,
+                                           "9223372036854775807",
+                                           "100.0",
+                                           "",
+                                           "",
+                                           "7",
+                                           "-9223372036854775808",
+                                           "0.1",
+                                           kNull,
+                                           kNull,
+                                           "testo"};
     QTest::newRow("filter and order")
         << "SELECT n FROM seq WHERE n % 500 = 0 ORDER BY n DESC" << 1 << QStringList{"1000", "500"};
     QTest::newRow("common table expression")
