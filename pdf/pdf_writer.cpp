@@ -426,6 +426,8 @@ private:
     void write(const QByteArray& data) { write(data.constData(), size_t(data.size())); }
     void writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
                      bool compress);
+    void writeStreamBody(int number, const QByteArray& dictionary, const QByteArray& body,
+                         bool packed);
     void endPage();
     template <typename Char>
     double drawGlyphs(PdfFont* font, double size, double x, double baseline, const Char* chars,
@@ -442,6 +444,7 @@ private:
         int contents = 0;
         int page = 0;
         QByteArray content;
+        bool packed = false; // CONTENT is deflated already
     };
     void writePage(const PageJob& job);
     void drain();
@@ -451,6 +454,8 @@ private:
     };
     // Used by whichever thread is writing to the file.
     std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor_;
+    // The layout's own, for the pages it deflates while the writer falls behind.
+    std::unique_ptr<libdeflate_compressor, FreeCompressor> layoutCompressor_;
     std::unique_ptr<char[]> fileBuffer_; // outlives file_, which the destructor closes
     std::FILE* file_ = nullptr;
     std::atomic<bool> failed_ = false;
@@ -628,10 +633,14 @@ void PdfWriter::Impl::writeStream(int number, const QByteArray& dictionary, cons
                                   bool compress) {
     const QByteArray packed = compress ? deflated(compressor_.get(), data) : QByteArray();
     const bool isPacked = compress && !packed.isEmpty();
-    const QByteArray& body = isPacked ? packed : data;
+    writeStreamBody(number, dictionary, isPacked ? packed : data, isPacked);
+}
+
+void PdfWriter::Impl::writeStreamBody(int number, const QByteArray& dictionary,
+                                      const QByteArray& body, bool packed) {
     startObject(number);
     QByteArray head = "<< /Length " + QByteArray::number(body.size());
-    if (isPacked)
+    if (packed)
         head += " /Filter /FlateDecode";
     head += dictionary + " >>\nstream\n";
     write(head);
@@ -657,11 +666,11 @@ void PdfWriter::Impl::endPage() {
         content_.append("ET\n");
     content_.append("Q\n");
     inText_ = false;
-    PageJob job{reserveObject(), reserveObject(), std::move(content_)};
+    PageJob job{reserveObject(), reserveObject(), std::move(content_), false};
     content_ = QByteArray();
     pageObjects_.push_back(job.page);
     // Each side wakes the other for a batch of pages rather than for each: the worker once
-    // a batch waits, the layout, held up by two batches waiting, once only one is left.
+    // a batch waits, the layout, held up by four batches waiting, once only two are left.
     constexpr size_t kBatch = 4;
     if (!worker_.joinable()) {
         worker_ = std::thread([this] {
@@ -673,7 +682,7 @@ void PdfWriter::Impl::endPage() {
                 while (!jobs_.empty()) {
                     const PageJob next = std::move(jobs_.front());
                     jobs_.pop_front();
-                    const bool wake = layoutWaiting_ && jobs_.size() == kBatch;
+                    const bool wake = layoutWaiting_ && jobs_.size() == 2 * kBatch;
                     lock.unlock();
                     if (wake)
                         roomFree_.notify_one();
@@ -684,9 +693,22 @@ void PdfWriter::Impl::endPage() {
         });
     }
     std::unique_lock lock(mutex_);
+    // Deflating costs more than laying out: while two batches wait, the layout deflates
+    // its page itself rather than leave its core idle. The writer then only copies such a
+    // page, so the queue rarely grows further; past four batches the layout waits.
     if (jobs_.size() >= 2 * kBatch) {
+        lock.unlock();
+        if (!layoutCompressor_)
+            layoutCompressor_.reset(libdeflate_alloc_compressor(1));
+        if (QByteArray packed = deflated(layoutCompressor_.get(), job.content); !packed.isEmpty()) {
+            job.content = std::move(packed);
+            job.packed = true;
+        }
+        lock.lock();
+    }
+    if (jobs_.size() >= 4 * kBatch) {
         layoutWaiting_ = true;
-        roomFree_.wait(lock, [this] { return jobs_.size() <= kBatch; });
+        roomFree_.wait(lock, [this] { return jobs_.size() <= 2 * kBatch; });
         layoutWaiting_ = false;
     }
     jobs_.push_back(std::move(job));
@@ -697,7 +719,10 @@ void PdfWriter::Impl::endPage() {
 }
 
 void PdfWriter::Impl::writePage(const PageJob& job) {
-    writeStream(job.contents, {}, job.content, true);
+    if (job.packed)
+        writeStreamBody(job.contents, {}, job.content, true);
+    else
+        writeStream(job.contents, {}, job.content, true);
     startObject(job.page);
     write("<< /Type /Page /Parent " + QByteArray::number(pagesObject_) + " 0 R /MediaBox [0 0 " +
           number(pageSize_.width()) + ' ' + number(pageSize_.height()) + "] /Resources " +
