@@ -1,5 +1,7 @@
 #include "column_fitting.h"
 
+#include "data/ascii_scan.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -67,8 +69,62 @@ bool MeasuredGrid::asciiRow(std::vector<QByteArrayView>&, int) {
     return false;
 }
 
+bool ColumnMeasure::caption(int column, qsizetype length) {
+    std::int16_t& width = m_.width[size_t(column)];
+    if (!widenFor(width, length))
+        return false;
+    addUpTo(m_.headTotal, width);
+    return true;
+}
+
+bool ColumnMeasure::cell(qint64 row, int column, qsizetype length) {
+    std::int16_t& width = m_.width[size_t(column)];
+    if (!widenFor(width, length))
+        return false;
+    if (row > 0)
+        addUpTo(m_.lineTotal, width);
+    return true;
+}
+
+ColumnWidths ColumnMeasure::widths() const {
+    ColumnWidths m = m_;
+    if (m.headTotal > m.lineTotal)
+        m.lineTotal = m.headTotal;
+    return m;
+}
+
+qsizetype shownLength(QByteArrayView utf8) {
+    return isPrintableAscii(utf8) ? trimmedLength(utf8) : trimmedLength(QString::fromUtf8(utf8));
+}
+
+MeasuringSink::MeasuringSink(ColumnMeasure& measure, std::vector<qsizetype> captionLengths,
+                             qint64 first, qint64 limit)
+    : measure_(measure), captions_(std::move(captionLengths)), row_(first), limit_(limit) {}
+
+void MeasuringSink::beginRow() {
+    column_ = 0;
+    rowDone_ = row_ >= limit_;
+}
+
+void MeasuringSink::cell(const char* utf8, qsizetype length) {
+    const int c = column_++;
+    if (rowDone_ || c >= qsizetype(captions_.size()) || c >= ColumnWidths::kColumns) {
+        rowDone_ = true;
+        return;
+    }
+    measure_.reach(c);
+    if (row_ == 0 && !measure_.caption(c, captions_[size_t(c)]))
+        rowDone_ = true;
+    else if (!measure_.cell(row_, c, shownLength(QByteArrayView(utf8, length))))
+        rowDone_ = true;
+}
+
+void MeasuringSink::nullCell() {
+    cell(nullptr, 0);
+}
+
 ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
-    ColumnWidths m;
+    ColumnMeasure measure;
     std::vector<QByteArrayView> cells;
     for (qint64 r = 0;; ++r) {
         if (grid.selectRow(r) || double(r) >= options.rowLimit)
@@ -78,28 +134,22 @@ ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
         for (int c = 0; c < ColumnWidths::kColumns; ++c) {
             if (whole ? c >= qsizetype(cells.size()) : grid.selectColumn(c).isSet())
                 break;
-            m.maxCol = std::max(m.maxCol, std::int16_t(c));
-            std::int16_t& width = m.width[size_t(c)];
+            measure.reach(c);
             Error error;
             if (r == 0) {
                 const QString caption = grid.caption(c, &error);
-                if (error || !widenFor(width, trimmedLength(caption)))
+                if (error || !measure.caption(c, trimmedLength(caption)))
                     break;
-                addUpTo(m.headTotal, width);
             }
             const qsizetype length =
                 whole ? trimmedLength(cells[size_t(c)]) : trimmedLength(grid.text(&error));
-            if (error || !widenFor(width, length))
+            if (error || !measure.cell(r, c, length))
                 break;
-            if (r > 0)
-                addUpTo(m.lineTotal, width);
         }
         if (options.afterRow && !options.afterRow(r))
-            return m;
+            break;
     }
-    if (m.headTotal > m.lineTotal)
-        m.lineTotal = m.headTotal;
-    return m;
+    return measure.widths();
 }
 
 std::int16_t fitColumnWidths(std::span<std::int16_t> widths, std::int16_t startTotal,

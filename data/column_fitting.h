@@ -1,12 +1,14 @@
 #pragma once
 
 #include "data/errors.h"
+#include "data/result_source.h"
 #include "data/text_columns.h"
 
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -81,6 +83,48 @@ struct MeasureOptions {
     // Runs after each row; returning false abandons the measurement at once (its result is
     // then of no use).
     std::function<bool(qint64 row)> afterRow;
+};
+
+// A measurement made one column of one row at a time, in the order of the rows: the rules
+// that measureColumns follows, for whoever walks the rows.
+class ColumnMeasure {
+public:
+    // Column C of the row was selected.
+    void reach(int column) { m_.maxCol = std::max(m_.maxCol, std::int16_t(column)); }
+    // Row 0's caption of column C, of LENGTH; false when the width would pass 16 bits (the
+    // row's later columns are then left out).
+    bool caption(int column, qsizetype length);
+    // The cell of ROW in column C, of LENGTH; false as for a caption.
+    bool cell(qint64 row, int column, qsizetype length);
+    ColumnWidths widths() const;
+
+private:
+    ColumnWidths m_;
+};
+
+// What the measurement counts of a cell of these UTF-8 bytes, shown as text (a Null is the
+// empty text).
+qsizetype shownLength(QByteArrayView utf8);
+
+// Measures the rows a source hands on, as the walk of a grid over them would: row FIRST is
+// the first to come; rows from LIMIT on and columns from the COLUMNS'th on are left out.
+// Row 0, when it comes, is measured after CAPTIONLENGTHS, the lengths of the captions.
+class MeasuringSink final : public RowSink {
+public:
+    MeasuringSink(ColumnMeasure& measure, std::vector<qsizetype> captionLengths, qint64 first,
+                  qint64 limit);
+    void beginRow() override;
+    void cell(const char* utf8, qsizetype length) override;
+    void nullCell() override;
+    void endRow() override { ++row_; }
+
+private:
+    ColumnMeasure& measure_;
+    std::vector<qsizetype> captions_;
+    qint64 row_;
+    qint64 limit_;
+    int column_ = 0;
+    bool rowDone_ = false;
 };
 
 // Measures every column over the rows: the caption (row 0 only) and each cell text, without

@@ -189,23 +189,59 @@ bool ResultModel::canFetchMore(const QModelIndex& parent) const {
            published_ < INT_MAX;
 }
 
-int ResultModel::readBlock(int rows) {
+namespace {
+
+// Rows read go both into the store and out.
+class Tee final : public RowSink {
+public:
+    Tee(RowSink& first, RowSink& second) : first_(first), second_(second) {}
+    void beginRow() override {
+        first_.beginRow();
+        second_.beginRow();
+    }
+    void cell(const char* utf8, qsizetype length) override {
+        first_.cell(utf8, length);
+        second_.cell(utf8, length);
+    }
+    void nullCell() override {
+        first_.nullCell();
+        second_.nullCell();
+    }
+    void endRow() override {
+        first_.endRow();
+        second_.endRow();
+    }
+
+private:
+    RowSink& first_;
+    RowSink& second_;
+};
+
+} // namespace
+
+int ResultModel::readBlock(int rows, RowSink* also) {
     if (!source_ || source_->atEnd() || fetchError_)
         return 0;
-    const int read = source_->fetch(rows, store_);
+    int read = 0;
+    if (also) {
+        Tee both(store_, *also);
+        read = source_->fetch(rows, both);
+    } else {
+        read = source_->fetch(rows, store_);
+    }
     if (Error e = source_->error())
         fetchError_ = e;
     return read;
 }
 
-void ResultModel::readUpTo(qint64 rows) {
+void ResultModel::readUpTo(qint64 rows, RowSink* also) {
     while (store_.rowCount() < rows && source_ && !source_->atEnd()) {
         // Larger blocks when far behind, and when a caller walking row by row has gone far
         // already: a whole walk should not pay for one view update every few hundred rows.
         const qint64 missing = rows - store_.rowCount();
         const qint64 ahead = std::max(missing, store_.rowCount() / 4);
         const int block = int(std::clamp<qint64>(ahead, kBlockRows, 64 * 1024));
-        if (readBlock(block) == 0)
+        if (readBlock(block, also) == 0)
             break;
     }
 }
@@ -270,11 +306,11 @@ void ResultModel::fetchMore(const QModelIndex& parent) {
     publish();
 }
 
-bool ResultModel::ensureRows(qint64 rows) {
+bool ResultModel::ensureRows(qint64 rows, RowSink* also) {
     if (busy_)
         return false;
     if (store_.rowCount() < rows)
-        readThrough([this, rows] { readUpTo(rows); });
+        readThrough([this, rows, also] { readUpTo(rows, also); });
     publish();
     return store_.rowCount() >= rows;
 }
@@ -282,36 +318,6 @@ bool ResultModel::ensureRows(qint64 rows) {
 void ResultModel::fetchAll() {
     ensureRows(std::numeric_limits<qint64>::max());
 }
-
-namespace {
-
-// Rows read for an export go both into the store and out.
-class Tee final : public RowSink {
-public:
-    Tee(RowSink& first, RowSink& second) : first_(first), second_(second) {}
-    void beginRow() override {
-        first_.beginRow();
-        second_.beginRow();
-    }
-    void cell(const char* utf8, qsizetype length) override {
-        first_.cell(utf8, length);
-        second_.cell(utf8, length);
-    }
-    void nullCell() override {
-        first_.nullCell();
-        second_.nullCell();
-    }
-    void endRow() override {
-        first_.endRow();
-        second_.endRow();
-    }
-
-private:
-    RowSink& first_;
-    RowSink& second_;
-};
-
-} // namespace
 
 Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed) {
     if (busy_)

@@ -56,8 +56,9 @@ public:
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
 
-    // Reads on until at least ROWS rows are held; false when the result ends first.
-    bool ensureRows(qint64 rows);
+    // Reads on until at least ROWS rows are held; false when the result ends first. The rows
+    // read go to ALSO as well, on the thread that reads them, after the store has them.
+    bool ensureRows(qint64 rows, RowSink* also = nullptr);
     void fetchAll();
     bool allFetched() const;
     // Rows read from the source so far.
@@ -102,8 +103,8 @@ signals:
 private:
     // These read from the source and may run off the model's thread.
     void adopt(std::unique_ptr<ResultSource> source);
-    int readBlock(int rows);
-    void readUpTo(qint64 rows);
+    int readBlock(int rows, RowSink* also = nullptr);
+    void readUpTo(qint64 rows, RowSink* also);
 
     // WORK through the runner, STOP telling the source what to stop. STORE: whether WORK
     // writes to the store (then no cell is shown meanwhile).

@@ -2,6 +2,7 @@
 
 #include "controls/datagrid.h"
 #include "data/column_fitting.h"
+#include "data/result_model.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"
@@ -33,6 +34,23 @@ void setBodySize(Printer& printer, int maxCol) {
     printer.setFontSize(kTitleSize);
     if (maxCol > 6)
         printer.setFontSize(bodySize(maxCol));
+}
+
+// Hands ROW of STORE to SINK as its source did; a cell that cannot be read back as the text
+// the grid shows for it.
+void replay(const data::RowStore& store, qint64 row, std::vector<QByteArrayView>& cells,
+            data::RowSink& sink) {
+    const bool whole = store.cells(row, int(cells.size()), cells.data());
+    sink.beginRow();
+    for (int c = 0; c < int(cells.size()); ++c) {
+        const std::optional<QByteArrayView> cell =
+            whole ? std::optional(cells[size_t(c)]) : store.cell(row, c);
+        if (cell && cell->data())
+            sink.cell(cell->data(), cell->size());
+        else
+            sink.nullCell();
+    }
+    sink.endRow();
 }
 
 // The result on whichever grid is active. Rows are rows of the result, read as far as
@@ -92,14 +110,34 @@ public:
 
     Error readAhead(double rows) override {
         lookUp();
+        measured_.reset();
         data::ResultModel* model = model_;
         if (!model || !model->hasSource() || model->fetchError())
             return {};
         const double largest = double(std::numeric_limits<qint64>::max() / 2);
-        model->ensureRows(qint64(std::ceil(std::clamp(rows, 0.0, largest))));
+        const qint64 wanted = qint64(std::ceil(std::clamp(rows, 0.0, largest)));
+        // The rows are measured as they are read, on the reading thread, instead of in a
+        // walk of their own afterwards: the rows held already first, then the rest as they
+        // come, in the order the walk would take them.
+        std::vector<qsizetype> captions;
+        for (int c = 0; c < std::min(columns_, data::ColumnWidths::kColumns); ++c)
+            captions.push_back(data::trimmedLength(current_->columnCaption(c)));
+        const data::RowStore& store = model->store();
+        const qint64 held = store.rowCount();
+        data::ColumnMeasure measure;
+        data::MeasuringSink sink(measure, std::move(captions), 0, wanted);
+        std::vector<QByteArrayView> cells(size_t(store.columnCount()));
+        for (qint64 r = 0; r < std::min(held, wanted); ++r)
+            replay(store, r, cells, sink);
+        model->ensureRows(wanted, &sink);
         const Error error = model->fetchError();
-        return error.number == ErrorNumber::OperationCancelled ? error : Error();
+        if (error.number == ErrorNumber::OperationCancelled)
+            return error;
+        measured_ = measure.widths();
+        return {};
     }
+
+    std::optional<data::ColumnWidths> measuredAhead() const override { return measured_; }
 
     void finish() override {
         if (DataGrid* grid = currentGrid())
@@ -137,6 +175,7 @@ private:
     int columns_ = 0;
     qint64 row_ = -1;
     int col_ = 0;
+    std::optional<data::ColumnWidths> measured_;
 };
 
 // Characters a body line holds at SIZE points.
@@ -174,7 +213,8 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         platform().setMousePointer(MousePointer::Default);
         return;
     }
-    data::ColumnWidths m = data::measureColumns(grid, {reply.rows, {}});
+    const std::optional<data::ColumnWidths> ahead = grid.measuredAhead();
+    data::ColumnWidths m = ahead ? *ahead : data::measureColumns(grid, {reply.rows, {}});
 
     Printer& printer = Printer::instance();
     printer.setFontName(kFace);

@@ -23,6 +23,8 @@ public:
     // the user can stop it: OperationCancelled then. Any other failure ends the walks as a
     // refused row does.
     virtual Error readAhead(double rows);
+    // The widths of the rows readAhead read, when it measured them as it read them.
+    virtual std::optional<data::ColumnWidths> measuredAhead() const { return std::nullopt; }
     // The report is done: the grid's current column goes back to the first.
     virtual void finish() = 0;
 };

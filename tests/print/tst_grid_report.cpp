@@ -159,6 +159,21 @@ private slots:
                                   {"\t2\t", "\x01z", "<null>"},
                                   {"<null>", "  a  ", "\x7f"}}
             << 9.0f << Ints{2, 6, 4} << "3" << Ints{};
+        // The rows held are measured first, then the rest as they are read, in order, up to
+        // the rows asked for: "10" keeps the width "0" gave and "100" widens it; rows 100 and
+        // 255, held already, widen the last column; row 290 widens the second, and row 400,
+        // read in the same block, is left out.
+        QList<QStringList> many;
+        for (int r = 0; r < 600; ++r)
+            many << QStringList{QString::number(r),
+                                r == 290   ? QString(10, u'z')
+                                : r == 400 ? QString(14, u'z')
+                                           : "y",
+                                r == 100   ? "ccccc"
+                                : r == 255 ? "cccccccc"
+                                           : ""};
+        QTest::newRow("600 rows, 300 printed")
+            << QStringList{"a", "b", "c"} << many << 9.0f << Ints{4, 11, 9} << "300" << Ints{};
         // Each cell in its own direction, later columns where they belong.
         QTest::newRow("right to left first cells, wide characters")
             << QStringList{"a", "b", "c"}
@@ -191,7 +206,9 @@ private slots:
                                        "  05/12/2026 10:55:30\n\nDatabase:   " + longPath.left(80) +
                                        "  Tipo: ODBC\n\n" + kRule)
                                    .split('\n');
-        for (int r = -1; r < 3; ++r) {
+        const qsizetype printed =
+            reply == "<default>" ? rows.size() : qsizetype(std::ceil(reply.toDouble()));
+        for (int r = -1; r < printed; ++r) {
             QStringList lines(lineStarts.size() + 1);
             for (int c = 0; c < widths.size(); ++c)
                 lines[std::upper_bound(lineStarts.begin(), lineStarts.end(), c) -
