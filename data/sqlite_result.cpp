@@ -122,7 +122,11 @@ void SqliteResult::emitRow(RowSink& sink) {
     sink.beginRow();
     const int columns = columnCount();
     for (int c = 0; c < columns; ++c) {
-        switch (sqlite3_column_type(stmt, c)) {
+        // The column's value is read through its value object: each sqlite3_column_* call
+        // would look the column up and check the connection's state again. Only this thread
+        // uses the statement while it steps.
+        sqlite3_value* value = sqlite3_column_value(stmt, c);
+        switch (sqlite3_value_type(value)) {
         case SQLITE_NULL:
             sink.nullCell();
             break;
@@ -131,20 +135,20 @@ void SqliteResult::emitRow(RowSink& sink) {
             // costs no conversion kept inside the statement.
             char digits[24];
             const auto made =
-                std::to_chars(digits, digits + sizeof digits, sqlite3_column_int64(stmt, c));
+                std::to_chars(digits, digits + sizeof digits, sqlite3_value_int64(value));
             sink.cell(digits, made.ptr - digits);
             break;
         }
         case SQLITE_BLOB: {
-            const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(stmt, c));
+            const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(value));
             hex_.clear();
-            text::appendHex(hex_, bytes, size_t(sqlite3_column_bytes(stmt, c)));
+            text::appendHex(hex_, bytes, size_t(sqlite3_value_bytes(value)));
             sink.cell(hex_.data(), qsizetype(hex_.size()));
             break;
         }
         default: {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-            sink.cell(text, sqlite3_column_bytes(stmt, c));
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
+            sink.cell(text, sqlite3_value_bytes(value));
             break;
         }
         }
