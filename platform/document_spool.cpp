@@ -4,9 +4,6 @@
 #include "data/text_encoding.h"
 #include "transcript.h"
 
-#include <QBuffer>
-#include <QTemporaryFile>
-
 #include <algorithm>
 #include <charconv>
 
@@ -79,17 +76,16 @@ DocumentSpool::~DocumentSpool() = default;
 
 void DocumentSpool::start() {
     drop();
-    if (!Transcript::instance().isOpen())
+    Transcript& transcript = Transcript::instance();
+    if (!transcript.isOpen())
         return;
-    auto file = std::make_unique<QTemporaryFile>();
-    if (file->open())
-        spool_ = std::move(file);
-    else if (auto buffer = std::make_unique<QBuffer>(); buffer->open(QIODevice::ReadWrite))
-        spool_ = std::move(buffer);
+    transcript.beginValue(QStringLiteral("document"), QLatin1String("lines"));
+    buffer_ = "[";
+    active_ = true;
 }
 
 void DocumentSpool::beginLine() {
-    if (!spool_)
+    if (!active_)
         return;
     if (lines_++ > 0)
         buffer_ += ',';
@@ -98,7 +94,7 @@ void DocumentSpool::beginLine() {
 }
 
 void DocumentSpool::addRun(const QString& text, const PrintFont& font) {
-    if (!spool_)
+    if (!active_)
         return;
     buffer_ += runsInLine_ ? ",{\"text\":" : "{\"text\":";
     runsInLine_ = true;
@@ -107,7 +103,7 @@ void DocumentSpool::addRun(const QString& text, const PrintFont& font) {
 }
 
 void DocumentSpool::endLine() {
-    if (!spool_)
+    if (!active_)
         return;
     buffer_ += ']';
     flushIfFull();
@@ -115,7 +111,7 @@ void DocumentSpool::endLine() {
 
 void DocumentSpool::flushIfFull() {
     if (buffer_.size() >= kChunk) {
-        spool_->write(buffer_);
+        Transcript::instance().appendValue(buffer_);
         buffer_.resize(0); // keeps its room
     }
 }
@@ -137,7 +133,7 @@ const QByteArray& DocumentSpool::fontJson(const PrintFont& font) {
 
 // Only quotes and backslashes need escaping in printable ASCII.
 void DocumentSpool::addAsciiLine(QByteArrayView text, const PrintFont& font) {
-    if (!spool_)
+    if (!active_)
         return;
     if (text.isEmpty()) {
         beginLine();
@@ -168,20 +164,18 @@ void DocumentSpool::addAsciiLine(QByteArrayView text, const PrintFont& font) {
 }
 
 void DocumentSpool::deliver(const QString& destination) {
-    Transcript& transcript = Transcript::instance();
-    if (spool_ && transcript.isOpen()) {
-        QByteArray line = transcript.startLine(
-            QStringLiteral("document"), {{"destination", destination}}, QLatin1String("lines"));
-        line += '[';
-        spool_->write(buffer_);
-        spool_->seek(0);
-        transcript.finishLine(line, spool_.get(), "]");
+    if (active_) {
+        Transcript::instance().appendValue(buffer_);
+        Transcript::instance().endValue("]", {{"destination", destination}});
+        active_ = false;
     }
     drop();
 }
 
 void DocumentSpool::drop() {
-    spool_.reset();
+    if (active_)
+        Transcript::instance().dropValue();
+    active_ = false;
     buffer_ = QByteArray();
     lines_ = 0;
 }

@@ -2,10 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QIODevice>
 #include <QString>
-
-#include <memory>
 
 namespace velario {
 
@@ -24,11 +21,12 @@ struct PrintFont {
     }
 };
 
-// The lines of the document being printed, kept for the transcript's "document" event:
+// The lines of the document being printed, for the transcript's "document" event:
 // "destination" and "lines", one list per line of runs {text, font, size, bold, underline}
 // (the size on the printer's twentieth-point grid, written in its shortest form),
-// an empty line an empty list. A report may run to millions of lines, so they wait in a
-// temporary file, never all in memory. Without an open transcript nothing is kept.
+// an empty line an empty list. A report may run to millions of lines, so they go to the
+// transcript as they are printed, never all in memory. Without an open transcript nothing
+// is kept.
 class DocumentSpool {
 public:
     DocumentSpool();
@@ -38,7 +36,7 @@ public:
 
     // Starts the lines of a new document, dropping any kept.
     void start();
-    bool active() const { return bool(spool_); }
+    bool active() const { return active_; }
 
     void beginLine();
     void addRun(const QString& text, const PrintFont& font);
@@ -54,7 +52,7 @@ private:
     const QByteArray& fontJson(const PrintFont& font);
     void flushIfFull();
 
-    std::unique_ptr<QIODevice> spool_;
+    bool active_ = false;
     QByteArray buffer_;
     PrintFont font_;
     QByteArray fontJson_;

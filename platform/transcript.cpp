@@ -1,7 +1,9 @@
 #include "transcript.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QTemporaryFile>
 
 namespace velario {
 
@@ -28,6 +30,7 @@ bool Transcript::open(const QString& path) {
 }
 
 void Transcript::close() {
+    dropValue();
     if (file_.isOpen())
         file_.close();
 }
@@ -35,6 +38,8 @@ void Transcript::close() {
 void Transcript::write(const QString& event, QJsonObject fields) {
     if (!file_.isOpen())
         return;
+    if (valueOpen_ && !aside_)
+        moveValueAside();
     fields.insert(QStringLiteral("t"), static_cast<qint64>(clock_.elapsed()));
     fields.insert(QStringLiteral("event"), event);
     QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
@@ -43,35 +48,74 @@ void Transcript::write(const QString& event, QJsonObject fields) {
     file_.write(line);
 }
 
-QByteArray Transcript::startLine(const QString& event, QJsonObject fields, QLatin1String key) {
+void Transcript::beginValue(const QString& event, QLatin1String key) {
+    dropValue();
     if (!file_.isOpen())
-        return {};
+        return;
+    valueOpen_ = true;
+    valueStart_ = file_.size();
+    // A pipe or a terminal cannot take a line back: the line waits aside from the start.
+    if (file_.isSequential())
+        moveValueAside();
+    QByteArray head =
+        QJsonDocument(QJsonObject{{QStringLiteral("event"), event}}).toJson(QJsonDocument::Compact);
+    head.chop(1);
+    head.append(",\"").append(key.data(), key.size()).append("\":");
+    valueTarget()->write(head);
+}
+
+void Transcript::appendValue(QByteArrayView json) {
+    if (valueOpen_)
+        valueTarget()->write(json.data(), json.size());
+}
+
+void Transcript::endValue(QByteArrayView tail, QJsonObject fields) {
+    if (!valueOpen_)
+        return;
+    if (aside_) {
+        aside_->seek(0);
+        QByteArray chunk(1 << 20, Qt::Uninitialized);
+        qint64 read = 0;
+        while ((read = aside_->read(chunk.data(), chunk.size())) > 0)
+            file_.write(chunk.constData(), read);
+    }
     fields.insert(QStringLiteral("t"), static_cast<qint64>(clock_.elapsed()));
-    fields.insert(QStringLiteral("event"), event);
-    QByteArray line = QJsonDocument(fields).toJson(QJsonDocument::Compact);
-    // The object always has its two own fields, so the open one follows a comma.
-    line.chop(1);
-    line.append(",\"").append(key.data(), key.size()).append("\":");
-    return line;
+    QByteArray end = QJsonDocument(fields).toJson(QJsonDocument::Compact);
+    // The object always has "t", so its fields follow the value after a comma.
+    end[0] = ',';
+    file_.write(tail.toByteArray() + end + '\n');
+    aside_.reset();
+    valueOpen_ = false;
 }
 
-void Transcript::finishLine(QByteArray& line) {
-    if (!file_.isOpen())
+void Transcript::dropValue() {
+    if (!valueOpen_)
         return;
-    line.append("}\n");
-    file_.write(line);
+    if (!aside_)
+        file_.resize(valueStart_);
+    aside_.reset();
+    valueOpen_ = false;
 }
 
-void Transcript::finishLine(QByteArray& line, QIODevice* rest, const char* tail) {
-    if (!file_.isOpen())
-        return;
-    file_.write(line);
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    qint64 read = 0;
-    while ((read = rest->read(chunk.data(), chunk.size())) > 0)
-        file_.write(chunk.constData(), read);
-    // A value that could not be read back whole still ends, so the line stays JSON's.
-    file_.write(QByteArray(tail) + "}\n");
+void Transcript::moveValueAside() {
+    std::unique_ptr<QIODevice> aside;
+    if (auto file = std::make_unique<QTemporaryFile>(); file->open())
+        aside = std::move(file);
+    else
+        aside = std::make_unique<QBuffer>();
+    if (!aside->isOpen())
+        aside->open(QIODevice::ReadWrite);
+    if (!file_.isSequential()) {
+        QFile written(file_.fileName());
+        if (written.open(QIODevice::ReadOnly) && written.seek(valueStart_)) {
+            QByteArray chunk(1 << 20, Qt::Uninitialized);
+            qint64 read = 0;
+            while ((read = written.read(chunk.data(), chunk.size())) > 0)
+                aside->write(chunk.constData(), read);
+        }
+        file_.resize(valueStart_);
+    }
+    aside_ = std::move(aside);
 }
 
 } // namespace velario

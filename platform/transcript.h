@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <memory>
+
 namespace velario {
 
 // One JSON object per line, appended for every user-visible event, so that tests and
@@ -23,19 +25,28 @@ public:
     void restartClock() { clock_.restart(); }
 
     void write(const QString& event, QJsonObject fields = {});
-    // For an event with a field whose value is too large to build as JSON values first (a
-    // document of a million lines): the line up to that field's value. The caller appends
-    // the value as JSON text and hands the line to finishLine.
-    QByteArray startLine(const QString& event, QJsonObject fields, QLatin1String key);
-    void finishLine(QByteArray& line);
-    // The same with the rest of the value read from REST (from its current position) and
-    // then TAIL.
-    void finishLine(QByteArray& line, QIODevice* rest, const char* tail);
+    // An event with a field whose value is too large to build first (a document of a million
+    // lines), written as it grows. beginValue writes the line up to the value of KEY,
+    // appendValue adds JSON text to the value, endValue ends the value with TAIL and the
+    // line with FIELDS and "t", taken then. The line goes straight into the file, so that it
+    // is written once; while it is open, an event written meanwhile first moves it aside to
+    // a temporary file, and endValue writes it from there: every event stays whole and in
+    // the order it happened. dropValue takes the open line back.
+    void beginValue(const QString& event, QLatin1String key);
+    void appendValue(QByteArrayView json);
+    void endValue(QByteArrayView tail, QJsonObject fields);
+    void dropValue();
 
 private:
     Transcript();
+    void moveValueAside();
+    QIODevice* valueTarget() { return aside_ ? aside_.get() : &file_; }
+
     QFile file_;
     QElapsedTimer clock_;
+    bool valueOpen_ = false;
+    qint64 valueStart_ = 0; // where the open line starts in the file
+    std::unique_ptr<QIODevice> aside_;
 };
 
 } // namespace velario

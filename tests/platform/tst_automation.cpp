@@ -1,7 +1,9 @@
 #include "controls/controls.h"
 #include "platform/automation.h"
+#include "platform/document_spool.h"
 #include "platform/form.h"
 #include "platform/platform.h"
+#include "print/pdf_lines.h"
 #include "support/harness.h"
 
 #include <QDeadlineTimer>
@@ -124,6 +126,54 @@ private slots:
         if (!stopped)
             QCOMPARE(platform().msgBox(QString(), MsgBox::YesNo, "T"), queued);
         QCOMPARE(capture.summary(), told);
+    }
+
+    // A document's lines go to the transcript as they are printed: an event told meanwhile
+    // comes first and whole, the document after it whole; a document dropped leaves nothing.
+    void documentLines_data() {
+        QTest::addColumn<bool>("beepBetween");
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("printed") << false << true << QStringList{"beep", "document", "beep"};
+        QTest::newRow("a beep while printing")
+            << true << true << QStringList{"beep", "beep", "document", "beep"};
+        QTest::newRow("dropped") << false << false << QStringList{"beep", "beep"};
+        QTest::newRow("dropped after a beep")
+            << true << false << QStringList{"beep", "beep", "beep"};
+    }
+
+    void documentLines() {
+        QFETCH(bool, beepBetween);
+        QFETCH(bool, delivered);
+        QFETCH(QStringList, told);
+        InProcess capture;
+        platform().beep();
+        DocumentSpool spool;
+        spool.start();
+        const PrintFont font;
+        spool.addAsciiLine("uno \"1\"", font);
+        if (beepBetween)
+            platform().beep();
+        spool.beginLine();
+        spool.addRun(QStringLiteral("due è"), font);
+        spool.endLine();
+        if (delivered)
+            spool.deliver(QStringLiteral("x.pdf"));
+        else
+            spool.drop();
+        platform().beep();
+        QCOMPARE(capture.summary(), told);
+        const QList<QJsonObject> events = capture.events();
+        for (const QJsonObject& event : events)
+            QVERIFY(event["t"].isDouble());
+        if (!delivered)
+            return;
+        const QJsonObject document = events[told.indexOf("document")];
+        QCOMPARE(document["destination"].toString(), QStringLiteral("x.pdf"));
+        QStringList lines;
+        for (const QJsonValue line : document["lines"].toArray())
+            lines << test::lineText(line);
+        QCOMPARE(lines, (QStringList{"uno \"1\"", "due è"}));
     }
 };
 
