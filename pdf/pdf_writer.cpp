@@ -12,15 +12,12 @@
 #include <thread>
 #include <vector>
 
-struct libdeflate_compressor;
-
 #include "data/ascii_scan.h"
+#include "page_deflater.h"
 
 #include <QFile>
 #include <QRawFont>
 #include <QTextLayout>
-
-#include <libdeflate.h>
 
 #include <algorithm>
 #include <array>
@@ -358,19 +355,6 @@ void learnShapedGlyphs(PdfFont& face, const QString& text) {
     }
 }
 
-QByteArray deflated(libdeflate_compressor* compressor, const QByteArray& data) {
-    if (!compressor)
-        return {};
-    const size_t bound = libdeflate_zlib_compress_bound(compressor, size_t(data.size()));
-    QByteArray out(qsizetype(bound), Qt::Uninitialized);
-    const size_t size = libdeflate_zlib_compress(compressor, data.constData(), size_t(data.size()),
-                                                 out.data(), bound);
-    if (size == 0)
-        return {};
-    out.truncate(qsizetype(size));
-    return out;
-}
-
 // A subset's tag: six capitals that change with the glyphs it holds.
 QByteArray subsetTag(const std::vector<quint8>& used) {
     quint32 hash = 2166136261u;
@@ -449,13 +433,10 @@ private:
     void writePage(const PageJob& job);
     void drain();
 
-    struct FreeCompressor {
-        void operator()(libdeflate_compressor* compressor) const;
-    };
     // Used by whichever thread is writing to the file.
-    std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor_;
+    PageDeflater deflater_;
     // The layout's own, for the pages it deflates while the writer falls behind.
-    std::unique_ptr<libdeflate_compressor, FreeCompressor> layoutCompressor_;
+    PageDeflater layoutDeflater_;
     std::unique_ptr<char[]> fileBuffer_; // outlives file_, which the destructor closes
     std::FILE* file_ = nullptr;
     std::atomic<bool> failed_ = false;
@@ -556,13 +537,7 @@ int PdfWriter::pages() const {
     return impl_->pages();
 }
 
-void PdfWriter::Impl::FreeCompressor::operator()(libdeflate_compressor* compressor) const {
-    libdeflate_free_compressor(compressor);
-}
-
-// The fastest level: level 2 makes pages 5% smaller at twice the time, and a long report
-// is bound by this compression.
-PdfWriter::Impl::Impl() : compressor_(libdeflate_alloc_compressor(1)) {}
+PdfWriter::Impl::Impl() = default;
 
 PdfWriter::Impl::~Impl() {
     drain();
@@ -631,7 +606,7 @@ void PdfWriter::Impl::write(const char* data, size_t size) {
 
 void PdfWriter::Impl::writeStream(int number, const QByteArray& dictionary, const QByteArray& data,
                                   bool compress) {
-    const QByteArray packed = compress ? deflated(compressor_.get(), data) : QByteArray();
+    const QByteArray packed = compress ? deflater_.deflateOther(data) : QByteArray();
     const bool isPacked = compress && !packed.isEmpty();
     writeStreamBody(number, dictionary, isPacked ? packed : data, isPacked);
 }
@@ -698,9 +673,7 @@ void PdfWriter::Impl::endPage() {
     // page, so the queue rarely grows further; past four batches the layout waits.
     if (jobs_.size() >= 2 * kBatch) {
         lock.unlock();
-        if (!layoutCompressor_)
-            layoutCompressor_.reset(libdeflate_alloc_compressor(1));
-        if (QByteArray packed = deflated(layoutCompressor_.get(), job.content); !packed.isEmpty()) {
+        if (QByteArray packed = layoutDeflater_.deflatePage(job.content); !packed.isEmpty()) {
             job.content = std::move(packed);
             job.packed = true;
         }
@@ -719,10 +692,9 @@ void PdfWriter::Impl::endPage() {
 }
 
 void PdfWriter::Impl::writePage(const PageJob& job) {
-    if (job.packed)
-        writeStreamBody(job.contents, {}, job.content, true);
-    else
-        writeStream(job.contents, {}, job.content, true);
+    const QByteArray packed = job.packed ? QByteArray() : deflater_.deflatePage(job.content);
+    const bool isPacked = job.packed || !packed.isEmpty();
+    writeStreamBody(job.contents, {}, packed.isEmpty() ? job.content : packed, isPacked);
     startObject(job.page);
     write("<< /Type /Page /Parent " + QByteArray::number(pagesObject_) + " 0 R /MediaBox [0 0 " +
           number(pageSize_.width()) + ' ' + number(pageSize_.height()) + "] /Resources " +

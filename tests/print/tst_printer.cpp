@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPrinterInfo>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -148,6 +149,18 @@ private slots:
             lines << QStringLiteral("[riga %1|Courier New|7|--]").arg(i);
         }
         QTest::newRow("more pages than are written at once") << steps << lines << 30;
+        // Text that repeats little: its pages are coded with Huffman codes alone.
+        steps = "s=7";
+        lines.clear();
+        QRandomGenerator random(5);
+        for (int i = 1; i <= 600; ++i) {
+            QString hex;
+            for (int cell = 0; cell < 6; ++cell)
+                hex += u' ' + QString::number(random.generate64(), 16).rightJustified(16, u'0');
+            steps += ";p=" + hex;
+            lines << "[" + hex + "|Courier New|7|--]";
+        }
+        QTest::newRow("pages of hexadecimal") << steps << lines << 6;
     }
 
     void runs() {
