@@ -93,6 +93,7 @@ private slots:
     void copyMatchesExport();
     void statements_data();
     void statements();
+    void copyIsCached();
     void damagedFilesAreRefused_data();
     void damagedFilesAreRefused();
     void sqliteRows_data();
@@ -315,6 +316,42 @@ void TestAccess::statements() {
             QVERIFY2(error.description.contains(part), qPrintable(error.description));
     }
     QCOMPARE(test::fileBytes(path), before);
+}
+
+// A copy is made once for each state of its Access file: the same file gives the same copy,
+// untouched; a file changed since gives a new copy and the old one goes, another file's copy
+// stays; a copy stopped midway leaves nothing behind.
+void TestAccess::copyIsCached() {
+    const QString first = work_.filePath(QStringLiteral("cached-1.mdb"));
+    const QString second = work_.filePath(QStringLiteral("cached-2.mdb"));
+    const QByteArray bytes = test::fileBytes(fixture(QStringLiteral("DateTestDatabase.mdb")));
+    QVERIFY(!bytes.isEmpty() && test::writeBytes(first, bytes) && test::writeBytes(second, bytes));
+    const QStringList before = cachedFiles();
+    Error error;
+    const QString copy = accessCopyFor(first, &error);
+    const QString other = accessCopyFor(second, &error);
+    QVERIFY2(!copy.isEmpty() && !other.isEmpty() && copy != other, qPrintable(error.description));
+    const QDateTime written = QFileInfo(copy).lastModified();
+    QTest::qWait(20);
+    QCOMPARE(accessCopyFor(first, &error), copy);
+    QCOMPARE(QFileInfo(copy).lastModified(), written);
+
+    QFile source(first);
+    QVERIFY(source.open(QIODevice::ReadWrite) &&
+            source.setFileTime(written.addSecs(60), QFileDevice::FileModificationTime));
+    source.close();
+    const QString renewed = accessCopyFor(first, &error);
+    QVERIFY(!renewed.isEmpty() && renewed != copy);
+    QVERIFY(!QFileInfo::exists(copy));
+    QCOMPARE(cachedFiles().size(), before.size() + 2);
+
+    const std::atomic<bool> cancel{true};
+    QVERIFY(source.open(QIODevice::ReadWrite) &&
+            source.setFileTime(written.addSecs(120), QFileDevice::FileModificationTime));
+    source.close();
+    QVERIFY(accessCopyFor(first, &error, &cancel).isEmpty());
+    QCOMPARE(error.number, int(ErrorNumber::OperationCancelled));
+    QCOMPARE(cachedFiles().size(), before.size() + 2);
 }
 
 void TestAccess::damagedFilesAreRefused_data() {
