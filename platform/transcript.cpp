@@ -7,6 +7,18 @@
 
 namespace velario {
 
+namespace {
+
+// Copies what is left to read of FROM into TO, a megabyte at a time.
+void copyRest(QIODevice& from, QIODevice& to) {
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    qint64 read = 0;
+    while ((read = from.read(chunk.data(), chunk.size())) > 0)
+        to.write(chunk.constData(), read);
+}
+
+} // namespace
+
 Transcript::Transcript() {
     clock_.start();
 }
@@ -74,10 +86,7 @@ void Transcript::endValue(QByteArrayView tail, QJsonObject fields) {
         return;
     if (aside_) {
         aside_->seek(0);
-        QByteArray chunk(1 << 20, Qt::Uninitialized);
-        qint64 read = 0;
-        while ((read = aside_->read(chunk.data(), chunk.size())) > 0)
-            file_.write(chunk.constData(), read);
+        copyRest(*aside_, file_);
     }
     fields.insert(QStringLiteral("t"), static_cast<qint64>(clock_.elapsed()));
     QByteArray end = QJsonDocument(fields).toJson(QJsonDocument::Compact);
@@ -108,10 +117,7 @@ void Transcript::moveValueAside() {
     if (!file_.isSequential()) {
         QFile written(file_.fileName());
         if (written.open(QIODevice::ReadOnly) && written.seek(valueStart_)) {
-            QByteArray chunk(1 << 20, Qt::Uninitialized);
-            qint64 read = 0;
-            while ((read = written.read(chunk.data(), chunk.size())) > 0)
-                aside->write(chunk.constData(), read);
+            copyRest(written, *aside);
         }
         file_.resize(valueStart_);
     }
