@@ -2,6 +2,8 @@
 
 #include <libdeflate.h>
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -97,20 +99,24 @@ std::array<std::uint16_t, N> canonicalCodes(const std::array<std::uint8_t, N>& l
 class BitWriter {
 public:
     explicit BitWriter(char* out) : out_(out) {}
+    // At most 57 bits may be put between two flushes.
     void put(std::uint32_t bits, int count) {
         buffer_ |= std::uint64_t(bits) << filled_;
         filled_ += count;
-        if (filled_ >= 32) {
-            const auto word = std::uint32_t(buffer_);
-            for (int b = 0; b < 4; ++b)
-                *out_++ = char(word >> (8 * b));
-            buffer_ >>= 32;
-            filled_ -= 32;
-        }
+    }
+    // Writes the whole bytes put so far. Eight bytes are stored each time, so the output
+    // needs eight bytes of room past its end.
+    void flush() {
+        const std::uint64_t word = qToLittleEndian(buffer_);
+        std::memcpy(out_, &word, sizeof word);
+        out_ += filled_ >> 3;
+        buffer_ >>= filled_ & ~7;
+        filled_ &= 7;
     }
     // Pads to a whole byte; where the writing ended.
     char* finish() {
-        for (; filled_ > 0; filled_ -= 8, buffer_ >>= 8)
+        flush();
+        if (filled_ > 0)
             *out_++ = char(buffer_);
         filled_ = 0;
         return out_;
@@ -146,9 +152,22 @@ struct HuffmanPlan {
 
 HuffmanPlan planFor(QByteArrayView data) {
     HuffmanPlan plan;
+    // Counted in four tables, so that a run of one byte does not wait on its own last count.
+    std::array<std::array<std::uint32_t, 256>, 4> counts{};
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    const qsizetype size = data.size();
+    qsizetype at = 0;
+    for (; at + 4 <= size; at += 4) {
+        ++counts[0][bytes[at]];
+        ++counts[1][bytes[at + 1]];
+        ++counts[2][bytes[at + 2]];
+        ++counts[3][bytes[at + 3]];
+    }
+    for (; at < size; ++at)
+        ++counts[0][bytes[at]];
     std::array<std::uint64_t, kLiterals> frequency{};
-    for (const char c : data)
-        ++frequency[static_cast<unsigned char>(c)];
+    for (size_t b = 0; b < 256; ++b)
+        frequency[b] = std::uint64_t(counts[0][b]) + counts[1][b] + counts[2][b] + counts[3][b];
     frequency[kEndOfBlock] = 1;
     plan.lengths = codeLengths(frequency, 15);
     plan.codes = canonicalCodes(plan.lengths);
@@ -200,15 +219,37 @@ QByteArray encode(const HuffmanPlan& plan, QByteArrayView data) {
     bits.put(kLiterals - 257, 5);
     bits.put(0, 5); // one distance code
     bits.put(std::uint32_t(plan.headerCount - 4), 4);
-    for (int i = 0; i < plan.headerCount; ++i)
+    bits.flush();
+    for (int i = 0; i < plan.headerCount; ++i) {
         bits.put(plan.lengthLengths[size_t(kLengthOrder[size_t(i)])], 3);
+        bits.flush();
+    }
     for (const LengthToken token : plan.header) {
         bits.put(plan.lengthCodes[token.symbol], plan.lengthLengths[token.symbol]);
         bits.put(token.extra, extraBits(token.symbol));
+        bits.flush();
     }
-    for (const char c : data) {
-        const auto byte = static_cast<unsigned char>(c);
-        bits.put(plan.codes[byte], plan.lengths[byte]);
+    // A byte's code and length in one entry, and three codes (45 bits at most) between
+    // flushes.
+    std::array<std::uint32_t, 256> coded{};
+    for (size_t b = 0; b < 256; ++b)
+        coded[b] = std::uint32_t(plan.codes[b]) | std::uint32_t(plan.lengths[b]) << 16;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    const qsizetype size = data.size();
+    const auto put = [&](unsigned char byte) {
+        const std::uint32_t entry = coded[byte];
+        bits.put(entry & 0xFFFFu, int(entry >> 16));
+    };
+    qsizetype at = 0;
+    for (; at + 3 <= size; at += 3) {
+        put(bytes[at]);
+        put(bytes[at + 1]);
+        put(bytes[at + 2]);
+        bits.flush();
+    }
+    for (; at < size; ++at) {
+        put(bytes[at]);
+        bits.flush();
     }
     bits.put(plan.codes[kEndOfBlock], plan.lengths[kEndOfBlock]);
     char* end = bits.finish();
