@@ -54,9 +54,18 @@ RowStore::RowStore(int columns, Limits limits) : columns_(columns), limits_(limi
     limits_.blockSize = std::max<size_t>(limits_.blockSize, 1);
 }
 
-RowStore::~RowStore() = default;
+RowStore::~RowStore() {
+    unmapAll();
+}
+
+void RowStore::unmapAll() {
+    for (Block& block : blocks_)
+        if (block.mapped)
+            file_->unmap(std::exchange(block.mapped, nullptr));
+}
 
 void RowStore::reset(int columns) {
+    unmapAll();
     columns_ = columns;
     blocks_.clear();
     resident_.clear();
@@ -181,7 +190,9 @@ bool RowStore::evict(size_t index) const {
         spilled_ += size;
     }
     residentBytes_ -= block.capacity;
-    if (block.capacity == limits_.blockSize && !spare_)
+    if (block.mapped)
+        file_->unmap(std::exchange(block.mapped, nullptr));
+    else if (block.capacity == limits_.blockSize && !spare_)
         spare_ = std::move(block.data);
     else
         block.data.reset();
@@ -190,11 +201,23 @@ bool RowStore::evict(size_t index) const {
 
 bool RowStore::load(size_t index) const {
     Block& block = blocks_[index];
+    const auto size = qint64(block.used);
+    // A mapping costs no copy: a report reads back every block of a long result. Every byte
+    // mapped was written to the file, which is ours alone.
+    if (size > 0) {
+        makeRoom(block.used, blocks_.size() - 1);
+        if (uchar* mapped = file_->map(block.fileOffset, size)) {
+            block.mapped = mapped;
+            block.capacity = block.used;
+            resident_.push_back(index);
+            residentBytes_ += block.capacity;
+            return true;
+        }
+    }
     const size_t capacity = std::max(limits_.blockSize, block.used);
     // The block rows are being added to is the only one that must stay.
     makeRoom(capacity, blocks_.size() - 1);
     std::unique_ptr<char[]> data = allocate(capacity);
-    const auto size = qint64(block.used);
     if (!file_->seek(block.fileOffset) || file_->read(data.get(), size) != size) {
         if (capacity == limits_.blockSize && !spare_)
             spare_ = std::move(data);
@@ -211,10 +234,10 @@ const char* RowStore::rowStart(qint64 row) const {
     const quint64 start = location(row) & ~kPrintableRow;
     const auto index = size_t(start >> 32);
     Block& block = blocks_[index];
-    if (!block.data && !load(index))
+    if (!block.inMemory() && !load(index))
         return nullptr;
     block.lastUse = ++clock_;
-    return block.data.get() + (start & 0xFFFFFFFFu);
+    return block.bytes() + (start & 0xFFFFFFFFu);
 }
 
 std::optional<QByteArrayView> RowStore::cell(qint64 row, int column) const {

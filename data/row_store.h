@@ -76,11 +76,15 @@ public:
 
 private:
     struct Block {
-        std::unique_ptr<char[]> data; // null while the block is only in the file
+        std::unique_ptr<char[]> data; // the block's own memory, while it has any
+        // The block's bytes mapped from the file: a block read back is not copied.
+        uchar* mapped = nullptr;
         size_t capacity = 0;
         size_t used = 0;
         qint64 fileOffset = -1; // where the block was written, -1 while it has not been
         quint64 lastUse = 0;
+        bool inMemory() const { return data || mapped; }
+        const char* bytes() const { return data ? data.get() : reinterpret_cast<char*>(mapped); }
     };
     // Room for MORE bytes after the row being packed; where they go.
     char* buildingEnd(size_t more) {
@@ -96,6 +100,7 @@ private:
     bool evict(size_t index) const;
     std::unique_ptr<char[]> allocate(size_t capacity) const;
     bool load(size_t index) const;
+    void unmapAll();
 
     int columns_ = 0;
     Limits limits_;
