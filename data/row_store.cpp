@@ -1,9 +1,7 @@
 #include "row_store.h"
 
 #include "ascii_scan.h"
-
-#include <QDir>
-#include <QTemporaryFile>
+#include "spill_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,14 +38,6 @@ quint64 readLength(const char*& p) {
 
 constexpr size_t kNoBlock = size_t(-1);
 
-// Unbuffered, so that a write that fails leaves nothing pending to be written later over
-// the blocks already in the file.
-class SpillFile : public QTemporaryFile {
-public:
-    using QTemporaryFile::QTemporaryFile;
-    bool openUnbuffered() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
-};
-
 } // namespace
 
 RowStore::RowStore(int columns, Limits limits) : columns_(columns), limits_(limits) {
@@ -75,7 +65,6 @@ void RowStore::reset(int columns) {
     rowCount_ = 0;
     buildingSize_ = 0;
     file_.reset();
-    spilled_ = 0;
     cannotSpill_ = false;
     cursorRow_ = -1;
 }
@@ -142,7 +131,24 @@ std::unique_ptr<char[]> RowStore::allocate(size_t capacity) const {
     // again for every new block.
     if (spare_ && capacity == limits_.blockSize)
         return std::move(spare_);
+    if (file_)
+        if (std::unique_ptr<char[]> written = file_->takeWrittenMemory(capacity))
+            return written;
     return std::make_unique_for_overwrite<char[]>(capacity);
+}
+
+void RowStore::takeBackUnwritten() const {
+    if (!file_)
+        return;
+    for (SpillFile::Unwritten& unwritten : file_->takeUnwritten()) {
+        Block& block = blocks_[unwritten.block];
+        block.data = std::move(unwritten.bytes);
+        block.capacity = unwritten.capacity;
+        block.fileOffset = -1;
+        resident_.push_back(unwritten.block);
+        residentBytes_ += block.capacity;
+        cannotSpill_ = true;
+    }
 }
 
 void RowStore::makeRoom(size_t bytes, size_t keep) const {
@@ -169,25 +175,16 @@ void RowStore::makeRoom(size_t bytes, size_t keep) const {
 bool RowStore::evict(size_t index) const {
     Block& block = blocks_[index];
     if (block.fileOffset < 0) {
-        if (!file_) {
-            // With TMPDIR naming a missing folder the temporary path is empty, not /tmp.
-            const QString folder = QDir::tempPath();
-            auto file =
-                std::make_unique<SpillFile>(folder + QStringLiteral("/velario-righe-XXXXXX"));
-            if (folder.isEmpty() || !file->openUnbuffered()) {
-                cannotSpill_ = true;
-                return false;
-            }
-            file_ = std::move(file);
-        }
-        // A write that failed part way leaves bytes past spilled_ that nothing points to.
-        const auto size = qint64(block.used);
-        if (!file_->seek(spilled_) || file_->write(block.data.get(), size) != size) {
+        if (!file_ && !cannotSpill_)
+            file_ = SpillFile::create();
+        if (!file_ || file_->failed()) {
             cannotSpill_ = true;
+            takeBackUnwritten();
             return false;
         }
-        block.fileOffset = spilled_;
-        spilled_ += size;
+        residentBytes_ -= block.capacity;
+        block.fileOffset = file_->append(index, std::move(block.data), block.used, block.capacity);
+        return true;
     }
     residentBytes_ -= block.capacity;
     if (block.mapped)
@@ -200,10 +197,14 @@ bool RowStore::evict(size_t index) const {
 }
 
 bool RowStore::load(size_t index) const {
+    // The block may still be on its way to the file, or have come back from it unwritten.
+    file_->waitForWrites();
+    takeBackUnwritten();
     Block& block = blocks_[index];
+    if (block.inMemory())
+        return true;
     const auto size = qint64(block.used);
-    // A mapping costs no copy: a report reads back every block of a long result. Every byte
-    // mapped was written to the file, which is ours alone.
+    // A mapping costs no copy: a report reads back every block of a long result.
     if (size > 0) {
         makeRoom(block.used, blocks_.size() - 1);
         if (uchar* mapped = file_->map(block.fileOffset, size)) {
@@ -218,7 +219,7 @@ bool RowStore::load(size_t index) const {
     // The block rows are being added to is the only one that must stay.
     makeRoom(capacity, blocks_.size() - 1);
     std::unique_ptr<char[]> data = allocate(capacity);
-    if (!file_->seek(block.fileOffset) || file_->read(data.get(), size) != size) {
+    if (!file_->read(block.fileOffset, data.get(), size)) {
         if (capacity == limits_.blockSize && !spare_)
             spare_ = std::move(data);
         return false;

@@ -10,18 +10,19 @@
 #include <optional>
 #include <vector>
 
-class QTemporaryFile;
-
 namespace velario::data {
+
+class SpillFile;
 
 // The rows read from a result, kept as compactly as the text allows: each row's cells are
 // packed one after the other (a length, then the UTF-8 bytes) into large shared blocks,
 // and only the start of each row is indexed.
 //
 // Only a fixed budget of blocks stays in memory. Past it, the blocks used least recently
-// are written to one temporary file and read back when a row of theirs is asked for, so
-// that a result of millions of rows takes no more memory than one of a few hundred
-// thousand. If the file cannot be created or written, the blocks simply stay in memory.
+// are written to one temporary file (on a thread of its own, with at most two blocks on
+// their way) and read back when a row of theirs is asked for, so that a result of millions
+// of rows takes no more memory than one of a few hundred thousand. If the file cannot be
+// created or written, the blocks simply stay in memory.
 // Reading moves blocks in and out, so the store is not for reading from several threads.
 class RowStore final : public RowSink {
 public:
@@ -100,6 +101,8 @@ private:
     bool evict(size_t index) const;
     std::unique_ptr<char[]> allocate(size_t capacity) const;
     bool load(size_t index) const;
+    // Takes back into memory the blocks the file could not take.
+    void takeBackUnwritten() const;
     void unmapAll();
 
     int columns_ = 0;
@@ -131,8 +134,7 @@ private:
     mutable quint64 clock_ = 0;
     // A block's memory kept for the next block after its own went to the file.
     mutable std::unique_ptr<char[]> spare_;
-    mutable std::unique_ptr<QTemporaryFile> file_;
-    mutable qint64 spilled_ = 0;
+    mutable std::unique_ptr<SpillFile> file_;
     // Set once the file failed: from then on every block stays in memory.
     mutable bool cannotSpill_ = false;
     // Where the last cell read starts, so that reading a row's cells in turn does not go
