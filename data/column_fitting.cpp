@@ -106,17 +106,32 @@ void MeasuringSink::beginRow() {
     rowDone_ = row_ >= limit_;
 }
 
-void MeasuringSink::cell(const char* utf8, qsizetype length) {
+bool MeasuringSink::measureNext(qsizetype length) {
     const int c = column_++;
     if (rowDone_ || c >= qsizetype(captions_.size()) || c >= ColumnWidths::kColumns) {
         rowDone_ = true;
-        return;
+        return false;
     }
     measure_.reach(c);
     if (row_ == 0 && !measure_.caption(c, captions_[size_t(c)]))
         rowDone_ = true;
-    else if (!measure_.cell(row_, c, shownLength(QByteArrayView(utf8, length))))
+    else if (!measure_.cell(row_, c, length))
         rowDone_ = true;
+    return !rowDone_;
+}
+
+void MeasuringSink::cell(const char* utf8, qsizetype length) {
+    if (!rowDone_)
+        measureNext(shownLength(QByteArrayView(utf8, length)));
+}
+
+// A row known to be printable ASCII is measured without looking at its bytes again.
+void MeasuringSink::row(std::span<const QByteArrayView> cells, bool printable) {
+    beginRow();
+    for (const QByteArrayView bytes : cells)
+        if (!measureNext(printable ? trimmedLength(bytes) : shownLength(bytes)))
+            break;
+    endRow();
 }
 
 void MeasuringSink::nullCell() {

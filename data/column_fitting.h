@@ -117,8 +117,13 @@ public:
     void cell(const char* utf8, qsizetype length) override;
     void nullCell() override;
     void endRow() override { ++row_; }
+    void row(std::span<const QByteArrayView> cells, bool printable) override;
 
 private:
+    // Measures the next cell of the row, of LENGTH; false once the row's later cells are
+    // left out.
+    bool measureNext(qsizetype length);
+
     ColumnMeasure& measure_;
     std::vector<qsizetype> captions_;
     qint64 row_;

@@ -217,6 +217,28 @@ private:
     RowSink& second_;
 };
 
+// Stores each row, then hands it on whole as stored: what the store learnt of its bytes
+// (whether they are all printable) need not be learnt again.
+class StoreThenHandOn final : public RowSink {
+public:
+    StoreThenHandOn(RowStore& store, RowSink& next)
+        : store_(store), next_(next), cells_(size_t(store.columnCount())) {}
+    void beginRow() override { store_.beginRow(); }
+    void cell(const char* utf8, qsizetype length) override { store_.cell(utf8, length); }
+    void nullCell() override { store_.nullCell(); }
+    void endRow() override {
+        store_.endRow();
+        bool printable = false;
+        store_.lastRow(cells_.data(), &printable);
+        next_.row(cells_, printable);
+    }
+
+private:
+    RowStore& store_;
+    RowSink& next_;
+    std::vector<QByteArrayView> cells_;
+};
+
 } // namespace
 
 int ResultModel::readBlock(int rows, RowSink* also) {
@@ -224,7 +246,7 @@ int ResultModel::readBlock(int rows, RowSink* also) {
         return 0;
     int read = 0;
     if (also) {
-        Tee both(store_, *also);
+        StoreThenHandOn both(store_, *also);
         read = source_->fetch(rows, both);
     } else {
         read = source_->fetch(rows, store_);

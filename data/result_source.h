@@ -2,7 +2,10 @@
 
 #include "data/errors.h"
 
+#include <QByteArrayView>
 #include <QString>
+
+#include <span>
 
 namespace velario::data {
 
@@ -14,7 +17,17 @@ public:
     virtual void cell(const char* utf8, qsizetype length) = 0;
     virtual void nullCell() = 0;
     virtual void endRow() = 0;
+    // A whole row at once, a Null as a view without data; PRINTABLE when every cell is known
+    // to be printable ASCII (0x20 to 0x7E). Handed on cell by cell unless a sink can do better.
+    virtual void row(std::span<const QByteArrayView> cells, bool printable);
 };
+
+inline void RowSink::row(std::span<const QByteArrayView> cells, bool) {
+    beginRow();
+    for (const QByteArrayView bytes : cells)
+        bytes.data() ? cell(bytes.data(), bytes.size()) : nullCell();
+    endRow();
+}
 
 // A query result read forward, a block of rows at a time, by whatever engine runs it
 // (SQLite, an Access copy, an ODBC driver). Values arrive as display text: numbers in the

@@ -286,6 +286,17 @@ bool RowStore::cells(qint64 row, int count, QByteArrayView* out, bool* printable
     return true;
 }
 
+void RowStore::lastRow(QByteArrayView* out, bool* printable) const {
+    *printable = buildingPrintable_;
+    const char* p = building_.get();
+    for (int c = 0; c < columns_; ++c) {
+        const quint64 length = readLength(p);
+        out[c] = length > 0 ? QByteArrayView(p, qsizetype(length - 1)) : QByteArrayView();
+        if (length > 0)
+            p += length - 1;
+    }
+}
+
 QString RowStore::text(qint64 row, int column) const {
     const std::optional<QByteArrayView> bytes = cell(row, column);
     return bytes ? QString::fromUtf8(*bytes) : QString();

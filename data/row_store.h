@@ -62,6 +62,9 @@ public:
     // them; false when the row cannot be read. PRINTABLE, when given, tells whether every
     // cell of the row is printable ASCII (0x20 to 0x7E), as noted when the row was stored.
     bool cells(qint64 row, int count, QByteArrayView* out, bool* printable = nullptr) const;
+    // The cells of the row stored last into OUT (columnCount() of them), as cells() gives
+    // them; valid until the next row is begun.
+    void lastRow(QByteArrayView* out, bool* printable) const;
     // The cell as text, a Null as the empty string.
     QString text(qint64 row, int column) const;
     bool isNull(qint64 row, int column) const { return !cell(row, column).has_value(); }

@@ -40,11 +40,14 @@ void setBodySize(Printer& printer, int maxCol) {
 // the grid shows for it.
 void replay(const data::RowStore& store, qint64 row, std::vector<QByteArrayView>& cells,
             data::RowSink& sink) {
-    const bool whole = store.cells(row, int(cells.size()), cells.data());
+    bool printable = false;
+    if (store.cells(row, int(cells.size()), cells.data(), &printable)) {
+        sink.row(cells, printable);
+        return;
+    }
     sink.beginRow();
     for (int c = 0; c < int(cells.size()); ++c) {
-        const std::optional<QByteArrayView> cell =
-            whole ? std::optional(cells[size_t(c)]) : store.cell(row, c);
+        const std::optional<QByteArrayView> cell = store.cell(row, c);
         if (cell && cell->data())
             sink.cell(cell->data(), cell->size());
         else

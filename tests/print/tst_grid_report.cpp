@@ -162,15 +162,16 @@ private slots:
         // The rows held are measured first, then the rest as they are read, in order, up to
         // the rows asked for: "10" keeps the width "0" gave and "100" widens it; rows 100 and
         // 255, held already, widen the last column; row 290 widens the second, and row 400,
-        // read in the same block, is left out.
+        // read in the same block, is left out. Rows 255 and 290 count their characters, not
+        // their bytes.
         QList<QStringList> many;
         for (int r = 0; r < 600; ++r)
             many << QStringList{QString::number(r),
-                                r == 290   ? QString(10, u'z')
+                                r == 290   ? QString(10, u'è')
                                 : r == 400 ? QString(14, u'z')
                                            : "y",
                                 r == 100   ? "ccccc"
-                                : r == 255 ? "cccccccc"
+                                : r == 255 ? QString(8, u'é')
                                            : ""};
         QTest::newRow("600 rows, 300 printed")
             << QStringList{"a", "b", "c"} << many << 9.0f << Ints{4, 11, 9} << "300" << Ints{};
