@@ -36,17 +36,6 @@ std::optional<std::int16_t> rounded(double value) {
 
 namespace {
 
-// Makes WIDTH one more than a text of LENGTH characters when the text is longer than it;
-// false when the new width does not fit in 16 bits.
-bool widenFor(std::int16_t& width, qsizetype length) {
-    if (width >= length)
-        return true;
-    const std::optional<std::int16_t> wider = int16::fromInt(qint64(length) + 1);
-    if (wider)
-        width = *wider;
-    return wider.has_value();
-}
-
 bool addTo(std::int16_t& total, int value) {
     const std::optional<std::int16_t> sum = int16::add(total, value);
     if (sum)
@@ -54,36 +43,10 @@ bool addTo(std::int16_t& total, int value) {
     return sum.has_value();
 }
 
-// The measured totals only steer the fitting's first pass, which asks no more of them than
-// whether they exceed the target: past the 16-bit range they stay at its top, and the later
-// columns of every row are still measured.
-void addUpTo(std::int16_t& total, int value) {
-    total =
-        std::int16_t(std::clamp(int(total) + value, int(std::numeric_limits<std::int16_t>::min()),
-                                int(std::numeric_limits<std::int16_t>::max())));
-}
-
 } // namespace
 
 bool MeasuredGrid::asciiRow(std::vector<QByteArrayView>&, int) {
     return false;
-}
-
-bool ColumnMeasure::caption(int column, qsizetype length) {
-    std::int16_t& width = m_.width[size_t(column)];
-    if (!widenFor(width, length))
-        return false;
-    addUpTo(m_.headTotal, width);
-    return true;
-}
-
-bool ColumnMeasure::cell(qint64 row, int column, qsizetype length) {
-    std::int16_t& width = m_.width[size_t(column)];
-    if (!widenFor(width, length))
-        return false;
-    if (row > 0)
-        addUpTo(m_.lineTotal, width);
-    return true;
 }
 
 ColumnWidths ColumnMeasure::widths() const {
@@ -106,7 +69,7 @@ void MeasuringSink::beginRow() {
     rowDone_ = row_ >= limit_;
 }
 
-bool MeasuringSink::measureNext(qsizetype length) {
+inline bool MeasuringSink::measureNext(qsizetype length) {
     const int c = column_++;
     if (rowDone_ || c >= qsizetype(captions_.size()) || c >= ColumnWidths::kColumns) {
         rowDone_ = true;

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -92,13 +93,45 @@ public:
     // Column C of the row was selected.
     void reach(int column) { m_.maxCol = std::max(m_.maxCol, std::int16_t(column)); }
     // Row 0's caption of column C, of LENGTH; false when the width would pass 16 bits (the
-    // row's later columns are then left out).
-    bool caption(int column, qsizetype length);
+    // row's later columns are then left out). Inline, as a report measures every cell.
+    bool caption(int column, qsizetype length) {
+        std::int16_t& width = m_.width[size_t(column)];
+        if (!widenFor(width, length))
+            return false;
+        addUpTo(m_.headTotal, width);
+        return true;
+    }
     // The cell of ROW in column C, of LENGTH; false as for a caption.
-    bool cell(qint64 row, int column, qsizetype length);
+    bool cell(qint64 row, int column, qsizetype length) {
+        std::int16_t& width = m_.width[size_t(column)];
+        if (!widenFor(width, length))
+            return false;
+        if (row > 0)
+            addUpTo(m_.lineTotal, width);
+        return true;
+    }
     ColumnWidths widths() const;
 
 private:
+    // Makes WIDTH one more than a text of LENGTH characters when the text is longer than
+    // it; false when the new width does not fit in 16 bits.
+    static bool widenFor(std::int16_t& width, qsizetype length) {
+        if (width >= length)
+            return true;
+        if (length >= std::numeric_limits<std::int16_t>::max())
+            return false;
+        width = std::int16_t(length + 1);
+        return true;
+    }
+    // The measured totals only steer the fitting's first pass, which asks no more of them
+    // than whether they exceed the target: past the 16-bit range they stay at its top, and
+    // the later columns of every row are still measured.
+    static void addUpTo(std::int16_t& total, int value) {
+        total = std::int16_t(std::clamp(int(total) + value,
+                                        int(std::numeric_limits<std::int16_t>::min()),
+                                        int(std::numeric_limits<std::int16_t>::max())));
+    }
+
     ColumnWidths m_;
 };
 
