@@ -139,6 +139,8 @@ constexpr int extraBits(int symbol) {
     return symbol == 18 ? 7 : symbol == 17 ? 3 : 0;
 }
 
+} // namespace
+
 // The Huffman coding of one page, and what it comes to in bytes.
 struct HuffmanPlan {
     std::array<std::uint8_t, kLiterals> lengths{};
@@ -147,8 +149,12 @@ struct HuffmanPlan {
     std::array<std::uint8_t, kLengthCodes> lengthLengths{};
     std::array<std::uint16_t, kLengthCodes> lengthCodes{};
     int headerCount = 4; // lengths of the code-length code listed
-    qsizetype bytes = 0; // of the whole zlib stream
+    std::uint64_t headerBits = 0;
+    int longest = 0;     // the longest code
+    qsizetype bytes = 0; // of the whole zlib stream of the data it was made for
 };
+
+namespace {
 
 HuffmanPlan planFor(QByteArrayView data) {
     HuffmanPlan plan;
@@ -200,18 +206,29 @@ HuffmanPlan planFor(QByteArrayView data) {
             plan.headerCount = i;
             break;
         }
-    std::uint64_t bits = 3 + 5 + 5 + 4 + 3 * std::uint64_t(plan.headerCount);
+    plan.headerBits = 3 + 5 + 5 + 4 + 3 * std::uint64_t(plan.headerCount);
     for (size_t l = 0; l < kLengthCodes; ++l)
-        bits += lengthFrequency[l] * (plan.lengthLengths[l] + std::uint64_t(extraBits(int(l))));
-    for (size_t s = 0; s < kLiterals; ++s)
+        plan.headerBits +=
+            lengthFrequency[l] * (plan.lengthLengths[l] + std::uint64_t(extraBits(int(l))));
+    std::uint64_t bits = plan.headerBits;
+    for (size_t s = 0; s < kLiterals; ++s) {
         bits += frequency[s] * plan.lengths[s];
+        plan.longest = std::max(plan.longest, int(plan.lengths[s]));
+    }
     plan.bytes = qsizetype(2 + (bits + 7) / 8 + 4);
     return plan;
 }
 
+// DATA coded with PLAN, which may have been made for other data; empty when a byte of DATA
+// has no code in it.
 QByteArray encode(const HuffmanPlan& plan, QByteArrayView data) {
-    QByteArray out(plan.bytes + 8, Qt::Uninitialized); // the writer may run a word ahead
-    out[0] = char(0x78);                               // deflate, 32 KB window
+    // At most the longest code for every byte; the writer may run a word ahead.
+    const auto bound = qsizetype(
+        2 +
+        (plan.headerBits + std::uint64_t(data.size() + 1) * std::uint64_t(plan.longest) + 7) / 8 +
+        4 + 8);
+    QByteArray out(bound, Qt::Uninitialized);
+    out[0] = char(0x78); // deflate, 32 KB window
     out[1] = char(0x01); // no dictionary, fastest; the header is a multiple of 31
     BitWriter bits(out.data() + 2);
     bits.put(1, 1); // the last block
@@ -236,8 +253,10 @@ QByteArray encode(const HuffmanPlan& plan, QByteArrayView data) {
         coded[b] = std::uint32_t(plan.codes[b]) | std::uint32_t(plan.lengths[b]) << 16;
     const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
     const qsizetype size = data.size();
+    bool uncoded = false;
     const auto put = [&](unsigned char byte) {
         const std::uint32_t entry = coded[byte];
+        uncoded |= entry == 0;
         bits.put(entry & 0xFFFFu, int(entry >> 16));
     };
     qsizetype at = 0;
@@ -251,6 +270,8 @@ QByteArray encode(const HuffmanPlan& plan, QByteArrayView data) {
         put(bytes[at]);
         bits.flush();
     }
+    if (uncoded)
+        return {};
     bits.put(plan.codes[kEndOfBlock], plan.lengths[kEndOfBlock]);
     char* end = bits.finish();
     const std::uint32_t adler = libdeflate_adler32(1, data.data(), size_t(data.size()));
@@ -290,17 +311,32 @@ PageDeflater::PageDeflater() : matching_(libdeflate_alloc_compressor(1)) {}
 PageDeflater::~PageDeflater() = default;
 
 QByteArray PageDeflater::deflatePage(QByteArrayView data) {
-    const HuffmanPlan plan = planFor(data);
     const double size = double(std::max<qsizetype>(1, data.size()));
     const bool probe = sinceProbe_ == 0 || matchingRatio_ <= 0;
     sinceProbe_ = (sinceProbe_ + 1) % kProbeEvery;
-    if (!probe && double(plan.bytes) <= kSlack * matchingRatio_ * size)
-        return encode(plan, data);
+    if (!probe) {
+        const double most = kSlack * matchingRatio_ * size;
+        // The pages of a report look alike: the code of the last page coded with a code of
+        // its own saves counting this one's bytes.
+        if (plan_)
+            if (QByteArray coded = encode(*plan_, data);
+                !coded.isEmpty() && double(coded.size()) <= most)
+                return coded;
+        plan_ = std::make_unique<HuffmanPlan>(planFor(data));
+        if (double(plan_->bytes) <= most)
+            return encode(*plan_, data);
+    } else {
+        plan_ = std::make_unique<HuffmanPlan>(planFor(data));
+    }
     QByteArray matched = matchingZlib(matching_.get(), data);
     if (matched.isEmpty())
-        return encode(plan, data);
+        return encode(*plan_, data);
     matchingRatio_ = double(matched.size()) / size;
-    return double(plan.bytes) <= kSlack * double(matched.size()) ? encode(plan, data) : matched;
+    if (double(plan_->bytes) <= kSlack * double(matched.size()))
+        return encode(*plan_, data);
+    // String matching does much better on such pages: no code of theirs to try on the next.
+    plan_.reset();
+    return matched;
 }
 
 } // namespace velario

@@ -9,6 +9,8 @@ struct libdeflate_compressor;
 
 namespace velario {
 
+struct HuffmanPlan;
+
 // DATA as a zlib stream of one block coded with Huffman codes of its own bytes and no
 // repeated strings: what a page of text that repeats little (codes, hexadecimal, numbers)
 // compresses to nearly as well as with string matching, several times faster.
@@ -22,8 +24,9 @@ QByteArray matchingZlib(libdeflate_compressor* compressor, QByteArrayView data);
 // otherwise: on text that repeats little (codes, hexadecimal, numbers) the two come within a
 // few percent of each other, and Huffman codes alone take a fraction of the time, which
 // decides how fast a report of a million rows is written. The pages of a report look alike,
-// so the matching runs on one page in kProbeEvery to tell how well it does. One deflater per
-// thread.
+// so the matching runs on one page in kProbeEvery to tell how well it does, and a page takes
+// the Huffman code made for an earlier one while that code has every byte it needs and stays
+// within kSlack. One deflater per thread.
 class PageDeflater {
 public:
     PageDeflater();
@@ -44,7 +47,8 @@ private:
         void operator()(libdeflate_compressor* compressor) const;
     };
     std::unique_ptr<libdeflate_compressor, Free> matching_;
-    double matchingRatio_ = 0; // compressed to original size, of the last page matched
+    std::unique_ptr<HuffmanPlan> plan_; // the code of the last page coded with its own
+    double matchingRatio_ = 0;          // compressed to original size, of the last page matched
     int sinceProbe_ = 0;
 };
 
