@@ -281,12 +281,7 @@ QByteArray encode(const HuffmanPlan& plan, QByteArrayView data) {
     return out;
 }
 
-} // namespace
-
-QByteArray huffmanOnlyZlib(QByteArrayView data) {
-    return encode(planFor(data), data);
-}
-
+// DATA deflated with string matching alone (zlib format); empty on failure.
 QByteArray matchingZlib(libdeflate_compressor* compressor, QByteArrayView data) {
     if (!compressor)
         return {};
@@ -298,6 +293,16 @@ QByteArray matchingZlib(libdeflate_compressor* compressor, QByteArrayView data) 
         return {};
     out.truncate(qsizetype(size));
     return out;
+}
+
+} // namespace
+
+QByteArray huffmanOnlyZlib(QByteArrayView data) {
+    return encode(planFor(data), data);
+}
+
+QByteArray PageDeflater::deflateOther(QByteArrayView data) {
+    return matchingZlib(matching_.get(), data);
 }
 
 void PageDeflater::Free::operator()(libdeflate_compressor* compressor) const {

@@ -16,9 +16,6 @@ struct HuffmanPlan;
 // compresses to nearly as well as with string matching, several times faster.
 QByteArray huffmanOnlyZlib(QByteArrayView data);
 
-// DATA deflated with string matching alone (zlib format); empty on failure.
-QByteArray matchingZlib(libdeflate_compressor* compressor, QByteArrayView data);
-
 // Deflates the content of pages (zlib format), each with Huffman codes alone when they make
 // it at most kSlack times the size fast string matching does, and with string matching
 // otherwise: on text that repeats little (codes, hexadecimal, numbers) the two come within a
@@ -37,7 +34,7 @@ public:
     // Empty when the data could not be deflated.
     QByteArray deflatePage(QByteArrayView data);
     // Data that is not a page (a font), with string matching.
-    QByteArray deflateOther(QByteArrayView data) { return matchingZlib(matching_.get(), data); }
+    QByteArray deflateOther(QByteArrayView data);
 
     static constexpr int kProbeEvery = 32;
     static constexpr double kSlack = 1.1;
