@@ -1,10 +1,10 @@
 #include "command_line.h"
 
 #include "config.h"
-#include "data/catalogue_store.h"
-#include "data/csv_writer.h"
-#include "data/database.h"
-#include "data/odbc.h"
+#include "data/catalogue/catalogue_store.h"
+#include "data/odbc/odbc.h"
+#include "data/results/csv_writer.h"
+#include "data/sqlite/database.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "shared_state.h"
 
-#include "data/catalogue_store.h"
-#include "data/database.h"
+#include "data/catalogue/catalogue_store.h"
+#include "data/sqlite/database.h"
 #include "platform/platform.h"
 
 #include <QDir>

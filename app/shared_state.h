@@ -1,8 +1,8 @@
 #pragma once
 
-#include "data/database.h"
 #include "data/errors.h"
-#include "data/recordset.h"
+#include "data/sqlite/database.h"
+#include "data/sqlite/recordset.h"
 
 #include <QString>
 #include <QVariant>

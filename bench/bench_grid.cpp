@@ -7,8 +7,8 @@
 // on the same file) instead of the SQLite engine: first rows, exact count, walk.
 
 #include "controls/datagrid.h"
-#include "data/database.h"
-#include "data/odbc.h"
+#include "data/odbc/odbc.h"
+#include "data/sqlite/database.h"
 #include "support/odbc_fixture.h"
 
 #include "process_status.h"

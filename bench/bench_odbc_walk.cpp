@@ -8,7 +8,7 @@
 // Without a port file only SQLite is measured; tests/fixtures/pg-start.sh and
 // mariadb-start.sh start the servers.
 
-#include "data/odbc.h"
+#include "data/odbc/odbc.h"
 #include "process_status.h"
 #include "support/odbc_fixture.h"
 

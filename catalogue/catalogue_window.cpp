@@ -4,7 +4,7 @@
 #include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "data/catalogue_store.h"
+#include "data/catalogue/catalogue_store.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/catalogue_list_report.h"

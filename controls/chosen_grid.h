@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/column_fitting.h"
+#include "data/results/column_fitting.h"
 
 #include <functional>
 

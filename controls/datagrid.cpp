@@ -1,6 +1,6 @@
 #include "datagrid.h"
 
-#include "data/csv_writer.h"
+#include "data/results/csv_writer.h"
 #include "datasource.h"
 #include "platform/platform.h"
 #include "platform/twips.h"

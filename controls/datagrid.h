@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
-#include "data/result_model.h"
+#include "data/results/result_model.h"
 #include "platform/automation.h"
 
 #include <QPointer>

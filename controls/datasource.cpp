@@ -1,7 +1,7 @@
 #include "datasource.h"
 
-#include "data/access_copy.h"
-#include "data/odbc.h"
+#include "data/access/access_copy.h"
+#include "data/odbc/odbc.h"
 #include "datagrid.h"
 #include "platform/form.h"
 #include "platform/platform.h"

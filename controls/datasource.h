@@ -1,8 +1,8 @@
 #pragma once
 
-#include "data/database.h"
 #include "data/errors.h"
-#include "data/result_model.h"
+#include "data/results/result_model.h"
+#include "data/sqlite/database.h"
 #include "platform/automation.h"
 
 #include <QPointer>

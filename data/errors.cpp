@@ -1,4 +1,4 @@
-#include "errors.h"
+#include "data/errors.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "file_identity.h"
+#include "data/file_identity.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 // The Access file reader on mutated files: any file either gives a working copy that SQLite
 // can read through, or an error with a description.
-#include "data/access_copy.h"
+#include "data/access/access_copy.h"
 
 #include <QByteArray>
 #include <QDir>

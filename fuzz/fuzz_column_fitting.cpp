@@ -2,7 +2,7 @@
 // every width at one more than the longest text it took, and the fitting always ends, never
 // touches a width below 16, never takes a wider one below 15, and returns the 16-bit total
 // of the widths it leaves.
-#include "data/column_fitting.h"
+#include "data/results/column_fitting.h"
 
 #include <QString>
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "data/ascii_scan.h"
+#include "data/text/ascii_scan.h"
 #include "page_deflater.h"
 
 #include <QFile>

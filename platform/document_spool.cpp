@@ -1,7 +1,7 @@
 #include "document_spool.h"
 
-#include "data/ascii_scan.h"
-#include "data/text_encoding.h"
+#include "data/text/ascii_scan.h"
+#include "data/text/text_encoding.h"
 #include "transcript.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "grid_report.h"
 
 #include "controls/datagrid.h"
-#include "data/column_fitting.h"
-#include "data/result_model.h"
+#include "data/results/column_fitting.h"
+#include "data/results/result_model.h"
 #include "platform/platform.h"
 #include "print/printer.h"
 #include "report_text.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "data/column_fitting.h"
 #include "data/errors.h"
+#include "data/results/column_fitting.h"
 
 #include <QString>
 

@@ -3,8 +3,8 @@
 #include "platform/document_spool.h"
 #include "platform/platform.h"
 
-#include "data/ascii_scan.h"
-#include "data/text_columns.h"
+#include "data/text/ascii_scan.h"
+#include "data/text/text_columns.h"
 #include "pdf/pdf_writer.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "report_text.h"
 
-#include "data/text_columns.h"
+#include "data/text/text_columns.h"
 #include "platform/platform.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "data/column_fitting.h"
+#include "data/results/column_fitting.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/grid_report.h"

@@ -20,12 +20,10 @@ for program in "$build"/fuzz/fuzz_*; do
     [ -f "$program" ] && [ -x "$program" ] || continue
     name=$(basename "$program")
     seeds=("$root/fuzz/corpus/$name")
-    # The whole Access test files, where present, as seeds too; they are kept out of the
-    # repository.
-    if [ "$name" = fuzz_access ] && [ -d "$root/../shared/testdata/access" ]; then
+    # The whole Access test files as seeds too.
+    if [ "$name" = fuzz_access ]; then
         mkdir -p "$work/access-seeds"
-        cp "$root"/../shared/testdata/access/*.mdb "$root"/../shared/testdata/access/*.accdb \
-            "$work/access-seeds/" 2>/dev/null || true
+        cp "$root"/tests/data/access/*.mdb "$root"/tests/data/access/*.accdb "$work/access-seeds/"
         seeds+=("$work/access-seeds")
     fi
     mkdir -p "$work/$name" "$work/$name-artifacts"

@@ -1,7 +1,7 @@
 // Creates a catalogue file: empty (velario-newcat FILE), or with the entries of an Access
 // catalogue (velario-newcat --from OLD.mdb NEW.db).
-#include "data/access_catalogue_import.h"
-#include "data/catalogue_schema.h"
+#include "data/catalogue/access_catalogue_import.h"
+#include "data/catalogue/catalogue_schema.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,5 +1,5 @@
-#include "data/odbc.h"
-#include "results/result_window_session.h"
+#include "data/odbc/odbc.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "app/shared_state.h"
-#include "results/result_window_session.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 
 #include <QDir>
@@ -35,7 +35,7 @@ private slots:
         qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
         if (kind == "access") {
             const QString sample = qEnvironmentVariable("VELARIO_SOURCE_DIR") +
-                                   "/../shared/testdata/access/ASampleDatabase.accdb";
+                                   "/tests/data/access/ASampleDatabase.accdb";
             QVERIFY2(QFile::copy(sample, path), qPrintable(sample));
             reason += path + " " + dir.filePath("VELARIO2-nuovo.db");
         } else if (kind == "no table") {

@@ -2,7 +2,7 @@
 // with: nothing is cut, changed or refused that the user did not ask for, and nothing fails.
 #include "controls/datagrid.h"
 #include "print/printer.h"
-#include "results/result_window_session.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 
 #include <QDir>

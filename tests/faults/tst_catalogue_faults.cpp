@@ -2,7 +2,7 @@
 // open: a save or a delete then tells the user once, writes nothing, and works again as soon
 // as the file is back as it was.
 #include "platform/form.h"
-#include "results/result_window_session.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // The database server stopped while a large result is on screen and being scrolled: the user
 // is told, and what was read stays on screen.
 #include "controls/datagrid.h"
-#include "results/result_window_session.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 #include "support/odbc_fixture.h"
 

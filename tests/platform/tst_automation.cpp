@@ -3,7 +3,7 @@
 #include "platform/document_spool.h"
 #include "platform/form.h"
 #include "platform/platform.h"
-#include "print/pdf_lines.h"
+#include "support/pdf_lines.h"
 #include "support/harness.h"
 
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
 #include "platform/platform.h"
-#include "print/pdf_lines.h"
+#include "support/pdf_lines.h"
 #include "print/printer.h"
 #include "print/query_sheet.h"
 #include "support/harness.h"

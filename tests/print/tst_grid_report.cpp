@@ -1,9 +1,9 @@
 #include "controls/datagrid.h"
-#include "data/database.h"
-#include "data/text_columns.h"
+#include "data/sqlite/database.h"
+#include "data/text/text_columns.h"
 #include "platform/platform.h"
 #include "print/grid_report.h"
-#include "print/pdf_lines.h"
+#include "support/pdf_lines.h"
 #include "print/printer.h"
 #include "support/harness.h"
 

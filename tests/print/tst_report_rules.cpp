@@ -1,4 +1,4 @@
-#include "data/column_fitting.h"
+#include "data/results/column_fitting.h"
 #include "print/rows_reply.h"
 
 #include <QtTest>

@@ -1,6 +1,6 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "result_window_session.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 
 #include <QFontInfo>

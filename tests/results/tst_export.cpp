@@ -1,4 +1,4 @@
-#include "result_window_session.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 
 #include <QDir>

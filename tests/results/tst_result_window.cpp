@@ -1,9 +1,9 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "data/database.h"
-#include "data/odbc.h"
+#include "data/odbc/odbc.h"
+#include "data/sqlite/database.h"
 #include "print/printer.h"
-#include "result_window_session.h"
+#include "support/result_window_under_test.h"
 #include "support/harness.h"
 
 #include <QDir>
@@ -27,7 +27,7 @@ const QStringList kOpening = QString("pointer:11 window:frmTS0003:load window:fr
 
 QString accessFolder() {
     return QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
-                           "/../shared/testdata/access");
+                           "/tests/data/access");
 }
 
 // What the engine itself says of STATEMENT on DATABASE; empty when it runs.

@@ -1,11 +1,11 @@
 #include "harness.h"
 
-#include "data/catalogue_schema.h"
+#include "data/catalogue/catalogue_schema.h"
 #include "platform/automation.h"
 #include "platform/platform.h"
 #include "platform/transcript.h"
 #include "print/printer.h"
-#include "results/result_window_session.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,109 @@
+#include "data/results/csv_writer.h"
+
+#include "data/text/ascii_scan.h"
+
+#include <QIODevice>
+#include <QLocale>
+
+#include <algorithm>
+#include <cstring>
+
+namespace velario::data {
+
+namespace {
+
+constexpr qsizetype kBufferSize = qsizetype(1) << 20;
+constexpr int kFetchRows = 4096;
+
+} // namespace
+
+char localeCsvSeparator() {
+    return QLocale::system().decimalPoint() == QLatin1String(",") ? ';' : ',';
+}
+
+CsvWriter::CsvWriter(QIODevice& device, char separator)
+    : device_(device), separator_(separator), buffer_(new char[size_t(kBufferSize)]),
+      capacity_(kBufferSize), at_(buffer_.get()), end_(buffer_.get() + capacity_) {}
+
+CsvWriter::~CsvWriter() = default;
+
+void CsvWriter::drain(qsizetype more) {
+    flush();
+    // A cell larger than the buffer gets a buffer of its own size.
+    if (end_ - at_ < more) {
+        capacity_ = more;
+        buffer_.reset(new char[size_t(capacity_)]);
+        at_ = buffer_.get();
+        end_ = at_ + capacity_;
+    }
+}
+
+Error CsvWriter::flush() {
+    const qsizetype size = at_ - buffer_.get();
+    at_ = buffer_.get();
+    if (size > 0 && !error_ && device_.write(buffer_.get(), size) != size)
+        error_ = Error::make(ErrorNumber::PermissionDenied, device_.errorString());
+    return error_;
+}
+
+void CsvWriter::writeHeader(const QStringList& names) {
+    beginRow();
+    for (const QString& name : names) {
+        const QByteArray utf8 = name.toUtf8();
+        cell(utf8.constData(), utf8.size());
+    }
+    endRow();
+}
+
+void CsvWriter::cell(const char* utf8, qsizetype length) {
+    // Every cell of a large export passes here, hence the scan sixteen bytes at a time.
+    if (!containsAnyOf(QByteArrayView(utf8, length), separator_, '"', '\r', '\n')) {
+        reserve(length + 1);
+        separate();
+        std::memcpy(at_, utf8, size_t(length));
+        at_ += length;
+        return;
+    }
+    // Every quote doubled, the whole in quotes: at most twice the bytes and three more.
+    reserve(2 * length + 3);
+    separate();
+    *at_++ = '"';
+    const char* const end = utf8 + length;
+    for (const char* p = utf8; p < end;) {
+        const char* quote = static_cast<const char*>(std::memchr(p, '"', size_t(end - p)));
+        const char* stop = quote ? quote + 1 : end;
+        std::memcpy(at_, p, size_t(stop - p));
+        at_ += stop - p;
+        if (quote)
+            *at_++ = '"';
+        p = stop;
+    }
+    *at_++ = '"';
+}
+
+void CsvWriter::nullCell() {
+    reserve(1);
+    separate();
+}
+
+void CsvWriter::endRow() {
+    reserve(2);
+    *at_++ = '\r';
+    *at_++ = '\n';
+}
+
+Error writeCsv(ResultSource& source, CsvWriter& writer) {
+    QStringList names;
+    for (int c = 0; c < source.columnCount(); ++c)
+        names << source.columnName(c);
+    writer.writeHeader(names);
+    while (!source.atEnd() && !writer.error()) {
+        if (source.fetch(kFetchRows, writer) == 0)
+            break;
+    }
+    if (const Error error = source.error())
+        return error;
+    return writer.flush();
+}
+
+} // namespace velario::data

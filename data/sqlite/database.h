@@ -1,0 +1,97 @@
+#pragma once
+
+#include "data/errors.h"
+#include "data/result_source.h"
+#include "data/sqlite/recordset.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <span>
+#include <string_view>
+
+struct sqlite3;
+
+namespace velario::data {
+
+enum class DatabaseKind { SQLite, Access };
+
+namespace detail {
+struct SqliteConnection;
+}
+
+// A SQLite result code and the engine's message as the program's error: the number tells
+// what went wrong (missing table, bad syntax, lock, read-only file ...), the description
+// is the engine's own text.
+Error engineError(int sqliteCode, const QString& message);
+
+// The SQLite URI that opens the file at PATH read-only and never creates it. Every character
+// but unreserved ones is percent-encoded, so the URI also travels unquoted in an ODBC
+// connection string.
+QString readOnlySqliteUri(const QString& path);
+
+// An open database file. The kind is decided by the file's content: a SQLite file opens
+// read-write through the SQLite engine, an Access file read-only. Opening never creates a
+// file.
+class Database {
+public:
+    // Null, with ERROR set, when PATH cannot be opened. An Access file always opens
+    // read-only.
+    static std::unique_ptr<Database> open(const QString& path, bool readOnly, Error* error);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    QString path() const { return path_; }
+    DatabaseKind kind() const { return kind_; }
+    bool isReadOnly() const { return readOnly_; }
+
+    // Runs SQL with PARAMS bound in order to its "?" and reads the whole result into
+    // memory, first row current. Meant for small results; the record set is read-only.
+    std::unique_ptr<Recordset> openRecordset(const QString& sql, const QVariantList& params,
+                                             Error* error);
+    // The rows of TABLE whose WHERECOLUMN equals VALUE (every row when WHERECOLUMN is
+    // empty), in storage order. This record set can edit, add and delete rows.
+    std::unique_ptr<Recordset> openTableRecordset(const QString& table, const QString& whereColumn,
+                                                  const QVariant& value, Error* error);
+    // Runs SQL with PARAMS bound and hands VISIT each row as the engine holds it, every column
+    // as UTF-8 text (a Null as a view without data), until VISIT returns false or the rows
+    // end. The views last only for that call: a scan of any size holds one row at a time.
+    Error forEachRow(const QString& sql, const QVariantList& params,
+                     const std::function<bool(std::span<const std::string_view>)>& visit);
+    // Runs SQL for reading forward, a block of rows at a time; null with ERROR set when the
+    // engine refuses the statement or fails on its first row.
+    std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);
+
+    // DatabaseReadOnly when nothing may be written now (Access copy, database opened
+    // read-only, file made read-only).
+    Error checkWritable() const;
+
+    // Stops, from another thread, what execute() or its result runs on the engine now, and
+    // fails what follows with OperationCancelled. For a database that is then let go.
+    void interrupt();
+
+    // Whether PATH holds an Access file, which open() reads through its working copy.
+    static bool isAccessFile(const QString& path);
+
+private:
+    // Moves the handle to the file now at the path when that is another file than the one
+    // open (restored from a copy, written anew by another program); FileOpenFailed when the
+    // user has not heard of the change yet.
+    Error followFile();
+    Database(QString path, DatabaseKind kind, bool readOnly, QString uri, sqlite3* handle);
+    QString path_;
+    DatabaseKind kind_;
+    bool readOnly_;
+    // What the handle was opened on, to open it again on the file that took the path.
+    QString uri_;
+    std::shared_ptr<detail::SqliteConnection> sqlite_;
+};
+
+// The statement a data source runs for RECORDSOURCE: a record source that is only a table
+// name stands for the whole table.
+QString recordSourceStatement(const QString& recordSource);
+
+} // namespace velario::data

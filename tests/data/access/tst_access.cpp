@@ -1,0 +1,546 @@
+#include "data/access/access_copy.h"
+#include "data/sqlite/database.h"
+#include "support/result_window_under_test.h"
+#include "support/harness.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+
+using namespace velario;
+using namespace velario::data;
+
+namespace {
+
+const QString kNull = QStringLiteral("<NULL>");
+
+QString mdbExport() {
+    return QStandardPaths::findExecutable(QStringLiteral("mdb-export"));
+}
+
+// TABLE as mdb-export prints it, header first: dates in ISO form, nulls as kNull. Fields end
+// with the unit separator and rows with the record separator, which the test files never hold,
+// so nothing needs quoting.
+QList<QStringList> exportTable(const QString& file, const QString& table) {
+    const QString iso = QStringLiteral("%Y-%m-%d %H:%M:%S");
+    QProcess process;
+    process.start(mdbExport(), {"-Q", "-d", "\x1f", "-R", "\x1e", "-D", iso, "-T", iso, "-0", kNull,
+                                "-b", "hex", file, table});
+    QList<QStringList> rows;
+    if (process.waitForFinished(60000) && process.exitCode() == 0) {
+        const QString text = QString::fromUtf8(process.readAllStandardOutput());
+        for (const QString& line : text.split(u'\x1e', Qt::SkipEmptyParts))
+            rows << line.split(u'\x1f');
+    }
+    return rows;
+}
+
+// The cells of a result as the grid receives them.
+struct Cells : RowSink {
+    QStringList texts;
+    void beginRow() override {}
+    void cell(const char* utf8, qsizetype length) override {
+        texts << QString::fromUtf8(utf8, length);
+    }
+    void nullCell() override { texts << kNull; }
+    void endRow() override {}
+};
+
+// ASampleDatabase.accdb made an Access catalogue, no Access writer being at hand: its table
+// "Asset Items" (its name in the system table's page 0x11, its definition on page 0x2a)
+// becomes SELEZIONI_SQL and the first COLUMNS of its text columns Asset No, Description,
+// Model, Owner and Comments (all Null) take the catalogue's names. A new name takes the old
+// one's bytes as Jet 4 compressed text (FF FE, a byte a character) padded with zero bytes,
+// each of which toggles the compression and stands for no character. UNREADABLE gives Model
+// a type no reader knows (0x15, at the type byte of its column definition).
+const QStringList kAssetColumns{"Asset No", "Description", "Model", "Owner", "Comments"};
+
+QByteArray accessCatalogue(QByteArray bytes, int columns, bool unreadable) {
+    const auto rename = [&](int page, const QString& from, const QByteArray& to) {
+        const QByteArray old(reinterpret_cast<const char*>(from.utf16()), from.size() * 2);
+        const qsizetype at = bytes.indexOf(old, page * 4096);
+        const QByteArray name = ("\xff\xfe" + to).leftJustified(old.size(), '\0');
+        QVERIFY2(at > 0 && at < (page + 1) * 4096 && name.size() == old.size(), qPrintable(from));
+        bytes.replace(at, old.size(), name);
+    };
+    rename(0x11, "Asset Items", "SELEZIONI_SQL");
+    const QByteArrayList names{"CODICE", "DESCRIZIONE", "SQL", "Database", "Tipo_Database"};
+    for (int i = 0; i < columns; ++i)
+        rename(0x2a, kAssetColumns[i], names[i]);
+    constexpr qsizetype modelType = 0x2a096;
+    if (unreadable && bytes.at(modelType) == 0x0a)
+        bytes[modelType] = 0x15;
+    return bytes;
+}
+
+} // namespace
+
+class TestAccess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void copyMatchesExport_data();
+    void copyMatchesExport();
+    void statements_data();
+    void statements();
+    void copyIsCached();
+    void damagedFilesAreRefused_data();
+    void damagedFilesAreRefused();
+    void sqliteRows_data();
+    void sqliteRows();
+    void sqliteNeverWrites_data();
+    void sqliteNeverWrites();
+    void catalogueFromAccess_data();
+    void catalogueFromAccess();
+
+private:
+    QString fixture(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
+    QStringList cachedFiles() const {
+        QStringList files;
+        for (QDirIterator it(cache_.path(), QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext();)
+            files << it.next();
+        return files;
+    }
+
+    QTemporaryDir cache_;
+    QTemporaryDir work_;
+    QString folder_;
+    std::unique_ptr<Database> sqlite_;
+};
+
+void TestAccess::initTestCase() {
+    folder_ = QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                              QStringLiteral("/tests/data/access"));
+    QVERIFY2(QFileInfo(fixture(QStringLiteral("DateTestDatabase.mdb"))).isFile(),
+             qPrintable(QStringLiteral("no Access test files in %1").arg(folder_)));
+    QVERIFY2(!mdbExport().isEmpty(), "mdb-export (mdbtools) is missing");
+    QVERIFY(cache_.isValid() && work_.isValid());
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
+    const QString values = work_.filePath("values.db");
+    QVERIFY(
+        test::writeSqlite(values, {"CREATE TABLE v (i INTEGER, r REAL, t TEXT, b BLOB, n)",
+                                   "INSERT INTO v VALUES (-42, 1.5, 'àè€😀', x'00FF10ab', NULL), "
+                                   "(9223372036854775807, 100.0, '', x'', 7), "
+                                   "(-9223372036854775807 - 1, 0.1, NULL, NULL, 'testo')",
+                                   "CREATE TABLE seq (n INTEGER)",
+                                   "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
+                                   "WHERE n < 1000) INSERT INTO seq SELECT n FROM s"}));
+    Error error;
+    sqlite_ = Database::open(values, false, &error);
+    QVERIFY2(sqlite_, qPrintable(error.description));
+}
+
+void TestAccess::copyMatchesExport_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("jet4 mdb") << "DateTestDatabase.mdb"
+                              << "DateTest" << 6 << 6;
+    QTest::newRow("ace accdb") << "ASampleDatabase.accdb"
+                               << "Asset Items" << 65 << 13;
+}
+
+void TestAccess::copyMatchesExport() {
+    QFETCH(QString, file);
+    QFETCH(QString, table);
+    QFETCH(int, rows);
+    QFETCH(int, columns);
+    Error error;
+    const auto db = Database::open(fixture(file), false, &error);
+    QVERIFY2(db, qPrintable(error.description));
+    QCOMPARE(db->kind(), DatabaseKind::Access);
+    QVERIFY(db->isReadOnly());
+    QCOMPARE(db->path(), fixture(file));
+    const QString copy = accessCopyFor(fixture(file), &error);
+    // The copy, through a connection of the test's own, for the rest of the run.
+    QSqlDatabase engine = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), copy);
+    engine.setDatabaseName(copy);
+    QVERIFY2(engine.open(), qPrintable(copy));
+    QCOMPARE(engine.tables(), QStringList{table});
+
+    const QList<QStringList> expected = exportTable(fixture(file), table);
+    QCOMPARE(expected.size(), rows + 1);
+    QSqlQuery pragma(engine);
+    QVERIFY(
+        pragma.exec(QStringLiteral("SELECT name, type FROM pragma_table_info('%1')").arg(table)));
+    QStringList types;
+    while (pragma.next()) {
+        QCOMPARE(pragma.value(0).toString(), expected[0].value(int(types.size())));
+        types << pragma.value(1).toString();
+    }
+    QCOMPARE(types.size(), columns);
+
+    QSqlQuery query(engine);
+    QVERIFY(query.exec(QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid").arg(table)));
+    QCOMPARE(query.record().count(), columns);
+    int r = 0;
+    for (; query.next(); ++r) {
+        for (int c = 0; c < columns; ++c) {
+            const QString want = expected.value(r + 1).value(c);
+            const QVariant got = query.value(c);
+            const QString& type = types[c];
+            // The export shows an empty text as null too, and prints no date outside its range
+            // (statements has those).
+            const bool same =
+                want == kNull ? got.isNull() || got.toString().isEmpty()
+                : type == u"DATETIME" && want.startsWith(u"1900-01-00") ? true
+                : type.startsWith(u"NUMERIC") || type == u"DOUBLE"
+                    ? got.typeId() != QMetaType::QString && got.toDouble() == want.toDouble()
+                : type == u"FLOAT" ? qFuzzyCompare(float(got.toDouble()), want.toFloat())
+                : type == u"BLOB"  ? got.toByteArray().toHex().toUpper() == want.toUpper()
+                                   : got.toString() == want;
+            QVERIFY2(same, qPrintable(QStringLiteral("row %1, %2: %3, expected %4")
+                                          .arg(r)
+                                          .arg(expected[0][c], got.toString(), want)));
+        }
+    }
+    QCOMPARE(r, rows);
+}
+
+// Statements on the copies, through the engine and the cells the grid receives: exact values,
+// or the refusal of what cannot be read or would write. The Access file stays as it was.
+void TestAccess::statements_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("cells"); // every cell, row by row
+    QTest::addColumn<QStringList>("named"); // what the error says; empty: the statement runs
+    const auto row = [](const char* tag, const QString& path, const QString& sql,
+                        const QStringList& cells, const QStringList& named = {}) {
+        QTest::newRow(tag) << path << sql << cells << named;
+    };
+    const QString dates = fixture(QStringLiteral("DateTestDatabase.mdb"));
+    const QString sample = fixture(QStringLiteral("ASampleDatabase.accdb"));
+    const QString calculated = fixture(QStringLiteral("CalculatedFields.accdb"));
+    const QString extended = fixture(QStringLiteral("ExtendedDateTime.accdb"));
+    const QString linked = fixture(QStringLiteral("LinkedTable.accdb"));
+    const QString large = fixture(QStringLiteral("LargeNumber.accdb"));
+
+    // Dates mdb-export cannot print, in time order; a memo's line break kept.
+    row("dates beyond the export's range", dates,
+        "SELECT DateTimeCol, DateCol, TimeCol FROM DateTest ORDER BY DateTimeCol",
+        QStringLiteral("0632-01-01|0633-01-01|0634-01-01|1898-01-01|1899-01-01|1900-01-01|%1|%1|%1|"
+                       "%1|%1|%1|%1|%1|%1|9999-01-01|9999-01-01|9999-01-01")
+            .arg("2021-12-02")
+            .replace(u'|', QStringLiteral(" 00:00:00|"))
+            .append(QStringLiteral(" 00:00:00"))
+            .split(u'|'));
+    row("memo line break", dates,
+        "SELECT LongTextCol FROM DateTest WHERE instr(LongTextCol, char(10)) > 0",
+        {"New line\r\nin field"});
+    row("currency and date conditions", sample,
+        "SELECT \"Asset No\" FROM \"Asset Items\" WHERE (Cost > 2000 OR Cost = 1895.5) AND "
+        "\"Tax Scale\" = 'A' AND Acquired >= '1999-03-01' AND Acquired < '1999-04-01' ORDER BY "
+        "1",
+        QStringLiteral("30066 30067 30071 30072 30073 30074 30075 30076 30077").split(u' '));
+    row("null stays null", sample,
+        "SELECT (SELECT count(Comments) FROM \"Asset Items\"), \"Asset No\" "
+        "FROM \"Asset Items\" WHERE \"Tax Scale\" IS NULL",
+        {"0", "30118"});
+    row("sum of currency to the cent", sample,
+        "SELECT printf('%.4f', sum(Cost)) FROM \"Asset Items\" WHERE Warranty >= 12",
+        {"81945.0000"});
+    row("large number", large, "SELECT Numeric FROM \"Table\"", {"42"});
+    row("calculated", calculated,
+        "SELECT LastFirst, LastFirstLen, MonthlySalary, IsRich, AllNames, WeeklySalary, "
+        "SalaryTest, BoolTest, DecimalTest, FloatTest FROM Table1 ORDER BY ID LIMIT 2",
+        {"Wayne, Bruce",        "12",      "83333.3333", "1",        "Wayne, Bruce=Wayne, Bruce",
+         "19230.7692307692",    "1000000", "1",          "50.325",   "2583.2092",
+         "Simpson, Bart",       "13",      "-0.0833",    "0",        "Simpson, Bart=Simpson, Bart",
+         "-0.0192307692307692", "-1",      "1",          "-36.2222", "0.0035889593"});
+    row("extended date/time", extended, "SELECT DateExt FROM Table1 ORDER BY ID LIMIT 9",
+        {"2020-06-17 00:00:00.0000000", "2021-06-14 00:00:00.0000000",
+         "2021-06-14 12:45:00.0000000", "2021-06-14 01:45:00.0000000", kNull,
+         "2021-06-14 22:45:12.3456789", "1765-06-14 12:45:00.0000000",
+         "0100-06-14 12:45:00.1234567", "1265-06-14 12:45:00.0000000"});
+    row("calculated date/time", extended, "SELECT DateNormalCalc FROM Table1 ORDER BY ID LIMIT 3",
+        {"2020-06-17 00:00:00", "2021-06-14 00:00:00", "2021-06-14 12:45:00"});
+
+    row("create", dates, "CREATE TABLE Extra (a)", {}, {"readonly"});
+    row("nothing written", dates,
+        "SELECT count(*), (SELECT count(*) FROM sqlite_master WHERE name = 'Extra') FROM "
+        "DateTest",
+        {"6", "0"});
+    row("password", fixture(QStringLiteral("WithPassword.accdb")), "SELECT 1", {},
+        {"protetto da password o cifrato", "WithPassword.accdb"});
+    const QStringList where{"Table2", "Table1", "Z:\\jackcess_test\\linkeeTest.accdb"};
+    row("linked table", linked, "SELECT * FROM Table2", {}, where);
+    row("local table beside a linked one", linked, "SELECT Field1 FROM Table1", {"foo"});
+    // The type code of the column "Numeric" in its table's definition, 0x13, made 0x15.
+    const QString unknown = work_.filePath(QStringLiteral("unknown-type.accdb"));
+    row("unknown column type", unknown, "SELECT * FROM \"Table\"", {},
+        {"'Numeric'", "'Table'", "21"});
+    row("other columns beside it", unknown, "SELECT ID FROM \"Table\"", {"1"});
+    QByteArray bytes = test::fileBytes(large);
+    constexpr qint64 numericType = 0x52070;
+    QCOMPARE(int(uchar(bytes.at(numericType))), 0x13);
+    bytes[numericType] = 0x15;
+    QVERIFY(test::writeBytes(unknown, bytes));
+}
+
+void TestAccess::statements() {
+    QFETCH(QString, path);
+    QFETCH(QString, sql);
+    QFETCH(QStringList, cells);
+    QFETCH(QStringList, named);
+    const QByteArray before = test::fileBytes(path);
+    QVERIFY(!before.isEmpty());
+    Error error;
+    std::unique_ptr<ResultSource> result;
+    const auto db = Database::open(path, false, &error);
+    if (db) {
+        QVERIFY(db->isReadOnly());
+        result = db->execute(sql, &error);
+    }
+    if (named.isEmpty()) {
+        QVERIFY2(result, qPrintable(error.description));
+        Cells got;
+        result->fetch(int(cells.size()) + 1, got);
+        QVERIFY2(!result->error(), qPrintable(result->error().description));
+        QCOMPARE(got.texts, cells);
+    } else {
+        QVERIFY(!result);
+        QVERIFY2(error.number != ErrorNumber::UnrecognizedFormat, qPrintable(error.description));
+        for (const QString& part : named)
+            QVERIFY2(error.description.contains(part), qPrintable(error.description));
+    }
+    QCOMPARE(test::fileBytes(path), before);
+}
+
+// A copy is made once for each state of its Access file: the same file gives the same copy,
+// untouched; a file changed since gives a new copy and the old one goes, another file's copy
+// stays; a copy stopped midway leaves nothing behind.
+void TestAccess::copyIsCached() {
+    const QString first = work_.filePath(QStringLiteral("cached-1.mdb"));
+    const QString second = work_.filePath(QStringLiteral("cached-2.mdb"));
+    const QByteArray bytes = test::fileBytes(fixture(QStringLiteral("DateTestDatabase.mdb")));
+    QVERIFY(!bytes.isEmpty() && test::writeBytes(first, bytes) && test::writeBytes(second, bytes));
+    const QStringList before = cachedFiles();
+    Error error;
+    const QString copy = accessCopyFor(first, &error);
+    const QString other = accessCopyFor(second, &error);
+    QVERIFY2(!copy.isEmpty() && !other.isEmpty() && copy != other, qPrintable(error.description));
+    const QDateTime written = QFileInfo(copy).lastModified();
+    QTest::qWait(20);
+    QCOMPARE(accessCopyFor(first, &error), copy);
+    QCOMPARE(QFileInfo(copy).lastModified(), written);
+
+    QFile source(first);
+    QVERIFY(source.open(QIODevice::ReadWrite) &&
+            source.setFileTime(written.addSecs(60), QFileDevice::FileModificationTime));
+    source.close();
+    const QString renewed = accessCopyFor(first, &error);
+    QVERIFY(!renewed.isEmpty() && renewed != copy);
+    QVERIFY(!QFileInfo::exists(copy));
+    QCOMPARE(cachedFiles().size(), before.size() + 2);
+
+    const std::atomic<bool> cancel{true};
+    QVERIFY(source.open(QIODevice::ReadWrite) &&
+            source.setFileTime(written.addSecs(120), QFileDevice::FileModificationTime));
+    source.close();
+    QVERIFY(accessCopyFor(first, &error, &cancel).isEmpty());
+    QCOMPARE(error.number, int(ErrorNumber::OperationCancelled));
+    QCOMPARE(cachedFiles().size(), before.size() + 2);
+}
+
+void TestAccess::damagedFilesAreRefused_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("keep"); // bytes kept from the file (0: every cut at a page)
+    QTest::newRow("accdb cut before its table") << "ASampleDatabase.accdb" << 20 * 4096;
+    QTest::newRow("mdb cut at every page") << "DateTestDatabase.mdb" << 0;
+}
+
+void TestAccess::damagedFilesAreRefused() {
+    QFETCH(QString, file);
+    QFETCH(int, keep);
+    const QByteArray original = test::fileBytes(fixture(file));
+    QList<QByteArray> damaged;
+    for (qsizetype pages = 1; keep == 0 && pages * 4096 < original.size(); ++pages)
+        damaged << original.left(pages * 4096);
+    if (keep > 0)
+        damaged << original.left(keep);
+    const QString path = work_.filePath(
+        QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_') + QStringLiteral(".mdb"));
+    const QStringList before = cachedFiles();
+    for (const QByteArray& bytes : damaged) {
+        QVERIFY(test::writeBytes(path, bytes));
+        Error error;
+        QVERIFY2(!Database::open(path, true, &error), qPrintable(QString::number(bytes.size())));
+        QCOMPARE(error.number, int(ErrorNumber::UnrecognizedFormat));
+        QVERIFY2(error.description.contains(path), qPrintable(error.description));
+    }
+    QCOMPARE(cachedFiles(), before);
+}
+
+// SQLite files: every value as text, counted before any row was read and once read.
+void TestAccess::sqliteRows_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QStringList>("cells"); // every cell, row by row
+    QTest::newRow("values") << "SELECT i, r, t, b AS \"blob è\", n FROM v ORDER BY rowid" << 5
+                            << QStringList{"-42",
+                                           "1.5",
+                                           "àè€😀",
+                                           "00FF10AB",
+                                           kNull,
+                                           "9223372036854775807",
+                                           "100.0",
+                                           "",
+                                           "",
+                                           "7",
+                                           "-9223372036854775808",
+                                           "0.1",
+                                           kNull,
+                                           kNull,
+                                           "testo"};
+    QTest::newRow("filter and order")
+        << "SELECT n FROM seq WHERE n % 500 = 0 ORDER BY n DESC" << 1 << QStringList{"1000", "500"};
+    QTest::newRow("common table expression")
+        << "WITH d AS (SELECT n FROM seq WHERE n > 998) SELECT * FROM d" << 1
+        << QStringList{"999", "1000"};
+    QTest::newRow("pragma, not wrappable") << "PRAGMA user_version" << 1 << QStringList{"0"};
+    QTest::newRow("comment after semicolon") << "SELECT * FROM seq LIMIT 2; -- fine\n"
+                                             << 1 << QStringList{"1", "2"};
+}
+
+void TestAccess::sqliteRows() {
+    QFETCH(QString, sql);
+    QFETCH(int, columns);
+    QFETCH(QStringList, cells);
+    Error error;
+    auto result = sqlite_->execute(sql, &error);
+    QVERIFY2(result, qPrintable(error.description));
+    QCOMPARE(result->columnCount(), columns);
+    if (columns == 5)
+        QCOMPARE(result->columnName(3), QStringLiteral("blob è"));
+    QCOMPARE(result->countRows(&error), cells.size() / columns);
+    QVERIFY(!error);
+    Cells got;
+    while (result->fetch(2, got) > 0) {
+    }
+    QCOMPARE(got.texts, cells);
+    QVERIFY(result->atEnd() && !result->error());
+    QCOMPARE(result->countRows(&error), cells.size() / columns);
+}
+
+// Whatever the statement, the file it runs on stays byte for byte as it was, and nothing
+// appears beside it (journal, log, attached or vacuumed copies).
+void TestAccess::sqliteNeverWrites_data() {
+    QTest::addColumn<bool>("wal");
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("reason");
+    const QString several = QStringLiteral("più di un'istruzione");
+    QList<std::pair<QString, QString>> statements{{"ATTACH 'altro.db' AS a", "unable to open"},
+                                                  {"SELECT 1; DELETE FROM seq", several},
+                                                  {"SELECT 1; garbage", "syntax error"},
+                                                  {"SELECT * FROM nothere", "nothere"},
+                                                  {"   ", ""}};
+    for (const QString& sql :
+         QStringLiteral("DELETE FROM seq|REPLACE INTO seq VALUES (0)|DROP TABLE seq|"
+                        "ALTER TABLE seq ADD COLUMN m|CREATE TEMP TABLE x (a)|VACUUM|"
+                        "VACUUM INTO 'copia.db'|PRAGMA user_version = 7|"
+                        "PRAGMA journal_mode = DELETE")
+             .split(u'|'))
+        statements.append({sql, QStringLiteral("attempt to write a readonly database")});
+    for (const bool wal : {false, true})
+        for (const auto& [sql, reason] : statements)
+            QTest::addRow("%s%s", wal ? "wal: " : "", qPrintable(sql)) << wal << sql << reason;
+}
+void TestAccess::sqliteNeverWrites() {
+    QFETCH(bool, wal);
+    QFETCH(QString, sql);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("target.db");
+    QVERIFY(test::writeSqlite(path,
+                              {wal ? "PRAGMA journal_mode = WAL" : "PRAGMA journal_mode = DELETE",
+                               "CREATE TABLE seq (n INTEGER)", "INSERT INTO seq VALUES (1), (2)"}));
+    const auto snapshot = [&] {
+        return QDir(dir.path()).entryList(QDir::Files).join(' ') + test::fileBytes(path).toHex();
+    };
+    const QString before = snapshot();
+    QVERIFY(!before.isEmpty());
+    {
+        Error error;
+        auto db = Database::open(path, true, &error);
+        QVERIFY2(db, qPrintable(error.description));
+        QVERIFY(!db->execute(sql, &error));
+        QVERIFY2(error.isSet() && error.description.contains(reason),
+                 qPrintable(error.description));
+        if (reason == "nothere")
+            QCOMPARE(error.number, int(ErrorNumber::TableNotFound));
+        auto rows = db->execute("SELECT count(*) FROM seq", &error);
+        QVERIFY2(rows, qPrintable(error.description));
+        Cells got;
+        rows->fetch(7, got);
+        QCOMPARE(got.texts, QStringList{"2"});
+    }
+    QCOMPARE(snapshot(), before);
+}
+
+// velario-newcat --from: the five fields as mdb-export reads them from the untouched file,
+// or a refusal that leaves the folder as it was.
+void TestAccess::catalogueFromAccess_data() {
+    QTest::addColumn<QByteArray>("source"); // empty: no file
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<QString>("said");
+    const QByteArray sample = test::fileBytes(fixture("ASampleDatabase.accdb"));
+    QVERIFY2(!sample.isEmpty(), "ASampleDatabase.accdb is missing");
+    QTest::newRow("copied") << accessCatalogue(sample, 5, false) << false
+                            << "65 selezioni copiate in '";
+    QTest::newRow("target exists") << accessCatalogue(sample, 5, false) << true << "esiste già";
+    QTest::newRow("no table") << sample << false << "non contiene la tabella SELEZIONI_SQL";
+    QTest::newRow("missing column")
+        << accessCatalogue(sample, 4, false) << false << "non ha le colonne Tipo_Database";
+    QTest::newRow("unreadable column") << accessCatalogue(sample, 5, true) << false << "'SQL'";
+    QTest::newRow("not Access") << QByteArray("SQLite format 3") << false << "non è un file Access";
+    QTest::newRow("no source") << QByteArray() << false << "Impossibile trovare il file";
+}
+
+void TestAccess::catalogueFromAccess() {
+    QFETCH(QByteArray, source);
+    QFETCH(bool, targetExists);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    const QString old = dir.filePath("VECCHIO.accdb");
+    const QString target = dir.filePath("NUOVO.db");
+    QVERIFY(source.isEmpty() || test::writeBytes(old, source));
+    QVERIFY(!targetExists || test::writeBytes(target, "x"));
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    QProcess newcat;
+    newcat.start(qEnvironmentVariable("VELARIO_NEWCAT"), {"--from", old, target});
+    QVERIFY(newcat.waitForFinished(60000));
+    const QString output = newcat.readAllStandardOutput() + newcat.readAllStandardError();
+    QVERIFY2(output.contains(said), qPrintable(output));
+    QCOMPARE(newcat.exitCode(), said.contains("copiate") ? 0 : 1);
+    if (newcat.exitCode() != 0) {
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+        QVERIFY(!targetExists || test::fileBytes(target) == "x");
+        return;
+    }
+    const QList<QStringList> exported =
+        exportTable(fixture("ASampleDatabase.accdb"), "Asset Items");
+    QStringList expected;
+    for (const QStringList& row : exported.mid(1)) {
+        QStringList fields;
+        for (const QString& column : kAssetColumns)
+            fields << row.value(exported[0].indexOf(column));
+        expected << fields.join('|');
+    }
+    expected.sort();
+    QCOMPARE(test::catalogueRows(target), expected);
+}
+
+QTEST_GUILESS_MAIN(TestAccess)
+#include "tst_access.moc"

@@ -1,0 +1,416 @@
+#include "data/odbc/odbc.h"
+#include "support/odbc_fixture.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+#include <memory>
+#include <optional>
+
+using namespace velario;
+using namespace velario::data;
+using namespace velario::test;
+
+namespace {
+
+using Cell = std::optional<QByteArray>;
+using Row = QList<Cell>;
+using Rows = QList<Row>;
+
+class CollectingSink : public RowSink {
+public:
+    Rows rows;
+    void beginRow() override { current_.clear(); }
+    void cell(const char* utf8, qsizetype length) override {
+        current_.append(QByteArray(utf8, length));
+    }
+    void nullCell() override { current_.append(std::nullopt); }
+    void endRow() override { rows.append(current_); }
+
+private:
+    Row current_;
+};
+
+// What each engine needs for the same thing: column types, a binary literal, the refusal a
+// write meets.
+struct Engine {
+    const char* name;
+    QString dsn, text, blob, real, time, stamp, binary, refusal;
+};
+enum { Sqlite, Postgres, Mariadb };
+const Engine kEngines[] = {
+    {"sqlite", "velario-sqlite", "TEXT", "BLOB", "REAL", "TIME", "TIMESTAMP", "X'%1'",
+     "attempt to write a readonly database"},
+    {"postgres", "velario-pg", "TEXT", "BYTEA", "DOUBLE PRECISION", "TIME(6)", "TIMESTAMP(6)",
+     "decode('%1', 'hex')", "in a read-only transaction"},
+    {"mariadb", "velario-mariadb", "LONGTEXT", "LONGBLOB", "DOUBLE", "TIME(6)", "DATETIME(6)",
+     "X'%1'", "in a READ ONLY transaction"},
+};
+
+const QString kNonLatin = QStringLiteral("città ǅ 日本語 Ελληνικά Русский 😀");
+// Characters of every UTF-8 length (25 bytes), so that the chunks the driver hands over
+// split characters.
+const QString kUnit = QStringLiteral("àbc日本😀-0123456789");
+
+Row cells(std::initializer_list<const char*> values) {
+    Row row;
+    for (const char* value : values)
+        row.append(value ? Cell(QByteArray(value)) : std::nullopt);
+    return row;
+}
+
+// The table "typed" as each engine's own client shows it (sqlite3, psql, mariadb), booleans
+// as ODBC gives them. SQLite keeps decimals as doubles, and its driver hands doubles over
+// with 15 significant digits as sqlite3 prints them: its values are ones that survive that.
+Rows typedRows(int engine) {
+    const bool sqlite = engine == Sqlite, mariadb = engine == Mariadb;
+    return {
+        cells({"1", "-32768", "-2147483648", "-9223372036854775808",
+               sqlite ? "12345.6789" : "-1234567890123456789012345678.0123456789",
+               sqlite ? "0.1" : "0.30000000000000004", "0001-01-01",
+               mariadb ? "00:00:00.000000" : "00:00:00",
+               mariadb ? "0001-01-01 00:00:00.000000" : "0001-01-01 00:00:00", "1", "àé日本😀"}),
+        cells({"2", "32767", "2147483647", "9223372036854775807",
+               sqlite ? "9999999999.99" : "9999999999999999999999999999.9999999999",
+               sqlite    ? "1.0e+300"
+               : mariadb ? "1.7976931348623157e308"
+                         : "1.7976931348623157e+308",
+               "9999-12-31", "23:59:59.999999", "9999-12-31 23:59:59.999999", "0",
+               "città ǅ 日本語 Ελληνικά Русский 😀"}),
+        cells({"3", "-1", "0", "1", sqlite ? "-1.0e-10" : "-0.0000000001",
+               sqlite ? "-2.25" : "5e-324", "2024-02-29",
+               mariadb ? "12:34:56.500000" : "12:34:56.5", "2024-02-29 12:34:56.123456", "1", ""}),
+        cells({"4", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+               nullptr}),
+    };
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Rows)
+
+class TestOdbc : public QObject {
+    Q_OBJECT
+
+    // The rows of SQL on the data source NAME, cells joined by '|', or what went wrong.
+    static QStringList rowsOf(const QString& name, const QString& sql) {
+        Error error;
+        auto connection = OdbcConnection::connect(name, &error);
+        auto source = connection ? connection->execute(sql, &error) : nullptr;
+        CollectingSink sink;
+        while (source && source->fetch(100, sink) > 0) {
+        }
+        QStringList lines{source ? QString() : error.description};
+        for (const Row& row : sink.rows) {
+            QStringList cells;
+            for (const Cell& cell : row)
+                cells << QString::fromUtf8(cell.value_or("NULL"));
+            lines << cells.join('|');
+        }
+        return lines.mid(source ? 1 : 0);
+    }
+
+    QTemporaryDir dir_;
+    std::optional<TestServer> postgres_;
+    std::optional<TestServer> mariadb_;
+    std::unique_ptr<OdbcEnvironment> environment_;
+    const QString longPostgresName_ =
+        QStringLiteral("Server=prova;PostgreSQL di nome lungo ").leftJustified(80, 'x');
+    const QString longSqliteName_ = QStringLiteral("SQLite di nome lungo ").leftJustified(40, 'x');
+    QString text_; // about 1 MB
+    QByteArray binary_ = QByteArray(3000, '\0');
+
+    // Written through a connection of the test's own: the program's
+    // connections refuse to write.
+    QString populate(const Engine& e) {
+        const bool sqlite = e.dsn == kEngines[Sqlite].dsn;
+        const auto binary = [&](const QByteArray& b) { return e.binary.arg(QString(b.toHex())); };
+        return odbcRun(
+            e.dsn,
+            {"DROP TABLE IF EXISTS sample",
+             QStringLiteral("CREATE TABLE sample (id INTEGER, name VARCHAR(20), note %1, data %2, "
+                            "amount %3)")
+                 .arg(e.text, e.blob, e.real),
+             QStringLiteral("INSERT INTO sample VALUES (1, 'uno', '%1', %2, 1.5)")
+                 .arg(kNonLatin, binary(QByteArray::fromHex("00FF10AB"))),
+             "INSERT INTO sample VALUES (2, NULL, NULL, NULL, NULL)",
+             QStringLiteral("INSERT INTO sample VALUES (3, 'lungo', '%1', %2, -2.25)")
+                 .arg(text_, binary(binary_)),
+             "DROP TABLE IF EXISTS custodita",
+             "CREATE TABLE custodita (n INTEGER, nome VARCHAR(20))",
+             "INSERT INTO custodita VALUES (1, 'uno'), (2, 'due'), (3, 'tre')",
+             "DROP TABLE IF EXISTS typed",
+             QStringLiteral("CREATE TABLE typed (id INTEGER, si SMALLINT, i INTEGER, bi BIGINT, "
+                            "d NUMERIC(38,10), f %1, dt DATE, tm %2, ts %3, b BOOLEAN, t %4)")
+                 .arg(e.real, e.time, e.stamp, e.text),
+             QStringLiteral(
+                 "INSERT INTO typed VALUES (1, -32768, -2147483648, -9223372036854775808, "
+                 "%1, %2, '0001-01-01', '00:00:00', '0001-01-01 00:00:00', TRUE, "
+                 "'àé日本😀')")
+                 .arg(sqlite ? "12345.6789" : "-1234567890123456789012345678.0123456789",
+                      sqlite ? "0.1" : "0.30000000000000004"),
+             QStringLiteral(
+                 "INSERT INTO typed VALUES (2, 32767, 2147483647, 9223372036854775807, %1, "
+                 "%2, '9999-12-31', '23:59:59.999999', '9999-12-31 23:59:59.999999', "
+                 "FALSE, '%3')")
+                 .arg(sqlite ? "9999999999.99" : "9999999999999999999999999999.9999999999",
+                      sqlite ? "1e300" : "1.7976931348623157e308", kNonLatin),
+             QStringLiteral(
+                 "INSERT INTO typed VALUES (3, -1, 0, 1, -0.0000000001, %1, '2024-02-29', "
+                 "'12:34:56.5', '2024-02-29 12:34:56.123456', TRUE, '')")
+                 .arg(sqlite ? "-2.25" : "5e-324"),
+             "INSERT INTO typed (id) VALUES (4)"});
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        // The program's users write numbers with a decimal comma; drivers must not.
+        QVERIFY2(std::setlocale(LC_NUMERIC, "it_IT.UTF-8"), "no it_IT.UTF-8 locale");
+        while (text_.toUtf8().size() < 1024 * 1024)
+            text_ += kUnit.repeated(4096);
+        for (int i = 0; i < binary_.size(); ++i)
+            binary_[i] = char((i * 7) % 256);
+
+        QString error;
+        postgres_ = postgresTestServer(&error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        mariadb_ = mariadbTestServer(&error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(postgres_ && mariadb_, "no test servers: run through ctest, which starts the "
+                                        "postgres and mariadb fixtures");
+
+        // The SQLite driver given an empty name creates a file called "DSN=" where it runs.
+        QVERIFY(QDir::setCurrent(dir_.path()));
+        const QString database = dir_.filePath(QStringLiteral("test=1.db"));
+        QFile empty(database);
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        OdbcDataSource multi =
+            mariadbDataSource(QStringLiteral("velario-mariadb-multi"), mariadb_->port);
+        // MariaDB Connector/ODBC's flag for several statements in one text.
+        multi.attributes.append({QStringLiteral("OPTION"), QStringLiteral("67108864")});
+        environment_ = std::make_unique<OdbcEnvironment>(QList<OdbcDataSource>{
+            sqliteDataSource(kEngines[Sqlite].dsn, database),
+            sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
+            postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
+            postgresDataSource(longPostgresName_, postgres_->port),
+            postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
+            mariadbDataSource(kEngines[Mariadb].dsn, mariadb_->port),
+            multi,
+        });
+        QVERIFY2(environment_->isValid(), qPrintable(environment_->errorString()));
+        for (const Engine& engine : kEngines) {
+            const QString failure = populate(engine);
+            QVERIFY2(failure.isEmpty(), qPrintable(engine.name + QStringLiteral(": ") + failure));
+        }
+    }
+
+    // Every common type at its extremes, text in every script, a long text and blob in a row
+    // after the first of a block of rows, through each driver and each way text can cross. Counted
+    // while being read and once read: a statement that cannot stand inside FROM (...) is counted
+    // all the same, one without a result set has no rows.
+    void values_data() {
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("dataSource");
+        QTest::addColumn<bool>("wide");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<Rows>("expected");
+
+        const Rows sample{
+            {"1", "uno", kNonLatin.toUtf8(), "00FF10AB", "1.5"},
+            {"2", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+            {"3", "lungo", text_.toUtf8(), binary_.toHex().toUpper(), "-2.25"},
+        };
+        const QStringList notWrappable[][3] = {
+            {{"PRAGMA user_version"}, {"user_version"}, {"0"}},
+            {{"SHOW search_path"}, {"search_path"}, {"\"$user\", public"}},
+            {{"SHOW DATABASES LIKE 'velario_test'"},
+             {"Database (velario_test)"},
+             {"velario_test"}}};
+        const char* noResult[] = {"PRAGMA cache_size = 100", "SET search_path TO public",
+                                  "SET @velario = 1"};
+        for (int engine : {Sqlite, Postgres, Mariadb}) {
+            for (const bool wideTransfer : {false, true}) {
+                const auto row = [&](const char* tag, const QString& sql, const QStringList& names,
+                                     const Rows& expected) {
+                    QTest::addRow("%s/%s/%s", kEngines[engine].name,
+                                  wideTransfer ? "wide" : "default", tag)
+                        << engine << kEngines[engine].dsn << wideTransfer << sql << names
+                        << expected;
+                };
+                row("sample",
+                    "SELECT id AS \"identità\", name, note, data, amount FROM sample ORDER BY id",
+                    QStringList{"identità", "name", "note", "data", "amount"}, sample);
+                row("typed", "SELECT * FROM typed ORDER BY id",
+                    QStringLiteral("id si i bi d f dt tm ts b t").split(u' '), typedRows(engine));
+            }
+            const auto row = [&](const char* tag, const QString& sql, const QStringList& names,
+                                 const Rows& expected) {
+                QTest::addRow("%s/%s", kEngines[engine].name, tag)
+                    << engine << kEngines[engine].dsn << false << sql << names << expected;
+            };
+            row("semicolon", "SELECT id FROM sample WHERE id > 1 ;  \n", {"id"}, {{"2"}, {"3"}});
+            row("comment", "SELECT id FROM sample ORDER BY id -- ordinati", {"id"},
+                {{"1"}, {"2"}, {"3"}});
+            const QStringList* again = notWrappable[engine];
+            row("not wrappable", again[0][0], again[1], {{again[2][0].toUtf8()}});
+            row("no result set", noResult[engine], {}, {});
+        }
+        // A name too long for the driver manager: the data source's own attributes still reach
+        // the driver beside the program's (LongNames=1 names a column after its table).
+        QTest::newRow("SQLite/long name") << int(Sqlite) << longSqliteName_ << false
+                                          << "SELECT custodita.n FROM custodita WHERE n = 1"
+                                          << QStringList{"custodita.n"} << Rows{{"1"}};
+    }
+
+    void values() {
+        QFETCH(QString, dataSource);
+        QFETCH(bool, wide);
+        QFETCH(QString, sql);
+        QFETCH(QStringList, names);
+        QFETCH(Rows, expected);
+        Error error;
+        auto connection = OdbcConnection::connect(dataSource, &error);
+        QVERIFY2(connection, qPrintable(error.description));
+        QVERIFY2(connection->textTransfer() == OdbcTextTransfer::Narrow,
+                 "SQL_C_CHAR text does not arrive in UTF-8 in this locale");
+        if (wide)
+            connection->setTextTransfer(OdbcTextTransfer::Wide);
+        auto source = connection->execute(sql, &error);
+        QVERIFY2(source, qPrintable(error.description));
+        const int columns = int(names.size());
+        QCOMPARE(source->columnCount(), columns);
+        for (int c = 0; c <= columns; ++c)
+            QCOMPARE(source->columnName(c), names.value(c));
+
+        // Pieces that do not line up with the driver's blocks.
+        CollectingSink sink;
+        QCOMPARE(source->fetch(2, sink), std::min(2, int(expected.size())));
+        QVERIFY(expected.size() <= 2 || !source->atEnd());
+        QCOMPARE(source->countRows(&error), qint64(expected.size()));
+        QVERIFY2(!error, qPrintable(error.description));
+        while (source->fetch(100, sink) > 0) {
+        }
+        QVERIFY(source->atEnd());
+        QVERIFY2(!source->error(), qPrintable(source->error().description));
+        QCOMPARE(sink.rows.size(), expected.size());
+        for (int r = 0; r < expected.size(); ++r) {
+            for (int c = 0; c < columns; ++c) {
+                const Cell got = sink.rows[r].value(c, "(missing)");
+                if (got != expected[r][c])
+                    QFAIL(qPrintable(QStringLiteral("row %1 column %2: %3 (%4 bytes)")
+                                         .arg(r + 1)
+                                         .arg(c + 1)
+                                         .arg(QString::fromUtf8(got.value_or("NULL").left(40)))
+                                         .arg(got ? got->size() : -1)));
+            }
+            QCOMPARE(sink.rows[r].size(), columns);
+        }
+        QCOMPARE(source->countRows(&error), qint64(expected.size()));
+        QVERIFY2(!error, qPrintable(error.description));
+    }
+
+    // Whatever a statement would change is refused with the engine's reason, or rolled back: a
+    // connection of the test's own then finds the data and the tables as they were. A statement
+    // that fails leaves the connection usable.
+    void nothingWritten_data() {
+        QTest::addColumn<int>("engine");
+        QTest::addColumn<QString>("dataSource");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QStringList>("refusal"); // empty: the statement runs, and is undone
+        const auto row = [](int engine, const QString& dsn, const QString& sql,
+                            const QStringList& refusal) {
+            QTest::addRow("%s/%s", kEngines[engine].name,
+                          qPrintable((sql.isEmpty() ? "connect " + dsn : sql).left(40)))
+                << engine << dsn << sql << refusal;
+        };
+        for (int engine : {Sqlite, Postgres, Mariadb}) {
+            const QString dsn = kEngines[engine].dsn, refusal = kEngines[engine].refusal;
+            for (const char* sql : {"UPDATE custodita SET nome = 'cambiato'",
+                                    "DROP TABLE custodita", "CREATE TABLE nuova (n INTEGER)"})
+                row(engine, dsn, sql, {refusal});
+            // SQLite's driver and MariaDB's (by default) take one statement at a time.
+            row(engine, dsn, "DELETE FROM custodita; DROP TABLE custodita",
+                {engine == Sqlite    ? "only one SQL statement allowed"
+                 : engine == Mariadb ? "error in your SQL syntax"
+                                     : refusal});
+        }
+        const QString sqlite = kEngines[Sqlite].dsn;
+        // A name longer than the driver manager's 32 characters, holding = and ;, still finds its
+        // data source, whose port must reach the driver.
+        row(Postgres, longPostgresName_, "SELECT * FROM città_assente",
+            {"[42P01]", "\"città_assente\" does not exist"});
+        // What only a SQLite file can be asked: the file stays byte for byte as it was, and no
+        // file appears beside it.
+        // The driver steps a statement without columns only when a row is asked for.
+        row(Sqlite, sqlite, "PRAGMA user_version = 7", {});
+        row(Sqlite, sqlite, QStringLiteral("ATTACH '%1' AS altro").arg(dir_.filePath("altro.db")),
+            {"unable to open database"});
+        // Connections refused: a name the driver manager would misread, an unknown name longer
+        // than its 32 characters, a server not listening.
+        row(Sqlite, "\t\n", {}, {"Nome dell'origine dati ODBC non specificato."});
+        const QString unknown =
+            QStringLiteral("nessuna;origine=con nome lungo ").leftJustified(80, 'x');
+        row(Sqlite, unknown, {},
+            {"[IM002] Origine dati «" + unknown +
+             "» non trovata e nessun driver predefinito "
+             "specificato."});
+        row(Postgres, "velario-pg-chiuso", {}, {"[08001]"});
+        // A transaction ended by the statement itself starts another read-only one.
+        row(Postgres, kEngines[Postgres].dsn, "COMMIT; DELETE FROM custodita",
+            {kEngines[Postgres].refusal});
+        // Several statements, the first turning the session's read-only setting off: what the
+        // second did is rolled back.
+        row(Mariadb, "velario-mariadb-multi",
+            "SET SESSION TRANSACTION READ WRITE; DELETE FROM custodita", {});
+    }
+
+    void nothingWritten() {
+        QFETCH(int, engine);
+        QFETCH(QString, dataSource);
+        QFETCH(QString, sql);
+        QFETCH(QStringList, refusal);
+        const auto state = [&] {
+            QStringList lines = rowsOf(kEngines[engine].dsn, "SELECT * FROM custodita ORDER BY n");
+            lines << rowsOf(kEngines[engine].dsn, "SELECT * FROM nuova").value(0);
+            QFile file(dir_.filePath(QStringLiteral("test=1.db")));
+            if (engine == Sqlite && file.open(QIODevice::ReadOnly))
+                lines << QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex()
+                      << QDir(dir_.path()).entryList(QDir::Files).join(',');
+            return lines;
+        };
+        const QStringList before = state();
+        QCOMPARE(before.mid(0, 3), (QStringList{"1|uno", "2|due", "3|tre"}));
+        QCOMPARE(before.size(), engine == Sqlite ? 6 : 4);
+        QVERIFY2(before[3].contains("nuova"), qPrintable(before[3]));
+        {
+            Error error;
+            auto connection = OdbcConnection::connect(dataSource, &error);
+            QCOMPARE(bool(connection), !sql.isEmpty());
+            auto source = connection ? connection->execute(sql, &error) : nullptr;
+            QCOMPARE(bool(source), refusal.isEmpty());
+            if (!connection) {
+                QCOMPARE(error.number, int(ErrorNumber::OdbcConnectFailed));
+                QVERIFY2(error.description.contains(refusal[0]), qPrintable(error.description));
+            } else if (!source) {
+                QCOMPARE(error.number, int(ErrorNumber::OdbcCallFailed));
+                for (const QString& fragment : refusal)
+                    QVERIFY2(error.description.contains(fragment), qPrintable(error.description));
+                source = connection->execute(QStringLiteral("SELECT COUNT(*) FROM sample"), &error);
+                CollectingSink sink;
+                QVERIFY2(source && source->fetch(1, sink) == 1, qPrintable(error.description));
+                QCOMPARE(sink.rows, Rows{{"3"}});
+            }
+        }
+        QCOMPARE(state(), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOdbc)
+#include "tst_odbc.moc"
