@@ -1,6 +1,6 @@
 #include "data/odbc/odbc.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QProcess>

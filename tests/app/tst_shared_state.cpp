@@ -1,6 +1,6 @@
 #include "app/shared_state.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QTest>

@@ -2,8 +2,8 @@
 // with: nothing is cut, changed or refused that the user did not ask for, and nothing fails.
 #include "controls/datagrid.h"
 #include "print/printer.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -2,8 +2,8 @@
 // open: a save or a delete then tells the user once, writes nothing, and works again as soon
 // as the file is back as it was.
 #include "platform/form.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 // The database server stopped while a large result is on screen and being scrolled: the user
 // is told, and what was read stays on screen.
 #include "controls/datagrid.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
 #include "support/odbc_fixture.h"
+#include "support/result_window_under_test.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

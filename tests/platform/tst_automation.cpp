@@ -3,8 +3,8 @@
 #include "platform/document_spool.h"
 #include "platform/form.h"
 #include "platform/platform.h"
-#include "support/pdf_lines.h"
 #include "support/harness.h"
+#include "support/pdf_lines.h"
 
 #include <QDeadlineTimer>
 #include <QPushButton>

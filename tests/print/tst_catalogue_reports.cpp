@@ -1,8 +1,8 @@
 #include "platform/platform.h"
-#include "support/pdf_lines.h"
 #include "print/printer.h"
 #include "print/query_sheet.h"
 #include "support/harness.h"
+#include "support/pdf_lines.h"
 
 #include <QDir>
 #include <QtTest>

@@ -3,9 +3,9 @@
 #include "data/text/text_columns.h"
 #include "platform/platform.h"
 #include "print/grid_report.h"
-#include "support/pdf_lines.h"
 #include "print/printer.h"
 #include "support/harness.h"
+#include "support/pdf_lines.h"
 
 #include <QDir>
 #include <QSqlDatabase>

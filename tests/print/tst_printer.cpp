@@ -1,7 +1,7 @@
 #include "platform/platform.h"
-#include "support/pdf_lines.h"
 #include "print/printer.h"
 #include "support/harness.h"
+#include "support/pdf_lines.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QFontInfo>
 #include <QHeaderView>

@@ -1,5 +1,5 @@
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QTest>

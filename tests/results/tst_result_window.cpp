@@ -3,8 +3,8 @@
 #include "data/odbc/odbc.h"
 #include "data/sqlite/database.h"
 #include "print/printer.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,8 +26,7 @@ const QStringList kOpening = QString("pointer:11 window:frmTS0003:load window:fr
                                  .split(' ');
 
 QString accessFolder() {
-    return QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
-                           "/tests/data/access");
+    return QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") + "/tests/data/access");
 }
 
 // What the engine itself says of STATEMENT on DATABASE; empty when it runs.

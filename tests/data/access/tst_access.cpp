@@ -1,7 +1,7 @@
 #include "data/access/access_copy.h"
 #include "data/sqlite/database.h"
-#include "support/result_window_under_test.h"
 #include "support/harness.h"
+#include "support/result_window_under_test.h"
 
 #include <QDateTime>
 #include <QDir>
