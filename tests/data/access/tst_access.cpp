@@ -1,4 +1,5 @@
 #include "data/access/access_copy.h"
+#include "data/access/access_values.h"
 #include "data/sqlite/database.h"
 #include "support/harness.h"
 #include "support/result_window_under_test.h"
@@ -93,6 +94,8 @@ private slots:
     void copyMatchesExport();
     void statements_data();
     void statements();
+    void datesAtTheirLimits_data();
+    void datesAtTheirLimits();
     void copyIsCached();
     void damagedFilesAreRefused_data();
     void damagedFilesAreRefused();
@@ -277,11 +280,21 @@ void TestAccess::statements_data() {
     const QStringList where{"Table2", "Table1", "Z:\\jackcess_test\\linkeeTest.accdb"};
     row("linked table", linked, "SELECT * FROM Table2", {}, where);
     row("local table beside a linked one", linked, "SELECT Field1 FROM Table1", {"foo"});
+    // The catalog's column "Database" renamed: the link is still named, its file unknown.
+    const QString nameless = work_.filePath(QStringLiteral("link-without-file.accdb"));
+    row("linked table, catalog without its file names", nameless, "SELECT * FROM Table2", {},
+        {"'Table2'", "'Table1' di un altro file"});
     // The type code of the column "Numeric" in its table's definition, 0x13, made 0x15.
     const QString unknown = work_.filePath(QStringLiteral("unknown-type.accdb"));
     row("unknown column type", unknown, "SELECT * FROM \"Table\"", {},
         {"'Numeric'", "'Table'", "21"});
     row("other columns beside it", unknown, "SELECT ID FROM \"Table\"", {"1"});
+    QByteArray linkBytes = test::fileBytes(linked);
+    const QByteArray column = QByteArray("D\0a\0t\0a\0b\0a\0s\0e\0", 16);
+    constexpr qint64 catalogColumn = 0x2212;
+    QCOMPARE(linkBytes.mid(catalogColumn, column.size()), column);
+    linkBytes[catalogColumn + 14] = 'x';
+    QVERIFY(test::writeBytes(nameless, linkBytes));
     QByteArray bytes = test::fileBytes(large);
     constexpr qint64 numericType = 0x52070;
     QCOMPARE(int(uchar(bytes.at(numericType))), 0x13);
@@ -316,6 +329,55 @@ void TestAccess::statements() {
             QVERIFY2(error.description.contains(part), qPrintable(error.description));
     }
     QCOMPARE(test::fileBytes(path), before);
+}
+
+// Dates at the ends of the range Access takes, and one step beyond: a date/time as a day
+// count (the fraction counting forward from midnight even before 1899), an extended
+// date/time as its digits (days since 0001-01-01, seconds, ten-millionths).
+void TestAccess::datesAtTheirLimits_data() {
+    QTest::addColumn<double>("days");       // a date/time, or NaN
+    QTest::addColumn<QByteArray>("digits"); // else an extended date/time
+    QTest::addColumn<QString>("iso");       // empty: not a date
+    const double none = qQNaN();
+    const auto extended = [](qint64 days, qint64 seconds, qint64 fraction) {
+        return QStringLiteral("%1:%2%3:7")
+                   .arg(days, 19, 10, QLatin1Char('0'))
+                   .arg(seconds, 12, 10, QLatin1Char('0'))
+                   .arg(fraction, 7, 10, QLatin1Char('0'))
+                   .toLatin1() +
+               '\0';
+    };
+    QTest::newRow("first day") << -657434.0 << QByteArray() << "0100-01-01 00:00:00";
+    QTest::newRow("before the first day") << -657435.0 << QByteArray() << "";
+    QTest::newRow("last second") << 2958465.999988 << QByteArray() << "9999-12-31 23:59:59";
+    QTest::newRow("after the last day") << 2958466.0 << QByteArray() << "";
+    QTest::newRow("before 1899") << -1.25 << QByteArray() << "1899-12-29 06:00:00";
+    QTest::newRow("rounded to midnight") << 0.999999999 << QByteArray() << "1899-12-31 00:00:00";
+    QTest::newRow("not a number") << none << QByteArray() << "";
+    QTest::newRow("extended, first") << none << extended(0, 0, 0) << "0001-01-01 00:00:00.0000000";
+    QTest::newRow("extended, last")
+        << none << extended(3652058, 86399, 9999999) << "9999-12-31 23:59:59.9999999";
+    QTest::newRow("extended, after the last day") << none << extended(3652059, 0, 0) << "";
+    QTest::newRow("extended, a whole day of seconds") << none << extended(0, 86400, 0) << "";
+    QTest::newRow("extended, short") << none << extended(0, 0, 0).chopped(1) << "";
+    QTest::newRow("extended, no colon") << none << extended(0, 0, 0).replace(':', '0') << "";
+    QTest::newRow("extended, a letter") << none << extended(0, 0, 0).replace(5, 1, "a") << "";
+}
+
+void TestAccess::datesAtTheirLimits() {
+    QFETCH(double, days);
+    QFETCH(QByteArray, digits);
+    QFETCH(QString, iso);
+    char dateTime[24] = {};
+    char extended[40] = {};
+    const bool read =
+        digits.isEmpty()
+            ? access::isoDateTime(days, dateTime)
+            : access::isoExtendedDateTime(reinterpret_cast<const unsigned char*>(digits.data()),
+                                          size_t(digits.size()), extended);
+    QCOMPARE(read, !iso.isEmpty());
+    if (read)
+        QCOMPARE(QString::fromLatin1(digits.isEmpty() ? dateTime : extended), iso);
 }
 
 // A copy is made once for each state of its Access file: the same file gives the same copy,

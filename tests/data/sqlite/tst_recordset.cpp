@@ -1,10 +1,15 @@
 #include "data/catalogue/catalogue_store.h"
 #include "data/sqlite/database.h"
 #include "data/sqlite/recordset.h"
+#include "data/sqlite/sqlite_connection.h"
 #include "support/harness.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sqlite3.h>
+
+#include <cstdio>
 
 using namespace velario;
 using namespace velario::data;
@@ -12,6 +17,37 @@ using namespace velario::data;
 // Another program's connection, which may write.
 QStringList peer(const QString& path, const QString& sql, const QVariantList& values = {}) {
     return velario::test::sqliteRows(path, sql, values, true);
+}
+
+// The names of table t as one of the database's ways of reading rows reads them.
+QStringList readNames(Database* db, int way, Error* error) {
+    QStringList names;
+    const QString sql = QStringLiteral("SELECT name FROM t ORDER BY id");
+    if (way == 0 || way == 1) {
+        auto rs = way == 0 ? db->openRecordset(sql, {}, error)
+                           : db->openTableRecordset("t", {}, {}, error);
+        for (; rs && !rs->eof(); rs->moveNext())
+            names << rs->field("name").toString();
+    } else if (way == 2) {
+        *error = db->forEachRow(sql, {}, [&](std::span<const std::string_view> row) {
+            names << QString::fromUtf8(row[0].data(), qsizetype(row[0].size()));
+            return true;
+        });
+    } else {
+        struct Names : RowSink {
+            QStringList* names;
+            void beginRow() override {}
+            void cell(const char* utf8, qsizetype length) override {
+                *names << QString::fromUtf8(utf8, length);
+            }
+            void nullCell() override {}
+            void endRow() override {}
+        } sink;
+        sink.names = &names;
+        if (auto result = db->execute(sql, error))
+            result->fetch(100, sink);
+    }
+    return names;
 }
 
 class TestRecordset : public QObject {
@@ -56,6 +92,66 @@ private slots:
             QVERIFY2(!error.description.isEmpty() && error.description != standardErrorText(number),
                      qPrintable(sql));
         }
+    }
+
+    // Another file put in the open file's place: the next operation, whichever it is, says so
+    // once and reads neither file; the ones after read the new file.
+    void replacedFileIsFollowed_data() {
+        QTest::addColumn<int>("way");
+        QTest::newRow("record set") << 0;
+        QTest::newRow("table record set") << 1;
+        QTest::newRow("row visit") << 2;
+        QTest::newRow("result") << 3;
+    }
+    void replacedFileIsFollowed() {
+        QFETCH(int, way);
+        auto db = open();
+        Error error;
+        QCOMPARE(readNames(db.get(), way, &error), QStringList({"uno", "due", "tre"}));
+        const QString other = path_ + QStringLiteral(".nuovo");
+        QVERIFY(peer(other, "CREATE TABLE t (id INTEGER, name TEXT)").isEmpty());
+        QVERIFY(peer(other, "INSERT INTO t VALUES (9, 'nove')").isEmpty());
+        QCOMPARE(std::rename(qPrintable(other), qPrintable(path_)), 0);
+
+        QCOMPARE(readNames(db.get(), way, &error), QStringList());
+        QCOMPARE(error.number, int(ErrorNumber::FileOpenFailed));
+        QVERIFY2(error.description.contains(path_) && error.description.contains("sostituito"),
+                 qPrintable(error.description));
+        error = {};
+        QCOMPARE(readNames(db.get(), way, &error), QStringList({"nove"}));
+        QVERIFY2(!error, qPrintable(error.description));
+    }
+
+    // A statement goes back to its connection only to be used there again: not once the
+    // connection has closed (reopened on another file it would read the old one), nor when
+    // it could not be prepared (the same text may prepare once the table exists).
+    void keptStatementsStayUsable() {
+        const QByteArray sql = "SELECT name FROM t WHERE id = 1";
+        const QByteArray later = "SELECT v FROM later";
+        const QString other = path_ + QStringLiteral(".altro");
+        QVERIFY(peer(other, "CREATE TABLE t (id INTEGER, name TEXT)").isEmpty());
+        QVERIFY(peer(other, "INSERT INTO t VALUES (1, 'altro')").isEmpty());
+        const auto first = [](detail::Statement statement) {
+            return statement.isValid() && sqlite3_step(statement.get()) == SQLITE_ROW
+                       ? statement.value(0).toString()
+                       : QString();
+        };
+        Error error;
+        detail::SqliteConnection connection;
+        connection.handle = detail::openHandle(readOnlySqliteUri(path_), true, &error);
+        detail::Statement old = connection.takeStatement(sql, &error);
+        QVERIFY(old.isValid());
+        connection.close();
+        connection.keepStatement(sql, std::move(old));
+        connection.handle = detail::openHandle(readOnlySqliteUri(other), true, &error);
+        QCOMPARE(first(connection.takeStatement(sql, &error)), QStringLiteral("altro"));
+
+        detail::Statement failed = connection.takeStatement(later, &error);
+        QVERIFY(!failed.isValid());
+        connection.keepStatement(later, std::move(failed));
+        QVERIFY(peer(other, "CREATE TABLE later (v)").isEmpty());
+        QVERIFY(peer(other, "INSERT INTO later VALUES ('ora')").isEmpty());
+        QCOMPARE(first(connection.takeStatement(later, &error)), QStringLiteral("ora"));
     }
 
     void editWritesOnlyChangedColumns() {
