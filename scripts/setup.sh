@@ -9,7 +9,7 @@ if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
 
 packages=(
     build-essential cmake pkg-config git
-    qt6-base-dev qt6-translations-l10n libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
+    qt6-base-dev qt6-translations-l10n libqt6svg6 libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
     mdbtools mdbtools-dev libglib2.0-dev
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
     postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
