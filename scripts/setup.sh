@@ -42,8 +42,11 @@ if ! locale -a 2>/dev/null | grep -qi '^it_IT\.utf-\?8$'; then
 fi
 
 build_type=${VELARIO_BUILD_TYPE:-RelWithDebInfo}
-# VELARIO_WERROR=ON (the test command sets it) turns every compiler warning into an error.
-cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" -DVELARIO_WERROR="${VELARIO_WERROR:-OFF}" >/dev/null
+# VELARIO_WERROR=ON (the test command sets it) turns every compiler warning into an error;
+# VELARIO_CLONE_TEST=ON (the test command sets it too) adds the test of the README's commands
+# from a fresh clone.
+cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" -DVELARIO_WERROR="${VELARIO_WERROR:-OFF}" \
+    -DVELARIO_CLONE_TEST="${VELARIO_CLONE_TEST:-OFF}" >/dev/null
 if [ $# -gt 0 ]; then
     cmake --build build -j"$(nproc)" --target "$@"
 else
