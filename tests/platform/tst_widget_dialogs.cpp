@@ -21,8 +21,13 @@ using namespace velario;
 class TestWidgetDialogs : public QObject {
     Q_OBJECT
 
+    QTemporaryDir settings_;
+
 private slots:
     void initTestCase() {
+        // Qt's file dialog keeps its columns' widths in the user's settings: none here.
+        QVERIFY(settings_.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings_.path()));
         QVERIFY2(QLocale().language() == QLocale::Italian && installQtTranslations(),
                  qPrintable(qtItalianTranslationsFile() + ": missing, or not under it_IT"));
     }
