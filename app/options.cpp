@@ -16,15 +16,15 @@ enum class Scope {
     Command, // chooses the command itself
 };
 
-struct OptionSpec {
+struct KnownOption {
     const char* name;
     const char* value; // the value's name in the help; null for an option without one
     Scope scope;
     std::function<void(Options&, const QString&)> take;
 };
 
-const QList<OptionSpec>& optionSpecs() {
-    static const QList<OptionSpec> specs{
+const QList<KnownOption>& knownOptions() {
+    static const QList<KnownOption> options{
         {"program-dir", "CARTELLA", Scope::Any,
          [](Options& o, const QString& v) { o.programDir = v; }},
         {"transcript", "FILE", Scope::Windows,
@@ -45,13 +45,13 @@ const QList<OptionSpec>& optionSpecs() {
         {"version", nullptr, Scope::Command, {}},
         {"help", nullptr, Scope::Command, {}},
     };
-    return specs;
+    return options;
 }
 
-const OptionSpec* findSpec(const QString& name) {
-    for (const OptionSpec& spec : optionSpecs())
-        if (name == QLatin1String(spec.name))
-            return &spec;
+const KnownOption* findOption(const QString& name) {
+    for (const KnownOption& known : knownOptions())
+        if (name == QLatin1String(known.name))
+            return &known;
     return nullptr;
 }
 
@@ -59,8 +59,8 @@ bool looksLikeOption(const QString& argument) {
     return argument.size() > 1 && argument.startsWith(QLatin1Char('-'));
 }
 
-QString option(const OptionSpec& spec) {
-    return QStringLiteral("--") + QLatin1String(spec.name);
+QString option(const KnownOption& known) {
+    return QStringLiteral("--") + QLatin1String(known.name);
 }
 
 } // namespace
@@ -71,7 +71,7 @@ std::optional<Options> parseOptions(const QStringList& arguments, QString* error
         return std::nullopt;
     };
     // Each option given, in order, with its value.
-    QList<std::pair<const OptionSpec*, QString>> given;
+    QList<std::pair<const KnownOption*, QString>> given;
     QHash<QString, int> times;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -91,30 +91,30 @@ std::optional<Options> parseOptions(const QStringList& arguments, QString* error
             return fail(QStringLiteral("argomento inatteso: %1 (ogni valore segue la sua opzione)")
                             .arg(argument));
         }
-        const OptionSpec* spec = findSpec(name);
-        if (!spec)
+        const KnownOption* known = findOption(name);
+        if (!known)
             return fail(QStringLiteral("opzione sconosciuta: --%1").arg(name));
         if (++times[name] > 1)
-            return fail(QStringLiteral("l'opzione %1 è data più di una volta").arg(option(*spec)));
+            return fail(QStringLiteral("l'opzione %1 è data più di una volta").arg(option(*known)));
         QString value;
-        if (!spec->value) {
+        if (!known->value) {
             if (attached)
-                return fail(QStringLiteral("l'opzione %1 non vuole un valore").arg(option(*spec)));
+                return fail(QStringLiteral("l'opzione %1 non vuole un valore").arg(option(*known)));
         } else if (attached) {
             value = *attached;
         } else if (i + 1 < arguments.size() && !looksLikeOption(arguments[i + 1])) {
             value = arguments[++i];
         } else if (i + 1 < arguments.size()) {
             return fail(QStringLiteral("all'opzione %1 manca il valore %2: segue l'opzione %3")
-                            .arg(option(*spec), QLatin1String(spec->value), arguments[i + 1]));
+                            .arg(option(*known), QLatin1String(known->value), arguments[i + 1]));
         } else {
             return fail(QStringLiteral("all'opzione %1 manca il valore %2")
-                            .arg(option(*spec), QLatin1String(spec->value)));
+                            .arg(option(*known), QLatin1String(known->value)));
         }
-        if (spec->value && value.isEmpty())
+        if (known->value && value.isEmpty())
             return fail(QStringLiteral("il valore %2 dell'opzione %1 è vuoto")
-                            .arg(option(*spec), QLatin1String(spec->value)));
-        given.append({spec, value});
+                            .arg(option(*known), QLatin1String(known->value)));
+        given.append({known, value});
     }
 
     Options options;
@@ -125,18 +125,18 @@ std::optional<Options> parseOptions(const QStringList& arguments, QString* error
     }
     if (times.contains(QStringLiteral("run")) && times.contains(QStringLiteral("list")))
         return fail(QStringLiteral("le opzioni --run e --list non vanno insieme"));
-    for (const auto& [spec, value] : given)
-        if (spec->take)
-            spec->take(options, value);
+    for (const auto& [known, value] : given)
+        if (known->take)
+            known->take(options, value);
     const QString command =
         options.mode == Options::Mode::Run ? QStringLiteral("--run") : QStringLiteral("--list");
-    for (const auto& [spec, value] : given) {
-        if (spec->scope == Scope::Windows && !options.needsWindows())
+    for (const auto& [known, value] : given) {
+        if (known->scope == Scope::Windows && !options.needsWindows())
             return fail(QStringLiteral("l'opzione %1 vale solo con le finestre, non con %2")
-                            .arg(option(*spec), command));
-        if (spec->scope == Scope::Run && options.mode != Options::Mode::Run)
-            return fail(QStringLiteral("l'opzione %1 vale solo con --run").arg(option(*spec)));
-        if (QLatin1String(spec->name) == QLatin1String("clock") && !options.clock.isValid())
+                            .arg(option(*known), command));
+        if (known->scope == Scope::Run && options.mode != Options::Mode::Run)
+            return fail(QStringLiteral("l'opzione %1 vale solo con --run").arg(option(*known)));
+        if (QLatin1String(known->name) == QLatin1String("clock") && !options.clock.isValid())
             return fail(QStringLiteral("l'opzione --clock vuole una data e un'ora come "
                                        "2026-12-05T10:55:30, non '%1'")
                             .arg(value));
