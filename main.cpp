@@ -1,22 +1,23 @@
 #include "app/command_line.h"
+#include "app/options.h"
 #include "app/shared_state.h"
 #include "app/startup.h"
 #include "catalogue/catalogue_window.h"
 #include "platform/automation.h"
 #include "platform/form.h"
 #include "platform/platform.h"
+#include "platform/program_icon.h"
 #include "platform/transcript.h"
 #include "platform/translations.h"
 #include "print/printer.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
-#include <QDateTime>
 #include <QFile>
 #include <QTextStream>
 #include <QTimer>
 
 #include <clocale>
+#include <csignal>
 
 using namespace velario;
 
@@ -25,107 +26,58 @@ namespace {
 int finish(int code) {
     Transcript::instance().write(QStringLiteral("exit"), {{"code", code}});
     Forms::instance().clear();
+    // Whatever the dialogs still show goes while the application is there to take it down.
+    platform().setDialogs(nullptr);
     return code;
 }
 
-// Whether ARGV asks for something that needs no windows: then no display is needed either.
-bool windowless(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--run" || arg.startsWith("--run=") || arg == "--list" || arg == "--help" ||
-            arg == "-h" || arg == "--version")
-            return true;
-    }
-    return false;
+// Without a display Qt's windowing cannot start, and it aborts the program when it tries.
+bool displayAvailable() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-QList<QCommandLineOption> options() {
-    return {
-        {"program-dir", "The program's folder, where the configuration is read.", "DIR"},
-        {"transcript", "Append every event the user would notice to FILE.", "FILE"},
-        {"script", "Run the steps of FILE after start-up, then exit.", "FILE"},
-        {"print-to", "Write printed documents as PDF files into DIR.", "DIR"},
-        {"clock", "Use this date and time (ISO 8601) as the current one.", "WHEN"},
-        {"run", "Run the entry CODE and write its result as CSV.", "CODE"},
-        {"csv", "With --run: write the CSV to FILE.", "FILE"},
-        {"list", "List the catalogue."},
-        {"version", "Show the program's name and version."},
-        {{"h", "help"}, "Show the options."},
-    };
+void setProgramDir(const Options& options) {
+    if (options.programDir)
+        platform().setProgramDir(*options.programDir);
+    else
+        platform().setProgramDir(defaultProgramDir(), configurationFolders());
 }
 
-int runWithoutWindows(int argc, char** argv) {
+// Qt is given the program's name only: every argument is the program's own, read already.
+int runWithoutWindows(char* program, const Options& options) {
+    int argc = 1;
+    char* argv[] = {program, nullptr};
     QCoreApplication app(argc, argv);
     std::setlocale(LC_ALL, "");
     QCoreApplication::setApplicationName(QStringLiteral("velario"));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    QCommandLineParser parser;
-    parser.addOptions(options());
-    if (!parser.parse(QCoreApplication::arguments())) {
-        err << "velario: " << parser.errorText() << '\n';
-        return command_line::SetupFailed;
-    }
-    if (parser.isSet("help")) {
-        out << command_line::helpText();
-        return 0;
-    }
-    if (parser.isSet("version")) {
-        out << "velario " << VELARIO_VERSION << '\n';
-        return 0;
-    }
-    const QString dir =
-        parser.isSet("program-dir") ? parser.value("program-dir") : defaultProgramDir();
-    if (parser.isSet("list"))
-        return command_line::listCatalogue(dir, out, err);
-    return command_line::runEntry(dir, parser.value("run"), parser.value("csv"), err);
+    setProgramDir(options);
+    if (options.mode == Options::Mode::List)
+        return command_line::listCatalogue(out, err);
+    return command_line::runEntry(options.code, options.csvFile, err);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (windowless(argc, argv))
-        return runWithoutWindows(argc, argv);
-    QApplication app(argc, argv);
-    std::setlocale(LC_ALL, "");
-    QApplication::setApplicationName(QStringLiteral("velario"));
-    QApplication::setQuitOnLastWindowClosed(false);
-    if (!installQtTranslations())
-        QTextStream(stderr) << "velario: cannot read " << qtItalianTranslationsFile()
-                            << ": standard buttons and dialogs stay in English\n";
-
-    QCommandLineParser parser;
-    parser.addOptions(options());
-    parser.process(app);
-
+int runWithWindows(char* program, const Options& options) {
     QTextStream err(stderr);
+    if (!displayAvailable()) {
+        err << "velario: nessuno schermo su cui aprire le finestre (DISPLAY e WAYLAND_DISPLAY "
+               "non sono impostate); senza finestre: velario --run CODICE, velario --list\n";
+        return command_line::SetupFailed;
+    }
     Transcript::instance().restartClock();
-    if (parser.isSet("transcript") && !Transcript::instance().open(parser.value("transcript"))) {
-        err << "velario: cannot write the transcript " << parser.value("transcript") << '\n';
-        return 2;
+    if (!options.transcript.isEmpty() && !Transcript::instance().open(options.transcript)) {
+        err << "velario: impossibile scrivere la trascrizione " << options.transcript
+            << " (--transcript)\n";
+        return command_line::SetupFailed;
     }
-
-    Platform& p = platform();
-    p.setProgramDir(parser.isSet("program-dir") ? parser.value("program-dir")
-                                                : defaultProgramDir());
-    if (parser.isSet("clock")) {
-        const QDateTime when = QDateTime::fromString(parser.value("clock"), Qt::ISODate);
-        if (!when.isValid()) {
-            err << "velario: --clock needs a date and time such as 2026-12-05T10:55:30\n";
-            return 2;
-        }
-        p.setFixedNow(when);
-    }
-
-    if (parser.isSet("print-to"))
-        Printer::instance().setPdfFolder(parser.value("print-to"));
-
     std::optional<QList<ScriptStep>> steps;
-    ScriptedDialogs* scripted = nullptr;
-    if (parser.isSet("script")) {
-        QFile file(parser.value("script"));
+    if (!options.script.isEmpty()) {
+        QFile file(options.script);
         if (!file.open(QIODevice::ReadOnly)) {
-            err << "velario: cannot read the script " << file.fileName() << '\n';
+            err << "velario: impossibile leggere lo script " << options.script << " (--script)\n";
             return 3;
         }
         ScriptParseError parseError;
@@ -134,6 +86,30 @@ int main(int argc, char** argv) {
             err << "script line " << parseError.line << ": " << parseError.reason << '\n';
             return 3;
         }
+    }
+    // A pipe the user exports to may close under the program: that is an error to report,
+    // not the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int argc = 1;
+    char* argv[] = {program, nullptr};
+    QApplication app(argc, argv);
+    std::setlocale(LC_ALL, "");
+    QApplication::setApplicationName(QStringLiteral("velario"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    installProgramIcon();
+    if (!installQtTranslations())
+        err << "velario: impossibile leggere " << qtItalianTranslationsFile()
+            << ": i pulsanti e le finestre di dialogo standard restano in inglese\n";
+
+    Platform& p = platform();
+    setProgramDir(options);
+    p.setFixedNow(options.clock);
+    if (!options.printTo.isEmpty())
+        Printer::instance().setPdfFolder(options.printTo);
+
+    ScriptedDialogs* scripted = nullptr;
+    if (steps) {
         auto dialogs = std::make_unique<ScriptedDialogs>();
         scripted = dialogs.get();
         p.setDialogs(std::move(dialogs));
@@ -158,4 +134,35 @@ int main(int argc, char** argv) {
         });
     }
     return finish(app.exec());
+}
+
+} // namespace
+
+// The command line is read before anything else, so that a mistake in it is told the same
+// way with or without a display, and opens nothing.
+int main(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QString problem;
+    const std::optional<Options> options = parseOptions(arguments, &problem);
+    if (!options) {
+        QTextStream(stderr) << "velario: " << problem
+                            << "\nPer l'elenco delle opzioni: velario --help\n";
+        return command_line::SetupFailed;
+    }
+    switch (options->mode) {
+    case Options::Mode::Help:
+        QTextStream(stdout) << helpText();
+        return command_line::Done;
+    case Options::Mode::Version:
+        QTextStream(stdout) << "velario " << VELARIO_VERSION << '\n';
+        return command_line::Done;
+    case Options::Mode::Run:
+    case Options::Mode::List:
+        return runWithoutWindows(argv[0], *options);
+    case Options::Mode::Windows:
+        break;
+    }
+    return runWithWindows(argv[0], *options);
 }

@@ -1,14 +1,15 @@
 #include "command_line.h"
 
+#include "catalogue_file.h"
 #include "config.h"
 #include "data/catalogue/catalogue_store.h"
 #include "data/odbc/odbc.h"
 #include "data/results/csv_writer.h"
+#include "data/results/output_file.h"
 #include "data/sqlite/database.h"
+#include "platform/platform.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <memory>
@@ -17,7 +18,6 @@ namespace velario::command_line {
 
 namespace {
 
-const QString kConfigFile = QStringLiteral("VELARIO.ini");
 const QString kFallbackCatalogue = QStringLiteral("C:\\BASE\\VELARIO\\VELARIO2.MDB");
 
 // Messages of the windows separate their parts with CR; a terminal wants LF.
@@ -26,16 +26,21 @@ void say(QTextStream& err, const QString& message) {
     err.flush();
 }
 
-QString errorNumberText(int number) {
-    return number >= 0 ? QStringLiteral(" %1").arg(number) : QString::number(number);
+// FILE empty: standard output.
+QString cannotWrite(const QString& file, const QString& why) {
+    if (file.isEmpty())
+        return QStringLiteral("Impossibile scrivere sullo standard output: ") + why;
+    return QStringLiteral("Impossibile scrivere il file %1: %2")
+        .arg(QDir::toNativeSeparators(file), why);
 }
 
 // The catalogue as start-up finds it, opened only for reading; null after telling ERR why.
-std::unique_ptr<data::Database> openCatalogue(const QString& programDir, QTextStream& err) {
+std::unique_ptr<data::Database> openCatalogue(QTextStream& err) {
+    const QString file = configurationFileIn(platform().programDir());
     const std::optional<Configuration> config =
-        readConfiguration(programDir + QDir::separator() + kConfigFile);
+        file.isEmpty() ? std::nullopt : readConfiguration(file);
     if (!config) {
-        say(err, QStringLiteral("File di configurazione  VELARIO.INI  assente !!!"));
+        say(err, missingConfigurationMessage(platform().programDirSearched()));
         return nullptr;
     }
     if (config->dirPrg.trimmed().isEmpty()) {
@@ -45,15 +50,9 @@ std::unique_ptr<data::Database> openCatalogue(const QString& programDir, QTextSt
     const QString path =
         config->dirDbf.contains(QLatin1String("ODBC")) ? kFallbackCatalogue : config->dirDbf;
     Error error;
-    std::unique_ptr<data::Database> catalogue = data::Database::open(path, true, &error);
-    if (catalogue)
-        error = data::checkCatalogue(*catalogue);
-    if (error) {
-        say(err, QStringLiteral("ERRORE IN APERTURA DATABASE !!!\r\r") +
-                     errorNumberText(error.number) + QStringLiteral(" - ") + error.description +
-                     QStringLiteral("\r\r") + path);
-        return nullptr;
-    }
+    std::unique_ptr<data::Database> catalogue = openCatalogueFile(path, true, &error);
+    if (!catalogue)
+        say(err, catalogueOpeningMessage(error, path));
     return catalogue;
 }
 
@@ -102,8 +101,8 @@ std::unique_ptr<data::ResultSource> openEntry(const data::CatalogueEntry& entry,
 
 } // namespace
 
-int listCatalogue(const QString& programDir, QTextStream& out, QTextStream& err) {
-    const std::unique_ptr<data::Database> catalogue = openCatalogue(programDir, err);
+int listCatalogue(QTextStream& out, QTextStream& err) {
+    const std::unique_ptr<data::Database> catalogue = openCatalogue(err);
     if (!catalogue)
         return SetupFailed;
     Error error;
@@ -124,9 +123,8 @@ int listCatalogue(const QString& programDir, QTextStream& out, QTextStream& err)
     return Done;
 }
 
-int runEntry(const QString& programDir, const QString& code, const QString& file,
-             QTextStream& err) {
-    const std::unique_ptr<data::Database> catalogue = openCatalogue(programDir, err);
+int runEntry(const QString& code, const QString& file, QTextStream& err) {
+    const std::unique_ptr<data::Database> catalogue = openCatalogue(err);
     if (!catalogue)
         return SetupFailed;
     Error error;
@@ -158,65 +156,28 @@ int runEntry(const QString& programDir, const QString& code, const QString& file
         return EntryFailed;
     }
 
-    // A file is written under another name and takes its own only once the whole result is
-    // in it.
-    QSaveFile saved(file);
-    QFile standardOutput;
-    QFileDevice& device = file.isEmpty() ? static_cast<QFileDevice&>(standardOutput) : saved;
-    const bool opened = file.isEmpty() ? standardOutput.open(stdout, QIODevice::WriteOnly)
-                                       : saved.open(QIODevice::WriteOnly);
-    if (!opened) {
-        say(err, QStringLiteral("Impossibile scrivere il file %1: %2")
-                     .arg(QDir::toNativeSeparators(file), device.errorString()));
+    const std::unique_ptr<data::OutputFile> output =
+        file.isEmpty() ? data::OutputFile::standardOutput(&error)
+                       : data::OutputFile::open(file, true, &error);
+    if (!output) {
+        say(err, cannotWrite(file, error.description));
         return SetupFailed;
     }
-    data::CsvWriter writer(device, data::localeCsvSeparator());
+    data::CsvWriter writer(*output, data::localeCsvSeparator());
     error = data::writeCsv(*result, writer);
     result.reset();
-    if (error) {
-        say(err, writer.error() ? QStringLiteral("Impossibile scrivere il file %1: %2")
-                                      .arg(QDir::toNativeSeparators(file), error.description)
-                                : QStringLiteral("Errore SQL: ") + error.description);
-        return writer.error() ? SetupFailed : EntryFailed;
+    if (error && !writer.error()) {
+        say(err, QStringLiteral("Errore SQL: ") + error.description);
+        return EntryFailed;
     }
-    if (!file.isEmpty() && !saved.commit()) {
-        say(err, QStringLiteral("Impossibile scrivere il file %1: %2")
-                     .arg(QDir::toNativeSeparators(file), saved.errorString()));
+    if (!error)
+        error = output->commit();
+    if (error) {
+        say(err,
+            cannotWrite(file, writer.error() ? writer.error().description : error.description));
         return SetupFailed;
     }
     return Done;
-}
-
-QString helpText() {
-    return QStringLiteral(
-        "Uso: velario [opzioni]\n"
-        "     velario --run CODICE [--csv FILE] [--program-dir CARTELLA]\n"
-        "     velario --list [--program-dir CARTELLA]\n"
-        "\n"
-        "Senza --run e --list apre la finestra del catalogo delle selezioni SQL.\n"
-        "\n"
-        "Opzioni:\n"
-        "  --program-dir CARTELLA  cartella del programma, dove si legge VELARIO.ini\n"
-        "                          (predefinita: quella dell'eseguibile se contiene\n"
-        "                          VELARIO.ini, altrimenti ~/.config/velario o\n"
-        "                          /etc/xdg/velario, la prima che lo contiene)\n"
-        "  --run CODICE            esegue la selezione CODICE del catalogo, senza finestre, e\n"
-        "                          ne scrive il risultato in formato CSV\n"
-        "  --csv FILE              con --run: scrive il CSV in FILE invece che sullo standard\n"
-        "                          output; il file appare solo a risultato completo\n"
-        "  --list                  elenca il catalogo, una selezione per riga: codice, tipo,\n"
-        "                          database e descrizione separati da tabulazioni\n"
-        "  --transcript FILE       aggiunge a FILE ogni evento che l'utente vedrebbe\n"
-        "  --script FILE           esegue i passi di FILE dopo l'avvio, poi termina\n"
-        "  --print-to CARTELLA     scrive le stampe come file PDF in CARTELLA\n"
-        "  --clock QUANDO          usa questa data e ora (ISO 8601) come attuali\n"
-        "  --version               mostra il nome e la versione del programma\n"
-        "  --help                  mostra questo aiuto\n"
-        "\n"
-        "Il CSV separa le celle con ';' dove i decimali si scrivono con la virgola (come in\n"
-        "italiano), altrimenti con ','. Stato di uscita di --run e --list: 0 riuscito,\n"
-        "1 selezione non eseguibile (codice sconosciuto, errore SQL, database non\n"
-        "raggiungibile), 2 configurazione, catalogo o file di uscita non utilizzabili.\n");
 }
 
 } // namespace velario::command_line

@@ -1,10 +1,13 @@
 #include "config.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace velario {
 namespace {
 
+const QString kConfigFile = QStringLiteral("VELARIO.ini");
 constexpr qint64 kChunk = 64 * 1024;
 constexpr int kKeyLength = 7;
 constexpr int kValueStart = 8;
@@ -30,6 +33,25 @@ QString decode(const QByteArray& bytes) {
 }
 
 } // namespace
+
+QString configurationFileIn(const QString& folder) {
+    const QDir dir(folder);
+    if (QFileInfo(dir.filePath(kConfigFile)).isFile())
+        return dir.filePath(kConfigFile);
+    // The messages call it VELARIO.INI, as a file system that ignores case would find it.
+    const QStringList others =
+        dir.entryList({kConfigFile}, QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    return others.isEmpty() ? QString() : dir.filePath(others.first());
+}
+
+QString missingConfigurationMessage(const QStringList& searched) {
+    QString message = QStringLiteral("File di configurazione  VELARIO.INI  assente !!!\r\r") +
+                      (searched.size() == 1 ? QStringLiteral("Cercato nella cartella:")
+                                            : QStringLiteral("Cercato nelle cartelle:"));
+    for (const QString& folder : searched)
+        message += QLatin1Char('\r') + QDir::toNativeSeparators(folder);
+    return message;
+}
 
 std::optional<Configuration> readConfiguration(const QString& path) {
     QFile file(path);

@@ -13,22 +13,30 @@ namespace velario {
 
 namespace {
 
-const QString kConfigFile = QStringLiteral("VELARIO.ini");
 const QString kFallbackCatalogue = QStringLiteral("C:\\BASE\\VELARIO\\VELARIO2.MDB");
 const QString kHelpFile = QStringLiteral("TESSAR.HLP");
 constexpr int kDateLength = 10;
 
 } // namespace
 
-QString defaultProgramDir() {
-    // An installed program lives in a folder its users cannot write to: its configuration is
-    // then looked for where per-user and system-wide settings belong.
+QStringList configurationFolders() {
+    // A copy run from its own folder keeps its configuration beside it. An installed program
+    // lives in a folder its users cannot write to: its configuration belongs where per-user
+    // and system-wide settings do.
     const QString beside = QCoreApplication::applicationDirPath();
-    if (QFileInfo::exists(beside + QDir::separator() + kConfigFile))
-        return beside;
-    const QString found = QStandardPaths::locate(QStandardPaths::AppConfigLocation, kConfigFile);
-    if (!found.isEmpty())
-        return QFileInfo(found).absolutePath();
+    QStringList folders = QStandardPaths::standardLocations(QStandardPaths::AppConfigLocation);
+    if (QFileInfo::exists(QDir(beside).filePath(QStringLiteral(VELARIO_MENU_ENTRY_FROM_BIN))))
+        folders.append(beside);
+    else
+        folders.prepend(beside);
+    return folders;
+}
+
+QString defaultProgramDir() {
+    const QStringList folders = configurationFolders();
+    for (const QString& folder : folders)
+        if (!configurationFileIn(folder).isEmpty())
+            return folder;
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
 }
 
@@ -44,13 +52,13 @@ StartupOutcome Main(SharedState& state, const std::function<void()>& loadCatalog
         return StartupOutcome::Ended;
     }
 
-    const QString folder = p.programDir() + QDir::separator();
-    const std::optional<Configuration> config = readConfiguration(folder + kConfigFile);
+    const QString file = configurationFileIn(p.programDir());
+    const std::optional<Configuration> config =
+        file.isEmpty() ? std::nullopt : readConfiguration(file);
     if (!config) {
         p.setMousePointer(MousePointer::Default);
         p.beep();
-        p.msgBox(QStringLiteral("File di configurazione  VELARIO.INI  assente !!!"),
-                 MsgBox::OkOnly);
+        p.msgBox(missingConfigurationMessage(p.programDirSearched()), MsgBox::OkOnly);
         return StartupOutcome::Ended;
     }
     state.RELEASE = config->release;

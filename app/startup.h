@@ -13,9 +13,14 @@ enum class StartupOutcome {
     Ended    // start-up stopped; the program ends
 };
 
-// The program folder when none is given: the executable's folder when it holds the
-// configuration file, else the first of the user's and the system's configuration folders for
-// the program that holds it (~/.config/velario, /etc/xdg/velario), else the user's.
+// The folders the configuration file is looked for in when no program folder is given, in
+// order: the executable's folder, then the user's and the system's configuration folders for
+// the program (~/.config/velario, /etc/xdg/velario). An installed program (its menu entry
+// installed beside it) looks in the executable's folder last.
+QStringList configurationFolders();
+
+// The program folder when none is given: the first of configurationFolders() that holds the
+// configuration file, else the user's configuration folder.
 QString defaultProgramDir();
 
 // The program's start: single copy, configuration, environment checks, catalogue, then the

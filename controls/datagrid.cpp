@@ -1,6 +1,7 @@
 #include "datagrid.h"
 
 #include "data/results/csv_writer.h"
+#include "data/results/output_file.h"
 #include "datasource.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
@@ -15,7 +16,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QProxyStyle>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QStyledItemDelegate>
@@ -701,38 +701,40 @@ void DataGrid::exportCsv() {
         return;
     const QString path = *choice.path;
     const QString shown = QDir::toNativeSeparators(path);
-    if (QFileInfo::exists(path) &&
+    if (data::OutputFile::replacesFile(path) &&
         platform().msgBox(QStringLiteral("Il file %1 esiste già.\rSostituirlo ?").arg(shown),
                           MsgBox::YesNo | MsgBox::Question | MsgBox::DefaultButton2,
                           title) != MsgBox::Yes)
         return;
     lastExport_ = QFileInfo(path).absolutePath();
 
-    // Written under another name and put in place only once whole: a stopped or failed
-    // export leaves the folder, and any file of that name, as they were.
-    QSaveFile file(path);
+    // An ordinary file is written under another name and put in place only once whole: a
+    // stopped or failed export leaves the folder, and any file of that name, as they were. A
+    // pipe takes the rows as they come; nothing else is ever replaced.
+    Error opening;
+    const std::unique_ptr<data::OutputFile> file = data::OutputFile::open(path, false, &opening);
     const auto cannotWrite = [&](const QString& why) {
         platform().beep();
         platform().msgBox(QStringLiteral("Impossibile scrivere il file %1: %2").arg(shown, why),
                           MsgBox::OkOnly, title);
     };
-    if (!file.open(QIODevice::WriteOnly))
-        return cannotWrite(file.errorString());
+    if (!file)
+        return cannotWrite(opening.description);
     platform().setMousePointer(MousePointer::Hourglass);
-    data::CsvWriter writer(file, choice.separator);
+    data::CsvWriter writer(*file, choice.separator);
     QStringList captions;
     for (int c = 0; c < columnCount(); ++c)
         captions << columnCaption(c);
     writer.writeHeader(captions);
     const Error error = model_->writeAll(writer, [&writer] { return writer.error().isSet(); });
     const Error written = writer.flush();
-    const bool committed = !error && !written && file.commit();
+    const Error kept = error || written ? Error() : file->commit();
     platform().setMousePointer(MousePointer::Default);
-    if (committed)
+    if (!error && !written && !kept)
         return;
-    file.cancelWriting();
+    file->discard();
     if (written || !error)
-        return cannotWrite(written ? written.description : file.errorString());
+        return cannotWrite(written ? written.description : kept.description);
     if (error.number == ErrorNumber::OperationCancelled) {
         platform().msgBox(QStringLiteral("Esportazione annullata: il file non è stato scritto."),
                           MsgBox::OkOnly, title);

@@ -47,6 +47,7 @@ public:
     // message box it was queued for, and without one the work runs to its end.
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,
                       const std::function<void()>& cancel) override;
+    Shown notice(const QString&, const QString&) override { return {}; }
     void beep() override {}
     void showPointer(int) override {}
     bool interactive() const override { return false; }

@@ -144,6 +144,14 @@ void Platform::setClipboard(const QString& text, const QString& html) {
 }
 
 void Platform::showDocument(const QString& path) {
+    const QString title = QStringLiteral("Stampa");
+    const QString text = QStringLiteral("Nessuna stampante disponibile: il documento è stato "
+                                        "salvato nel file\r\r%1")
+                             .arg(QDir::toNativeSeparators(path));
+    const Dialogs::Shown shown = dialogs().notice(text, title);
+    Transcript::instance().write(
+        QStringLiteral("notice"),
+        withShown({{"text", text}, {"title", title}, {"path", path}}, shown));
     if (!dialogs().interactive())
         return;
     if (opener_)

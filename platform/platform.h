@@ -101,6 +101,8 @@ public:
     // "Annulla", which calls CANCEL, and waits; what is shown stays until WORK has ended.
     virtual Progress progress(const QString& text, const QString& title, BackgroundWork& work,
                               const std::function<void()>& cancel) = 0;
+    // Tells the user TEXT, which asks for no answer, without waiting for them to read it.
+    virtual Shown notice(const QString& text, const QString& title) = 0;
     virtual void beep() = 0;
     virtual void showPointer(int value) = 0;
     virtual bool interactive() const = 0;
@@ -133,8 +135,10 @@ public:
     bool runCancellable(const QString& text, const QString& title, std::function<void()> work,
                         const std::function<void()>& cancel);
 
-    // Opens the finished document at PATH in the desktop's viewer for its kind, so that the
-    // user sees what was printed; never when a script answers the dialogs.
+    // For a finished document at PATH that went, for want of a printer, to a folder the user
+    // never named: tells the user where it is (the "notice" event), and opens it in the
+    // desktop's viewer for its kind, so that the user sees what was printed; the viewer never
+    // when a script answers the dialogs.
     void showDocument(const QString& path);
     // What opens a document for showDocument: the desktop's services unless replaced (by
     // tests, which have no desktop); an empty one puts them back.
@@ -155,7 +159,12 @@ public:
     void releaseInstanceLock();
 
     QString programDir() const { return programDir_; }
-    void setProgramDir(const QString& dir) { programDir_ = dir; }
+    // The folders the program folder was looked for in, in order: DIR alone when it was given.
+    QStringList programDirSearched() const { return programDirSearched_; }
+    void setProgramDir(const QString& dir, QStringList searched = {}) {
+        programDir_ = dir;
+        programDirSearched_ = searched.isEmpty() ? QStringList{dir} : std::move(searched);
+    }
 
     QString helpFile() const { return helpFile_; }
     void setHelpFile(const QString& file) { helpFile_ = file; }
@@ -173,6 +182,7 @@ private:
     std::unique_ptr<QLockFile> instanceLock_;
     std::optional<bool> previousInstance_;
     QString programDir_;
+    QStringList programDirSearched_;
     QString helpFile_;
     QDateTime fixedNow_;
     int pointer_ = MousePointer::Default;

@@ -8,13 +8,17 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -94,6 +98,26 @@ Dialogs::Shown shownOf(const QFileDialog& dialog) {
     return shown;
 }
 
+// Qt's own file dialog names a folder's type "Folder" whatever its translation says.
+class ItalianFileTypes final : public QFileIconProvider {
+public:
+    QString type(const QFileInfo& info) const override {
+        return info.isDir() ? QStringLiteral("Cartella") : QFileIconProvider::type(info);
+    }
+};
+
+// Qt's own file dialog sizes its columns for English captions, and cuts the Italian ones
+// ("Dimensione"): each column at least as wide as its caption needs. TYPES names the kinds of
+// file, and must outlive the dialog.
+void italianColumns(QFileDialog& dialog, ItalianFileTypes& types) {
+    dialog.setIconProvider(&types);
+    for (const QTreeView* view : dialog.findChildren<QTreeView*>()) {
+        QHeaderView* header = view->header();
+        for (int i = 0; i < header->count(); ++i)
+            header->resizeSection(i, std::max(header->sectionSize(i), header->sectionSizeHint(i)));
+    }
+}
+
 // The window system draws the title in the frame, where the dialog's own width would cut it:
 // room for the title in a bold face, the frame's icon and its buttons.
 void widenForTitle(QDialog& dialog) {
@@ -147,6 +171,9 @@ private:
 
 class WidgetDialogs final : public Dialogs {
 public:
+    // A window left open goes with the dialogs, which go before the application does.
+    ~WidgetDialogs() override { delete notice_; }
+
     Answer msgBox(const QString& text, int style, const QString& title) override {
         QMessageBox box(iconOf(style), title, QString(text).replace(QLatin1Char('\r'), '\n'));
         const QList<int> buttons = MsgBox::buttonsOf(style);
@@ -191,8 +218,10 @@ public:
     }
 
     FileChoice fileOpen(const QString& initialDir) override {
+        ItalianFileTypes types;
         QFileDialog dialog(nullptr, QString(), initialDir);
         dialog.setFileMode(QFileDialog::ExistingFile);
+        italianColumns(dialog, types);
         const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
         const Shown shown = shownOf(dialog);
         if (!ok || dialog.selectedFiles().first().isEmpty())
@@ -208,8 +237,10 @@ public:
             {',', QStringLiteral("CSV, separato da virgola (*.csv)")},
             {'\t', QStringLiteral("Testo, separato da tabulazione (*.csv *.txt)")},
         };
+        ItalianFileTypes types;
         QFileDialog dialog(nullptr, QStringLiteral("Esporta CSV"), initialPath);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
+        italianColumns(dialog, types);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
         dialog.setDefaultSuffix(QStringLiteral("csv"));
@@ -239,6 +270,18 @@ public:
         return {true, dialog.cancelled(), false};
     }
 
+    // A box of its own that stays until the user closes it, while the program goes on; a
+    // newer notice takes its place.
+    Shown notice(const QString& text, const QString& title) override {
+        delete notice_;
+        notice_ = new QMessageBox(QMessageBox::Information, title,
+                                  QString(text).replace(QLatin1Char('\r'), '\n'), QMessageBox::Ok);
+        notice_->setAttribute(Qt::WA_DeleteOnClose);
+        notice_->setModal(false);
+        notice_->show();
+        return {notice_->windowTitle(), buttonTexts(notice_->buttons()), {}, {}};
+    }
+
     void beep() override { QApplication::beep(); }
 
     void showPointer(int value) override {
@@ -249,6 +292,9 @@ public:
     }
 
     bool interactive() const override { return true; }
+
+private:
+    QPointer<QMessageBox> notice_;
 };
 
 } // namespace

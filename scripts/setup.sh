@@ -9,7 +9,7 @@ if [ "$(id -u)" -eq 0 ]; then SUDO=(); else SUDO=(sudo); fi
 
 packages=(
     build-essential cmake pkg-config git
-    qt6-base-dev qt6-translations-l10n libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
+    qt6-base-dev qt6-translations-l10n libqt6svg6 libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
     mdbtools mdbtools-dev libglib2.0-dev
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
     postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
@@ -42,8 +42,11 @@ if ! locale -a 2>/dev/null | grep -qi '^it_IT\.utf-\?8$'; then
 fi
 
 build_type=${VELARIO_BUILD_TYPE:-RelWithDebInfo}
-# VELARIO_WERROR=ON (the test command sets it) turns every compiler warning into an error.
-cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" -DVELARIO_WERROR="${VELARIO_WERROR:-OFF}" >/dev/null
+# VELARIO_WERROR=ON (the test command sets it) turns every compiler warning into an error;
+# VELARIO_CLONE_TEST=ON (the test command sets it too) adds the test of the README's commands
+# from a fresh clone.
+cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" -DVELARIO_WERROR="${VELARIO_WERROR:-OFF}" \
+    -DVELARIO_CLONE_TEST="${VELARIO_CLONE_TEST:-OFF}" >/dev/null
 if [ $# -gt 0 ]; then
     cmake --build build -j"$(nproc)" --target "$@"
 else

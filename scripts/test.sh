@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Sets up, builds (warnings are errors), checks the formatting and runs every test: in the
-# plain build, then again in a build with AddressSanitizer and UndefinedBehaviorSanitizer
+# plain build (with the README's commands from a fresh clone of HEAD), then again in a build with AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/, clang), whose fuzzing programs then run for about a minute in all.
 # VELARIO_SANITIZE_TESTS=0 skips the second build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-VELARIO_WERROR=ON bash scripts/setup.sh
+VELARIO_WERROR=ON VELARIO_CLONE_TEST=ON bash scripts/setup.sh
 # The code is kept in the project's format: a file that clang-format would change fails.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 ctest --test-dir build --output-on-failure -j"$(nproc)"

@@ -23,26 +23,34 @@ char localeCsvSeparator() {
 
 CsvWriter::CsvWriter(QIODevice& device, char separator)
     : device_(device), separator_(separator), buffer_(new char[size_t(kBufferSize)]),
-      capacity_(kBufferSize), at_(buffer_.get()), end_(buffer_.get() + capacity_) {}
+      capacity_(kBufferSize), at_(buffer_.get()), rowEnd_(at_), end_(buffer_.get() + capacity_) {}
 
 CsvWriter::~CsvWriter() = default;
 
 void CsvWriter::drain(qsizetype more) {
     flush();
-    // A cell larger than the buffer gets a buffer of its own size.
+    // A row larger than the buffer gets a buffer of its own size.
     if (end_ - at_ < more) {
-        capacity_ = more;
-        buffer_.reset(new char[size_t(capacity_)]);
-        at_ = buffer_.get();
-        end_ = at_ + capacity_;
+        const qsizetype kept = at_ - buffer_.get();
+        capacity_ = kept + more;
+        std::unique_ptr<char[]> grown(new char[size_t(capacity_)]);
+        std::memcpy(grown.get(), buffer_.get(), size_t(kept));
+        buffer_ = std::move(grown);
+        at_ = buffer_.get() + kept;
+        rowEnd_ = buffer_.get();
+        end_ = buffer_.get() + capacity_;
     }
 }
 
 Error CsvWriter::flush() {
-    const qsizetype size = at_ - buffer_.get();
-    at_ = buffer_.get();
+    const qsizetype size = rowEnd_ - buffer_.get();
     if (size > 0 && !error_ && device_.write(buffer_.get(), size) != size)
         error_ = Error::make(ErrorNumber::PermissionDenied, device_.errorString());
+    // The row begun stays, to go out once whole.
+    const qsizetype begun = at_ - rowEnd_;
+    std::memmove(buffer_.get(), rowEnd_, size_t(begun));
+    at_ = buffer_.get() + begun;
+    rowEnd_ = buffer_.get();
     return error_;
 }
 
@@ -90,6 +98,7 @@ void CsvWriter::endRow() {
     reserve(2);
     *at_++ = '\r';
     *at_++ = '\n';
+    rowEnd_ = at_;
 }
 
 Error writeCsv(ResultSource& source, CsvWriter& writer) {
@@ -101,9 +110,10 @@ Error writeCsv(ResultSource& source, CsvWriter& writer) {
         if (source.fetch(kFetchRows, writer) == 0)
             break;
     }
+    const Error written = writer.flush();
     if (const Error error = source.error())
         return error;
-    return writer.flush();
+    return written;
 }
 
 } // namespace velario::data

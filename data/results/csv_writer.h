@@ -18,8 +18,9 @@ char localeCsvSeparator();
 
 // Writes rows as CSV (RFC 4180) to a device: cells as their UTF-8 bytes, exactly as the
 // result gives them, quoted only when they hold the separator, a quote, CR or LF, rows ended
-// by CR LF, a Null as an empty cell. Bytes are gathered and written in large blocks; the
-// first failed write is kept and later output is dropped.
+// by CR LF, a Null as an empty cell. Bytes are gathered and written in large blocks of whole
+// rows, so that a reader of a stream never sees part of a row; the first failed write is kept
+// and later output is dropped.
 class CsvWriter final : public RowSink {
 public:
     CsvWriter(QIODevice& device, char separator);
@@ -32,7 +33,7 @@ public:
     void nullCell() override;
     void endRow() override;
 
-    // Writes what is gathered; the device's error, if any.
+    // Writes the whole rows gathered; the device's error, if any.
     Error flush();
     Error error() const { return error_; }
 
@@ -55,12 +56,13 @@ private:
     std::unique_ptr<char[]> buffer_;
     qsizetype capacity_;
     char* at_;
+    char* rowEnd_; // where the last whole row ends
     char* end_;
     Error error_;
 };
 
 // Writes the whole of SOURCE (its column names first) through WRITER; stops at the first
-// failure of either.
+// failure of either. The rows read before a failure of SOURCE are written.
 Error writeCsv(ResultSource& source, CsvWriter& writer);
 
 } // namespace velario::data

@@ -4,12 +4,51 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kDsn = QStringLiteral("velario-riga-di-comando");
 const QByteArray kCsv = "id;testo\r\n1;\"a;b\"\r\n2;\r\n3;\"è \"\"q\"\"\"\r\n";
+const QString kHelpHint = QStringLiteral("\nPer l'elenco delle opzioni: velario --help\n");
+
+// The environment of a run, with a display (Qt's offscreen one) or none at all.
+QProcessEnvironment environment(const velario::test::Sandbox& sandbox, bool display) {
+    QProcessEnvironment env = sandbox.environment();
+    if (!display)
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(name);
+    return env;
+}
+
+struct Finished {
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+// A run that does not end by itself within a minute has opened a window, which waits for a
+// user: it fails the test.
+Finished runProgram(const QStringList& args, const QProcessEnvironment& env) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(velario::test::programBinary(), args);
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
+}
 
 } // namespace
 
@@ -17,7 +56,9 @@ class TestCommandLine : public QObject {
     Q_OBJECT
 
     velario::test::Sandbox sandbox_;
+    velario::test::Sandbox capitals_; // its configuration file is VELARIO.INI
     std::unique_ptr<velario::test::OdbcEnvironment> odbc_;
+    QByteArray halfRows_; // what META writes before it fails
 
 private slots:
     void initTestCase() {
@@ -28,20 +69,29 @@ private slots:
         odbc_ = std::make_unique<velario::test::OdbcEnvironment>(
             QList{velario::test::sqliteDataSource(kDsn, values)});
         QVERIFY2(odbc_->isValid(), qPrintable(odbc_->errorString()));
+        // Rows of 48 bytes: the megabytes before the failure fill the writer's buffer many
+        // times, each time in the middle of a row.
         const QString half = "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE "
-                             "i < 100000) SELECT CASE WHEN i < 90000 THEN i ELSE "
-                             "abs(-9223372036854775807 - 1) END FROM s";
-        sandbox_.writeConfig(sandbox_.makeCatalogue(
+                             "i < 100000) SELECT i, CASE WHEN i < 90000 THEN printf('%040d', i) "
+                             "ELSE abs(-9223372036854775807 - 1) END AS v FROM s";
+        halfRows_ = "i;v\r\n";
+        for (int i = 1; i < 90000; ++i)
+            halfRows_ += QByteArray::number(i) + ';' +
+                         QByteArray::number(i).rightJustified(40, '0') + "\r\n";
+        const QString catalogue = sandbox_.makeCatalogue(
             "catalogo.db", {{"VALORI", "Valori", "SELECT * FROM v ORDER BY id", values, "MDB"},
                             {"TABELLA", "Tabella", " v ", values, " MDB "},
                             {"REMOTO", "Via ODBC", "SELECT * FROM v ORDER BY id", kDsn, "ODBC"},
                             {"ERRATA", "Errata", "SELECT * FROM manca", values, "MDB"},
                             {"META", "A metà", half, values, "MDB"},
-                            {"SPENTO", "Assente", "SELECT 1", "velario-nessuna", "ODBC"}}));
+                            {"SPENTO", "Assente", "SELECT 1", "velario-nessuna", "ODBC"}});
+        sandbox_.writeConfig(catalogue);
+        capitals_.writeFile("VELARIO.INI", "DIR_PRG=/p/\nDIR_DBF=" + catalogue.toUtf8() + "\n");
     }
 
     // Exit status, standard output and error, and the file, with neither a display nor a Qt
-    // platform. A failed run leaves no file and the old one as it was.
+    // platform. A failed run leaves no file and the old one as it was; to standard output, it
+    // has written every whole row read before the failure.
     void runs_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
@@ -67,11 +117,19 @@ private slots:
         QTest::newRow("failing after many rows")
             << toFile + QStringList{"META"} << 1 << QByteArray() << "Errore SQL: integer overflow\n"
             << old;
+        QTest::newRow("failing after many rows, to standard output")
+            << QStringList{"--run", "META"} << 1 << QByteArray("<half>")
+            << "Errore SQL: integer overflow\n"
+            << old;
         QTest::newRow("unreachable data source")
             << toFile + QStringList{"SPENTO"} << 1 << QByteArray() << "<odbc>" << old;
         QTest::newRow("no configuration")
             << toFile + QStringList{"VALORI", "--program-dir", "/nessuna"} << 2 << QByteArray()
-            << "File di configurazione  VELARIO.INI  assente !!!\n"
+            << "File di configurazione  VELARIO.INI  assente !!!\n\nCercato nella cartella:\n"
+               "/nessuna\n"
+            << old;
+        QTest::newRow("configuration file named in capitals")
+            << QStringList{"--run", "VALORI", "--program-dir", "<capitals>"} << 0 << kCsv << ""
             << old;
         QTest::newRow("list") << QStringList{"--list"} << 0
                               << QByteArray(
@@ -83,6 +141,11 @@ private slots:
                               << "" << old;
         QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("velario 0.1\n")
                                  << "" << old;
+        QTest::newRow("windows without a display")
+            << QStringList{} << 2 << QByteArray()
+            << "velario: nessuno schermo su cui aprire le finestre (DISPLAY e WAYLAND_DISPLAY "
+               "non sono impostate); senza finestre: velario --run CODICE, velario --list\n"
+            << old;
     }
 
     void runs() {
@@ -98,22 +161,164 @@ private slots:
         velario::Error error;
         if (err == "<odbc>" && !velario::data::OdbcConnection::connect("velario-nessuna", &error))
             err = "Errore SQL: " + error.description + "\n";
-        QProcessEnvironment env = sandbox_.environment();
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(name);
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(velario::test::programBinary(),
-                      QStringList{"--program-dir", sandbox_.path()} +
-                          args.replaceInStrings("FILE", written.fileName()));
-        QVERIFY(process.waitForFinished(60000));
-        QCOMPARE(process.exitCode(), exitCode);
-        QCOMPARE(QString::fromUtf8(process.readAllStandardError()), err);
-        QCOMPARE(process.readAllStandardOutput(),
-                 out.replace("<db>", sandbox_.file("valori.db").toUtf8()));
+        if (!args.contains("--program-dir"))
+            args = QStringList{"--program-dir", sandbox_.path()} + args;
+        args.replaceInStrings("FILE", written.fileName());
+        args.replaceInStrings("<capitals>", capitals_.path());
+        const Finished run = runProgram(args, environment(sandbox_, false));
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.err, err);
+        QCOMPARE(run.out, out == "<half>"
+                              ? halfRows_
+                              : out.replace("<db>", sandbox_.file("valori.db").toUtf8()));
         QVERIFY(written.open(QIODevice::ReadOnly));
         QCOMPARE(written.readAll(), file);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    // A command line the program cannot take is told in Italian, naming the option, with
+    // status 2, before any display is needed, and opens no window (one would wait for its
+    // user): the same with a display as without.
+    void optionErrors_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("unknown") << QStringList{"--bogus"} << "opzione sconosciuta: --bogus";
+        QTest::newRow("unknown short") << QStringList{"-v"} << "opzione sconosciuta: -v";
+        QTest::newRow("option for a value")
+            << QStringList{"--run", "--program-dir", "demo"}
+            << "all'opzione --run manca il valore CODICE: segue l'opzione --program-dir";
+        QTest::newRow("no value") << QStringList{"--list", "--run"}
+                                  << "all'opzione --run manca il valore CODICE";
+        QTest::newRow("empty value")
+            << QStringList{"--run="} << "il valore CODICE dell'opzione --run è vuoto";
+        QTest::newRow("value to a switch")
+            << QStringList{"--list=tutto"} << "l'opzione --list non vuole un valore";
+        QTest::newRow("twice") << QStringList{"--run", "A", "--run", "B"}
+                               << "l'opzione --run è data più di una volta";
+        QTest::newRow("--csv alone")
+            << QStringList{"--csv", "x.csv"} << "l'opzione --csv vale solo con --run";
+        QTest::newRow("--csv with --list")
+            << QStringList{"--list", "--csv", "x.csv"} << "l'opzione --csv vale solo con --run";
+        QTest::newRow("--run with --list")
+            << QStringList{"--run", "A", "--list"} << "le opzioni --run e --list non vanno insieme";
+        QTest::newRow("a window's option without windows")
+            << QStringList{"--print-to", "pdf", "--run", "A"}
+            << "l'opzione --print-to vale solo con le finestre, non con --run";
+        QTest::newRow("not a date")
+            << QStringList{"--clock", "ieri"}
+            << "l'opzione --clock vuole una data e un'ora come 2026-12-05T10:55:30, non 'ieri'";
+        QTest::newRow("loose argument")
+            << QStringList{"--list", "tutto"}
+            << "argomento inatteso: tutto (ogni valore segue la sua opzione)";
+    }
+
+    void optionErrors() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, err);
+        for (const bool display : {true, false}) {
+            const Finished run = runProgram(args, environment(sandbox_, display));
+            QCOMPARE(run.exitCode, 2);
+            QCOMPARE(run.err, "velario: " + err + kHelpHint);
+            QCOMPARE(run.out, QByteArray());
+        }
+    }
+
+    // What already is at the path of --csv and is not an ordinary file is never replaced: a
+    // pipe and standard output take the CSV as a stream, a device, a socket or a folder is
+    // refused; through a symbolic link its target is written. The test makes its own nodes.
+    void outputs_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("err"); // %1: the path
+        QTest::newRow("named pipe") << "fifo" << 0 << "";
+        QTest::newRow("standard output") << "/dev/stdout" << 0 << "";
+        QTest::newRow("symbolic link to a file") << "link" << 0 << "";
+        QTest::newRow("device") << "device" << 2 << ": è un dispositivo, non un file";
+        QTest::newRow("socket") << "socket" << 2 << ": è un socket, non un file";
+        QTest::newRow("folder") << "folder" << 2 << ": è una cartella";
+        QTest::newRow("missing folder") << "missing" << 2 << ": la cartella <missing> non esiste";
+    }
+
+    void outputs() {
+        QFETCH(QString, kind);
+        QFETCH(int, exitCode);
+        QFETCH(QString, err);
+        QTemporaryDir dir;
+        QString path = dir.filePath(kind);
+        const QByteArray name = QFile::encodeName(path);
+        int reader = -1;
+        const auto closeReader = qScopeGuard([&reader] { ::close(reader); });
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const auto closeSocket = qScopeGuard([socket] { ::close(socket); });
+        if (kind == "fifo") {
+            // A reader is there before the run starts, and the rows fit in the pipe.
+            QVERIFY(::mkfifo(name, 0600) == 0);
+            reader = ::open(name, O_RDONLY | O_NONBLOCK);
+        } else if (kind == "device") {
+            // /dev/null's numbers: whatever a program did to it would be harmless.
+            QVERIFY2(::mknod(name, S_IFCHR | 0600, makedev(1, 3)) == 0, "mknod needs root");
+        } else if (kind == "socket") {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            QVERIFY(size_t(name.size()) < sizeof address.sun_path);
+            std::copy(name.begin(), name.end(), address.sun_path);
+            QVERIFY(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkdir(path));
+        } else if (kind == "link") {
+            QVERIFY(velario::test::writeBytes(dir.filePath("target.csv"), "vecchio"));
+            QVERIFY(QFile::link("target.csv", path));
+        } else if (kind == "missing") {
+            path = dir.filePath("nessuna/uscita.csv");
+        } else {
+            path = kind;
+        }
+        struct stat before {};
+        ::lstat(QFile::encodeName(path), &before);
+
+        const Finished run =
+            runProgram({"--program-dir", sandbox_.path(), "--run", "VALORI", "--csv", path},
+                       environment(sandbox_, false));
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.err, err.isEmpty()
+                              ? QString()
+                              : "Impossibile scrivere il file " + path +
+                                    err.replace("<missing>", dir.filePath("nessuna")) + "\n");
+        QCOMPARE(run.out, kind == "/dev/stdout" ? kCsv : QByteArray());
+        if (kind == "fifo") {
+            QByteArray received(4096, '\0');
+            received.truncate(std::max<qsizetype>(0, ::read(reader, received.data(), 4096)));
+            QCOMPARE(received, kCsv);
+        }
+        if (kind == "link")
+            QCOMPARE(velario::test::fileBytes(dir.filePath("target.csv")), kCsv);
+        struct stat after {};
+        ::lstat(QFile::encodeName(path), &after);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(after.st_rdev, before.st_rdev);
+    }
+
+    // A catalogue that is an Access file: the windowless commands tell what the window does.
+    void accessCatalogue() {
+        velario::test::Sandbox box;
+        const QString catalogue = box.file("VELARIO2.mdb");
+        QVERIFY(QFile::copy(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                                "/tests/data/access/ASampleDatabase.accdb",
+                            catalogue));
+        box.writeConfig(catalogue);
+        const velario::test::ProgramRun window = box.run("dump\n");
+        const QList<QJsonObject> boxes = window.eventsOf("msgbox");
+        QVERIFY(!boxes.isEmpty());
+        const QString said = boxes[0]["text"].toString().replace('\r', '\n') + '\n';
+        QVERIFY2(said.contains(" 3343 - ") && said.contains("velario-newcat --from " + catalogue),
+                 qPrintable(said));
+        for (const QStringList& command : {QStringList{"--list"}, QStringList{"--run", "X"}}) {
+            const Finished run = runProgram(QStringList{"--program-dir", box.path()} + command,
+                                            environment(box, false));
+            QCOMPARE(run.exitCode, 2);
+            QCOMPARE(run.err, said);
+        }
     }
 
     // The help names every option.
@@ -122,6 +327,7 @@ private slots:
         process.start(velario::test::programBinary(), {"--help"});
         QVERIFY(process.waitForFinished(60000));
         const QByteArray text = process.readAllStandardOutput();
+        QVERIFY(text.startsWith("Uso: velario"));
         for (const char* option : {"--program-dir", "--transcript", "--script", "--print-to",
                                    "--clock", "--run", "--csv", "--list", "--version", "--help"})
             QVERIFY2(text.contains(QByteArray(option) + ' '), option);

@@ -13,7 +13,9 @@ using velario::test::Sandbox;
 namespace {
 
 const QString kMissingConfig =
-    QStringLiteral("msgbox:File di configurazione  VELARIO.INI  assente !!!|") + kAppTitle + "|0";
+    QStringLiteral("msgbox:File di configurazione  VELARIO.INI  assente !!!\r\rCercato nella "
+                   "cartella:\r%1|") +
+    kAppTitle + "|0";
 const QString kNoProgramDir =
     QStringLiteral("msgbox:Manca Directory Programma|ERRORE NEL FILE  TESSAR.INI|4160");
 const QString kDateFormat = QStringLiteral(
@@ -34,7 +36,7 @@ private slots:
     // catalogue window opens whether or not the catalogue could be opened; the path shown
     // is the one start-up chose, quotes, accents and all.
     void startup_data() {
-        QTest::addColumn<QString>("config"); // <none>, or the file's content
+        QTest::addColumn<QString>("config"); // <none>, or the file's content (after its name)
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QStringList>("expected");
         const QString it = "it_IT.UTF-8";
@@ -61,6 +63,9 @@ private slots:
             << "DIR_PRG=<dir>/\nDIR_DBF=/srv/ODBC/cat.db\n"
             << it << opened("53 - %1\r\rC:\\BASE\\VELARIO\\VELARIO2.MDB");
         QTest::newRow("no DIR_DBF line") << "DIR_PRG=<dir>/\n" << it << opened("3044 - %1\r\r");
+        QTest::newRow("configuration file named in other letters")
+            << "velario.INI:DIR_PRG=<dir>/\nDIR_DBF=<catalogue>\n"
+            << it << opened({});
     }
 
     void startup() {
@@ -72,9 +77,11 @@ private slots:
         const QString catalogue =
             box.makeCatalogue("l'archivio è \"qui\" #1/cat àlogo ?.db",
                               {{"ΩMEGA", "voce", "SELECT 1", "x.MDB", "MDB"}});
+        const QString name = config.startsWith("velario.INI:") ? "velario.INI" : "VELARIO.ini";
+        config.remove("velario.INI:");
         if (config != "<none>")
             box.writeFile(
-                "VELARIO.ini",
+                name,
                 config.replace("<dir>", box.path()).replace("<catalogue>", catalogue).toUtf8());
         QProcessEnvironment env = box.environment();
         env.insert("LC_ALL", locale);

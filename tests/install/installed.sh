@@ -18,22 +18,30 @@ mkdir -p -m 700 "$HOME/.config/velario" "$XDG_CONFIG_DIRS/velario" "$XDG_RUNTIME
 "$root/usr/bin/velario-newcat" "$root/catalogue.db"
 echo quit >"$root/script"
 config() { printf 'DIR_PRG=%s/\nDIR_DBF=%s\n' "$1" "$root/$2" >"$1/VELARIO.ini"; }
-# What one start shows: the texts of its message boxes and its exit code. Every configuration
-# but the one that should be read names a missing catalogue, whose message would show.
+# What one start shows: the texts of its message boxes and its exit code, matched against a
+# pattern. Every configuration but the one that should be read names a missing catalogue,
+# whose message would show.
 expect() {
     rm -f "$root/transcript"
     "$root/usr/bin/velario" --script "$root/script" --transcript "$root/transcript" || true
     local got
     got=$(grep -o '"text":"[^"]*"\|"code":[0-9]*' "$root/transcript" | tr '\n' ' ' || true)
-    [ "$got" = "$2" ] || { echo "configuration $1: $got"; exit 1; }
+    [[ $got == $2 ]] || { echo "configuration $1: $got"; exit 1; }
 }
-expect none '"text":"File di configurazione  VELARIO.INI  assente !!!" "code":0 '
+# Installed, the program looks in the user's folder first and in its own last, for the file
+# in any letters' case, and says where it looked.
+cr='\\r' # a line break in a JSON text, as a pattern matches it
+expect none "\"text\":\"File di configurazione  VELARIO.INI  assente !!!$cr${cr}Cercato nelle cartelle:$cr$HOME/.config/velario$cr$XDG_CONFIG_DIRS/velario$cr$root/usr/bin\" \"code\":0 "
 config "$XDG_CONFIG_DIRS/velario" catalogue.db
 expect system '"code":0 '
 config "$XDG_CONFIG_DIRS/velario" missing.db
 config "$HOME/.config/velario" catalogue.db
+mv "$HOME/.config/velario/VELARIO.ini" "$HOME/.config/velario/velario.INI"
 expect user '"code":0 '
 "$root/usr/bin/velario" --list >/dev/null || { echo "--list: no user configuration"; exit 1; }
-config "$HOME/.config/velario" missing.db
 config "$root/usr/bin" catalogue.db
+config "$HOME/.config/velario" missing.db
+rm "$HOME/.config/velario/velario.INI"
+expect 'user before beside' '"text":"ERRORE IN APERTURA DATABASE !!!*missing.db" "code":0 '
+rm "$HOME/.config/velario/VELARIO.ini" "$XDG_CONFIG_DIRS/velario/VELARIO.ini"
 expect beside '"code":0 '

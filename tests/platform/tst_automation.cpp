@@ -149,6 +149,8 @@ private slots:
         InProcess capture;
         platform().beep();
         DocumentSpool spool;
+        // Not started, it takes no lines: the printer builds none for it.
+        QVERIFY(!spool.active());
         spool.start();
         const PrintFont font;
         spool.addAsciiLine("uno \"1\"", font);

@@ -2,7 +2,14 @@
 #include "support/result_window_under_test.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using velario::test::Sandbox;
 
@@ -146,6 +153,41 @@ private slots:
         const bool html = clipboard.endsWith("</table>");
         QVERIFY(clipboard.isEmpty() ||
                 clipboard == copied["text"].toString() + copied[html ? "html" : "-"].toString());
+    }
+
+    // "Esporta CSV…" never replaces what is not an ordinary file: a named pipe takes the rows
+    // without the question for an existing file, a device is refused. The test makes its own.
+    void notAFile_data() {
+        QTest::addColumn<bool>("pipe");
+        QTest::addColumn<QStringList>("told");
+        QTest::newRow("named pipe") << true << QStringList{};
+        QTest::newRow("device") << false
+                                << QStringList{"msgbox:Impossibile scrivere il file FILE: è un "
+                                               "dispositivo, non un file|Esporta CSV|0"};
+    }
+
+    void notAFile() {
+        QFETCH(bool, pipe);
+        QFETCH(QStringList, told);
+        QTemporaryDir folder;
+        const QString path = folder.filePath("uscita.csv");
+        const QByteArray name = QFile::encodeName(path);
+        // A reader is there before the export starts, and the rows fit in the pipe.
+        QVERIFY(pipe ? ::mkfifo(name, 0600) == 0
+                     : ::mknod(name, S_IFCHR | 0600, makedev(1, 3)) == 0);
+        const int reader = pipe ? ::open(name, O_RDONLY | O_NONBLOCK) : -1;
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        const velario::test::ProgramRun run =
+            sandbox_.run(QString(kValues + kExport).replace("FILE", path));
+        QCOMPARE(run.exitCode, 0);
+        QStringList messages = run.summary().filter(QRegularExpression("^msgbox:"));
+        QCOMPARE(messages, told.replaceInStrings("FILE", path));
+        QByteArray received(4096, '\0');
+        received.truncate(pipe ? std::max<qsizetype>(0, ::read(reader, received.data(), 4096)) : 0);
+        QCOMPARE(received, pipe ? kSemicolon : QByteArray());
+        struct stat after {};
+        QVERIFY(::stat(name, &after) == 0);
+        QVERIFY(pipe ? S_ISFIFO(after.st_mode) : S_ISCHR(after.st_mode));
     }
 };
 
