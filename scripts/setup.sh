@@ -16,7 +16,7 @@ packages=(
     poppler-utils fonts-liberation fonts-dejavu-core fonts-wqy-microhei fonts-symbola fontconfig
     locales libdeflate-dev
     libharfbuzz-dev clang libclang-rt-14-dev clang-format
-    dpkg-dev file lintian desktop-file-utils appstream
+    dpkg-dev file lintian desktop-file-utils appstream ccache
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -45,8 +45,12 @@ build_type=${VELARIO_BUILD_TYPE:-RelWithDebInfo}
 # VELARIO_WERROR=ON (the test command sets it) turns every compiler warning into an error;
 # VELARIO_CLONE_TEST=ON (the test command sets it too) adds the test of the README's commands
 # from a fresh clone.
+# Compiled through ccache, with paths taken relative to the checkout, so that another checkout
+# of the same code (the fresh clone the tests make) compiles from the cache.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 cmake -S . -B build -DCMAKE_BUILD_TYPE="$build_type" -DVELARIO_WERROR="${VELARIO_WERROR:-OFF}" \
-    -DVELARIO_CLONE_TEST="${VELARIO_CLONE_TEST:-OFF}" >/dev/null
+    -DVELARIO_CLONE_TEST="${VELARIO_CLONE_TEST:-OFF}" \
+    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 if [ $# -gt 0 ]; then
     cmake --build build -j"$(nproc)" --target "$@"
 else

@@ -2,7 +2,7 @@
 # From a fresh clone of SOURCE's HEAD, in WORK: the README's first command, scripts/demo.sh
 # (which builds the program and the catalogue tool alone, headless here), then every
 # `cmake --install` the README gives, each checked for the files it lists and for programs
-# that start. Compiles through ccache when there is one.
+# that start.
 set -euo pipefail
 source=$1 work=$2
 rm -rf "$work"
@@ -10,11 +10,9 @@ mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 git clone -q "$source" "$work/clone"
 git -C "$work/clone" checkout -q --detach "$(git -C "$source" rev-parse HEAD)"
-if command -v ccache >/dev/null; then
-    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
-fi
 cd "$work/clone"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM bash scripts/demo.sh >"$work/demo.log" 2>&1 ||
+# With the test build's warnings setting, so that its compilations are the ones ccache holds.
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM VELARIO_WERROR=ON bash scripts/demo.sh >"$work/demo.log" 2>&1 ||
     { tail -n 30 "$work/demo.log"; echo "demo.sh failed"; exit 1; }
 grep -q '"event":"state"' "$work/demo.log" || { tail -n 30 "$work/demo.log"; echo "no demo"; exit 1; }
 
