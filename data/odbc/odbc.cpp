@@ -96,13 +96,16 @@ void keepFromWriting(OdbcHandles& handles) {
         handles.dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0));
 }
 
-// Fetches two long values in one block with small bound buffers and reads the second whole
-// after SQLSetPos: a driver that honours the position gives the second row's value. A
-// driver that cannot run the probe fetches results with long values a row at a time.
+// Fetches three long values in blocks of two with small bound buffers, reads the rows of the
+// first block whole after SQLSetPos, back and forth, then fetches the next block: a driver that
+// honours the position gives each row its own value and leaves the block where it was, so
+// that the next fetch brings the third row and then nothing. (Connector/ODBC 3.1 with a
+// forward-only cursor adds each position to the block's start and fetches on from there.)
+// A driver that cannot run the probe fetches results with long values a row at a time.
 bool positionsBlocks(const OdbcHandles& handles) {
     constexpr qsizetype kLength = 1500;
-    const std::string first(kLength, 'a');
-    const std::string second(kLength, 'b');
+    const std::string values[] = {std::string(kLength, 'a'), std::string(kLength, 'b'),
+                                  std::string(kLength, 'c')};
     Statement probe(handles);
     if (probe.allocate())
         return false;
@@ -113,16 +116,30 @@ bool positionsBlocks(const OdbcHandles& handles) {
     if (!SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
                                       reinterpret_cast<SQLPOINTER>(SQLULEN(2)), 0)) ||
         !SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0)) ||
-        !SQL_SUCCEEDED(probe.execute(QStringLiteral("SELECT '%1' UNION ALL SELECT '%2'")
-                                         .arg(QLatin1String(first), QLatin1String(second)))) ||
+        !SQL_SUCCEEDED(
+            probe.execute(QStringLiteral("SELECT '%1' UNION ALL SELECT '%2' UNION ALL SELECT '%3'")
+                              .arg(QLatin1String(values[0]), QLatin1String(values[1]),
+                                   QLatin1String(values[2])))) ||
         !SQL_SUCCEEDED(SQLBindCol(stmt, 1, SQL_C_CHAR, cells, sizeof cells[0], indicators)) ||
-        !SQL_SUCCEEDED(SQLFetch(stmt)) || fetched != 2 || cells[0][0] == cells[1][0] ||
-        !SQL_SUCCEEDED(SQLSetPos(stmt, 2, SQL_POSITION, SQL_LOCK_NO_CHANGE)))
+        !SQL_SUCCEEDED(SQLFetch(stmt)) || fetched != 2 || cells[0][0] == cells[1][0])
         return false;
+    // The rows may come in any order: each value read must be its own row's.
+    const char block[2] = {cells[0][0], cells[1][0]};
+    if (std::any_of(block, block + 2, [](char first) { return first < 'a' || first > 'c'; }))
+        return false;
+    const auto valueOf = [&](char first) -> const std::string& {
+        return values[size_t(first - 'a')];
+    };
     WholeValue value;
-    // The rows may come in either order: the value read must be the second row's.
-    return SQL_SUCCEEDED(readValue(stmt, 1, SQL_C_CHAR, 1, value)) && !value.null &&
-           value.bytes() == (cells[1][0] == 'b' ? second : first);
+    for (const SQLSETPOSIROW row : {2, 1, 2}) {
+        if (!SQL_SUCCEEDED(SQLSetPos(stmt, row, SQL_POSITION, SQL_LOCK_NO_CHANGE)) ||
+            !SQL_SUCCEEDED(readValue(stmt, 1, SQL_C_CHAR, 1, value)) || value.null ||
+            value.bytes() != valueOf(block[row - 1]))
+            return false;
+    }
+    const char third = char('a' + 'b' + 'c' - block[0] - block[1]);
+    return SQL_SUCCEEDED(SQLFetch(stmt)) && fetched == 1 && cells[0][0] == third &&
+           SQLFetch(stmt) == SQL_NO_DATA;
 }
 
 } // namespace

@@ -211,7 +211,7 @@ public:
             if (status == SQL_ROW_NOROW)
                 continue;
             if (status == SQL_ROW_ERROR) {
-                fail(statement_.error(ErrorNumber::OdbcCallFailed));
+                fail(at(row, nullptr, statement_.error(ErrorNumber::OdbcCallFailed)));
                 break;
             }
             if (!emitRow(row, sink))
@@ -384,6 +384,7 @@ private:
             fail(statement_.error(ErrorNumber::OdbcCallFailed));
             return false;
         }
+        rowsBefore_ += qint64(fetched_);
         fetched_ = std::min(rowsFetched_, rowset_);
         position_ = 0;
         return true;
@@ -453,7 +454,7 @@ private:
         if (rowset_ > 1 && positionedRow_ != row) {
             if (!SQL_SUCCEEDED(
                     SQLSetPos(stmt, SQLSETPOSIROW(row + 1), SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
-                fail(statement_.error(ErrorNumber::OdbcCallFailed));
+                fail(at(row, &columns_[index], statement_.error(ErrorNumber::OdbcCallFailed)));
                 return false;
             }
             positionedRow_ = row;
@@ -463,7 +464,7 @@ private:
         const CNumericScope numbers(*handles_);
         if (!SQL_SUCCEEDED(readValue(stmt, SQLUSMALLINT(index + 1), column.cType,
                                      column.terminator(), value))) {
-            fail(statement_.error(ErrorNumber::OdbcCallFailed));
+            fail(at(row, &column, statement_.error(ErrorNumber::OdbcCallFailed)));
             return false;
         }
         // A value of a row of a block read through a driver that ignored the position (a
@@ -471,10 +472,10 @@ private:
         // cell that the block brought tells.
         if (rowset_ > 1 && column.bound &&
             (value.null || !column.holdsStartOf(row, value.bytes()))) {
-            fail(Error::make(ErrorNumber::OdbcCallFailed,
-                             QStringLiteral("Il driver ODBC non ha letto il valore della colonna "
-                                            "«%1» alla riga giusta.")
-                                 .arg(column.name)));
+            fail(at(row, &column,
+                    Error::make(ErrorNumber::OdbcCallFailed,
+                                QStringLiteral("il driver ODBC ha dato il valore di un'altra "
+                                               "riga."))));
             return false;
         }
         return true;
@@ -528,6 +529,18 @@ private:
         return {};
     }
 
+    // What the driver said about ROW of the block on hand (and COLUMN), said of the row of the
+    // result and the column by name, so that whoever misses a row knows which.
+    Error at(SQLULEN row, const Column* column, Error error) const {
+        if (error.number != ErrorNumber::OdbcCallFailed)
+            return error;
+        const qint64 number = rowsBefore_ + qint64(row) + 1;
+        const QString where =
+            column ? QStringLiteral("Riga %1, colonna «%2»: ").arg(number).arg(column->name)
+                   : QStringLiteral("Riga %1: ").arg(number);
+        return Error::make(error.number, where + error.description);
+    }
+
     void fail(Error error) {
         error_ = std::move(error);
         if (!error_)
@@ -544,6 +557,7 @@ private:
     std::vector<SQLUSMALLINT> rowStatus_;
     SQLULEN fetched_ = 0;
     SQLULEN position_ = 0;
+    qint64 rowsBefore_ = 0; // rows of the result in the blocks before this one
     SQLULEN positionedRow_ = SQLULEN(-1);
     bool rereadBound_ = false;
     bool finished_ = false;

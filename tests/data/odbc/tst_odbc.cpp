@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <clocale>
 #include <memory>
 #include <optional>
@@ -163,7 +164,45 @@ class TestOdbc : public QObject {
                  "INSERT INTO typed VALUES (3, -1, 0, 1, -0.0000000001, %1, '2024-02-29', "
                  "'12:34:56.5', '2024-02-29 12:34:56.123456', TRUE, '')")
                  .arg(sqlite ? "-2.25" : "5e-324"),
-             "INSERT INTO typed (id) VALUES (4)"});
+             "INSERT INTO typed (id) VALUES (4)", "DROP TABLE IF EXISTS tipi",
+             QStringLiteral("CREATE TABLE tipi (id INTEGER, lungo %1)").arg(e.text),
+             QStringLiteral("INSERT INTO tipi VALUES (1, 'a'), (2, 'b'), (3, '%1'), (4, 'd'), "
+                            "(5, 'e'), (6, 'f'), (7, 'g'), (8, 'h')")
+                 .arg(longText())});
+    }
+    // 92,000 characters, in every UTF-8 length.
+    QString longText() const { return text_.left(92000); }
+
+    // A data source of each driver with each setting that changes how its rows arrive:
+    // SQLite's driver stepping or not, psqlODBC with a cursor fetching many or few rows or
+    // without one, MariaDB's driver with a static or a forward-only cursor, with or without
+    // its client cache.
+    QList<QPair<QString, OdbcDataSource>> cursorVariants() const {
+        const auto with = [](OdbcDataSource source, const QString& name,
+                             const QList<QPair<QString, QString>>& settings) {
+            source.name = name;
+            for (const auto& [key, value] : settings) {
+                auto same = std::find_if(source.attributes.begin(), source.attributes.end(),
+                                         [&](const auto& a) { return a.first == key; });
+                if (same == source.attributes.end())
+                    source.attributes.append({key, value});
+                else
+                    same->second = value;
+            }
+            return source;
+        };
+        const OdbcDataSource sqlite = sqliteDataSource({}, dir_.filePath("test=1.db"));
+        const OdbcDataSource pg = postgresDataSource({}, postgres_->port);
+        const OdbcDataSource maria = mariadbDataSource({}, mariadb_->port);
+        return {
+            {"sqlite/StepAPI=0", with(sqlite, "velario-sqlite-whole", {{"StepAPI", "0"}})},
+            {"postgres/Fetch=2", with(pg, "velario-pg-2", {{"Fetch", "2"}})},
+            {"postgres/no cursor", with(pg, "velario-pg-whole", {{"UseDeclareFetch", "0"}})},
+            {"mariadb/static", with(maria, "velario-mariadb-static", {{"OPTIONS", "2"}})},
+            {"mariadb/forward-only",
+             with(maria, "velario-mariadb-forward", {{"OPTIONS", "2097152"}})},
+            {"mariadb/no cache", with(maria, "velario-mariadb-stream", {{"OPTIONS", "3145728"}})},
+        };
     }
 
 private slots:
@@ -194,15 +233,22 @@ private slots:
             mariadbDataSource(QStringLiteral("velario-mariadb-multi"), mariadb_->port);
         // MariaDB Connector/ODBC's flag for several statements in one text.
         multi.attributes.append({QStringLiteral("OPTION"), QStringLiteral("67108864")});
-        environment_ = std::make_unique<OdbcEnvironment>(QList<OdbcDataSource>{
-            sqliteDataSource(kEngines[Sqlite].dsn, database),
-            sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
-            postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
-            postgresDataSource(longPostgresName_, postgres_->port),
-            postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
-            mariadbDataSource(kEngines[Mariadb].dsn, mariadb_->port),
-            multi,
-        });
+        environment_ = std::make_unique<OdbcEnvironment>(
+            QList<OdbcDataSource>{
+                sqliteDataSource(kEngines[Sqlite].dsn, database),
+                sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
+                postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
+                postgresDataSource(longPostgresName_, postgres_->port),
+                postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
+                mariadbDataSource(kEngines[Mariadb].dsn, mariadb_->port),
+                multi,
+            } +
+            [this] {
+                QList<OdbcDataSource> variants;
+                for (const auto& variant : cursorVariants())
+                    variants << variant.second;
+                return variants;
+            }());
         QVERIFY2(environment_->isValid(), qPrintable(environment_->errorString()));
         for (const Engine& engine : kEngines) {
             const QString failure = populate(engine);
@@ -314,6 +360,36 @@ private slots:
         }
         QCOMPARE(source->countRows(&error), qint64(expected.size()));
         QVERIFY2(!error, qPrintable(error.description));
+    }
+
+    // Every row the count includes arrives, whatever cursor, fetch size or cache the data source
+    // asks its driver for: a long value in the third row of a block stops none of them.
+    void everyRow_data() {
+        QTest::addColumn<QString>("dataSource");
+        for (int engine : {Sqlite, Postgres, Mariadb})
+            QTest::addRow("%s/default", kEngines[engine].name) << kEngines[engine].dsn;
+        for (const auto& [tag, source] : cursorVariants())
+            QTest::addRow("%s", qPrintable(tag)) << source.name;
+    }
+    void everyRow() {
+        QFETCH(QString, dataSource);
+        Error error;
+        auto connection = OdbcConnection::connect(dataSource, &error);
+        QVERIFY2(connection, qPrintable(error.description));
+        auto source = connection->execute("SELECT id, lungo FROM tipi ORDER BY id", &error);
+        QVERIFY2(source, qPrintable(error.description));
+        CollectingSink sink;
+        while (source->fetch(3, sink) > 0) {
+        }
+        QVERIFY2(!source->error(), qPrintable(source->error().description));
+        QCOMPARE(source->countRows(&error), 8);
+        Rows expected;
+        for (const char* value : {"a", "b", "", "d", "e", "f", "g", "h"})
+            expected << Row{QByteArray::number(expected.size() + 1),
+                            *value ? QByteArray(value) : longText().toUtf8()};
+        QCOMPARE(sink.rows.size(), expected.size());
+        for (int r = 0; r < expected.size(); ++r)
+            QVERIFY2(sink.rows[r] == expected[r], qPrintable(QString::number(r + 1)));
     }
 
     // Whatever a statement would change is refused with the engine's reason, or rolled back: a
