@@ -62,6 +62,14 @@ bool isSqliteDriver(const QString& library) {
     return file.contains(QLatin1String("sqlite3odbc"), Qt::CaseInsensitive);
 }
 
+// MariaDB Connector/ODBC (libmaodbc.so).
+bool isMariadbDriver(const QString& library) {
+    return QFileInfo(library).fileName().contains(QLatin1String("maodbc"), Qt::CaseInsensitive);
+}
+
+// Connector/ODBC's OPTIONS flags that change nothing for a result read forward once.
+constexpr quint64 kFoundRows = 2, kNoPrompt = 16, kNoCache = 1048576, kForwardCursor = 2097152;
+
 // What the connection to a SQLite data source changes in it. The driver reads the whole
 // result inside SQLExecDirect unless the connection asks it to step through the result as it
 // is fetched (with a forward-only cursor, which is what statements here use); a data source
@@ -131,10 +139,72 @@ QString connectionStringFromIni(const QString& dataSourceName, bool* quoted,
     return result;
 }
 
+std::optional<MariadbSettings>
+mariadbStreamSettings(const std::vector<std::pair<QByteArray, QString>>& attributes) {
+    MariadbSettings settings;
+    std::optional<bool> streamed;
+    bool ok = true;
+    const auto number = [&ok](const QString& value) {
+        bool valid = false;
+        const uint n = value.trimmed().toUInt(&valid);
+        ok = ok && valid;
+        return n;
+    };
+    for (const auto& [name, value] : attributes) {
+        const QByteArray key = name.toUpper();
+        if (key == "DRIVER" || key == "DSN" || key == "DESCRIPTION" || key == "NO_PROMPT" ||
+            key == "FORWARDONLY" || key == "CHARSET") {
+            // Text reaches the program in UTF-8 whatever the connection's character set.
+        } else if (key == "SERVER" || key == "SERVERNAME") {
+            settings.host = value.toUtf8();
+        } else if (key == "PORT") {
+            settings.port = number(value);
+        } else if (key == "UID" || key == "USER") {
+            settings.user = value.toUtf8();
+        } else if (key == "PWD" || key == "PASSWORD") {
+            settings.password = value.toUtf8();
+        } else if (key == "DATABASE" || key == "DB") {
+            settings.database = value.toUtf8();
+        } else if (key == "SOCKET") {
+            settings.socket = value.toUtf8();
+        } else if (key == "TCPIP") {
+            settings.tcp = value.trimmed() == QLatin1String("1");
+        } else if (key == "INITSTMT") {
+            settings.initCommand = value.toUtf8();
+        } else if (key == "CONN_TIMEOUT") {
+            settings.connectTimeout = number(value);
+        } else if (key == "READ_TIMEOUT") {
+            settings.readTimeout = number(value);
+        } else if (key == "WRITE_TIMEOUT") {
+            settings.writeTimeout = number(value);
+        } else if (key == "OPTION" || key == "OPTIONS") {
+            bool valid = false;
+            const quint64 flags = value.trimmed().toULongLong(&valid);
+            if (!valid || (flags & ~(kFoundRows | kNoPrompt | kNoCache | kForwardCursor)) != 0)
+                return std::nullopt;
+            streamed = streamed.value_or(false) || (flags & kNoCache) != 0;
+        } else if (key == "NO_CACHE" || key == "STREAMRS") {
+            streamed = streamed.value_or(false) || value.trimmed() == QLatin1String("1");
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!ok || !streamed.value_or(true))
+        return std::nullopt;
+    return settings;
+}
+
 DataSourceProfile dataSourceProfile(const QString& dataSourceName) {
     const QByteArray section = dataSourceName.toUtf8();
     DataSourceProfile profile;
-    profile.sqlite = isSqliteDriver(driverLibrary(section));
+    const QString library = driverLibrary(section);
+    profile.sqlite = isSqliteDriver(library);
+    if (isMariadbDriver(library)) {
+        std::vector<std::pair<QByteArray, QString>> attributes;
+        for (const QByteArray& key : profileKeys(section))
+            attributes.emplace_back(key, profileString(section, key.constData()));
+        profile.mariadbStream = mariadbStreamSettings(attributes);
+    }
     if (profile.sqlite) {
         const std::vector<QByteArray> keys = profileKeys(section);
         profile.setsStepApi = std::any_of(keys.begin(), keys.end(), [](const QByteArray& key) {

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -27,10 +28,31 @@ using Attributes = std::vector<std::pair<QString, QString>>;
 QString connectionStringFromIni(const QString& dataSourceName, bool* quoted = nullptr,
                                 const Attributes& overrides = {});
 
+// Where MariaDB Connector/ODBC would connect for a data source, and how, for the program to
+// read the data source's results from the server itself: the driver of Debian 12 (3.1.15)
+// reads every result whole inside SQLExecDirect, whatever the data source asks.
+struct MariadbSettings {
+    QByteArray host, user, password, database, socket, initCommand;
+    unsigned port = 0;
+    bool tcp = false;
+    unsigned connectTimeout = 0, readTimeout = 0, writeTimeout = 0;
+};
+
+// The settings of a data source of MariaDB's driver (its attributes as odbc.ini has them)
+// whose results the program streams itself: one that leaves the driver's client cache alone
+// (no OPTION or OPTIONS), or that turns it off (the NO_CACHE flag, 1048576, or NO_CACHE=1 or
+// STREAMRS=1 as later drivers name it) along with nothing but the flags that change nothing
+// for a forward read. Nullopt for one that keeps the cache (OPTIONS without NO_CACHE, as a
+// data source that says StepAPI=0 to SQLite's driver) or says anything the program does not
+// do as the driver would (TLS, named pipes, other flags): the driver then reads it as it is.
+std::optional<MariadbSettings>
+mariadbStreamSettings(const std::vector<std::pair<QByteArray, QString>>& attributes);
+
 struct DataSourceProfile {
     bool sqlite = false;
     bool setsStepApi = false;
     QString database; // the SQLite file, as the data source names it
+    std::optional<MariadbSettings> mariadbStream;
 };
 
 DataSourceProfile dataSourceProfile(const QString& dataSourceName);

@@ -1,6 +1,7 @@
 #include "data/odbc/odbc.h"
 
 #include "data/odbc/data_source_profile.h"
+#include "data/odbc/mariadb_stream.h"
 #include "data/odbc/odbc_handles.h"
 #include "data/odbc/odbc_result.h"
 
@@ -147,6 +148,9 @@ bool positionsBlocks(const OdbcHandles& handles) {
 OdbcConnection::OdbcConnection(std::shared_ptr<OdbcHandles> handles)
     : handles_(std::move(handles)), textTransfer_(handles_->textTransfer) {}
 
+OdbcConnection::OdbcConnection(std::shared_ptr<MariadbSession> mariadb)
+    : mariadb_(std::move(mariadb)), textTransfer_(OdbcTextTransfer::Narrow) {}
+
 OdbcConnection::~OdbcConnection() = default;
 
 std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourceName,
@@ -163,6 +167,15 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
         return fail(Error::make(ErrorNumber::OdbcConnectFailed,
                                 QStringLiteral("Nome dell'origine dati ODBC non specificato.")));
 
+    const DataSourceProfile profile = dataSourceProfile(dataSourceName);
+    if (profile.mariadbStream) {
+        Error failure;
+        auto session = connectMariadb(*profile.mariadbStream, &failure);
+        if (!session)
+            return fail(std::move(failure));
+        return std::unique_ptr<OdbcConnection>(new OdbcConnection(std::move(session)));
+    }
+
     auto handles = std::make_shared<OdbcHandles>();
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handles->env)))
         return fail(
@@ -174,7 +187,6 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, handles->env, &handles->dbc)))
         return fail(odbcError(ErrorNumber::OdbcConnectFailed, SQL_HANDLE_ENV, handles->env));
 
-    const DataSourceProfile profile = dataSourceProfile(dataSourceName);
     QString connection;
     if (profile.sqlite)
         connection = sqliteConnectionString(dataSourceName, profile);
@@ -225,12 +237,17 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
 }
 
 void OdbcConnection::interrupt() {
-    handles_->interrupt();
+    if (mariadb_)
+        interruptMariadb(*mariadb_);
+    else
+        handles_->interrupt();
 }
 
 std::unique_ptr<ResultSource> OdbcConnection::execute(const QString& sql, Error* error) {
     if (error)
         *error = {};
+    if (mariadb_)
+        return openMariadbResult(mariadb_, sql, error);
     return openResult(handles_, sql, textTransfer_, error);
 }
 

@@ -138,14 +138,14 @@ SQLRETURN readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLE
     }
 }
 
-namespace {
-
-QString trimmedStatement(const QString& sql) {
+QString countStatement(const QString& sql) {
     qsizetype end = sql.size();
     while (end > 0 && (sql.at(end - 1).isSpace() || sql.at(end - 1) == QLatin1Char(';')))
         --end;
-    return sql.left(end);
+    return QStringLiteral("SELECT COUNT(*) FROM (\n%1\n) velario_rows").arg(sql.left(end));
 }
+
+namespace {
 
 // psqlODBC in cursor mode sends "<statement>;fetch ..." on one line, which a closing "--"
 // comment would swallow.
@@ -485,9 +485,7 @@ private:
         Statement count(*handles_);
         if (count.allocate())
             return false;
-        const QString sql = QStringLiteral("SELECT COUNT(*) FROM (\n%1\n) velario_rows")
-                                .arg(trimmedStatement(sql_));
-        if (!SQL_SUCCEEDED(count.execute(sql)))
+        if (!SQL_SUCCEEDED(count.execute(countStatement(sql_))))
             return false;
         if (!SQL_SUCCEEDED(SQLFetch(count.handle())))
             return false;

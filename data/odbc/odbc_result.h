@@ -36,6 +36,10 @@ struct WholeValue {
 SQLRETURN readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLEN terminator,
                     WholeValue& value);
 
+// A statement that counts the rows of SQL on the server, SQL standing in it as a derived
+// table (without the blanks and semicolons that close it).
+QString countStatement(const QString& sql);
+
 // Runs SQL on a statement of its own and returns its result; null, with ERROR set, when the
 // statement fails.
 std::unique_ptr<ResultSource> openResult(std::shared_ptr<OdbcHandles> handles, const QString& sql,

@@ -36,6 +36,27 @@ private:
     Row current_;
 };
 
+// Counts rows and keeps the first cell of the last.
+class CountingSink : public RowSink {
+public:
+    qint64 rows = 0;
+    QByteArray last;
+    void beginRow() override {}
+    void cell(const char* utf8, qsizetype length) override {
+        if (first_)
+            last = QByteArray(utf8, length);
+        first_ = false;
+    }
+    void nullCell() override { first_ = false; }
+    void endRow() override {
+        ++rows;
+        first_ = true;
+    }
+
+private:
+    bool first_ = true;
+};
+
 // What each engine needs for the same thing: column types, a binary literal, the refusal a
 // write meets.
 struct Engine {
@@ -390,6 +411,46 @@ private slots:
         QCOMPARE(sink.rows.size(), expected.size());
         for (int r = 0; r < expected.size(); ++r)
             QVERIFY2(sink.rows[r] == expected[r], qPrintable(QString::number(r + 1)));
+    }
+
+    // A streamed MariaDB result: its first rows come while the server is still producing
+    // the rest (the driver, reading every row inside SQLExecDirect, fails the statement
+    // that fails on its millionth row), it is counted meanwhile on another connection, and
+    // the rows before a failure arrive, then the server's reason. A stop ends the reading,
+    // and the connection runs its next statement.
+    void mariadbStreams() {
+        Error error;
+        auto connection = OdbcConnection::connect("velario-mariadb-stream", &error);
+        QVERIFY2(connection, qPrintable(error.description));
+        auto source = connection->execute(
+            "SELECT s1.seq, (SELECT s2.seq FROM seq_1_to_2 s2 WHERE s2.seq = 1 OR "
+            "s1.seq = 1000000) AS v FROM seq_1_to_1000000 s1",
+            &error);
+        QVERIFY2(source, qPrintable(error.description));
+        CollectingSink sink;
+        QCOMPARE(source->fetch(10, sink), 10);
+        QCOMPARE(source->countRows(&error), 1000000);
+        qint64 rows = 10;
+        CountingSink counted;
+        while (source->fetch(65536, counted) > 0) {
+        }
+        rows += counted.rows;
+        QCOMPARE(rows, 999999);
+        QCOMPARE(counted.last, QByteArray("999999"));
+        QVERIFY2(source->error().description.contains("[21000]"),
+                 qPrintable(source->error().description));
+        QVERIFY(source->atEnd());
+
+        source = connection->execute("SELECT seq FROM seq_1_to_1000000", &error);
+        QVERIFY2(source, qPrintable(error.description));
+        QCOMPARE(source->fetch(10, sink), 10);
+        source->interrupt();
+        QCOMPARE(source->fetch(10, sink), 0);
+        QCOMPARE(source->error().number, int(ErrorNumber::OperationCancelled));
+        source->resume();
+        source = connection->execute("SELECT 'ancora'", &error);
+        QVERIFY2(source && source->fetch(1, sink) == 1, qPrintable(error.description));
+        QCOMPARE(sink.rows.last(), Row{"ancora"});
     }
 
     // Whatever a statement would change is refused with the engine's reason, or rolled back: a
