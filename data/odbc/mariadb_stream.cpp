@@ -251,23 +251,24 @@ public:
 
     int fetch(int max, RowSink& sink) override {
         int produced = 0;
-        while (produced < max && rows_) {
-            MYSQL_ROW row = nullptr;
-            {
-                const MariadbSession::Call call(*session_, link_.get());
-                if (call)
-                    row = mysql_fetch_row(rows_);
+        if (!rows_)
+            return 0;
+        const bool ended = [&] {
+            // A stop kills the statement while a row is awaited, and is seen between rows.
+            const MariadbSession::Call call(*session_, link_.get());
+            for (; call && produced < max; ++produced) {
+                MYSQL_ROW row = session_->interrupted() ? nullptr : mysql_fetch_row(rows_);
+                if (!row)
+                    return true;
+                const unsigned long* lengths = mysql_fetch_lengths(rows_);
+                for (size_t c = 0; c < shown_.size(); ++c)
+                    cells_[c] = shownCell(c, row[c], lengths[c]);
+                sink.row(cells_, false);
             }
-            if (!row) {
-                end();
-                break;
-            }
-            const unsigned long* lengths = mysql_fetch_lengths(rows_);
-            for (size_t c = 0; c < shown_.size(); ++c)
-                cells_[c] = shownCell(c, row[c], lengths[c]);
-            sink.row(cells_, false);
-            ++produced;
-        }
+            return !call;
+        }();
+        if (ended)
+            end();
         return produced;
     }
 
@@ -304,7 +305,7 @@ private:
         case Shown::Text:
             return QByteArrayView(bytes, qsizetype(length));
         case Shown::Bit:
-            out.assign(length > 0 && (bytes[length - 1] & 1) ? "1" : "0");
+            out.assign(1, length > 0 && (bytes[length - 1] & 1) ? '1' : '0');
             break;
         case Shown::Hex:
             out.clear();
