@@ -202,13 +202,13 @@ class TestOdbc : public QObject {
         const auto with = [](OdbcDataSource source, const QString& name,
                              const QList<QPair<QString, QString>>& settings) {
             source.name = name;
-            for (const auto& [key, value] : settings) {
+            for (const auto& setting : settings) {
                 auto same = std::find_if(source.attributes.begin(), source.attributes.end(),
-                                         [&](const auto& a) { return a.first == key; });
+                                         [&](const auto& a) { return a.first == setting.first; });
                 if (same == source.attributes.end())
-                    source.attributes.append({key, value});
+                    source.attributes.append(setting);
                 else
-                    same->second = value;
+                    same->second = setting.second;
             }
             return source;
         };
