@@ -10,6 +10,9 @@
 namespace velario::data {
 
 struct OdbcHandles;
+namespace odbc {
+class MariadbSession;
+}
 
 // How character data crosses from the driver. Narrow asks for SQL_C_CHAR and takes the bytes
 // as UTF-8, which is the faster; Wide asks for SQL_C_WCHAR and converts here, which is right
@@ -38,13 +41,17 @@ public:
     void interrupt();
 
     // Narrow when a probe at connection time found SQL_C_CHAR text arriving in UTF-8 (SQLite
-    // always, psqlODBC in a UTF-8 locale), otherwise Wide.
+    // always, psqlODBC in a UTF-8 locale), otherwise Wide. A streamed MariaDB data source
+    // (see mariadb_stream.h) is always read in UTF-8, whatever this says.
     OdbcTextTransfer textTransfer() const { return textTransfer_; }
     void setTextTransfer(OdbcTextTransfer transfer) { textTransfer_ = transfer; }
 
 private:
     explicit OdbcConnection(std::shared_ptr<OdbcHandles> handles);
+    explicit OdbcConnection(std::shared_ptr<odbc::MariadbSession> mariadb);
     std::shared_ptr<OdbcHandles> handles_;
+    // Instead of the handles, for a MariaDB data source whose results the program streams.
+    std::shared_ptr<odbc::MariadbSession> mariadb_;
     OdbcTextTransfer textTransfer_;
 };
 

@@ -32,6 +32,14 @@ void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
     adopt(std::move(source));
     publishAll();
     endResetModel();
+    reportFirstBlockFailure();
+}
+
+// A result whose first block failed has opened all the same and shows what it read: the
+// failure is said as for any later block, so that no row goes missing unexplained.
+void ResultModel::reportFirstBlockFailure() {
+    if (fetchError_)
+        emit readFailed(fetchError_.number, fetchError_.description);
 }
 
 namespace {
@@ -114,6 +122,7 @@ Error ResultModel::openSource(LongOperation kind, const Opener& open) {
     beginResetModel();
     publishAll();
     endResetModel();
+    reportFirstBlockFailure();
     return {};
 }
 

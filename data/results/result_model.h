@@ -120,6 +120,7 @@ private:
     void showCountedRows();
     // Every row and column held so far, inside a model reset.
     void publishAll();
+    void reportFirstBlockFailure();
 
     std::unique_ptr<ResultSource> source_;
     RowStore store_;

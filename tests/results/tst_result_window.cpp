@@ -240,6 +240,8 @@ private slots:
             {counting, stopped, "progress:Lettura dei record in corso...|2", stopped}, "     256");
         row("PostgreSQL: the statement", "ODBC", kPostgresDsn, "SELECT pg_sleep(600)",
             "answer 2\n" + run, {running + "2", stopped}, "       0");
+        row("MariaDB, streamed: the statement", "ODBC", kMariadbDsn, "SELECT SLEEP(600)",
+            "answer 2\n" + run, {running + "2", stopped}, "       0");
         row("PostgreSQL: a slow statement runs to its end", "ODBC", kPostgresDsn,
             "SELECT pg_sleep(1.5) AS pausa", run, {running + "null"}, "       1");
     }

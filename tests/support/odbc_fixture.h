@@ -24,7 +24,8 @@ OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
 // A data source on the test PostgreSQL server at 127.0.0.1:PORT, fetching through a cursor.
 OdbcDataSource postgresDataSource(const QString& name, int port,
                                   const QString& database = QStringLiteral("velario_test"));
-// A data source on the test MariaDB server at 127.0.0.1:PORT.
+// A data source on the test MariaDB server at 127.0.0.1:PORT; it sets no OPTIONS, so the
+// program streams its results itself.
 OdbcDataSource mariadbDataSource(const QString& name, int port,
                                  const QString& database = QStringLiteral("velario_test"));
 

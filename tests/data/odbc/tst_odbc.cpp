@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <clocale>
 #include <memory>
 #include <optional>
@@ -33,6 +34,27 @@ public:
 
 private:
     Row current_;
+};
+
+// Counts rows and keeps the first cell of the last.
+class CountingSink : public RowSink {
+public:
+    qint64 rows = 0;
+    QByteArray last;
+    void beginRow() override {}
+    void cell(const char* utf8, qsizetype length) override {
+        if (first_)
+            last = QByteArray(utf8, length);
+        first_ = false;
+    }
+    void nullCell() override { first_ = false; }
+    void endRow() override {
+        ++rows;
+        first_ = true;
+    }
+
+private:
+    bool first_ = true;
 };
 
 // What each engine needs for the same thing: column types, a binary literal, the refusal a
@@ -163,7 +185,45 @@ class TestOdbc : public QObject {
                  "INSERT INTO typed VALUES (3, -1, 0, 1, -0.0000000001, %1, '2024-02-29', "
                  "'12:34:56.5', '2024-02-29 12:34:56.123456', TRUE, '')")
                  .arg(sqlite ? "-2.25" : "5e-324"),
-             "INSERT INTO typed (id) VALUES (4)"});
+             "INSERT INTO typed (id) VALUES (4)", "DROP TABLE IF EXISTS tipi",
+             QStringLiteral("CREATE TABLE tipi (id INTEGER, lungo %1)").arg(e.text),
+             QStringLiteral("INSERT INTO tipi VALUES (1, 'a'), (2, 'b'), (3, '%1'), (4, 'd'), "
+                            "(5, 'e'), (6, 'f'), (7, 'g'), (8, 'h')")
+                 .arg(longText())});
+    }
+    // 92,000 characters, in every UTF-8 length.
+    QString longText() const { return text_.left(92000); }
+
+    // A data source of each driver with each setting that changes how its rows arrive:
+    // SQLite's driver stepping or not, psqlODBC with a cursor fetching many or few rows or
+    // without one, MariaDB's driver with a static or a forward-only cursor, with or without
+    // its client cache.
+    QList<QPair<QString, OdbcDataSource>> cursorVariants() const {
+        const auto with = [](OdbcDataSource source, const QString& name,
+                             const QList<QPair<QString, QString>>& settings) {
+            source.name = name;
+            for (const auto& setting : settings) {
+                auto same = std::find_if(source.attributes.begin(), source.attributes.end(),
+                                         [&](const auto& a) { return a.first == setting.first; });
+                if (same == source.attributes.end())
+                    source.attributes.append(setting);
+                else
+                    same->second = setting.second;
+            }
+            return source;
+        };
+        const OdbcDataSource sqlite = sqliteDataSource({}, dir_.filePath("test=1.db"));
+        const OdbcDataSource pg = postgresDataSource({}, postgres_->port);
+        const OdbcDataSource maria = mariadbDataSource({}, mariadb_->port);
+        return {
+            {"sqlite/StepAPI=0", with(sqlite, "velario-sqlite-whole", {{"StepAPI", "0"}})},
+            {"postgres/Fetch=2", with(pg, "velario-pg-2", {{"Fetch", "2"}})},
+            {"postgres/no cursor", with(pg, "velario-pg-whole", {{"UseDeclareFetch", "0"}})},
+            {"mariadb/static", with(maria, "velario-mariadb-static", {{"OPTIONS", "2"}})},
+            {"mariadb/forward-only",
+             with(maria, "velario-mariadb-forward", {{"OPTIONS", "2097152"}})},
+            {"mariadb/no cache", with(maria, "velario-mariadb-stream", {{"OPTIONS", "3145728"}})},
+        };
     }
 
 private slots:
@@ -194,15 +254,22 @@ private slots:
             mariadbDataSource(QStringLiteral("velario-mariadb-multi"), mariadb_->port);
         // MariaDB Connector/ODBC's flag for several statements in one text.
         multi.attributes.append({QStringLiteral("OPTION"), QStringLiteral("67108864")});
-        environment_ = std::make_unique<OdbcEnvironment>(QList<OdbcDataSource>{
-            sqliteDataSource(kEngines[Sqlite].dsn, database),
-            sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
-            postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
-            postgresDataSource(longPostgresName_, postgres_->port),
-            postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
-            mariadbDataSource(kEngines[Mariadb].dsn, mariadb_->port),
-            multi,
-        });
+        environment_ = std::make_unique<OdbcEnvironment>(
+            QList<OdbcDataSource>{
+                sqliteDataSource(kEngines[Sqlite].dsn, database),
+                sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
+                postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
+                postgresDataSource(longPostgresName_, postgres_->port),
+                postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
+                mariadbDataSource(kEngines[Mariadb].dsn, mariadb_->port),
+                multi,
+            } +
+            [this] {
+                QList<OdbcDataSource> variants;
+                for (const auto& variant : cursorVariants())
+                    variants << variant.second;
+                return variants;
+            }());
         QVERIFY2(environment_->isValid(), qPrintable(environment_->errorString()));
         for (const Engine& engine : kEngines) {
             const QString failure = populate(engine);
@@ -314,6 +381,76 @@ private slots:
         }
         QCOMPARE(source->countRows(&error), qint64(expected.size()));
         QVERIFY2(!error, qPrintable(error.description));
+    }
+
+    // Every row the count includes arrives, whatever cursor, fetch size or cache the data source
+    // asks its driver for: a long value in the third row of a block stops none of them.
+    void everyRow_data() {
+        QTest::addColumn<QString>("dataSource");
+        for (int engine : {Sqlite, Postgres, Mariadb})
+            QTest::addRow("%s/default", kEngines[engine].name) << kEngines[engine].dsn;
+        for (const auto& [tag, source] : cursorVariants())
+            QTest::addRow("%s", qPrintable(tag)) << source.name;
+    }
+    void everyRow() {
+        QFETCH(QString, dataSource);
+        Error error;
+        auto connection = OdbcConnection::connect(dataSource, &error);
+        QVERIFY2(connection, qPrintable(error.description));
+        auto source = connection->execute("SELECT id, lungo FROM tipi ORDER BY id", &error);
+        QVERIFY2(source, qPrintable(error.description));
+        CollectingSink sink;
+        while (source->fetch(3, sink) > 0) {
+        }
+        QVERIFY2(!source->error(), qPrintable(source->error().description));
+        QCOMPARE(source->countRows(&error), 8);
+        Rows expected;
+        for (const char* value : {"a", "b", "", "d", "e", "f", "g", "h"})
+            expected << Row{QByteArray::number(expected.size() + 1),
+                            *value ? QByteArray(value) : longText().toUtf8()};
+        QCOMPARE(sink.rows.size(), expected.size());
+        for (int r = 0; r < expected.size(); ++r)
+            QVERIFY2(sink.rows[r] == expected[r], qPrintable(QString::number(r + 1)));
+    }
+
+    // A streamed MariaDB result: its first rows come while the server is still producing
+    // the rest (the driver, reading every row inside SQLExecDirect, fails the statement
+    // that fails on its millionth row), it is counted meanwhile on another connection, and
+    // the rows before a failure arrive, then the server's reason. A stop ends the reading,
+    // and the connection runs its next statement.
+    void mariadbStreams() {
+        Error error;
+        auto connection = OdbcConnection::connect("velario-mariadb-stream", &error);
+        QVERIFY2(connection, qPrintable(error.description));
+        auto source = connection->execute(
+            "SELECT s1.seq, (SELECT s2.seq FROM seq_1_to_2 s2 WHERE s2.seq = 1 OR "
+            "s1.seq = 1000000) AS v FROM seq_1_to_1000000 s1",
+            &error);
+        QVERIFY2(source, qPrintable(error.description));
+        CollectingSink sink;
+        QCOMPARE(source->fetch(10, sink), 10);
+        QCOMPARE(source->countRows(&error), 1000000);
+        qint64 rows = 10;
+        CountingSink counted;
+        while (source->fetch(65536, counted) > 0) {
+        }
+        rows += counted.rows;
+        QCOMPARE(rows, 999999);
+        QCOMPARE(counted.last, QByteArray("999999"));
+        QVERIFY2(source->error().description.contains("[21000]"),
+                 qPrintable(source->error().description));
+        QVERIFY(source->atEnd());
+
+        source = connection->execute("SELECT seq FROM seq_1_to_1000000", &error);
+        QVERIFY2(source, qPrintable(error.description));
+        QCOMPARE(source->fetch(10, sink), 10);
+        source->interrupt();
+        QCOMPARE(source->fetch(10, sink), 0);
+        QCOMPARE(source->error().number, int(ErrorNumber::OperationCancelled));
+        source->resume();
+        source = connection->execute("SELECT 'ancora'", &error);
+        QVERIFY2(source && source->fetch(1, sink) == 1, qPrintable(error.description));
+        QCOMPARE(sink.rows.last(), Row{"ancora"});
     }
 
     // Whatever a statement would change is refused with the engine's reason, or rolled back: a
