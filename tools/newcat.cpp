@@ -2,6 +2,7 @@
 // catalogue (velario-newcat --from OLD.mdb NEW.db).
 #include "data/catalogue/access_catalogue_import.h"
 #include "data/catalogue/catalogue_schema.h"
+#include "data/catalogue/catalogue_store.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -17,8 +18,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     qint64 copied = 0;
+    QStringList longCodes;
     const velario::Error e =
-        from ? velario::data::importAccessCatalogue(args.at(2), args.at(3), &copied)
+        from ? velario::data::importAccessCatalogue(args.at(2), args.at(3), &copied, &longCodes)
              : velario::data::createCatalogueFile(args.at(1));
     if (e) {
         err << "velario-newcat: " << e.description << '\n';
@@ -27,7 +29,13 @@ int main(int argc, char** argv) {
     if (from) {
         const QString entries = copied == 1 ? QStringLiteral("1 selezione copiata")
                                             : QStringLiteral("%1 selezioni copiate").arg(copied);
-        QTextStream(stdout) << entries << " in '" << args.at(3) << "'.\n";
+        QTextStream out(stdout);
+        out << entries << " in '" << args.at(3) << "'.\n";
+        if (!longCodes.isEmpty())
+            out << "Codici più lunghi dei " << velario::data::kCodeWidth
+                << " caratteri del campo Codice (la finestra li mostra interi; non si possono "
+                   "digitare):\n  "
+                << longCodes.join(QStringLiteral("\n  ")) << '\n';
     }
     return 0;
 }
