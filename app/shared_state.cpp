@@ -20,14 +20,13 @@ bool isNumber(const QVariant& v) {
 
 } // namespace
 
-void SharedState::ERROR_REPORT() {
-    if (ERR.number == 0)
+void SharedState::ERROR_REPORT(const Error& error, const QString& statement) {
+    if (error.number == 0)
         return;
-    platform().msgBox(QStringLiteral("Errore ") + errorNumberText(ERR.number) +
-                          QStringLiteral(" - ") + standardErrorText(ERR.number) +
-                          QStringLiteral("\r\r") + MSG,
+    platform().msgBox(QStringLiteral("Errore ") + errorNumberText(error.number) +
+                          QStringLiteral(" - ") + standardErrorText(error.number) +
+                          QStringLiteral("\r\r") + statement,
                       MsgBox::OkOnly);
-    ERR = Error();
 }
 
 void SharedState::OPEN_CATALOGUE() {
@@ -40,10 +39,7 @@ void SharedState::OPEN_CATALOGUE() {
         const int answer = platform().msgBox(catalogueOpeningMessage(error, PATH_DB),
                                              MsgBox::OkOnly | MsgBox::Critical);
         RISP = QString::number(answer);
-        return;
     }
-    MSG = QStringLiteral("OpenDatabase ") + PATH_DB;
-    ERROR_REPORT();
 }
 
 void SharedState::WIN_REMOVE() {

@@ -2,7 +2,6 @@
 
 #include "data/errors.h"
 #include "data/sqlite/database.h"
-#include "data/sqlite/recordset.h"
 
 #include <QString>
 #include <QVariant>
@@ -37,24 +36,17 @@ public:
 
     // The catalogue database: set once at start-up, null when it could not be opened.
     std::unique_ptr<data::Database> DB;
-    // The catalogue record set of the last lookup, save or delete. Declared after DB: its
-    // statement belongs to DB's connection and must close first.
-    std::unique_ptr<data::Recordset> RS;
 
     std::array<QVariant, kWinSlots + 1> WIN_OPEN;
     int N_WIN_OPEN = 0;
     int WIN_ID = 0;
 
-    // The pending error: set by an operation that failed and was not handled where it
-    // failed, cleared by ERROR_REPORT.
-    Error ERR;
-
     SharedState() = default;
     SharedState(const SharedState&) = delete;
     SharedState& operator=(const SharedState&) = delete;
 
-    // Shows the pending error with the statement in MSG, then clears it.
-    void ERROR_REPORT();
+    // Shows ERROR, when there is one, with STATEMENT, the statement that failed.
+    static void ERROR_REPORT(const Error& error, const QString& statement);
     // Opens PATH_DB as the catalogue into DB; tells the user when it cannot.
     void OPEN_CATALOGUE();
     // Removes WIN_ID from the registry.

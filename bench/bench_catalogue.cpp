@@ -16,7 +16,7 @@
 #include "controls/datasource.h"
 #include "platform/automation.h"
 #include "print/printer.h"
-#include "results/result_window_session.h"
+#include "support/result_window_under_test.h"
 
 #include "process_status.h"
 
@@ -106,8 +106,9 @@ void longTexts(const QString& folder, int megabytes) {
     report(QStringLiteral("open on %1 MB in one line").arg(megabytes),
            timed([&] { window = openCatalogue(path); }));
     const auto move = [&](int row, const char* what) {
-        report(QStringLiteral("move to %1").arg(QLatin1String(what)),
-               timed([&] { window->DBGrid1->automationRow(row); }));
+        report(QStringLiteral("move to %1").arg(QLatin1String(what)), timed([&] {
+                   velario::test::control<DataGrid>(window, "DBGrid1")->automationRow(row);
+               }));
     };
     move(1, "short, from one line");
     move(2, "many lines, from short");
@@ -116,14 +117,14 @@ void longTexts(const QString& folder, int megabytes) {
     move(2, "many lines, from one line");
     move(0, "one line, from many lines");
     report(QStringLiteral("save, %1 MB in one line").arg(megabytes),
-           timed([&] { window->cmdAGGIORNA->click(); }));
+           timed([&] { velario::test::control<CommandButton>(window, "cmdAGGIORNA")->click(); }));
     report(QStringLiteral("query sheet, %1 MB in one line").arg(megabytes),
-           timed([&] { window->cmdSTAMPA_SQL->click(); }));
-    window->DBGrid1->automationRow(2);
+           timed([&] { velario::test::control<CommandButton>(window, "cmdSTAMPA_SQL")->click(); }));
+    velario::test::control<DataGrid>(window, "DBGrid1")->automationRow(2);
     report(QStringLiteral("save, %1 MB in lines of 80").arg(megabytes),
-           timed([&] { window->cmdAGGIORNA->click(); }));
+           timed([&] { velario::test::control<CommandButton>(window, "cmdAGGIORNA")->click(); }));
     report(QStringLiteral("query sheet, %1 MB in lines of 80").arg(megabytes),
-           timed([&] { window->cmdSTAMPA_SQL->click(); }));
+           timed([&] { velario::test::control<CommandButton>(window, "cmdSTAMPA_SQL")->click(); }));
     velario::test::unloadAll();
 }
 
@@ -144,8 +145,9 @@ void listReport(const QString& folder, int entries, bool indexed) {
     const QString what = indexed ? QStringLiteral("with") : QStringLiteral("without");
     report(QStringLiteral("open on %1 entries, %2 index").arg(entries).arg(what),
            timed([&] { window = openCatalogue(path); }));
-    report(QStringLiteral("list report of %1 entries, %2 index").arg(entries).arg(what),
-           timed([&] { window->cmdSTAMPA_Elenco_SQL->click(); }));
+    report(QStringLiteral("list report of %1 entries, %2 index").arg(entries).arg(what), timed([&] {
+               velario::test::control<CommandButton>(window, "cmdSTAMPA_Elenco_SQL")->click();
+           }));
     velario::test::unloadAll();
 }
 
@@ -172,16 +174,17 @@ void search(const QString& folder, int entries, int sqlBytes) {
     auto& dialogs = static_cast<ScriptedDialogs&>(platform().dialogs());
     const auto press = [&](QKeyCombination key) {
         QKeyEvent down(QEvent::KeyPress, key.key(), key.keyboardModifiers());
-        QApplication::sendEvent(window->DBGrid1, &down);
+        QApplication::sendEvent(velario::test::control<DataGrid>(window, "DBGrid1"), &down);
         QKeyEvent up(QEvent::KeyRelease, key.key(), key.keyboardModifiers());
-        QApplication::sendEvent(window->DBGrid1, &up);
+        QApplication::sendEvent(velario::test::control<DataGrid>(window, "DBGrid1"), &up);
     };
     const QString size = QStringLiteral("%1 entries, SQL of %2 bytes").arg(entries).arg(sqlBytes);
     const auto find = [&](const QString& text, const char* what) {
         dialogs.queueReply(text);
         const Spent spent = timed([&] { press(Qt::CTRL | Qt::Key_F); });
         report(QStringLiteral("find %1, %2").arg(QLatin1String(what), size), spent);
-        out << "    now on row " << window->DBGrid1->currentResultRow() << Qt::endl;
+        out << "    now on row "
+            << velario::test::control<DataGrid>(window, "DBGrid1")->currentResultRow() << Qt::endl;
     };
     find(QStringLiteral("CITTA = 'FORLI'"), "in the SQL of one entry in 1000");
     const Spent again = timed([&] {
@@ -189,7 +192,8 @@ void search(const QString& folder, int entries, int sqlBytes) {
             press(Qt::Key_F3);
     });
     report(QStringLiteral("F3, each of 9, %1").arg(size), {again.wall / 9, again.cpu / 9});
-    out << "    now on row " << window->DBGrid1->currentResultRow() << Qt::endl;
+    out << "    now on row "
+        << velario::test::control<DataGrid>(window, "DBGrid1")->currentResultRow() << Qt::endl;
     find(QStringLiteral("nowhere at all"), "a text found nowhere");
     velario::test::unloadAll();
 }

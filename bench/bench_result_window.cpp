@@ -66,13 +66,15 @@ int main(int argc, char** argv) {
     catalogue->load();
     catalogue->showModeless();
     waitIdle();
-    catalogue->txtSELEZ_SQL->setText(QStringLiteral("SELECT * FROM clienti"));
-    catalogue->txtDATABASE->setText(path);
-    catalogue->txtTIPO_DATABASE->setText(QStringLiteral("MDB"));
+    catalogue->findChild<MemoBox*>(QStringLiteral("txtSELEZ_SQL"))
+        ->setText(QStringLiteral("SELECT * FROM clienti"));
+    catalogue->findChild<TextBox*>(QStringLiteral("txtDATABASE"))->setText(path);
+    catalogue->findChild<TextBox*>(QStringLiteral("txtTIPO_DATABASE"))
+        ->setText(QStringLiteral("MDB"));
 
     QElapsedTimer timer;
     timer.start();
-    catalogue->cmdESEGUE_SQL->click();
+    catalogue->findChild<CommandButton*>(QStringLiteral("cmdESEGUE_SQL"))->click();
     waitIdle();
     auto* results =
         qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));

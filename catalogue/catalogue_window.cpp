@@ -11,7 +11,10 @@
 #include "print/query_sheet.h"
 #include "results/result_window.h"
 
+#include <QScopedValueRollback>
 #include <QShortcut>
+
+#include <algorithm>
 
 namespace velario {
 
@@ -24,38 +27,10 @@ QString trimmed(const QString& text) {
     return text.trimmed();
 }
 
-// The catalogue entry as the edit fields show it, every field trimmed.
-data::CatalogueEntry entryOnScreen(const CatalogueWindow& w) {
-    return {trimmed(w.txtCOD_SQL->text()), trimmed(w.txtDESCR_SQL->text()),
-            trimmed(w.txtSELEZ_SQL->text()), trimmed(w.txtDATABASE->text()),
-            trimmed(w.txtTIPO_DATABASE->text())};
-}
-
-// Opens the lookup of CODE into RS and reports a failure at once; false when it failed.
-bool openLookup(SharedState& state, const QString& code) {
-    state.MSG = data::lookupStatementText(code);
-    Error error;
-    state.RS = data::openCatalogueLookup(state.DB.get(), code, &error);
-    if (!state.RS) {
-        state.ERR = error;
-        state.ERROR_REPORT();
-        return false;
-    }
-    state.ERROR_REPORT();
-    return true;
-}
-
-void closeLookup(SharedState& state) {
-    if (state.RS)
-        state.RS->close();
-}
-
-// Reports a failed write with the statement that found the row.
-void reportWrite(SharedState& state, const Error& error) {
-    if (!error)
-        return;
-    state.ERR = error;
-    state.ERROR_REPORT();
+// Shows TEXT whole in FIELD: a stored value is never cut to what a user may type.
+void showWhole(TextBox* field, int typedWidth, const QString& text) {
+    field->setMaxLength(std::max(typedWidth, int(text.size())));
+    field->setText(text);
 }
 
 } // namespace
@@ -109,16 +84,16 @@ void CatalogueWindow::buildControls() {
 
     txtCOD_SQL = new TextBox(QStringLiteral("txtCOD_SQL"), this);
     twips::setGeometry(txtCOD_SQL, 120, 3960, 1455, 285);
-    txtCOD_SQL->setMaxLength(15);
+    txtCOD_SQL->setMaxLength(data::kCodeWidth);
     txtDESCR_SQL = new TextBox(QStringLiteral("txtDESCR_SQL"), this);
     twips::setGeometry(txtDESCR_SQL, 1800, 3960, 8895, 285);
-    txtDESCR_SQL->setMaxLength(45);
+    txtDESCR_SQL->setMaxLength(data::kDescriptionWidth);
 
     Label2 = new Label(QStringLiteral("Label2"), QStringLiteral("Database (.Mdb/Odbc)"), this);
     twips::setGeometry(Label2, 120, 4440, 1815, 255);
     txtDATABASE = new TextBox(QStringLiteral("txtDATABASE"), this);
     twips::setGeometry(txtDATABASE, 1800, 4440, 5775, 285);
-    txtDATABASE->setMaxLength(80);
+    txtDATABASE->setMaxLength(data::kDatabaseWidth);
     cmdSFOGLIA =
         new CommandButton(QStringLiteral("cmdSFOGLIA"), QStringLiteral("Sfoglia ..."), this);
     twips::setGeometry(cmdSFOGLIA, 7680, 4440, 975, 285);
@@ -126,7 +101,7 @@ void CatalogueWindow::buildControls() {
     twips::setGeometry(Label5, 8760, 4440, 1095, 255);
     txtTIPO_DATABASE = new TextBox(QStringLiteral("txtTIPO_DATABASE"), this);
     twips::setGeometry(txtTIPO_DATABASE, 9960, 4440, 735, 285);
-    txtTIPO_DATABASE->setMaxLength(5);
+    txtTIPO_DATABASE->setMaxLength(data::kTypeWidth);
 
     cmdSTAMPA_Elenco_SQL = new CommandButton(QStringLiteral("cmdSTAMPA_Elenco_SQL"),
                                              QStringLiteral("Stampa elenco SQL"), this);
@@ -174,8 +149,8 @@ void CatalogueWindow::buildControls() {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     DBGrid1->setCellEditing(true);
-    DBGrid1->setColumnMaxLength(0, txtCOD_SQL->maxLength());
-    DBGrid1->setColumnMaxLength(1, txtDESCR_SQL->maxLength());
+    DBGrid1->setColumnMaxLength(0, data::kCodeWidth);
+    DBGrid1->setColumnMaxLength(1, data::kDescriptionWidth);
     DBGrid1->setCellEditHandler([this](int row, int column, const QString& text) {
         return DBGrid1_CellEdited(row, column, text);
     });
@@ -207,19 +182,18 @@ void CatalogueWindow::buildControls() {
 void CatalogueWindow::onLoad() {
     setTwipsSize(11040, 7620);
     setHelpContextId(10);
-    FLAG_ACTIVATE = QStringLiteral("S");
-    FLAG_NEW.clear();
+    activated_ = false;
+    newEntry_ = false;
     txtCOD_SQL->setEnabled(false);
     MSRDC1->setDatabaseName(state_.PATH_DB);
-    state_.MSG = data::catalogueListStatement();
-    MSRDC1->setRecordSource(state_.MSG);
+    MSRDC1->setRecordSource(data::catalogueListStatement());
     platform().setMousePointer(MousePointer::Default);
 }
 
 void CatalogueWindow::onActivate() {
-    if (FLAG_ACTIVATE == QLatin1String("N"))
+    if (activated_)
         return;
-    FLAG_ACTIVATE = QStringLiteral("N");
+    activated_ = true;
     platform().setMousePointer(MousePointer::Hourglass);
     RIPOSIZIONA_MSRDC1();
     platform().setMousePointer(MousePointer::Default);
@@ -231,11 +205,12 @@ void CatalogueWindow::onUnload() {
 }
 
 void CatalogueWindow::CAMPI_INITIALIZE() {
-    txtCOD_SQL->setText(QString());
-    txtDESCR_SQL->setText(QString());
+    shownCode_.reset();
+    showWhole(txtCOD_SQL, data::kCodeWidth, QString());
+    showWhole(txtDESCR_SQL, data::kDescriptionWidth, QString());
     txtSELEZ_SQL->setText(QString());
-    txtDATABASE->setText(QString());
-    txtTIPO_DATABASE->setText(kMdb);
+    showWhole(txtDATABASE, data::kDatabaseWidth, QString());
+    showWhole(txtTIPO_DATABASE, data::kTypeWidth, kMdb);
     selectOptionForType();
 }
 
@@ -262,17 +237,19 @@ void CatalogueWindow::setBrowseModeControls() {
 }
 
 void CatalogueWindow::RIPOSIZIONA_MSRDC1() {
-    if (FLAG_NEW == QLatin1String("S"))
+    if (newEntry_)
         setBrowseModeControls();
     if (!MSRDC1->recordset().eof()) {
-        const QString code = trimmed(txtCOD_SQL->text());
-        if (!code.isEmpty() && FLAG_NEW == QLatin1String("S")) {
-            showStoredEntry(code);
-        } else {
-            txtCOD_SQL->setText(trimmed(DBGrid1->columnText(0)));
-            txtDESCR_SQL->setText(trimmed(DBGrid1->columnText(1)));
-            CERCA_TESTO();
-        }
+        const QString typed = trimmed(txtCOD_SQL->text());
+        // Before the first activation, which fills them again, and within a save, which
+        // shows the saved entry, the fields are replaced before anyone sees them.
+        const bool passing = !activated_ || saving_;
+        // The code typed for a new entry wins over the row; a row is found by its code as
+        // stored, blanks and all, so that the fields are that entry's own.
+        if (!typed.isEmpty() && newEntry_)
+            showStoredEntry(typed, passing ? Say::Nothing : Say::Failure);
+        else
+            showStoredEntry(DBGrid1->columnText(0), passing ? Say::Nothing : Say::FailureOrMissing);
     } else {
         CAMPI_INITIALIZE();
     }
@@ -280,33 +257,46 @@ void CatalogueWindow::RIPOSIZIONA_MSRDC1() {
     SETTA_ELENCHI();
 }
 
-void CatalogueWindow::showStoredEntry(const QString& code) {
-    if (!openLookup(state_, code))
+void CatalogueWindow::showStoredEntry(const QString& code, Say say) {
+    std::optional<data::CatalogueEntry> entry;
+    const Error error = data::lookUpCatalogueEntry(state_.DB.get(), code, &entry);
+    if (entry) {
+        showEntry(*entry, code);
         return;
-    data::CatalogueEntry entry;
-    if (state_.RS->recordCount() != 0 && !data::readCatalogueEntry(*state_.RS, &entry)) {
-        txtCOD_SQL->setText(entry.code);
-        txtDESCR_SQL->setText(entry.description);
-        txtSELEZ_SQL->setText(entry.sql);
-        txtDATABASE->setText(entry.database);
-        txtTIPO_DATABASE->setText(entry.databaseType);
-    } else {
-        CAMPI_INITIALIZE();
     }
-    closeLookup(state_);
+    // Whatever the fields showed belongs to another entry, or to none.
+    CAMPI_INITIALIZE();
+    if (say == Say::Nothing)
+        return;
+    if (error) {
+        reportLookup(error, code);
+    } else if (say == Say::FailureOrMissing) {
+        platform().beep();
+        platform().msgBox(
+            code.isEmpty()
+                ? QStringLiteral("La selezione dell'elenco non ha un codice: non si può mostrare.")
+                : QStringLiteral("La selezione '%1' dell'elenco non si trova nel catalogo.")
+                      .arg(code),
+            MsgBox::OkOnly);
+    }
 }
 
-void CatalogueWindow::CERCA_TESTO() {
-    if (openLookup(state_, trimmed(txtCOD_SQL->text()))) {
-        if (!state_.RS->eof()) {
-            txtSELEZ_SQL->setText(data::catalogueField(*state_.RS, QStringLiteral("SQL")));
-            txtDATABASE->setText(data::catalogueField(*state_.RS, QStringLiteral("Database")));
-            txtTIPO_DATABASE->setText(
-                data::catalogueField(*state_.RS, QStringLiteral("Tipo_Database")));
-        }
-        closeLookup(state_);
-    }
-    selectOptionForType();
+void CatalogueWindow::showEntry(const data::CatalogueEntry& entry, const QString& storedCode) {
+    shownCode_ = storedCode;
+    showWhole(txtCOD_SQL, data::kCodeWidth, entry.code);
+    showWhole(txtDESCR_SQL, data::kDescriptionWidth, entry.description);
+    txtSELEZ_SQL->setText(entry.sql);
+    showWhole(txtDATABASE, data::kDatabaseWidth, entry.database);
+    showWhole(txtTIPO_DATABASE, data::kTypeWidth, entry.databaseType);
+}
+
+void CatalogueWindow::reportLookup(const Error& error, const QString& code) {
+    SharedState::ERROR_REPORT(error, data::lookupStatementText(code));
+}
+
+QString CatalogueWindow::codeOnScreen() const {
+    const QString typed = trimmed(txtCOD_SQL->text());
+    return shownCode_ && trimmed(*shownCode_) == typed ? *shownCode_ : typed;
 }
 
 void CatalogueWindow::Option1_Click() {
@@ -320,7 +310,7 @@ void CatalogueWindow::Option2_Click() {
 void CatalogueWindow::txtDATABASE_LostFocus() {
     const QString text = txtDATABASE->text();
     if (!trimmed(text).isEmpty())
-        txtTIPO_DATABASE->setText(text.contains(QLatin1String(".MDB")) ? kMdb : kOdbc);
+        txtTIPO_DATABASE->setText(data::namesDatabaseFile(text) ? kMdb : kOdbc);
     else
         txtTIPO_DATABASE->setText(kMdb);
     selectOptionForType();
@@ -348,7 +338,7 @@ void CatalogueWindow::cmdESCI_Click() {
 }
 
 void CatalogueWindow::cmdNUOVO_Click() {
-    FLAG_NEW = QStringLiteral("S");
+    newEntry_ = true;
     txtCOD_SQL->setEnabled(true);
     setBackColor(txtCOD_SQL, color::kWindowBackground);
     CAMPI_INITIALIZE();
@@ -384,21 +374,14 @@ void CatalogueWindow::cmdAGGIORNA_Click() {
     }
 
     platform().setMousePointer(MousePointer::Hourglass);
-    state_.COD_SQL = trimmed(txtCOD_SQL->text());
-    // A lookup or a write that fails changes nothing: the error is shown once and the window
-    // stays as it was.
-    if (!openLookup(state_, state_.COD_SQL)) {
-        platform().setMousePointer(MousePointer::Default);
-        return;
-    }
-    Error error = state_.RS->recordCount() != 0 ? state_.RS->edit() : state_.RS->addNew();
-    if (!error)
-        error = data::collectCatalogueEntry(*state_.RS, entryOnScreen(*this));
-    if (!error)
-        error = state_.RS->update();
-    closeLookup(state_);
-    if (error) {
-        reportWrite(state_, error);
+    state_.COD_SQL = codeOnScreen();
+    const data::CatalogueEntry entry{state_.COD_SQL, trimmed(txtDESCR_SQL->text()),
+                                     trimmed(txtSELEZ_SQL->text()), trimmed(txtDATABASE->text()),
+                                     trimmed(txtTIPO_DATABASE->text())};
+    // A save that fails changes nothing: the error is shown once and the window stays as it
+    // was.
+    if (const Error error = data::saveCatalogueEntry(state_.DB.get(), state_.COD_SQL, entry)) {
+        reportLookup(error, state_.COD_SQL);
         platform().setMousePointer(MousePointer::Default);
         return;
     }
@@ -407,35 +390,32 @@ void CatalogueWindow::cmdAGGIORNA_Click() {
         // The list's first entry, which the refresh shows, gives way at once to the saved
         // one: only the latter is laid out.
         const HeldTexts held(this);
-        MSRDC1->refresh();
+        {
+            const QScopedValueRollback<bool> saving(saving_, true);
+            MSRDC1->refresh();
+        }
         SETTA_ELENCHI();
-        FLAG_NEW.clear();
+        newEntry_ = false;
         setBrowseModeControls();
-        txtCOD_SQL->setText(state_.COD_SQL);
-        showStoredEntry(state_.COD_SQL);
+        showStoredEntry(state_.COD_SQL, Say::FailureOrMissing);
     }
     platform().setMousePointer(MousePointer::Default);
 }
 
 void CatalogueWindow::cmdCANCELLA_Click() {
-    FLAG_NEW.clear();
+    newEntry_ = false;
     state_.RISP = QString::number(platform().msgBox(QStringLiteral("Confermi la cancellazione ?"),
                                                     MsgBox::YesNo | MsgBox::Question));
     if (state_.RISP.toInt() != MsgBox::Yes)
         return;
-    if (!openLookup(state_, trimmed(txtCOD_SQL->text())))
-        return;
-    Error error;
-    if (state_.RS->recordCount() > 0)
-        error = state_.RS->deleteCurrent();
-    closeLookup(state_);
-    if (error) {
-        reportWrite(state_, error);
+    const QString code = codeOnScreen();
+    if (const Error error = data::deleteCatalogueEntry(state_.DB.get(), code)) {
+        reportLookup(error, code);
         return;
     }
     MSRDC1->refresh();
     RIPOSIZIONA_MSRDC1();
-    FLAG_NEW.clear();
+    newEntry_ = false;
 }
 
 void CatalogueWindow::cmdSTAMPA_Elenco_SQL_Click() {
@@ -471,39 +451,41 @@ std::optional<QString> CatalogueWindow::DBGrid1_CellEdited(int resultRow, int co
         platform().beep();
         return std::nullopt;
     }
-    const QString code = trimmed(DBGrid1->cellText(resultRow, 0));
+    // The row's entry, by its code as stored.
+    const QString code = DBGrid1->cellText(resultRow, 0);
     if (column == 0 && value != code) {
         // Another entry with the new code already exists: codes identify entries.
-        if (!openLookup(state_, value))
+        std::optional<data::CatalogueEntry> taken;
+        if (const Error error = data::lookUpCatalogueEntry(state_.DB.get(), value, &taken)) {
+            reportLookup(error, value);
             return std::nullopt;
-        const bool taken = state_.RS->recordCount() != 0;
-        closeLookup(state_);
+        }
         if (taken) {
             platform().beep();
             return std::nullopt;
         }
     }
-    if (!openLookup(state_, code))
+    bool found = false;
+    const Error error = data::setCatalogueEntryField(
+        state_.DB.get(), code,
+        column == 0 ? data::CatalogueColumn::Code : data::CatalogueColumn::Description, value,
+        &found);
+    if (error) {
+        reportLookup(error, code);
         return std::nullopt;
-    Error error;
-    if (state_.RS->recordCount() == 0) {
-        closeLookup(state_);
+    }
+    if (!found) {
         platform().beep();
         return std::nullopt;
     }
-    error = state_.RS->edit();
-    if (!error)
-        error = state_.RS->collect(
-            column == 0 ? QStringLiteral("CODICE") : QStringLiteral("DESCRIZIONE"), value);
-    if (!error)
-        error = state_.RS->update();
-    closeLookup(state_);
-    if (error) {
-        reportWrite(state_, error);
-        return std::nullopt;
+    if (shownCode_ == code) {
+        if (column == 0) {
+            shownCode_ = value;
+            showWhole(txtCOD_SQL, data::kCodeWidth, value);
+        } else {
+            showWhole(txtDESCR_SQL, data::kDescriptionWidth, value);
+        }
     }
-    if (resultRow == DBGrid1->currentResultRow())
-        (column == 0 ? txtCOD_SQL : txtDESCR_SQL)->setText(value);
     return value;
 }
 
@@ -527,9 +509,7 @@ void CatalogueWindow::findNextEntry() {
     // descriptions, and another program may have changed any entry since it was read.
     QSet<QString> codes;
     if (const Error error = data::findCatalogueEntries(state_.DB.get(), findText_, &codes)) {
-        state_.ERR = error;
-        state_.MSG = QStringLiteral("Ricerca di '%1'").arg(findText_);
-        state_.ERROR_REPORT();
+        SharedState::ERROR_REPORT(error, QStringLiteral("Ricerca di '%1'").arg(findText_));
         return;
     }
     const qint64 rows = codes.isEmpty() ? 0 : DBGrid1->resultRowCount();

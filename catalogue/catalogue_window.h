@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/catalogue/catalogue_store.h"
+#include "data/errors.h"
 #include "platform/form.h"
 #include "results/entry_source.h"
 
@@ -32,15 +34,68 @@ public:
     QString entryType() const override;
     void setSteppedAside(bool aside) override;
 
-    // "S" while a new entry is typed, empty otherwise.
-    QString FLAG_NEW;
-    // "S" from load to the first activation, then "N".
-    QString FLAG_ACTIVATE;
+protected:
+    void onLoad() override;
+    void onActivate() override;
+    void onUnload() override;
 
+private:
     void CAMPI_INITIALIZE();
     void SETTA_ELENCHI();
     void RIPOSIZIONA_MSRDC1();
-    void CERCA_TESTO();
+
+    void buildControls();
+    void selectOptionForType();
+    void setBrowseModeControls();
+    // What a look-up that finds nothing or fails is worth saying.
+    enum class Say {
+        Failure,          // a code typed for a new entry, which need not be there
+        FailureOrMissing, // the entry of a row or of a save, which should be there
+        Nothing,          // a look-up whose fields are replaced before anyone sees them
+    };
+    // Fills every field from the entry whose code is CODE, exactly; clears them when there is
+    // none or the look-up fails, and says so as SAY says.
+    void showStoredEntry(const QString& code, Say say);
+    // Fills every field from ENTRY, whole, whatever the lengths the fields take when typed.
+    void showEntry(const data::CatalogueEntry& entry, const QString& storedCode);
+    // The look-up of CODE failed: ERROR said with the statement shown for it.
+    void reportLookup(const Error& error, const QString& code);
+    // The code a save writes and writes over, and a delete removes: the shown entry's own, as
+    // stored, while the code field shows it; else the code typed.
+    QString codeOnScreen() const;
+
+    void Option1_Click();
+    void Option2_Click();
+    void txtDATABASE_LostFocus();
+    void selectAllOnFocus(TextBox* field);
+    void cmdSFOGLIA_Click();
+    void cmdESCI_Click();
+    void cmdNUOVO_Click();
+    void cmdAGGIORNA_Click();
+    void cmdCANCELLA_Click();
+    void cmdSTAMPA_Elenco_SQL_Click();
+    void cmdSTAMPA_SQL_Click();
+    void cmdESEGUE_SQL_Click();
+    std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
+    // Ctrl+F: asks for a text and moves the list to the next entry that holds it.
+    void findEntry();
+    // F3: the next entry that holds the text last looked for, from the top after the last.
+    void findNextEntry();
+
+    QString findText_;
+    // FLAG_NEW: a new entry is being typed.
+    bool newEntry_ = false;
+    // FLAG_ACTIVATE: the window has been activated once.
+    bool activated_ = false;
+    // The code of the stored entry the fields show, as stored (blanks and length whatever they
+    // are): what a save in browse mode writes over and a delete removes. Empty when the fields
+    // show no stored entry.
+    std::optional<QString> shownCode_;
+    // A save refreshes the list, which shows its first entry only until the saved one is read
+    // again.
+    bool saving_ = false;
+
+    SharedState& state_;
 
     DataGrid* DBGrid1 = nullptr;
     BoundDataSource* MSRDC1 = nullptr;
@@ -65,41 +120,6 @@ public:
     CommandButton* cmdESCI = nullptr;
     OptionButton* Option1 = nullptr;
     OptionButton* Option2 = nullptr;
-
-protected:
-    void onLoad() override;
-    void onActivate() override;
-    void onUnload() override;
-
-private:
-    void buildControls();
-    void selectOptionForType();
-    void setBrowseModeControls();
-    // Fills every field from the catalogue row of CODE, or clears them when there is none;
-    // a lookup that fails leaves them as they are.
-    void showStoredEntry(const QString& code);
-
-    void Option1_Click();
-    void Option2_Click();
-    void txtDATABASE_LostFocus();
-    void selectAllOnFocus(TextBox* field);
-    void cmdSFOGLIA_Click();
-    void cmdESCI_Click();
-    void cmdNUOVO_Click();
-    void cmdAGGIORNA_Click();
-    void cmdCANCELLA_Click();
-    void cmdSTAMPA_Elenco_SQL_Click();
-    void cmdSTAMPA_SQL_Click();
-    void cmdESEGUE_SQL_Click();
-    std::optional<QString> DBGrid1_CellEdited(int resultRow, int column, const QString& text);
-    // Ctrl+F: asks for a text and moves the list to the next entry that holds it.
-    void findEntry();
-    // F3: the next entry that holds the text last looked for, from the top after the last.
-    void findNextEntry();
-
-    QString findText_;
-
-    SharedState& state_;
 };
 
 } // namespace velario

@@ -2,6 +2,7 @@
 // catalogue (velario-newcat --from OLD.mdb NEW.db).
 #include "data/catalogue/access_catalogue_import.h"
 #include "data/catalogue/catalogue_schema.h"
+#include "data/catalogue/catalogue_store.h"
 #include "data/system_error.h"
 
 #include <QCoreApplication>
@@ -117,9 +118,10 @@ int main(int argc, char** argv) {
     }
     const bool from = request.kind == Request::FromAccess;
     qint64 copied = 0;
-    const velario::Error e =
-        from ? velario::data::importAccessCatalogue(request.access, request.file, &copied)
-             : velario::data::createCatalogueFile(request.file);
+    QStringList longCodes;
+    const velario::Error e = from ? velario::data::importAccessCatalogue(
+                                        request.access, request.file, &copied, &longCodes)
+                                  : velario::data::createCatalogueFile(request.file);
     if (e) {
         err << "velario-newcat: " << e.description << '\n';
         return 1;
@@ -128,6 +130,11 @@ int main(int argc, char** argv) {
         const QString entries = copied == 1 ? QStringLiteral("1 selezione copiata")
                                             : QStringLiteral("%1 selezioni copiate").arg(copied);
         out << entries << " in '" << request.file << "'.\n";
+        if (!longCodes.isEmpty())
+            out << "Codici più lunghi dei " << velario::data::kCodeWidth
+                << " caratteri del campo Codice (la finestra li mostra interi; non si possono "
+                   "digitare):\n  "
+                << longCodes.join(QStringLiteral("\n  ")) << '\n';
     }
     return 0;
 }

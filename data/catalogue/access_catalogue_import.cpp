@@ -1,10 +1,12 @@
 #include "data/catalogue/access_catalogue_import.h"
 
 #include "data/catalogue/catalogue_schema.h"
+#include "data/catalogue/catalogue_store.h"
 #include "data/sqlite/database.h"
 #include "data/sqlite/sqlite_connection.h"
 
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -53,7 +55,7 @@ Error missingColumns(Database& source, QStringList* missing, bool* table) {
 }
 
 // The new catalogue's table filled from SOURCE through HANDLE, in one transaction.
-Error copyEntries(Database& source, sqlite3* handle, qint64* copied) {
+Error copyEntries(Database& source, sqlite3* handle, qint64* copied, QStringList* longCodes) {
     const QByteArray ddl = catalogueTableDdl().toUtf8() + "; " + catalogueIndexDdl().toUtf8();
     if (sqlite3_exec(handle, ddl.constData(), nullptr, nullptr, nullptr) != SQLITE_OK ||
         sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -67,6 +69,8 @@ Error copyEntries(Database& source, sqlite3* handle, qint64* copied) {
         return error;
     qint64 count = 0;
     Error written;
+    QStringList longer;
+    QSet<QString> seen;
     const Error read = source.forEachRow(
         QStringLiteral("SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM "
                        "SELEZIONI_SQL"),
@@ -87,6 +91,12 @@ Error copyEntries(Database& source, sqlite3* handle, qint64* copied) {
                 return false;
             }
             ++count;
+            const QString code =
+                QString::fromUtf8(row[0].data(), qsizetype(row[0].size())).trimmed();
+            if (code.size() > kCodeWidth && !seen.contains(code)) {
+                seen.insert(code);
+                longer << code;
+            }
             return true;
         });
     if (read)
@@ -96,6 +106,7 @@ Error copyEntries(Database& source, sqlite3* handle, qint64* copied) {
     if (sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         return Error::make(ErrorNumber::EngineError, detail::errorText(handle));
     *copied = count;
+    *longCodes = std::move(longer);
     return {};
 }
 
@@ -118,7 +129,8 @@ Error renameNew(const QString& from, const QString& to) {
 
 } // namespace
 
-Error importAccessCatalogue(const QString& accessPath, const QString& newPath, qint64* copied) {
+Error importAccessCatalogue(const QString& accessPath, const QString& newPath, qint64* copied,
+                            QStringList* longCodes) {
     if (newPath.isEmpty())
         return Error::make(ErrorNumber::FileOpenFailed);
     if (QFileInfo::exists(newPath) || QFileInfo(newPath).isSymLink())
@@ -165,11 +177,12 @@ Error importAccessCatalogue(const QString& accessPath, const QString& newPath, q
 
     sqlite3* handle = nullptr;
     qint64 count = 0;
+    QStringList longer;
     if (sqlite3_open_v2(temporary.constData(), &handle, SQLITE_OPEN_READWRITE, nullptr) !=
         SQLITE_OK)
         error = Error::make(ErrorNumber::PermissionDenied, detail::errorText(handle));
     else
-        error = copyEntries(*source, handle, &count);
+        error = copyEntries(*source, handle, &count, &longer);
     if (sqlite3_close(handle) != SQLITE_OK && !error)
         error = Error::make(ErrorNumber::EngineError, detail::errorText(handle));
     if (!error)
@@ -178,6 +191,8 @@ Error importAccessCatalogue(const QString& accessPath, const QString& newPath, q
     QFile::remove(file.fileName() + QStringLiteral("-journal"));
     if (!error && copied)
         *copied = count;
+    if (!error && longCodes)
+        *longCodes = std::move(longer);
     return error;
 }
 

@@ -3,12 +3,16 @@
 #include "data/sqlite/database.h"
 #include "data/text/folded_search.h"
 
+#include <QFileInfo>
+
 namespace velario::data {
 
 namespace {
 
 const QString kTable = QStringLiteral("SELEZIONI_SQL");
-const QString kCode = QStringLiteral("CODICE");
+const QString kColumns[] = {QStringLiteral("CODICE"), QStringLiteral("DESCRIZIONE"),
+                            QStringLiteral("SQL"), QStringLiteral("Database"),
+                            QStringLiteral("Tipo_Database")};
 
 Error damaged(const QString& detail) {
     return Error::make(ErrorNumber::UnrecognizedFormat,
@@ -55,8 +59,8 @@ QString catalogueListStatement() {
     return QStringLiteral("SELECT CODICE, DESCRIZIONE FROM SELEZIONI_SQL order by CODICE");
 }
 
-QString lookupStatementText(const QString& trimmedCode) {
-    return QStringLiteral("select * from SELEZIONI_SQL where CODICE = '") + trimmedCode +
+QString lookupStatementText(const QString& code) {
+    return QStringLiteral("select * from SELEZIONI_SQL where CODICE = '") + code +
            QStringLiteral("' ");
 }
 
@@ -77,47 +81,84 @@ Error findCatalogueEntries(Database* database, const QString& text, QSet<QString
     return error;
 }
 
-std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString& trimmedCode,
+std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString& code,
                                                Error* error) {
     if (!database) {
         if (error)
             *error = Error::make(ErrorNumber::ObjectNotSet);
         return nullptr;
     }
-    return database->openTableRecordset(kTable, kCode, trimmedCode, error);
-}
-
-QString catalogueField(const Recordset& recordset, const QString& name, Error* error) {
-    const QVariant value = recordset.field(name, error);
-    return value.isNull() ? QString() : value.toString().trimmed();
+    return database->openTableRecordset(kTable, kColumns[0], code, error);
 }
 
 Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry) {
     Error error;
     CatalogueEntry read;
-    read.code = catalogueField(recordset, kCode, &error);
-    if (!error)
-        read.description = catalogueField(recordset, QStringLiteral("DESCRIZIONE"), &error);
-    if (!error)
-        read.sql = catalogueField(recordset, QStringLiteral("SQL"), &error);
-    if (!error)
-        read.database = catalogueField(recordset, QStringLiteral("Database"), &error);
-    if (!error)
-        read.databaseType = catalogueField(recordset, QStringLiteral("Tipo_Database"), &error);
+    QString* const fields[] = {&read.code, &read.description, &read.sql, &read.database,
+                               &read.databaseType};
+    for (int i = 0; i < 5 && !error; ++i) {
+        const QVariant value = recordset.field(kColumns[i], &error);
+        *fields[i] = value.isNull() ? QString() : value.toString().trimmed();
+    }
     if (!error && entry)
         *entry = read;
     return error;
 }
 
-Error collectCatalogueEntry(Recordset& recordset, const CatalogueEntry& entry) {
-    const std::pair<const char*, const QString*> fields[] = {
-        {"CODICE", &entry.code},       {"DESCRIZIONE", &entry.description},    {"SQL", &entry.sql},
-        {"Database", &entry.database}, {"Tipo_Database", &entry.databaseType},
-    };
-    for (const auto& [name, value] : fields)
-        if (Error e = recordset.collect(QString::fromLatin1(name), value->trimmed()))
-            return e;
+Error lookUpCatalogueEntry(Database* database, const QString& code,
+                           std::optional<CatalogueEntry>* entry) {
+    Error error;
+    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, code, &error);
+    if (!rows)
+        return error;
+    std::optional<CatalogueEntry> found;
+    if (rows->recordCount() != 0 && (error = readCatalogueEntry(*rows, &found.emplace())))
+        return error;
+    if (entry)
+        *entry = std::move(found);
     return {};
+}
+
+Error saveCatalogueEntry(Database* database, const QString& key, const CatalogueEntry& entry) {
+    Error error;
+    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, key, &error);
+    if (!rows)
+        return error;
+    error = rows->recordCount() != 0 ? rows->edit() : rows->addNew();
+    const QString* const values[] = {&entry.code, &entry.description, &entry.sql, &entry.database,
+                                     &entry.databaseType};
+    for (int i = 0; i < 5 && !error; ++i)
+        error = rows->collect(kColumns[i], *values[i]);
+    return error ? error : rows->update();
+}
+
+Error deleteCatalogueEntry(Database* database, const QString& code) {
+    Error error;
+    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, code, &error);
+    if (!rows)
+        return error;
+    return rows->recordCount() > 0 ? rows->deleteCurrent() : Error();
+}
+
+Error setCatalogueEntryField(Database* database, const QString& code, CatalogueColumn column,
+                             const QString& value, bool* found) {
+    Error error;
+    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, code, &error);
+    *found = rows && rows->recordCount() != 0;
+    if (!*found)
+        return error;
+    error = rows->edit();
+    if (!error)
+        error = rows->collect(kColumns[column == CatalogueColumn::Code ? 0 : 1], value);
+    return error ? error : rows->update();
+}
+
+bool namesDatabaseFile(const QString& databaseText) {
+    if (databaseText.contains(QLatin1String(".MDB")))
+        return true;
+    // Only an ordinary file is read: a pipe would wait for a writer.
+    const QString path = databaseText.trimmed();
+    return QFileInfo(path).isFile() && Database::isDatabaseFile(path);
 }
 
 } // namespace velario::data

@@ -255,6 +255,11 @@ bool Database::isAccessFile(const QString& path) {
     return classify(path) == FileKind::Access;
 }
 
+bool Database::isDatabaseFile(const QString& path) {
+    const FileKind kind = classify(path);
+    return kind == FileKind::SQLite || kind == FileKind::Access;
+}
+
 QString recordSourceStatement(const QString& recordSource) {
     static const QRegularExpression tableName(QStringLiteral(R"(^\s*(\w+|\[[^\]]+\]|"[^"]+")\s*$)"),
                                               QRegularExpression::UseUnicodePropertiesOption);

@@ -75,6 +75,8 @@ public:
 
     // Whether PATH holds an Access file, which open() reads through its working copy.
     static bool isAccessFile(const QString& path);
+    // Whether PATH holds a file open() reads: SQLite or Access.
+    static bool isDatabaseFile(const QString& path);
 
 private:
     // Moves the handle to the file now at the path when that is another file than the one

@@ -1,5 +1,7 @@
 #include "data/text/folded_search.h"
 
+#include "data/text/text_encoding.h"
+
 #include <QChar>
 #include <QList>
 
@@ -38,48 +40,10 @@ const std::array<char32_t, kTabled>& foldTable() {
     static const std::unique_ptr<std::array<char32_t, kTabled>> table = [] {
         auto t = std::make_unique<std::array<char32_t, kTabled>>();
         for (char32_t c = 0; c < kTabled; ++c)
-            (*t)[c] = c < 0x80 ? char32_t(c >= 'A' && c <= 'Z' ? c + 32 : c) : foldCodePoint(c);
+            (*t)[c] = foldCodePoint(c);
         return t;
     }();
     return *table;
-}
-
-// Writes C at OUT in UTF-8 and returns where it ends.
-char* writeUtf8(char32_t c, char* out) {
-    if (c < 0x80) {
-        *out++ = char(c);
-    } else if (c < 0x800) {
-        *out++ = char(0xC0 | (c >> 6));
-        *out++ = char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out++ = char(0xE0 | (c >> 12));
-        *out++ = char(0x80 | ((c >> 6) & 0x3F));
-        *out++ = char(0x80 | (c & 0x3F));
-    } else {
-        *out++ = char(0xF0 | (c >> 18));
-        *out++ = char(0x80 | ((c >> 12) & 0x3F));
-        *out++ = char(0x80 | ((c >> 6) & 0x3F));
-        *out++ = char(0x80 | (c & 0x3F));
-    }
-    return out;
-}
-
-// The code point that starts at TEXT[I], moving I past it; 0 with I unmoved when the bytes
-// there are not UTF-8.
-char32_t decode(std::string_view text, size_t& i) {
-    const auto byte = [&](size_t at) { return uchar(text[at]); };
-    const uchar lead = byte(i);
-    const int length = lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || i + length > text.size())
-        return 0;
-    char32_t c = lead & (0x7F >> length);
-    for (int k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    i += length;
-    return c;
 }
 
 // Eight bytes of plain ASCII, capitals made small at once: most of a catalogue's text.
@@ -119,15 +83,15 @@ size_t appendFolded(std::string_view text, size_t from, size_t limit, std::strin
             ++i;
             continue;
         }
-        const char32_t c = decode(text, i);
-        if (c == 0) {
+        const char32_t c = text::decodeUtf8(text, i);
+        if (c == text::kNotUtf8) {
             *o++ = char(b);
             ++i;
             continue;
         }
         const char32_t f = c < kTabled ? table[c] : foldCodePoint(c);
         if (f != kDropped)
-            o = writeUtf8(f, o);
+            o = text::putUtf8(f, o);
     }
     out.resize(size_t(o - out.data()));
     return i;

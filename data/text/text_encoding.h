@@ -1,11 +1,44 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
-// The byte-level text writers the engines and the printer share: they run for every cell of
-// every row, so they write into reserved room instead of going through QString.
+// The byte-level text readers and writers the engines, the search and the printer share: they
+// run for every cell of every row, so they work on bytes instead of going through QString.
 namespace velario::text {
+
+// What decodeUtf8 returns for bytes that are not UTF-8.
+constexpr char32_t kNotUtf8 = 0xFFFFFFFF;
+
+// The code point whose UTF-8 starts at TEXT[AT] (AT before the end), moving AT past it; or
+// kNotUtf8, AT unmoved, when the bytes there are not well-formed UTF-8: a byte that starts
+// nothing, a sequence cut short, an overlong form, a surrogate or a value beyond U+10FFFF.
+inline char32_t decodeUtf8(std::string_view text, std::size_t& at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) {
+        ++at;
+        return lead;
+    }
+    // The leading ones of the first byte count the bytes: 2 to 4.
+    const int length = std::countl_one(lead);
+    if (length < 2 || length > 4 || text.size() - at < std::size_t(length))
+        return kNotUtf8;
+    char32_t c = lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + std::size_t(k)]);
+        if ((next & 0xC0) != 0x80)
+            return kNotUtf8;
+        c = (c << 6) | (next & 0x3F);
+    }
+    // The least code point that needs LENGTH bytes: anything below has a shorter form.
+    constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < least[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+        return kNotUtf8;
+    at += std::size_t(length);
+    return c;
+}
 
 // The code point at FROM, which moves past it: a surrogate pair makes one, a lone surrogate
 // U+FFFD. FROM must be before END.

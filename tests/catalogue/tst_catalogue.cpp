@@ -128,16 +128,60 @@ private slots:
         row("row with a Null SQL and type ODBC", "row frmTS0002.DBGrid1 1", shows(kBShown));
         row("new entry, unknown code typed, row clicked",
             nuovo + "type frmTS0002.txtCOD_SQL ZETA\nrow frmTS0002.DBGrid1 1", shows(kCleared));
-        // The type follows the database when it loses the focus: MDB for ".MDB" anywhere.
-        row(".MDB inside the database",
-            "row frmTS0002.DBGrid1 1\ntype frmTS0002.txtDATABASE A.MDB.bak\n"
-            "focus frmTS0002.txtDESCR_SQL",
-            shows("BETA|Seconda||A.MDB.bak|MDB"));
         // A click on an option writes its type.
         row("ODBC option", "click frmTS0002.Option1", shows(kA.chopped(3) + "ODBC"));
-        // The row with blanks is shown and looked up trimmed: its fields come from "AB".
-        row("trimmed codes in the list", "row frmTS0002.DBGrid1 0", {"fields=AB|Descr|T|DSN|ODBC"},
-            {{"  AB  ", " Descr ", "S", "/x.MDB", "MDB"}, {"AB", "other", "T", "DSN", "ODBC"}});
+        // The fields show a row's own entry or none. A code with blanks around it is shown
+        // trimmed and found as stored, and a save writes over that entry, never over the one
+        // the trimmed code names.
+        const QList<QStringList> blanks{{"  AB  ", " Descr ", "S", "/x.MDB", "MDB"},
+                                        {"AB", "other", "T", "DSN", "ODBC"}};
+        row("code with blanks: its own fields, saved over itself",
+            "row frmTS0002.DBGrid1 1\nrow frmTS0002.DBGrid1 0\n"
+            "type frmTS0002.txtSELEZ_SQL S2\nclick frmTS0002.cmdAGGIORNA",
+            {"fields=AB|Descr|S2|/x.MDB|MDB",
+             "table=  AB  |Descr|S2|/x.MDB|MDB¶AB|other|T|DSN|ODBC"},
+            blanks);
+        // A code longer than the field is shown whole, run, saved and deleted as itself.
+        const QList<QStringList> longCode{
+            {"A1", "Prima", "select 'A1'", "a.MDB", "MDB"},
+            {"B2_CODICE_LUNGO_20", "Seconda", "select 'B2'", "DSN", "ODBC"}};
+        const QString a1 = "A1|Prima|select 'A1'|a.MDB|MDB";
+        row("long code shown whole", "row frmTS0002.DBGrid1 1",
+            shows("B2_CODICE_LUNGO_20|Seconda|select 'B2'|DSN|ODBC"), longCode);
+        row("long code saved over itself",
+            "row frmTS0002.DBGrid1 1\ntype frmTS0002.txtSELEZ_SQL select 'B3'\n"
+            "click frmTS0002.cmdAGGIORNA",
+            {"table=" + a1 + "¶B2_CODICE_LUNGO_20|Seconda|select 'B3'|DSN|ODBC",
+             "fields=B2_CODICE_LUNGO_20|Seconda|select 'B3'|DSN|ODBC"},
+            longCode);
+        row("long code deleted", "row frmTS0002.DBGrid1 1\n" + kDelete,
+            {"msgs=" + kConfirm, "table=" + a1, "fields=" + a1}, longCode);
+        // A row the catalogue cannot find clears the fields, says so, and leaves nothing for
+        // "Aggiorna" to save.
+        const QString noCode = "La selezione dell'elenco non ha un codice: non si può mostrare.|0";
+        row("row without a code",
+            "row frmTS0002.DBGrid1 1\nrow frmTS0002.DBGrid1 0\nclick frmTS0002.cmdAGGIORNA",
+            {"fields=" + kCleared, "msgs=" + noCode + "¶" + noCode + "¶Indicare un codice !!!|0",
+             "table=<NULL>|senza codice|select 0|x.MDB|MDB¶" + a1, "beeps=3"},
+            {{"<NULL>", "senza codice", "select 0", "x.MDB", "MDB"}, longCode[0]});
+        // Leaving the database field sets the type: MDB for ".MDB" anywhere or a SQLite or
+        // Access file whatever its name; ODBC for anything else. "Sfoglia ..." then browses.
+        const auto typed = [&](const QString& database, const QString& type) {
+            row("database " + database,
+                "type frmTS0002.txtDATABASE " + database +
+                    "\nfocus frmTS0002.txtDESCR_SQL\nchoose-file /f.db\nclick frmTS0002.cmdSFOGLIA",
+                {"c:txtTIPO_DATABASE.text=" + type,
+                 "c:Option2.value=" + QString(type == "MDB" ? "true" : "false"),
+                 "dialogs=" + QString(type == "MDB" ? database : "")});
+        };
+        typed("A.MDB.bak", "MDB");
+        typed("$BOX/VELARIO2.db", "MDB");
+        typed("$SRC/tests/data/access/ASampleDatabase.accdb", "MDB");
+        typed("$SRC/tests/data/access/DateTestDatabase.mdb", "MDB");
+        typed("$SRC/tests/CMakeLists.txt", "ODBC");
+        typed("$BOX/manca.db", "ODBC");
+        typed("$BOX", "ODBC");
+        typed("VENDITE", "ODBC");
 
         // Entering a field selects all of it.
         row("tab into the description", "key frmTS0002.DBGrid1 Tab",
@@ -316,13 +360,17 @@ private slots:
                                       ? box.file("missing.db")
                                       : box.makeCatalogue("VELARIO2.db", entries);
         box.writeConfig(catalogue);
-        const ProgramRun run = box.run(script + "\ndump\n");
+        const auto paths = [&](QString text) {
+            return text.replace("$BOX", box.path())
+                .replace("$SRC", qEnvironmentVariable("VELARIO_SOURCE_DIR"));
+        };
+        const ProgramRun run = box.run(paths(script) + "\ndump\n");
         QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
         if (checks.filter("msgs=").isEmpty() && checks.filter("tail:").isEmpty())
             checks << "msgs=";
         for (const QString& check : checks) {
             const QString key = check.section('=', 0, 0);
-            const QString expected = check.section('=', 1);
+            const QString expected = paths(check.section('=', 1));
             const QString actual = probe(run, catalogue, key);
             QVERIFY2(matches(actual, expected),
                      qPrintable(key + ":\n  actual   " + QString(actual).left(2000) +

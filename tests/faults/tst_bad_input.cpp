@@ -96,15 +96,19 @@ private slots:
         test::Sandbox box;
         CatalogueWindow* window = test::openCatalogue(box.makeCatalogue("VELARIO2.db"));
         test::InProcess capture;
-        window->cmdNUOVO->click();
+        const auto click = [&](const char* button) {
+            test::control<CommandButton>(window, button)->click();
+        };
+        click("cmdNUOVO");
         test::putOnScreen(window,
                           {"SELECT '" + description + "'", target_, "MDB", code, description});
-        window->cmdAGGIORNA->click();
-        window->cmdSTAMPA_Elenco_SQL->click();
-        window->cmdSTAMPA_SQL->click();
+        click("cmdAGGIORNA");
+        click("cmdSTAMPA_Elenco_SQL");
+        click("cmdSTAMPA_SQL");
         waitIdle();
         QCOMPARE(capture.summary().filter("msgbox"), QStringList());
-        QCOMPARE((QStringList{window->DBGrid1->cellText(0, 0), window->DBGrid1->cellText(0, 1)}),
+        const auto* list = test::control<DataGrid>(window, "DBGrid1");
+        QCOMPARE((QStringList{list->cellText(0, 0), list->cellText(0, 1)}),
                  (QStringList{code, description}));
         const QStringList docs = documents(capture);
         QCOMPARE(docs.size(), 2);

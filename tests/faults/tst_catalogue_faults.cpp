@@ -1,6 +1,7 @@
 // The catalogue file taken away, made read-only, spoilt or locked while the program has it
 // open: a save or a delete then tells the user once, writes nothing, and works again as soon
 // as the file is back as it was.
+#include "controls/datagrid.h"
 #include "platform/form.h"
 #include "support/harness.h"
 #include "support/result_window_under_test.h"
@@ -48,10 +49,10 @@ bool fault(const QString& name, bool put, const QString& path, const QByteArray&
 
 // Types the entry NUOVA into a new record and presses "Aggiorna".
 void saveNewEntry(CatalogueWindow* window) {
-    window->cmdNUOVO->click();
+    test::control<CommandButton>(window, "cmdNUOVO")->click();
     const QStringList v = kNew.split('|');
     test::putOnScreen(window, {v[2], v[3], v[4], v[0], v[1]});
-    window->cmdAGGIORNA->click();
+    test::control<CommandButton>(window, "cmdAGGIORNA")->click();
 }
 
 } // namespace
@@ -67,19 +68,22 @@ private slots:
 
     void faultDuringWrite_data() {
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<int>("number");
         for (const QString& fault :
              QStringList{"read-only|3027", "deleted|53", "replaced by garbage|3343",
                          "locked by another writer|3260"})
-            for (const bool save : {true, false})
-                QTest::addRow("%s, %s", qPrintable(fault), save ? "save" : "delete")
-                    << fault.section('|', 0, 0) << save << fault.section('|', 1).toInt();
+            for (const char* action : {"save", "delete"})
+                QTest::addRow("%s, %s", qPrintable(fault), action)
+                    << fault.section('|', 0, 0) << action << fault.section('|', 1).toInt();
+        // A click on a row whose entry cannot be read leaves no other entry's fields.
+        QTest::newRow("replaced by garbage, look-up") << "replaced by garbage"
+                                                      << "look-up" << 3343;
     }
 
     void faultDuringWrite() {
         QFETCH(QString, fault);
-        QFETCH(bool, save);
+        QFETCH(QString, action);
         QFETCH(int, number);
         test::Sandbox box;
         const QString path = box.makeCatalogue(QStringLiteral("VELARIO2.db"), kEntries);
@@ -87,21 +91,24 @@ private slots:
         const QByteArray original = velario::test::fileBytes(path);
         InProcess capture;
         CatalogueWindow* window = test::openCatalogue(path);
-        QCOMPARE(window->txtCOD_SQL->text(), QStringLiteral("ALFA"));
-        // The messages of a save or a delete (less its confirmation).
+        QCOMPARE(window->entryCode(), QStringLiteral("ALFA"));
+        // The messages of a save, a delete (less its confirmation) or a click on the other row.
         const auto act = [&] {
             const qsizetype mark = capture.events().size();
-            if (save) {
+            if (action == "save") {
                 saveNewEntry(window);
-            } else {
+            } else if (action == "delete") {
                 capture.dialogs().queueAnswer(MsgBox::Yes);
-                window->cmdCANCELLA->click();
+                test::control<CommandButton>(window, "cmdCANCELLA")->click();
+            } else {
+                auto* list = test::control<DataGrid>(window, "DBGrid1");
+                list->automationRow(1 - list->currentResultRow());
             }
             waitIdle();
             return capture.summary()
                 .mid(mark)
                 .filter(QRegularExpression("^msgbox:"))
-                .mid(save ? 0 : 1);
+                .mid(action == "delete" ? 1 : 0);
         };
 
         QVERIFY(::fault(fault, true, path, original));
@@ -110,15 +117,24 @@ private slots:
         QCOMPARE(shown[0], QString("msgbox:Errore  %1 - %2\r\rselect * from SELEZIONI_SQL where "
                                    "CODICE = '%3' |%4|0")
                                .arg(QString::number(number), standardErrorText(number),
-                                    save ? "NUOVA" : "ALFA", kAppTitle));
+                                    action == "save"     ? "NUOVA"
+                                    : action == "delete" ? "ALFA"
+                                                         : "BETA",
+                                    kAppTitle));
         QCOMPARE(capture.summary().filter("pointer").last(), QStringLiteral("pointer:0"));
+        if (action == "look-up")
+            QCOMPARE(window->entryCode() + window->entrySql() + window->entryDatabase(), "");
         // Nothing reached the file, nor a new one in its place.
         QVERIFY(::fault(fault, false, path, original));
         QCOMPARE(catalogueRows(path), before);
 
         // The same request again, now that the file is back, goes through.
         QCOMPARE(act(), QStringList());
-        QCOMPARE(catalogueRows(path), save ? before + QStringList{kNew} : before.mid(1));
+        QCOMPARE(catalogueRows(path), action == "save"     ? before + QStringList{kNew}
+                                      : action == "delete" ? before.mid(1)
+                                                           : before);
+        if (action == "look-up")
+            QCOMPARE(window->entrySql(), "SELECT 1");
     }
 };
 

@@ -145,7 +145,7 @@ private slots:
         QList<double> expected = widths();
         for (qsizetype c = 0; c < twips.size(); ++c)
             expected[c] = twips[c] == kUntouched ? expected[c] : twips[c];
-        catalogue_->txtTIPO_DATABASE->setText(type);
+        test::control<TextBox>(catalogue_, "txtTIPO_DATABASE")->setText(type);
         results->lblDIM_MAX->setCaption(target);
         const qsizetype mark = capture.summary().size();
         ::button(results, button)->click();

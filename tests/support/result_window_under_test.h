@@ -9,6 +9,7 @@
 #include "platform/automation.h"
 #include "results/result_window.h"
 #include "support/odbc_fixture.h"
+#include "support/window_control.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -48,16 +49,16 @@ inline CatalogueWindow* openCatalogue(const QString& path) {
 
 // Fills the edit fields as if typed, without the fields' own focus handlers.
 inline void putOnScreen(CatalogueWindow* catalogue, const EntryOnScreen& entry) {
-    catalogue->txtCOD_SQL->setText(entry.code);
-    catalogue->txtDESCR_SQL->setText(entry.description);
-    catalogue->txtSELEZ_SQL->setText(entry.sql);
-    catalogue->txtDATABASE->setText(entry.database);
-    catalogue->txtTIPO_DATABASE->setText(entry.type);
+    control<TextBox>(catalogue, QStringLiteral("txtCOD_SQL"))->setText(entry.code);
+    control<TextBox>(catalogue, QStringLiteral("txtDESCR_SQL"))->setText(entry.description);
+    control<MemoBox>(catalogue, QStringLiteral("txtSELEZ_SQL"))->setText(entry.sql);
+    control<TextBox>(catalogue, QStringLiteral("txtDATABASE"))->setText(entry.database);
+    control<TextBox>(catalogue, QStringLiteral("txtTIPO_DATABASE"))->setText(entry.type);
 }
 
 // Presses "Esegue SQL" and lets the result window's first activation run.
 inline ResultWindow* pressRun(CatalogueWindow* catalogue) {
-    catalogue->cmdESEGUE_SQL->click();
+    control<CommandButton>(catalogue, QStringLiteral("cmdESEGUE_SQL"))->click();
     waitIdle();
     return qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
 }

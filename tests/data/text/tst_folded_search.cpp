@@ -1,0 +1,239 @@
+// The UTF-8 reader at every edge of the encoding, and the folded search against a plain,
+// slow search of the same meaning over generated texts.
+#include "data/text/folded_search.h"
+#include "data/text/text_encoding.h"
+
+#include <QTest>
+
+#include <random>
+#include <variant>
+
+using namespace velario;
+
+namespace {
+
+// Well-formed UTF-8 as the Unicode standard tabulates it: the first byte, then the range of
+// each byte that follows.
+struct Form {
+    unsigned char firstLow, firstHigh;
+    std::vector<std::pair<unsigned char, unsigned char>> next;
+};
+const std::vector<Form> kWellFormed{
+    {0x00, 0x7F, {}},
+    {0xC2, 0xDF, {{0x80, 0xBF}}},
+    {0xE0, 0xE0, {{0xA0, 0xBF}, {0x80, 0xBF}}},
+    {0xE1, 0xEC, {{0x80, 0xBF}, {0x80, 0xBF}}},
+    {0xED, 0xED, {{0x80, 0x9F}, {0x80, 0xBF}}},
+    {0xEE, 0xEF, {{0x80, 0xBF}, {0x80, 0xBF}}},
+    {0xF0, 0xF0, {{0x90, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}}},
+    {0xF1, 0xF3, {{0x80, 0xBF}, {0x80, 0xBF}, {0x80, 0xBF}}},
+    {0xF4, 0xF4, {{0x80, 0x8F}, {0x80, 0xBF}, {0x80, 0xBF}}},
+};
+
+// The length of the well-formed sequence at the start of BYTES, 0 when there is none.
+size_t wellFormedLength(std::string_view bytes) {
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    for (const Form& form : kWellFormed) {
+        if (b(0) < form.firstLow || b(0) > form.firstHigh)
+            continue;
+        if (bytes.size() <= form.next.size())
+            return 0;
+        for (size_t k = 0; k < form.next.size(); ++k)
+            if (b(k + 1) < form.next[k].first || b(k + 1) > form.next[k].second)
+                return 0;
+        return form.next.size() + 1;
+    }
+    return 0;
+}
+
+// The code point of the LENGTH well-formed bytes at the start of BYTES: the bits the first
+// byte leaves after its length marks, then six from each byte that follows.
+char32_t valueOf(std::string_view bytes, size_t length) {
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    char32_t c = length == 1 ? b(0) : b(0) & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length; ++k)
+        c = (c << 6) | (b(k) & 0x3F);
+    return c;
+}
+
+// One piece of a text: a code point, or a byte that is no part of UTF-8.
+using Piece = std::variant<char32_t, unsigned char>;
+
+std::vector<Piece> pieces(std::string_view bytes) {
+    std::vector<Piece> out;
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t length = wellFormedLength(bytes.substr(i));
+        if (length == 0) {
+            out.emplace_back(static_cast<unsigned char>(bytes[i++]));
+            continue;
+        }
+        out.emplace_back(valueOf(bytes.substr(i), length));
+        i += length;
+    }
+    return out;
+}
+
+// A code point as the search sees it: case folded, stripped to the first character of its
+// full canonical decomposition (Hangul syllables aside), and gone when that is a mark.
+std::optional<char32_t> folded(char32_t c) {
+    if (c >= 0xAC00 && c <= 0xD7A3)
+        return c;
+    const char32_t caseless = QChar::toCaseFolded(c);
+    const char32_t base =
+        QString::fromUcs4(&caseless, 1).normalized(QString::NormalizationForm_D).toUcs4().first();
+    if (QChar::category(base) == QChar::Mark_NonSpacing)
+        return std::nullopt;
+    return QChar::toCaseFolded(base);
+}
+
+std::vector<Piece> foldedPieces(std::string_view bytes) {
+    std::vector<Piece> out;
+    for (const Piece& p : pieces(bytes)) {
+        if (const char32_t* c = std::get_if<char32_t>(&p)) {
+            if (const std::optional<char32_t> f = folded(*c))
+                out.emplace_back(*f);
+        } else {
+            out.push_back(p);
+        }
+    }
+    return out;
+}
+
+bool naiveFoundIn(const std::string& needle, const std::string& text) {
+    const std::vector<Piece> n = foldedPieces(needle);
+    const std::vector<Piece> t = foldedPieces(text);
+    return !n.empty() && std::search(t.begin(), t.end(), n.begin(), n.end()) != t.end();
+}
+
+// What texts are made of: plain and accented letters in both cases, a letter and its
+// combining accent, letters that do not decompose, CJK, Hangul, an emoji, marks alone, and
+// bytes that only look like UTF-8: bytes that start nothing, overlong forms (of 'a' and 'é'
+// among others), surrogates, beyond U+10FFFF, sequences cut short, stray continuation bytes,
+// and F5 and FD taken for the start of three bytes they would make 字 and 한 of.
+const QStringList kLetters{"a",  "A",  "z",  "Z",  "e", "@",      "[",       "`",       "{",
+                           " ",  "0",  "à",  "À",  "é", "É",      "e\u0300", "E\u0301", "ß",
+                           "ẞ",  "ø",  "Ø",  "ǅ",  "Å", "İ",      "ı",       "ς",       "Σ",
+                           "中", "字", "한", "ᄒ", "😀", "\u0301", "\u0344",  "Ⱥ",       "ⱥ"};
+const QList<QByteArray> kBroken{"\xC0\x80",
+                                "\xC1\xA1",
+                                "\xE0\x81\xA1",
+                                "\xE0\x83\xA9",
+                                "\xE0\x9F\xBF",
+                                "\xED\xA0\x80",
+                                "\xED\xBF\xBF",
+                                "\xF0\x80\x81\xA1",
+                                "\xF0\x8F\xBF\xBF",
+                                "\xF4\x90\x80\x80",
+                                "\xF5\xAD\x97",
+                                "\xFD\x95\x9C",
+                                "\xF8\x88\x80\x80\x80",
+                                "\xFF",
+                                "\xFE",
+                                "\x80",
+                                "\xBF",
+                                "\xE2\x82",
+                                "\xC3",
+                                "\xF0\x9F\x98"};
+
+} // namespace
+
+class TestFoldedSearch : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Every first byte with every second byte, and the third and fourth at the edges of the
+    // continuation range or missing, against the standard's table.
+    void decodeAtEveryEdge() {
+        const std::vector<int> edges{-1, 0x00, 0x7F, 0x80, 0xBF, 0xC0, 0xFF};
+        for (int first = 0; first < 256; ++first)
+            for (int second = -1; second < 256; ++second)
+                for (const int third : edges)
+                    for (const int fourth : edges) {
+                        std::string bytes(1, char(first));
+                        for (const int b : {second, third, fourth}) {
+                            if (b < 0)
+                                break;
+                            bytes += char(b);
+                        }
+                        const size_t length = wellFormedLength(bytes);
+                        size_t at = 0;
+                        const char32_t c = text::decodeUtf8(bytes, at);
+                        const char32_t expected =
+                            length == 0 ? text::kNotUtf8 : valueOf(bytes, length);
+                        if (c != expected || at != length)
+                            QFAIL(qPrintable(QString("%1: %2 to %3, expected %4 to %5")
+                                                 .arg(QByteArray::fromStdString(bytes).toHex(' '))
+                                                 .arg(uint(c), 0, 16)
+                                                 .arg(at)
+                                                 .arg(uint(expected), 0, 16)
+                                                 .arg(length)));
+                        if (second < 0 || third < 0)
+                            break;
+                    }
+        // The five and six bytes of the encoding's first definition, never UTF-8 now.
+        for (const std::string_view old :
+             {"\xF8\x80\x80\x80\x80", "\xF8\x88\x80\x80\x80", "\xFC\x80\x80\x80\x80\x80",
+              "\xFD\xBF\xBF\xBF\xBF\xBF"}) {
+            size_t at = 0;
+            QCOMPARE(text::decodeUtf8(old, at), text::kNotUtf8);
+            QCOMPARE(at, size_t(0));
+        }
+    }
+
+    void foundLikeTheNaiveSearch_data() {
+        QTest::addColumn<int>("texts");
+        QTest::addColumn<int>("longest"); // pieces
+        QTest::addColumn<bool>("broken"); // texts hold bytes that are not UTF-8
+        QTest::addColumn<int>("padding"); // plain bytes before each text
+        QTest::newRow("short, UTF-8") << 4000 << 12 << false << 0;
+        QTest::newRow("short, broken bytes among the letters") << 4000 << 12 << true << 0;
+        QTest::newRow("longer than eight plain bytes") << 1000 << 40 << true << 5;
+        // Around the end of the first block the search folds.
+        for (const int before : {65536 - 24, 65536 - 8, 65536 - 3})
+            QTest::addRow("across the block end, from %d", before) << 60 << 30 << true << before;
+    }
+
+    void foundLikeTheNaiveSearch() {
+        QFETCH(int, texts);
+        QFETCH(int, longest);
+        QFETCH(bool, broken);
+        QFETCH(int, padding);
+        std::mt19937 random(20260);
+        const auto pick = [&](int n) {
+            return int(std::uniform_int_distribution(0, n - 1)(random));
+        };
+        const auto make = [&](int count, bool withBroken) {
+            std::string bytes;
+            for (int i = 0; i < count; ++i) {
+                if (withBroken && pick(4) == 0)
+                    bytes += kBroken[pick(int(kBroken.size()))].toStdString();
+                else
+                    bytes += kLetters[pick(int(kLetters.size()))].toStdString();
+            }
+            return bytes;
+        };
+        const std::string pad(size_t(padding), 'x');
+        int found = 0;
+        for (int i = 0; i < texts; ++i) {
+            const std::string needle = make(1 + pick(3), false);
+            std::string text = pad + make(pick(longest + 1), broken);
+            // Half the texts hold the needle as written somewhere.
+            if (pick(2) == 0)
+                text.insert(padding + pick(int(text.size()) - padding + 1), needle);
+            data::FoldedSearch search(QString::fromStdString(needle));
+            const bool expected = naiveFoundIn(needle, text);
+            found += expected;
+            if (search.foundIn(text) != expected)
+                QFAIL(qPrintable(
+                    QString("'%1' in '%2': expected %3")
+                        .arg(QString::fromStdString(needle),
+                             QByteArray::fromStdString(text.substr(pad.size())).toHex(' '))
+                        .arg(expected)));
+        }
+        // Both answers came up often enough to mean something.
+        QVERIFY2(found > texts / 4 && found < texts * 3 / 4, qPrintable(QString::number(found)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFoldedSearch)
+#include "tst_folded_search.moc"
