@@ -217,7 +217,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         return;
     }
     const std::optional<data::ColumnWidths> ahead = grid.measuredAhead();
-    data::ColumnWidths m = ahead ? *ahead : data::measureColumns(grid, {reply.rows, {}});
+    data::ColumnWidths m = ahead ? *ahead : data::measureColumns(grid, {reply.rows});
 
     Printer& printer = Printer::instance();
     printer.setFontName(kFace);

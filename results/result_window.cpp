@@ -12,7 +12,6 @@
 #include "print/rows_reply.h"
 
 #include <QLocale>
-#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -190,7 +189,7 @@ void ResultWindow::onLoad() {
     EntrySource* source = entry();
     if (source)
         source->setSteppedAside(true);
-    FLAG_ACTIVATE = QStringLiteral("S");
+    FLAG_ACTIVATE = true;
     QString code;
     QString description;
     QString database;
@@ -227,8 +226,8 @@ void ResultWindow::onLoad() {
 }
 
 void ResultWindow::onActivate() {
-    if (FLAG_ACTIVATE != QLatin1String("N")) {
-        FLAG_ACTIVATE = QStringLiteral("N");
+    if (FLAG_ACTIVATE) {
+        FLAG_ACTIVATE = false;
         platform().setMousePointer(MousePointer::Hourglass);
         const EntrySource* source = entry();
         state_.MSG = source ? source->entrySql().trimmed() : QString();
@@ -270,31 +269,13 @@ void ResultWindow::CALC_DIM_CAMPI_GRIGLIA() {
     HEAD_TOTAL = 0;
     LINE_TOTAL = 0;
     MAX_COL = 0;
-    // The window may be closed by an event that runs during a yield; from then on nothing
-    // of it may be touched.
-    QPointer<ResultWindow> self(this);
-    const auto yield = [&self] {
-        platform().doEvents();
-        return !self.isNull() && !self->isUnloading();
-    };
+    // The walk covers the rows on display only, a few dozen at most: it runs to its end
+    // without letting other events in, so nothing can close the window or start another walk
+    // of the same grid under it.
     data::MeasureOptions options;
     options.rowLimit = NUM_REC + 1;
-    // Other events run after the first row and after every fifth.
-    options.afterRow = [&yield, sinceYield = 0](qint64 row) mutable {
-        if (++sinceYield > 4) {
-            sinceYield = 0;
-            if (!yield())
-                return false;
-        }
-        return row != 0 || yield();
-    };
     ChosenGrid grid([this] { return activeGrid(); });
-
-    measuring_ = true;
     const data::ColumnWidths measured = data::measureColumns(grid, options);
-    if (!self)
-        return;
-    measuring_ = false;
 
     COL_WIDTH = measured.width;
     HEAD_TOTAL = measured.headTotal;
@@ -316,21 +297,13 @@ void ResultWindow::CALC_DIM_CAMPI_GRIGLIA() {
 }
 
 void ResultWindow::cmdADEGUA_CAMPI_Click() {
-    if (measuring_)
-        return;
     NUM_REC = activeGrid()->approxCount();
     if (NUM_REC == 0) {
         platform().beep();
         return;
     }
     platform().setMousePointer(MousePointer::Hourglass);
-
-    QPointer<ResultWindow> self(this);
     CALC_DIM_CAMPI_GRIGLIA();
-    if (!self || isUnloading()) {
-        platform().setMousePointer(MousePointer::Default);
-        return;
-    }
 
     const double target = leadingNumber(lblDIM_MAX->caption());
     if (target <= 0)
@@ -359,15 +332,11 @@ void ResultWindow::cmdADEGUA_CAMPI_Click() {
 }
 
 void ResultWindow::cmdAUMENTA_CAMPI_Click() {
-    if (measuring_)
-        return;
     lblDIM_MAX->setCaption(decimalText(leadingNumber(lblDIM_MAX->caption()) + kTargetStep));
     cmdADEGUA_CAMPI_Click();
 }
 
 void ResultWindow::cmdDIMINUISCE_CAMPI_Click() {
-    if (measuring_)
-        return;
     const double target = leadingNumber(lblDIM_MAX->caption());
     if (target > 5)
         lblDIM_MAX->setCaption(decimalText(target - kTargetStep));
@@ -375,9 +344,6 @@ void ResultWindow::cmdDIMINUISCE_CAMPI_Click() {
 }
 
 void ResultWindow::cmdSTAMPA_Click() {
-    // A report started while a measurement yields would walk the same grid under it.
-    if (measuring_)
-        return;
     const EntrySource* source = entry();
     if (!source)
         return;

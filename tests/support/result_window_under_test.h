@@ -55,6 +55,12 @@ inline void putOnScreen(CatalogueWindow* catalogue, const EntryOnScreen& entry) 
     catalogue->txtTIPO_DATABASE->setText(entry.type);
 }
 
+// A control of WINDOW by the name the automation and the user know it by.
+template <typename Control>
+Control* control(const QWidget* window, const QString& name) {
+    return window->findChild<Control*>(name);
+}
+
 // Presses "Esegue SQL" and lets the result window's first activation run.
 inline ResultWindow* pressRun(CatalogueWindow* catalogue) {
     catalogue->cmdESEGUE_SQL->click();
