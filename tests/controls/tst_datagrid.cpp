@@ -136,6 +136,38 @@ private slots:
         QCOMPARE(tryAt(" WHERE id < 0", 0, 0, 2), QStringList({"0", row, "0", "0", "2", ""}));
     }
 
+    // A grid without a result says so, whatever is asked of it; captions and blocks outside
+    // the result's columns and rows are refused, those at its edges taken.
+    void refusals() {
+        const QString none = QStringLiteral("the grid shows no result");
+        QCOMPARE(QStringList({grid_->automationRow(0), grid_->automationSelect("all")}),
+                 QStringList({none, none}));
+        QVERIFY(!show("SELECT id, nome FROM clienti WHERE id <= 3"));
+        const int invalid = int(ErrorNumber::InvalidColumn);
+        QCOMPARE(QList<int>({grid_->setColumnCaption(-1, "x").number,
+                             grid_->setColumnCaption(0, "primo").number,
+                             grid_->setColumnCaption(1, "ultimo").number,
+                             grid_->setColumnCaption(2, "x").number}),
+                 QList<int>({invalid, 0, 0, invalid}));
+        QCOMPARE(grid_->columnCaption(0) + ' ' + grid_->columnCaption(1), "primo ultimo");
+        const auto select = [this](const char* what) {
+            const QString why = grid_->automationSelect(what);
+            if (!why.isEmpty())
+                return why;
+            QStringList cells;
+            for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
+                cells << QStringLiteral("%1,%2").arg(index.row()).arg(index.column());
+            cells.sort();
+            return cells.join(' ');
+        };
+        QCOMPARE(select("2 1 2 1"), "2,1");
+        QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
+        QCOMPARE(select("0 0 0 2"), "bad selection '0 0 0 2'");
+        QCOMPARE(select("0 1 0 0"), "bad selection '0 1 0 0'");
+        QCOMPARE(select("1 0 0 0"), "bad selection '1 0 0 0'");
+        QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
+    }
+
     // Each refresh repositions once, on the grid's row too, and sees what was written since;
     // setRow repositions before it returns, the same row again does not; the navigation bar
     // moves within the result; the count is the whole result's; an empty result has no
