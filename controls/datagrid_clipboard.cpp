@@ -96,11 +96,9 @@ void DataGrid::copySelection(bool withHeaders) {
     }
     QString text;
     QString html = QStringLiteral("<table>");
-    bool firstRow = true;
+    // Every row ends with a line end, the last too, as spreadsheets put rows on the
+    // clipboard: a last row of one empty cell is then still a row.
     const auto addRow = [&](const auto& cellOf, const char* tag) {
-        if (!firstRow)
-            text += QLatin1Char('\n');
-        firstRow = false;
         html += QLatin1String("<tr>");
         for (size_t i = 0; i < chosenColumns.size(); ++i) {
             const QString cell = cellOf(chosenColumns[i]);
@@ -109,6 +107,7 @@ void DataGrid::copySelection(bool withHeaders) {
             text += clipboardCell(cell);
             html += htmlCell(cell, tag);
         }
+        text += QLatin1Char('\n');
         html += QLatin1String("</tr>");
     };
     if (withHeaders)

@@ -98,7 +98,8 @@ private slots:
             << kValues + "select frmTS0003.DBGrid2 1 1 3 2\nmenu frmTS0003.DBGrid2 Copia\n"
             << false << QByteArray()
             << "con;punto e virgola\ta,b\n\"virgolette \"\"dentro\"\"\"\t"
-               "\"tab\tqui\"\n\"riga1\nriga2\"\t\"cr\r\nlf\"<table><tr><td>con;punto e virgola</td>"
+               "\"tab\tqui\"\n\"riga1\nriga2\"\t\"cr\r\nlf\"\n<table><tr><td>con;punto e "
+               "virgola</td>"
                "<td>a,b</td></tr><tr><td>virgolette &quot;dentro&quot;</td><td>tab\tqui</td></tr>"
                "<tr><td>riga1<br>riga2</td><td>cr<br>lf</td></tr></table>"
             << "";
@@ -106,7 +107,7 @@ private slots:
             << kValues + "select frmTS0003.DBGrid2 row 0\nmenu frmTS0003.DBGrid2 Copia con "
                          "intestazioni\n"
             << false << QByteArray()
-            << "id\ttesto\taltro\n1\tsemplice\t<table><tr><th>id</th><th>testo</th><th>altro</th>"
+            << "id\ttesto\taltro\n1\tsemplice\t\n<table><tr><th>id</th><th>testo</th><th>altro</th>"
                "</tr><tr><td>1</td><td>semplice</td><td></td></tr></table>"
             << "";
         QTest::newRow("everything")
@@ -114,14 +115,15 @@ private slots:
             << false << QByteArray()
             << "1\tsemplice\t\n2\tcon;punto e virgola\ta,b\n3\t\"virgolette "
                "\"\"dentro\"\"\"\t\"tab\tqui\""
-               "\n4\t\"riga1\nriga2\"\t\"cr\r\nlf\"\n5\tΕλληνικά 日本語\t"
+               "\n4\t\"riga1\nriga2\"\t\"cr\r\nlf\"\n5\tΕλληνικά 日本語\t\n"
             << "";
         QStringList numbers;
         for (int i = 1; i <= 3000; ++i)
             numbers << QString::number(i);
         QTest::newRow("a whole column, rows not read yet")
             << kRows3000 + "select frmTS0003.DBGrid2 column 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
-            << false << QByteArray() << numbers.join('\n') << "";
+            << false << QByteArray() << numbers.join('\n') + '\n'
+            << "";
     }
 
     void exports() {
