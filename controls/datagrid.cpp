@@ -106,10 +106,23 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
             readShownRows();
     });
     connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &DataGrid::readShownRows);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            &DataGrid::resumeFromScrollBar);
+}
+
+void DataGrid::resumeFromScrollBar(int action) {
+    if (!model_ || !model_->readingStopped() || action == QAbstractSlider::SliderNoAction)
+        return;
+    const QScrollBar* bar = verticalScrollBar();
+    // The position the action leads to; the value follows once the signal is handled.
+    if (bar->sliderPosition() >= bar->maximum())
+        model_->resumeReading();
 }
 
 void DataGrid::readShownRows() {
-    if (model_ && model_->rowCount() > 0)
+    // After the user's stop the rows on display are those read; the row past them that this
+    // reads as well would go on with the reading.
+    if (model_ && model_->rowCount() > 0 && !model_->readingStopped())
         readRowsUpTo(*model_, qint64(firstVisibleRow()) + rowsFitting() + 1);
 }
 
@@ -142,6 +155,8 @@ void DataGrid::attachModel(data::ResultModel* model) {
     delete oldSelection;
     connect(model, &QAbstractItemModel::modelReset, this, &DataGrid::onModelReset);
     connect(model, &data::ResultModel::readFailed, this, &DataGrid::readFailed);
+    connect(model, &data::ResultModel::readingStoppedChanged, this,
+            &DataGrid::readingStoppedChanged);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             &DataGrid::onCurrentChanged);
     model->setEditable(cellEditing_);
@@ -193,7 +208,9 @@ DataSource* DataGrid::dataSource() const {
 void DataGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
     if (current.isValid())
         col_ = current.column();
-    if (!following_ && source_ && current.isValid() &&
+    // A row that went while the change was being told (the user stopped the reading it
+    // started) is no longer the current one.
+    if (!following_ && source_ && current.isValid() && current.row() < model_->rowCount() &&
         (!previous.isValid() || previous.row() != current.row()))
         source_->selectRow(current.row());
 }
@@ -420,6 +437,9 @@ void DataGrid::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // Past the rows read, to the result's end: the reading the user stopped goes on.
+    if (event == QKeySequence::MoveToEndOfDocument && model_ && model_->readingStopped())
+        model_->resumeReading();
     QTableView::keyPressEvent(event);
 }
 

@@ -125,6 +125,9 @@ public:
 signals:
     // The result on show could not be read on (see data::ResultModel::readFailed).
     void readFailed(int number, const QString& description);
+    // The user stopped a reading of the result on show, or it went on again (see
+    // data::ResultModel::readingStopped).
+    void readingStoppedChanged(bool stopped);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -142,6 +145,8 @@ private:
     int rowsFitting() const;
     // Reads the rows on display that have not been read yet.
     void readShownRows();
+    // After the user stopped a reading: the scroll bar taken on past the rows read.
+    void resumeFromScrollBar(int action);
     QString checkResultRow(int row) const;
 
     std::unique_ptr<data::ResultModel> ownModel_;

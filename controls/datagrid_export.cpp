@@ -45,7 +45,9 @@ void DataGrid::exportCsv() {
     for (int c = 0; c < columnCount(); ++c)
         captions << columnCaption(c);
     writer.writeHeader(captions);
-    const Error error = model_->writeAll(writer, [&writer] { return writer.error().isSet(); });
+    bool stopped = false;
+    const Error error = model_->writeAll(
+        writer, [&writer] { return writer.error().isSet(); }, &stopped);
     const Error written = writer.flush();
     const bool committed = !error && !written && file.commit();
     platform().setMousePointer(MousePointer::Default);
@@ -54,7 +56,7 @@ void DataGrid::exportCsv() {
     file.cancelWriting();
     if (written || !error)
         return cannotWrite(written ? written.description : file.errorString());
-    if (error.number == ErrorNumber::OperationCancelled) {
+    if (stopped) {
         platform().msgBox(QStringLiteral("Esportazione annullata: il file non è stato scritto."),
                           MsgBox::OkOnly, title);
         return;

@@ -134,6 +134,8 @@ public:
             replay(store, r, cells, sink);
         model->ensureRows(wanted, &sink);
         const Error error = model->fetchError();
+        if (model->readingStopped() && model->fetchedRows() < wanted)
+            return Error::make(ErrorNumber::OperationCancelled);
         if (error.number == ErrorNumber::OperationCancelled)
             return error;
         measured_ = measure.widths();

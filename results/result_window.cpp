@@ -6,6 +6,7 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 #include "data/results/column_fitting.h"
+#include "data/results/result_model.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/grid_report.h"
@@ -146,13 +147,34 @@ void ResultWindow::buildControls() {
     connect(cmdSTAMPA, &QPushButton::clicked, this, &ResultWindow::cmdSTAMPA_Click);
     connect(cmdESCI, &QPushButton::clicked, this, &ResultWindow::cmdESCI_Click);
     // Rows are read while the grid scrolls or paints: the message waits until that is over.
-    for (DataGrid* grid : {DBGrid1, DBGrid2})
+    for (DataGrid* grid : {DBGrid1, DBGrid2}) {
         connect(grid, &DataGrid::readFailed, this, &ResultWindow::showReadFailure,
                 Qt::QueuedConnection);
+        connect(grid, &DataGrid::readingStoppedChanged, this, [this, grid] {
+            if (grid == activeGrid())
+                showRecordCount();
+        });
+        connect(grid, &DataGrid::readingStoppedChanged, this, &ResultWindow::showReadingStopped,
+                Qt::QueuedConnection);
+    }
 }
 
 void ResultWindow::showReadFailure(int number, const QString& description) {
     reportSqlError(Error::make(number, description));
+}
+
+void ResultWindow::showReadingStopped(bool stopped) {
+    if (stopped)
+        reportSqlError(Error::make(ErrorNumber::OperationCancelled));
+}
+
+void ResultWindow::showRecordCount(Error* error) {
+    DataGrid* grid = activeGrid();
+    const qint64 count = grid->approxCount(error);
+    const data::ResultModel* model = grid->resultModel();
+    const bool stoppedShort = model && model->readingStopped() && model->rowCount() < count;
+    lblNUM_REC->setCaption(stoppedShort ? recordCountCaption(model->rowCount(), count)
+                                        : recordCountCaption(count));
 }
 
 bool ResultWindow::loadAndShow(SharedState& state, EntrySource& entry) {
@@ -168,6 +190,11 @@ bool ResultWindow::loadAndShow(SharedState& state, EntrySource& entry) {
 QString ResultWindow::recordCountCaption(qint64 count) {
     // A longer number is shown whole: its last eight characters alone would be another number.
     return QLocale::system().toString(count).rightJustified(8, QLatin1Char(' '));
+}
+
+QString ResultWindow::recordCountCaption(qint64 shown, qint64 count) {
+    const QLocale locale = QLocale::system();
+    return locale.toString(shown) + QStringLiteral(" di ") + locale.toString(count);
 }
 
 EntrySource* ResultWindow::entry() const {
@@ -245,7 +272,7 @@ void ResultWindow::onActivate() {
             reportSqlError(error);
     }
     Error countError;
-    lblNUM_REC->setCaption(recordCountCaption(activeGrid()->approxCount(&countError)));
+    showRecordCount(&countError);
     // A count the user stopped shows the rows read so far, and says it was stopped.
     if (countError.number == ErrorNumber::OperationCancelled)
         reportSqlError(countError);

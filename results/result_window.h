@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/errors.h"
 #include "entry_source.h"
 #include "platform/form.h"
 
@@ -38,6 +39,8 @@ public:
     // The record count as lblNUM_REC shows it: grouped in the user's locale, right-aligned
     // in 8 characters, or longer when the number is.
     static QString recordCountCaption(qint64 count);
+    // The same once the user stopped a reading short of the count: the rows shown, of how many.
+    static QString recordCountCaption(qint64 shown, qint64 count);
 
     // The grid of the live path, by the entry's type as it is now.
     DataGrid* activeGrid() const;
@@ -56,6 +59,9 @@ private:
     void cmdSTAMPA_Click();
     void cmdESCI_Click();
     void showReadFailure(int number, const QString& description);
+    void showReadingStopped(bool stopped);
+    // The live grid's count in lblNUM_REC; why it could not be counted in ERROR.
+    void showRecordCount(Error* error = nullptr);
     bool accessPath() const;
     EntrySource* entry() const;
 

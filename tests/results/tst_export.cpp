@@ -2,6 +2,8 @@
 #include "support/result_window_under_test.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QRegularExpression>
 #include <QTest>
 
 using velario::test::Sandbox;
@@ -20,6 +22,9 @@ const QString kValuesOdbc = "row frmTS0002.DBGrid1 1\nclick frmTS0002.cmdESEGUE_
 const QString kRows3000 = "row frmTS0002.DBGrid1 2\nclick frmTS0002.cmdESEGUE_SQL\n";
 const QString kLong = "row frmTS0002.DBGrid1 3\nclick frmTS0002.cmdESEGUE_SQL\n";
 const QString kOdbcRows = "row frmTS0002.DBGrid1 4\nclick frmTS0002.cmdESEGUE_SQL\n";
+// Rows that take a while each: the reading to the end runs for seconds, the count does not.
+const QString kSlow = "row frmTS0002.DBGrid1 5\nclick frmTS0002.cmdESEGUE_SQL\n";
+constexpr int kSlowRows = 100000;
 const QString kExport = "choose-file FILE\nmenu frmTS0003.DBGrid2 Esporta CSV…\n";
 const QString kExportOdbc = "choose-file FILE\nmenu frmTS0003.DBGrid1 Esporta CSV…\n";
 
@@ -57,7 +62,13 @@ private slots:
                             {"C", "3000 righe", kSeries.arg(3000), values, "MDB"},
                             // Still running when the progress dialog comes, a second on.
                             {"D", "5000000 righe", kSeries.arg(5000000), values, "MDB"},
-                            {"E", "100000 righe via ODBC", kSeries.arg(100000), kDsn, "ODBC"}}));
+                            {"E", "100000 righe via ODBC", kSeries.arg(100000), kDsn, "ODBC"},
+                            {"F", "Righe lente",
+                             QString("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                     "FROM s WHERE i < %1) SELECT i, "
+                                     "length(hex(randomblob(10000))) AS n FROM s")
+                                 .arg(kSlowRows),
+                             values, "MDB"}}));
     }
 
     // What the file and the clipboard hold, and what the user was asked or told. Files hold
@@ -124,6 +135,54 @@ private slots:
             << kRows3000 + "select frmTS0003.DBGrid2 column 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
             << false << QByteArray() << numbers.join('\n') + '\n'
             << "";
+    }
+
+    // Ctrl+End on a long result, then "Annulla": the grid shows the rows read, the count
+    // says of how many, and what comes next reads on from there: an export (with its own
+    // progress, never told it was stopped), or Ctrl+End again.
+    void afterAStoppedReading_data() {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<bool>("exported");
+        QTest::newRow("Esporta CSV") << kExport << true;
+        QTest::newRow("Ctrl+End again") << "key frmTS0003.DBGrid2 Ctrl+End\n" << false;
+    }
+
+    void afterAStoppedReading() {
+        QFETCH(QString, then);
+        QFETCH(bool, exported);
+        QTemporaryDir folder;
+        const QString path = folder.filePath("lente.csv");
+        const velario::test::ProgramRun run =
+            sandbox_.run(kSlow + "answer 2\nkey frmTS0003.DBGrid2 Ctrl+End\ndump\n" +
+                         QString(then).replace("FILE", path) + "dump\n");
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.summary().filter(QRegularExpression("^(msgbox|progress:Lettura.*2$)")),
+                 QStringList({"progress:Lettura dei record in corso...|2",
+                              "msgbox:Errore SQL: Operazione annullata dall'utente.|Velario|0"}));
+        QStringList counts;
+        QStringList lastRows;
+        for (const QJsonObject& state : run.eventsOf("state"))
+            for (const QJsonValue window : state["windows"].toArray())
+                if (window["name"] == "frmTS0003") {
+                    counts << window["controls"]["lblNUM_REC"]["caption"].toString();
+                    lastRows
+                        << window["controls"]["DBGrid2"]["cells"].toArray().last()[0].toString();
+                }
+        QCOMPARE(counts.size(), 2);
+        const QRegularExpressionMatch shown =
+            QRegularExpression("^([0-9.]+) di 100\\.000$").match(counts[0]);
+        QVERIFY2(shown.hasMatch(), qPrintable(counts[0]));
+        QCOMPARE(QString(shown.captured(1)).remove('.'), lastRows[0]);
+        QCOMPARE(counts[1], " 100.000");
+        if (!exported) {
+            QCOMPARE(lastRows[1], "100000");
+            return;
+        }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray csv = file.readAll();
+        QCOMPARE(csv.count('\n'), kSlowRows + 1);
+        QVERIFY(csv.startsWith("i;n\r\n1;20000\r\n") && csv.endsWith("\r\n100000;20000\r\n"));
     }
 
     void exports() {
