@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
+#include <vector>
 
 namespace velario {
 
@@ -425,17 +428,49 @@ QString DataGrid::clickRow(int row) {
 
 namespace {
 
-const QString kCopy = QStringLiteral("Copia");
-const QString kCopyWithHeaders = QStringLiteral("Copia con intestazioni");
-const QString kExport = QStringLiteral("Esporta CSV…");
+// The grid's context menu, item by item; the grid takes an item's keys wherever the focus is
+// in it, menu shown or not.
+struct MenuItem {
+    QString text;
+    QList<QKeySequence> keys;
+    bool separatorBefore;
+    std::function<bool(const DataGrid&)> enabled;
+    std::function<void(DataGrid&)> run;
+};
+
+bool hasSelection(const DataGrid& grid) {
+    return grid.selectionModel() && grid.selectionModel()->hasSelection();
+}
+
+bool showsResult(const DataGrid& grid) {
+    return grid.resultModel() && grid.resultModel()->hasSource();
+}
+
+const std::vector<MenuItem>& menuItems() {
+    static const std::vector<MenuItem> items{
+        {QStringLiteral("Copia"), QKeySequence::keyBindings(QKeySequence::Copy), false,
+         hasSelection, [](DataGrid& grid) { grid.copySelection(false); }},
+        {QStringLiteral("Copia con intestazioni"),
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
+         false,
+         hasSelection,
+         [](DataGrid& grid) { grid.copySelection(true); }},
+        {QStringLiteral("Esporta CSV…"), {}, true, showsResult, &DataGrid::exportCsv},
+    };
+    return items;
+}
 
 } // namespace
 
 void DataGrid::keyPressEvent(QKeyEvent* event) {
-    if (event == QKeySequence::Copy) {
-        copySelection(false);
-        event->accept();
-        return;
+    const QKeySequence pressed(event->keyCombination());
+    for (const MenuItem& item : menuItems()) {
+        if (item.keys.contains(pressed)) {
+            if (item.enabled(*this))
+                item.run(*this);
+            event->accept();
+            return;
+        }
     }
     // Past the rows read, to the result's end: the reading the user stopped goes on.
     if (event == QKeySequence::MoveToEndOfDocument && model_ && model_->readingStopped())
@@ -443,15 +478,26 @@ void DataGrid::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
+void DataGrid::mousePressEvent(QMouseEvent* event) {
+    // A right click inside the selection keeps it, and the current cell with it: the context
+    // menu that follows acts on the selection.
+    if (event->button() == Qt::RightButton && hasSelection(*this) &&
+        selectionModel()->isSelected(indexAt(event->position().toPoint()))) {
+        event->accept();
+        return;
+    }
+    QTableView::mousePressEvent(event);
+}
+
 std::unique_ptr<QMenu> DataGrid::makeMenu() {
     auto menu = std::make_unique<QMenu>(this);
-    const bool selected = selectionModel() && selectionModel()->hasSelection();
-    QAction* copy = menu->addAction(kCopy, this, [this] { copySelection(false); });
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setEnabled(selected);
-    menu->addAction(kCopyWithHeaders, this, [this] { copySelection(true); })->setEnabled(selected);
-    menu->addSeparator();
-    menu->addAction(kExport, this, &DataGrid::exportCsv)->setEnabled(model_ && model_->hasSource());
+    for (const MenuItem& item : menuItems()) {
+        if (item.separatorBefore)
+            menu->addSeparator();
+        QAction* action = menu->addAction(item.text, this, [this, &item] { item.run(*this); });
+        action->setShortcuts(item.keys);
+        action->setEnabled(item.enabled(*this));
+    }
     return menu;
 }
 

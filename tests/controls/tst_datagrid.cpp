@@ -1,7 +1,9 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 
+#include <QApplication>
 #include <QJsonArray>
+#include <QMouseEvent>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -166,6 +168,24 @@ private slots:
         QCOMPARE(select("0 1 0 0"), "bad selection '0 1 0 0'");
         QCOMPARE(select("1 0 0 0"), "bad selection '1 0 0 0'");
         QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
+    }
+
+    // A right click inside a block selection, away from the current cell, keeps the block
+    // for the context menu; outside it, it selects the cell clicked.
+    void rightClickInsideTheSelection() {
+        QVERIFY(!show("SELECT id, nome FROM clienti"));
+        const auto click = [this](Qt::MouseButton button, int row, int column) {
+            const QPoint at = grid_->visualRect(grid_->model()->index(row, column)).center();
+            const QPoint global = grid_->viewport()->mapToGlobal(at);
+            QMouseEvent press(QEvent::MouseButtonPress, at, global, button, button, {});
+            QApplication::sendEvent(grid_->viewport(), &press);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, global, button, {}, {});
+            QApplication::sendEvent(grid_->viewport(), &release);
+            return grid_->selectionModel()->selectedIndexes().size();
+        };
+        QCOMPARE(grid_->automationSelect("2 0 4 1"), QString());
+        QCOMPARE(click(Qt::RightButton, 3, 1), 6);
+        QCOMPARE(click(Qt::RightButton, 7, 0), 1);
     }
 
     // Each refresh repositions once, on the grid's row too, and sees what was written since;

@@ -121,6 +121,11 @@ private slots:
             << "id\ttesto\taltro\n1\tsemplice\t\n<table><tr><th>id</th><th>testo</th><th>altro</th>"
                "</tr><tr><td>1</td><td>semplice</td><td></td></tr></table>"
             << "";
+        QTest::newRow("a cell with headers, by the keys")
+            << kValues + "select frmTS0003.DBGrid2 1 0 1 0\nkey frmTS0003.DBGrid2 Ctrl+Shift+C\n"
+            << false << QByteArray()
+            << "id\n2\n<table><tr><th>id</th></tr><tr><td>2</td></tr></table>"
+            << "";
         QTest::newRow("everything")
             << kValues + "select frmTS0003.DBGrid2 all\nmenu frmTS0003.DBGrid2 Copia\n"
             << false << QByteArray()
