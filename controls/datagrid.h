@@ -113,7 +113,9 @@ public:
     // columns: rows not read yet are read first.
     void copySelection(bool withHeaders);
     // Asks for a file and writes the whole result to it as CSV; tells the user what failed.
+    // The file proposed is named NAME (setExportName), in the folder of the last export.
     void exportCsv();
+    void setExportName(const QString& name);
 
     QJsonObject automationState() const override;
     QString automationMenu(const QString& text) override;
@@ -160,8 +162,7 @@ private:
     bool cellEditing_ = false;
     EditHandler editHandler_;
     std::vector<int> maxLengths_;
-    // The folder of the last export, where the next one starts.
-    QString lastExport_;
+    QString exportName_;
 };
 
 } // namespace velario

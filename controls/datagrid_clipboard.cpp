@@ -1,5 +1,6 @@
 #include "datagrid.h"
 
+#include "data/results/spreadsheet_cells.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -40,8 +41,8 @@ bool coversColumn(const QItemSelection& selection, int column, int rows) {
     return rows > 0 && next >= rows;
 }
 
-// A cell as a spreadsheet reads it from the clipboard: quoted, quotes doubled, when it holds
-// a tab, a line end or a quote, so that it stays one cell.
+// A cell of the clipboard's text as a spreadsheet takes it: quoted, quotes doubled, when it
+// holds a tab, a line end or a quote, so that it stays one cell.
 QString clipboardCell(const QString& text) {
     if (!text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\n')) &&
         !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('"')))
@@ -50,12 +51,21 @@ QString clipboardCell(const QString& text) {
            QLatin1Char('"');
 }
 
-QString htmlCell(const QString& text, const char* tag) {
-    QString escaped = text.toHtmlEscaped();
+// A value as a cell of the clipboard's table. Digits a spreadsheet would change are marked
+// as text, in the ways LibreOffice and Excel read.
+QString htmlCell(const QString& text, data::SpreadsheetForm form, QStringView decimal,
+                 const char* tag) {
+    QString escaped = form == data::SpreadsheetForm::Number
+                          ? QString(text).replace(QLatin1Char('.'), decimal.toString())
+                          : text;
+    escaped = escaped.toHtmlEscaped();
     escaped.replace(QLatin1String("\r\n"), QLatin1String("<br>"));
     escaped.replace(QLatin1Char('\n'), QLatin1String("<br>"));
     escaped.replace(QLatin1Char('\r'), QLatin1String("<br>"));
-    return QStringLiteral("<%1>%2</%1>").arg(QLatin1String(tag), escaped);
+    const QLatin1String asText(form == data::SpreadsheetForm::Text
+                                   ? R"( sdnum="1033;0;@" style="mso-number-format:'\@'")"
+                                   : "");
+    return QStringLiteral("<%1%2>%3</%1>").arg(QLatin1String(tag), asText, escaped);
 }
 
 } // namespace
@@ -94,24 +104,29 @@ void DataGrid::copySelection(bool withHeaders) {
         if (any)
             chosenColumns.push_back(c);
     }
+    // Values go as a spreadsheet of the user's locale is to read them; captions as they are.
+    const QString decimal = data::localeDecimalPoint();
     QString text;
-    QString html = QStringLiteral("<table>");
+    QString html = QStringLiteral(R"(<html><head><meta charset="utf-8"></head><body><table>)");
     // Every row ends with a line end, the last too, as spreadsheets put rows on the
     // clipboard: a last row of one empty cell is then still a row.
-    const auto addRow = [&](const auto& cellOf, const char* tag) {
+    const auto addRow = [&](const auto& cellOf, bool captions) {
+        const char* tag = captions ? "th" : "td";
         html += QLatin1String("<tr>");
         for (size_t i = 0; i < chosenColumns.size(); ++i) {
             const QString cell = cellOf(chosenColumns[i]);
+            const data::SpreadsheetForm form =
+                captions ? data::SpreadsheetForm::AsStored : data::spreadsheetForm(cell);
             if (i > 0)
                 text += QLatin1Char('\t');
-            text += clipboardCell(cell);
-            html += htmlCell(cell, tag);
+            text += clipboardCell(captions ? cell : data::spreadsheetText(cell, decimal));
+            html += htmlCell(cell, form, decimal, tag);
         }
         text += QLatin1Char('\n');
         html += QLatin1String("</tr>");
     };
     if (withHeaders)
-        addRow([this](int c) { return columnCaption(c); }, "th");
+        addRow([this](int c) { return columnCaption(c); }, true);
     const bool allRows = !selected.wholeColumns.empty();
     for (qint64 r = 0; r < selected.rows; ++r) {
         bool any = allRows;
@@ -120,9 +135,9 @@ void DataGrid::copySelection(bool withHeaders) {
         if (!any)
             continue;
         addRow([&](int c) { return selected.contains(r, c) ? model_->text(r, c) : QString(); },
-               "td");
+               false);
     }
-    html += QLatin1String("</table>");
+    html += QLatin1String("</table></body></html>");
     platform().setClipboard(text, html);
 }
 

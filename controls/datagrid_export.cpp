@@ -1,22 +1,47 @@
 #include "datagrid.h"
 
 #include "data/results/csv_writer.h"
+#include "data/results/spreadsheet_cells.h"
 #include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 namespace velario {
+
+namespace {
+
+// The folder of the last export, where the next one starts, whichever grid made it.
+QString& lastExportFolder() {
+    static QString folder;
+    return folder;
+}
+
+// NAME as a file's name: without the characters that a file name cannot hold here or on the
+// systems the file may go to.
+QString fileNameOf(const QString& name) {
+    QString file = name.trimmed();
+    for (QChar& c : file)
+        if (c.unicode() < 0x20 || QStringView(u"/\\:*?\"<>|").contains(c))
+            c = QLatin1Char('_');
+    return file;
+}
+
+} // namespace
+
+void DataGrid::setExportName(const QString& name) {
+    exportName_ = name;
+}
 
 void DataGrid::exportCsv() {
     if (!model_ || !model_->hasSource())
         return;
     const QString title = QStringLiteral("Esporta CSV");
-    const QString start = lastExport_.isEmpty()
-                              ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                              : lastExport_;
+    const QString folder = lastExportFolder().isEmpty() ? QDir::homePath() : lastExportFolder();
+    const QString name = fileNameOf(exportName_);
+    const QString start = name.isEmpty() ? folder + QLatin1Char('/')
+                                         : QDir(folder).filePath(name + QStringLiteral(".csv"));
     const Dialogs::SaveChoice choice = platform().fileSaveCsv(start, data::localeCsvSeparator());
     if (!choice.path || choice.path->isEmpty())
         return;
@@ -27,7 +52,8 @@ void DataGrid::exportCsv() {
                           MsgBox::YesNo | MsgBox::Question | MsgBox::DefaultButton2,
                           title) != MsgBox::Yes)
         return;
-    lastExport_ = QFileInfo(path).absolutePath();
+    lastExportFolder() = QFileInfo(path).absolutePath();
+    const QByteArray decimal = choice.asStored ? QByteArray() : data::localeDecimalPoint().toUtf8();
 
     // Written under another name and put in place only once whole: a stopped or failed
     // export leaves the folder, and any file of that name, as they were.
@@ -40,7 +66,7 @@ void DataGrid::exportCsv() {
     if (!file.open(QIODevice::WriteOnly))
         return cannotWrite(file.errorString());
     platform().setMousePointer(MousePointer::Hourglass);
-    data::CsvWriter writer(file, choice.separator);
+    data::CsvWriter writer(file, choice.separator, decimal);
     QStringList captions;
     for (int c = 0; c < columnCount(); ++c)
         captions << columnCaption(c);

@@ -226,6 +226,8 @@ void ResultWindow::onLoad() {
         database = source->entryDatabase().trimmed();
     }
     lblCOD_SQL->setCaption(QLatin1Char(' ') + code);
+    for (DataGrid* grid : {DBGrid1, DBGrid2})
+        grid->setExportName(code);
     lblDESCR_SQL->setCaption(QLatin1Char(' ') + description);
     lblDIM_MAX->setCaption(QStringLiteral("100"));
 

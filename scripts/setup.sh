@@ -17,6 +17,7 @@ packages=(
     locales libdeflate-dev
     libharfbuzz-dev clang libclang-rt-14-dev clang-format
     dpkg-dev file lintian desktop-file-utils appstream
+    libreoffice-calc-nogui
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -2,9 +2,12 @@
 #include "support/result_window_under_test.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QXmlStreamReader>
 
 using velario::test::Sandbox;
 
@@ -25,8 +28,76 @@ const QString kOdbcRows = "row frmTS0002.DBGrid1 4\nclick frmTS0002.cmdESEGUE_SQ
 // Rows that take a while each: the reading to the end runs for seconds, the count does not.
 const QString kSlow = "row frmTS0002.DBGrid1 5\nclick frmTS0002.cmdESEGUE_SQL\n";
 constexpr int kSlowRows = 40000;
+// Numbers as the engine writes them, and digits a spreadsheet would change.
+const QString kNumbers = "row frmTS0002.DBGrid1 6\nclick frmTS0002.cmdESEGUE_SQL\n";
+const QByteArray kNumbersForItaly =
+    "testo;reale;intero\r\n1234,5;1234,5;1234\r\n"
+    "1,0e+20;1,0e+20;-7\r\n"
+    "\"=\"\"12345678901234567890\"\"\";0,5;\"=\"\"12345678901234567\"\"\"\r\n"
+    "\"=\"\"00184\"\"\";-0,25;0\r\n1,234;1,0e-05;\r\nabc;;1\r\n";
 const QString kExport = "choose-file FILE\nmenu frmTS0003.DBGrid2 Esporta CSV…\n";
 const QString kExportOdbc = "choose-file FILE\nmenu frmTS0003.DBGrid1 Esporta CSV…\n";
+
+// What LibreOffice Calc, started headless under the test's locale, reads in each of FILES
+// imported with FILTER: per file, its rows of cells as "float:VALUE" or "string:TEXT" ("" for
+// an empty cell, empty cells at a row's end left out). Empty when it could not run: WHY says.
+QList<QList<QStringList>> spreadsheetRead(const QStringList& files, const QString& filter,
+                                          const QString& folder, QString* why) {
+    QProcess office;
+    office.setProcessChannelMode(QProcess::MergedChannels);
+    office.start("soffice",
+                 QStringList{"--headless", "--norestore",
+                             "-env:UserInstallation=file://" + folder + "/profilo",
+                             "--infilter=" + filter, "--convert-to", "fods", "--outdir", folder} +
+                     files);
+    if (!office.waitForFinished(120000) || office.exitCode() != 0) {
+        *why =
+            "soffice (scripts/setup.sh installs libreoffice-calc-nogui): " + office.errorString() +
+            ' ' + office.readAll();
+        return {};
+    }
+    QList<QList<QStringList>> read;
+    for (const QString& file : files) {
+        QFile fods(folder + '/' + QFileInfo(file).completeBaseName() + ".fods");
+        if (!fods.open(QIODevice::ReadOnly)) {
+            *why = "no " + fods.fileName() + ": " + office.readAll();
+            return {};
+        }
+        QList<QStringList> rows;
+        QXmlStreamReader xml(&fods);
+        while (!xml.atEnd()) {
+            if (!xml.readNextStartElement())
+                continue;
+            if (xml.qualifiedName() == QLatin1String("table:table-row")) {
+                rows.append(QStringList());
+            } else if (xml.qualifiedName() == QLatin1String("table:table-cell")) {
+                const QXmlStreamAttributes a = xml.attributes();
+                const QString type = a.value("office:value-type").toString();
+                QString value = type == "float"
+                                    ? QString::number(a.value("office:value").toDouble())
+                                    : a.value("office:string-value").toString();
+                const int repeated = std::max(1, a.value("table:number-columns-repeated").toInt());
+                // The text as shown, the cell's paragraph (the file is indented around it).
+                QString shown;
+                while (xml.readNextStartElement())
+                    if (xml.qualifiedName() == QLatin1String("text:p"))
+                        shown += xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                    else
+                        xml.skipCurrentElement();
+                if (type == "string" && value.isEmpty())
+                    value = shown;
+                for (int i = 0; i < repeated && repeated < 100; ++i)
+                    rows.last() << (type.isEmpty() ? QString() : type + ':' + value);
+            }
+        }
+        for (QStringList& row : rows)
+            while (!row.isEmpty() && row.last().isEmpty())
+                row.removeLast();
+        rows.removeAll(QStringList());
+        read << rows;
+    }
+    return read;
+}
 
 QByteArray series(int rows, const char* separator) {
     QByteArray csv = QByteArray("i") + separator + "r\r\n";
@@ -51,7 +122,11 @@ private slots:
                      "INSERT INTO v VALUES (1, 'semplice', NULL), (2, 'con;punto e virgola', "
                      "'a,b'), (3, 'virgolette \"dentro\"', 'tab' || char(9) || 'qui'), (4, "
                      "'riga1' || char(10) || 'riga2', 'cr' || char(13, 10) || 'lf'), (5, "
-                     "'Ελληνικά 日本語', '')"}));
+                     "'Ελληνικά 日本語', '')",
+                     "CREATE TABLE numeri (n INTEGER, testo TEXT, reale REAL, intero INTEGER)",
+                     "INSERT INTO numeri VALUES (1, '1234.5', 1234.5, 1234), (2, '1.0e+20', 1e20, "
+                     "-7), (3, '12345678901234567890', 0.5, 12345678901234567), (4, '00184', "
+                     "-0.25, 0), (5, '1.234', 1e-5, NULL), (6, 'abc', NULL, 1)"}));
         odbc_ = std::make_unique<velario::test::OdbcEnvironment>(
             QList{velario::test::sqliteDataSource(kDsn, values)});
         QVERIFY2(odbc_->isValid(), qPrintable(odbc_->errorString()));
@@ -68,6 +143,8 @@ private slots:
                                      "FROM s WHERE i < %1) SELECT i, "
                                      "length(hex(randomblob(20000))) AS n FROM s")
                                  .arg(kSlowRows),
+                             values, "MDB"},
+                            {"G", "Numeri", "SELECT testo, reale, intero FROM numeri ORDER BY n",
                              values, "MDB"}}));
     }
 
@@ -96,6 +173,27 @@ private slots:
                           "3,\"virgolette \"\"dentro\"\"\",tab\tqui\r\n"
                           "4,\"riga1\nriga2\",\"cr\r\nlf\"\r\n5,Ελληνικά 日本語,\r\n")
             << ""
+            << "";
+        QTest::newRow("numbers for an Italian spreadsheet")
+            << kNumbers + kExport << false << kNumbersForItaly << ""
+            << "";
+        QTest::newRow("numbers as stored")
+            << kNumbers + "choose-separator ; stored\n" + kExport << false
+            << QByteArray("testo;reale;intero\r\n1234.5;1234.5;1234\r\n1.0e+20;1.0e+20;-7\r\n"
+                          "12345678901234567890;0.5;12345678901234567\r\n00184;-0.25;0\r\n"
+                          "1.234;1.0e-05;\r\nabc;;1\r\n")
+            << ""
+            << "";
+        QTest::newRow("numbers copied")
+            << kNumbers + "select frmTS0003.DBGrid2 2 0 3 2\nmenu frmTS0003.DBGrid2 Copia\n"
+            << false << QByteArray()
+            << "\"=\"\"12345678901234567890\"\"\"\t0,5\t\"=\"\"12345678901234567\"\"\"\n"
+               "\"=\"\"00184\"\"\"\t-0,25\t0\n<table><tr>"
+               "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567890</td>"
+               "<td>0,5</td>"
+               "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567</td>"
+               "</tr><tr><td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">00184</td>"
+               "<td>-0,25</td><td>0</td></tr></table>"
             << "";
         QTest::newRow("replacing declined")
             << kValues + "answer 7\n" + kExport << true << old << "" << replace;
@@ -178,6 +276,54 @@ private slots:
         QVERIFY(csv.startsWith("i;n\r\n1;40000\r\n") && csv.endsWith("\r\n40000;40000\r\n"));
     }
 
+    // An Italian spreadsheet reads the values stored from the exported file and from the
+    // clipboard's text and table: numbers as numbers, digits it would change as text.
+    void spreadsheetReadsTheValues() {
+        QTemporaryDir folder;
+        const QString csv = folder.filePath("esportato.csv");
+        const velario::test::ProgramRun run = sandbox_.run(
+            kNumbers + QString(kExport).replace("FILE", csv) +
+            "select frmTS0003.DBGrid2 all\nmenu frmTS0003.DBGrid2 Copia con intestazioni\n");
+        const QJsonObject copied = run.eventsOf("clipboard").value(0);
+        const QString text = folder.filePath("appunti.csv");
+        const QString html = folder.filePath("appunti.html");
+        for (const auto& [path, content] : {std::pair(text, copied["text"].toString()),
+                                            std::pair(html, copied["html"].toString())}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content.toUtf8()) > 0);
+        }
+        QString why;
+        // As the import dialog offers them: ';' for the file, tab for the clipboard's text.
+        QList<QList<QStringList>> read =
+            spreadsheetRead({csv, text}, "CSV:59/9,34,76,1", folder.path(), &why);
+        read += spreadsheetRead({html}, "HTML (StarCalc)", folder.path(), &why);
+        QVERIFY2(read.size() == 3, qPrintable(why));
+        const QList<QStringList> values{
+            {"string:testo", "string:reale", "string:intero"},
+            {"float:1234.5", "float:1234.5", "float:1234"},
+            {"float:1e+20", "float:1e+20", "float:-7"},
+            {"string:12345678901234567890", "float:0.5", "string:12345678901234567"},
+            {"string:00184", "float:-0.25", "float:0"},
+            {"float:1.234", "float:1e-05"},
+            {"string:abc", "", "float:1"}};
+        QCOMPARE(read[0], values);
+        QCOMPARE(read[1], values);
+        QCOMPARE(read[2], values);
+    }
+
+    // "Esporta CSV…" proposes the entry's code as the file's name, in the home folder first,
+    // then in the folder of the last export.
+    void proposedFile() {
+        QTemporaryDir folder;
+        const velario::test::ProgramRun run =
+            sandbox_.run(kValues + QString(kExport).replace("FILE", folder.filePath("primo.csv")) +
+                         QString(kExport).replace("FILE", folder.filePath("secondo.csv")));
+        QStringList starts;
+        for (const QJsonObject& dialog : run.eventsOf("filedialog"))
+            starts << dialog["initialDir"].toString();
+        QCOMPARE(starts, QStringList({QDir::home().filePath("A.csv"), folder.filePath("A.csv")}));
+    }
+
     void exports() {
         QFETCH(QString, steps);
         QFETCH(bool, existing);
@@ -198,6 +344,10 @@ private slots:
                 run.summary().contains(message.replace("FILE", out.fileName())));
         const QJsonObject copied = run.eventsOf("clipboard").value(0);
         const bool html = clipboard.endsWith("</table>");
+        if (html)
+            clipboard
+                .replace("<table>", R"(<html><head><meta charset="utf-8"></head><body><table>)")
+                .append("</body></html>");
         QVERIFY(clipboard.isEmpty() ||
                 clipboard == copied["text"].toString() + copied[html ? "html" : "-"].toString());
     }
