@@ -7,8 +7,8 @@
 #include <QLocale>
 
 #include <algorithm>
-#include <utility>
 #include <cstring>
+#include <utility>
 
 namespace velario::data {
 
