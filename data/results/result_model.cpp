@@ -345,7 +345,8 @@ bool ResultModel::operateOnSource(LongOperation kind, const std::function<void()
     ResultSource* source = source_.get();
     Interrupter stop;
     BlockwiseStop blockwise(source);
-    if (reads) {
+    // Without a runner nothing can ask for a stop: rows are read in blocks of any size.
+    if (reads && runner_) {
         blockwise_ = &blockwise;
         stop.setStop([&blockwise] { blockwise.request(); });
     } else {
