@@ -68,11 +68,17 @@ public:
     qint64 exactCount(Error* error = nullptr);
     // Hands every row of the result to OUT, in order: those held, then the rest as they are
     // read (and kept, as reading on keeps them), all through the runner as one operation
-    // that the user may stop (OperationCancelled). FAILED, asked between blocks of rows,
-    // ends it early when OUT can take no more. A reading failure is returned, not announced.
-    Error writeAll(RowSink& out, const std::function<bool()>& failed = {});
+    // that the user may stop (OperationCancelled, and STOPPED set). FAILED, asked between
+    // blocks of rows, ends it early when OUT can take no more. A reading failure, this one's
+    // or an earlier one's, is returned, not announced.
+    Error writeAll(RowSink& out, const std::function<bool()>& failed = {}, bool* stopped = nullptr);
     // Why reading stopped early, if it did.
     Error fetchError() const { return fetchError_; }
+    // Whether the user stopped a reading where the result can go on: the view then has the
+    // rows read so far, fewer than the count, until reading resumes (any reading does).
+    bool readingStopped() const { return readingStopped_; }
+    // The rows of the count again, read as they come on display.
+    void resumeReading();
 
     QString columnName(int column) const;
     // The column called NAME, in any case; -1 when there is none.
@@ -99,8 +105,11 @@ signals:
     // Reading the result failed part way (the server went away, the file changed): sent
     // once per result, after which no more rows are read from it.
     void readFailed(int number, const QString& description);
+    void readingStoppedChanged(bool stopped);
 
 private:
+    class BlockwiseStop;
+
     // These read from the source and may run off the model's thread.
     void adopt(std::unique_ptr<ResultSource> source);
     int readBlock(int rows, RowSink* also = nullptr);
@@ -110,10 +119,13 @@ private:
     // writes to the store (then no cell is shown meanwhile).
     void operate(LongOperation kind, Interrupter& stop, const std::function<void()>& work,
                  bool store);
+    // OPERATE with the source's own interruption, its read failure kept afterwards. Work that
+    // reads rows (READS) is stopped between blocks, so that the result can go on later; true
+    // when the user stopped it.
+    bool operateOnSource(LongOperation kind, const std::function<void()>& work, bool reads);
     // Reads with WORK, then lets the view know of the new rows and of a failure.
-    // OPERATE with the source's own interruption, its read failure kept afterwards.
-    void operateOnSource(LongOperation kind, const std::function<void()>& work, bool store);
     void readThrough(const std::function<void()>& work);
+    void setReadingStopped(bool stopped);
     void publish();
     // Once the count is known the view has every row of the result at once, so that its
     // scroll bar stands for the whole result; rows not read yet show empty until read.
@@ -132,6 +144,9 @@ private:
     std::vector<bool> numeric_;
     std::optional<qint64> count_;
     bool countStopped_ = false;
+    bool readingStopped_ = false;
+    // Set while work that reads rows runs: asked between blocks of rows whether to go on.
+    BlockwiseStop* blockwise_ = nullptr;
     Error fetchError_;
     LongOperationRunner runner_;
     bool busy_ = false;

@@ -1,7 +1,9 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 
+#include <QApplication>
 #include <QJsonArray>
+#include <QMouseEvent>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -134,6 +136,56 @@ private slots:
                  QStringList({"0", row, col, "0", "1", "riga 1"}));
         QCOMPARE(tryAt(" WHERE id <= 3", 0, 2, 2), QStringList({"0", "0", "0", "2", "2", ""}));
         QCOMPARE(tryAt(" WHERE id < 0", 0, 0, 2), QStringList({"0", row, "0", "0", "2", ""}));
+    }
+
+    // A grid without a result says so, whatever is asked of it; captions and blocks outside
+    // the result's columns and rows are refused, those at its edges taken.
+    void refusals() {
+        const QString none = QStringLiteral("the grid shows no result");
+        QCOMPARE(QStringList({grid_->automationRow(0), grid_->automationSelect("all")}),
+                 QStringList({none, none}));
+        QVERIFY(!show("SELECT id, nome FROM clienti WHERE id <= 3"));
+        const int invalid = int(ErrorNumber::InvalidColumn);
+        QCOMPARE(QList<int>({grid_->setColumnCaption(-1, "x").number,
+                             grid_->setColumnCaption(0, "primo").number,
+                             grid_->setColumnCaption(1, "ultimo").number,
+                             grid_->setColumnCaption(2, "x").number}),
+                 QList<int>({invalid, 0, 0, invalid}));
+        QCOMPARE(grid_->columnCaption(0) + ' ' + grid_->columnCaption(1), "primo ultimo");
+        const auto select = [this](const char* what) {
+            const QString why = grid_->automationSelect(what);
+            if (!why.isEmpty())
+                return why;
+            QStringList cells;
+            for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
+                cells << QStringLiteral("%1,%2").arg(index.row()).arg(index.column());
+            cells.sort();
+            return cells.join(' ');
+        };
+        QCOMPARE(select("2 1 2 1"), "2,1");
+        QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
+        QCOMPARE(select("0 0 0 2"), "bad selection '0 0 0 2'");
+        QCOMPARE(select("0 1 0 0"), "bad selection '0 1 0 0'");
+        QCOMPARE(select("1 0 0 0"), "bad selection '1 0 0 0'");
+        QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
+    }
+
+    // A right click inside a block selection, away from the current cell, keeps the block
+    // for the context menu; outside it, it selects the cell clicked.
+    void rightClickInsideTheSelection() {
+        QVERIFY(!show("SELECT id, nome FROM clienti"));
+        const auto click = [this](Qt::MouseButton button, int row, int column) {
+            const QPoint at = grid_->visualRect(grid_->model()->index(row, column)).center();
+            const QPoint global = grid_->viewport()->mapToGlobal(at);
+            QMouseEvent press(QEvent::MouseButtonPress, at, global, button, button, {});
+            QApplication::sendEvent(grid_->viewport(), &press);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, global, button, {}, {});
+            QApplication::sendEvent(grid_->viewport(), &release);
+            return grid_->selectionModel()->selectedIndexes().size();
+        };
+        QCOMPARE(grid_->automationSelect("2 0 4 1"), QString());
+        QCOMPARE(click(Qt::RightButton, 3, 1), 6);
+        QCOMPARE(click(Qt::RightButton, 7, 0), 1);
     }
 
     // Each refresh repositions once, on the grid's row too, and sees what was written since;

@@ -69,15 +69,16 @@ private slots:
         QVERIFY(results);
         QCOMPARE(capture.summary().filter("msgbox"), QStringList());
         DataGrid* grid = results->activeGrid();
-        QCOMPARE((QStringList{results->lblNUM_REC->caption(), QString::number(grid->columnCount()),
-                              grid->cellText(0, 299), grid->cellText(1, 0)}),
+        QCOMPARE((QStringList{velario::test::control<Label>(results, "lblNUM_REC")->caption(),
+                              QString::number(grid->columnCount()), grid->cellText(0, 299),
+                              grid->cellText(1, 0)}),
                  (QStringList{"       2", "300", "300", "ultima"}));
 
-        results->cmdADEGUA_CAMPI->click();
-        results->cmdAUMENTA_CAMPI->click();
-        results->cmdDIMINUISCE_CAMPI->click();
+        velario::test::control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
+        velario::test::control<CommandButton>(results, "cmdAUMENTA_CAMPI")->click();
+        velario::test::control<CommandButton>(results, "cmdDIMINUISCE_CAMPI")->click();
         capture.dialogs().queueReply(QStringLiteral("10"));
-        results->cmdSTAMPA->click();
+        velario::test::control<CommandButton>(results, "cmdSTAMPA")->click();
         waitIdle();
         QCOMPARE(capture.summary().filter("msgbox"), QStringList());
         QCOMPARE(capture.summary().count("document"), 1);

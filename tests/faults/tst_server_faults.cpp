@@ -60,7 +60,8 @@ private slots:
         ResultWindow* results = test::pressRun(catalogue);
         QVERIFY(results);
         QVERIFY2(messages(capture).isEmpty(), qPrintable(messages(capture).join('\n')));
-        QCOMPARE(results->lblNUM_REC->caption(), QStringLiteral(" 200.000"));
+        QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(),
+                 QStringLiteral(" 200.000"));
         DataGrid* grid = results->activeGrid();
         QCOMPARE(grid->automationScroll(2000), QString());
         waitIdle();
