@@ -94,12 +94,13 @@ private slots:
         QTest::newRow("items, open ends, no items")
             << "o=a;B;b;o=b;s=10.01;p=c;p=ab++c d+e;p;o=ab;o=cd;p=ef;o="
             << QString("[abc]\n[abc de]\n\n[abcdef]").split('\n') << 1;
-        QTest::newRow("bold, underline, escapes and non-ASCII")
-            << "f=COURIER NEW;s=9;o=Totale: ;B;o=12,50;b;p= euro;s=7;U;p=fine;u;p=\"v\" \\ \t\x01 "
-               "àè€"
+        // Control characters and the line and paragraph separators print as blanks.
+        QTest::newRow("bold, underline, escapes, controls and non-ASCII")
+            << QString("f=COURIER NEW;s=9;o=Totale: ;B;o=12,50;b;p= euro;s=7;U;p=fine;u;p=\"v\" \\ "
+                       "\t\x01\x1f\x7f\u0085\u009f\u2028\u2029\f\v àè€")
             << QString(
                    "[Totale: |COURIER NEW|9|--][12,50|COURIER NEW|9|b-][ euro|COURIER NEW|9|--]\n"
-                   "[fine|COURIER NEW|7|-u]\n[\"v\" \\ \t\x01 àè€|COURIER NEW|7|--]")
+                   "[fine|COURIER NEW|7|-u]\n[\"v\" \\            àè€|COURIER NEW|7|--]")
                    .split('\n')
             << 1;
         QTest::newRow("every kind of break")

@@ -91,15 +91,13 @@ inline QStringList pdfLines(const QString& pdf, const QList<float>& sizes) {
 }
 
 // Empty when the PDF of a transcribed DOCUMENT reads back as its lines were printed, every
-// character one column, a control character as a blank; a line may only come out shorter
+// character one column; a line may only come out shorter
 // where it runs past the right edge of the printable area (A4 less the side margins).
 inline QString paperDiffers(const QJsonObject& document) {
-    static const QRegularExpression controls(QStringLiteral("[\\x00-\\x1f\\x7f]"));
     QStringList printed;
     QList<float> sizes;
     for (const QJsonValue line : document[QStringLiteral("lines")].toArray()) {
         QString text = lineText(line);
-        text.replace(controls, QStringLiteral(" "));
         while (text.endsWith(u' '))
             text.chop(1);
         if (!text.isEmpty()) {
