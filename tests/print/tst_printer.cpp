@@ -137,6 +137,15 @@ private slots:
                            "[" + x100 + "|Courier New|9|--][bbbbbb|Courier New|9|b-]",
                            "[bbbb|Courier New|9|b-]"}
             << 1;
+        // Across fonts the line goes on where it would in one: after the last blank of a later
+        // run, and at the end of a run that ends with the blank it goes on after.
+        const QString x60(60, u'x'), x80(80, u'x'), y30(30, u'y'), z30(30, u'z'), y40(40, u'y');
+        QTest::newRow("wider than the page, across fonts")
+            << "s=9;o=" + x60 + ";B;p= " + y30 + " " + z30 + ";b;o=" + x80 + " ;B;p=" + y40
+            << QStringList{"[" + x60 + "|Courier New|9|--][ " + y30 + " |Courier New|9|b-]",
+                           "[" + z30 + "|Courier New|9|b-]", "[" + x80 + " |Courier New|9|--]",
+                           "[" + y40 + "|Courier New|9|b-]"}
+            << 1;
         QTest::newRow("right to left, wide and missing characters")
             << "s=9;p=שלום+ abc+ 12;p=مرحبا بالعالم+ 3;p=漢字テスト+ a+ 😀+ b;p=x\U0010FFFDy+ z"
             << QStringList{"[שלום abc 12|Courier New|9|--]", "[مرحبا بالعالم 3|Courier New|9|--]",
