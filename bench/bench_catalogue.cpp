@@ -16,7 +16,7 @@
 #include "controls/datasource.h"
 #include "platform/automation.h"
 #include "print/printer.h"
-#include "results/result_window_session.h"
+#include "support/result_window_under_test.h"
 
 #include "process_status.h"
 
