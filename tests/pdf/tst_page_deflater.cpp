@@ -60,6 +60,8 @@ private slots:
             skewed += QByteArray(a, char('A' + s));
         QTest::newRow("code lengths past 15 bits") << skewed << false;
         QTest::newRow("hexadecimal lines") << hexLines(17) << true;
+        // The bytes are counted four at a time: one that stands only second in each four.
+        QTest::newRow("a byte only second of four") << QByteArray("xAxx").repeated(4096) << false;
         QByteArray lines;
         for (int i = 0; i < 3000; ++i)
             lines += "(riga " + QByteArray::number(i) + "     ) '\n";

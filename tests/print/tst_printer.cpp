@@ -94,12 +94,13 @@ private slots:
         QTest::newRow("items, open ends, no items")
             << "o=a;B;b;o=b;s=10.01;p=c;p=ab++c d+e;p;o=ab;o=cd;p=ef;o="
             << QString("[abc]\n[abc de]\n\n[abcdef]").split('\n') << 1;
-        QTest::newRow("bold, underline, escapes and non-ASCII")
-            << "f=COURIER NEW;s=9;o=Totale: ;B;o=12,50;b;p= euro;s=7;U;p=fine;u;p=\"v\" \\ \t\x01 "
-               "àè€"
+        // Control characters and the line and paragraph separators print as blanks.
+        QTest::newRow("bold, underline, escapes, controls and non-ASCII")
+            << QString("f=COURIER NEW;s=9;o=Totale: ;B;o=12,50;b;p= euro;s=7;U;p=fine;u;p=\"v\" \\ "
+                       "\t\x01\x1f\x7f\u0085\u009f\u2028\u2029\f\v àè€")
             << QString(
                    "[Totale: |COURIER NEW|9|--][12,50|COURIER NEW|9|b-][ euro|COURIER NEW|9|--]\n"
-                   "[fine|COURIER NEW|7|-u]\n[\"v\" \\ \t\x01 àè€|COURIER NEW|7|--]")
+                   "[fine|COURIER NEW|7|-u]\n[\"v\" \\            àè€|COURIER NEW|7|--]")
                    .split('\n')
             << 1;
         QTest::newRow("every kind of break")
@@ -135,6 +136,15 @@ private slots:
                            "[ab" + QString(150, u' ') + "|Courier New|9|--]",
                            "[" + x100 + "|Courier New|9|--][bbbbbb|Courier New|9|b-]",
                            "[bbbb|Courier New|9|b-]"}
+            << 1;
+        // Across fonts the line goes on where it would in one: after the last blank of a later
+        // run, and at the end of a run that ends with the blank it goes on after.
+        const QString x60(60, u'x'), x80(80, u'x'), y30(30, u'y'), z30(30, u'z'), y40(40, u'y');
+        QTest::newRow("wider than the page, across fonts")
+            << "s=9;o=" + x60 + ";B;p= " + y30 + " " + z30 + ";b;o=" + x80 + " ;B;p=" + y40
+            << QStringList{"[" + x60 + "|Courier New|9|--][ " + y30 + " |Courier New|9|b-]",
+                           "[" + z30 + "|Courier New|9|b-]", "[" + x80 + " |Courier New|9|--]",
+                           "[" + y40 + "|Courier New|9|b-]"}
             << 1;
         QTest::newRow("right to left, wide and missing characters")
             << "s=9;p=שלום+ abc+ 12;p=مرحبا بالعالم+ 3;p=漢字テスト+ a+ 😀+ b;p=x\U0010FFFDy+ z"
