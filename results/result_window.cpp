@@ -97,7 +97,7 @@ void ResultWindow::buildControls() {
     twips::setGeometry(Label5, 240, 6720, 1215, 255);
     lblNUM_REC = displayField(QStringLiteral("lblNUM_REC"), this);
     twips::setGeometry(lblNUM_REC, 1560, 6720, 975, 285);
-    lblNUM_REC->setGrowsLeftward(true);
+    lblNUM_REC->setGrowsLeftward(true, Label5);
 
     MSRDC1 = new RemoteDataSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
