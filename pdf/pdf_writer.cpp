@@ -16,6 +16,7 @@
 #include "page_deflater.h"
 
 #include <QFile>
+#include <QFontMetricsF>
 #include <QRawFont>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -881,6 +882,7 @@ struct Cluster {
         PdfFont* face = nullptr; // null where no face has it (its index is then 0)
         quint32 index = 0;
         QPointF at;
+        double missingAdvance = 0; // where no face has it: the room the layout left it
 
         int advance() const { return face ? face->advances[index] : 0; }
         friend bool operator==(const Glyph& a, const Glyph& b) {
@@ -950,8 +952,10 @@ std::vector<Cluster> clustersOf(const QTextLayout& layout, const QString& text, 
             for (qsizetype i = 0; i < indexes.size() && i < positions.size(); ++i) {
                 const bool shown =
                     face && indexes[i] != 0 && indexes[i] < quint32(face->glyphCount);
+                const double missingAdvance =
+                    shown ? 0 : run.rawFont().advancesForGlyphIndexes({indexes[i]}).value(0).x();
                 cluster.glyphs.push_back(
-                    {shown ? face : nullptr, shown ? indexes[i] : 0, positions[i]});
+                    {shown ? face : nullptr, shown ? indexes[i] : 0, positions[i], missingAdvance});
                 cluster.left = std::min(cluster.left, positions[i].x());
             }
         }
@@ -1142,12 +1146,25 @@ double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, doubl
             }
             const Cluster::Glyph& glyph = cluster.glyphs[i];
             const double at = x + (glyph.at.x() - left) * scale;
-            // What no face has is shown, so that the reader knows something is there.
+            // What no face has is shown, so that the reader knows something is there, and
+            // within the room the layout left it: a face that draws the replacement wider
+            // would run it into the next character.
             if (!glyph.face) {
-                if (text == kReplacement)
+                if (text == kReplacement) {
                     drawGlyphs(font, size, at, baseline, u"?", 1);
-                else
-                    drawFallback(font, size, at, baseline, kReplacement, false);
+                    continue;
+                }
+                const double room = glyph.missingAdvance * scale;
+                const double width =
+                    QFontMetricsF(layoutFont).horizontalAdvance(kReplacement) * scale;
+                const bool squeezed = room > 0 && width > room;
+                if (squeezed) {
+                    appendNumber(content_, 100 * room / width);
+                    content_.append(" Tz\n");
+                }
+                drawFallback(font, size, at, baseline, kReplacement, false);
+                if (squeezed)
+                    content_.append("100 Tz\n");
                 continue;
             }
             glyph.face->used[glyph.index] = 1;
