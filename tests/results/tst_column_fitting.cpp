@@ -173,8 +173,9 @@ private slots:
             << "SELECT 10000 AS NUMERO, 'x' AS CODICE, -12.5 AS IMPORTO, 'z' AS DESCRIZIONE"
             << QList<bool>{true, false, true, false};
         QTest::newRow("lower case, Nulls, a text among numbers")
-            << "SELECT 'rossi' AS c, 'città' AS t, 1.5e3 AS a UNION ALL SELECT NULL, '12', NULL"
-            << QList<bool>{false, false, true};
+            << "SELECT 'rossi' AS c, 'città' AS t, 1.5e3 AS a, '1E5' AS e, '7e' AS f "
+               "UNION ALL SELECT NULL, '12', NULL, '-2.5e-3', '8'"
+            << QList<bool>{false, false, true, true, false};
     }
 
     void asShown() {
