@@ -114,26 +114,15 @@ const QStringList kLetters{"a",  "A",  "z",  "Z",  "e", "@",      "[",       "`"
                            " ",  "0",  "à",  "À",  "é", "É",      "e\u0300", "E\u0301", "ß",
                            "ẞ",  "ø",  "Ø",  "ǅ",  "Å", "İ",      "ı",       "ς",       "Σ",
                            "中", "字", "한", "ᄒ", "😀", "\u0301", "\u0344",  "Ⱥ",       "ⱥ"};
-const QList<QByteArray> kBroken{"\xC0\x80",
-                                "\xC1\xA1",
-                                "\xE0\x81\xA1",
-                                "\xE0\x83\xA9",
-                                "\xE0\x9F\xBF",
-                                "\xED\xA0\x80",
-                                "\xED\xBF\xBF",
-                                "\xF0\x80\x81\xA1",
-                                "\xF0\x8F\xBF\xBF",
-                                "\xF4\x90\x80\x80",
-                                "\xF5\xAD\x97",
-                                "\xFD\x95\x9C",
-                                "\xF8\x88\x80\x80\x80",
-                                "\xFF",
-                                "\xFE",
-                                "\x80",
-                                "\xBF",
-                                "\xE2\x82",
-                                "\xC3",
-                                "\xF0\x9F\x98"};
+const QList<QByteArray> kBroken = [] {
+    QList<QByteArray> bytes;
+    for (const QByteArray& hex : QByteArray("C080 C1A1 E081A1 E083A9 E09FBF EDA080 EDBFBF F08081A1 "
+                                            "F08FBFBF F4908080 F5AD97 FD959C F888808080 FF FE 80 "
+                                            "BF E282 C3 F09F98")
+                                     .split(' '))
+        bytes << QByteArray::fromHex(hex);
+    return bytes;
+}();
 
 } // namespace
 
