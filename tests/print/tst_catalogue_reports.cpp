@@ -5,6 +5,7 @@
 #include "support/pdf_lines.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace velario;
@@ -60,6 +61,8 @@ class TestCatalogueReports : public QObject {
 
 private slots:
     void list();
+    void copiedText_data();
+    void copiedText();
 };
 
 // The whole catalogue is listed from its first entry, however far the list was scrolled
@@ -159,6 +162,46 @@ void TestCatalogueReports::list() {
         QVERIFY(document["destination"].toString().startsWith(out));
         const QString differs = test::paperDiffers(document);
         QVERIFY2(differs.isEmpty(), qPrintable(differs));
+    }
+}
+
+// What a reader copies or searches in the printed documents is the text each character was
+// shaped from, whatever the script and however its glyphs were formed. Each sample is printed
+// twice in every report, inside a line of plain text: as the description and in the SQL of the
+// list and of the sheet, as the description and as a cell of the grid report.
+void TestCatalogueReports::copiedText_data() {
+    QTest::addColumn<QString>("sample");
+    QTest::newRow("Hebrew with points") << QString("שָׁלוֹם עוֹלָם");
+    QTest::newRow("Arabic, joined forms and the lam-alef ligature") << QString("السلام عليكم");
+    QTest::newRow("Chinese, Japanese, Korean") << QString("漢字テスト 한국어");
+    QTest::newRow("emoji, with a skin tone") << QString("😀 ☕ 👍🏽");
+    QTest::newRow("combining marks") << QString("cafe\u0301 n\u0303 a\u0308");
+    QTest::newRow("a character no face has") << QString("x\u0378y");
+}
+
+void TestCatalogueReports::copiedText() {
+    QFETCH(QString, sample);
+    Sandbox box;
+    const QString catalogue = box.file("VELARIO2.db");
+    box.makeCatalogue("VELARIO2.db",
+                      {{"ALFA", "d " + sample, "SELECT '" + sample + "' AS x", catalogue, "MDB"}});
+    box.writeConfig(catalogue);
+    const QString out = box.file("stampe");
+    QVERIFY(QDir().mkpath(out));
+    const ProgramRun run = box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n"
+                                   "click frmTS0002.cmdSTAMPA_SQL\n"
+                                   "click frmTS0002.cmdESEGUE_SQL\nreply 1\n"
+                                   "click frmTS0003.cmdSTAMPA\n",
+                                   {"--print-to", out});
+    QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
+    const QList<QJsonObject> documents = run.eventsOf("document");
+    QCOMPARE(documents.size(), 3);
+    // The marks that say where a right-to-left run starts and ends are the reader's own.
+    static const QRegularExpression embedding(QStringLiteral("[\u202A-\u202E\u2066-\u2069]"));
+    for (const QJsonObject& document : documents) {
+        QString text = test::tool("pdftotext", {document["destination"].toString(), "-"});
+        text.remove(embedding);
+        QVERIFY2(text.count(sample) == 2, qPrintable(text));
     }
 }
 
