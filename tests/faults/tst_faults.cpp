@@ -5,6 +5,7 @@
 #include "platform/form.h"
 #include "print/printer.h"
 #include "support/harness.h"
+#include "support/pdf_lines.h"
 #include "support/result_window_under_test.h"
 
 #include <QDir>
@@ -27,15 +28,10 @@ namespace {
 // The texts of every line of the documents delivered so far, joined.
 QStringList documents(const test::InProcess& capture) {
     QStringList docs;
-    for (const QJsonObject& e : capture.events()) {
-        if (e["event"] != "document")
-            continue;
+    for (const QJsonObject& e : ProgramRun{-1, false, capture.events(), {}}.eventsOf("document")) {
         docs << QString();
-        for (const QJsonValue line : e["lines"].toArray()) {
-            for (const QJsonValue run : line.toArray())
-                docs.last() += run["text"].toString();
-            docs.last() += u'\n';
-        }
+        for (const QJsonValue line : e["lines"].toArray())
+            docs.last() += test::lineText(line) + u'\n';
     }
     return docs;
 }

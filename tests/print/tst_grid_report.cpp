@@ -1,20 +1,23 @@
 #include "controls/datagrid.h"
+#include "data/results/column_fitting.h"
 #include "data/sqlite/database.h"
 #include "data/text/text_columns.h"
 #include "platform/platform.h"
 #include "print/grid_report.h"
 #include "print/printer.h"
+#include "print/rows_reply.h"
 #include "support/harness.h"
 #include "support/pdf_lines.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <limits>
 #include <memory>
+#include <vector>
 
 using namespace velario;
 
@@ -50,23 +53,25 @@ class TestGridReport : public QObject {
     // Shows a table of these rows on the grid, "<null>" standing for a Null.
     void show(const QStringList& captions, const QList<QStringList>& rows) {
         const QString path = dir_->filePath(QStringLiteral("t%1.db").arg(rows.size()));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", path);
-            db.setDatabaseName(path);
-            QSqlQuery q(db);
-            QVERIFY(db.open() && q.exec("CREATE TABLE t (\"" + captions.join("\", \"") + "\")"));
-            QVERIFY(q.prepare("INSERT INTO t VALUES (?" +
-                              QString(", ?").repeated(captions.size() - 1) + ")"));
-            for (const QStringList& row : rows) {
-                for (const QString& value : row)
-                    q.addBindValue(value == "<null>" ? QVariant() : QVariant(value));
-                QVERIFY(q.exec());
-            }
+        QStringList sql{"BEGIN", "CREATE TABLE t (\"" + captions.join("\", \"") + "\")"};
+        for (const QStringList& row : rows) {
+            QStringList values;
+            for (const QString& value : row)
+                values << (value == "<null>" ? "NULL"
+                                             : "'" + QString(value).replace("'", "''") + "'");
+            sql << "INSERT INTO t VALUES (" + values.join(", ") + ")";
         }
-        QSqlDatabase::removeDatabase(path);
+        QVERIFY(test::writeSqlite(path, sql << "COMMIT"));
         Error error;
         db_ = data::Database::open(path, false, &error);
         QVERIFY2(db_, qPrintable(error.description));
+        window_ = std::make_unique<QWidget>();
+        grid_ = new DataGrid("DBGrid1", window_.get());
+        grid_->setWidth(9000);
+        grid_->setHeight(700); // a row or two on display
+        window_->resize(700, 300);
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
         grid_->setResult(db_->execute("SELECT * FROM t", &error));
         QVERIFY2(!error, qPrintable(error.description));
     }
@@ -98,14 +103,6 @@ private slots:
         Printer::instance().reset();
         Printer::instance().setPdfFolder(dir_->path());
         platform().setFixedNow(QDateTime(QDate(2026, 12, 5), QTime(10, 55, 30)));
-
-        window_ = std::make_unique<QWidget>();
-        grid_ = new DataGrid("DBGrid1", window_.get());
-        grid_->setWidth(9000);
-        grid_->setHeight(700); // a row or two on display
-        window_->resize(700, 300);
-        window_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     }
 
     void cleanup() {
@@ -118,7 +115,7 @@ private slots:
         session_.reset();
     }
 
-    // Widths measured over the three rows asked for (without their leading blanks), fitted
+    // Ints measured over the three rows asked for (without their leading blanks), fitted
     // to the capacity of the body's size; whatever the cells hold, the rows come out as their
     // texts fitted to the columns, a row wider than the page going on at the column that
     // starts each of its next lines (LINESTARTS), captions alike. The title block's texts
@@ -251,6 +248,65 @@ private slots:
         QCOMPARE(session_->summary(),
                  (QStringList{"inputbox", "pointer:11", "document", "pointer:0"}));
         QCOMPARE(grid_->col(), 0);
+    }
+
+    // The value -1 in "rows" stands for a refusal, infinity for every row of the result.
+    void rowsReply_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<double>("rows");
+        const double no = -1, every = std::numeric_limits<double>::infinity();
+        // clang-format off
+        const std::pair<QString, double> rows[] = {
+            {"", no}, {"abc", no}, {"0", no}, {"-2", no}, {"0.5", no}, {"1.5", 1.5}, {"2.5", 2.5},
+            {" 1 2 ", 12}, {"12abc", 12}, {"- 3", no}, {"+ 3", 3}, {"3.7e2", 3.7}, {"4,9", 4},
+            {"1.2.3", 1.2}, {"32767", 32767}, {"32767.4", 32767.4}, {"32767.5", every},
+            {"40000", every}, {"-40000", every}, {QString(QChar(0x663)), no},
+            {QString(400, u'9'), every}, {"0." + QString(400, u'0') + "1", no}};
+        // clang-format on
+        for (const auto& [reply, count] : rows)
+            QTest::newRow(qPrintable("[" + reply.left(12) + "]")) << reply << count;
+    }
+
+    void rowsReply() {
+        QFETCH(QString, reply);
+        QFETCH(double, rows);
+        const RowsReply read = readRowsReply(reply);
+        QCOMPARE(read.refused, rows < 0);
+        if (rows >= 0)
+            QCOMPARE(read.rows, rows);
+    }
+
+    // Passes the grid report's printed columns do not reach.
+    void fitting_data() {
+        QTest::addColumn<Ints>("widths");
+        QTest::addColumn<int>("startTotal");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<Ints>("fitted");
+
+        // Five widths above 15 move the total by five: 92 and 97 alternate around 93-96. As a
+        // pass that changes nothing, a pass that lands on the measured total ends it.
+        // clang-format off
+        const std::tuple<const char*, Ints, int, int, Ints> rows[] = {
+            {"narrow widths never move", {5, 8, 10}, 46, 96, {5, 8, 10}},
+            {"measured total in the window", {30, 30, 30}, 95, 96, {30, 30, 30}},
+            {"16 narrowed to 15 stays", {16, 15, 15, 15, 15, 15, 15}, 500, 96, Ints(7, 15)},
+            {"alternating, measured over many rows", {18, 18, 18, 18, 18, 7}, 291, 96, {17, 17, 17, 17, 17, 7}},
+            {"alternating towards 100 in the result window", {17, 21, 21, 21, 21}, 400, 100, {16, 20, 20, 20, 20}},
+            {"too wide even at 15", {40, 15, 15, 15, 15, 15, 15, 15}, 500, 96, Ints(8, 15)},
+            {"first pass gives the measured total back", {20, 20, 20, 41}, 97, 96, {19, 19, 19, 40}}};
+        // clang-format on
+        for (const auto& [name, widths, start, limit, fitted] : rows)
+            QTest::newRow(name) << widths << start << limit << fitted;
+    }
+
+    void fitting() {
+        QFETCH(Ints, widths);
+        QFETCH(int, startTotal);
+        QFETCH(int, limit);
+        QFETCH(Ints, fitted);
+        std::vector<qint16> w(widths.begin(), widths.end());
+        velario::data::fitColumnWidths(w, qint16(startTotal), qint16(limit));
+        QCOMPARE(Ints(w.begin(), w.end()), fitted);
     }
 };
 
