@@ -24,7 +24,10 @@ namespace velario {
 
 namespace {
 
-// The in-place editor of a cell takes no more than its column allows.
+// The in-place editor of a cell takes no more than its column allows. A stored value longer
+// than that (written by another program) opens whole, as a line editor would otherwise cut
+// it and Enter would store the cut text: the user may shorten it, never lengthen it past
+// the limit.
 class CellEditors : public QStyledItemDelegate {
 public:
     explicit CellEditors(DataGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
@@ -33,12 +36,36 @@ public:
                           const QModelIndex& index) const override {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         const int limit = grid_->columnMaxLength(index.column());
-        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0)
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0) {
             line->setMaxLength(limit);
+            connect(line, &QLineEdit::textEdited, line, [line, limit](const QString& text) {
+                line->setMaxLength(std::max(limit, int(text.size())));
+            });
+        }
         return editor;
     }
 
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        const int limit = grid_->columnMaxLength(index.column());
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0)
+            line->setMaxLength(std::max(limit, int(storedText(index).size())));
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        // Confirming what is stored changes nothing, even where it is longer than allowed.
+        if (auto* line = qobject_cast<QLineEdit*>(editor);
+            line && line->text() == storedText(index))
+            return;
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
 private:
+    static QString storedText(const QModelIndex& index) {
+        return index.data(Qt::EditRole).toString();
+    }
+
     const DataGrid* grid_;
 };
 

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -113,6 +114,56 @@ private slots:
         QCOMPARE(grid_->cellText(999, 0), QStringLiteral("100000"));
         QVERIFY(grid_->resultModel()->isNull(999, 1));
         QVERIFY(grid_->resultModel()->allFetched());
+    }
+
+    // A stored value longer than its column allows ("cliente 1" where 5 are allowed) opens
+    // in the in-place editor whole, and confirming it unchanged changes nothing; the user may
+    // shorten it, but typing never takes a value past the limit.
+    void storedValueOpensWhole_data() {
+        QTest::addColumn<QString>("keys"); // End as >, Backspace as <, select all as *
+        QTest::addColumn<QString>("confirmed");
+        QTest::newRow("unchanged") << ""
+                                   << "-";
+        QTest::newRow("shortened") << "><<<<"
+                                   << "clien";
+        QTest::newRow("shortened, then typed") << "><<<<<xyz"
+                                               << "cliex";
+        QTest::newRow("typed over") << "*abcdefgh"
+                                    << "abcde";
+    }
+    void storedValueOpensWhole() {
+        QFETCH(QString, keys);
+        QFETCH(QString, confirmed);
+        QVERIFY(!show("SELECT * FROM clienti"));
+        grid_->setCellEditing(true);
+        grid_->setColumnMaxLength(1, 5);
+        // Shared with the handler, which an editor left open may call as the test ends.
+        const auto handed = std::make_shared<QStringList>();
+        grid_->setCellEditHandler([handed](int, int, const QString& text) {
+            *handed << text;
+            return std::optional<QString>(text);
+        });
+        const QModelIndex cell = grid_->model()->index(0, 1);
+        grid_->setCurrentIndex(cell);
+        grid_->edit(cell);
+        auto* editor = qobject_cast<QLineEdit*>(grid_->indexWidget(cell));
+        QVERIFY(editor);
+        QCOMPARE(editor->text(), QStringLiteral("cliente 1"));
+        for (const QChar key : keys) {
+            if (key == u'>')
+                QTest::keyClick(editor, Qt::Key_End);
+            else if (key == u'<')
+                QTest::keyClick(editor, Qt::Key_Backspace);
+            else if (key == u'*')
+                editor->selectAll();
+            else
+                QTest::keyClick(editor, key.toLatin1());
+        }
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::sendPostedEvents(grid_->itemDelegate(), QEvent::MetaCall);
+        QCOMPARE(handed->join('|'), confirmed == "-" ? QString() : confirmed);
+        QCOMPARE(cell.data().toString(),
+                 confirmed == "-" ? QStringLiteral("cliente 1") : confirmed);
     }
 
     // Rows are refused outside the result and outside the display, columns outside the
