@@ -2,9 +2,11 @@
 #include "controls/datasource.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -92,8 +94,11 @@ private slots:
         // The exact count comes from the engine, not from reading the rows.
         QCOMPARE(grid_->approxCount(), 100000);
         QVERIFY(model->fetchedRows() <= 1000 && !model->allFetched());
-        // Once counted, every row is on the scroll bar; the rows at its end are read there.
-        QCOMPARE(model->rowCount(), 100000);
+        // Once counted, every row is on the scroll bar, though the view has only the rows
+        // near those shown; the rows at its end are read there.
+        QCOMPARE(grid_->verticalScrollBar()->maximum() + grid_->verticalScrollBar()->pageStep(),
+                 100000);
+        QVERIFY(grid_->verticalHeader()->count() < 1000);
         QCOMPARE(grid_->automationScroll(5000), QString());
         QVERIFY(model->fetchedRows() > 5000 && model->fetchedRows() < 100000);
         QCOMPARE(grid_->automationState()["cells"][0][1].toString(), QStringLiteral("riga 5001"));
@@ -164,6 +169,80 @@ private slots:
         QCOMPARE(handed->join('|'), confirmed == "-" ? QString() : confirmed);
         QCOMPARE(cell.data().toString(),
                  confirmed == "-" ? QStringLiteral("cliente 1") : confirmed);
+    }
+
+    // Whatever reaches past the rows the view has takes it there: the scroll bar (held, the
+    // rows showing empty until it is let go), the keys, and every selection that stands for
+    // whole columns, so that a copy has every row.
+    void everyCountedRowIsReached_data() {
+        QTest::addColumn<QString>("action");
+        // first row shown|current row|last row selected|its first cell|the view's rows
+        QTest::addColumn<QString>("reached");
+        QTest::newRow("scroll bar") << "value 50000"
+                                    << "50000|0|0|riga 50001|some";
+        QTest::newRow("thumb held") << "hold 80000"
+                                    << "80000|0|0||some";
+        QTest::newRow("thumb let go") << "release 80000"
+                                      << "80000|0|0|riga 80001|some";
+        QTest::newRow("Ctrl+A") << "Ctrl+A"
+                                << "0|0|99999|riga 1|all";
+        QTest::newRow("caption") << "caption"
+                                 << "0|0|99999|riga 1|all";
+        QTest::newRow("select column") << "column"
+                                       << "0|0|99999|riga 1|all";
+        QTest::newRow("Ctrl+End") << "Ctrl+End"
+                                  << "END|99999|99999|riga END+1|all";
+        QTest::newRow("page down") << "PageDown"
+                                   << "-|-|-|-|some";
+    }
+    void everyCountedRowIsReached() {
+        QFETCH(QString, action);
+        QFETCH(QString, reached);
+        QVERIFY(!show("SELECT * FROM n"));
+        QCOMPARE(grid_->approxCount(), 100000);
+        QScrollBar* bar = grid_->verticalScrollBar();
+        const QString number = action.section(' ', 1);
+        if (action.startsWith("value")) {
+            bar->setValue(number.toInt());
+        } else if (action.startsWith("hold") || action.startsWith("release")) {
+            bar->setSliderDown(true);
+            bar->setSliderPosition(number.toInt());
+            bar->setSliderDown(!action.startsWith("release"));
+        } else if (action == "caption") {
+            const QHeaderView* header = grid_->horizontalHeader();
+            const QPoint at(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, 3);
+            QWidget* captions = header->viewport();
+            QMouseEvent press(QEvent::MouseButtonPress, at, captions->mapToGlobal(at),
+                              Qt::LeftButton, Qt::LeftButton, {});
+            QApplication::sendEvent(captions, &press);
+        } else if (action == "column") {
+            QCOMPARE(grid_->automationSelect("column 1"), QString());
+        } else if (action == "PageDown") {
+            // Each press goes a page on, far past the rows the view had at first.
+            for (int press = 0, row = 0; press < 80; ++press) {
+                QTest::keyClick(grid_, Qt::Key_PageDown);
+                QVERIFY2(grid_->currentResultRow() > row, qPrintable(QString::number(row)));
+                row = grid_->currentResultRow();
+            }
+        } else {
+            QTest::keySequence(grid_, QKeySequence(action == "Ctrl+A" ? "Ctrl+A" : "Ctrl+End"));
+        }
+        const int first = grid_->firstVisibleRow();
+        int selected = -1;
+        for (const QItemSelectionRange& range : grid_->selectionModel()->selection())
+            selected = std::max(selected, range.bottom());
+        QStringList got{QString::number(first), QString::number(grid_->currentResultRow()),
+                        selected < 0 ? "-" : QString::number(selected),
+                        grid_->model()->index(first, 1).data().toString(),
+                        grid_->verticalHeader()->count() == 100000 ? "all" : "some"};
+        if (action == "PageDown")
+            got = QStringList{"-", "-", "-", "-"} << got.last();
+        // The last row at the bottom, the one above the page partly shown.
+        const QString end = QString::number(99999 - bar->pageStep());
+        QCOMPARE(got.join('|'), QString(reached)
+                                    .replace("END+1", QString::number(end.toInt() + 1))
+                                    .replace("END", end));
+        QCOMPARE(bar->maximum() + bar->pageStep(), 100000);
     }
 
     // Rows are refused outside the result and outside the display, columns outside the
