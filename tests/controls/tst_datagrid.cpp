@@ -172,8 +172,8 @@ private slots:
     }
 
     // Whatever reaches past the rows the view has takes it there: the scroll bar (held, the
-    // rows showing empty until it is let go), the keys, and every selection that stands for
-    // whole columns, so that a copy has every row.
+    // rows showing empty until it is let go), the keys, the data control's last-row button,
+    // and every selection that stands for whole columns, so that a copy has every row.
     void everyCountedRowIsReached_data() {
         QTest::addColumn<QString>("action");
         // first row shown|current row|last row selected|its first cell|the view's rows
@@ -192,6 +192,8 @@ private slots:
                                        << "0|0|99999|riga 1|all";
         QTest::newRow("Ctrl+End") << "Ctrl+End"
                                   << "END|99999|99999|riga END+1|all";
+        QTest::newRow("last row button") << "last"
+                                         << "END|99999|99999|riga END+1|all";
         QTest::newRow("page down") << "PageDown"
                                    << "-|-|-|-|some";
     }
@@ -215,6 +217,8 @@ private slots:
             QMouseEvent press(QEvent::MouseButtonPress, at, captions->mapToGlobal(at),
                               Qt::LeftButton, Qt::LeftButton, {});
             QApplication::sendEvent(captions, &press);
+        } else if (action == "last") {
+            source_->findChildren<QToolButton*>()[3]->click();
         } else if (action == "column") {
             QCOMPARE(grid_->automationSelect("column 1"), QString());
         } else if (action == "PageDown") {
