@@ -24,7 +24,10 @@ namespace velario {
 
 namespace {
 
-// The in-place editor of a cell takes no more than its column allows.
+// The in-place editor of a cell takes no more than its column allows. A stored value longer
+// than that (written by another program) opens whole, as a line editor would otherwise cut
+// it and Enter would store the cut text: the user may shorten it, never lengthen it past
+// the limit.
 class CellEditors : public QStyledItemDelegate {
 public:
     explicit CellEditors(DataGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
@@ -33,12 +36,36 @@ public:
                           const QModelIndex& index) const override {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         const int limit = grid_->columnMaxLength(index.column());
-        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0)
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0) {
             line->setMaxLength(limit);
+            connect(line, &QLineEdit::textEdited, line, [line, limit](const QString& text) {
+                line->setMaxLength(std::max(limit, int(text.size())));
+            });
+        }
         return editor;
     }
 
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        const int limit = grid_->columnMaxLength(index.column());
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0)
+            line->setMaxLength(std::max(limit, int(storedText(index).size())));
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        // Confirming what is stored changes nothing, even where it is longer than allowed.
+        if (auto* line = qobject_cast<QLineEdit*>(editor);
+            line && line->text() == storedText(index))
+            return;
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
 private:
+    static QString storedText(const QModelIndex& index) {
+        return index.data(Qt::EditRole).toString();
+    }
+
     const DataGrid* grid_;
 };
 
@@ -111,6 +138,57 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
     connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &DataGrid::readShownRows);
     connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
             &DataGrid::resumeFromScrollBar);
+    // A column selected from its caption is the whole column.
+    horizontalHeader()->viewport()->installEventFilter(this);
+}
+
+bool DataGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress && watched == horizontalHeader()->viewport())
+        showEveryRow();
+    return QTableView::eventFilter(watched, event);
+}
+
+void DataGrid::showRowsFrom(int first) {
+    if (!model_)
+        return;
+    const int rows = model_->rowCount();
+    // Enough for a page down from the last row shown.
+    const qint64 wanted = qint64(first) + qint64(rowsFitting()) + 1;
+    if (wanted <= rows || model_->extent() <= rows)
+        return;
+    // By half again at least: the header places all its rows again each time it has more.
+    model_->showRowsUpTo(std::max(wanted, qint64(rows) + rows / 2));
+}
+
+void DataGrid::showEveryRow() {
+    if (model_)
+        model_->showRowsUpTo(model_->extent());
+}
+
+void DataGrid::selectAll() {
+    showEveryRow();
+    QTableView::selectAll();
+}
+
+void DataGrid::scrollContentsBy(int dx, int dy) {
+    // The rows the scroll bar now shows are rows of the view before it moves to them.
+    if (dy != 0)
+        showRowsFrom(verticalScrollBar()->value());
+    QTableView::scrollContentsBy(dx, dy);
+}
+
+void DataGrid::updateGeometries() {
+    showRowsFrom(verticalScrollBar()->value());
+    QTableView::updateGeometries();
+    if (!model_ || verticalScrollMode() != QAbstractItemView::ScrollPerItem)
+        return;
+    const qint64 extent = std::min<qint64>(model_->extent(), INT_MAX);
+    if (extent <= model_->rowCount())
+        return;
+    const int page =
+        std::max(1, viewport()->height() / std::max(1, verticalHeader()->defaultSectionSize()));
+    verticalScrollBar()->setRange(0, int(extent) - page);
+    verticalScrollBar()->setPageStep(page);
 }
 
 void DataGrid::resumeFromScrollBar(int action) {
@@ -160,6 +238,7 @@ void DataGrid::attachModel(data::ResultModel* model) {
     connect(model, &data::ResultModel::readFailed, this, &DataGrid::readFailed);
     connect(model, &data::ResultModel::readingStoppedChanged, this,
             &DataGrid::readingStoppedChanged);
+    connect(model, &data::ResultModel::extentChanged, this, &DataGrid::updateGeometries);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             &DataGrid::onCurrentChanged);
     model->setEditable(cellEditing_);
@@ -475,6 +554,8 @@ void DataGrid::keyPressEvent(QKeyEvent* event) {
     // Past the rows read, to the result's end: the reading the user stopped goes on.
     if (event == QKeySequence::MoveToEndOfDocument && model_ && model_->readingStopped())
         model_->resumeReading();
+    if (event == QKeySequence::MoveToEndOfDocument || event == QKeySequence::SelectEndOfDocument)
+        showEveryRow();
     QTableView::keyPressEvent(event);
 }
 

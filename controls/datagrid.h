@@ -124,6 +124,9 @@ public:
     QString automationScroll(int row) override;
     QString automationEdit(int row, int column, const QString& text) override;
 
+    // Every row of the result first: the selection covers rows not on display yet.
+    void selectAll() override;
+
 signals:
     // The result on show could not be read on (see data::ResultModel::readFailed).
     void readFailed(int number, const QString& description);
@@ -136,6 +139,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<QMenu> makeMenu();
@@ -148,6 +154,10 @@ private:
     int rowsFitting() const;
     // Reads the rows on display that have not been read yet.
     void readShownRows();
+    // The scroll bar stands for every counted row, the view has only the rows read and those
+    // shown or about to be: these put the rows from FIRST on, or every row, on display.
+    void showRowsFrom(int first);
+    void showEveryRow();
     // After the user stopped a reading: the scroll bar taken on past the rows read.
     void resumeFromScrollBar(int action);
     QString checkResultRow(int row) const;

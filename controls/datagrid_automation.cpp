@@ -117,6 +117,7 @@ QString DataGrid::automationSelect(const QString& what) {
         selectionModel()->select(model_->index(numbers[0], 0),
                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     } else if (words.first() == "column" && numbers.size() == 1 && numbers[0] < columns) {
+        showEveryRow();
         selectionModel()->select(model_->index(0, numbers[0]), QItemSelectionModel::ClearAndSelect |
                                                                    QItemSelectionModel::Columns);
     } else if (words.size() == 4 && numbers.size() == 4 && numbers[1] <= numbers[3] &&

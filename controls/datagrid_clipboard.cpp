@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace velario {
 
@@ -76,8 +77,10 @@ void DataGrid::copySelection(bool withHeaders) {
     const int columns = columnCount();
     SelectedCells selected;
     const QItemSelection selection = selectionModel()->selection();
+    // The view may have fewer rows than the result: a column is whole down to the count.
+    const int rows = int(std::min<qint64>(model_->extent(), INT_MAX));
     for (int c = 0; c < columns; ++c)
-        if (coversColumn(selection, c, model_->rowCount()))
+        if (coversColumn(selection, c, rows))
             selected.wholeColumns.push_back(c);
     if (!selected.wholeColumns.empty() && !model_->allFetched()) {
         platform().setMousePointer(MousePointer::Hourglass);

@@ -90,6 +90,7 @@ void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
     adopt(std::move(source));
     publishAll();
     endResetModel();
+    noteExtent();
     setReadingStopped(false);
     reportFirstBlockFailure();
 }
@@ -181,6 +182,7 @@ Error ResultModel::openSource(LongOperation kind, const Opener& open) {
     beginResetModel();
     publishAll();
     endResetModel();
+    noteExtent();
     reportFirstBlockFailure();
     return {};
 }
@@ -376,8 +378,6 @@ void ResultModel::readThrough(const std::function<void()>& work) {
     // Where the engine had to be interrupted the result ends there, as a failure does.
     const bool canGoOn = !source_->atEnd() && !fetchError_;
     const bool wasStopped = std::exchange(readingStopped_, stopped && canGoOn);
-    if (!readingStopped_)
-        showCountedRows();
     publish();
     if (readingStopped_ != wasStopped)
         emit readingStoppedChanged(readingStopped_);
@@ -389,12 +389,12 @@ void ResultModel::setReadingStopped(bool stopped) {
     if (readingStopped_ == stopped)
         return;
     readingStopped_ = stopped;
+    noteExtent();
     emit readingStoppedChanged(stopped);
 }
 
 void ResultModel::resumeReading() {
     setReadingStopped(false);
-    showCountedRows();
 }
 
 void ResultModel::publish() {
@@ -418,14 +418,29 @@ void ResultModel::publish() {
         published_ = filled_ = held;
         endRemoveRows();
     }
+    noteExtent();
 }
 
-void ResultModel::showCountedRows() {
-    if (!count_ || !source_ || source_->atEnd() || fetchError_ || *count_ <= published_)
+qint64 ResultModel::extent() const {
+    const bool canGoOn = count_ && source_ && !source_->atEnd() && !fetchError_ && !readingStopped_;
+    return canGoOn ? std::max<qint64>(*count_, published_) : published_;
+}
+
+void ResultModel::noteExtent() {
+    const qint64 now = extent();
+    if (std::exchange(extentTold_, now) != now)
+        emit extentChanged();
+}
+
+void ResultModel::showRowsUpTo(qint64 rows) {
+    if (busy_)
         return;
-    const int rows = int(std::min<qint64>(*count_, INT_MAX));
-    beginInsertRows({}, published_, rows - 1);
-    published_ = rows;
+    publish();
+    const int last = int(std::min({rows, extent(), qint64(INT_MAX)}));
+    if (last <= published_)
+        return;
+    beginInsertRows({}, published_, last - 1);
+    published_ = last;
     endInsertRows();
 }
 
@@ -537,7 +552,7 @@ qint64 ResultModel::exactCount(Error* error) {
         return store_.rowCount();
     }
     count_ = count;
-    showCountedRows();
+    noteExtent();
     return count;
 }
 

@@ -45,7 +45,8 @@ public:
     Error openSource(LongOperation kind, const Opener& open);
     bool hasSource() const { return source_ != nullptr; }
 
-    // Every row of the result once its exact count is known, else the rows read so far.
+    // The rows on display: those read, and rows of the count not read yet that the view
+    // asked for (showRowsUpTo).
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -79,6 +80,12 @@ public:
     bool readingStopped() const { return readingStopped_; }
     // The rows of the count again, read as they come on display.
     void resumeReading();
+    // The rows a view stands for: every row of the exact count once it is known and reading
+    // can go on to them, else the rows on display. Only the rows a view puts on display
+    // (showRowsUpTo) are rows of the model: a view keeps something for every row it has.
+    qint64 extent() const;
+    // Puts the rows of the extent up to ROWS on display, those not read yet empty until read.
+    void showRowsUpTo(qint64 rows);
 
     QString columnName(int column) const;
     // The column called NAME, in any case; -1 when there is none.
@@ -106,6 +113,8 @@ signals:
     // once per result, after which no more rows are read from it.
     void readFailed(int number, const QString& description);
     void readingStoppedChanged(bool stopped);
+    // The extent is another now.
+    void extentChanged();
 
 private:
     class BlockwiseStop;
@@ -127,9 +136,7 @@ private:
     void readThrough(const std::function<void()>& work);
     void setReadingStopped(bool stopped);
     void publish();
-    // Once the count is known the view has every row of the result at once, so that its
-    // scroll bar stands for the whole result; rows not read yet show empty until read.
-    void showCountedRows();
+    void noteExtent();
     // Every row and column held so far, inside a model reset.
     void publishAll();
     void reportFirstBlockFailure();
@@ -141,6 +148,7 @@ private:
     // The rows of those published whose cells the view has been given (the rest not read yet).
     int filled_ = 0;
     int publishedColumns_ = 0;
+    qint64 extentTold_ = 0;
     std::vector<bool> numeric_;
     std::optional<qint64> count_;
     bool countStopped_ = false;

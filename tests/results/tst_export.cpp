@@ -244,6 +244,11 @@ private slots:
             << kRows3000 + "select frmTS0003.DBGrid2 column 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
             << false << QByteArray() << numbers.join('\n') + '\n'
             << "";
+        // Every row read so far is not every row of the column.
+        QTest::newRow("the rows read, not the whole column")
+            << kRows3000 + "select frmTS0003.DBGrid2 0 0 255 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
+            << false << QByteArray() << numbers.mid(0, 256).join('\n') + '\n'
+            << "";
     }
 
     // Ctrl+End on a long result, then "Annulla": the grid shows the rows read, the count
