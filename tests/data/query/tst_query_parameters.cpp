@@ -1,0 +1,136 @@
+#include "data/query/query_parameters.h"
+
+#include <QLocale>
+#include <QTest>
+
+using namespace velario::data;
+
+class TestQueryParameters : public QObject {
+    Q_OBJECT
+private slots:
+    void find_data();
+    void find();
+    void value_data();
+    void value();
+};
+
+void TestQueryParameters::find_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("positional");
+    QTest::addColumn<QList<int>>("order");
+
+    QTest::newRow("none") << "select 1" << QStringList{} << "select 1" << QList<int>{};
+    QTest::newRow("order of first use, one name twice")
+        << "select * from ordini where data >= :dal and (:cliente is null or cliente = :cliente)"
+        << QStringList{"dal", "cliente"}
+        << "select * from ordini where data >= ? and (? is null or cliente = ?)"
+        << QList<int>{0, 1, 1};
+    QTest::newRow("letter case is one name")
+        << "where a = :Cliente or b = :CLIENTE" << QStringList{"Cliente"} << "where a = ? or b = ?"
+        << QList<int>{0, 0};
+    QTest::newRow("accents, digits, underscore")
+        << "x = :città_2 and y=:_z" << QStringList{"città_2", "_z"} << "x = ? and y=?"
+        << QList<int>{0, 1};
+    QTest::newRow("at the very end") << "x=:a" << QStringList{"a"} << "x=?" << QList<int>{0};
+    QTest::newRow("a digit or a blank after the colon")
+        << "x = :1 or y = : a or '12:30'" << QStringList{} << "x = :1 or y = : a or '12:30'"
+        << QList<int>{};
+    QTest::newRow("string literal, doubled quote")
+        << "select ':a', 'it''s :b', :c" << QStringList{"c"} << "select ':a', 'it''s :b', ?"
+        << QList<int>{0};
+    QTest::newRow("E literal with a backslash quote")
+        << "select E'x\\' :a', :b" << QStringList{"b"} << "select E'x\\' :a', ?" << QList<int>{0};
+    QTest::newRow("a backslash elsewhere escapes nothing")
+        << "select 'x\\', :b" << QStringList{"b"} << "select 'x\\', ?" << QList<int>{0};
+    QTest::newRow("quoted identifiers")
+        << "select \":a\", `:b`, [:c], \"x\"\":d\" from t where e = :e" << QStringList{"e"}
+        << "select \":a\", `:b`, [:c], \"x\"\":d\" from t where e = ?" << QList<int>{0};
+    QTest::newRow("comments") << "select 1 -- :a\n, :b /* :c */ , :d" << QStringList{"b", "d"}
+                              << "select 1 -- :a\n, ? /* :c */ , ?" << QList<int>{0, 1};
+    QTest::newRow("unterminated comment and literal")
+        << "select :a /* :b" << QStringList{"a"} << "select ? /* :b" << QList<int>{0};
+    QTest::newRow("cast") << "select x::date, :d::date, y:::z" << QStringList{"d"}
+                          << "select x::date, ?::date, y:::z" << QList<int>{0};
+    QTest::newRow("dollar quotes")
+        << "select $$ :a $$, $t$ :b $$ $t$, :c, $1, a$b" << QStringList{"c"}
+        << "select $$ :a $$, $t$ :b $$ $t$, ?, $1, a$b" << QList<int>{0};
+}
+
+void TestQueryParameters::find() {
+    QFETCH(QString, sql);
+    QFETCH(QStringList, names);
+    QFETCH(QString, positional);
+    QFETCH(QList<int>, order);
+    const QueryParameters found = findQueryParameters(sql);
+    QCOMPARE(found.names, names);
+    QCOMPARE(found.positional, positional);
+    QCOMPARE(QList<int>(found.order.begin(), found.order.end()), order);
+}
+
+void TestQueryParameters::value_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("expected"); // integer, decimal, date (ISO) or nothing
+
+    const int null = int(ParameterKind::Null), integer = int(ParameterKind::Integer),
+              decimal = int(ParameterKind::Decimal), date = int(ParameterKind::Date),
+              text = int(ParameterKind::Text);
+    QTest::newRow("empty") << ""
+                           << "it_IT" << null << "";
+    QTest::newRow("blanks") << "   "
+                            << "it_IT" << null << "";
+    QTest::newRow("integer") << " -42 "
+                             << "it_IT" << integer << "-42";
+    QTest::newRow("largest integer") << "9223372036854775807"
+                                     << "it_IT" << integer << "9223372036854775807";
+    QTest::newRow("beyond 64 bits") << "9223372036854775808"
+                                    << "it_IT" << decimal << "9223372036854775808";
+    QTest::newRow("decimal comma") << "1234,5"
+                                   << "it_IT" << decimal << "1234.5";
+    QTest::newRow("decimal point") << "+1234.5"
+                                   << "it_IT" << decimal << "1234.5";
+    QTest::newRow("comma where the point is the separator") << "1,5"
+                                                            << "C" << text << "";
+    QTest::newRow("exponent") << "1,0e+20"
+                              << "it_IT" << decimal << "1.0e+20";
+    QTest::newRow("two separators") << "1.234,5"
+                                    << "it_IT" << text << "";
+    QTest::newRow("day first") << "31/12/2026"
+                               << "it_IT" << date << "2026-12-31";
+    QTest::newRow("short day and month") << "1/2/2026"
+                                         << "it_IT" << date << "2026-02-01";
+    QTest::newRow("ISO") << "2026-12-31"
+                         << "C" << date << "2026-12-31";
+    QTest::newRow("no such day") << "31/02/2026"
+                                 << "it_IT" << text << "";
+    QTest::newRow("hostile text") << "x'); DROP TABLE t; --"
+                                  << "it_IT" << text << "";
+}
+
+void TestQueryParameters::value() {
+    QFETCH(QString, answer);
+    QFETCH(QString, locale);
+    QFETCH(int, kind);
+    QFETCH(QString, expected);
+    const ParameterValue value = parameterValue(answer, QLocale(locale));
+    QCOMPARE(int(value.kind), kind);
+    QCOMPARE(value.answer, answer);
+    switch (value.kind) {
+    case ParameterKind::Integer:
+        QCOMPARE(QString::number(value.integer), expected);
+        break;
+    case ParameterKind::Decimal:
+        QCOMPARE(value.decimal, expected);
+        break;
+    case ParameterKind::Date:
+        QCOMPARE(value.date.toString(Qt::ISODate), expected);
+        break;
+    default:
+        break;
+    }
+}
+
+QTEST_GUILESS_MAIN(TestQueryParameters)
+#include "tst_query_parameters.moc"
