@@ -55,33 +55,36 @@ QString dollarTag(const QString& s, qsizetype from) {
     return s.mid(from, i - from + 1);
 }
 
-} // namespace
+qsizetype lineEnd(const QString& s, qsizetype from) {
+    const qsizetype end = s.indexOf(u'\n', from);
+    return end < 0 ? s.size() : end;
+}
 
-QueryParameters findQueryParameters(const QString& sql) {
-    QueryParameters found;
-    found.positional.reserve(sql.size());
-    qsizetype copied = 0; // SQL up to here is in POSITIONAL already
+// Walks SQL past literals, quoted identifiers and comments, as every engine the program
+// reaches reads them or, with MARIADB, as MariaDB does; calls NAME(start, end) for each
+// `:name` and MARKER(at) for each `?` it finds outside them.
+template <typename Name, typename Marker>
+void scan(const QString& sql, bool mariadb, const Name& name, const Marker& marker) {
     qsizetype i = 0;
     const qsizetype n = sql.size();
     while (i < n) {
         const QChar c = sql[i];
         const bool afterWord = i > 0 && inWord(sql[i - 1]);
         if (c == u'\'') {
-            // E'...' takes backslash escapes on PostgreSQL.
-            const bool escapes = i > 0 && (sql[i - 1] == u'E' || sql[i - 1] == u'e') &&
-                                 !(i > 1 && inWord(sql[i - 2]));
+            // E'...' takes backslash escapes on PostgreSQL, every literal on MariaDB.
+            const bool escapes = mariadb || (i > 0 && (sql[i - 1] == u'E' || sql[i - 1] == u'e') &&
+                                             !(i > 1 && inWord(sql[i - 2])));
             i = skipQuoted(sql, i, u'\'', escapes);
         } else if (c == u'"' || c == u'`') {
-            i = skipQuoted(sql, i, c, false);
-        } else if (c == u'[') {
+            i = skipQuoted(sql, i, c, mariadb && c == u'"');
+        } else if (c == u'[' && !mariadb) {
             i = skipQuoted(sql, i, u']', false);
-        } else if (c == u'-' && i + 1 < n && sql[i + 1] == u'-') {
-            while (i < n && sql[i] != u'\n')
-                ++i;
+        } else if ((c == u'-' && i + 1 < n && sql[i + 1] == u'-') || (c == u'#' && mariadb)) {
+            i = lineEnd(sql, i);
         } else if (c == u'/' && i + 1 < n && sql[i + 1] == u'*') {
             const qsizetype end = sql.indexOf(QStringLiteral("*/"), i + 2);
             i = end < 0 ? n : end + 2;
-        } else if (c == u'$' && !afterWord) {
+        } else if (c == u'$' && !afterWord && !mariadb) {
             const QString tag = dollarTag(sql, i);
             if (tag.isEmpty()) {
                 ++i;
@@ -98,7 +101,26 @@ QueryParameters findQueryParameters(const QString& sql) {
             qsizetype end = i + 2;
             while (end < n && continuesName(sql[end]))
                 ++end;
-            const QString name = sql.mid(i + 1, end - i - 1);
+            name(i, end);
+            i = end;
+        } else {
+            if (c == u'?')
+                marker(i);
+            ++i;
+        }
+    }
+}
+
+} // namespace
+
+QueryParameters findQueryParameters(const QString& sql) {
+    QueryParameters found;
+    found.positional.reserve(sql.size());
+    qsizetype copied = 0; // SQL up to here is in POSITIONAL already
+    scan(
+        sql, false,
+        [&](qsizetype start, qsizetype end) {
+            const QString name = sql.mid(start + 1, end - start - 1);
             int slot = 0;
             while (slot < found.names.size() &&
                    found.names[slot].compare(name, Qt::CaseInsensitive) != 0)
@@ -106,16 +128,36 @@ QueryParameters findQueryParameters(const QString& sql) {
             if (slot == found.names.size())
                 found.names.append(name);
             found.order.push_back(slot);
-            found.positional.append(QStringView(sql).mid(copied, i - copied));
+            found.positional.append(QStringView(sql).mid(copied, start - copied));
             found.positional.append(u'?');
             copied = end;
-            i = end;
-        } else {
-            ++i;
-        }
-    }
+        },
+        [&](qsizetype) { ++found.ownMarkers; });
     found.positional.append(QStringView(sql).mid(copied));
     return found;
+}
+
+std::vector<qsizetype> mariadbMarkers(const QString& text) {
+    std::vector<qsizetype> markers;
+    scan(
+        text, true, [](qsizetype, qsizetype) {}, [&](qsizetype at) { markers.push_back(at); });
+    return markers;
+}
+
+QString ParameterValue::canonical() const {
+    switch (kind) {
+    case ParameterKind::Null:
+        return {};
+    case ParameterKind::Integer:
+        return QString::number(integer);
+    case ParameterKind::Decimal:
+        return decimal;
+    case ParameterKind::Date:
+        return date.toString(Qt::ISODate);
+    case ParameterKind::Text:
+        break;
+    }
+    return text();
 }
 
 ParameterValue parameterValue(const QString& answer, const QLocale& locale) {
@@ -126,8 +168,12 @@ ParameterValue parameterValue(const QString& answer, const QLocale& locale) {
     if (text.isEmpty())
         return value;
 
+    // A number with a leading zero is a code ("007"), which a number would lose: as text it
+    // still compares with numbers, which every engine converts it to.
+    static const QRegularExpression leadingZero(QStringLiteral("^[+-]?0[0-9]"));
+    const bool code = leadingZero.match(text).hasMatch();
     static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
-    if (integer.match(text).hasMatch()) {
+    if (!code && integer.match(text).hasMatch()) {
         bool ok = false;
         value.integer = text.toLongLong(&ok);
         if (ok) {
@@ -142,7 +188,7 @@ ParameterValue parameterValue(const QString& answer, const QLocale& locale) {
         number.replace(point, QStringLiteral("."));
     static const QRegularExpression decimal(
         QStringLiteral("^[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
-    if (decimal.match(number).hasMatch() && number.count(u'.') <= 1) {
+    if (!code && decimal.match(number).hasMatch() && number.count(u'.') <= 1) {
         value.kind = ParameterKind::Decimal;
         value.decimal = number.startsWith(u'+') ? number.mid(1) : number;
         return value;

@@ -21,11 +21,18 @@ struct QueryParameters {
     QString positional;
     // For each `?` of POSITIONAL, in order, the index of its name in NAMES.
     std::vector<int> order;
+    // The `?` the text itself has where an engine would take it for a parameter: with names as
+    // well, the engine could not tell which value goes where.
+    int ownMarkers = 0;
 
     bool isEmpty() const { return names.isEmpty(); }
 };
 
 QueryParameters findQueryParameters(const QString& sql);
+
+// Where the `?` of TEXT stand for parameters as MariaDB reads it: a backslash escapes the
+// next character in every quoted text, and `#` starts a comment.
+std::vector<qsizetype> mariadbMarkers(const QString& text);
 
 // What a user's answer for a parameter is taken as.
 enum class ParameterKind {
@@ -33,7 +40,7 @@ enum class ParameterKind {
     Integer, // digits with an optional sign, within 64 bits
     Decimal, // a number with a decimal comma or point, or an exponent, or too long for 64 bits
     Date,    // dd/mm/yyyy or yyyy-mm-dd, a day of the calendar
-    Text,    // anything else, as typed
+    Text,    // anything else, without the blanks around it
 };
 
 struct ParameterValue {
@@ -45,6 +52,13 @@ struct ParameterValue {
     // ("-1234.5", "1.0e+20"), so that an engine can take it exactly.
     QString decimal;
     QDate date;
+
+    // A Text as it is bound: the answer without the blanks around it, as the program's fields
+    // read what is typed in them.
+    QString text() const { return answer.trimmed(); }
+    // Every kind but Null as plain text an engine reads back as the same value: digits with a
+    // point, a date as yyyy-mm-dd, a Text as text().
+    QString canonical() const;
 };
 
 // ANSWER as a value: decimals may be written with LOCALE's decimal separator or with a point.

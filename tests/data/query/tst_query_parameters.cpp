@@ -1,4 +1,4 @@
-#include "data/query/query_parameters.h"
+#include "data/query/bound_statement.h"
 
 #include <QLocale>
 #include <QTest>
@@ -12,6 +12,8 @@ private slots:
     void find();
     void value_data();
     void value();
+    void markers_data();
+    void markers();
 };
 
 void TestQueryParameters::find_data() {
@@ -103,6 +105,8 @@ void TestQueryParameters::value_data() {
                                          << "it_IT" << date << "2026-02-01";
     QTest::newRow("ISO") << "2026-12-31"
                          << "C" << date << "2026-12-31";
+    QTest::newRow("a code with a leading zero") << "007"
+                                                << "it_IT" << text << "";
     QTest::newRow("no such day") << "31/02/2026"
                                  << "it_IT" << text << "";
     QTest::newRow("hostile text") << "x'); DROP TABLE t; --"
@@ -129,6 +133,35 @@ void TestQueryParameters::value() {
         break;
     default:
         break;
+    }
+}
+
+// The `?` a text has of its own, which no named parameter may share a statement with, and
+// where MariaDB, reading backslashes and # comments its own way, finds them.
+void TestQueryParameters::markers_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<int>("own");
+    QTest::addColumn<QList<qsizetype>>("mariadb");
+
+    QTest::newRow("none") << "select ':a?', \"b?\" -- ?" << 0 << QList<qsizetype>{};
+    QTest::newRow("outside quotes") << "x = ? or y = '?'" << 1 << QList<qsizetype>{4};
+    QTest::newRow("backslash in a literal") << "'a\\' ?'" << 1 << QList<qsizetype>{};
+    QTest::newRow("hash comment") << "x # ?\n= ?" << 2 << QList<qsizetype>{8};
+}
+
+void TestQueryParameters::markers() {
+    QFETCH(QString, sql);
+    QFETCH(int, own);
+    QFETCH(QList<qsizetype>, mariadb);
+    QCOMPARE(findQueryParameters(sql).ownMarkers, own);
+    const std::vector<qsizetype> found = mariadbMarkers(sql);
+    QCOMPARE(QList<qsizetype>(found.begin(), found.end()), mariadb);
+    if (own > 0) {
+        velario::Error error;
+        const BoundStatement bound =
+            bindAnswers(QStringLiteral(":z and ") + sql, {}, QLocale("it_IT"), &error);
+        QCOMPARE(error.number, int(velario::ErrorNumber::SyntaxError));
+        QVERIFY(!bound.hasValues());
     }
 }
 
