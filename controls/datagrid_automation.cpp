@@ -81,7 +81,8 @@ QString DataGrid::automationEdit(int row, int column, const QString& text) {
 }
 
 QString DataGrid::automationMenu(const QString& text) {
-    const std::unique_ptr<QMenu> menu = makeMenu();
+    // A script has no pointer: the items act on the current column, as from the keyboard.
+    const std::unique_ptr<QMenu> menu = makeMenu(currentIndex().isValid() ? col_ : -1);
     for (QAction* action : menu->actions()) {
         if (action->isSeparator() || action->text() != text)
             continue;
