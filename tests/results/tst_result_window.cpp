@@ -290,7 +290,8 @@ private slots:
 
     // An entry with parameters on every target: Esegue SQL asks for each, in order, offering
     // nothing the first time; the count, the report (with its line of values), sorting both
-    // ways and the export read the result of the same values. Run again, the answers given
+    // ways (the count and the fitted widths stay) and the export read the result of the same
+    // values. Run again, the answers given
     // last are offered, and a Cancel runs nothing.
     void parameters_data() {
         QTest::addColumn<QString>("type");
@@ -351,6 +352,11 @@ private slots:
             QVERIFY(!capture.summary().contains("msgbox"));
             QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
             DataGrid* grid = results->activeGrid();
+            velario::test::control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
+            const auto widths = [grid] {
+                return QList<double>{grid->columnWidthTwips(0), grid->columnWidthTwips(1)};
+            };
+            const QList<double> fitted = widths();
             for (const bool down : {true, false}) {
                 QCOMPARE(grid->automationRow(1), QString());
                 QCOMPARE(grid->automationSelect("column 0"), QString());
@@ -358,6 +364,7 @@ private slots:
                          QString());
                 QCOMPARE(grid->cellText(0, 0), firsts[down ? 1 : 0]);
                 QCOMPARE(grid->currentResultRow(), 0);
+                QCOMPARE(widths(), fitted);
                 QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
             }
 
