@@ -57,7 +57,7 @@ int runWithoutWindows(char* program, const Options& options) {
     setProgramDir(options);
     if (options.mode == Options::Mode::List)
         return command_line::listCatalogue(out, err);
-    return command_line::runEntry(options.code, options.csvFile, err);
+    return command_line::runEntry(options.code, options.csvFile, options.parameters, err);
 }
 
 int runWithWindows(char* program, const Options& options) {

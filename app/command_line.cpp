@@ -4,12 +4,14 @@
 #include "config.h"
 #include "data/catalogue/catalogue_store.h"
 #include "data/odbc/odbc.h"
+#include "data/query/query_parameters.h"
 #include "data/results/csv_writer.h"
 #include "data/results/output_file.h"
 #include "data/sqlite/database.h"
 #include "platform/platform.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QTextStream>
 
 #include <memory>
@@ -56,22 +58,41 @@ std::unique_ptr<data::Database> openCatalogue(QTextStream& err) {
     return catalogue;
 }
 
+// The names of SQL's parameters as --list shows them; empty without any.
+QString parameterNames(const QString& sql) {
+    return data::findQueryParameters(sql.trimmed()).names.join(QStringLiteral(", "));
+}
+
 // Writes each row as its cells, blanks trimmed, tab-separated; a tab or line end inside a
 // value becomes a blank, so that an entry stays one line.
 class ListLines final : public data::RowSink {
 public:
     explicit ListLines(QTextStream& out) : out_(out) {}
-    void beginRow() override { first_ = true; }
+    void beginRow() override {
+        first_ = true;
+        column_ = 0;
+    }
     void cell(const char* utf8, qsizetype length) override {
-        QString text = QString::fromUtf8(utf8, length).trimmed();
+        QString text = QString::fromUtf8(utf8, length);
+        // The statement itself is not shown: its parameters' names are, when it has any.
+        if (column_++ == kStatementColumn) {
+            text = parameterNames(text);
+            if (text.isEmpty())
+                return;
+        }
+        text = text.trimmed();
         for (QChar& c : text)
             if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
                 c = QLatin1Char(' ');
         separate();
         out_ << text;
     }
-    void nullCell() override { separate(); }
+    void nullCell() override {
+        if (column_++ != kStatementColumn)
+            separate();
+    }
     void endRow() override { out_ << '\n'; }
+    static constexpr int kStatementColumn = 4;
 
 private:
     void separate() {
@@ -81,22 +102,44 @@ private:
     }
     QTextStream& out_;
     bool first_ = true;
+    int column_ = 0;
 };
 
 // The result of ENTRY, as the result window opens it; the engine objects it needs are kept in
 // DATABASE or CONNECTION, which must outlive it.
 std::unique_ptr<data::ResultSource> openEntry(const data::CatalogueEntry& entry,
+                                              const data::ParameterAnswers& answers,
                                               std::unique_ptr<data::Database>& database,
                                               std::unique_ptr<data::OdbcConnection>& connection,
                                               Error* error) {
     const QString sql = entry.sql.trimmed();
     const QString target = entry.database.trimmed();
-    if (entry.databaseType.trimmed() == QLatin1String("MDB")) {
+    const bool file = entry.databaseType.trimmed() == QLatin1String("MDB");
+    const data::BoundStatement statement = data::bindAnswers(
+        file ? data::recordSourceStatement(sql) : sql, answers, QLocale::system(), error);
+    if (*error)
+        return nullptr;
+    if (file) {
         database = data::Database::open(target, true, error);
-        return database ? database->execute(data::recordSourceStatement(sql), error) : nullptr;
+        return database ? database->execute(statement, error) : nullptr;
     }
-    connection = data::OdbcConnection::connect(target, error);
-    return connection ? connection->execute(sql, error) : nullptr;
+    connection = data::OdbcConnection::connect(target, error, statement.hasValues());
+    return connection ? connection->execute(statement, error) : nullptr;
+}
+
+// A message naming the first parameter of SQL that PARAMETERS give no value, or the first of
+// PARAMETERS that SQL does not have; empty when each has its value.
+QString unmatchedParameter(const QString& code, const QString& sql,
+                           const data::ParameterAnswers& parameters) {
+    const QStringList names = data::findQueryParameters(sql.trimmed()).names;
+    for (const QString& name : names)
+        if (!data::answerFor(parameters, name))
+            return QStringLiteral("Manca il valore del parametro :%1 (--param %1=VALORE)")
+                .arg(name);
+    for (const auto& [name, value] : parameters)
+        if (!names.contains(name, Qt::CaseInsensitive))
+            return QStringLiteral("La selezione %1 non ha il parametro :%2").arg(code, name);
+    return {};
 }
 
 } // namespace
@@ -107,8 +150,9 @@ int listCatalogue(QTextStream& out, QTextStream& err) {
         return SetupFailed;
     Error error;
     const std::unique_ptr<data::ResultSource> list = catalogue->execute(
-        QStringLiteral("SELECT CODICE, Tipo_Database, Database, DESCRIZIONE FROM SELEZIONI_SQL "
-                       "ORDER BY CODICE"),
+        QStringLiteral(
+            "SELECT CODICE, Tipo_Database, Database, DESCRIZIONE, SQL FROM SELEZIONI_SQL "
+            "ORDER BY CODICE"),
         &error);
     ListLines lines(out);
     while (list && !list->atEnd() && list->fetch(1024, lines) > 0) {
@@ -123,7 +167,8 @@ int listCatalogue(QTextStream& out, QTextStream& err) {
     return Done;
 }
 
-int runEntry(const QString& code, const QString& file, QTextStream& err) {
+int runEntry(const QString& code, const QString& file, const data::ParameterAnswers& parameters,
+             QTextStream& err) {
     const std::unique_ptr<data::Database> catalogue = openCatalogue(err);
     if (!catalogue)
         return SetupFailed;
@@ -147,10 +192,16 @@ int runEntry(const QString& code, const QString& file, QTextStream& err) {
         say(err, QStringLiteral("Nessuna stringa SQL da eseguire !!!"));
         return EntryFailed;
     }
+    if (const QString unmatched = unmatchedParameter(code.trimmed(), entry.sql, parameters);
+        !unmatched.isEmpty()) {
+        say(err, unmatched);
+        return SetupFailed;
+    }
 
     std::unique_ptr<data::Database> database;
     std::unique_ptr<data::OdbcConnection> connection;
-    std::unique_ptr<data::ResultSource> result = openEntry(entry, database, connection, &error);
+    std::unique_ptr<data::ResultSource> result =
+        openEntry(entry, parameters, database, connection, &error);
     if (!result) {
         say(err, QStringLiteral("Errore SQL: ") + error.description);
         return EntryFailed;

@@ -20,30 +20,37 @@ struct KnownOption {
     const char* name;
     const char* value; // the value's name in the help; null for an option without one
     Scope scope;
+    bool repeatable;
     std::function<void(Options&, const QString&)> take;
 };
 
 const QList<KnownOption>& knownOptions() {
     static const QList<KnownOption> options{
-        {"program-dir", "CARTELLA", Scope::Any,
+        {"program-dir", "CARTELLA", Scope::Any, false,
          [](Options& o, const QString& v) { o.programDir = v; }},
-        {"transcript", "FILE", Scope::Windows,
+        {"transcript", "FILE", Scope::Windows, false,
          [](Options& o, const QString& v) { o.transcript = v; }},
-        {"script", "FILE", Scope::Windows, [](Options& o, const QString& v) { o.script = v; }},
-        {"print-to", "CARTELLA", Scope::Windows,
+        {"script", "FILE", Scope::Windows, false,
+         [](Options& o, const QString& v) { o.script = v; }},
+        {"print-to", "CARTELLA", Scope::Windows, false,
          [](Options& o, const QString& v) { o.printTo = v; }},
-        {"clock", "QUANDO", Scope::Windows,
+        {"clock", "QUANDO", Scope::Windows, false,
          [](Options& o, const QString& v) { o.clock = QDateTime::fromString(v, Qt::ISODate); }},
-        {"run", "CODICE", Scope::Command,
+        {"run", "CODICE", Scope::Command, false,
          [](Options& o, const QString& v) {
              o.mode = Options::Mode::Run;
              o.code = v;
          }},
-        {"csv", "FILE", Scope::Run, [](Options& o, const QString& v) { o.csvFile = v; }},
-        {"list", nullptr, Scope::Command,
+        {"csv", "FILE", Scope::Run, false, [](Options& o, const QString& v) { o.csvFile = v; }},
+        {"param", "NOME=VALORE", Scope::Run, true,
+         [](Options& o, const QString& v) {
+             const qsizetype equals = v.indexOf(QLatin1Char('='));
+             o.parameters.append({v.left(equals).trimmed(), v.mid(equals + 1)});
+         }},
+        {"list", nullptr, Scope::Command, false,
          [](Options& o, const QString&) { o.mode = Options::Mode::List; }},
-        {"version", nullptr, Scope::Command, {}},
-        {"help", nullptr, Scope::Command, {}},
+        {"version", nullptr, Scope::Command, false, {}},
+        {"help", nullptr, Scope::Command, false, {}},
     };
     return options;
 }
@@ -61,6 +68,26 @@ bool looksLikeOption(const QString& argument) {
 
 QString option(const KnownOption& known) {
     return QStringLiteral("--") + QLatin1String(known.name);
+}
+
+// Whether VALUE, given to --param, names a parameter (NAME=, the value may be empty: NULL) not
+// named by an earlier --param of GIVEN; else says why in ERROR.
+bool takeParameter(const QString& value, const QList<std::pair<const KnownOption*, QString>>& given,
+                   QString* error) {
+    const QString name = value.left(value.indexOf(QLatin1Char('='))).trimmed();
+    if (!value.contains(QLatin1Char('=')) || name.isEmpty()) {
+        *error = QStringLiteral("l'opzione --param vuole NOME=VALORE, non '%1'").arg(value);
+        return false;
+    }
+    for (const auto& [known, earlier] : given) {
+        if (known->repeatable && earlier.left(earlier.indexOf(QLatin1Char('=')))
+                                         .trimmed()
+                                         .compare(name, Qt::CaseInsensitive) == 0) {
+            *error = QStringLiteral("il parametro %1 è dato più di una volta").arg(name);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -94,7 +121,7 @@ std::optional<Options> parseOptions(const QStringList& arguments, QString* error
         const KnownOption* known = findOption(name);
         if (!known)
             return fail(QStringLiteral("opzione sconosciuta: --%1").arg(name));
-        if (++times[name] > 1)
+        if (++times[name] > 1 && !known->repeatable)
             return fail(QStringLiteral("l'opzione %1 è data più di una volta").arg(option(*known)));
         QString value;
         if (!known->value) {
@@ -114,6 +141,8 @@ std::optional<Options> parseOptions(const QStringList& arguments, QString* error
         if (known->value && value.isEmpty())
             return fail(QStringLiteral("il valore %2 dell'opzione %1 è vuoto")
                             .arg(option(*known), QLatin1String(known->value)));
+        if (known->repeatable && !takeParameter(value, given, error))
+            return std::nullopt;
         given.append({known, value});
     }
 
@@ -147,7 +176,8 @@ std::optional<Options> parseOptions(const QStringList& arguments, QString* error
 QString helpText() {
     return QStringLiteral(
         "Uso: velario [opzioni]\n"
-        "     velario --run CODICE [--csv FILE] [--program-dir CARTELLA]\n"
+        "     velario --run CODICE [--param NOME=VALORE ...] [--csv FILE]\n"
+        "                  [--program-dir CARTELLA]\n"
         "     velario --list [--program-dir CARTELLA]\n"
         "\n"
         "Senza --run e --list apre la finestra del catalogo delle selezioni SQL.\n"
@@ -163,8 +193,11 @@ QString helpText() {
         "  --csv FILE              con --run: scrive il CSV in FILE invece che sullo standard\n"
         "                          output; il file appare solo a risultato completo; una pipe\n"
         "                          lo riceve man mano; una cartella o un dispositivo no\n"
+        "  --param NOME=VALORE     con --run: il valore del parametro :NOME della selezione;\n"
+        "                          uno per parametro, ciascuno obbligatorio; vuoto = NULL\n"
         "  --list                  elenca il catalogo, una selezione per riga: codice, tipo,\n"
-        "                          database e descrizione separati da tabulazioni\n"
+        "                          database e descrizione separati da tabulazioni, poi i\n"
+        "                          nomi dei parametri, se la selezione ne ha\n"
         "  --transcript FILE       aggiunge a FILE ogni evento che l'utente vedrebbe\n"
         "  --script FILE           esegue i passi di FILE dopo l'avvio, poi termina\n"
         "  --print-to CARTELLA     scrive le stampe come file PDF in CARTELLA\n"

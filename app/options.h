@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +32,8 @@ struct Options {
     // With --run only.
     QString code;
     QString csvFile; // empty: standard output
+    // --param NAME=VALUE, in the order given: the values of the entry's parameters.
+    QList<QPair<QString, QString>> parameters;
 
     bool needsWindows() const { return mode == Mode::Windows; }
 };
@@ -38,7 +42,8 @@ struct Options {
 // names the option at fault, when they cannot be taken as they are: an option the program
 // does not know, one given twice, a value missing (an option where the value should be is
 // not taken as the value), a value given to an option that takes none, options that do not
-// go together (--csv without --run, --run with --list, the windows' options with either).
+// go together (--csv without --run, --run with --list, the windows' options with either), a
+// --param without NAME= or naming a parameter again. --param alone may be given more than once.
 // A value that starts with "-" is given as --option=value.
 std::optional<Options> parseOptions(const QStringList& arguments, QString* error);
 

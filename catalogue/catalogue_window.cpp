@@ -436,10 +436,13 @@ void CatalogueWindow::cmdESEGUE_SQL_Click() {
         platform().msgBox(QStringLiteral("Nessuna stringa SQL da eseguire !!!"), MsgBox::OkOnly);
         return;
     }
+    const std::optional<data::ParameterAnswers> answers = ResultWindow::askAnswers(*this);
+    if (!answers)
+        return;
     platform().setMousePointer(MousePointer::Hourglass);
     // The statement runs when the result window first becomes active; a window that was
     // open already does not run it again, so nothing would restore the pointer.
-    if (ResultWindow::loadAndShow(state_, *this))
+    if (ResultWindow::loadAndShow(state_, *this, *answers))
         platform().setMousePointer(MousePointer::Default);
 }
 

@@ -1,6 +1,7 @@
 #include "datagrid.h"
 
 #include "datasource.h"
+#include "platform/platform.h"
 #include "platform/twips.h"
 
 #include <QContextMenuEvent>
@@ -513,6 +514,8 @@ struct MenuItem {
     QString text;
     QList<QKeySequence> keys;
     bool separatorBefore;
+    // Whether the grid has the item at all; every grid when null.
+    std::function<bool(const DataGrid&)> offered;
     std::function<bool(const DataGrid&)> enabled;
     std::function<void(DataGrid&)> run;
 };
@@ -525,16 +528,37 @@ bool showsResult(const DataGrid& grid) {
     return grid.resultModel() && grid.resultModel()->hasSource();
 }
 
+bool canSort(const DataGrid& grid) {
+    return showsResult(grid) && grid.dataSource() && grid.menuColumn() >= 0;
+}
+
 const std::vector<MenuItem>& menuItems() {
     static const std::vector<MenuItem> items{
-        {QStringLiteral("Copia"), QKeySequence::keyBindings(QKeySequence::Copy), false,
-         hasSelection, [](DataGrid& grid) { grid.copySelection(false); }},
+        {QStringLiteral("Copia"),
+         QKeySequence::keyBindings(QKeySequence::Copy),
+         false,
+         {},
+         hasSelection,
+         [](DataGrid& grid) { grid.copySelection(false); }},
         {QStringLiteral("Copia con intestazioni"),
          {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
          false,
+         {},
          hasSelection,
          [](DataGrid& grid) { grid.copySelection(true); }},
-        {QStringLiteral("Esporta CSV…"), {}, true, showsResult, &DataGrid::exportCsv},
+        {QStringLiteral("Esporta CSV…"), {}, true, {}, showsResult, &DataGrid::exportCsv},
+        {QStringLiteral("Ordina crescente"),
+         {},
+         true,
+         &DataGrid::sortable,
+         canSort,
+         [](DataGrid& grid) { grid.sortBy(grid.menuColumn(), false); }},
+        {QStringLiteral("Ordina decrescente"),
+         {},
+         false,
+         &DataGrid::sortable,
+         canSort,
+         [](DataGrid& grid) { grid.sortBy(grid.menuColumn(), true); }},
     };
     return items;
 }
@@ -544,7 +568,7 @@ const std::vector<MenuItem>& menuItems() {
 void DataGrid::keyPressEvent(QKeyEvent* event) {
     const QKeySequence pressed(event->keyCombination());
     for (const MenuItem& item : menuItems()) {
-        if (item.keys.contains(pressed)) {
+        if (item.keys.contains(pressed) && (!item.offered || item.offered(*this))) {
             if (item.enabled(*this))
                 item.run(*this);
             event->accept();
@@ -570,9 +594,12 @@ void DataGrid::mousePressEvent(QMouseEvent* event) {
     QTableView::mousePressEvent(event);
 }
 
-std::unique_ptr<QMenu> DataGrid::makeMenu() {
+std::unique_ptr<QMenu> DataGrid::makeMenu(int column) {
+    menuColumn_ = column;
     auto menu = std::make_unique<QMenu>(this);
     for (const MenuItem& item : menuItems()) {
+        if (item.offered && !item.offered(*this))
+            continue;
         if (item.separatorBefore)
             menu->addSeparator();
         QAction* action = menu->addAction(item.text, this, [this, &item] { item.run(*this); });
@@ -583,8 +610,34 @@ std::unique_ptr<QMenu> DataGrid::makeMenu() {
 }
 
 void DataGrid::contextMenuEvent(QContextMenuEvent* event) {
-    const std::unique_ptr<QMenu> menu = makeMenu();
+    const int column = event->reason() == QContextMenuEvent::Mouse
+                           ? columnAt(viewport()->mapFromGlobal(event->globalPos()).x())
+                           : (currentIndex().isValid() ? col_ : -1);
+    const std::unique_ptr<QMenu> menu = makeMenu(column);
     menu->exec(event->globalPos());
+}
+
+bool DataGrid::sortBy(int column, bool descending) {
+    if (!source_ || column < 0 || column >= columnCount())
+        return false;
+    // The widths go with the columns, which the new result has the same of.
+    std::vector<int> shown;
+    for (int c = 0; c < columnCount(); ++c)
+        shown.push_back(QTableView::columnWidth(c));
+    const std::vector<std::optional<double>> set = widths_;
+    platform().setMousePointer(MousePointer::Hourglass);
+    const Error error = source_->sortBy(column, descending);
+    platform().setMousePointer(MousePointer::Default);
+    if (error) {
+        emit sortFailed(error.number, error.description);
+        return false;
+    }
+    if (columnCount() == int(shown.size())) {
+        widths_ = set;
+        for (int c = 0; c < columnCount(); ++c)
+            QTableView::setColumnWidth(c, shown[size_t(c)]);
+    }
+    return true;
 }
 
 } // namespace velario

@@ -112,6 +112,17 @@ public:
     // the captions of their columns first when WITHHEADERS. Selected columns are whole
     // columns: rows not read yet are read first.
     void copySelection(bool withHeaders);
+    // Offers "Ordina crescente" and "Ordina decrescente" in the context menu, which sort the
+    // result of the bound data source on its engine by the column under the pointer (the
+    // current column when the menu comes from the keyboard or a script).
+    void setSortable(bool on) { sortable_ = on; }
+    bool sortable() const { return sortable_; }
+    // Sorts by COLUMN as those items do: the fitted widths stay. False, with sortFailed
+    // emitted, when the result shown stays unsorted.
+    bool sortBy(int column, bool descending);
+    // The column the context menu acts on; -1 when there is none.
+    int menuColumn() const { return menuColumn_; }
+
     // Asks for a file and writes the whole result to it as CSV; tells the user what failed.
     // The file proposed is named NAME (setExportName), in the folder of the last export.
     void exportCsv();
@@ -133,6 +144,8 @@ signals:
     // The user stopped a reading of the result on show, or it went on again (see
     // data::ResultModel::readingStopped).
     void readingStoppedChanged(bool stopped);
+    // The engine could not sort the result (see sortBy), or the user stopped it.
+    void sortFailed(int number, const QString& description);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -144,7 +157,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::unique_ptr<QMenu> makeMenu();
+    // The context menu, its sort items acting on COLUMN.
+    std::unique_ptr<QMenu> makeMenu(int column);
     void attachModel(data::ResultModel* model);
     void onModelReset();
     void onCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
@@ -173,6 +187,8 @@ private:
     EditHandler editHandler_;
     std::vector<int> maxLengths_;
     QString exportName_;
+    bool sortable_ = false;
+    int menuColumn_ = -1;
 };
 
 } // namespace velario

@@ -81,7 +81,13 @@ QString DataGrid::automationEdit(int row, int column, const QString& text) {
 }
 
 QString DataGrid::automationMenu(const QString& text) {
-    const std::unique_ptr<QMenu> menu = makeMenu();
+    // A script has no pointer: the items act on the one column it selected whole, else on
+    // the current column, as from the keyboard.
+    const QModelIndexList columns = selectionModel()->selectedColumns();
+    const int column = columns.size() == 1        ? columns.first().column()
+                       : currentIndex().isValid() ? col_
+                                                  : -1;
+    const std::unique_ptr<QMenu> menu = makeMenu(column);
     for (QAction* action : menu->actions()) {
         if (action->isSeparator() || action->text() != text)
             continue;

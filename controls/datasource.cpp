@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
 #include <QPixmap>
 #include <QResizeEvent>
@@ -191,8 +192,28 @@ Error DataSource::showOpened(data::LongOperation kind, const data::ResultModel::
 void DataSource::showNothing() {
     opened_ = true;
     model_->clear();
+    shown_ = {};
     current_ = -1;
     emit currentRowChanged(-1);
+}
+
+data::BoundStatement DataSource::bind(const QString& sql, Error* error) const {
+    return data::bindAnswers(sql, answers_, QLocale::system(), error);
+}
+
+Error DataSource::sortBy(int column, bool descending) {
+    if (!model_->hasSource())
+        return Error::make(ErrorNumber::ObjectNotSet);
+    const data::BoundStatement sorted = data::sortedStatement(shown_, column, descending);
+    if (Error error = model_->reorderSource(data::LongOperation::Run,
+                                            [&](data::Interrupter& stop, Error* failure) {
+                                                return runAgain(sorted, stop, failure);
+                                            }))
+        return error;
+    current_ = model_->rowCount() > 0 ? 0 : -1;
+    emit currentRowChanged(current_);
+    emit reposition();
+    return {};
 }
 
 void DataSource::selectRow(int row) {
@@ -286,19 +307,33 @@ Error BoundDataSource::refresh() {
         if (error)
             return error;
     }
+    const data::BoundStatement statement = bind(data::recordSourceStatement(recordSource_), &error);
+    if (error)
+        return error;
     // A data source only reads: whatever its statement says, the file stays as it is.
     std::unique_ptr<data::Database> database = data::Database::open(databaseName_, true, &error);
     if (!database)
         return error;
-    const QString sql = data::recordSourceStatement(recordSource_);
     error = showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
         stop.setStop([engine = database.get()] { engine->interrupt(); });
-        return database->execute(sql, failure);
+        return database->execute(statement, failure);
     });
     if (error)
         return error;
     database_ = std::move(database);
+    shown_ = statement;
     return {};
+}
+
+std::unique_ptr<data::ResultSource> BoundDataSource::runAgain(const data::BoundStatement& statement,
+                                                              data::Interrupter& stop,
+                                                              Error* error) {
+    if (!database_) {
+        *error = Error::make(ErrorNumber::ObjectNotSet);
+        return nullptr;
+    }
+    stop.setStop([engine = database_.get()] { engine->interrupt(); });
+    return database_->execute(statement, error);
 }
 
 QJsonObject BoundDataSource::automationState() const {
@@ -317,20 +352,35 @@ RemoteDataSource::~RemoteDataSource() {
 Error RemoteDataSource::refresh() {
     showNothing();
     connection_.reset();
+    Error error;
+    const data::BoundStatement statement = bind(sql_, &error);
+    if (error)
+        return error;
     std::unique_ptr<data::OdbcConnection> connection;
     // Connecting cannot be stopped; a stop asked for meanwhile stops the statement at once.
-    const Error error =
-        showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
-            connection = data::OdbcConnection::connect(dataSourceName_, failure);
-            if (!connection)
-                return std::unique_ptr<data::ResultSource>();
-            stop.setStop([engine = connection.get()] { engine->interrupt(); });
-            return connection->execute(sql_, failure);
-        });
+    error = showOpened(data::LongOperation::Run, [&](data::Interrupter& stop, Error* failure) {
+        connection = data::OdbcConnection::connect(dataSourceName_, failure, statement.hasValues());
+        if (!connection)
+            return std::unique_ptr<data::ResultSource>();
+        stop.setStop([engine = connection.get()] { engine->interrupt(); });
+        return connection->execute(statement, failure);
+    });
     if (error)
         return error;
     connection_ = std::move(connection);
+    shown_ = statement;
     return {};
+}
+
+std::unique_ptr<data::ResultSource>
+RemoteDataSource::runAgain(const data::BoundStatement& statement, data::Interrupter& stop,
+                           Error* error) {
+    if (!connection_) {
+        *error = Error::make(ErrorNumber::ObjectNotSet);
+        return nullptr;
+    }
+    stop.setStop([engine = connection_.get()] { engine->interrupt(); });
+    return connection_->execute(statement, error);
 }
 
 QJsonObject RemoteDataSource::automationState() const {

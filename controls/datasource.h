@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
+#include "data/query/bound_statement.h"
 #include "data/results/result_model.h"
 #include "data/sqlite/database.h"
 #include "platform/automation.h"
@@ -61,6 +62,17 @@ public:
     // and the error is returned.
     virtual Error refresh() = 0;
 
+    // The answers the statement's parameters (:name) take from the next refresh on; a
+    // parameter without one is NULL.
+    void setAnswers(const data::ParameterAnswers& answers) { answers_ = answers; }
+    const data::ParameterAnswers& answers() const { return answers_; }
+
+    // Runs the statement of the result shown again, with the same values, ordered by COLUMN
+    // (0-based) of its result, DESCENDING or not; the first row becomes current and the
+    // count and the captions stay. When the engine cannot order it, or the user stops it,
+    // the result shown stays as it was and the error is returned.
+    Error sortBy(int column, bool descending);
+
     // Opening, reading on and counting go through RUNNER, which may let the user stop them.
     void setLongOperationRunner(const data::LongOperationRunner& runner);
 
@@ -105,6 +117,15 @@ protected:
                  const std::function<void()>& interrupt);
     // Shows nothing, without raising reposition.
     void showNothing();
+    // The statement the next refresh runs for SQL, the answers bound; on a failure, the error.
+    data::BoundStatement bind(const QString& sql, Error* error) const;
+    // Runs STATEMENT on the engine the result shown came from (the open database or
+    // connection), telling STOP how to stop it; null, with ERROR set, when there is none or
+    // it fails.
+    virtual std::unique_ptr<data::ResultSource> runAgain(const data::BoundStatement& statement,
+                                                         data::Interrupter& stop, Error* error) = 0;
+    // What the result shown runs.
+    data::BoundStatement shown_;
     // Whether the source has what it needs to open by itself once its window has loaded.
     virtual bool readyToOpenByItself() const { return false; }
     bool event(QEvent* event) override;
@@ -126,6 +147,7 @@ private:
     int current_ = -1;
     bool opened_ = false;
     bool readsWholeResult_ = false;
+    data::ParameterAnswers answers_;
 };
 
 // A data source over a database file and a statement or table name.
@@ -147,6 +169,8 @@ public:
 
 protected:
     bool readyToOpenByItself() const override;
+    std::unique_ptr<data::ResultSource> runAgain(const data::BoundStatement& statement,
+                                                 data::Interrupter& stop, Error* error) override;
 
 private:
     QString databaseName_;
@@ -171,6 +195,10 @@ public:
     Error refresh() override;
 
     QJsonObject automationState() const override;
+
+protected:
+    std::unique_ptr<data::ResultSource> runAgain(const data::BoundStatement& statement,
+                                                 data::Interrupter& stop, Error* error) override;
 
 private:
     QString dataSourceName_;

@@ -232,6 +232,8 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
     printer.print({QString()});
     printer.print({QStringLiteral("Database:   "), fitText(trimBlanks(title.database), 80),
                    QStringLiteral("  "), QStringLiteral("Tipo: "), trimBlanks(title.databaseType)});
+    if (!title.parameters.isEmpty())
+        printer.print({title.parameters});
     printer.print({QString()});
 
     printer.setFontBold(false);

@@ -34,6 +34,9 @@ struct GridReportTitle {
     QString description;
     QString database;
     QString databaseType;
+    // The values the result's parameters took, a line under the database's; empty for a
+    // result without parameters, which has no such line.
+    QString parameters = {};
 };
 
 // Prints the result of GRID: asks how many rows, measures them, fits the columns to the

@@ -5,6 +5,7 @@
 #include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
+#include "data/query/remembered_answers.h"
 #include "data/results/column_fitting.h"
 #include "data/results/result_model.h"
 #include "platform/platform.h"
@@ -13,6 +14,7 @@
 #include "print/rows_reply.h"
 
 #include <QLocale>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cmath>
@@ -114,6 +116,12 @@ void ResultWindow::buildControls() {
     };
     MSRDC1->setLongOperationRunner(runner);
     Data1->setLongOperationRunner(runner);
+    for (DataGrid* grid : {DBGrid1, DBGrid2}) {
+        grid->setSortable(true);
+        connect(grid, &DataGrid::sortFailed, this, [](int number, const QString& description) {
+            reportSqlError(Error::make(number, description));
+        });
+    }
 
     Label3 = new Label(QStringLiteral("Label3"), QStringLiteral("Dim.max.griglia"), this);
     twips::setGeometry(Label3, 4080, 6510, 1215, 255);
@@ -177,14 +185,44 @@ void ResultWindow::showRecordCount(Error* error) {
                                         : recordCountCaption(count));
 }
 
-bool ResultWindow::loadAndShow(SharedState& state, EntrySource& entry) {
+bool ResultWindow::loadAndShow(SharedState& state, EntrySource& entry,
+                               const data::ParameterAnswers& answers) {
     auto* window = qobject_cast<ResultWindow*>(Forms::instance().find(kName));
     const bool wasLoaded = window != nullptr;
-    if (!window)
+    if (!window) {
         window = Forms::instance().create<ResultWindow>(state, entry);
+        window->answers_ = answers;
+    }
     window->load();
     window->showModeless();
     return wasLoaded;
+}
+
+QString ResultWindow::rememberedAnswersFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/velario/parametri.json");
+}
+
+std::optional<data::ParameterAnswers> ResultWindow::askAnswers(const EntrySource& entry) {
+    if (Forms::instance().find(kName))
+        return data::ParameterAnswers();
+    const QStringList names = data::findQueryParameters(entry.entrySql().trimmed()).names;
+    if (names.isEmpty())
+        return data::ParameterAnswers();
+    const QString code = entry.entryCode().trimmed();
+    const data::RememberedAnswers remembered(rememberedAnswersFile());
+    data::ParameterAnswers answers;
+    for (const QString& name : names) {
+        const std::optional<QString> answer = platform().inputBox(
+            QStringLiteral("Valore del parametro :%1 (vuoto = NULL) ?").arg(name),
+            QStringLiteral("PARAMETRI SELEZIONE SQL"), remembered.answer(code, name));
+        if (!answer)
+            return std::nullopt;
+        answers.append({name, *answer});
+    }
+    // Not kept, the answers are only not offered next time: the run goes on all the same.
+    remembered.remember(code, answers);
+    return answers;
 }
 
 QString ResultWindow::recordCountCaption(qint64 count) {
@@ -262,11 +300,16 @@ void ResultWindow::onActivate() {
         state_.MSG = source ? source->entrySql().trimmed() : QString();
         // A failure leaves the grid with what its source holds; the count is shown anyway.
         Error error;
+        shownAnswers_.clear();
+        for (const QString& name : data::findQueryParameters(state_.MSG).names)
+            shownAnswers_.append({name, data::answerFor(answers_, name).value_or(QString())});
         if (accessPath()) {
             Data1->setRecordSource(state_.MSG);
+            Data1->setAnswers(answers_);
             error = Data1->refresh();
         } else {
             MSRDC1->setSql(state_.MSG);
+            MSRDC1->setAnswers(answers_);
             error = MSRDC1->refresh();
         }
         platform().setMousePointer(MousePointer::Default);
@@ -376,8 +419,15 @@ void ResultWindow::cmdSTAMPA_Click() {
     const EntrySource* source = entry();
     if (!source)
         return;
+    QStringList parameters;
+    for (const auto& [name, answer] : shownAnswers_)
+        parameters << name + QStringLiteral(" = ") +
+                          (answer.trimmed().isEmpty() ? QStringLiteral("NULL") : answer.trimmed());
     printResultGrid([this] { return activeGrid(); },
-                    {source->entryDescription(), source->entryDatabase(), source->entryType()});
+                    {source->entryDescription(), source->entryDatabase(), source->entryType(),
+                     parameters.isEmpty() ? QString()
+                                          : QStringLiteral("Parametri:   ") +
+                                                parameters.join(QStringLiteral("; "))});
 }
 
 } // namespace velario

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
+#include "data/query/bound_statement.h"
 #include "entry_source.h"
 #include "platform/form.h"
 
@@ -8,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace velario {
 
@@ -33,8 +35,18 @@ public:
     ~ResultWindow() override;
 
     // Loads the result window unless it is loaded already, then shows it; true when it was
-    // loaded already (no first activation follows then). A new window runs ENTRY.
-    static bool loadAndShow(SharedState& state, EntrySource& entry);
+    // loaded already (no first activation follows then). A new window runs ENTRY, its
+    // parameters taking ANSWERS.
+    static bool loadAndShow(SharedState& state, EntrySource& entry,
+                            const data::ParameterAnswers& answers = {});
+    // What a new window would run ENTRY with: asks, with an input box each, for the value of
+    // every parameter of its statement, in the order they first appear, offering the answer
+    // given last time for that entry and parameter, and keeps the answers for next time.
+    // Nothing is asked of a statement without parameters, nor while the window is loaded (it
+    // runs nothing again). Nullopt when the user cancels one: nothing is to run.
+    static std::optional<data::ParameterAnswers> askAnswers(const EntrySource& entry);
+    // Where the answers given last are kept: a file in the user's configuration folder.
+    static QString rememberedAnswersFile();
 
     // The record count as lblNUM_REC shows it: grouped in the user's locale, right-aligned
     // in 8 characters, or longer when the number is.
@@ -67,6 +79,9 @@ private:
 
     SharedState& state_;
     EntrySource* entry_;
+    data::ParameterAnswers answers_;
+    // The parameters of the statement that ran and their answers, for the report.
+    data::ParameterAnswers shownAnswers_;
     QPointer<QObject> entryGuard_;
 
     // "S" in the design from load to the first activation, then "N": the statement runs once

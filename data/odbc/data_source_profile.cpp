@@ -67,6 +67,11 @@ bool isMariadbDriver(const QString& library) {
     return QFileInfo(library).fileName().contains(QLatin1String("maodbc"), Qt::CaseInsensitive);
 }
 
+// psqlODBC (psqlodbcw.so, psqlodbca.so).
+bool isPostgresDriver(const QString& library) {
+    return QFileInfo(library).fileName().contains(QLatin1String("psqlodbc"), Qt::CaseInsensitive);
+}
+
 // Connector/ODBC's OPTIONS flags that change nothing for a result read forward once.
 constexpr quint64 kFoundRows = 2, kNoPrompt = 16, kNoCache = 1048576, kForwardCursor = 2097152;
 
@@ -199,6 +204,7 @@ DataSourceProfile dataSourceProfile(const QString& dataSourceName) {
     DataSourceProfile profile;
     const QString library = driverLibrary(section);
     profile.sqlite = isSqliteDriver(library);
+    profile.postgres = isPostgresDriver(library);
     if (isMariadbDriver(library)) {
         std::vector<std::pair<QByteArray, QString>> attributes;
         for (const QByteArray& key : profileKeys(section))
@@ -228,6 +234,17 @@ QString sqliteConnectionString(const QString& dataSourceName, const DataSourcePr
     bool quoted = false;
     const QString result = connectionStringFromIni(dataSourceName, &quoted, attributes);
     return quoted ? QString() : result;
+}
+
+QString postgresConnectionString(const QString& dataSourceName) {
+    const Attributes attributes{{QStringLiteral("UseServerSidePrepare"), QStringLiteral("0")}};
+    if (dataSourceName.size() <= SQL_MAX_DSN_LENGTH &&
+        connectionValue(dataSourceName) == dataSourceName) {
+        QString result = QStringLiteral("DSN=") + dataSourceName;
+        appendAttributes(result, attributes);
+        return result;
+    }
+    return connectionStringFromIni(dataSourceName, nullptr, attributes);
 }
 
 } // namespace velario::data::odbc

@@ -50,6 +50,7 @@ mariadbStreamSettings(const std::vector<std::pair<QByteArray, QString>>& attribu
 
 struct DataSourceProfile {
     bool sqlite = false;
+    bool postgres = false; // psqlODBC
     bool setsStepApi = false;
     QString database; // the SQLite file, as the data source names it
     std::optional<MariadbSettings> mariadbStream;
@@ -61,5 +62,10 @@ DataSourceProfile dataSourceProfile(const QString& dataSourceName);
 // braces), else every attribute goes in a DRIVER= string; empty when neither can carry them,
 // and the data source is then opened as it stands.
 QString sqliteConnectionString(const QString& dataSourceName, const DataSourceProfile& profile);
+
+// The data source with psqlODBC told to put parameter values into its statements itself
+// (UseServerSidePrepare=0), by name where the driver manager takes it, else with every
+// attribute.
+QString postgresConnectionString(const QString& dataSourceName);
 
 } // namespace velario::data::odbc

@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,6 +74,55 @@ Link openLink(const MariadbSettings& settings, Error* error) {
         return {};
     }
     return link;
+}
+
+// STATEMENT's text with its values written in as literals LINK escapes.
+std::optional<QByteArray> withLiterals(MYSQL* link, const BoundStatement& statement, Error* error) {
+    if (!statement.hasValues())
+        return statement.text.toUtf8();
+    const std::vector<qsizetype> markers = mariadbMarkers(statement.text);
+    if (markers.size() != statement.values.size()) {
+        *error = Error::make(ErrorNumber::OdbcCallFailed,
+                             QStringLiteral("MariaDB legge il testo SQL con %1 parametri, il "
+                                            "programma con %2: una stringa con una barra "
+                                            "rovesciata o un commento con # cambia dove "
+                                            "stanno.")
+                                 .arg(markers.size())
+                                 .arg(statement.values.size()));
+        return std::nullopt;
+    }
+    QByteArray text;
+    qsizetype copied = 0;
+    for (size_t i = 0; i < markers.size(); ++i) {
+        text += QStringView(statement.text).mid(copied, markers[i] - copied).toUtf8();
+        copied = markers[i] + 1;
+        const ParameterValue& value = statement.values[i];
+        // Blanks around each literal keep it from joining what stands beside it ("- -1").
+        text += ' ';
+        switch (value.kind) {
+        case ParameterKind::Null:
+            text += "NULL";
+            break;
+        case ParameterKind::Date:
+            text += "DATE'" + value.canonical().toLatin1() + '\'';
+            break;
+        case ParameterKind::Integer:
+        case ParameterKind::Decimal:
+            text += value.canonical().toLatin1();
+            break;
+        case ParameterKind::Text: {
+            const QByteArray raw = value.text().toUtf8();
+            std::string escaped(size_t(raw.size()) * 2 + 1, '\0');
+            const unsigned long length = mysql_real_escape_string(
+                link, escaped.data(), raw.constData(), static_cast<unsigned long>(raw.size()));
+            text += '\'' + QByteArray(escaped.data(), qsizetype(length)) + '\'';
+            break;
+        }
+        }
+        text += ' ';
+    }
+    text += QStringView(statement.text).mid(copied).toUtf8();
+    return text;
 }
 
 // The result sets a statement has after the one read (a procedure's), so that the
@@ -198,8 +248,8 @@ Shown shownAs(const MYSQL_FIELD& field) {
 
 class MariadbResult final : public ResultSource {
 public:
-    MariadbResult(std::shared_ptr<MariadbSession> session, const QString& sql)
-        : session_(std::move(session)), sql_(sql) {}
+    MariadbResult(std::shared_ptr<MariadbSession> session, BoundStatement statement)
+        : session_(std::move(session)), statement_(std::move(statement)) {}
     ~MariadbResult() override {
         if (rows_) {
             // The rows not read would all come over the network first: the connection is
@@ -222,7 +272,11 @@ public:
         if (!link_)
             return error;
         MYSQL* m = link_.get();
-        const QByteArray statement = sql_.toUtf8();
+        const std::optional<QByteArray> text = withLiterals(m, statement_, &error);
+        if (!text)
+            return error;
+        sql_ = QString::fromUtf8(*text);
+        const QByteArray& statement = *text;
         {
             const MariadbSession::Call call(*session_, m);
             if (!call || mysql_real_query(m, statement.constData(), statement.size()) != 0)
@@ -383,7 +437,8 @@ private:
     }
 
     std::shared_ptr<MariadbSession> session_;
-    QString sql_;
+    BoundStatement statement_;
+    QString sql_; // as the server runs it, its values written in
     Link link_;
     Link side_; // counts, while link_ streams
     MYSQL_RES* rows_ = nullptr;
@@ -406,8 +461,8 @@ std::shared_ptr<MariadbSession> connectMariadb(const MariadbSettings& settings, 
 }
 
 std::unique_ptr<ResultSource> openMariadbResult(const std::shared_ptr<MariadbSession>& session,
-                                                const QString& sql, Error* error) {
-    auto result = std::make_unique<MariadbResult>(session, sql);
+                                                const BoundStatement& statement, Error* error) {
+    auto result = std::make_unique<MariadbResult>(session, statement);
     if (Error e = result->start()) {
         if (error)
             *error = std::move(e);

@@ -8,6 +8,7 @@
 
 #include "data/errors.h"
 #include "data/odbc/data_source_profile.h"
+#include "data/query/bound_statement.h"
 #include "data/result_source.h"
 
 #include <QString>
@@ -22,11 +23,17 @@ class MariadbSession;
 // message), when that fails.
 std::shared_ptr<MariadbSession> connectMariadb(const MariadbSettings& settings, Error* error);
 
-// Runs SQL and returns its result, streamed. It is counted on a second connection, as the
-// first one is busy with the rows until the last has come. Null, with ERROR set
+// Runs STATEMENT and returns its result, streamed. It is counted on a second connection, as
+// the first one is busy with the rows until the last has come. Null, with ERROR set
 // (OdbcCallFailed and the server's message), when the statement fails.
+//
+// The values go into the text in place of the `?` where MariaDB reads them outside quotes and
+// comments, each as a literal: NULL, a number's digits, DATE'yyyy-mm-dd', or a text quoted
+// and escaped by the client library for the connection's character set and SQL mode. A text
+// whose `?` MariaDB would read elsewhere (a backslash in a quoted text, a # comment) is
+// refused rather than bound where the user did not put it.
 std::unique_ptr<ResultSource> openMariadbResult(const std::shared_ptr<MariadbSession>& session,
-                                                const QString& sql, Error* error);
+                                                const BoundStatement& statement, Error* error);
 
 // Stops, from another thread, whatever the session's connections are doing (as the driver's
 // SQLCancel does, by KILL QUERY from a connection of its own), and fails the calls that follow

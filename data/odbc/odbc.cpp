@@ -80,6 +80,10 @@ void keepFromWriting(OdbcHandles& handles) {
         return dbms.startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
     };
     const bool sqlite = engine("SQLite");
+    handles.engine = sqlite                                 ? Engine::SQLite
+                     : engine("PostgreSQL")                 ? Engine::PostgreSQL
+                     : engine("MariaDB") || engine("MySQL") ? Engine::MariaDB
+                                                            : Engine::Other;
     const QString setting =
         sqlite ? QStringLiteral("PRAGMA query_only = 1")
         : engine("PostgreSQL")
@@ -153,8 +157,8 @@ OdbcConnection::OdbcConnection(std::shared_ptr<MariadbSession> mariadb)
 
 OdbcConnection::~OdbcConnection() = default;
 
-std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourceName,
-                                                        Error* error) {
+std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourceName, Error* error,
+                                                        bool bindsValues) {
     auto fail = [error](Error e) -> std::unique_ptr<OdbcConnection> {
         if (error)
             *error = std::move(e);
@@ -190,6 +194,8 @@ std::unique_ptr<OdbcConnection> OdbcConnection::connect(const QString& dataSourc
     QString connection;
     if (profile.sqlite)
         connection = sqliteConnectionString(dataSourceName, profile);
+    else if (profile.postgres && bindsValues)
+        connection = postgresConnectionString(dataSourceName);
     if (connection.isEmpty() && dataSourceName.size() > SQL_MAX_DSN_LENGTH) {
         connection = connectionStringFromIni(dataSourceName);
         if (connection.isEmpty())
@@ -243,12 +249,13 @@ void OdbcConnection::interrupt() {
         handles_->interrupt();
 }
 
-std::unique_ptr<ResultSource> OdbcConnection::execute(const QString& sql, Error* error) {
+std::unique_ptr<ResultSource> OdbcConnection::execute(const BoundStatement& statement,
+                                                      Error* error) {
     if (error)
         *error = {};
     if (mariadb_)
-        return openMariadbResult(mariadb_, sql, error);
-    return openResult(handles_, sql, textTransfer_, error);
+        return openMariadbResult(mariadb_, statement, error);
+    return openResult(handles_, statement, textTransfer_, error);
 }
 
 } // namespace velario::data

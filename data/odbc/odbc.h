@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
+#include "data/query/bound_statement.h"
 #include "data/result_source.h"
 
 #include <QString>
@@ -24,16 +25,27 @@ class OdbcConnection {
 public:
     // Connects to the data source named DATASOURCENAME as configured in odbc.ini, without
     // ever showing a login prompt. Null, with ERROR set (OdbcConnectFailed and the driver's
-    // own diagnostics), when that fails.
-    static std::unique_ptr<OdbcConnection> connect(const QString& dataSourceName, Error* error);
+    // own diagnostics), when that fails. A connection that BINDSVALUES asks psqlODBC to put
+    // them into the statements itself (UseServerSidePrepare=0): prepared on the server, a
+    // statement must give every parameter a type, which `:x IS NULL` does not.
+    static std::unique_ptr<OdbcConnection> connect(const QString& dataSourceName, Error* error,
+                                                   bool bindsValues = false);
     ~OdbcConnection();
     OdbcConnection(const OdbcConnection&) = delete;
     OdbcConnection& operator=(const OdbcConnection&) = delete;
 
-    // Runs SQL and returns its result, read forward in blocks of rows. A statement without a
-    // result set gives a source with no columns and no rows. Null, with ERROR set
+    // Runs STATEMENT and returns its result, read forward in blocks of rows. A statement
+    // without a result set gives a source with no columns and no rows. Null, with ERROR set
     // (OdbcCallFailed and the driver's diagnostics), when the statement fails.
-    std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);
+    //
+    // Values are bound, never written into the text by the program: with SQLBindParameter,
+    // of the type the driver describes for the parameter where it describes one; else as the
+    // engine compares it best (see odbc_parameters.h). A streamed MariaDB data source takes
+    // them as literals the client library escapes for the connection's character set.
+    std::unique_ptr<ResultSource> execute(const BoundStatement& statement, Error* error);
+    std::unique_ptr<ResultSource> execute(const QString& sql, Error* error) {
+        return execute(BoundStatement{sql, {}}, error);
+    }
 
     // Stops, from another thread, the statement that execute() or its result runs now, and
     // fails the calls that follow with OperationCancelled. For a connection that is then let

@@ -73,4 +73,36 @@ SQLRETURN execDirect(const OdbcHandles& handles, SQLHSTMT stmt, const QString& s
     return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(utf8.data()), SQLINTEGER(utf8.size()));
 }
 
+SQLRETURN prepare(const OdbcHandles& handles, SQLHSTMT stmt, const QString& sql) {
+    if (handles.wideCalls)
+        return SQLPrepareW(stmt, wide(sql), SQLINTEGER(sql.size()));
+    QByteArray utf8 = sql.toUtf8();
+    return SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(utf8.data()), SQLINTEGER(utf8.size()));
+}
+
+Error Statement::execute(const QString& sql, const std::vector<ParameterValue>& values,
+                         std::unique_ptr<ParameterBinding>& binding) const {
+    if (!SQL_SUCCEEDED(prepare(handles_, handle_, sql)))
+        return error(ErrorNumber::OdbcCallFailed);
+    // A `?` the driver sees where the program saw none (in what the engine takes for a
+    // comment, say) would take another parameter's value.
+    SQLSMALLINT count = 0;
+    if (SQL_SUCCEEDED(SQLNumParams(handle_, &count)) && size_t(count) != values.size())
+        return Error::make(ErrorNumber::OdbcCallFailed,
+                           QStringLiteral("Il driver ODBC trova %1 parametri nel testo SQL, "
+                                          "il programma %2: il testo non si legge allo stesso "
+                                          "modo (commenti, stringhe).")
+                               .arg(count)
+                               .arg(values.size()));
+    if (!binding)
+        binding = std::make_unique<ParameterBinding>(values, handles_, handle_);
+    if (Error e = binding->bind(handle_))
+        return e;
+    const CancellableCall call(handles_, handle_, CancellableCall::Execute);
+    const SQLRETURN rc = call ? SQLExecute(handle_) : SQL_ERROR;
+    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+        return error(ErrorNumber::OdbcCallFailed);
+    return {};
+}
+
 } // namespace velario::data::odbc

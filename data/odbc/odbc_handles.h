@@ -5,6 +5,7 @@
 
 #include "data/errors.h"
 #include "data/odbc/odbc.h"
+#include "data/odbc/odbc_parameters.h"
 
 #include <QString>
 
@@ -14,8 +15,10 @@
 
 #include <atomic>
 #include <clocale>
+#include <memory>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace velario::data {
 
@@ -30,6 +33,7 @@ struct OdbcHandles {
     // manager converts between the two for a driver that only has the other kind, through
     // UCS-2 and the locale's character set, which loses whatever they cannot hold.
     bool wideCalls = true;
+    odbc::Engine engine = odbc::Engine::Other;
     OdbcTextTransfer textTransfer = OdbcTextTransfer::Wide;
     // SQLite's driver, stepping through a result as it is fetched, reports a statement that
     // fails on its first row at the first fetch: that fetch is made at execute, where the
@@ -160,6 +164,7 @@ QString decode(const SQLCHAR* text, qsizetype length);
 
 Error odbcError(int number, SQLSMALLINT type, SQLHANDLE handle, bool wideCalls = true);
 SQLRETURN execDirect(const OdbcHandles& handles, SQLHSTMT stmt, const QString& sql);
+SQLRETURN prepare(const OdbcHandles& handles, SQLHSTMT stmt, const QString& sql);
 
 // A statement handle of the connection, freed with the object.
 class Statement {
@@ -184,6 +189,10 @@ public:
         const CancellableCall call(handles_, handle_, CancellableCall::Execute);
         return call ? execDirect(handles_, handle_, sql) : SQL_ERROR;
     }
+    // Runs SQL with values: prepared, so that the driver can describe its parameters to
+    // BINDING, then bound and executed. What the driver said when a step failed.
+    Error execute(const QString& sql, const std::vector<ParameterValue>& values,
+                  std::unique_ptr<ParameterBinding>& binding) const;
     SQLHSTMT handle() const { return handle_; }
     Error error(int number) const {
         if (handles_.interrupted)

@@ -139,10 +139,7 @@ SQLRETURN readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLE
 }
 
 QString countStatement(const QString& sql) {
-    qsizetype end = sql.size();
-    while (end > 0 && (sql.at(end - 1).isSpace() || sql.at(end - 1) == QLatin1Char(';')))
-        --end;
-    return QStringLiteral("SELECT COUNT(*) FROM (\n%1\n) velario_rows").arg(sql.left(end));
+    return QStringLiteral("SELECT COUNT(*) FROM (\n%1\n) velario_rows").arg(bareStatement(sql));
 }
 
 namespace {
@@ -155,9 +152,10 @@ QString closedStatement(const QString& sql) {
 
 class OdbcResult final : public ResultSource {
 public:
-    OdbcResult(std::shared_ptr<OdbcHandles> handles, const QString& sql, OdbcTextTransfer transfer)
-        : handles_(std::move(handles)), statement_(*handles_), sql_(closedStatement(sql)),
-          transfer_(transfer) {
+    OdbcResult(std::shared_ptr<OdbcHandles> handles, const BoundStatement& statement,
+               OdbcTextTransfer transfer)
+        : handles_(std::move(handles)), statement_(*handles_),
+          sql_(closedStatement(statement.text)), values_(statement.values), transfer_(transfer) {
         handles_->resultOpened();
     }
     ~OdbcResult() override {
@@ -171,9 +169,8 @@ public:
         if (Error e = statement_.allocate())
             return e;
         const SQLHSTMT stmt = statement_.handle();
-        const SQLRETURN rc = statement_.execute(sql_);
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
-            return statement_.error(ErrorNumber::OdbcCallFailed);
+        if (Error e = execute(statement_, sql_))
+            return e;
         SQLSMALLINT count = 0;
         if (!SQL_SUCCEEDED(SQLNumResultCols(stmt, &count)))
             return statement_.error(ErrorNumber::OdbcCallFailed);
@@ -258,6 +255,16 @@ public:
     }
 
 private:
+    // Runs SQL on STATEMENT with the result's values.
+    Error execute(const Statement& statement, const QString& sql) {
+        if (!values_.empty())
+            return statement.execute(sql, values_, binding_);
+        const SQLRETURN rc = statement.execute(sql);
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            return statement.error(ErrorNumber::OdbcCallFailed);
+        return {};
+    }
+
     bool describe(SQLUSMALLINT index) {
         Column& column = columns_[index];
         SQLSMALLINT sqlType = 0;
@@ -485,7 +492,7 @@ private:
         Statement count(*handles_);
         if (count.allocate())
             return false;
-        if (!SQL_SUCCEEDED(count.execute(countStatement(sql_))))
+        if (execute(count, countStatement(sql_)))
             return false;
         if (!SQL_SUCCEEDED(SQLFetch(count.handle())))
             return false;
@@ -510,8 +517,8 @@ private:
         SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kCountRowset),
                        0);
         SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
-        if (!SQL_SUCCEEDED(walk.execute(sql_)))
-            return walk.error(ErrorNumber::OdbcCallFailed);
+        if (Error e = execute(walk, sql_))
+            return e;
         qint64 total = 0;
         for (;;) {
             fetched = 0;
@@ -548,6 +555,9 @@ private:
     std::shared_ptr<OdbcHandles> handles_;
     Statement statement_;
     QString sql_;
+    std::vector<ParameterValue> values_;
+    // How the values go to the driver, as it described them for the statement itself.
+    std::unique_ptr<ParameterBinding> binding_;
     OdbcTextTransfer transfer_;
     std::vector<Column> columns_;
     SQLULEN rowset_ = 1;
@@ -566,9 +576,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<ResultSource> openResult(std::shared_ptr<OdbcHandles> handles, const QString& sql,
-                                         OdbcTextTransfer transfer, Error* error) {
-    auto result = std::make_unique<OdbcResult>(std::move(handles), sql, transfer);
+std::unique_ptr<ResultSource> openResult(std::shared_ptr<OdbcHandles> handles,
+                                         const BoundStatement& statement, OdbcTextTransfer transfer,
+                                         Error* error) {
+    auto result = std::make_unique<OdbcResult>(std::move(handles), statement, transfer);
     if (Error e = result->start()) {
         if (error)
             *error = std::move(e);

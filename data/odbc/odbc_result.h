@@ -5,6 +5,7 @@
 
 #include "data/errors.h"
 #include "data/odbc/odbc.h"
+#include "data/query/bound_statement.h"
 #include "data/result_source.h"
 
 #include <QString>
@@ -40,10 +41,11 @@ SQLRETURN readValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLLE
 // table (without the blanks and semicolons that close it).
 QString countStatement(const QString& sql);
 
-// Runs SQL on a statement of its own and returns its result; null, with ERROR set, when the
-// statement fails.
-std::unique_ptr<ResultSource> openResult(std::shared_ptr<OdbcHandles> handles, const QString& sql,
-                                         OdbcTextTransfer transfer, Error* error);
+// Runs STATEMENT on a statement handle of its own, its values bound, and returns its result;
+// null, with ERROR set, when the statement fails. Counting binds the same values.
+std::unique_ptr<ResultSource> openResult(std::shared_ptr<OdbcHandles> handles,
+                                         const BoundStatement& statement, OdbcTextTransfer transfer,
+                                         Error* error);
 
 } // namespace odbc
 

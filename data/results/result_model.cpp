@@ -71,18 +71,24 @@ private:
 
 // Whoever shows a new result reports its opening failure: the first block's is not announced.
 void ResultModel::adopt(std::unique_ptr<ResultSource> source) {
+    store_->reset(source ? source->columnCount() : 0);
+    install(std::move(source), nullptr);
+    if (source_)
+        readBlock(kBlockRows);
+}
+
+void ResultModel::install(std::unique_ptr<ResultSource> source, std::unique_ptr<RowStore> store) {
     ++generation_;
     source_ = std::move(source);
-    const int columns = source_ ? source_->columnCount() : 0;
-    store_.reset(columns);
+    if (store)
+        store_ = std::move(store);
+    const int columns = store_->columnCount();
     captions_.clear();
     for (int c = 0; c < columns; ++c)
         captions_.append(source_->columnName(c));
     count_.reset();
     countStopped_ = false;
-    fetchError_ = Error();
-    if (source_)
-        readBlock(kBlockRows);
+    fetchError_ = source_ ? source_->error() : Error();
 }
 
 void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
@@ -136,21 +142,21 @@ bool isNumber(const QString& text) {
 } // namespace
 
 void ResultModel::publishAll() {
-    published_ = int(std::min<qint64>(store_.rowCount(), INT_MAX));
+    published_ = int(std::min<qint64>(store_->rowCount(), INT_MAX));
     filled_ = published_;
-    publishedColumns_ = store_.columnCount();
+    publishedColumns_ = store_->columnCount();
     // The sources give no column types: the first block's values decide, once, so that a
     // column does not change sides as the user scrolls.
     numeric_.assign(size_t(publishedColumns_), false);
-    const qint64 rows = std::min<qint64>(store_.rowCount(), kBlockRows);
+    const qint64 rows = std::min<qint64>(store_->rowCount(), kBlockRows);
     for (int c = 0; c < publishedColumns_; ++c) {
         bool any = false;
         bool all = true;
         for (qint64 r = 0; r < rows && all; ++r) {
-            if (store_.isNull(r, c))
+            if (store_->isNull(r, c))
                 continue;
             any = true;
-            all = isNumber(store_.text(r, c));
+            all = isNumber(store_->text(r, c));
         }
         numeric_[size_t(c)] = any && all;
     }
@@ -187,6 +193,56 @@ Error ResultModel::openSource(LongOperation kind, const Opener& open) {
     return {};
 }
 
+Error ResultModel::reorderSource(LongOperation kind, const Opener& open) {
+    if (busy_)
+        return Error::make(ErrorNumber::OperationCancelled);
+    Interrupter stop;
+    Error error;
+    std::unique_ptr<ResultSource> opened;
+    auto store = std::make_unique<RowStore>();
+    // The rows shown stay readable meanwhile: the new ones go to a store of their own.
+    operate(
+        kind, stop,
+        [&] {
+            opened = open(stop, &error);
+            if (!opened)
+                return;
+            ResultSource* source = opened.get();
+            stop.setStop([source] { source->interrupt(); });
+            store->reset(source->columnCount());
+            source->fetch(kBlockRows, *store);
+            stop.setStop(nullptr);
+        },
+        false);
+    // A stop reaches the engine the result shown reads from as well.
+    if (opened)
+        opened->resume();
+    if (source_)
+        source_->resume();
+    if (stop.requested())
+        error = Error::make(ErrorNumber::OperationCancelled);
+    if (!error && opened && opened->error() && store->rowCount() == 0)
+        error = opened->error();
+    if (error)
+        return error;
+
+    const QStringList captions = captions_;
+    const std::optional<qint64> count = count_;
+    const bool countStopped = countStopped_;
+    beginResetModel();
+    install(std::move(opened), std::move(store));
+    if (captions.size() == captions_.size())
+        captions_ = captions;
+    count_ = count;
+    countStopped_ = countStopped;
+    publishAll();
+    endResetModel();
+    setReadingStopped(false);
+    showCountedRows();
+    reportFirstBlockFailure();
+    return {};
+}
+
 void ResultModel::operate(LongOperation kind, Interrupter& stop, const std::function<void()>& work,
                           bool store) {
     busy_ = true;
@@ -212,7 +268,7 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole) || storeBusy_)
         return {};
-    return store_.text(index.row(), index.column());
+    return store_->text(index.row(), index.column());
 }
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -244,14 +300,14 @@ bool ResultModel::setData(const QModelIndex& index, const QVariant& value, int r
     }
     if (generation != generation_ || index.row() >= filled_)
         return false;
-    if (!store_.replace(index.row(), index.column(), text))
+    if (!store_->replace(index.row(), index.column(), text))
         return false;
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     return true;
 }
 
 bool ResultModel::allFetched() const {
-    return !source_ || (source_->atEnd() && published_ >= store_.rowCount());
+    return !source_ || (source_->atEnd() && published_ >= store_->rowCount());
 }
 
 bool ResultModel::canFetchMore(const QModelIndex& parent) const {
@@ -318,8 +374,8 @@ int ResultModel::readBlock(int rows, RowSink* also) {
         return 0;
     std::optional<StoreThenHandOn> both;
     if (also)
-        both.emplace(store_, *also);
-    RowSink& sink = both ? static_cast<RowSink&>(*both) : store_;
+        both.emplace(*store_, *also);
+    RowSink& sink = both ? static_cast<RowSink&>(*both) : *store_;
     int read = 0;
     while (read < rows) {
         int asked = rows - read;
@@ -340,11 +396,11 @@ int ResultModel::readBlock(int rows, RowSink* also) {
 }
 
 void ResultModel::readUpTo(qint64 rows, RowSink* also) {
-    while (store_.rowCount() < rows && source_ && !source_->atEnd()) {
+    while (store_->rowCount() < rows && source_ && !source_->atEnd()) {
         // Larger blocks when far behind, and when a caller walking row by row has gone far
         // already: a whole walk should not pay for one view update every few hundred rows.
-        const qint64 missing = rows - store_.rowCount();
-        const qint64 ahead = std::max(missing, store_.rowCount() / 4);
+        const qint64 missing = rows - store_->rowCount();
+        const qint64 ahead = std::max(missing, store_->rowCount() / 4);
         const int block = int(std::clamp<qint64>(ahead, kBlockRows, 64 * 1024));
         if (readBlock(block, also) == 0)
             break;
@@ -398,7 +454,7 @@ void ResultModel::resumeReading() {
 }
 
 void ResultModel::publish() {
-    const int held = int(std::min<qint64>(store_.rowCount(), INT_MAX));
+    const int held = int(std::min<qint64>(store_->rowCount(), INT_MAX));
     if (held > filled_ && filled_ < published_) {
         const int last = std::min(held, published_) - 1;
         emit dataChanged(index(filled_, 0), index(last, std::max(0, publishedColumns_ - 1)),
@@ -447,7 +503,7 @@ void ResultModel::showRowsUpTo(qint64 rows) {
 void ResultModel::fetchMore(const QModelIndex& parent) {
     if (parent.isValid() || busy_ || filled_ < published_)
         return;
-    if (published_ >= store_.rowCount())
+    if (published_ >= store_->rowCount())
         readThrough([this] { readBlock(kBlockRows); });
     publish();
 }
@@ -455,10 +511,10 @@ void ResultModel::fetchMore(const QModelIndex& parent) {
 bool ResultModel::ensureRows(qint64 rows, RowSink* also) {
     if (busy_)
         return false;
-    if (store_.rowCount() < rows)
+    if (store_->rowCount() < rows)
         readThrough([this, rows, also] { readUpTo(rows, also); });
     publish();
-    return store_.rowCount() >= rows;
+    return store_->rowCount() >= rows;
 }
 
 void ResultModel::fetchAll() {
@@ -476,13 +532,13 @@ Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed, b
     stop.setStop([&blockwise] { blockwise.request(); });
     Error error;
     const auto work = [&] {
-        const int columns = store_.columnCount();
+        const int columns = store_->columnCount();
         std::vector<QByteArrayView> cells(static_cast<size_t>(columns));
-        const qint64 held = store_.rowCount();
+        const qint64 held = store_->rowCount();
         for (qint64 row = 0; row < held; ++row) {
             if (row % 1024 == 0 && (blockwise.requested() || (failed && failed())))
                 return;
-            if (!store_.cells(row, columns, cells.data())) {
+            if (!store_->cells(row, columns, cells.data())) {
                 error = Error::make(ErrorNumber::EngineError,
                                     QString::fromLatin1(RowStore::kUnreadable));
                 return;
@@ -498,7 +554,7 @@ Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed, b
         }
         if (!source || fetchError_)
             return;
-        Tee both(store_, out);
+        Tee both(*store_, out);
         int rows = 0;
         while (!source->atEnd() && !(failed && failed()) && blockwise.enter(&rows)) {
             const int got = source->fetch(rows, both);
@@ -533,9 +589,9 @@ qint64 ResultModel::exactCount(Error* error) {
     if (!source_ || busy_)
         return 0;
     if (countStopped_)
-        return store_.rowCount();
+        return store_->rowCount();
     if (source_->atEnd() && !source_->error()) {
-        count_ = store_.rowCount();
+        count_ = store_->rowCount();
         return *count_;
     }
     Error countError;
@@ -549,7 +605,7 @@ qint64 ResultModel::exactCount(Error* error) {
         if (countError.number != ErrorNumber::OperationCancelled)
             return 0;
         countStopped_ = true;
-        return store_.rowCount();
+        return store_->rowCount();
     }
     count_ = count;
     noteExtent();
@@ -557,12 +613,12 @@ qint64 ResultModel::exactCount(Error* error) {
 }
 
 QString ResultModel::columnName(int column) const {
-    return source_ && column >= 0 && column < store_.columnCount() ? source_->columnName(column)
-                                                                   : QString();
+    return source_ && column >= 0 && column < store_->columnCount() ? source_->columnName(column)
+                                                                    : QString();
 }
 
 int ResultModel::columnIndex(const QString& name) const {
-    for (int c = 0; c < store_.columnCount(); ++c)
+    for (int c = 0; c < store_->columnCount(); ++c)
         if (columnName(c).compare(name, Qt::CaseInsensitive) == 0)
             return c;
     return -1;

@@ -44,6 +44,12 @@ public:
     using Opener = std::function<std::unique_ptr<ResultSource>(Interrupter& stop, Error* error)>;
     Error openSource(LongOperation kind, const Opener& open);
     bool hasSource() const { return source_ != nullptr; }
+    // Shows, in place of the result shown, the one OPEN gives, which holds the same rows in
+    // another order (the statement sorted on the engine): the count and the captions stay,
+    // and its first block is read, through the runner, before anything changes on screen. On
+    // failure, or when the user stops it (OperationCancelled), the result shown stays as it
+    // was and the error is returned.
+    Error reorderSource(LongOperation kind, const Opener& open);
 
     // The rows on display: those read, and rows of the count not read yet that the view
     // asked for (showRowsUpTo).
@@ -63,7 +69,7 @@ public:
     void fetchAll();
     bool allFetched() const;
     // Rows read from the source so far.
-    qint64 fetchedRows() const { return store_.rowCount(); }
+    qint64 fetchedRows() const { return store_->rowCount(); }
     // The exact number of rows of the whole result, asked of the source once. A count the
     // user stopped is not asked again: the rows read so far stand for it from then on.
     qint64 exactCount(Error* error = nullptr);
@@ -94,9 +100,9 @@ public:
     void setCaption(int column, const QString& caption);
 
     // Cells of rows already read; a Null is empty text.
-    QString text(qint64 row, int column) const { return store_.text(row, column); }
-    bool isNull(qint64 row, int column) const { return store_.isNull(row, column); }
-    const RowStore& store() const { return store_; }
+    QString text(qint64 row, int column) const { return store_->text(row, column); }
+    bool isNull(qint64 row, int column) const { return store_->isNull(row, column); }
+    const RowStore& store() const { return *store_; }
     // Whether COLUMN holds numbers, which the view shows on the right.
     bool isNumeric(int column) const {
         return column >= 0 && size_t(column) < numeric_.size() && numeric_[size_t(column)];
@@ -121,6 +127,8 @@ private:
 
     // These read from the source and may run off the model's thread.
     void adopt(std::unique_ptr<ResultSource> source);
+    // SOURCE becomes the result, its rows read so far in STORE (null: in the store as it is).
+    void install(std::unique_ptr<ResultSource> source, std::unique_ptr<RowStore> store);
     int readBlock(int rows, RowSink* also = nullptr);
     void readUpTo(qint64 rows, RowSink* also);
 
@@ -142,7 +150,7 @@ private:
     void reportFirstBlockFailure();
 
     std::unique_ptr<ResultSource> source_;
-    RowStore store_;
+    std::unique_ptr<RowStore> store_ = std::make_unique<RowStore>();
     QStringList captions_;
     int published_ = 0;
     // The rows of those published whose cells the view has been given (the rest not read yet).

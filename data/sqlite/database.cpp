@@ -235,12 +235,12 @@ Error Database::forEachRow(const QString& sql, const QVariantList& params,
     return {};
 }
 
-std::unique_ptr<ResultSource> Database::execute(const QString& sql, Error* error) {
+std::unique_ptr<ResultSource> Database::execute(const BoundStatement& statement, Error* error) {
     if (const Error e = followFile())
         return failed<ResultSource>(e, error);
     if (!sqlite_->isOpen())
         return closedDatabase<ResultSource>(error);
-    return SqliteResult::open(sqlite_, sql, error);
+    return SqliteResult::open(sqlite_, statement, error);
 }
 
 Error Database::checkWritable() const {

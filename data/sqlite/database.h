@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/errors.h"
+#include "data/query/bound_statement.h"
 #include "data/result_source.h"
 #include "data/sqlite/recordset.h"
 
@@ -61,9 +62,14 @@ public:
     // end. The views last only for that call: a scan of any size holds one row at a time.
     Error forEachRow(const QString& sql, const QVariantList& params,
                      const std::function<bool(std::span<const std::string_view>)>& visit);
-    // Runs SQL for reading forward, a block of rows at a time; null with ERROR set when the
-    // engine refuses the statement or fails on its first row.
-    std::unique_ptr<ResultSource> execute(const QString& sql, Error* error);
+    // Runs STATEMENT, its values bound, for reading forward, a block of rows at a time; null
+    // with ERROR set when the engine refuses the statement or fails on its first row. A date
+    // is bound as the text the file's dates are kept as: yyyy-mm-dd in a SQLite file (as
+    // SQLite's own date functions write it), yyyy-mm-dd 00:00:00 in an Access file's copy.
+    std::unique_ptr<ResultSource> execute(const BoundStatement& statement, Error* error);
+    std::unique_ptr<ResultSource> execute(const QString& sql, Error* error) {
+        return execute(BoundStatement{sql, {}}, error);
+    }
 
     // DatabaseReadOnly when nothing may be written now (Access copy, database opened
     // read-only, file made read-only).

@@ -53,6 +53,41 @@ QString quoteIdentifier(const QString& name) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+int bindValues(sqlite3_stmt* stmt, const std::vector<ParameterValue>& values, DatabaseKind kind) {
+    const auto bindText = [stmt](int index, const QString& text) {
+        const QByteArray bytes = text.toUtf8();
+        return sqlite3_bind_text64(stmt, index, bytes.constData(), quint64(bytes.size()),
+                                   SQLITE_TRANSIENT, SQLITE_UTF8);
+    };
+    for (int i = 0; i < int(values.size()); ++i) {
+        const ParameterValue& value = values[size_t(i)];
+        int rc = SQLITE_OK;
+        switch (value.kind) {
+        case ParameterKind::Null:
+            rc = sqlite3_bind_null(stmt, i + 1);
+            break;
+        case ParameterKind::Integer:
+            rc = sqlite3_bind_int64(stmt, i + 1, value.integer);
+            break;
+        case ParameterKind::Decimal:
+            // The engine keeps no decimals: its numbers with a fraction are doubles.
+            rc = sqlite3_bind_double(stmt, i + 1, value.decimal.toDouble());
+            break;
+        case ParameterKind::Date:
+            rc = bindText(i + 1, kind == DatabaseKind::Access
+                                     ? value.canonical() + QStringLiteral(" 00:00:00")
+                                     : value.canonical());
+            break;
+        case ParameterKind::Text:
+            rc = bindText(i + 1, value.text());
+            break;
+        }
+        if (rc != SQLITE_OK)
+            return rc;
+    }
+    return SQLITE_OK;
+}
+
 sqlite3* openHandle(const QString& uri, bool readOnly, Error* error) {
     sqlite3* handle = nullptr;
     // A handle is used by one thread at a time: a long read runs on a worker while the

@@ -2,6 +2,7 @@
 
 #include "data/errors.h"
 #include "data/file_identity.h"
+#include "data/query/query_parameters.h"
 #include "data/sqlite/database.h"
 
 #include <QByteArray>
@@ -52,6 +53,10 @@ public:
 private:
     sqlite3_stmt* stmt_ = nullptr;
 };
+
+// Binds VALUES to the parameters of STMT in order, a date as the text a database of KIND keeps
+// its dates as; the engine's result code.
+int bindValues(sqlite3_stmt* stmt, const std::vector<ParameterValue>& values, DatabaseKind kind);
 
 // Opens the SQLite file that URI names, read-only or read-write and never created, waits up to two
 // seconds on another program's lock, and reads its schema, so that a damaged file or one that

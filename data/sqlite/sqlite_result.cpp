@@ -12,16 +12,6 @@ namespace velario::data {
 
 namespace {
 
-// The statement without the blanks and semicolons that may end it, so that it can stand
-// inside parentheses.
-QByteArray bareStatement(const QByteArray& sql) {
-    qsizetype end = sql.size();
-    while (end > 0 &&
-           (std::isspace(static_cast<unsigned char>(sql[end - 1])) || sql[end - 1] == ';'))
-        --end;
-    return sql.left(end);
-}
-
 // Whether TAIL, what follows the first statement of a text, holds another statement; a
 // tail the engine cannot read counts as one, with its error.
 bool holdsStatement(sqlite3* handle, const char* tail, Error* error) {
@@ -37,8 +27,8 @@ bool holdsStatement(sqlite3* handle, const char* tail, Error* error) {
 } // namespace
 
 std::unique_ptr<SqliteResult>
-SqliteResult::open(std::shared_ptr<detail::SqliteConnection> connection, const QString& sql,
-                   Error* error) {
+SqliteResult::open(std::shared_ptr<detail::SqliteConnection> connection,
+                   const BoundStatement& statement, Error* error) {
     const auto fail = [&](Error e) {
         if (error)
             *error = std::move(e);
@@ -47,7 +37,8 @@ SqliteResult::open(std::shared_ptr<detail::SqliteConnection> connection, const Q
     if (!connection || !connection->isOpen())
         return fail(Error::make(ErrorNumber::ObjectNotSet));
     std::unique_ptr<SqliteResult> result(new SqliteResult);
-    result->sql_ = sql.toUtf8();
+    result->sql_ = statement.text.toUtf8();
+    result->values_ = statement.values;
     Error prepareError;
     const char* tail = nullptr;
     result->stmt_ = detail::Statement(connection->handle, result->sql_, &prepareError, &tail);
@@ -64,6 +55,8 @@ SqliteResult::open(std::shared_ptr<detail::SqliteConnection> connection, const Q
         QStringLiteral("Il testo contiene più di un'istruzione SQL: se ne esegue una sola."));
     if (tail && holdsStatement(connection->handle, tail, &tailError))
         return fail(tailError);
+    if (const int rc = detail::bindValues(stmt, result->values_, connection->kind); rc != SQLITE_OK)
+        return fail(connection->lastError(rc));
     for (int c = 0; c < sqlite3_column_count(stmt); ++c)
         result->names_.append(QString::fromUtf8(sqlite3_column_name(stmt, c)));
     result->connection_ = std::move(connection);
@@ -179,7 +172,8 @@ void SqliteResult::resume() {
 }
 
 std::optional<qint64> SqliteResult::countByWrapping() {
-    const QByteArray wrapped = "SELECT count(*) FROM (\n" + bareStatement(sql_) + "\n)";
+    const QByteArray wrapped =
+        "SELECT count(*) FROM (\n" + bareStatement(QString::fromUtf8(sql_)).toUtf8() + "\n)";
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     if (sqlite3_prepare_v2(connection_->handle, wrapped.constData(), int(wrapped.size()), &raw,
@@ -190,7 +184,8 @@ std::optional<qint64> SqliteResult::countByWrapping() {
     }
     std::optional<qint64> count;
     // Only a statement that is all of the text counts: "a; b" wrapped is not "a".
-    if (tail && *tail == '\0' && sqlite3_step(raw) == SQLITE_ROW)
+    if (tail && *tail == '\0' && detail::bindValues(raw, values_, connection_->kind) == SQLITE_OK &&
+        sqlite3_step(raw) == SQLITE_ROW)
         count = sqlite3_column_int64(raw, 0);
     sqlite3_finalize(raw);
     return count;
@@ -202,6 +197,12 @@ std::optional<qint64> SqliteResult::countByStepping(Error* error) {
     if (!again.isValid()) {
         if (error)
             *error = prepareError;
+        return std::nullopt;
+    }
+    if (const int rc = detail::bindValues(again.get(), values_, connection_->kind);
+        rc != SQLITE_OK) {
+        if (error)
+            *error = connection_->lastError(rc);
         return std::nullopt;
     }
     qint64 rows = 0;

@@ -14,11 +14,11 @@ namespace velario::data {
 // from the engine without going through Qt's query layer.
 class SqliteResult final : public ResultSource, private detail::StatementHolder {
 public:
-    // Prepares SQL and steps to its first row, so that a statement the engine refuses or
-    // that fails at once is reported here. A statement that would write, or a text of more
-    // than one statement, is refused.
+    // Prepares STATEMENT, binds its values and steps to its first row, so that a statement the
+    // engine refuses or that fails at once is reported here. A statement that would write, or
+    // a text of more than one statement, is refused. Counting binds the same values.
     static std::unique_ptr<SqliteResult> open(std::shared_ptr<detail::SqliteConnection> connection,
-                                              const QString& sql, Error* error);
+                                              const BoundStatement& statement, Error* error);
     ~SqliteResult() override;
 
     int columnCount() const override { return int(names_.size()); }
@@ -41,6 +41,7 @@ private:
 
     std::shared_ptr<detail::SqliteConnection> connection_;
     QByteArray sql_;
+    std::vector<ParameterValue> values_;
     detail::Statement stmt_;
     QStringList names_;
     bool hasRow_ = false;

@@ -18,6 +18,12 @@ namespace {
 
 const QString kDsn = QStringLiteral("velario-riga-di-comando");
 const QByteArray kCsv = "id;testo\r\n1;\"a;b\"\r\n2;\r\n3;\"è \"\"q\"\"\"\r\n";
+// The hostile value is data (row 2's NULL text differs from no value), the empty one NULL.
+const QString kParameters = QStringLiteral(
+    "SELECT id, :nota AS nota FROM v WHERE id >= :dal AND (:nota IS NULL OR testo <> :nota) "
+    "ORDER BY id");
+const QString kHostile = QStringLiteral("x'); DROP TABLE v; --");
+const QByteArray kHostileCsv = "id;nota\r\n3;\"x'); DROP TABLE v; --\"\r\n";
 const QString kHelpHint = QStringLiteral("\nPer l'elenco delle opzioni: velario --help\n");
 
 // The environment of a run, with a display (Qt's offscreen one) or none at all.
@@ -84,7 +90,9 @@ private slots:
                             {"REMOTO", "Via ODBC", "SELECT * FROM v ORDER BY id", kDsn, "ODBC"},
                             {"ERRATA", "Errata", "SELECT * FROM manca", values, "MDB"},
                             {"META", "A metà", half, values, "MDB"},
-                            {"SPENTO", "Assente", "SELECT 1", "velario-nessuna", "ODBC"}});
+                            {"SPENTO", "Assente", "SELECT 1", "velario-nessuna", "ODBC"},
+                            {"PARAM", "Con parametri", kParameters, values, "MDB"},
+                            {"PARAM_ODBC", "Con parametri", kParameters, kDsn, "ODBC"}});
         sandbox_.writeConfig(catalogue);
         capitals_.writeFile("VELARIO.INI", "DIR_PRG=/p/\nDIR_DBF=" + catalogue.toUtf8() + "\n");
     }
@@ -128,13 +136,33 @@ private slots:
             << "File di configurazione  VELARIO.INI  assente !!!\n\nCercato nella cartella:\n"
                "/nessuna\n"
             << old;
+        for (const char* code : {"PARAM", "PARAM_ODBC"}) {
+            QTest::addRow("%s: values bound", code)
+                << QStringList{"--run", code, "--param", "DAL=2", "--param=nota=" + kHostile} << 0
+                << kHostileCsv << "" << old;
+            QTest::addRow("%s: empty is NULL", code)
+                << toFile + QStringList{code, "--param", "dal=1,5", "--param", "nota="} << 0
+                << QByteArray() << "" << QByteArray("id;nota\r\n2;\r\n3;\r\n");
+            QTest::addRow("%s: a value missing", code)
+                << toFile + QStringList{code, "--param", "dal=1"} << 2 << QByteArray()
+                << "Manca il valore del parametro :nota (--param nota=VALORE)\n"
+                << old;
+            QTest::addRow("%s: a parameter it has not", code)
+                << toFile +
+                       QStringList{code, "--param", "dal=1", "--param", "nota=", "--param", "al=3"}
+                << 2 << QByteArray()
+                << "La selezione " + QString(code) + " non ha il parametro :al\n"
+                << old;
+        }
         QTest::newRow("configuration file named in capitals")
             << QStringList{"--run", "VALORI", "--program-dir", "<capitals>"} << 0 << kCsv << ""
             << old;
         QTest::newRow("list") << QStringList{"--list"} << 0
                               << QByteArray(
                                      "ERRATA\tMDB\t<db>\tErrata\nMETA\tMDB\t<db>\tA metà\n"
-                                     "REMOTO\tODBC\t" +
+                                     "PARAM\tMDB\t<db>\tCon parametri\tnota, dal\n"
+                                     "PARAM_ODBC\tODBC\t" +
+                                     kDsn.toUtf8() + "\tCon parametri\tnota, dal\nREMOTO\tODBC\t" +
                                      kDsn.toUtf8() +
                                      "\tVia ODBC\nSPENTO\tODBC\tvelario-nessuna\tAssente\n"
                                      "TABELLA\tMDB\t<db>\tTabella\nVALORI\tMDB\t<db>\tValori\n")
@@ -207,6 +235,13 @@ private slots:
         QTest::newRow("not a date")
             << QStringList{"--clock", "ieri"}
             << "l'opzione --clock vuole una data e un'ora come 2026-12-05T10:55:30, non 'ieri'";
+        QTest::newRow("--param without a name") << QStringList{"--run", "A", "--param", "dal"}
+                                                << "l'opzione --param vuole NOME=VALORE, non 'dal'";
+        QTest::newRow("--param twice for one name")
+            << QStringList{"--run", "A", "--param", "dal=1", "--param", "DAL=2"}
+            << "il parametro DAL è dato più di una volta";
+        QTest::newRow("--param without --run")
+            << QStringList{"--param", "dal=1"} << "l'opzione --param vale solo con --run";
         QTest::newRow("loose argument")
             << QStringList{"--list", "tutto"}
             << "argomento inatteso: tutto (ogni valore segue la sua opzione)";
@@ -328,8 +363,9 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         const QByteArray text = process.readAllStandardOutput();
         QVERIFY(text.startsWith("Uso: velario"));
-        for (const char* option : {"--program-dir", "--transcript", "--script", "--print-to",
-                                   "--clock", "--run", "--csv", "--list", "--version", "--help"})
+        for (const char* option :
+             {"--program-dir", "--transcript", "--script", "--print-to", "--clock", "--run",
+              "--param", "--csv", "--list", "--version", "--help"})
             QVERIFY2(text.contains(QByteArray(option) + ' '), option);
     }
 };

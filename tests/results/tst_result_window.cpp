@@ -20,6 +20,12 @@ const QString kSqliteDsn = QStringLiteral("velario-risultati");
 const QString kPostgresDsn = QStringLiteral("velario-risultati-pg");
 const QString kMariadbDsn = QStringLiteral("velario-risultati-mariadb");
 const QString kRows = QStringLiteral("SELECT * FROM righe ORDER BY n");
+// On every engine: the answers 1200 and empty (NULL) leave rows 1200 to 1234.
+const QString kParameterRows = QStringLiteral(
+    "SELECT n, nome FROM <table> WHERE n >= :dal AND (:nome IS NULL OR nome <> :NOME)");
+const QStringList kParameterTable{"DROP TABLE IF EXISTS righe_parametri",
+                                  "CREATE TABLE righe_parametri (n INTEGER, nome VARCHAR(20))",
+                                  "INSERT INTO righe_parametri SELECT n, nome FROM (<rows>) AS s"};
 const QStringList kOpening = QString("pointer:11 window:frmTS0003:load window:frmTS0002:minimize "
                                      "pointer:0 window:frmTS0003:show window:frmTS0003:activate "
                                      "pointer:11 pointer:0")
@@ -78,6 +84,7 @@ class TestResultWindow : public QObject {
 
     velario::test::ResultWindowData data_;
     QString rowsFile_;
+    QTemporaryDir configHome_;
 
     QString resolve(QString text) const {
         text.replace("<rows>", rowsFile_);
@@ -99,6 +106,18 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY2(QFile::exists(resolve("<mdb>")) && QFile::exists(resolve("<accdb>")),
                  qPrintable("no Access test files in " + accessFolder()));
+        for (const auto& [dsn, rows] :
+             {std::pair{kPostgresDsn, "SELECT g AS n, 'riga ' || g AS nome FROM "
+                                      "generate_series(1, 1234) g"},
+              std::pair{kMariadbDsn,
+                        "SELECT seq AS n, CONCAT('riga ', seq) AS nome FROM seq_1_to_1234"}}) {
+            const QString failure = velario::test::odbcRun(
+                dsn, QStringList(kParameterTable).replaceInStrings("<rows>", rows));
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        }
+        // The answers given last are kept in the test's own folder.
+        QVERIFY(configHome_.isValid());
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome_.path()));
     }
 
     void cleanup() { velario::test::unloadAll(); }
@@ -267,6 +286,149 @@ private slots:
         QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
         QCOMPARE(run.summary().filter(QRegularExpression("^(progress|msgbox|document)")), told);
         QCOMPARE(dumps(run), QStringList({"1| A1| Lunga|" + count, "1| A1| Lunga|       1"}));
+    }
+
+    // An entry with parameters on every target: Esegue SQL asks for each, in order, offering
+    // nothing the first time; the count, the report (with its line of values), sorting both
+    // ways (the count and the fitted widths stay) and the export read the result of the same
+    // values. Run again, the answers given
+    // last are offered, and a Cancel runs nothing.
+    void parameters_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("dal");
+        QTest::addColumn<QStringList>("firsts"); // the first row's first cell: up, down
+        QTest::addColumn<QString>("count");
+        const QString rows = QString(kParameterRows).replace("<table>", "righe");
+        const QString remote = QString(kParameterRows).replace("<table>", "righe_parametri");
+        const QStringList numbers{"1200", "1234"};
+        QTest::newRow("SQLite file")
+            << "MDB" << rowsFile_ << rows << "1200" << numbers << "      35";
+        QTest::newRow("Access file") << "MDB" << resolve("<accdb>")
+                                     << "SELECT [Asset No], [Description] FROM [Asset Items] WHERE "
+                                        "[Acquired] >= :dal AND (:nome IS NULL OR [Description] "
+                                        "<> :NOME)"
+                                     << "05/09/1999" << QStringList{"30117", "30118"} << "       2";
+        QTest::newRow("SQLite ODBC")
+            << "ODBC" << kSqliteDsn << rows << "1200" << numbers << "      35";
+        QTest::newRow("PostgreSQL")
+            << "ODBC" << kPostgresDsn << remote << "1200" << numbers << "      35";
+        QTest::newRow("MariaDB, streamed")
+            << "ODBC" << kMariadbDsn << remote << "1200" << numbers << "      35";
+        QTest::newRow("MariaDB, its driver")
+            << "ODBC" << kMariadbDsn + "-driver" << remote << "1200" << numbers << "      35";
+    }
+
+    void parameters() {
+        QFETCH(QString, type);
+        QFETCH(QString, database);
+        QFETCH(QString, sql);
+        QFETCH(QString, dal);
+        QFETCH(QStringList, firsts);
+        QFETCH(QString, count);
+        const QString code = QStringLiteral("P") + QTest::currentDataTag();
+        const auto asked = [](const velario::test::InProcess& capture) {
+            QStringList seen;
+            for (const QJsonObject& e : capture.events())
+                if (e["event"] == "inputbox")
+                    seen << e["prompt"].toString() + "|" + e["title"].toString() + "|" +
+                                e["default"].toString() + "|" + e["reply"].toString("<cancel>");
+            return seen;
+        };
+        const QString title = "|PARAMETRI SELEZIONE SQL|";
+        {
+            velario::test::InProcess capture;
+            Printer::instance().setRecordLines(true);
+            CatalogueWindow* catalogue = velario::test::openCatalogue({});
+            velario::test::putOnScreen(catalogue, {sql, database, type, code});
+            capture.dialogs().queueReply(dal);
+            capture.dialogs().queueReply(QString());
+            ResultWindow* results = velario::test::pressRun(catalogue);
+            QVERIFY(results);
+            QCOMPARE(asked(capture),
+                     QStringList({"Valore del parametro :dal (vuoto = NULL) ?" + title + "|" + dal,
+                                  "Valore del parametro :nome (vuoto = NULL) ?" + title + "|"}));
+            QVERIFY(!capture.summary().contains("msgbox"));
+            QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
+            DataGrid* grid = results->activeGrid();
+            velario::test::control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
+            const auto widths = [grid] {
+                return QList<double>{grid->columnWidthTwips(0), grid->columnWidthTwips(1)};
+            };
+            const QList<double> fitted = widths();
+            for (const bool down : {true, false}) {
+                QCOMPARE(grid->automationRow(1), QString());
+                QCOMPARE(grid->automationSelect("column 0"), QString());
+                QCOMPARE(grid->automationMenu(down ? "Ordina decrescente" : "Ordina crescente"),
+                         QString());
+                QCOMPARE(grid->cellText(0, 0), firsts[down ? 1 : 0]);
+                QCOMPARE(grid->currentResultRow(), 0);
+                QCOMPARE(widths(), fitted);
+                QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
+            }
+
+            capture.dialogs().queueReply(QStringLiteral("1"));
+            velario::test::control<CommandButton>(results, "cmdSTAMPA")->click();
+            waitIdle();
+            QList<QJsonObject> documents;
+            for (const QJsonObject& e : capture.events())
+                if (e["event"] == "document")
+                    documents << e;
+            QCOMPARE(documents.size(), 1);
+            QStringList lines;
+            for (const QJsonValue line : documents[0]["lines"].toArray()) {
+                QString text;
+                for (const QJsonValue run : line.toArray())
+                    text += run["text"].toString();
+                lines << text;
+            }
+            QVERIFY2(lines.contains("Parametri:   dal = " + dal + "; nome = NULL"),
+                     qPrintable(lines.join('\n')));
+
+            const QString csv = configHome_.filePath(code + ".csv");
+            capture.dialogs().queueFile(csv);
+            QCOMPARE(grid->automationMenu("Esporta CSV…"), QString());
+            const QByteArray written = velario::test::fileBytes(csv);
+            QCOMPARE(written.count("\r\n"), count.trimmed().toInt() + 1);
+            QVERIFY(written.mid(written.indexOf("\r\n") + 2).startsWith(firsts[0].toUtf8() + ';'));
+            velario::test::unloadAll();
+        }
+        // Run again: the answers given last are offered; Cancel on the second runs nothing.
+        velario::test::InProcess capture;
+        CatalogueWindow* catalogue = velario::test::openCatalogue({});
+        velario::test::putOnScreen(catalogue, {sql, database, type, code});
+        capture.dialogs().queueReply(dal);
+        capture.dialogs().queueReply(std::nullopt);
+        QVERIFY(!velario::test::pressRun(catalogue));
+        QCOMPARE(
+            asked(capture),
+            QStringList({"Valore del parametro :dal (vuoto = NULL) ?" + title + dal + "|" + dal,
+                         "Valore del parametro :nome (vuoto = NULL) ?" + title + "|<cancel>"}));
+        QCOMPARE(afterCatalogueOpened(capture.summary()), QStringList({"inputbox", "inputbox"}));
+    }
+
+    // A statement that cannot stand as a derived table is not sorted: the engine's reason is
+    // told, and the result shown stays as it was.
+    void sortRefused() {
+        const QString sql = "PRAGMA table_info(righe)";
+        velario::test::InProcess capture;
+        CatalogueWindow* catalogue = velario::test::openCatalogue({});
+        velario::test::putOnScreen(catalogue, {sql, rowsFile_});
+        ResultWindow* results = velario::test::pressRun(catalogue);
+        QVERIFY(results);
+        DataGrid* grid = results->activeGrid();
+        QCOMPARE(grid->cellText(1, 1), QStringLiteral("nome"));
+        const QString reason = engineDescription(
+            true, rowsFile_, "SELECT * FROM (\n" + sql + "\n) AS velario_sorted ORDER BY 2 DESC");
+        QVERIFY(!reason.isEmpty());
+        QCOMPARE(grid->automationSelect("column 1"), QString());
+        QCOMPARE(grid->automationMenu("Ordina decrescente"), QString());
+        QCOMPARE(capture.summary().mid(capture.summary().lastIndexOf("pointer:0") - 1),
+                 QStringList({"pointer:11", "pointer:0", "beep",
+                              "msgbox:Errore SQL: " + reason + "|" + kAppTitle + "|0"}));
+        QCOMPARE(grid->cellText(1, 1), QStringLiteral("nome"));
+        QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), "       2");
     }
 
     // One opening runs the statement once; another activation shows the count again from the

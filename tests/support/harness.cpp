@@ -177,6 +177,8 @@ QProcessEnvironment Sandbox::environment() const {
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("it_IT.UTF-8"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir());
     env.insert(QStringLiteral("XDG_CACHE_HOME"), file(QStringLiteral(".cache")));
+    // The answers a user gives to parameters are kept there, not in the user's own folder.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), file(QStringLiteral(".config")));
     return env;
 }
 

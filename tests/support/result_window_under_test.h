@@ -95,8 +95,9 @@ struct ResultWindowData {
     std::unique_ptr<OdbcEnvironment> odbc;
 
     // Writes STATEMENTS to the SQLite file FILE in the folder, then sets up SOURCES and
-    // POSTGRESDSN (and MARIADBDSN when given) on the servers. What went wrong, or an empty
-    // string: a server that is not running is an error.
+    // POSTGRESDSN (and MARIADBDSN when given, whose results the program streams, and
+    // MARIADBDSN-driver, whose results MariaDB's driver reads) on the servers. What went wrong, or
+    // an empty string: a server that is not running is an error.
     QString start(const QString& file, const QStringList& statements, QList<OdbcDataSource> sources,
                   const QString& postgresDsn, const QString& mariadbDsn = {}) {
         if (!dir.isValid() || !writeSqlite(dir.filePath(file), statements))
@@ -107,8 +108,12 @@ struct ResultWindowData {
         if (!server || (!mariadbDsn.isEmpty() && !mariadb))
             return error.isEmpty() ? QStringLiteral("no test server: run through ctest") : error;
         sources << postgresDataSource(postgresDsn, server->port);
-        if (mariadb)
+        if (mariadb) {
             sources << mariadbDataSource(mariadbDsn, mariadb->port);
+            OdbcDataSource cached = mariadbDataSource(mariadbDsn + "-driver", mariadb->port);
+            cached.attributes.append({QStringLiteral("OPTIONS"), QStringLiteral("2")});
+            sources << cached;
+        }
         odbc = std::make_unique<OdbcEnvironment>(sources);
         return odbc->isValid() ? QString() : odbc->errorString();
     }
