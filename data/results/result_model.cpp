@@ -238,7 +238,7 @@ Error ResultModel::reorderSource(LongOperation kind, const Opener& open) {
     publishAll();
     endResetModel();
     setReadingStopped(false);
-    showCountedRows();
+    noteExtent();
     reportFirstBlockFailure();
     return {};
 }
