@@ -247,6 +247,46 @@ Error Database::checkWritable() const {
     return sqlite_->checkWritable();
 }
 
+Error Database::writeTransaction(const std::function<Error()>& work) {
+    if (Error e = followFile())
+        return e;
+    if (Error e = sqlite_->checkWritable())
+        return e;
+    sqlite3* handle = sqlite_->handle;
+    const auto run = [&](const char* sql) -> Error {
+        const int rc = sqlite3_exec(handle, sql, nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK ? Error() : sqlite_->lastError(rc);
+    };
+    if (Error e = run("BEGIN IMMEDIATE"))
+        return e;
+    Error error = work();
+    if (!error)
+        error = run("COMMIT");
+    if (error && sqlite3_get_autocommit(handle) == 0)
+        run("ROLLBACK");
+    return error;
+}
+
+Error Database::exec(const QString& sql, const QVariantList& params, int* changes) {
+    if (!sqlite_->isOpen())
+        return Error::make(ErrorNumber::ObjectNotSet);
+    const QByteArray text = sql.toUtf8();
+    Error error;
+    detail::Statement stmt = sqlite_->takeStatement(text, &error);
+    if (!stmt.isValid())
+        return error;
+    for (int i = 0; i < params.size(); ++i)
+        if (!stmt.bind(i + 1, params[i]))
+            return sqlite_->lastError(sqlite3_errcode(sqlite_->handle));
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        return sqlite_->lastError(rc);
+    if (changes)
+        *changes = sqlite3_changes(sqlite_->handle);
+    sqlite_->keepStatement(text, std::move(stmt));
+    return {};
+}
+
 void Database::interrupt() {
     sqlite_->interrupted = true;
 }

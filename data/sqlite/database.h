@@ -69,6 +69,14 @@ public:
     // read-only, file made read-only).
     Error checkWritable() const;
 
+    // Runs WORK as one write transaction on the file now at the path, committed when WORK
+    // returns no error and rolled back otherwise. The write lock is taken first (BEGIN
+    // IMMEDIATE), so a file another program is writing fails here, before anything is read
+    // for the change; the record sets WORK opens read inside the transaction.
+    Error writeTransaction(const std::function<Error()>& work);
+    // Runs the one statement SQL with PARAMS bound; CHANGES receives the rows it changed.
+    Error exec(const QString& sql, const QVariantList& params, int* changes = nullptr);
+
     // Stops, from another thread, what execute() or its result runs on the engine now, and
     // fails what follows with OperationCancelled. For a database that is then let go.
     void interrupt();
