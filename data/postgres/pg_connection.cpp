@@ -75,20 +75,17 @@ bool isServerUri(const QString& text) {
            t.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
 
-std::optional<ServerAddress> readServerAddress(const QString& uri, Error* error) {
-    const QByteArray text = uri.trimmed().toUtf8();
+namespace {
+
+// What libpq reads in URI: host, port and database shown, and whether it holds a password.
+// Nullopt when libpq does not take it.
+std::optional<std::pair<QString, bool>> readUri(const QByteArray& uri) {
     char* message = nullptr;
-    PQconninfoOption* options = PQconninfoParse(text.constData(), &message);
-    if (!options) {
-        // libpq's reason may quote the URI, password and all: it is not repeated.
-        PQfreemem(message);
-        if (error)
-            *error = Error::make(ErrorNumber::FileOpenFailed,
-                                 QStringLiteral("L'indirizzo del catalogo in DIR_DBF non è un URI "
-                                                "PostgreSQL valido (postgresql://server:porta/"
-                                                "database)."));
+    PQconninfoOption* options = PQconninfoParse(uri.constData(), &message);
+    // libpq's reason may quote the URI, password and all: it is not repeated.
+    PQfreemem(message);
+    if (!options)
         return std::nullopt;
-    }
     QString host = conninfoValue(options, "host");
     if (host.isEmpty())
         host = conninfoValue(options, "hostaddr");
@@ -96,11 +93,32 @@ std::optional<ServerAddress> readServerAddress(const QString& uri, Error* error)
     const QString database = conninfoValue(options, "dbname");
     const bool password = !conninfoValue(options, "password").isEmpty();
     PQconninfoFree(options);
-    ServerAddress address{QString::fromUtf8(text),
-                          QStringLiteral("postgresql://") + host +
-                              (port.isEmpty() ? QString() : QLatin1Char(':') + port) +
-                              QLatin1Char('/') + database};
-    if (password) {
+    return std::pair(QStringLiteral("postgresql://") + host +
+                         (port.isEmpty() ? QString() : QLatin1Char(':') + port) + QLatin1Char('/') +
+                         database,
+                     password);
+}
+
+} // namespace
+
+QString shownServer(const QString& uri) {
+    const auto read = readUri(uri.trimmed().toUtf8());
+    return read ? read->first : QStringLiteral("postgresql://");
+}
+
+std::optional<ServerAddress> readServerAddress(const QString& uri, Error* error) {
+    const QByteArray text = uri.trimmed().toUtf8();
+    const auto read = readUri(text);
+    if (!read) {
+        if (error)
+            *error = Error::make(ErrorNumber::FileOpenFailed,
+                                 QStringLiteral("L'indirizzo del catalogo in DIR_DBF non è un URI "
+                                                "PostgreSQL valido (postgresql://server:porta/"
+                                                "database)."));
+        return std::nullopt;
+    }
+    const ServerAddress address{QString::fromUtf8(text), read->first};
+    if (read->second) {
         if (error)
             *error = Error::make(
                 ErrorNumber::InvalidPassword,

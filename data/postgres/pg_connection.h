@@ -34,6 +34,9 @@ bool isServerUri(const QString& text);
 // or one that holds a password (a password belongs in ~/.pgpass or PGPASSWORD, never in a
 // configuration file).
 std::optional<ServerAddress> readServerAddress(const QString& uri, Error* error);
+// The server URI as every message shows it, whether or not it can be used: never its user,
+// its password or its other parameters.
+QString shownServer(const QString& uri);
 
 // Statement parameters for $1, $2, ...: UTF-8 text, nullopt for a Null.
 using PgParams = std::vector<std::optional<QByteArray>>;
