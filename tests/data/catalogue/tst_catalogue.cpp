@@ -162,6 +162,21 @@ class TestCatalogue : public QObject {
         return data::isServerUri(location) ? schema_->rows(sql) : test::sqliteRows(location, sql);
     }
 
+    // Whether the history table is there.
+    bool hasHistory(const QString& location) {
+        return data::isServerUri(location)
+                   ? schema_->rows("SELECT to_regclass('selezioni_sql_storia') IS NOT NULL") ==
+                         QStringList{"t"}
+                   : test::sqliteRows(location, "SELECT count(*) FROM sqlite_master WHERE name = "
+                                                "'SELEZIONI_SQL_STORIA'") == QStringList{"1"};
+    }
+
+    static void kinds() {
+        QTest::addColumn<int>("unused");
+        QTest::newRow("file") << 0;
+        QTest::newRow("server") << 0;
+    }
+
 private slots:
     void cleanup() {
         schema_.reset();
@@ -286,6 +301,80 @@ private slots:
         QCOMPARE(came, outcomes);
         QCOMPARE(tableRows(location), table);
         QCOMPARE(historyRows(location), history);
+    }
+
+    // A catalogue made without the history table (an older one, or one made by hand) gets it
+    // from its first change, not from reading.
+    void historyAtFirstWrite_data() { kinds(); }
+    void historyAtFirstWrite() {
+        QString location = make(kEntries);
+        QVERIFY2(!location.startsWith("failed"), qPrintable(location));
+        if (schema_)
+            QCOMPARE(schema_->run({"DROP TABLE SELEZIONI_SQL_STORIA"}), QString());
+        QString why;
+        const std::unique_ptr<Catalogue> catalogue = open(location, "io", &why);
+        QVERIFY2(catalogue, qPrintable(why));
+        std::optional<StoredEntry> a;
+        QSet<QString> found;
+        QList<CatalogueVersion> versions;
+        QVERIFY(!catalogue->lookUp("A", &a) && a && !catalogue->find("prima", &found) &&
+                !catalogue->history("A", &versions) && !catalogue->deletedEntries(&versions));
+        QCOMPARE(found, QSet<QString>{"A"});
+        QVERIFY(versions.isEmpty());
+        QVERIFY(!hasHistory(location));
+        ChangeOutcome outcome;
+        QVERIFY(!catalogue->save("A", Expected::exactly(*a), entryOf("A|Nuova|s|d|MDB"), &outcome));
+        QVERIFY(hasHistory(location));
+        QVERIFY(!catalogue->history("A", &versions));
+        QCOMPARE(versions.size(), 1);
+        QCOMPARE(textOf(versions[0].entry), "A|Prima|select 1|a.db|MDB");
+        QCOMPARE(versions[0].user, "io");
+        QCOMPARE(versions[0].when, QDateTime(QDate(2026, 12, 5), QTime(9, 30), Qt::UTC));
+    }
+
+    // The search finds the catalogue as it is now, whoever changed it: case and accents aside,
+    // in code, description and SQL, never across two of them.
+    void search_data() { kinds(); }
+    void search() {
+        const QString location =
+            make({{"A", "Vendite di Città", "select 1", "x.db", "MDB"},
+                  {"B", "Seconda", "SELECT * FROM T WHERE Zona = 'FORLÌ'", "DSN", "ODBC"},
+                  {"C", "Terza", "<NULL>", "x.db", "MDB"}});
+        QVERIFY2(!location.startsWith("failed"), qPrintable(location));
+        QString why;
+        const std::unique_ptr<Catalogue> me = open(location, "io", &why);
+        QVERIFY2(me, qPrintable(why));
+        const std::unique_ptr<Catalogue> other = open(location, "altro", &why);
+        QVERIFY2(other, qPrintable(why));
+        const auto find = [&](const QString& text) {
+            QSet<QString> codes;
+            const Error error = me->find(text, &codes);
+            QStringList sorted(codes.begin(), codes.end());
+            sorted.sort();
+            return error ? error.description : sorted.join(',');
+        };
+        QCOMPARE(find("CITTA"), "A");
+        QCOMPARE(find("forli"), "B");
+        QCOMPARE(find("terzaselect"), "");
+        QCOMPARE(find("a"), "A,B,C");
+        ChangeOutcome outcome;
+        const auto change = [&](Catalogue& who, const QString& key, const QString& to) {
+            std::optional<StoredEntry> now;
+            return !who.lookUp(key, &now) &&
+                   !(to.isEmpty()
+                         ? who.remove(key, Expected::exactly(*now), &outcome)
+                         : who.save(key, now ? Expected::exactly(*now) : Expected::nothing(),
+                                    entryOf(to), &outcome)) &&
+                   outcome.kind == ChangeOutcome::Done;
+        };
+        QVERIFY(change(*other, "B", "B|Seconda|select 2|DSN|ODBC"));
+        QCOMPARE(find("forli"), "");
+        QVERIFY(change(*other, "D", "D|Quarta|select 'forlì'|DSN|ODBC"));
+        QCOMPARE(find("forli"), "D");
+        QVERIFY(change(*me, "D", "D|Quarta|select 4|DSN|ODBC"));
+        QCOMPARE(find("forli"), "");
+        QVERIFY(change(*other, "A", ""));
+        QCOMPARE(find("citta"), "");
     }
 };
 
