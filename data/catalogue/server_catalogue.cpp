@@ -1,7 +1,9 @@
 #include "data/catalogue/server_catalogue.h"
 
+#include "data/catalogue/access_catalogue_import.h"
 #include "data/catalogue/catalogue_schema.h"
 #include "data/catalogue/search_index.h"
+#include "data/sqlite/database.h"
 
 namespace velario::data {
 
@@ -291,6 +293,75 @@ std::unique_ptr<Catalogue> serverCatalogue(const ServerAddress& address, Error* 
         return nullptr;
     }
     return std::make_unique<Catalogue>(std::move(table));
+}
+
+Error createServerCatalogue(const ServerAddress& address, const QString& from, qint64* copied,
+                            QStringList* longCodes) {
+    Error error;
+    std::unique_ptr<Database> source;
+    if (!from.isEmpty() && !(source = openLocalCatalogue(from, &error)))
+        return error;
+    const std::unique_ptr<PgConnection> pg = PgConnection::connect(address, &error);
+    if (!pg)
+        return error;
+    qint64 count = 0;
+    LongCodes longer;
+    error = pg->inTransaction([&]() -> Error {
+        Error e;
+        const PgRows there = pg->query("SELECT to_regclass('selezioni_sql') IS NOT NULL", {}, &e);
+        if (e)
+            return e;
+        if (there.bytes(0, 0) == "t")
+            return Error::make(ErrorNumber::InvalidArgument,
+                               QStringLiteral("Il database %1 contiene già la tabella "
+                                              "SELEZIONI_SQL: nulla è stato creato né copiato.")
+                                   .arg(address.shown));
+        for (const QString& ddl : serverCatalogueDdl())
+            if ((e = pg->command(ddl.toUtf8().constData())))
+                return e;
+        if (!source)
+            return {};
+        // Many rows a statement: a catalogue of thousands of entries goes in moments.
+        constexpr int kRows = 500;
+        PgParams batch;
+        const auto flush = [&]() -> Error {
+            if (batch.empty())
+                return {};
+            QByteArray sql = QByteArray("INSERT INTO SELEZIONI_SQL (") + kFive + ") VALUES ";
+            for (size_t i = 0; i < batch.size(); i += 5) {
+                sql += i ? ", (" : "(";
+                for (size_t c = 0; c < 5; ++c)
+                    sql += (c ? ", $" : "$") + QByteArray::number(qulonglong(i + c + 1));
+                sql += ')';
+            }
+            const Error written = pg->command(sql.constData(), batch);
+            batch.clear();
+            return written;
+        };
+        Error written;
+        const Error read =
+            source->forEachRow(copyStatement(), {}, [&](std::span<const std::string_view> row) {
+                for (const std::string_view cell : row.first(5))
+                    batch.push_back(
+                        cell.data() ? std::optional(QByteArray(cell.data(), qsizetype(cell.size())))
+                                    : std::nullopt);
+                longer.note(row[0]);
+                ++count;
+                if (batch.size() >= size_t(kRows) * 5)
+                    written = flush();
+                return !written;
+            });
+        if (read)
+            return read;
+        return written ? written : flush();
+    });
+    if (error)
+        return error;
+    if (copied)
+        *copied = count;
+    if (longCodes)
+        *longCodes = longer.list();
+    return {};
 }
 
 QStringList serverCatalogueDdl() {
