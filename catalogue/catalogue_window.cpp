@@ -13,6 +13,7 @@
 #include "print/query_sheet.h"
 #include "results/result_window.h"
 
+#include <QMenu>
 #include <QScopedValueRollback>
 #include <QShortcut>
 
@@ -24,6 +25,25 @@ namespace {
 
 const QString kMdb = QStringLiteral("MDB");
 const QString kOdbc = QStringLiteral("ODBC");
+const QKeySequence kVersionsKey(Qt::CTRL | Qt::Key_H);
+const QKeySequence kDeletedKey(Qt::CTRL | Qt::SHIFT | Qt::Key_H);
+
+// VERSIONS as the versions dialog lists them, the time the user's own.
+QList<VersionItem> versionItems(const QList<data::CatalogueVersion>& versions) {
+    QList<VersionItem> items;
+    for (const data::CatalogueVersion& v : versions) {
+        const data::CatalogueEntry e = v.entry.shown();
+        items << VersionItem{v.when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                             v.user,
+                             data::actionName(v.action),
+                             e.code,
+                             e.description,
+                             e.sql,
+                             e.database,
+                             e.databaseType};
+    }
+    return items;
+}
 
 QString trimmed(const QString& text) {
     return text.trimmed();
@@ -163,6 +183,18 @@ void CatalogueWindow::buildControls() {
             &CatalogueWindow::findNextEntry);
     connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this,
             [this] { rereadList(true); });
+    connect(new QShortcut(kVersionsKey, this), &QShortcut::activated, this,
+            &CatalogueWindow::showVersions);
+    connect(new QShortcut(kDeletedKey, this), &QShortcut::activated, this,
+            &CatalogueWindow::showDeleted);
+    DBGrid1->setMenuExtension([this](QMenu& menu) {
+        QAction* versions = menu.addAction(QStringLiteral("Versioni precedenti…"), this,
+                                           &CatalogueWindow::showVersions);
+        versions->setShortcut(kVersionsKey);
+        versions->setEnabled(shownCode_.has_value());
+        menu.addAction(QStringLiteral("Selezioni cancellate…"), this, &CatalogueWindow::showDeleted)
+            ->setShortcut(kDeletedKey);
+    });
 
     connect(MSRDC1, &DataSource::reposition, this, &CatalogueWindow::RIPOSIZIONA_MSRDC1,
             Qt::DirectConnection);
@@ -456,40 +488,46 @@ void CatalogueWindow::cmdAGGIORNA_Click() {
         }
         if (outcome.kind == data::ChangeOutcome::Done)
             break;
-        const std::optional<data::Expected> again = resolveConflict(outcome, state_.COD_SQL, false);
+        const std::optional<data::Expected> again =
+            resolveConflict(outcome, state_.COD_SQL, Change::Save);
         if (!again) {
             platform().setMousePointer(MousePointer::Default);
             return;
         }
         expected = *again;
     }
-
-    {
-        // The list's first entry, which the refresh shows, gives way at once to the saved
-        // one: only the latter is laid out.
-        const HeldTexts held(this);
-        {
-            const QScopedValueRollback<bool> saving(saving_, true);
-            MSRDC1->refresh();
-        }
-        SETTA_ELENCHI();
-        newEntry_ = false;
-        setBrowseModeControls();
-        showStoredEntry(state_.COD_SQL, Say::FailureOrMissing);
-    }
+    showChanged(state_.COD_SQL);
     platform().setMousePointer(MousePointer::Default);
 }
 
+void CatalogueWindow::showChanged(const QString& code) {
+    // The list's first entry, which the refresh shows, gives way at once to the changed one:
+    // only the latter is laid out.
+    const HeldTexts held(this);
+    {
+        const QScopedValueRollback<bool> saving(saving_, true);
+        MSRDC1->refresh();
+    }
+    SETTA_ELENCHI();
+    newEntry_ = false;
+    setBrowseModeControls();
+    showStoredEntry(code, Say::FailureOrMissing);
+}
+
 std::optional<data::Expected> CatalogueWindow::resolveConflict(const data::ChangeOutcome& outcome,
-                                                               const QString& code, bool deleting) {
+                                                               const QString& code, Change change) {
+    const bool deleting = change == Change::Delete;
     switch (outcome.kind) {
     case data::ChangeOutcome::Changed: {
         const int answer = platform().msgBox(
             QStringLiteral("La selezione %1 è stata modificata da un altro utente dopo che è "
                            "stata letta.\r\r")
                     .arg(code) +
-                (deleting ? QStringLiteral("Sì: la cancella comunque.\r")
-                          : QStringLiteral("Sì: la sostituisce con quella sullo schermo.\r")) +
+                (deleting                    ? QStringLiteral("Sì: la cancella comunque.\r")
+                 : change == Change::Restore ? QStringLiteral("Sì: la sostituisce con la "
+                                                              "versione scelta.\r")
+                                             : QStringLiteral("Sì: la sostituisce con quella "
+                                                              "sullo schermo.\r")) +
                 QStringLiteral("No: mostra la versione dell'altro utente.\rAnnulla: lascia "
                                "tutto com'è."),
             MsgBox::YesNoCancel | MsgBox::Question);
@@ -508,9 +546,12 @@ std::optional<data::Expected> CatalogueWindow::resolveConflict(const data::Chang
             return std::nullopt;
         }
         if (platform().msgBox(QStringLiteral("La selezione %1 è stata cancellata da un altro "
-                                             "utente dopo che è stata letta.\r\rSalvarla di "
-                                             "nuovo con i dati sullo schermo ?")
-                                  .arg(code),
+                                             "utente dopo che è stata letta.\r\r")
+                                      .arg(code) +
+                                  (change == Change::Restore
+                                       ? QStringLiteral("Ripristinarla con la versione scelta ?")
+                                       : QStringLiteral("Salvarla di nuovo con i dati sullo "
+                                                        "schermo ?")),
                               MsgBox::YesNo | MsgBox::Question) == MsgBox::Yes)
             return data::Expected::nothing();
         return std::nullopt;
@@ -535,6 +576,75 @@ void CatalogueWindow::showOtherVersion(const data::StoredEntry& version, const Q
     rereadList(false);
 }
 
+void CatalogueWindow::showVersions() {
+    if (!shownCode_) {
+        platform().beep();
+        return;
+    }
+    const QString code = *shownCode_;
+    QList<data::CatalogueVersion> versions;
+    if (const Error error = state_.DB ? state_.DB->history(code, &versions)
+                                      : Error::make(ErrorNumber::ObjectNotSet)) {
+        reportLookup(error, code);
+        return;
+    }
+    if (versions.isEmpty()) {
+        platform().msgBox(
+            QStringLiteral("La selezione %1 non ha versioni precedenti.").arg(code.trimmed()),
+            MsgBox::OkOnly);
+        return;
+    }
+    const std::optional<int> chosen = platform().versions(
+        QStringLiteral("Versioni precedenti di %1").arg(code.trimmed()), versionItems(versions));
+    if (!chosen)
+        return;
+    restoreVersion(versions[*chosen], shownVersion_ ? data::Expected::exactly(*shownVersion_)
+                                                    : data::Expected::nothing());
+}
+
+void CatalogueWindow::showDeleted() {
+    QList<data::CatalogueVersion> versions;
+    if (const Error error = state_.DB ? state_.DB->deletedEntries(&versions)
+                                      : Error::make(ErrorNumber::ObjectNotSet)) {
+        reportError(error, QStringLiteral("SELEZIONI_SQL_STORIA"));
+        return;
+    }
+    if (versions.isEmpty()) {
+        platform().msgBox(QStringLiteral("Non ci sono selezioni cancellate."), MsgBox::OkOnly);
+        return;
+    }
+    const std::optional<int> chosen =
+        platform().versions(QStringLiteral("Selezioni cancellate"), versionItems(versions));
+    if (chosen)
+        restoreVersion(versions[*chosen], data::Expected::nothing());
+}
+
+void CatalogueWindow::restoreVersion(const data::CatalogueVersion& version,
+                                     data::Expected expected) {
+    const QString code = version.entry.code.value_or(QString());
+    if (refusedAsReadOnly(code))
+        return;
+    platform().setMousePointer(MousePointer::Hourglass);
+    for (;;) {
+        data::ChangeOutcome outcome;
+        if (const Error error = state_.DB->restore(version, expected, &outcome)) {
+            reportLookup(error, code);
+            platform().setMousePointer(MousePointer::Default);
+            return;
+        }
+        if (outcome.kind == data::ChangeOutcome::Done)
+            break;
+        const std::optional<data::Expected> again = resolveConflict(outcome, code, Change::Restore);
+        if (!again) {
+            platform().setMousePointer(MousePointer::Default);
+            return;
+        }
+        expected = *again;
+    }
+    showChanged(code);
+    platform().setMousePointer(MousePointer::Default);
+}
+
 void CatalogueWindow::cmdCANCELLA_Click() {
     newEntry_ = false;
     if (refusedAsReadOnly(codeOnScreen()))
@@ -557,7 +667,7 @@ void CatalogueWindow::cmdCANCELLA_Click() {
         }
         if (outcome.kind == data::ChangeOutcome::Done)
             break;
-        const std::optional<data::Expected> again = resolveConflict(outcome, code, true);
+        const std::optional<data::Expected> again = resolveConflict(outcome, code, Change::Delete);
         if (!again) {
             if (outcome.kind != data::ChangeOutcome::Deleted)
                 return;

@@ -62,11 +62,19 @@ private:
     // The look-up, save or delete of CODE failed: ERROR said with the statement shown for it.
     void reportLookup(const Error& error, const QString& code);
     void reportError(const Error& error, const QString& statement);
-    // A save or a delete (DELETING) of CODE found OUTCOME instead of what it expected: the
-    // user says what to do. What to expect when the change is to be tried again; nullopt when
-    // it is not.
+    enum class Change { Save, Delete, Restore };
+    // A change of CODE found OUTCOME instead of what it expected: the user says what to do.
+    // What to expect when the change is to be tried again; nullopt when it is not.
     std::optional<data::Expected> resolveConflict(const data::ChangeOutcome& outcome,
-                                                  const QString& code, bool deleting);
+                                                  const QString& code, Change change);
+    // After a change of CODE: the list read again, the entry as stored shown in browse mode.
+    void showChanged(const QString& code);
+    // "Versioni precedenti…": the earlier versions of the entry shown, one to restore.
+    void showVersions();
+    // "Selezioni cancellate…": the entries deleted and not there now, one to restore.
+    void showDeleted();
+    // Writes VERSION back over what EXPECTED says is there.
+    void restoreVersion(const data::CatalogueVersion& version, data::Expected expected);
     // Shows VERSION, which someone else saved under CODE, in browse mode.
     void showOtherVersion(const data::StoredEntry& version, const QString& code);
     // Why the catalogue cannot be changed now, said as a failed change of CODE is; false when

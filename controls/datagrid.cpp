@@ -561,6 +561,10 @@ std::unique_ptr<QMenu> DataGrid::makeMenu() {
     menu->addAction(kCopyWithHeaders, this, [this] { copySelection(true); })->setEnabled(selected);
     menu->addSeparator();
     menu->addAction(kExport, this, &DataGrid::exportCsv)->setEnabled(model_ && model_->hasSource());
+    if (menuExtension_) {
+        menu->addSeparator();
+        menuExtension_(*menu);
+    }
     return menu;
 }
 

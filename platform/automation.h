@@ -48,6 +48,9 @@ public:
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,
                       const std::function<void()>& cancel) override;
     Shown notice(const QString&, const QString&) override { return {}; }
+    // The version queued (choose-version N), Cancel for cancel-version; Cancel when nothing is
+    // queued. A queued index beyond the items listed cancels too.
+    VersionChoice versions(const QString& title, const QList<VersionItem>& items) override;
     void beep() override {}
     void showPointer(int) override {}
     bool interactive() const override { return false; }
@@ -56,12 +59,14 @@ public:
     void queueReply(std::optional<QString> text) { replies_.enqueue(std::move(text)); }
     void queueFile(std::optional<QString> path) { files_.enqueue(std::move(path)); }
     void queueSeparator(char separator) { separators_.enqueue(separator); }
+    void queueVersion(std::optional<int> index) { versions_.enqueue(index); }
 
 private:
     QQueue<int> answers_;
     QQueue<std::optional<QString>> replies_;
     QQueue<std::optional<QString>> files_;
     QQueue<char> separators_;
+    QQueue<std::optional<int>> versions_;
 };
 
 struct ScriptStep {
