@@ -10,6 +10,7 @@
 #include "support/window_control.h"
 
 #include <QApplication>
+#include <QJsonArray>
 #include <QKeyEvent>
 #include <QTest>
 
@@ -30,6 +31,10 @@ const QString kChangedDelete = "La selezione A è stata modificata da un altro u
 const QString kDeleted = "La selezione A è stata cancellata da un altro utente dopo che è stata "
                          "letta.\r\rSalvarla di nuovo con i dati sullo schermo ?|36";
 const QString kConfirm = "Confermi la cancellazione ?|36";
+const QString kRestoreChanged = "La selezione A è stata modificata da un altro utente dopo che è "
+                                "stata letta.\r\rSì: la sostituisce con la versione scelta.\rNo: "
+                                "mostra la versione dell'altro utente.\rAnnulla: lascia tutto "
+                                "com'è.|35";
 
 struct Program {
     std::unique_ptr<SharedState> state;
@@ -50,7 +55,7 @@ Program start(const QString& location, const QString& user) {
 }
 
 // Runs STEP on WINDOW as a person would: "row N", "type CONTROL TEXT", "click CONTROL",
-// "key KEY" (in the list), "activate".
+// "key KEY" (in the list), "menu ITEM" (the list's context menu), "activate".
 void act(CatalogueWindow* window, const QString& step) {
     const QString verb = step.section(' ', 0, 0);
     if (verb == "activate") {
@@ -65,6 +70,9 @@ void act(CatalogueWindow* window, const QString& step) {
         auto* button = test::control<QAbstractButton>(window, step.section(' ', 1));
         button->setFocus();
         button->click();
+    } else if (verb == "menu") {
+        QCOMPARE(test::control<DataGrid>(window, "DBGrid1")->automationMenu(step.section(' ', 1)),
+                 QString());
     } else if (verb == "key") {
         QWidget* grid = test::control<QWidget>(window, "DBGrid1");
         grid->setFocus();
@@ -210,11 +218,49 @@ private slots:
              theirs,
              {theirs, kB},
              {"A|Prima|modificata|altro"}},
+            // "Versioni precedenti…" and "Selezioni cancellate…": a version chosen is written
+            // back over the one shown, itself a change the history keeps.
+            {"restore an earlier version",
+             saveTheirs + QStringList{"version 0", "other key Ctrl+H"},
+             {"Versioni precedenti di A: A Prima modificata altro 05/12/2026"},
+             kA,
+             kA,
+             {kA, kB},
+             {"A|Prima|modificata|altro", "A|Loro|ripristinata|altro"}},
+            {"restore from the context menu over a version not shown",
+             saveTheirs + QStringList{"version 0", "answer 6", "me menu Versioni precedenti…"},
+             {"Versioni precedenti di A: A Prima modificata altro 05/12/2026", kRestoreChanged},
+             kA,
+             theirs,
+             {kA, kB},
+             {"A|Prima|modificata|altro", "A|Loro|ripristinata|io"}},
+            {"versions cancelled",
+             saveTheirs + QStringList{"version cancel", "other key Ctrl+H"},
+             {"Versioni precedenti di A: A Prima modificata altro 05/12/2026"},
+             kA,
+             theirs,
+             {theirs, kB},
+             {"A|Prima|modificata|altro"}},
+            {"no earlier versions",
+             {"me key Ctrl+H"},
+             {"La selezione A non ha versioni precedenti.|0"},
+             kA,
+             kA,
+             {kA, kB},
+             {"-"}},
+            {"restore a deleted entry",
+             QStringList{"answer 6", "other click cmdCANCELLA", "version 0", "me activate",
+                         "me key Ctrl+Shift+H"},
+             {kConfirm, "Selezioni cancellate: A Prima cancellata altro 05/12/2026"},
+             kA,
+             "-",
+             {kA, kB},
+             {"A|Prima|cancellata|altro", "A|<NULL>|inserita|io"}},
         };
         for (const char* kind : {"file", "server"})
             for (const Case& c : cases)
-                QTest::addRow("%s: %s", kind, c.name) << c.steps << c.messages << c.mine
-                                                      << c.theirs << c.table << c.history;
+                QTest::addRow("%s: %s", kind, c.name)
+                    << c.steps << c.messages << c.mine << c.theirs << c.table << c.history;
     }
 
     void twoPrograms() {
@@ -233,19 +279,32 @@ private slots:
         for (const QString& step : steps) {
             if (step.startsWith("answer "))
                 capture.dialogs().queueAnswer(step.section(' ', 1).toInt());
+            else if (step.startsWith("version "))
+                capture.dialogs().queueVersion(step.section(' ', 1) == "cancel"
+                                                   ? std::nullopt
+                                                   : std::optional(step.section(' ', 1).toInt()));
             else
                 act(step.startsWith("me ") ? me.window : other.window, step.section(' ', 1));
         }
         QStringList shown;
         for (const QJsonObject& e : capture.events())
-            if (e["event"] == "msgbox")
+            if (e["event"] == "msgbox") {
                 shown << e["text"].toString() + "|" + QString::number(e["style"].toInt());
+            } else if (e["event"] == "versions") {
+                QStringList items;
+                for (const QJsonValue item : e["items"].toArray())
+                    items << item["code"].toString() + " " + item["description"].toString() + " " +
+                                 item["action"].toString() + " " + item["user"].toString() + " " +
+                                 item["when"].toString().section(' ', 0, 0);
+                shown << e["title"].toString() + ": " + items.join(", ");
+            }
         QCOMPARE(shown, messages);
         QCOMPARE(fields(me.window), mine);
         if (theirs != "-")
             QCOMPARE(fields(other.window), theirs);
         QCOMPARE(tableNow(location), table);
-        QCOMPARE(historyNow(location), history);
+        if (history != QStringList{"-"})
+            QCOMPARE(historyNow(location), history);
         // Whatever either did, the list shows the table once read again.
         act(other.window, "activate");
         act(me.window, "activate");

@@ -82,7 +82,9 @@ private slots:
         const QList<QPair<const char*, int>> unreadable{{"click a.b\nfrobnicate\n", -2},
                                                         {"click cmdOK\n", -1},
                                                         {"\nrow w.g x\n", -2},
-                                                        {"edit w.g 3 1 X Y\n", 3}};
+                                                        {"edit w.g 3 1 X Y\n", 3},
+                                                        {"dump\nchoose-version uno\n", -2},
+                                                        {"cancel-version 1\n", -1}};
         for (const auto& [script, line] : unreadable)
             QTest::newRow(script) << QByteArray(script) << line << QStringList{QString()};
     }
