@@ -14,6 +14,7 @@
 #include "results/result_window.h"
 
 #include <QMenu>
+#include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QShortcut>
 
@@ -298,6 +299,12 @@ void CatalogueWindow::RIPOSIZIONA_MSRDC1() {
 }
 
 void CatalogueWindow::showStoredEntry(const QString& code, Say say) {
+    if (walked_) {
+        if (const auto it = walked_->constFind(code); it != walked_->constEnd()) {
+            showEntry(*it, code);
+            return;
+        }
+    }
     std::optional<data::StoredEntry> entry;
     const Error error =
         state_.DB ? state_.DB->lookUp(code, &entry) : Error::make(ErrorNumber::ObjectNotSet);
@@ -681,6 +688,19 @@ void CatalogueWindow::cmdCANCELLA_Click() {
 }
 
 void CatalogueWindow::cmdSTAMPA_Elenco_SQL_Click() {
+    // One read of the whole catalogue rather than a look-up at each entry the walk reaches: on
+    // a server each look-up is a round trip, on a file a lock taken and let go. An entry
+    // missing from it (saved meanwhile) is looked up as before; when the read fails, all are.
+    QHash<QString, data::StoredEntry> entries;
+    const Error error = state_.DB ? state_.DB->forEachEntry([&](const data::StoredEntry& entry) {
+        if (entry.code && !entries.contains(*entry.code))
+            entries.insert(*entry.code, entry);
+        return true;
+    })
+                                  : Error::make(ErrorNumber::ObjectNotSet);
+    if (!error)
+        walked_ = std::move(entries);
+    const auto done = qScopeGuard([this] { walked_.reset(); });
     CatalogueListGrid list(
         *DBGrid1, [this] { return txtSELEZ_SQL->text(); }, [this] { return txtDATABASE->text(); });
     printCatalogueList(list);

@@ -119,6 +119,8 @@ private:
     // That entry as it was stored when it was shown: a save or a delete changes only this
     // version.
     std::optional<data::StoredEntry> shownVersion_;
+    // While the list report walks the list: every entry, by code, as read when it started.
+    std::optional<QHash<QString, data::StoredEntry>> walked_;
     // The list is being read again: its moves leave the fields as they are.
     bool quiet_ = false;
     // A save refreshes the list, which shows its first entry only until the saved one is read

@@ -63,8 +63,9 @@ public:
 
     Error forEachEntry(const std::function<bool(const StoredEntry&)>& visit) override {
         return pg_->forEachRow(
-            (QByteArray("SELECT ") + kFive + " FROM SELEZIONI_SQL ORDER BY CODICE").constData(), {},
-            [&](std::span<const std::string_view> row) {
+            (QByteArray("SELECT ") + kFive + " FROM SELEZIONI_SQL ORDER BY CODICE, ctid")
+                .constData(),
+            {}, [&](std::span<const std::string_view> row) {
                 return visit(
                     {field(row[0]), field(row[1]), field(row[2]), field(row[3]), field(row[4])});
             });
@@ -221,6 +222,33 @@ Error ServerTable::refreshSearch(SearchIndex& index) {
     // Each row version has its own place (ctid) and writing transaction (xmin): the rows whose
     // pair the index does not hold are read again, the rows no longer there dropped.
     Error error;
+    // First a single row that moves whenever the table does: an insert or an update brings the
+    // id of a transaction later than those of the rows it finds (max; sum, for one that
+    // committed after a later one), a delete alone lowers the count. Unmoved, nothing is read.
+    const PgRows summary = pg_->query(
+        "SELECT count(*)::text || ':' || coalesce(max(x), 0)::text || ':' || "
+        "coalesce(sum(x), 0)::text FROM (SELECT xmin::text::bigint AS x FROM SELEZIONI_SQL) r",
+        {}, &error);
+    if (error)
+        return error;
+    const QString version =
+        summary.rows() == 1 ? summary.text(0, 0).value_or(QString()) : QString();
+    if (!version.isEmpty() && version == index.version)
+        return {};
+    index.version.clear();
+    if (index.size() == 0) {
+        // Nothing to compare with: every row, read as it comes.
+        error =
+            pg_->forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
+                            "SELEZIONI_SQL",
+                            {}, [&](std::span<const std::string_view> row) {
+                                index.put(*field(row[0]), *field(row[1]), row[2], row[3], row[4]);
+                                return true;
+                            });
+        if (!error)
+            index.version = version;
+        return error;
+    }
     const PgRows stamps =
         pg_->query("SELECT ctid::text, xmin::text FROM SELEZIONI_SQL", {}, &error);
     if (error)
@@ -241,14 +269,18 @@ Error ServerTable::refreshSearch(SearchIndex& index) {
     }
     changed += '}';
     index.keepOnly(keys);
-    if (changed.size() == 2)
-        return {};
-    return pg_->forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
-                           "SELEZIONI_SQL WHERE ctid = ANY($1::tid[])",
-                           {changed}, [&](std::span<const std::string_view> row) {
-                               index.put(*field(row[0]), *field(row[1]), row[2], row[3], row[4]);
-                               return true;
-                           });
+    if (changed.size() > 2)
+        error =
+            pg_->forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
+                            "SELEZIONI_SQL WHERE ctid = ANY($1::tid[])",
+                            {changed}, [&](std::span<const std::string_view> row) {
+                                index.put(*field(row[0]), *field(row[1]), row[2], row[3], row[4]);
+                                return true;
+                            });
+    // Read before the rows: a change in between makes the next search look again.
+    if (!error)
+        index.version = version;
+    return error;
 }
 
 Error ServerTable::readHistory(const std::optional<QString>& code,
