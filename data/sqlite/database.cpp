@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <sqlite3.h>
 
@@ -257,6 +258,12 @@ Error Database::writeTransaction(const std::function<Error()>& work) {
         const int rc = sqlite3_exec(handle, sql, nullptr, nullptr, nullptr);
         return rc == SQLITE_OK ? Error() : sqlite_->lastError(rc);
     };
+    // Changes of several programs at once queue for the file's write lock one behind the
+    // other, each with its commit's syncs: longer than a read waits for a lock. Twenty at once
+    // on a busy machine took more than the two seconds a read waits.
+    sqlite3_busy_timeout(handle, detail::kWriteLockWaitMs);
+    const auto readsWait =
+        qScopeGuard([&] { sqlite3_busy_timeout(handle, detail::kReadLockWaitMs); });
     if (Error e = run("BEGIN IMMEDIATE"))
         return e;
     Error error = work();

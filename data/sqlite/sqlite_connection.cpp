@@ -62,7 +62,7 @@ sqlite3* openHandle(const QString& uri, bool readOnly, Error* error) {
         (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(uri.toUtf8().constData(), &handle, mode | SQLITE_OPEN_URI, nullptr);
     if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(handle, 2000);
+        sqlite3_busy_timeout(handle, kReadLockWaitMs);
         Statement probe(handle, "SELECT count(*) FROM sqlite_master", nullptr);
         rc = probe.isValid() ? sqlite3_step(probe.get()) : sqlite3_errcode(handle);
         if (rc == SQLITE_ROW)

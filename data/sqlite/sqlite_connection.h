@@ -20,6 +20,11 @@ struct sqlite3_stmt;
 
 namespace velario::data::detail {
 
+// How long a statement waits for a lock another program holds on the file, and how long a
+// change waits for the write lock.
+constexpr int kReadLockWaitMs = 2000;
+constexpr int kWriteLockWaitMs = 10000;
+
 class KeyIndexes;
 
 // Something that keeps a statement open on a connection and must let it go before the
