@@ -52,7 +52,8 @@ std::unique_ptr<data::Catalogue> openFile(const QString& path, bool readOnly, Er
                                  accessCatalogueHint(path));
         return nullptr;
     }
-    std::unique_ptr<data::Database> database = data::Database::open(path, readOnly, error);
+    std::unique_ptr<data::Database> database =
+        data::Database::open(path, readOnly, error, data::kSharedFileLockWaitMs);
     if (database)
         *error = data::checkCatalogue(*database);
     if (!database || *error)

@@ -13,6 +13,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace velario::data {
 namespace {
 
@@ -76,7 +78,8 @@ Database::~Database() {
     sqlite_->close();
 }
 
-std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Error* error) {
+std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Error* error,
+                                         int lockWaitMs) {
     const auto fail = [&](int number, const QString& description) {
         if (error)
             *error = Error::make(number, description);
@@ -116,7 +119,7 @@ std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Err
     const QString uri =
         readOnly ? readOnlySqliteUri(enginePath) : fileUri(enginePath) + QStringLiteral("?mode=rw");
     Error probed;
-    sqlite3* handle = detail::openHandle(uri, readOnly, &probed);
+    sqlite3* handle = detail::openHandle(uri, readOnly, lockWaitMs, &probed);
     if (handle && kind == DatabaseKind::Access && !prepareAccessCopyConnection(handle)) {
         sqlite3_close_v2(handle);
         handle = nullptr;
@@ -127,7 +130,9 @@ std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Err
     }
     if (!handle)
         return fail(probed.number, probed.description);
-    return std::unique_ptr<Database>(new Database(path, kind, readOnly, uri, handle));
+    std::unique_ptr<Database> database(new Database(path, kind, readOnly, uri, handle));
+    database->lockWaitMs_ = lockWaitMs;
+    return database;
 }
 
 Error Database::followFile() {
@@ -144,7 +149,7 @@ Error Database::followFile() {
     sqlite_->close();
     sqlite_->identity.reset();
     Error probed;
-    sqlite_->handle = detail::openHandle(uri_, readOnly_, &probed);
+    sqlite_->handle = detail::openHandle(uri_, readOnly_, lockWaitMs_, &probed);
     if (!sqlite_->handle)
         return Error::make(probed.number,
                            QStringLiteral("Il file '%1' non è più un database leggibile: %2")
@@ -259,11 +264,10 @@ Error Database::writeTransaction(const std::function<Error()>& work) {
         return rc == SQLITE_OK ? Error() : sqlite_->lastError(rc);
     };
     // Changes of several programs at once queue for the file's write lock one behind the
-    // other, each with its commit's syncs: longer than a read waits for a lock. Twenty at once
-    // on a busy machine took more than the two seconds a read waits.
-    sqlite3_busy_timeout(handle, detail::kWriteLockWaitMs);
-    const auto readsWait =
-        qScopeGuard([&] { sqlite3_busy_timeout(handle, detail::kReadLockWaitMs); });
+    // other, each with its commit's syncs: twenty at once on a busy machine took more than
+    // the two seconds a read waits.
+    sqlite3_busy_timeout(handle, std::max(lockWaitMs_, kSharedFileLockWaitMs));
+    const auto readsWait = qScopeGuard([&] { sqlite3_busy_timeout(handle, lockWaitMs_); });
     if (Error e = run("BEGIN IMMEDIATE"))
         return e;
     Error error = work();

@@ -35,11 +35,18 @@ QString readOnlySqliteUri(const QString& path);
 // An open database file. The kind is decided by the file's content: a SQLite file opens
 // read-write through the SQLite engine, an Access file read-only. Opening never creates a
 // file.
+// How long a statement waits for a lock another program holds on the file; a file that many
+// programs change at once (a shared catalogue) is worth waiting for longer.
+constexpr int kLockWaitMs = 2000;
+constexpr int kSharedFileLockWaitMs = 10000;
+
 class Database {
 public:
     // Null, with ERROR set, when PATH cannot be opened. An Access file always opens
-    // read-only.
-    static std::unique_ptr<Database> open(const QString& path, bool readOnly, Error* error);
+    // read-only. Every statement waits up to LOCKWAITMS for a lock, a change at least
+    // kSharedFileLockWaitMs.
+    static std::unique_ptr<Database> open(const QString& path, bool readOnly, Error* error,
+                                          int lockWaitMs = kLockWaitMs);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -93,6 +100,7 @@ private:
     Error followFile();
     Database(QString path, DatabaseKind kind, bool readOnly, QString uri, sqlite3* handle);
     QString path_;
+    int lockWaitMs_ = kLockWaitMs;
     DatabaseKind kind_;
     bool readOnly_;
     // What the handle was opened on, to open it again on the file that took the path.

@@ -53,7 +53,7 @@ QString quoteIdentifier(const QString& name) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-sqlite3* openHandle(const QString& uri, bool readOnly, Error* error) {
+sqlite3* openHandle(const QString& uri, bool readOnly, int lockWaitMs, Error* error) {
     sqlite3* handle = nullptr;
     // A handle is used by one thread at a time: a long read runs on a worker while the
     // model that owns it refuses every other use (its busy flag), and the stop only sets an
@@ -62,7 +62,7 @@ sqlite3* openHandle(const QString& uri, bool readOnly, Error* error) {
         (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(uri.toUtf8().constData(), &handle, mode | SQLITE_OPEN_URI, nullptr);
     if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(handle, kReadLockWaitMs);
+        sqlite3_busy_timeout(handle, lockWaitMs);
         Statement probe(handle, "SELECT count(*) FROM sqlite_master", nullptr);
         rc = probe.isValid() ? sqlite3_step(probe.get()) : sqlite3_errcode(handle);
         if (rc == SQLITE_ROW)

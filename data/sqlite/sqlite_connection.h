@@ -20,11 +20,6 @@ struct sqlite3_stmt;
 
 namespace velario::data::detail {
 
-// How long a statement waits for a lock another program holds on the file, and how long a
-// change waits for the write lock.
-constexpr int kReadLockWaitMs = 2000;
-constexpr int kWriteLockWaitMs = 10000;
-
 class KeyIndexes;
 
 // Something that keeps a statement open on a connection and must let it go before the
@@ -61,7 +56,7 @@ private:
 // Opens the SQLite file that URI names, read-only or read-write and never created, waits up to two
 // seconds on another program's lock, and reads its schema, so that a damaged file or one that
 // only looks like a database fails here and not later. Null with ERROR set on failure.
-sqlite3* openHandle(const QString& uri, bool readOnly, Error* error);
+sqlite3* openHandle(const QString& uri, bool readOnly, int lockWaitMs, Error* error);
 
 // The SQLite handle of an open Database, shared with the record sets and results made from
 // it. The Database closes the handle when it closes; whoever still holds this sees a closed
