@@ -1,5 +1,8 @@
 #include "data/catalogue/search_index.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace velario::data {
 
 void SearchIndex::put(const QString& key, const QString& stamp, std::string_view code,
@@ -13,7 +16,8 @@ void SearchIndex::put(const QString& key, const QString& stamp, std::string_view
     FoldedSearch::appendFolded(description, item.text);
     item.text.push_back('\0');
     FoldedSearch::appendFolded(sql, item.text);
-    items_.insert(key, std::move(item));
+    items_.emplace(key, std::move(item));
+    stale_ = true;
 }
 
 bool SearchIndex::holds(const QString& key, const QString& stamp) const {
@@ -22,20 +26,45 @@ bool SearchIndex::holds(const QString& key, const QString& stamp) const {
 }
 
 void SearchIndex::keepOnly(const QSet<QString>& keys) {
-    items_.removeIf(
-        [&](const QHash<QString, Item>::iterator& it) { return !keys.contains(it.key()); });
+    if (items_.removeIf(
+            [&](const QHash<QString, Item>::iterator& it) { return !keys.contains(it.key()); }))
+        stale_ = true;
 }
 
 void SearchIndex::clear() {
     items_.clear();
     version.clear();
+    stale_ = true;
 }
 
 QSet<QString> SearchIndex::find(const FoldedSearch& search) const {
+    if (stale_) {
+        haystack_.clear();
+        ends_.clear();
+        codes_.clear();
+        for (const Item& item : items_) {
+            haystack_ += item.text;
+            ends_.push_back(haystack_.size());
+            haystack_.push_back('\0');
+            codes_ << item.code;
+        }
+        stale_ = false;
+    }
     QSet<QString> codes;
-    for (const Item& item : items_)
-        if (search.foundInFolded(item.text))
-            codes.insert(item.code);
+    const std::string_view needle = search.folded();
+    if (needle.empty())
+        return codes;
+    // The text looked for holds no NUL: a match lies within one item, which is then passed.
+    for (size_t at = 0; at < haystack_.size();) {
+        const void* found =
+            ::memmem(haystack_.data() + at, haystack_.size() - at, needle.data(), needle.size());
+        if (!found)
+            break;
+        const size_t offset = size_t(static_cast<const char*>(found) - haystack_.data());
+        const auto item = std::upper_bound(ends_.begin(), ends_.end(), offset);
+        codes.insert(codes_[qsizetype(item - ends_.begin())]);
+        at = *item + 1;
+    }
     return codes;
 }
 

@@ -5,9 +5,11 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velario::data {
 
@@ -41,6 +43,12 @@ private:
         std::string text; // code, description and SQL folded, a NUL between them
     };
     QHash<QString, Item> items_;
+    // Every item's text end to end, a NUL after each, and where each ends: one scan of memory
+    // finds every item that holds the text. Made again by the first search after a change.
+    mutable std::string haystack_;
+    mutable std::vector<size_t> ends_;
+    mutable QStringList codes_;
+    mutable bool stale_ = true;
 };
 
 } // namespace velario::data

@@ -26,6 +26,8 @@ public:
     static void appendFolded(std::string_view utf8, std::string& out);
     // Whether FOLDED, made by appendFolded, holds the text looked for.
     bool foundInFolded(std::string_view folded) const;
+    // The text looked for, folded: what foundInFolded looks for.
+    std::string_view folded() const { return needle_; }
 
 private:
     std::string needle_;
