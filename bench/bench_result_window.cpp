@@ -82,15 +82,15 @@ int main(int argc, char** argv) {
         out << "the result window did not open" << Qt::endl;
         return 1;
     }
-    DataGrid* grid = results->DBGrid2;
+    DataGrid* grid = results->findChild<DataGrid*>(QStringLiteral("DBGrid2"));
     report("Esegue SQL to rows and count", timer,
            QStringLiteral("count '%1', %2 rows read, %3 on display")
-               .arg(results->lblNUM_REC->caption())
+               .arg(results->findChild<Label*>(QStringLiteral("lblNUM_REC"))->caption())
                .arg(grid->resultModel()->fetchedRows())
                .arg(grid->visibleRows()));
 
     timer.restart();
-    results->cmdADEGUA_CAMPI->click();
+    results->findChild<CommandButton*>(QStringLiteral("cmdADEGUA_CAMPI"))->click();
     report("Adegua campi griglia", timer,
            QStringLiteral("widths %1, %2, %3 twips")
                .arg(grid->columnWidthTwips(0))

@@ -9,6 +9,7 @@
 #include <QTextCursor>
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 namespace velario {
@@ -226,8 +227,10 @@ void Label::setCaption(const QString& caption) {
         fitCaption();
 }
 
-void Label::setGrowsLeftward(bool on) {
+void Label::setGrowsLeftward(bool on, const QLabel* neighbour) {
     growsLeftward_ = on;
+    neighbour_ = neighbour;
+    placedFont_ = font();
     setAlignment(on ? Qt::AlignRight | Qt::AlignVCenter : Qt::AlignLeft | Qt::AlignVCenter);
     fitCaption();
 }
@@ -237,10 +240,26 @@ void Label::fitCaption() {
     QRect shown(twips::toPixelsX(placed.x()), twips::toPixelsY(placed.y()),
                 twips::toPixelsX(placed.width()), twips::toPixelsY(placed.height()));
     if (growsLeftward_) {
-        const int needed =
-            fontMetrics().horizontalAdvance(text()) + 2 * (frameWidth() + margin()) + 2;
-        if (needed > shown.width())
-            shown.setLeft(shown.right() + 1 - needed);
+        const int frame = 2 * (frameWidth() + margin()) + 2;
+        QFont face = placedFont_;
+        const auto needed = [&] { return QFontMetrics(face).horizontalAdvance(text()) + frame; };
+        // Where the neighbour's own text ends, and a blank's width after it.
+        const int limit = neighbour_ ? neighbour_->x() + neighbour_->contentsMargins().left() +
+                                           neighbour_->fontMetrics().horizontalAdvance(
+                                               neighbour_->text() + QLatin1Char(' '))
+                                     : INT_MIN;
+        // A narrow face of the same size first, then smaller sizes of it.
+        const auto tooWide = [&] { return shown.right() + 1 - needed() < limit; };
+        if (tooWide())
+            face.setFamilies({QStringLiteral("Liberation Sans Narrow"),
+                              QStringLiteral("Arial Narrow"), QStringLiteral("Nimbus Sans Narrow"),
+                              placedFont_.family()});
+        constexpr qreal kSmallest = 6;
+        while (tooWide() && face.pointSizeF() > kSmallest)
+            face.setPointSizeF(std::max(kSmallest, face.pointSizeF() - 0.5));
+        setFont(face);
+        if (needed() > shown.width())
+            shown.setLeft(shown.right() + 1 - needed());
     }
     setGeometry(shown);
 }

@@ -119,12 +119,16 @@ public:
     QString caption() const { return text(); }
     void setCaption(const QString& caption);
     // Right-aligned, and a caption too long for the label as placed widens it to the left
-    // instead of being cut; its place in twips stays as the program set it.
-    void setGrowsLeftward(bool on);
+    // instead of being cut; its place in twips stays as the program set it. With NEIGHBOUR,
+    // the label on its left, it widens only up to that label's text and then takes a smaller
+    // size of its font, so that both stay readable.
+    void setGrowsLeftward(bool on, const QLabel* neighbour = nullptr);
 
 private:
     void fitCaption();
     bool growsLeftward_ = false;
+    const QLabel* neighbour_ = nullptr;
+    QFont placedFont_;
 };
 
 class CommandButton : public QPushButton, public AutomationControl {

@@ -1,34 +1,33 @@
 #include "datagrid.h"
 
-#include "data/results/csv_writer.h"
-#include "data/results/output_file.h"
 #include "datasource.h"
-#include "platform/platform.h"
 #include "platform/twips.h"
 
-#include <QApplication>
 #include <QContextMenuEvent>
-#include <QDir>
-#include <QFileInfo>
+#include <QCoreApplication>
 #include <QHeaderView>
-#include <QJsonArray>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProxyStyle>
 #include <QScrollBar>
-#include <QStandardPaths>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
+#include <vector>
 
 namespace velario {
 
 namespace {
 
-// The in-place editor of a cell takes no more than its column allows.
+// The in-place editor of a cell takes no more than its column allows. A stored value longer
+// than that (written by another program) opens whole, as a line editor would otherwise cut
+// it and Enter would store the cut text: the user may shorten it, never lengthen it past
+// the limit.
 class CellEditors : public QStyledItemDelegate {
 public:
     explicit CellEditors(DataGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
@@ -37,12 +36,36 @@ public:
                           const QModelIndex& index) const override {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         const int limit = grid_->columnMaxLength(index.column());
-        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0)
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0) {
             line->setMaxLength(limit);
+            connect(line, &QLineEdit::textEdited, line, [line, limit](const QString& text) {
+                line->setMaxLength(std::max(limit, int(text.size())));
+            });
+        }
         return editor;
     }
 
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        const int limit = grid_->columnMaxLength(index.column());
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && limit > 0)
+            line->setMaxLength(std::max(limit, int(storedText(index).size())));
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        // Confirming what is stored changes nothing, even where it is longer than allowed.
+        if (auto* line = qobject_cast<QLineEdit*>(editor);
+            line && line->text() == storedText(index))
+            return;
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
 private:
+    static QString storedText(const QModelIndex& index) {
+        return index.data(Qt::EditRole).toString();
+    }
+
     const DataGrid* grid_;
 };
 
@@ -113,10 +136,74 @@ DataGrid::DataGrid(const QString& name, QWidget* parent)
             readShownRows();
     });
     connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, &DataGrid::readShownRows);
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            &DataGrid::resumeFromScrollBar);
+    // A column selected from its caption is the whole column.
+    horizontalHeader()->viewport()->installEventFilter(this);
+}
+
+bool DataGrid::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress && watched == horizontalHeader()->viewport())
+        showEveryRow();
+    return QTableView::eventFilter(watched, event);
+}
+
+void DataGrid::showRowsFrom(int first) {
+    if (!model_)
+        return;
+    const int rows = model_->rowCount();
+    // Enough for a page down from the last row shown.
+    const qint64 wanted = qint64(first) + qint64(rowsFitting()) + 1;
+    if (wanted <= rows || model_->extent() <= rows)
+        return;
+    // By half again at least: the header places all its rows again each time it has more.
+    model_->showRowsUpTo(std::max(wanted, qint64(rows) + rows / 2));
+}
+
+void DataGrid::showEveryRow() {
+    if (model_)
+        model_->showRowsUpTo(model_->extent());
+}
+
+void DataGrid::selectAll() {
+    showEveryRow();
+    QTableView::selectAll();
+}
+
+void DataGrid::scrollContentsBy(int dx, int dy) {
+    // The rows the scroll bar now shows are rows of the view before it moves to them.
+    if (dy != 0)
+        showRowsFrom(verticalScrollBar()->value());
+    QTableView::scrollContentsBy(dx, dy);
+}
+
+void DataGrid::updateGeometries() {
+    showRowsFrom(verticalScrollBar()->value());
+    QTableView::updateGeometries();
+    if (!model_ || verticalScrollMode() != QAbstractItemView::ScrollPerItem)
+        return;
+    const qint64 extent = std::min<qint64>(model_->extent(), INT_MAX);
+    if (extent <= model_->rowCount())
+        return;
+    const int page =
+        std::max(1, viewport()->height() / std::max(1, verticalHeader()->defaultSectionSize()));
+    verticalScrollBar()->setRange(0, int(extent) - page);
+    verticalScrollBar()->setPageStep(page);
+}
+
+void DataGrid::resumeFromScrollBar(int action) {
+    if (!model_ || !model_->readingStopped() || action == QAbstractSlider::SliderNoAction)
+        return;
+    const QScrollBar* bar = verticalScrollBar();
+    // The position the action leads to; the value follows once the signal is handled.
+    if (bar->sliderPosition() >= bar->maximum())
+        model_->resumeReading();
 }
 
 void DataGrid::readShownRows() {
-    if (model_ && model_->rowCount() > 0)
+    // After the user's stop the rows on display are those read; the row past them that this
+    // reads as well would go on with the reading.
+    if (model_ && model_->rowCount() > 0 && !model_->readingStopped())
         readRowsUpTo(*model_, qint64(firstVisibleRow()) + rowsFitting() + 1);
 }
 
@@ -149,6 +236,9 @@ void DataGrid::attachModel(data::ResultModel* model) {
     delete oldSelection;
     connect(model, &QAbstractItemModel::modelReset, this, &DataGrid::onModelReset);
     connect(model, &data::ResultModel::readFailed, this, &DataGrid::readFailed);
+    connect(model, &data::ResultModel::readingStoppedChanged, this,
+            &DataGrid::readingStoppedChanged);
+    connect(model, &data::ResultModel::extentChanged, this, &DataGrid::updateGeometries);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             &DataGrid::onCurrentChanged);
     model->setEditable(cellEditing_);
@@ -200,7 +290,9 @@ DataSource* DataGrid::dataSource() const {
 void DataGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
     if (current.isValid())
         col_ = current.column();
-    if (!following_ && source_ && current.isValid() &&
+    // A row that went while the change was being told (the user stopped the reading it
+    // started) is no longer the current one.
+    if (!following_ && source_ && current.isValid() && current.row() < model_->rowCount() &&
         (!previous.isValid() || previous.row() != current.row()))
         source_->selectRow(current.row());
 }
@@ -404,38 +496,6 @@ int DataGrid::columnMaxLength(int column) const {
     return column >= 0 && size_t(column) < maxLengths_.size() ? maxLengths_[size_t(column)] : 0;
 }
 
-QJsonObject DataGrid::automationState() const {
-    const int first = firstVisibleRow();
-    const int visible = visibleRows();
-    QJsonArray columns;
-    for (int c = 0; c < columnCount(); ++c)
-        columns.append(QJsonObject{{"caption", columnCaption(c)}, {"width", columnWidthTwips(c)}});
-    QJsonArray cells;
-    for (int r = first; r < first + visible; ++r) {
-        QJsonArray row;
-        for (int c = 0; c < columnCount(); ++c)
-            row.append(model_->text(r, c));
-        cells.append(row);
-    }
-    return {{"rows", approxCount()},  {"firstVisibleRow", first},
-            {"visibleRows", visible}, {"currentRow", currentResultRow()},
-            {"currentCol", col_},     {"columns", columns},
-            {"cells", cells}};
-}
-
-QString DataGrid::checkResultRow(int row) const {
-    if (!model_ || !model_->hasSource())
-        return QStringLiteral("the grid shows no result");
-    const qint64 rows = resultRowCount();
-    if (row < 0 || row >= rows)
-        return QStringLiteral("row %1 is outside the result (%2 rows)").arg(row).arg(rows);
-    return {};
-}
-
-QString DataGrid::automationRow(int row) {
-    return clickRow(row);
-}
-
 QString DataGrid::clickRow(int row) {
     if (const QString why = checkResultRow(row); !why.isEmpty())
         return why;
@@ -445,122 +505,80 @@ QString DataGrid::clickRow(int row) {
     return {};
 }
 
-QString DataGrid::automationScroll(int row) {
-    if (const QString why = checkResultRow(row); !why.isEmpty())
-        return why;
-    model_->ensureRows(qint64(row) + rowsFitting() + 1);
-    executeDelayedItemsLayout();
-    updateGeometries();
-    scrollTo(model_->index(row, 0), QAbstractItemView::PositionAtTop);
-    return {};
-}
-
-QString DataGrid::automationEdit(int row, int column, const QString& text) {
-    if (!cellEditing_)
-        return QStringLiteral("the grid's cells cannot be edited");
-    if (const QString why = checkResultRow(row); !why.isEmpty())
-        return why;
-    if (column < 0 || column >= columnCount())
-        return QStringLiteral("column %1 is outside the grid (%2 columns)")
-            .arg(column)
-            .arg(columnCount());
-    model_->ensureRows(qint64(row) + 1);
-    const QModelIndex index = model_->index(row, column);
-    scrollTo(index);
-    setCurrentIndex(index);
-    if (!QAbstractItemView::edit(index, QAbstractItemView::AllEditTriggers, nullptr))
-        return QStringLiteral("the cell cannot be edited");
-    auto* editor = qobject_cast<QLineEdit*>(indexWidget(index));
-    if (!editor)
-        return QStringLiteral("the cell has no text editor");
-    // The step hands the cell the whole of TEXT; what a value longer than the column allows
-    // comes to is for the program to say.
-    if (editor->maxLength() < text.size())
-        editor->setMaxLength(int(text.size()));
-    editor->setText(text);
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(editor, &press);
-    // The delegate commits a confirmed editor through a queued call.
-    QCoreApplication::sendPostedEvents(itemDelegate(), QEvent::MetaCall);
-    return {};
-}
-
 namespace {
 
-// The selection as rows and columns of the result; whole columns reach every row.
-struct SelectedCells {
-    std::vector<QItemSelectionRange> ranges;
-    std::vector<int> wholeColumns; // sorted
-    qint64 rows = 0;
-
-    bool contains(qint64 row, int column) const {
-        if (std::binary_search(wholeColumns.begin(), wholeColumns.end(), column))
-            return true;
-        for (const QItemSelectionRange& r : ranges)
-            if (row >= r.top() && row <= r.bottom() && column >= r.left() && column <= r.right())
-                return true;
-        return false;
-    }
+// The grid's context menu, item by item; the grid takes an item's keys wherever the focus is
+// in it, menu shown or not.
+struct MenuItem {
+    QString text;
+    QList<QKeySequence> keys;
+    bool separatorBefore;
+    std::function<bool(const DataGrid&)> enabled;
+    std::function<void(DataGrid&)> run;
 };
 
-// Whether the ranges that hold COLUMN cover every one of ROWS rows.
-bool coversColumn(const QItemSelection& selection, int column, int rows) {
-    std::vector<std::pair<int, int>> spans;
-    for (const QItemSelectionRange& r : selection)
-        if (column >= r.left() && column <= r.right())
-            spans.emplace_back(r.top(), r.bottom());
-    std::sort(spans.begin(), spans.end());
-    int next = 0;
-    for (const auto& [top, bottom] : spans) {
-        if (top > next)
-            return false;
-        next = std::max(next, bottom + 1);
-    }
-    return rows > 0 && next >= rows;
+bool hasSelection(const DataGrid& grid) {
+    return grid.selectionModel() && grid.selectionModel()->hasSelection();
 }
 
-// A cell as a spreadsheet reads it from the clipboard: quoted, quotes doubled, when it holds
-// a tab, a line end or a quote, so that it stays one cell.
-QString clipboardCell(const QString& text) {
-    if (!text.contains(QLatin1Char('\t')) && !text.contains(QLatin1Char('\n')) &&
-        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('"')))
-        return text;
-    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-           QLatin1Char('"');
+bool showsResult(const DataGrid& grid) {
+    return grid.resultModel() && grid.resultModel()->hasSource();
 }
 
-QString htmlCell(const QString& text, const char* tag) {
-    QString escaped = text.toHtmlEscaped();
-    escaped.replace(QLatin1String("\r\n"), QLatin1String("<br>"));
-    escaped.replace(QLatin1Char('\n'), QLatin1String("<br>"));
-    escaped.replace(QLatin1Char('\r'), QLatin1String("<br>"));
-    return QStringLiteral("<%1>%2</%1>").arg(QLatin1String(tag), escaped);
+const std::vector<MenuItem>& menuItems() {
+    static const std::vector<MenuItem> items{
+        {QStringLiteral("Copia"), QKeySequence::keyBindings(QKeySequence::Copy), false,
+         hasSelection, [](DataGrid& grid) { grid.copySelection(false); }},
+        {QStringLiteral("Copia con intestazioni"),
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
+         false,
+         hasSelection,
+         [](DataGrid& grid) { grid.copySelection(true); }},
+        {QStringLiteral("Esporta CSV…"), {}, true, showsResult, &DataGrid::exportCsv},
+    };
+    return items;
 }
-
-const QString kCopy = QStringLiteral("Copia");
-const QString kCopyWithHeaders = QStringLiteral("Copia con intestazioni");
-const QString kExport = QStringLiteral("Esporta CSV…");
 
 } // namespace
 
 void DataGrid::keyPressEvent(QKeyEvent* event) {
-    if (event == QKeySequence::Copy) {
-        copySelection(false);
+    const QKeySequence pressed(event->keyCombination());
+    for (const MenuItem& item : menuItems()) {
+        if (item.keys.contains(pressed)) {
+            if (item.enabled(*this))
+                item.run(*this);
+            event->accept();
+            return;
+        }
+    }
+    // Past the rows read, to the result's end: the reading the user stopped goes on.
+    if (event == QKeySequence::MoveToEndOfDocument && model_ && model_->readingStopped())
+        model_->resumeReading();
+    if (event == QKeySequence::MoveToEndOfDocument || event == QKeySequence::SelectEndOfDocument)
+        showEveryRow();
+    QTableView::keyPressEvent(event);
+}
+
+void DataGrid::mousePressEvent(QMouseEvent* event) {
+    // A right click inside the selection keeps it, and the current cell with it: the context
+    // menu that follows acts on the selection.
+    if (event->button() == Qt::RightButton && hasSelection(*this) &&
+        selectionModel()->isSelected(indexAt(event->position().toPoint()))) {
         event->accept();
         return;
     }
-    QTableView::keyPressEvent(event);
+    QTableView::mousePressEvent(event);
 }
 
 std::unique_ptr<QMenu> DataGrid::makeMenu() {
     auto menu = std::make_unique<QMenu>(this);
-    const bool selected = selectionModel() && selectionModel()->hasSelection();
-    QAction* copy = menu->addAction(kCopy, this, [this] { copySelection(false); });
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setEnabled(selected);
-    menu->addAction(kCopyWithHeaders, this, [this] { copySelection(true); })->setEnabled(selected);
-    menu->addSeparator();
-    menu->addAction(kExport, this, &DataGrid::exportCsv)->setEnabled(model_ && model_->hasSource());
+    for (const MenuItem& item : menuItems()) {
+        if (item.separatorBefore)
+            menu->addSeparator();
+        QAction* action = menu->addAction(item.text, this, [this, &item] { item.run(*this); });
+        action->setShortcuts(item.keys);
+        action->setEnabled(item.enabled(*this));
+    }
     if (menuExtension_) {
         menu->addSeparator();
         menuExtension_(*menu);
@@ -571,181 +589,6 @@ std::unique_ptr<QMenu> DataGrid::makeMenu() {
 void DataGrid::contextMenuEvent(QContextMenuEvent* event) {
     const std::unique_ptr<QMenu> menu = makeMenu();
     menu->exec(event->globalPos());
-}
-
-QString DataGrid::automationMenu(const QString& text) {
-    const std::unique_ptr<QMenu> menu = makeMenu();
-    for (QAction* action : menu->actions()) {
-        if (action->isSeparator() || action->text() != text)
-            continue;
-        if (!action->isEnabled())
-            return QStringLiteral("menu item '%1' is disabled").arg(text);
-        action->trigger();
-        return {};
-    }
-    return QStringLiteral("no menu item '%1'").arg(text);
-}
-
-QString DataGrid::automationSelect(const QString& what) {
-    if (!model_ || !model_->hasSource())
-        return QStringLiteral("the grid shows no result");
-    const QStringList words = what.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    QList<int> numbers;
-    const bool named = !words.isEmpty() && (words[0] == "row" || words[0] == "column");
-    for (qsizetype i = named ? 1 : 0; i < words.size() && what != QLatin1String("all"); ++i) {
-        bool ok = false;
-        numbers << words[i].toInt(&ok);
-        if (!ok || numbers.last() < 0)
-            return QStringLiteral("bad selection '%1'").arg(what);
-    }
-    const int columns = columnCount();
-    if (what == QLatin1String("all")) {
-        selectAll();
-    } else if (words.first() == "row" && numbers.size() == 1) {
-        if (const QString why = checkResultRow(numbers[0]); !why.isEmpty())
-            return why;
-        model_->ensureRows(qint64(numbers[0]) + 1);
-        // Straight to the selection: the view's own row and column selection would heed
-        // whatever modifier keys are held.
-        selectionModel()->select(model_->index(numbers[0], 0),
-                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    } else if (words.first() == "column" && numbers.size() == 1 && numbers[0] < columns) {
-        selectionModel()->select(model_->index(0, numbers[0]), QItemSelectionModel::ClearAndSelect |
-                                                                   QItemSelectionModel::Columns);
-    } else if (words.size() == 4 && numbers.size() == 4 && numbers[1] <= numbers[3] &&
-               numbers[3] < columns && numbers[0] <= numbers[2]) {
-        if (const QString why = checkResultRow(numbers[2]); !why.isEmpty())
-            return why;
-        model_->ensureRows(qint64(numbers[2]) + 1);
-        selectionModel()->select(QItemSelection(model_->index(numbers[0], numbers[1]),
-                                                model_->index(numbers[2], numbers[3])),
-                                 QItemSelectionModel::ClearAndSelect);
-    } else {
-        return QStringLiteral("bad selection '%1'").arg(what);
-    }
-    return {};
-}
-
-void DataGrid::copySelection(bool withHeaders) {
-    if (!model_ || !selectionModel() || !selectionModel()->hasSelection())
-        return;
-    const int columns = columnCount();
-    SelectedCells selected;
-    const QItemSelection selection = selectionModel()->selection();
-    for (int c = 0; c < columns; ++c)
-        if (coversColumn(selection, c, model_->rowCount()))
-            selected.wholeColumns.push_back(c);
-    if (!selected.wholeColumns.empty() && !model_->allFetched()) {
-        platform().setMousePointer(MousePointer::Hourglass);
-        model_->fetchAll();
-        platform().setMousePointer(MousePointer::Default);
-        // Stopped or failed (the window says why): the columns would be copied short.
-        if (!model_->allFetched())
-            return;
-    }
-    selected.ranges.assign(selection.begin(), selection.end());
-    qint64 bottom = 0;
-    for (const QItemSelectionRange& r : selected.ranges)
-        bottom = std::max<qint64>(bottom, r.bottom() + 1);
-    if (!model_->ensureRows(bottom) && model_->rowCount() < bottom)
-        return;
-    selected.rows = model_->rowCount();
-
-    std::vector<int> chosenColumns;
-    for (int c = 0; c < columns; ++c) {
-        bool any =
-            std::binary_search(selected.wholeColumns.begin(), selected.wholeColumns.end(), c);
-        for (const QItemSelectionRange& r : selected.ranges)
-            any = any || (c >= r.left() && c <= r.right());
-        if (any)
-            chosenColumns.push_back(c);
-    }
-    QString text;
-    QString html = QStringLiteral("<table>");
-    bool firstRow = true;
-    const auto addRow = [&](const auto& cellOf, const char* tag) {
-        if (!firstRow)
-            text += QLatin1Char('\n');
-        firstRow = false;
-        html += QLatin1String("<tr>");
-        for (size_t i = 0; i < chosenColumns.size(); ++i) {
-            const QString cell = cellOf(chosenColumns[i]);
-            if (i > 0)
-                text += QLatin1Char('\t');
-            text += clipboardCell(cell);
-            html += htmlCell(cell, tag);
-        }
-        html += QLatin1String("</tr>");
-    };
-    if (withHeaders)
-        addRow([this](int c) { return columnCaption(c); }, "th");
-    const bool allRows = !selected.wholeColumns.empty();
-    for (qint64 r = 0; r < selected.rows; ++r) {
-        bool any = allRows;
-        for (size_t i = 0; i < selected.ranges.size() && !any; ++i)
-            any = r >= selected.ranges[i].top() && r <= selected.ranges[i].bottom();
-        if (!any)
-            continue;
-        addRow([&](int c) { return selected.contains(r, c) ? model_->text(r, c) : QString(); },
-               "td");
-    }
-    html += QLatin1String("</table>");
-    platform().setClipboard(text, html);
-}
-
-void DataGrid::exportCsv() {
-    if (!model_ || !model_->hasSource())
-        return;
-    const QString title = QStringLiteral("Esporta CSV");
-    const QString start = lastExport_.isEmpty()
-                              ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
-                              : lastExport_;
-    const Dialogs::SaveChoice choice = platform().fileSaveCsv(start, data::localeCsvSeparator());
-    if (!choice.path || choice.path->isEmpty())
-        return;
-    const QString path = *choice.path;
-    const QString shown = QDir::toNativeSeparators(path);
-    if (data::OutputFile::replacesFile(path) &&
-        platform().msgBox(QStringLiteral("Il file %1 esiste già.\rSostituirlo ?").arg(shown),
-                          MsgBox::YesNo | MsgBox::Question | MsgBox::DefaultButton2,
-                          title) != MsgBox::Yes)
-        return;
-    lastExport_ = QFileInfo(path).absolutePath();
-
-    // An ordinary file is written under another name and put in place only once whole: a
-    // stopped or failed export leaves the folder, and any file of that name, as they were. A
-    // pipe takes the rows as they come; nothing else is ever replaced.
-    Error opening;
-    const std::unique_ptr<data::OutputFile> file = data::OutputFile::open(path, false, &opening);
-    const auto cannotWrite = [&](const QString& why) {
-        platform().beep();
-        platform().msgBox(QStringLiteral("Impossibile scrivere il file %1: %2").arg(shown, why),
-                          MsgBox::OkOnly, title);
-    };
-    if (!file)
-        return cannotWrite(opening.description);
-    platform().setMousePointer(MousePointer::Hourglass);
-    data::CsvWriter writer(*file, choice.separator);
-    QStringList captions;
-    for (int c = 0; c < columnCount(); ++c)
-        captions << columnCaption(c);
-    writer.writeHeader(captions);
-    const Error error = model_->writeAll(writer, [&writer] { return writer.error().isSet(); });
-    const Error written = writer.flush();
-    const Error kept = error || written ? Error() : file->commit();
-    platform().setMousePointer(MousePointer::Default);
-    if (!error && !written && !kept)
-        return;
-    file->discard();
-    if (written || !error)
-        return cannotWrite(written ? written.description : kept.description);
-    if (error.number == ErrorNumber::OperationCancelled) {
-        platform().msgBox(QStringLiteral("Esportazione annullata: il file non è stato scritto."),
-                          MsgBox::OkOnly, title);
-        return;
-    }
-    platform().beep();
-    platform().msgBox(QStringLiteral("Errore SQL: ") + error.description, MsgBox::OkOnly);
 }
 
 } // namespace velario

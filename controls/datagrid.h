@@ -119,7 +119,9 @@ public:
     // columns: rows not read yet are read first.
     void copySelection(bool withHeaders);
     // Asks for a file and writes the whole result to it as CSV; tells the user what failed.
+    // The file proposed is named NAME (setExportName), in the folder of the last export.
     void exportCsv();
+    void setExportName(const QString& name);
 
     QJsonObject automationState() const override;
     QString automationMenu(const QString& text) override;
@@ -128,14 +130,24 @@ public:
     QString automationScroll(int row) override;
     QString automationEdit(int row, int column, const QString& text) override;
 
+    // Every row of the result first: the selection covers rows not on display yet.
+    void selectAll() override;
+
 signals:
     // The result on show could not be read on (see data::ResultModel::readFailed).
     void readFailed(int number, const QString& description);
+    // The user stopped a reading of the result on show, or it went on again (see
+    // data::ResultModel::readingStopped).
+    void readingStoppedChanged(bool stopped);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<QMenu> makeMenu();
@@ -148,6 +160,12 @@ private:
     int rowsFitting() const;
     // Reads the rows on display that have not been read yet.
     void readShownRows();
+    // The scroll bar stands for every counted row, the view has only the rows read and those
+    // shown or about to be: these put the rows from FIRST on, or every row, on display.
+    void showRowsFrom(int first);
+    void showEveryRow();
+    // After the user stopped a reading: the scroll bar taken on past the rows read.
+    void resumeFromScrollBar(int action);
     QString checkResultRow(int row) const;
 
     std::unique_ptr<data::ResultModel> ownModel_;
@@ -160,8 +178,7 @@ private:
     bool cellEditing_ = false;
     EditHandler editHandler_;
     std::vector<int> maxLengths_;
-    // The folder of the last export, where the next one starts.
-    QString lastExport_;
+    QString exportName_;
     std::function<void(QMenu&)> menuExtension_;
 };
 

@@ -16,7 +16,9 @@
 #include "page_deflater.h"
 
 #include <QFile>
+#include <QFontMetricsF>
 #include <QRawFont>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -158,7 +160,6 @@ public:
         unicode.assign(size_t(glyphCount), 0);
         used.assign(size_t(glyphCount), 0);
         used[0] = 1;
-        shapedTried.assign(size_t(glyphCount), 0);
         fixedPitch = u32(raw.fontTable("post"), 12) != 0;
         baseName = postScriptName(raw);
         compact = glyphCount <= 0x8000;
@@ -259,10 +260,10 @@ public:
     quint16 asciiPitch = 0; // the advance of every printable ASCII character, if all share one
     std::vector<quint16> advances;
     std::vector<char32_t> unicode;
+    std::map<quint32, QString> texts; // glyphs that stand for more than one character
     static constexpr quint64 kUnknown = ~quint64(0);
     std::vector<quint64> drawings = std::vector<quint64>(0x10000, kUnknown);
     std::vector<quint8> used;
-    std::vector<quint8> shapedTried; // glyphs whose characters were looked for by shaping
 };
 
 namespace {
@@ -328,33 +329,6 @@ QByteArray subsetFontFile(const QRawFont& raw, const std::vector<quint8>& used,
     return file;
 }
 
-// Gives the glyphs of FACE that no character maps to (joined forms of Arabic letters, and
-// the like) the character HarfBuzz shapes them from in TEXT, so that they are copied and
-// searched as that character.
-void learnShapedGlyphs(PdfFont& face, const QString& text) {
-    const FaceTables tables(face.raw);
-    std::unique_ptr<hb_font_t, decltype(&hb_font_destroy)> font(hb_font_create(tables.face()),
-                                                                hb_font_destroy);
-    std::unique_ptr<hb_buffer_t, decltype(&hb_buffer_destroy)> buffer(hb_buffer_create(),
-                                                                      hb_buffer_destroy);
-    hb_buffer_add_utf16(buffer.get(), reinterpret_cast<const uint16_t*>(text.utf16()),
-                        int(text.size()), 0, int(text.size()));
-    hb_buffer_guess_segment_properties(buffer.get());
-    hb_shape(font.get(), buffer.get(), nullptr, 0);
-    unsigned count = 0;
-    const hb_glyph_info_t* glyphs = hb_buffer_get_glyph_infos(buffer.get(), &count);
-    for (unsigned i = 0; i < count; ++i) {
-        const hb_codepoint_t g = glyphs[i].codepoint;
-        const qsizetype at = qsizetype(glyphs[i].cluster);
-        if (g == 0 || g >= hb_codepoint_t(face.glyphCount) || face.unicode[g] != 0 ||
-            at >= text.size())
-            continue;
-        face.unicode[g] = at + 1 < text.size() && text[at].isHighSurrogate()
-                              ? QChar::surrogateToUcs4(text[at], text[at + 1])
-                              : char32_t(text[at].unicode());
-    }
-}
-
 // A subset's tag: six capitals that change with the glyphs it holds.
 QByteArray subsetTag(const std::vector<quint8>& used) {
     quint32 hash = 2166136261u;
@@ -418,10 +392,13 @@ private:
                       qsizetype length);
     double drawAdoptedAscii(PdfFont* font, double size, double x, double baseline,
                             QByteArrayView text);
+    void beginText();
     void selectFont(PdfFont* font, double size);
     bool moveTo(double x, double y, bool nextLine);
     void appendRect(const QRectF& rect);
-    double drawFallback(PdfFont* font, double size, double x, double baseline, QStringView text);
+    double drawFallback(PdfFont* font, double size, double x, double baseline, QStringView text,
+                        bool tagged = true);
+    PdfFont* substitute(const QRawFont& raw);
     void writeFont(PdfFont& font);
 
     struct PageJob {
@@ -713,13 +690,17 @@ PdfFont* PdfWriter::Impl::font(const QFont& font) {
     return fonts_.back().get();
 }
 
+void PdfWriter::Impl::beginText() {
+    if (inText_)
+        return;
+    content_.append("BT\n");
+    inText_ = true;
+    currentFont_ = nullptr;
+    lineStartKnown_ = false;
+}
+
 void PdfWriter::Impl::selectFont(PdfFont* font, double size) {
-    if (!inText_) {
-        content_.append("BT\n");
-        inText_ = true;
-        currentFont_ = nullptr;
-        lineStartKnown_ = false;
-    }
+    beginText();
     if (font == currentFont_ && size == currentSize_)
         return;
     content_.append('/').append(font->resourceName).append(' ');
@@ -892,10 +873,231 @@ bool PdfWriter::Impl::moveTo(double x, double y, bool nextLine) {
     return false;
 }
 
+namespace {
+
+// The glyphs Qt laid out for one cluster of characters: those that make one sign on paper
+// (a letter and its marks), or more where one glyph stands for several (a ligature).
+struct Cluster {
+    struct Glyph {
+        PdfFont* face = nullptr; // null where no face has it (its index is then 0)
+        quint32 index = 0;
+        QPointF at;
+        double missingAdvance = 0; // where no face has it: the room the layout left it
+
+        int advance() const { return face ? face->advances[index] : 0; }
+        friend bool operator==(const Glyph& a, const Glyph& b) {
+            return a.face == b.face && a.index == b.index && a.at == b.at;
+        }
+    };
+    qsizetype from = 0;
+    qsizetype to = 0;
+    std::vector<Glyph> glyphs;
+    double left = std::numeric_limits<double>::max();
+};
+
+// The glyph FACE's own map gives C; 0 when none.
+quint32 nominalGlyph(const PdfFont& face, uint c) {
+    const QString one = QString::fromUcs4(reinterpret_cast<const char32_t*>(&c), 1);
+    quint32 index[2] = {0, 0};
+    int count = 2;
+    if (!face.raw.glyphIndexesForChars(one.constData(), int(one.size()), index, &count) ||
+        count < 1 || index[0] >= quint32(face.glyphCount))
+        return 0;
+    return index[0];
+}
+
+bool isMark(uint c) {
+    const QChar::Category category = QChar::category(char32_t(c));
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing;
+}
+
+bool rightToLeft(QStringView text) {
+    for (const QChar c : text) {
+        const QChar::Direction d = c.direction();
+        if (d == QChar::DirR || d == QChar::DirAL)
+            return true;
+        if (d == QChar::DirL)
+            return false;
+    }
+    return false;
+}
+
+// The text a cluster is copied as. Readers take a right-to-left word's characters as drawn,
+// left to right, and turn them round; so the characters of a right-to-left cluster go the
+// same way, last first, and come out in their own order.
+QString copiedText(QStringView text) {
+    if (!rightToLeft(text))
+        return text.toString();
+    QList<uint> characters = text.toUcs4();
+    std::reverse(characters.begin(), characters.end());
+    return QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()),
+                             characters.size());
+}
+
+// The clusters of TEXT as LAYOUT drew it, left to right; FACEOF gives the document's face for
+// a face Qt took. Qt gives the glyphs of a ligature to one of its characters only: a
+// character that drew nothing joins the cluster after it, and clusters that share a glyph
+// are one.
+template <typename FaceOf>
+std::vector<Cluster> clustersOf(const QTextLayout& layout, const QString& text, FaceOf faceOf) {
+    std::vector<Cluster> clusters;
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype from = 0;
+    for (qsizetype to = graphemes.toNextBoundary(); to > 0; to = graphemes.toNextBoundary()) {
+        Cluster cluster{from, to, {}};
+        for (const QGlyphRun& run : layout.glyphRuns(int(from), int(to - from))) {
+            PdfFont* const face = faceOf(run.rawFont());
+            const QList<quint32> indexes = run.glyphIndexes();
+            const QList<QPointF> positions = run.positions();
+            for (qsizetype i = 0; i < indexes.size() && i < positions.size(); ++i) {
+                const bool shown =
+                    face && indexes[i] != 0 && indexes[i] < quint32(face->glyphCount);
+                const double missingAdvance =
+                    shown ? 0 : run.rawFont().advancesForGlyphIndexes({indexes[i]}).value(0).x();
+                cluster.glyphs.push_back(
+                    {shown ? face : nullptr, shown ? indexes[i] : 0, positions[i], missingAdvance});
+                cluster.left = std::min(cluster.left, positions[i].x());
+            }
+        }
+        if (cluster.glyphs.empty() && to < text.size())
+            continue; // FROM stays, so the next cluster takes these characters
+        const auto shared = [&](const Cluster::Glyph& glyph) {
+            return !clusters.empty() &&
+                   std::find(clusters.back().glyphs.begin(), clusters.back().glyphs.end(), glyph) !=
+                       clusters.back().glyphs.end();
+        };
+        if (!clusters.empty() &&
+            (cluster.glyphs.empty() ||
+             std::any_of(cluster.glyphs.begin(), cluster.glyphs.end(), shared))) {
+            Cluster& last = clusters.back();
+            last.to = to;
+            for (const Cluster::Glyph& glyph : cluster.glyphs)
+                if (!shared(glyph))
+                    last.glyphs.push_back(glyph);
+            last.left = std::min(last.left, cluster.left);
+        } else {
+            clusters.push_back(std::move(cluster));
+        }
+        from = to;
+    }
+    std::stable_sort(clusters.begin(), clusters.end(),
+                     [](const Cluster& a, const Cluster& b) { return a.left < b.left; });
+    return clusters;
+}
+
+// Whether CLUSTER's glyphs each show one of its CHARACTERS through the text map, so that a
+// reader taking them in turn reads the cluster: a single glyph, or glyphs side by side on
+// the baseline (at LAYOUTPIXELS an em), each the face's own for its character, in their
+// order. A mark sits on its letter, where the reader takes it for a character of its own
+// after the letter; right to left the reader turns the characters round, marks before their
+// letter. Such clusters are never plain. Puts the glyphs in the order they are drawn in.
+bool arrangePlain(Cluster& cluster, QStringView characters, int layoutPixels) {
+    // Left to right, as the reader meets them; where two start alike, the one that advances
+    // first (a letter before the mark that sits on it).
+    std::stable_sort(
+        cluster.glyphs.begin(), cluster.glyphs.end(), [](const auto& a, const auto& b) {
+            return a.at.x() < b.at.x() || (a.at.x() == b.at.x() && a.advance() > b.advance());
+        });
+    const QList<uint> codes = characters.toUcs4();
+    const auto count = size_t(codes.size());
+    bool plain = cluster.glyphs.size() == count && (count == 1 || !rightToLeft(characters));
+    for (size_t i = 0; plain && i < count; ++i) {
+        const Cluster::Glyph& glyph = cluster.glyphs[i];
+        const uint c = codes[qsizetype(i)];
+        plain = glyph.face && glyph.face->texts.count(glyph.index) == 0 &&
+                (glyph.face->unicode[glyph.index] == 0 || glyph.face->unicode[glyph.index] == c);
+        if (plain && count > 1)
+            plain = !isMark(c) && glyph.at.y() == cluster.glyphs[0].at.y() &&
+                    nominalGlyph(*glyph.face, c) == glyph.index &&
+                    (i + 1 == count ||
+                     std::abs(cluster.glyphs[i + 1].at.x() - glyph.at.x() -
+                              double(glyph.advance()) * layoutPixels / glyph.face->unitsPerEm) < 1);
+    }
+    if (plain) {
+        for (size_t i = 0; i < count; ++i)
+            cluster.glyphs[i].face->unicode[cluster.glyphs[i].index] = codes[qsizetype(i)];
+        return true;
+    }
+    // The letter goes first, whose glyph carries the cluster's text: the face's own glyph for
+    // a character that is no mark, else the glyph that advances most.
+    auto letter = std::find_if(cluster.glyphs.begin(), cluster.glyphs.end(), [&](const auto& g) {
+        return g.face && std::any_of(codes.begin(), codes.end(), [&](uint c) {
+                   return !isMark(c) && nominalGlyph(*g.face, c) == g.index;
+               });
+    });
+    if (letter == cluster.glyphs.end())
+        letter = std::max_element(
+            cluster.glyphs.begin(), cluster.glyphs.end(),
+            [](const auto& a, const auto& b) { return a.advance() < b.advance(); });
+    std::rotate(cluster.glyphs.begin(), letter, letter + 1);
+    return false;
+}
+
+// For readers that go by the text maps alone, the glyphs of a cluster that is not plain:
+// each glyph the face maps a character of the cluster to stands for that character, and the
+// first glyph without a text for the rest.
+void mapClusterGlyphs(Cluster& cluster, QStringView characters) {
+    const QList<uint> codes = characters.toUcs4();
+    QString rest = characters.toString();
+    const Cluster::Glyph* unknown = nullptr;
+    for (const Cluster::Glyph& glyph : cluster.glyphs) {
+        if (!glyph.face)
+            continue;
+        PdfFont& face = *glyph.face;
+        const auto known = [&] {
+            return face.unicode[glyph.index] != 0 || face.texts.count(glyph.index) != 0;
+        };
+        for (auto c = codes.begin(); !known() && c != codes.end(); ++c)
+            if (nominalGlyph(face, *c) == glyph.index)
+                face.unicode[glyph.index] = *c;
+        if (!known()) {
+            unknown = unknown ? unknown : &glyph;
+            continue;
+        }
+        const char32_t shown = face.unicode[glyph.index];
+        const qsizetype at =
+            shown != 0 && shown <= 0xFFFF ? rest.indexOf(QChar(char16_t(shown))) : -1;
+        if (at >= 0)
+            rest.remove(at, 1);
+    }
+    if (!unknown || rest.isEmpty())
+        return;
+    const QList<uint> left = rest.toUcs4();
+    if (left.size() == 1)
+        unknown->face->unicode[unknown->index] = left.first();
+    else
+        unknown->face->texts[unknown->index] = copiedText(rest);
+}
+
+} // namespace
+
+// The face of the document that shows RAW's glyphs, added when first met; null for a face of
+// bitmaps only (colour emoji), which has nothing a PDF font can show.
+PdfFont* PdfWriter::Impl::substitute(const QRawFont& raw) {
+    for (const auto& known : fonts_)
+        if (known->raw.familyName() == raw.familyName() &&
+            known->raw.styleName() == raw.styleName())
+            return known.get();
+    const QString name = raw.familyName() + u'\n' + raw.styleName();
+    if (bitmapFaces_.count(name) != 0)
+        return nullptr;
+    if (raw.fontTable("glyf").isEmpty() && raw.fontTable("CFF ").isEmpty() &&
+        raw.fontTable("CFF2").isEmpty()) {
+        bitmapFaces_.insert(name);
+        return nullptr;
+    }
+    fonts_.push_back(std::make_unique<PdfFont>(QFont(raw.familyName()), raw, reserveObject(),
+                                               int(fonts_.size()) + 1));
+    return fonts_.back().get();
+}
+
 // Text with characters the face lacks or that need shaping: laid out by Qt, which picks
-// the substitute faces, and drawn glyph by glyph where Qt placed them.
+// the substitute faces, and drawn glyph by glyph where Qt placed them, a cluster at a time
+// from left to right, as readers expect to meet the text. A cluster that is not plain (see
+// arrangePlain: a letter with its marks, a ligature, a character no face has) is marked with
+// the text it was shaped from, unless TAGGED is false (the replacement drawn inside a mark).
 double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, double baseline,
-                                     QStringView text) {
+                                     QStringView text, bool tagged) {
     constexpr int kLayoutPixels = 1000;
     QFont layoutFont = font->qfont;
     layoutFont.setPixelSize(kLayoutPixels);
@@ -906,94 +1108,79 @@ double PdfWriter::Impl::drawFallback(PdfFont* font, double size, double x, doubl
     line.setLineWidth(1e9);
     layout.endLayout();
     const double scale = size / kLayoutPixels;
-    const QList<QGlyphRun> runs = layout.glyphRuns();
+    std::vector<std::pair<QRawFont, PdfFont*>> faces;
+    for (const QGlyphRun& run : layout.glyphRuns())
+        faces.emplace_back(run.rawFont(), substitute(run.rawFont()));
+    std::vector<Cluster> clusters = clustersOf(layout, string, [&](const QRawFont& raw) {
+        for (const auto& [known, face] : faces)
+            if (known == raw)
+                return face;
+        return substitute(raw);
+    });
     // Right-to-left text is placed against the right end of the line Qt was given: what
     // matters is where it starts.
-    double left = std::numeric_limits<double>::max();
-    for (const QGlyphRun& run : runs)
-        for (const QPointF& at : run.positions())
-            left = std::min(left, at.x());
-    if (left == std::numeric_limits<double>::max())
-        left = 0;
-    std::vector<double> missing;
-    for (const QGlyphRun& run : runs) {
-        PdfFont* face = nullptr;
-        const QRawFont runFont = run.rawFont();
-        for (const auto& known : fonts_)
-            if (known->raw.familyName() == runFont.familyName() &&
-                known->raw.styleName() == runFont.styleName())
-                face = known.get();
-        // A face of bitmaps only (colour emoji) has nothing a PDF font can show: its glyphs
-        // are missing as far as the document goes.
-        const QString name = runFont.familyName() + u'\n' + runFont.styleName();
-        if (!face && (bitmapFaces_.count(name) != 0 ||
-                      (runFont.fontTable("glyf").isEmpty() && runFont.fontTable("CFF ").isEmpty() &&
-                       runFont.fontTable("CFF2").isEmpty() && bitmapFaces_.insert(name).second))) {
-            for (const QPointF& at : run.positions())
-                missing.push_back(x + (at.x() - left) * scale);
-            continue;
-        }
-        if (!face) {
-            fonts_.push_back(std::make_unique<PdfFont>(QFont(runFont.familyName()), runFont,
-                                                       reserveObject(), int(fonts_.size()) + 1));
-            face = fonts_.back().get();
-        }
-        // The characters this face drew, as far as its own map tells.
-        for (qsizetype i = 0; i < string.size(); ++i) {
-            char32_t c = string[i].unicode();
-            QChar pair[2] = {string[i], QChar()};
-            int units = 1;
-            if (string[i].isHighSurrogate() && i + 1 < string.size()) {
-                pair[1] = string[i + 1];
-                c = QChar::surrogateToUcs4(string[i], string[i + 1]);
-                units = 2;
+    const double left =
+        clusters.empty() || clusters.front().glyphs.empty() ? 0 : clusters.front().left;
+
+    static const QString kReplacement(QChar(0xFFFD));
+    for (Cluster& cluster : clusters) {
+        const QStringView characters =
+            QStringView(string).mid(cluster.from, cluster.to - cluster.from);
+        const bool plain = arrangePlain(cluster, characters, kLayoutPixels);
+        if (!plain)
+            mapClusterGlyphs(cluster, characters);
+        // The first glyph carries the cluster's text, the others none: readers place the text
+        // of a mark over its glyphs from the first one's start to the last one's end, and a
+        // mark on a letter ends where the letter does, not where the mark does.
+        const bool marked = tagged && !plain;
+        for (size_t i = 0; i < cluster.glyphs.size(); ++i) {
+            if (marked && i < 2) {
+                if (i == 1)
+                    content_.append("EMC\n");
+                beginText();
+                content_.append("/Span << /ActualText <FEFF");
+                if (i == 0)
+                    for (const QChar c : copiedText(characters))
+                        content_.append(hex4(c.unicode()));
+                content_.append("> >> BDC\n");
             }
-            quint32 index[2] = {0, 0};
-            int count = 2;
-            if (face->raw.glyphIndexesForChars(pair, units, index, &count) && index[0] != 0 &&
-                index[0] < quint32(face->glyphCount) && face->unicode[index[0]] == 0)
-                face->unicode[index[0]] = c;
-            i += units - 1;
-        }
-        const QList<quint32> indexes = run.glyphIndexes();
-        const QList<QPointF> positions = run.positions();
-        // Once for each glyph at most: some are never shaped from a character alone.
-        bool unknown = false;
-        for (const quint32 g : indexes) {
-            if (g != 0 && g < quint32(face->glyphCount) && face->unicode[g] == 0 &&
-                !face->shapedTried[g]) {
-                face->shapedTried[g] = 1;
-                unknown = true;
-            }
-        }
-        if (unknown)
-            learnShapedGlyphs(*face, string);
-        selectFont(face, size);
-        for (qsizetype i = 0; i < indexes.size() && i < positions.size(); ++i) {
-            const quint32 g = indexes[i];
-            if (g == 0) {
-                missing.push_back(x + (positions[i].x() - left) * scale);
+            const Cluster::Glyph& glyph = cluster.glyphs[i];
+            const double at = x + (glyph.at.x() - left) * scale;
+            // What no face has is shown, so that the reader knows something is there, and
+            // within the room the layout left it: a face that draws the replacement wider
+            // would run it into the next character.
+            if (!glyph.face) {
+                if (text == kReplacement) {
+                    drawGlyphs(font, size, at, baseline, u"?", 1);
+                    continue;
+                }
+                const double room = glyph.missingAdvance * scale;
+                const double width =
+                    QFontMetricsF(layoutFont).horizontalAdvance(kReplacement) * scale;
+                const bool squeezed = room > 0 && width > room;
+                if (squeezed) {
+                    appendNumber(content_, 100 * room / width);
+                    content_.append(" Tz\n");
+                }
+                drawFallback(font, size, at, baseline, kReplacement, false);
+                if (squeezed)
+                    content_.append("100 Tz\n");
                 continue;
             }
-            if (g >= quint32(face->glyphCount))
-                continue;
-            face->used[g] = 1;
+            glyph.face->used[glyph.index] = 1;
+            selectFont(glyph.face, size);
             content_.append("1 0 0 1 ");
-            appendNumber(content_, x + (positions[i].x() - left) * scale);
+            appendNumber(content_, at);
             content_.append(' ');
-            appendNumber(content_, pageSize_.height() - baseline -
-                                       (positions[i].y() - line.ascent()) * scale);
-            content_.append(" Tm\n<").append(hex4(face->glyphCode(int(g)))).append("> Tj\n");
+            appendNumber(content_,
+                         pageSize_.height() - baseline - (glyph.at.y() - line.ascent()) * scale);
+            content_.append(" Tm\n<")
+                .append(hex4(glyph.face->glyphCode(int(glyph.index))))
+                .append("> Tj\n");
             lineStartKnown_ = false;
         }
-    }
-    // What no face has is shown, so that the reader knows something is there.
-    static const QString kReplacement(QChar(0xFFFD));
-    for (const double at : missing) {
-        if (text == kReplacement)
-            drawGlyphs(font, size, at, baseline, u"?", 1);
-        else
-            drawFallback(font, size, at, baseline, kReplacement);
+        if (marked)
+            content_.append("EMC\n");
     }
     return line.naturalTextWidth() * scale;
 }
@@ -1166,10 +1353,17 @@ void PdfWriter::Impl::writeFont(PdfFont& font) {
             cmapFile("Identity", cmapName, 1, {{"cidchar", glyphEntries}, {"cidrange", ranges}}),
             true);
     }
-    for (int g = 0; g < font.glyphCount; ++g)
-        if (font.unicode[size_t(g)] != 0)
-            textEntries.push_back('<' + hex4(font.glyphCode(g)) + "> <" +
-                                  utf16(font.unicode[size_t(g)]) + ">\n");
+    for (int g = 0; g < font.glyphCount; ++g) {
+        QByteArray text;
+        if (const auto many = font.texts.find(quint32(g)); many != font.texts.end()) {
+            for (const QChar c : many->second)
+                text += hex4(c.unicode());
+        } else if (font.unicode[size_t(g)] != 0) {
+            text = utf16(font.unicode[size_t(g)]);
+        }
+        if (!text.isEmpty())
+            textEntries.push_back('<' + hex4(font.glyphCode(g)) + "> <" + text + ">\n");
+    }
     writeStream(toUnicode, {}, cmapFile("UCS", "Adobe-Identity-UCS", 2, {{"bfchar", textEntries}}),
                 true);
 }

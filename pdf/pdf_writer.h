@@ -15,8 +15,10 @@ class PdfFont;
 // Writes a text-only PDF straight to a file, page by page as the pages fill, so that a
 // document of a million lines costs neither the memory of the whole document nor the
 // per-glyph positioning of a general painting engine. Each face used is embedded once,
-// reduced to the glyphs the document uses, with the Unicode of every glyph so that the
-// text can be searched and copied.
+// reduced to the glyphs the document uses, with the Unicode of every glyph; where glyphs
+// alone do not tell the text (a letter with marks, a ligature, right-to-left clusters, a
+// character no face has), the text they were shaped from goes with them, so that every
+// character is searched and copied as it was printed.
 //
 // Coordinates are points from the top left corner of the page; text is placed by its
 // baseline. Everything drawn on a page is clipped to the clip rectangle.
@@ -37,8 +39,9 @@ public:
 
     // Draws TEXT at SIZE points with its left end of the baseline at (X, BASELINE);
     // returns its advance in points. Characters the face lacks are taken from the faces
-    // the system substitutes for it, and shown as U+FFFD (or "?") where none has them. The
-    // text is laid out in the direction of its first letter that has one.
+    // the system substitutes for it, and shown as U+FFFD (or "?") where none has them, though
+    // copied as themselves. The text is laid out in the direction of its first letter that
+    // has one.
     double drawText(PdfFont* font, double size, double x, double baseline, QStringView text);
     // The same for TEXT of printable ASCII only (0x20 to 0x7E).
     double drawAscii(PdfFont* font, double size, double x, double baseline, QByteArrayView text);

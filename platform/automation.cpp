@@ -55,8 +55,9 @@ Dialogs::FileChoice ScriptedDialogs::fileOpen(const QString&) {
 
 Dialogs::SaveChoice ScriptedDialogs::fileSaveCsv(const QString& initialPath, char separator) {
     const FileChoice file = fileOpen(initialPath);
-    const char chosen = separators_.isEmpty() ? separator : separators_.dequeue();
-    return {file.path, chosen, file.queued};
+    const auto [chosen, asStored] =
+        separators_.isEmpty() ? std::pair(separator, false) : separators_.dequeue();
+    return {file.path, chosen, file.queued, {}, asStored};
 }
 
 Dialogs::VersionChoice ScriptedDialogs::versions(const QString&, const QList<VersionItem>& items) {
@@ -158,8 +159,12 @@ std::optional<QList<ScriptStep>> parseScript(const QByteArray& content, ScriptPa
             step.text = v == "menu" ? textArgument(rest) : rest.trimmed();
             ok = ok && !step.text.isEmpty();
         } else if (v == "choose-separator") {
+            // SEP, or SEP stored: the values as they are stored.
             step.text = rest.trimmed();
-            ok = step.text == ";" || step.text == "," || step.text == "tab";
+            const QString separator = step.text.section(QLatin1Char(' '), 0, 0);
+            const QString values = step.text.section(QLatin1Char(' '), 1);
+            ok = (separator == ";" || separator == "," || separator == "tab") &&
+                 (values.isEmpty() || values == "stored");
         } else if (v == "activate" || v == "close") {
             step.window = rest.trimmed();
             ok = !step.window.isEmpty() && !step.window.contains(QLatin1Char(' '));
@@ -323,7 +328,9 @@ QString ScriptRunner::runStep(const ScriptStep& s) {
         return {};
     }
     if (v == "choose-separator") {
-        dialogs_.queueSeparator(s.text == "tab" ? '\t' : s.text.at(0).toLatin1());
+        dialogs_.queueSeparator(s.text.startsWith(QLatin1String("tab")) ? '\t'
+                                                                        : s.text.at(0).toLatin1(),
+                                s.text.endsWith(QLatin1String(" stored")));
         return {};
     }
     if (v == "dump") {

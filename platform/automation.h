@@ -41,7 +41,8 @@ public:
     Reply inputBox(const QString& prompt, const QString& title,
                    const QString& defaultText) override;
     FileChoice fileOpen(const QString& initialDir) override;
-    // The path as a file dialog's; the separator queued for it, else SEPARATOR.
+    // The path as a file dialog's; the separator queued for it (and whether values go as
+    // stored), else SEPARATOR.
     SaveChoice fileSaveCsv(const QString& initialPath, char separator) override;
     // Takes a queued Cancel (2) once the delay has passed; any other answer waits for the
     // message box it was queued for, and without one the work runs to its end.
@@ -58,14 +59,16 @@ public:
     void queueAnswer(int button) { answers_.enqueue(button); }
     void queueReply(std::optional<QString> text) { replies_.enqueue(std::move(text)); }
     void queueFile(std::optional<QString> path) { files_.enqueue(std::move(path)); }
-    void queueSeparator(char separator) { separators_.enqueue(separator); }
+    void queueSeparator(char separator, bool asStored = false) {
+        separators_.enqueue({separator, asStored});
+    }
     void queueVersion(std::optional<int> index) { versions_.enqueue(index); }
 
 private:
     QQueue<int> answers_;
     QQueue<std::optional<QString>> replies_;
     QQueue<std::optional<QString>> files_;
-    QQueue<char> separators_;
+    QQueue<std::pair<char, bool>> separators_;
     QQueue<std::optional<int>> versions_;
 };
 

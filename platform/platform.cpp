@@ -150,6 +150,7 @@ Dialogs::SaveChoice Platform::fileSaveCsv(const QString& initialPath, char separ
                                             {"result", choice.path ? QJsonValue(*choice.path)
                                                                    : QJsonValue(QJsonValue::Null)},
                                             {"separator", separatorName(choice.separator)},
+                                            {"asStored", choice.asStored},
                                             {"queued", choice.queued}},
                                            choice.shown));
     return choice;

@@ -95,6 +95,8 @@ public:
         char separator = ',';        // of the CSV file's cells
         bool queued = false;
         Shown shown = {};
+        // Cells as they are stored, not as a spreadsheet of the user's locale is to read them.
+        bool asStored = false;
     };
     struct VersionChoice {
         std::optional<int> index; // nullopt: Cancel

@@ -284,12 +284,24 @@ public:
     }
 
     SaveChoice fileSaveCsv(const QString& initialPath, char separator) override {
-        // The separator is chosen with the file's type: it works the same in the system's own
-        // dialog as in Qt's.
-        const std::pair<char, QString> kinds[] = {
-            {';', QStringLiteral("CSV, separato da punto e virgola (*.csv)")},
-            {',', QStringLiteral("CSV, separato da virgola (*.csv)")},
-            {'\t', QStringLiteral("Testo, separato da tabulazione (*.csv *.txt)")},
+        // The separator, and whether values go as stored, are chosen with the file's type: it
+        // works the same in the system's own dialog as in Qt's.
+        struct Kind {
+            char separator;
+            bool asStored;
+            QString filter;
+        };
+        const Kind kinds[] = {
+            {';', false, QStringLiteral("CSV, separato da punto e virgola (*.csv)")},
+            {',', false, QStringLiteral("CSV, separato da virgola (*.csv)")},
+            {'\t', false, QStringLiteral("Testo, separato da tabulazione (*.csv *.txt)")},
+            {';', true,
+             QStringLiteral("CSV, separato da punto e virgola, valori come memorizzati (*.csv)")},
+            {',', true,
+             QStringLiteral("CSV, separato da virgola, valori come memorizzati (*.csv)")},
+            {'\t', true,
+             QStringLiteral(
+                 "Testo, separato da tabulazione, valori come memorizzati (*.csv *.txt)")},
         };
         ItalianFileTypes types;
         QFileDialog dialog(nullptr, QStringLiteral("Esporta CSV"), initialPath);
@@ -299,20 +311,23 @@ public:
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
         dialog.setDefaultSuffix(QStringLiteral("csv"));
         QStringList filters;
-        for (const auto& kind : kinds)
-            filters << kind.second;
+        for (const Kind& kind : kinds)
+            filters << kind.filter;
         dialog.setNameFilters(filters);
-        for (const auto& kind : kinds)
-            if (kind.first == separator)
-                dialog.selectNameFilter(kind.second);
+        for (const Kind& kind : kinds)
+            if (kind.separator == separator && !kind.asStored)
+                dialog.selectNameFilter(kind.filter);
         const bool ok = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
         const Shown shown = shownOf(dialog);
         if (!ok)
             return {std::nullopt, separator, false, shown};
-        for (const auto& kind : kinds)
-            if (kind.second == dialog.selectedNameFilter())
-                separator = kind.first;
-        return {dialog.selectedFiles().first(), separator, false, shown};
+        bool asStored = false;
+        for (const Kind& kind : kinds)
+            if (kind.filter == dialog.selectedNameFilter()) {
+                separator = kind.separator;
+                asStored = kind.asStored;
+            }
+        return {dialog.selectedFiles().first(), separator, false, shown, asStored};
     }
 
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,

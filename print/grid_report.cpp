@@ -134,6 +134,8 @@ public:
             replay(store, r, cells, sink);
         model->ensureRows(wanted, &sink);
         const Error error = model->fetchError();
+        if (model->readingStopped() && model->fetchedRows() < wanted)
+            return Error::make(ErrorNumber::OperationCancelled);
         if (error.number == ErrorNumber::OperationCancelled)
             return error;
         measured_ = measure.widths();
@@ -217,7 +219,7 @@ void printResultGrid(ReportGrid& grid, const GridReportTitle& title) {
         return;
     }
     const std::optional<data::ColumnWidths> ahead = grid.measuredAhead();
-    data::ColumnWidths m = ahead ? *ahead : data::measureColumns(grid, {reply.rows, {}});
+    data::ColumnWidths m = ahead ? *ahead : data::measureColumns(grid, {reply.rows});
 
     Printer& printer = Printer::instance();
     printer.setFontName(kFace);

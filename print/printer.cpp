@@ -433,14 +433,38 @@ void Printer::startDocument() {
     spool_.start();
 }
 
+namespace {
+
+// Characters that print as a blank: a tab or any other control character, and the line and
+// paragraph separators, would otherwise take no column, or jump to a tab stop, or end the
+// line laid out with what follows them unprinted. Every character of a line takes one column
+// of the fixed-pitch face, and the lines of the transcript are the lines as printed.
+bool printsAsBlank(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029;
+}
+
+QString asPrinted(const QString& text) {
+    if (std::none_of(text.cbegin(), text.cend(),
+                     [](QChar c) { return printsAsBlank(c.unicode()); }))
+        return text;
+    QString printed = text;
+    for (QChar& c : printed)
+        if (printsAsBlank(c.unicode()))
+            c = u' ';
+    return printed;
+}
+
+} // namespace
+
 void Printer::append(const QString& text) {
     if (text.isEmpty())
         return;
-    lineLength_ += text.size();
+    const QString printed = asPrinted(text);
+    lineLength_ += printed.size();
     if (!line_.runs.isEmpty() && line_.runs.last().font == font_)
-        line_.runs.last().text += text;
+        line_.runs.last().text += printed;
     else
-        line_.runs.append(PrintRun{text, font_});
+        line_.runs.append(PrintRun{printed, font_});
 }
 
 // Starts a new page when a line of HEIGHT does not fit on this one. A surface that cannot go
@@ -457,23 +481,6 @@ bool Printer::makeRoom(double height) {
 }
 
 namespace {
-
-// Every character of a line takes one column of the fixed-pitch face: a tab or any other
-// control character would otherwise take none, or jump to a tab stop, and shift the columns
-// after it.
-bool isControl(char16_t c) {
-    return c < 0x20 || (c >= 0x7F && c < 0xA0);
-}
-
-QString asDrawn(const QString& text) {
-    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isControl(c.unicode()); }))
-        return text;
-    QString drawn = text;
-    for (QChar& c : drawn)
-        if (isControl(c.unicode()))
-            c = u' ';
-    return drawn;
-}
 
 bool rightToLeft(QStringView text) {
     for (const QChar c : text) {
@@ -512,11 +519,10 @@ double Printer::drawPiece(QStringView text, const PrintFont& font, double x, dou
             ++lead;
         const QStringView core = text.mid(lead).trimmed();
         const double start = x + double(lead) * metrics.column;
-        advance =
-            start - x + surface_->draw(PrintRun{asDrawn(core.toString()), font}, start, baseline);
+        advance = start - x + surface_->draw(PrintRun{core.toString(), font}, start, baseline);
         advance += double(text.size() - lead - core.size()) * metrics.column;
     } else {
-        advance = surface_->draw(PrintRun{asDrawn(text.toString()), font}, x, baseline);
+        advance = surface_->draw(PrintRun{text.toString(), font}, x, baseline);
     }
     return metrics.fixedPitch ? end : x + advance;
 }

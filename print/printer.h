@@ -60,7 +60,8 @@ inline constexpr double kPageTopMarginInches = 0.25;
 //
 // Every delivered document is written to the transcript as the event "document" with
 // "destination" and "lines": one list per printed line (a line that continues on the next
-// is two) of runs {text, font, size, bold, underline}; an empty line is an empty list.
+// is two) of runs {text, font, size, bold, underline}, as printed; an empty line is an empty
+// list.
 //
 // A document that goes to defaultPdfFolder() because there is no printer is shown to the
 // user once delivered (see Platform::showDocument).
@@ -82,9 +83,10 @@ public:
     bool fontUnderline() const { return font_.underline; }
 
     // Prints the items one after the other from the current position, a line break in
-    // an item ("\r\n", "\n" or "\r") starting a new line. The line then ends unless
-    // openEnd, in which case the next print continues it. The first print after endDoc
-    // starts a new document.
+    // an item ("\r\n", "\n" or "\r") starting a new line; any other control character, and
+    // the line and paragraph separators (U+2028, U+2029), print as a blank, on paper and in
+    // the transcript alike. The line then ends unless openEnd, in which case the next print
+    // continues it. The first print after endDoc starts a new document.
     void print(std::initializer_list<QString> items) { print(items, false); }
     void print(const QStringList& items, bool openEnd = false);
     void printOpen(std::initializer_list<QString> items) { print(items, true); }

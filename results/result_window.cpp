@@ -6,13 +6,13 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 #include "data/results/column_fitting.h"
+#include "data/results/result_model.h"
 #include "platform/platform.h"
 #include "platform/twips.h"
 #include "print/grid_report.h"
 #include "print/rows_reply.h"
 
 #include <QLocale>
-#include <QPointer>
 
 #include <algorithm>
 #include <cmath>
@@ -97,7 +97,7 @@ void ResultWindow::buildControls() {
     twips::setGeometry(Label5, 240, 6720, 1215, 255);
     lblNUM_REC = displayField(QStringLiteral("lblNUM_REC"), this);
     twips::setGeometry(lblNUM_REC, 1560, 6720, 975, 285);
-    lblNUM_REC->setGrowsLeftward(true);
+    lblNUM_REC->setGrowsLeftward(true, Label5);
 
     MSRDC1 = new RemoteDataSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
@@ -147,13 +147,34 @@ void ResultWindow::buildControls() {
     connect(cmdSTAMPA, &QPushButton::clicked, this, &ResultWindow::cmdSTAMPA_Click);
     connect(cmdESCI, &QPushButton::clicked, this, &ResultWindow::cmdESCI_Click);
     // Rows are read while the grid scrolls or paints: the message waits until that is over.
-    for (DataGrid* grid : {DBGrid1, DBGrid2})
+    for (DataGrid* grid : {DBGrid1, DBGrid2}) {
         connect(grid, &DataGrid::readFailed, this, &ResultWindow::showReadFailure,
                 Qt::QueuedConnection);
+        connect(grid, &DataGrid::readingStoppedChanged, this, [this, grid] {
+            if (grid == activeGrid())
+                showRecordCount();
+        });
+        connect(grid, &DataGrid::readingStoppedChanged, this, &ResultWindow::showReadingStopped,
+                Qt::QueuedConnection);
+    }
 }
 
 void ResultWindow::showReadFailure(int number, const QString& description) {
     reportSqlError(Error::make(number, description));
+}
+
+void ResultWindow::showReadingStopped(bool stopped) {
+    if (stopped)
+        reportSqlError(Error::make(ErrorNumber::OperationCancelled));
+}
+
+void ResultWindow::showRecordCount(Error* error) {
+    DataGrid* grid = activeGrid();
+    const qint64 count = grid->approxCount(error);
+    const data::ResultModel* model = grid->resultModel();
+    const bool stoppedShort = model && model->readingStopped() && model->rowCount() < count;
+    lblNUM_REC->setCaption(stoppedShort ? recordCountCaption(model->rowCount(), count)
+                                        : recordCountCaption(count));
 }
 
 bool ResultWindow::loadAndShow(SharedState& state, EntrySource& entry) {
@@ -169,6 +190,11 @@ bool ResultWindow::loadAndShow(SharedState& state, EntrySource& entry) {
 QString ResultWindow::recordCountCaption(qint64 count) {
     // A longer number is shown whole: its last eight characters alone would be another number.
     return QLocale::system().toString(count).rightJustified(8, QLatin1Char(' '));
+}
+
+QString ResultWindow::recordCountCaption(qint64 shown, qint64 count) {
+    const QLocale locale = QLocale::system();
+    return locale.toString(shown) + QStringLiteral(" di ") + locale.toString(count);
 }
 
 EntrySource* ResultWindow::entry() const {
@@ -190,7 +216,7 @@ void ResultWindow::onLoad() {
     EntrySource* source = entry();
     if (source)
         source->setSteppedAside(true);
-    FLAG_ACTIVATE = QStringLiteral("S");
+    FLAG_ACTIVATE = true;
     QString code;
     QString description;
     QString database;
@@ -200,6 +226,8 @@ void ResultWindow::onLoad() {
         database = source->entryDatabase().trimmed();
     }
     lblCOD_SQL->setCaption(QLatin1Char(' ') + code);
+    for (DataGrid* grid : {DBGrid1, DBGrid2})
+        grid->setExportName(code);
     lblDESCR_SQL->setCaption(QLatin1Char(' ') + description);
     lblDIM_MAX->setCaption(QStringLiteral("100"));
 
@@ -227,8 +255,8 @@ void ResultWindow::onLoad() {
 }
 
 void ResultWindow::onActivate() {
-    if (FLAG_ACTIVATE != QLatin1String("N")) {
-        FLAG_ACTIVATE = QStringLiteral("N");
+    if (FLAG_ACTIVATE) {
+        FLAG_ACTIVATE = false;
         platform().setMousePointer(MousePointer::Hourglass);
         const EntrySource* source = entry();
         state_.MSG = source ? source->entrySql().trimmed() : QString();
@@ -246,7 +274,7 @@ void ResultWindow::onActivate() {
             reportSqlError(error);
     }
     Error countError;
-    lblNUM_REC->setCaption(recordCountCaption(activeGrid()->approxCount(&countError)));
+    showRecordCount(&countError);
     // A count the user stopped shows the rows read so far, and says it was stopped.
     if (countError.number == ErrorNumber::OperationCancelled)
         reportSqlError(countError);
@@ -270,31 +298,13 @@ void ResultWindow::CALC_DIM_CAMPI_GRIGLIA() {
     HEAD_TOTAL = 0;
     LINE_TOTAL = 0;
     MAX_COL = 0;
-    // The window may be closed by an event that runs during a yield; from then on nothing
-    // of it may be touched.
-    QPointer<ResultWindow> self(this);
-    const auto yield = [&self] {
-        platform().doEvents();
-        return !self.isNull() && !self->isUnloading();
-    };
+    // The walk covers the rows on display only, a few dozen at most: it runs to its end
+    // without letting other events in, so nothing can close the window or start another walk
+    // of the same grid under it.
     data::MeasureOptions options;
     options.rowLimit = NUM_REC + 1;
-    // Other events run after the first row and after every fifth.
-    options.afterRow = [&yield, sinceYield = 0](qint64 row) mutable {
-        if (++sinceYield > 4) {
-            sinceYield = 0;
-            if (!yield())
-                return false;
-        }
-        return row != 0 || yield();
-    };
     ChosenGrid grid([this] { return activeGrid(); });
-
-    measuring_ = true;
     const data::ColumnWidths measured = data::measureColumns(grid, options);
-    if (!self)
-        return;
-    measuring_ = false;
 
     COL_WIDTH = measured.width;
     HEAD_TOTAL = measured.headTotal;
@@ -316,21 +326,13 @@ void ResultWindow::CALC_DIM_CAMPI_GRIGLIA() {
 }
 
 void ResultWindow::cmdADEGUA_CAMPI_Click() {
-    if (measuring_)
-        return;
     NUM_REC = activeGrid()->approxCount();
     if (NUM_REC == 0) {
         platform().beep();
         return;
     }
     platform().setMousePointer(MousePointer::Hourglass);
-
-    QPointer<ResultWindow> self(this);
     CALC_DIM_CAMPI_GRIGLIA();
-    if (!self || isUnloading()) {
-        platform().setMousePointer(MousePointer::Default);
-        return;
-    }
 
     const double target = leadingNumber(lblDIM_MAX->caption());
     if (target <= 0)
@@ -359,15 +361,11 @@ void ResultWindow::cmdADEGUA_CAMPI_Click() {
 }
 
 void ResultWindow::cmdAUMENTA_CAMPI_Click() {
-    if (measuring_)
-        return;
     lblDIM_MAX->setCaption(decimalText(leadingNumber(lblDIM_MAX->caption()) + kTargetStep));
     cmdADEGUA_CAMPI_Click();
 }
 
 void ResultWindow::cmdDIMINUISCE_CAMPI_Click() {
-    if (measuring_)
-        return;
     const double target = leadingNumber(lblDIM_MAX->caption());
     if (target > 5)
         lblDIM_MAX->setCaption(decimalText(target - kTargetStep));
@@ -375,9 +373,6 @@ void ResultWindow::cmdDIMINUISCE_CAMPI_Click() {
 }
 
 void ResultWindow::cmdSTAMPA_Click() {
-    // A report started while a measurement yields would walk the same grid under it.
-    if (measuring_)
-        return;
     const EntrySource* source = entry();
     if (!source)
         return;

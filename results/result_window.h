@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/errors.h"
 #include "entry_source.h"
 #include "platform/form.h"
 
@@ -38,9 +39,39 @@ public:
     // The record count as lblNUM_REC shows it: grouped in the user's locale, right-aligned
     // in 8 characters, or longer when the number is.
     static QString recordCountCaption(qint64 count);
+    // The same once the user stopped a reading short of the count: the rows shown, of how many.
+    static QString recordCountCaption(qint64 shown, qint64 count);
 
-    // "S" from load to the first activation, then "N": the statement runs once per opening.
-    QString FLAG_ACTIVATE;
+    // The grid of the live path, by the entry's type as it is now.
+    DataGrid* activeGrid() const;
+
+protected:
+    void onLoad() override;
+    void onActivate() override;
+    void onUnload() override;
+
+private:
+    void buildControls();
+    void CALC_DIM_CAMPI_GRIGLIA();
+    void cmdADEGUA_CAMPI_Click();
+    void cmdAUMENTA_CAMPI_Click();
+    void cmdDIMINUISCE_CAMPI_Click();
+    void cmdSTAMPA_Click();
+    void cmdESCI_Click();
+    void showReadFailure(int number, const QString& description);
+    void showReadingStopped(bool stopped);
+    // The live grid's count in lblNUM_REC; why it could not be counted in ERROR.
+    void showRecordCount(Error* error = nullptr);
+    bool accessPath() const;
+    EntrySource* entry() const;
+
+    SharedState& state_;
+    EntrySource* entry_;
+    QPointer<QObject> entryGuard_;
+
+    // "S" in the design from load to the first activation, then "N": the statement runs once
+    // per opening.
+    bool FLAG_ACTIVATE = false;
 
     // Column fitting: measured widths in characters by grid column, the same sorted widest
     // first with their column indexes, the totals, the last column measured and the target.
@@ -52,15 +83,6 @@ public:
     std::int16_t MAX_COL = 0;
     std::int16_t DIM_MAX = 0;
     double NUM_REC = 0;
-
-    void CALC_DIM_CAMPI_GRIGLIA();
-    void cmdADEGUA_CAMPI_Click();
-    void cmdAUMENTA_CAMPI_Click();
-    void cmdDIMINUISCE_CAMPI_Click();
-    void cmdSTAMPA_Click();
-
-    // The grid of the live path, by the entry's type as it is now.
-    DataGrid* activeGrid() const;
 
     Label* Label1 = nullptr;
     Label* lblCOD_SQL = nullptr;
@@ -79,25 +101,6 @@ public:
     CommandButton* cmdAUMENTA_CAMPI = nullptr;
     CommandButton* cmdSTAMPA = nullptr;
     CommandButton* cmdESCI = nullptr;
-
-protected:
-    void onLoad() override;
-    void onActivate() override;
-    void onUnload() override;
-
-private:
-    void buildControls();
-    void cmdESCI_Click();
-    void showReadFailure(int number, const QString& description);
-    bool accessPath() const;
-    EntrySource* entry() const;
-
-    SharedState& state_;
-    EntrySource* entry_;
-    QPointer<QObject> entryGuard_;
-    // True while a column measurement lets other events run: the handlers that would start
-    // another fitting or a report do nothing then, as they would walk the same grid.
-    bool measuring_ = false;
 };
 
 } // namespace velario

@@ -124,8 +124,6 @@ ColumnWidths measureColumns(MeasuredGrid& grid, const MeasureOptions& options) {
             if (error || !measure.cell(r, c, length))
                 break;
         }
-        if (options.afterRow && !options.afterRow(r))
-            break;
     }
     return measure.widths();
 }

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <optional>
 #include <span>
@@ -81,9 +80,6 @@ struct MeasureOptions {
     // Rows below this are measured: the row count + 1 for the result window, the rows asked
     // for in a printout (a real number, as the user's reply).
     double rowLimit = 0;
-    // Runs after each row; returning false abandons the measurement at once (its result is
-    // then of no use).
-    std::function<bool(qint64 row)> afterRow;
 };
 
 // A measurement made one column of one row at a time, in the order of the rows: the rules

@@ -1,5 +1,6 @@
 #include "data/results/csv_writer.h"
 
+#include "data/results/spreadsheet_cells.h"
 #include "data/text/ascii_scan.h"
 
 #include <QIODevice>
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace velario::data {
 
@@ -21,9 +23,10 @@ char localeCsvSeparator() {
     return QLocale::system().decimalPoint() == QLatin1String(",") ? ';' : ',';
 }
 
-CsvWriter::CsvWriter(QIODevice& device, char separator)
-    : device_(device), separator_(separator), buffer_(new char[size_t(kBufferSize)]),
-      capacity_(kBufferSize), at_(buffer_.get()), rowEnd_(at_), end_(buffer_.get() + capacity_) {}
+CsvWriter::CsvWriter(QIODevice& device, char separator, QByteArray spreadsheetDecimal)
+    : device_(device), separator_(separator), decimal_(std::move(spreadsheetDecimal)),
+      buffer_(new char[size_t(kBufferSize)]), capacity_(kBufferSize), at_(buffer_.get()),
+      rowEnd_(at_), end_(buffer_.get() + capacity_) {}
 
 CsvWriter::~CsvWriter() = default;
 
@@ -58,12 +61,26 @@ void CsvWriter::writeHeader(const QStringList& names) {
     beginRow();
     for (const QString& name : names) {
         const QByteArray utf8 = name.toUtf8();
-        cell(utf8.constData(), utf8.size());
+        write(utf8.constData(), utf8.size());
     }
     endRow();
 }
 
 void CsvWriter::cell(const char* utf8, qsizetype length) {
+    // Only a sign or a digit can start a number: every other cell goes straight out.
+    if (!decimal_.isEmpty() && length > 0 &&
+        (utf8[0] == '-' || (utf8[0] >= '0' && utf8[0] <= '9'))) {
+        const QByteArrayView bytes(utf8, length);
+        if (const SpreadsheetForm form = spreadsheetForm(bytes);
+            form != SpreadsheetForm::AsStored) {
+            spreadsheetText(bytes, form, decimal_, converted_);
+            return write(converted_.constData(), converted_.size());
+        }
+    }
+    write(utf8, length);
+}
+
+void CsvWriter::write(const char* utf8, qsizetype length) {
     // Every cell of a large export passes here, hence the scan sixteen bytes at a time.
     if (!containsAnyOf(QByteArrayView(utf8, length), separator_, '"', '\r', '\n')) {
         reserve(length + 1);

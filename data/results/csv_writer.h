@@ -23,7 +23,10 @@ char localeCsvSeparator();
 // and later output is dropped.
 class CsvWriter final : public RowSink {
 public:
-    CsvWriter(QIODevice& device, char separator);
+    // With SPREADSHEETDECIMAL (UTF-8), cells are written as a spreadsheet is to read the
+    // values stored (see SpreadsheetForm): numbers with that decimal separator, digits it
+    // would change as text. Without it, every cell as it is stored.
+    CsvWriter(QIODevice& device, char separator, QByteArray spreadsheetDecimal = {});
     ~CsvWriter() override;
 
     void writeHeader(const QStringList& names);
@@ -38,6 +41,7 @@ public:
     Error error() const { return error_; }
 
 private:
+    void write(const char* utf8, qsizetype length);
     void separate() {
         if (!first_)
             *at_++ = separator_;
@@ -52,6 +56,8 @@ private:
 
     QIODevice& device_;
     char separator_;
+    QByteArray decimal_;
+    QByteArray converted_;
     bool first_ = true;
     std::unique_ptr<char[]> buffer_;
     qsizetype capacity_;

@@ -1,15 +1,73 @@
 #include "data/results/result_model.h"
 
 #include <algorithm>
-#include <atomic>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
+#include <utility>
 
 namespace velario::data {
 
 ResultModel::ResultModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 ResultModel::~ResultModel() = default;
+
+// A stop asked for while rows are read takes effect between blocks of rows, where the
+// result can go on later. Only an engine call that does not return soon is interrupted, which
+// may end the result there.
+class ResultModel::BlockwiseStop {
+public:
+    explicit BlockwiseStop(ResultSource* source) : source_(source) {}
+
+    // On the waiting thread.
+    void request() {
+        std::unique_lock lock(mutex_);
+        requested_ = true;
+        if (!changed_.wait_for(lock, kGrace, [this] { return !inEngine_; }) && source_)
+            source_->interrupt();
+    }
+    bool requested() const {
+        const std::lock_guard lock(mutex_);
+        return requested_;
+    }
+    // On the reading thread, around each call into the engine: false once a stop was asked.
+    // ROWS: how many to ask for, so that the call ends well within the grace.
+    bool enter(int* rows) {
+        const std::lock_guard lock(mutex_);
+        inEngine_ = !requested_;
+        *rows = rows_;
+        entered_ = std::chrono::steady_clock::now();
+        return inEngine_;
+    }
+    // GOT rows came.
+    void leave(int got) {
+        const auto took = std::chrono::steady_clock::now() - entered_;
+        {
+            const std::lock_guard lock(mutex_);
+            inEngine_ = false;
+            // The next call is sized to the rows' pace: slow rows come a few at a time.
+            if (got == rows_ && took < kPace / 2)
+                rows_ = std::min(rows_ * 2, kMostRows);
+            else if (took > kPace)
+                rows_ = std::max(rows_ / 2, 1);
+        }
+        changed_.notify_all();
+    }
+
+private:
+    static constexpr std::chrono::milliseconds kGrace{250};
+    static constexpr std::chrono::milliseconds kPace{25};
+    static constexpr int kMostRows = 4096;
+    ResultSource* source_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool requested_ = false;
+    bool inEngine_ = false;
+    int rows_ = ResultModel::kBlockRows;
+    std::chrono::steady_clock::time_point entered_;
+};
 
 // Whoever shows a new result reports its opening failure: the first block's is not announced.
 void ResultModel::adopt(std::unique_ptr<ResultSource> source) {
@@ -32,6 +90,8 @@ void ResultModel::setSource(std::unique_ptr<ResultSource> source) {
     adopt(std::move(source));
     publishAll();
     endResetModel();
+    noteExtent();
+    setReadingStopped(false);
     reportFirstBlockFailure();
 }
 
@@ -122,6 +182,7 @@ Error ResultModel::openSource(LongOperation kind, const Opener& open) {
     beginResetModel();
     publishAll();
     endResetModel();
+    noteExtent();
     reportFirstBlockFailure();
     return {};
 }
@@ -194,8 +255,10 @@ bool ResultModel::allFetched() const {
 }
 
 bool ResultModel::canFetchMore(const QModelIndex& parent) const {
+    // The view asks for more whenever its last row is on display: after the user's stop
+    // that would go on with the reading at once.
     return !parent.isValid() && !busy_ && filled_ == published_ && !allFetched() && !fetchError_ &&
-           published_ < INT_MAX;
+           !readingStopped_ && published_ < INT_MAX;
 }
 
 namespace {
@@ -253,12 +316,23 @@ private:
 int ResultModel::readBlock(int rows, RowSink* also) {
     if (!source_ || source_->atEnd() || fetchError_)
         return 0;
+    std::optional<StoreThenHandOn> both;
+    if (also)
+        both.emplace(store_, *also);
+    RowSink& sink = both ? static_cast<RowSink&>(*both) : store_;
     int read = 0;
-    if (also) {
-        StoreThenHandOn both(store_, *also);
-        read = source_->fetch(rows, both);
-    } else {
-        read = source_->fetch(rows, store_);
+    while (read < rows) {
+        int asked = rows - read;
+        int paced = asked;
+        if (blockwise_ && !blockwise_->enter(&paced))
+            break;
+        asked = std::min(asked, paced);
+        const int got = source_->fetch(asked, sink);
+        if (blockwise_)
+            blockwise_->leave(got);
+        read += got;
+        if (got < asked)
+            break;
     }
     if (Error e = source_->error())
         fetchError_ = e;
@@ -277,24 +351,50 @@ void ResultModel::readUpTo(qint64 rows, RowSink* also) {
     }
 }
 
-void ResultModel::operateOnSource(LongOperation kind, const std::function<void()>& work,
-                                  bool store) {
+bool ResultModel::operateOnSource(LongOperation kind, const std::function<void()>& work,
+                                  bool reads) {
     ResultSource* source = source_.get();
     Interrupter stop;
-    stop.setStop([source] { source->interrupt(); });
-    operate(kind, stop, work, store);
+    BlockwiseStop blockwise(source);
+    // Without a runner nothing can ask for a stop: rows are read in blocks of any size.
+    if (reads && runner_) {
+        blockwise_ = &blockwise;
+        stop.setStop([&blockwise] { blockwise.request(); });
+    } else {
+        stop.setStop([source] { source->interrupt(); });
+    }
+    operate(kind, stop, work, reads);
+    blockwise_ = nullptr;
     source->resume();
     if (!fetchError_ && source->error())
         fetchError_ = source->error();
+    return stop.requested();
 }
 
 void ResultModel::readThrough(const std::function<void()>& work) {
     if (!source_ || source_->atEnd() || fetchError_)
         return;
-    operateOnSource(LongOperation::Read, work, true);
+    const bool stopped = operateOnSource(LongOperation::Read, work, true);
+    // Where the engine had to be interrupted the result ends there, as a failure does.
+    const bool canGoOn = !source_->atEnd() && !fetchError_;
+    const bool wasStopped = std::exchange(readingStopped_, stopped && canGoOn);
     publish();
+    if (readingStopped_ != wasStopped)
+        emit readingStoppedChanged(readingStopped_);
     if (fetchError_)
         emit readFailed(fetchError_.number, fetchError_.description);
+}
+
+void ResultModel::setReadingStopped(bool stopped) {
+    if (readingStopped_ == stopped)
+        return;
+    readingStopped_ = stopped;
+    noteExtent();
+    emit readingStoppedChanged(stopped);
+}
+
+void ResultModel::resumeReading() {
+    setReadingStopped(false);
 }
 
 void ResultModel::publish() {
@@ -310,22 +410,37 @@ void ResultModel::publish() {
         published_ = filled_ = held;
         endInsertRows();
     }
-    // The result ended short of its count (stopped, failed, or changed since it was counted):
-    // the rows it does not have go.
+    // The result ended short of its count (stopped, failed, or changed since it was counted),
+    // or the user stopped its reading: the rows it does not have go (for now).
     const bool ended = !source_ || source_->atEnd() || fetchError_;
-    if (ended && held < published_) {
+    if ((ended || readingStopped_) && held < published_) {
         beginRemoveRows({}, held, published_ - 1);
         published_ = filled_ = held;
         endRemoveRows();
     }
+    noteExtent();
 }
 
-void ResultModel::showCountedRows() {
-    if (!count_ || !source_ || source_->atEnd() || fetchError_ || *count_ <= published_)
+qint64 ResultModel::extent() const {
+    const bool canGoOn = count_ && source_ && !source_->atEnd() && !fetchError_ && !readingStopped_;
+    return canGoOn ? std::max<qint64>(*count_, published_) : published_;
+}
+
+void ResultModel::noteExtent() {
+    const qint64 now = extent();
+    if (std::exchange(extentTold_, now) != now)
+        emit extentChanged();
+}
+
+void ResultModel::showRowsUpTo(qint64 rows) {
+    if (busy_)
         return;
-    const int rows = int(std::min<qint64>(*count_, INT_MAX));
-    beginInsertRows({}, published_, rows - 1);
-    published_ = rows;
+    publish();
+    const int last = int(std::min({rows, extent(), qint64(INT_MAX)}));
+    if (last <= published_)
+        return;
+    beginInsertRows({}, published_, last - 1);
+    published_ = last;
     endInsertRows();
 }
 
@@ -350,24 +465,22 @@ void ResultModel::fetchAll() {
     ensureRows(std::numeric_limits<qint64>::max());
 }
 
-Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed) {
+Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed, bool* stopped) {
+    if (stopped)
+        *stopped = false;
     if (busy_)
         return Error::make(ErrorNumber::OperationCancelled);
     ResultSource* source = source_.get();
-    std::atomic<bool> stopped{false};
     Interrupter stop;
-    stop.setStop([&stopped, source] {
-        stopped = true;
-        if (source)
-            source->interrupt();
-    });
+    BlockwiseStop blockwise(source);
+    stop.setStop([&blockwise] { blockwise.request(); });
     Error error;
     const auto work = [&] {
         const int columns = store_.columnCount();
         std::vector<QByteArrayView> cells(static_cast<size_t>(columns));
         const qint64 held = store_.rowCount();
         for (qint64 row = 0; row < held; ++row) {
-            if (row % 1024 == 0 && (stopped || (failed && failed())))
+            if (row % 1024 == 0 && (blockwise.requested() || (failed && failed())))
                 return;
             if (!store_.cells(row, columns, cells.data())) {
                 error = Error::make(ErrorNumber::EngineError,
@@ -386,9 +499,13 @@ Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed) {
         if (!source || fetchError_)
             return;
         Tee both(store_, out);
-        while (!source->atEnd() && !stopped && !(failed && failed()))
-            if (source->fetch(4096, both) == 0)
+        int rows = 0;
+        while (!source->atEnd() && !(failed && failed()) && blockwise.enter(&rows)) {
+            const int got = source->fetch(rows, both);
+            blockwise.leave(got);
+            if (got == 0)
                 break;
+        }
     };
     operate(LongOperation::Export, stop, work, true);
     if (source) {
@@ -396,9 +513,15 @@ Error ResultModel::writeAll(RowSink& out, const std::function<bool()>& failed) {
         if (!fetchError_ && source->error())
             fetchError_ = source->error();
     }
+    // Read to its end (or to a failure), the result has no rows left for the user to resume.
+    if (!stop.requested())
+        setReadingStopped(false);
     publish();
-    if (stopped)
+    if (stop.requested()) {
+        if (stopped)
+            *stopped = true;
         return Error::make(ErrorNumber::OperationCancelled);
+    }
     if (error)
         return error;
     return fetchError_;
@@ -429,7 +552,7 @@ qint64 ResultModel::exactCount(Error* error) {
         return store_.rowCount();
     }
     count_ = count;
-    showCountedRows();
+    noteExtent();
     return count;
 }
 

@@ -45,7 +45,8 @@ public:
     Error openSource(LongOperation kind, const Opener& open);
     bool hasSource() const { return source_ != nullptr; }
 
-    // Every row of the result once its exact count is known, else the rows read so far.
+    // The rows on display: those read, and rows of the count not read yet that the view
+    // asked for (showRowsUpTo).
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -68,11 +69,23 @@ public:
     qint64 exactCount(Error* error = nullptr);
     // Hands every row of the result to OUT, in order: those held, then the rest as they are
     // read (and kept, as reading on keeps them), all through the runner as one operation
-    // that the user may stop (OperationCancelled). FAILED, asked between blocks of rows,
-    // ends it early when OUT can take no more. A reading failure is returned, not announced.
-    Error writeAll(RowSink& out, const std::function<bool()>& failed = {});
+    // that the user may stop (OperationCancelled, and STOPPED set). FAILED, asked between
+    // blocks of rows, ends it early when OUT can take no more. A reading failure, this one's
+    // or an earlier one's, is returned, not announced.
+    Error writeAll(RowSink& out, const std::function<bool()>& failed = {}, bool* stopped = nullptr);
     // Why reading stopped early, if it did.
     Error fetchError() const { return fetchError_; }
+    // Whether the user stopped a reading where the result can go on: the view then has the
+    // rows read so far, fewer than the count, until reading resumes (any reading does).
+    bool readingStopped() const { return readingStopped_; }
+    // The rows of the count again, read as they come on display.
+    void resumeReading();
+    // The rows a view stands for: every row of the exact count once it is known and reading
+    // can go on to them, else the rows on display. Only the rows a view puts on display
+    // (showRowsUpTo) are rows of the model: a view keeps something for every row it has.
+    qint64 extent() const;
+    // Puts the rows of the extent up to ROWS on display, those not read yet empty until read.
+    void showRowsUpTo(qint64 rows);
 
     QString columnName(int column) const;
     // The column called NAME, in any case; -1 when there is none.
@@ -99,8 +112,13 @@ signals:
     // Reading the result failed part way (the server went away, the file changed): sent
     // once per result, after which no more rows are read from it.
     void readFailed(int number, const QString& description);
+    void readingStoppedChanged(bool stopped);
+    // The extent is another now.
+    void extentChanged();
 
 private:
+    class BlockwiseStop;
+
     // These read from the source and may run off the model's thread.
     void adopt(std::unique_ptr<ResultSource> source);
     int readBlock(int rows, RowSink* also = nullptr);
@@ -110,14 +128,15 @@ private:
     // writes to the store (then no cell is shown meanwhile).
     void operate(LongOperation kind, Interrupter& stop, const std::function<void()>& work,
                  bool store);
+    // OPERATE with the source's own interruption, its read failure kept afterwards. Work that
+    // reads rows (READS) is stopped between blocks, so that the result can go on later; true
+    // when the user stopped it.
+    bool operateOnSource(LongOperation kind, const std::function<void()>& work, bool reads);
     // Reads with WORK, then lets the view know of the new rows and of a failure.
-    // OPERATE with the source's own interruption, its read failure kept afterwards.
-    void operateOnSource(LongOperation kind, const std::function<void()>& work, bool store);
     void readThrough(const std::function<void()>& work);
+    void setReadingStopped(bool stopped);
     void publish();
-    // Once the count is known the view has every row of the result at once, so that its
-    // scroll bar stands for the whole result; rows not read yet show empty until read.
-    void showCountedRows();
+    void noteExtent();
     // Every row and column held so far, inside a model reset.
     void publishAll();
     void reportFirstBlockFailure();
@@ -129,9 +148,13 @@ private:
     // The rows of those published whose cells the view has been given (the rest not read yet).
     int filled_ = 0;
     int publishedColumns_ = 0;
+    qint64 extentTold_ = 0;
     std::vector<bool> numeric_;
     std::optional<qint64> count_;
     bool countStopped_ = false;
+    bool readingStopped_ = false;
+    // Set while work that reads rows runs: asked between blocks of rows whether to go on.
+    BlockwiseStop* blockwise_ = nullptr;
     Error fetchError_;
     LongOperationRunner runner_;
     bool busy_ = false;

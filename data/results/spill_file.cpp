@@ -79,6 +79,10 @@ void SpillFile::waitForWrites() {
 }
 
 uchar* SpillFile::map(qint64 offset, qint64 size) {
+    // The reader keeps the file's size from when it last looked, and the file has grown
+    // since: asked again, it maps no more than is written (nor warns that it would).
+    if (offset + size > reader_.size())
+        return nullptr;
     return reader_.map(offset, size);
 }
 

@@ -1,7 +1,12 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
 
+#include <QApplication>
+#include <QHeaderView>
 #include <QJsonArray>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -89,8 +94,11 @@ private slots:
         // The exact count comes from the engine, not from reading the rows.
         QCOMPARE(grid_->approxCount(), 100000);
         QVERIFY(model->fetchedRows() <= 1000 && !model->allFetched());
-        // Once counted, every row is on the scroll bar; the rows at its end are read there.
-        QCOMPARE(model->rowCount(), 100000);
+        // Once counted, every row is on the scroll bar, though the view has only the rows
+        // near those shown; the rows at its end are read there.
+        QCOMPARE(grid_->verticalScrollBar()->maximum() + grid_->verticalScrollBar()->pageStep(),
+                 100000);
+        QVERIFY(grid_->verticalHeader()->count() < 1000);
         QCOMPARE(grid_->automationScroll(5000), QString());
         QVERIFY(model->fetchedRows() > 5000 && model->fetchedRows() < 100000);
         QCOMPARE(grid_->automationState()["cells"][0][1].toString(), QStringLiteral("riga 5001"));
@@ -111,6 +119,134 @@ private slots:
         QCOMPARE(grid_->cellText(999, 0), QStringLiteral("100000"));
         QVERIFY(grid_->resultModel()->isNull(999, 1));
         QVERIFY(grid_->resultModel()->allFetched());
+    }
+
+    // A stored value longer than its column allows ("cliente 1" where 5 are allowed) opens
+    // in the in-place editor whole, and confirming it unchanged changes nothing; the user may
+    // shorten it, but typing never takes a value past the limit.
+    void storedValueOpensWhole_data() {
+        QTest::addColumn<QString>("keys"); // End as >, Backspace as <, select all as *
+        QTest::addColumn<QString>("confirmed");
+        QTest::newRow("unchanged") << ""
+                                   << "-";
+        QTest::newRow("shortened") << "><<<<"
+                                   << "clien";
+        QTest::newRow("shortened, then typed") << "><<<<<xyz"
+                                               << "cliex";
+        QTest::newRow("typed over") << "*abcdefgh"
+                                    << "abcde";
+    }
+    void storedValueOpensWhole() {
+        QFETCH(QString, keys);
+        QFETCH(QString, confirmed);
+        QVERIFY(!show("SELECT * FROM clienti"));
+        grid_->setCellEditing(true);
+        grid_->setColumnMaxLength(1, 5);
+        // Shared with the handler, which an editor left open may call as the test ends.
+        const auto handed = std::make_shared<QStringList>();
+        grid_->setCellEditHandler([handed](int, int, const QString& text) {
+            *handed << text;
+            return std::optional<QString>(text);
+        });
+        const QModelIndex cell = grid_->model()->index(0, 1);
+        grid_->setCurrentIndex(cell);
+        grid_->edit(cell);
+        auto* editor = qobject_cast<QLineEdit*>(grid_->indexWidget(cell));
+        QVERIFY(editor);
+        QCOMPARE(editor->text(), QStringLiteral("cliente 1"));
+        for (const QChar key : keys) {
+            if (key == u'>')
+                QTest::keyClick(editor, Qt::Key_End);
+            else if (key == u'<')
+                QTest::keyClick(editor, Qt::Key_Backspace);
+            else if (key == u'*')
+                editor->selectAll();
+            else
+                QTest::keyClick(editor, key.toLatin1());
+        }
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::sendPostedEvents(grid_->itemDelegate(), QEvent::MetaCall);
+        QCOMPARE(handed->join('|'), confirmed == "-" ? QString() : confirmed);
+        QCOMPARE(cell.data().toString(),
+                 confirmed == "-" ? QStringLiteral("cliente 1") : confirmed);
+    }
+
+    // Whatever reaches past the rows the view has takes it there: the scroll bar (held, the
+    // rows showing empty until it is let go), the keys, the data control's last-row button,
+    // and every selection that stands for whole columns, so that a copy has every row.
+    void everyCountedRowIsReached_data() {
+        QTest::addColumn<QString>("action");
+        // first row shown|current row|last row selected|its first cell|the view's rows
+        QTest::addColumn<QString>("reached");
+        QTest::newRow("scroll bar") << "value 50000"
+                                    << "50000|0|0|riga 50001|some";
+        QTest::newRow("thumb held") << "hold 80000"
+                                    << "80000|0|0||some";
+        QTest::newRow("thumb let go") << "release 80000"
+                                      << "80000|0|0|riga 80001|some";
+        QTest::newRow("Ctrl+A") << "Ctrl+A"
+                                << "0|0|99999|riga 1|all";
+        QTest::newRow("caption") << "caption"
+                                 << "0|0|99999|riga 1|all";
+        QTest::newRow("select column") << "column"
+                                       << "0|0|99999|riga 1|all";
+        QTest::newRow("Ctrl+End") << "Ctrl+End"
+                                  << "END|99999|99999|riga END+1|all";
+        QTest::newRow("last row button") << "last"
+                                         << "END|99999|99999|riga END+1|all";
+        QTest::newRow("page down") << "PageDown"
+                                   << "-|-|-|-|some";
+    }
+    void everyCountedRowIsReached() {
+        QFETCH(QString, action);
+        QFETCH(QString, reached);
+        QVERIFY(!show("SELECT * FROM n"));
+        QCOMPARE(grid_->approxCount(), 100000);
+        QScrollBar* bar = grid_->verticalScrollBar();
+        const QString number = action.section(' ', 1);
+        if (action.startsWith("value")) {
+            bar->setValue(number.toInt());
+        } else if (action.startsWith("hold") || action.startsWith("release")) {
+            bar->setSliderDown(true);
+            bar->setSliderPosition(number.toInt());
+            bar->setSliderDown(!action.startsWith("release"));
+        } else if (action == "caption") {
+            const QHeaderView* header = grid_->horizontalHeader();
+            const QPoint at(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, 3);
+            QWidget* captions = header->viewport();
+            QMouseEvent press(QEvent::MouseButtonPress, at, captions->mapToGlobal(at),
+                              Qt::LeftButton, Qt::LeftButton, {});
+            QApplication::sendEvent(captions, &press);
+        } else if (action == "last") {
+            source_->findChildren<QToolButton*>()[3]->click();
+        } else if (action == "column") {
+            QCOMPARE(grid_->automationSelect("column 1"), QString());
+        } else if (action == "PageDown") {
+            // Each press goes a page on, far past the rows the view had at first.
+            for (int press = 0, row = 0; press < 80; ++press) {
+                QTest::keyClick(grid_, Qt::Key_PageDown);
+                QVERIFY2(grid_->currentResultRow() > row, qPrintable(QString::number(row)));
+                row = grid_->currentResultRow();
+            }
+        } else {
+            QTest::keySequence(grid_, QKeySequence(action == "Ctrl+A" ? "Ctrl+A" : "Ctrl+End"));
+        }
+        const int first = grid_->firstVisibleRow();
+        int selected = -1;
+        for (const QItemSelectionRange& range : grid_->selectionModel()->selection())
+            selected = std::max(selected, range.bottom());
+        QStringList got{QString::number(first), QString::number(grid_->currentResultRow()),
+                        selected < 0 ? "-" : QString::number(selected),
+                        grid_->model()->index(first, 1).data().toString(),
+                        grid_->verticalHeader()->count() == 100000 ? "all" : "some"};
+        if (action == "PageDown")
+            got = QStringList{"-", "-", "-", "-"} << got.last();
+        // The last row at the bottom, the one above the page partly shown.
+        const QString end = QString::number(99999 - bar->pageStep());
+        QCOMPARE(got.join('|'), QString(reached)
+                                    .replace("END+1", QString::number(end.toInt() + 1))
+                                    .replace("END", end));
+        QCOMPARE(bar->maximum() + bar->pageStep(), 100000);
     }
 
     // Rows are refused outside the result and outside the display, columns outside the
@@ -134,6 +270,56 @@ private slots:
                  QStringList({"0", row, col, "0", "1", "riga 1"}));
         QCOMPARE(tryAt(" WHERE id <= 3", 0, 2, 2), QStringList({"0", "0", "0", "2", "2", ""}));
         QCOMPARE(tryAt(" WHERE id < 0", 0, 0, 2), QStringList({"0", row, "0", "0", "2", ""}));
+    }
+
+    // A grid without a result says so, whatever is asked of it; captions and blocks outside
+    // the result's columns and rows are refused, those at its edges taken.
+    void refusals() {
+        const QString none = QStringLiteral("the grid shows no result");
+        QCOMPARE(QStringList({grid_->automationRow(0), grid_->automationSelect("all")}),
+                 QStringList({none, none}));
+        QVERIFY(!show("SELECT id, nome FROM clienti WHERE id <= 3"));
+        const int invalid = int(ErrorNumber::InvalidColumn);
+        QCOMPARE(QList<int>({grid_->setColumnCaption(-1, "x").number,
+                             grid_->setColumnCaption(0, "primo").number,
+                             grid_->setColumnCaption(1, "ultimo").number,
+                             grid_->setColumnCaption(2, "x").number}),
+                 QList<int>({invalid, 0, 0, invalid}));
+        QCOMPARE(grid_->columnCaption(0) + ' ' + grid_->columnCaption(1), "primo ultimo");
+        const auto select = [this](const char* what) {
+            const QString why = grid_->automationSelect(what);
+            if (!why.isEmpty())
+                return why;
+            QStringList cells;
+            for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes())
+                cells << QStringLiteral("%1,%2").arg(index.row()).arg(index.column());
+            cells.sort();
+            return cells.join(' ');
+        };
+        QCOMPARE(select("2 1 2 1"), "2,1");
+        QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
+        QCOMPARE(select("0 0 0 2"), "bad selection '0 0 0 2'");
+        QCOMPARE(select("0 1 0 0"), "bad selection '0 1 0 0'");
+        QCOMPARE(select("1 0 0 0"), "bad selection '1 0 0 0'");
+        QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
+    }
+
+    // A right click inside a block selection, away from the current cell, keeps the block
+    // for the context menu; outside it, it selects the cell clicked.
+    void rightClickInsideTheSelection() {
+        QVERIFY(!show("SELECT id, nome FROM clienti"));
+        const auto click = [this](Qt::MouseButton button, int row, int column) {
+            const QPoint at = grid_->visualRect(grid_->model()->index(row, column)).center();
+            const QPoint global = grid_->viewport()->mapToGlobal(at);
+            QMouseEvent press(QEvent::MouseButtonPress, at, global, button, button, {});
+            QApplication::sendEvent(grid_->viewport(), &press);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, global, button, {}, {});
+            QApplication::sendEvent(grid_->viewport(), &release);
+            return grid_->selectionModel()->selectedIndexes().size();
+        };
+        QCOMPARE(grid_->automationSelect("2 0 4 1"), QString());
+        QCOMPARE(click(Qt::RightButton, 3, 1), 6);
+        QCOMPARE(click(Qt::RightButton, 7, 0), 1);
     }
 
     // Each refresh repositions once, on the grid's row too, and sees what was written since;

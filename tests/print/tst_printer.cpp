@@ -1,25 +1,84 @@
+#include "controls/datagrid.h"
+#include "data/results/column_fitting.h"
+#include "data/sqlite/database.h"
+#include "data/text/text_columns.h"
 #include "platform/platform.h"
+#include "print/grid_report.h"
 #include "print/printer.h"
+#include "print/query_sheet.h"
+#include "print/rows_reply.h"
 #include "support/harness.h"
 #include "support/pdf_lines.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QFile>
 #include <QPrinterInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <limits>
+#include <memory>
+#include <vector>
 
 #include <sys/file.h>
 #include <unistd.h>
 
 using namespace velario;
+using velario::test::ProgramRun;
+using velario::test::Sandbox;
+
+using Ints = QList<int>;
+Q_DECLARE_METATYPE(Ints)
+Q_DECLARE_METATYPE(QList<QStringList>)
 
 namespace {
 
 QStringList allFiles(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+const QString kRule(106, u'-');
+// What a cell prints as a blank: every control character but the line break, which starts a
+// line, and the line separator.
+const QRegularExpression printsAsBlank(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f\\x{2028}]"));
+
+// TEXT cut or filled with blanks to WIDTH columns, a wide character taking two.
+QString padded(const QString& text, int width) {
+    qsizetype taken = 0;
+    const QString cut = leadingColumns(text, width, &taken).toString();
+    return cut + QString(width - taken, u' ');
+}
+
+const QString kClock = QStringLiteral("2026-12-05T10:55:30");
+const QString kStamp = QStringLiteral("05/12/2026 10:55:30");
+// The lines of a transcribed document, each as its text followed by the style of each run
+// that is not plain: "Codice{BU}" for bold underlined, "{B}" for bold; a run in any size
+// but 9 points says so.
+QStringList styled(const QJsonObject& document) {
+    QStringList lines;
+    for (const QJsonValue line : document["lines"].toArray()) {
+        QString out;
+        for (const QJsonValue run : line.toArray()) {
+            QString marks =
+                QString(run["bold"].toBool() ? "B" : "") + (run["underline"].toBool() ? "U" : "");
+            if (run["size"].toDouble() != 9)
+                marks += QStringLiteral(" at %1").arg(run["size"].toDouble());
+            out += run["text"].toString() + (marks.isEmpty() ? QString() : '{' + marks + '}');
+        }
+        lines << out;
+    }
+    return lines;
+}
+
+// The events after start-up has shown the catalogue window.
+QStringList afterStartUp(const ProgramRun& run) {
+    const QStringList all = run.summary();
+    const qsizetype activated = all.indexOf("window:frmTS0002:activate");
+    return activated < 0 ? all : all.mid(activated + 3);
 }
 
 } // namespace
@@ -30,6 +89,54 @@ class TestPrinter : public QObject {
     std::unique_ptr<test::InProcess> session_;
     std::unique_ptr<QTemporaryDir> dir_;
     QString out_;
+    std::unique_ptr<data::Database> db_;
+    std::unique_ptr<QWidget> window_;
+    DataGrid* grid_ = nullptr;
+
+    // Shows a table of these rows on the grid, "<null>" standing for a Null.
+    void show(const QStringList& captions, const QList<QStringList>& rows) {
+        const QString path = dir_->filePath(QStringLiteral("t%1.db").arg(rows.size()));
+        QStringList sql{"BEGIN", "CREATE TABLE t (\"" + captions.join("\", \"") + "\")"};
+        for (const QStringList& row : rows) {
+            QStringList values;
+            for (const QString& value : row)
+                values << (value == "<null>" ? "NULL"
+                                             : "'" + QString(value).replace("'", "''") + "'");
+            sql << "INSERT INTO t VALUES (" + values.join(", ") + ")";
+        }
+        QVERIFY(test::writeSqlite(path, sql << "COMMIT"));
+        Error error;
+        db_ = data::Database::open(path, false, &error);
+        QVERIFY2(db_, qPrintable(error.description));
+        window_ = std::make_unique<QWidget>();
+        grid_ = new DataGrid("DBGrid1", window_.get());
+        grid_->setWidth(9000);
+        grid_->setHeight(700); // a row or two on display
+        window_->resize(700, 300);
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        grid_->setResult(db_->execute("SELECT * FROM t", &error));
+        QVERIFY2(!error, qPrintable(error.description));
+    }
+
+    void print(const std::optional<QString>& reply, const GridReportTitle& title = {}) {
+        if (reply)
+            session_->dialogs().queueReply(*reply == "<cancel>" ? std::nullopt : reply);
+        printResultGrid([this] { return grid_; }, title);
+    }
+
+    // The one document of the session's transcript; empty when there is not exactly one.
+    QJsonObject document() const {
+        const QList<QJsonObject> events = documents();
+        return events.size() == 1 ? events[0] : QJsonObject{};
+    }
+
+    QStringList texts() const {
+        QStringList lines;
+        for (const QJsonValue line : document()["lines"].toArray())
+            lines << test::lineText(line);
+        return lines;
+    }
 
     QList<QJsonObject> documents() const {
         return test::ProgramRun{0, false, session_->events(), {}}.eventsOf("document");
@@ -71,9 +178,12 @@ private slots:
         QVERIFY(dir_->isValid() && QDir().mkpath(out_));
         Printer::instance().reset();
         Printer::instance().setPdfFolder(out_);
+        platform().setFixedNow(QDateTime(QDate(2026, 12, 5), QTime(10, 55, 30)));
     }
 
     void cleanup() {
+        window_.reset();
+        db_.reset();
         Printer::instance().reset();
         Printer::instance().setPdfFolder({});
         platform().setFixedNow({});
@@ -94,12 +204,13 @@ private slots:
         QTest::newRow("items, open ends, no items")
             << "o=a;B;b;o=b;s=10.01;p=c;p=ab++c d+e;p;o=ab;o=cd;p=ef;o="
             << QString("[abc]\n[abc de]\n\n[abcdef]").split('\n') << 1;
-        QTest::newRow("bold, underline, escapes and non-ASCII")
-            << "f=COURIER NEW;s=9;o=Totale: ;B;o=12,50;b;p= euro;s=7;U;p=fine;u;p=\"v\" \\ \t\x01 "
-               "àè€"
+        // Control characters and the line and paragraph separators print as blanks.
+        QTest::newRow("bold, underline, escapes, controls and non-ASCII")
+            << QString("f=COURIER NEW;s=9;o=Totale: ;B;o=12,50;b;p= euro;s=7;U;p=fine;u;p=\"v\" \\ "
+                       "\t\x01\x1f\x7f\u0085\u009f\u2028\u2029\f\v àè€")
             << QString(
                    "[Totale: |COURIER NEW|9|--][12,50|COURIER NEW|9|b-][ euro|COURIER NEW|9|--]\n"
-                   "[fine|COURIER NEW|7|-u]\n[\"v\" \\ \t\x01 àè€|COURIER NEW|7|--]")
+                   "[fine|COURIER NEW|7|-u]\n[\"v\" \\            àè€|COURIER NEW|7|--]")
                    .split('\n')
             << 1;
         QTest::newRow("every kind of break")
@@ -135,6 +246,15 @@ private slots:
                            "[ab" + QString(150, u' ') + "|Courier New|9|--]",
                            "[" + x100 + "|Courier New|9|--][bbbbbb|Courier New|9|b-]",
                            "[bbbb|Courier New|9|b-]"}
+            << 1;
+        // Across fonts the line goes on where it would in one: after the last blank of a later
+        // run, and at the end of a run that ends with the blank it goes on after.
+        const QString x60(60, u'x'), x80(80, u'x'), y30(30, u'y'), z30(30, u'z'), y40(40, u'y');
+        QTest::newRow("wider than the page, across fonts")
+            << "s=9;o=" + x60 + ";B;p= " + y30 + " " + z30 + ";b;o=" + x80 + " ;B;p=" + y40
+            << QStringList{"[" + x60 + "|Courier New|9|--][ " + y30 + " |Courier New|9|b-]",
+                           "[" + z30 + "|Courier New|9|b-]", "[" + x80 + " |Courier New|9|--]",
+                           "[" + y40 + "|Courier New|9|b-]"}
             << 1;
         QTest::newRow("right to left, wide and missing characters")
             << "s=9;p=שלום+ abc+ 12;p=مرحبا بالعالم+ 3;p=漢字テスト+ a+ 😀+ b;p=x\U0010FFFDy+ z"
@@ -237,7 +357,6 @@ private slots:
     // writing them go when the next document starts; those another running copy holds
     // (locked), or may have just made, stay.
     void folderContents() {
-        platform().setFixedNow(QDateTime(QDate(2026, 12, 5), QTime(10, 55, 30)));
         QStringList kept{".velario-Held01.part", ".velario-Newest.part", ".velario-notes.txt",
                          "velario-20261205-105530-1.pdf"};
         for (const QString& name : QStringList{".velario-Dead01.part"} + kept) {
@@ -297,7 +416,347 @@ private slots:
         QVERIFY(!printer.endDoc());
         QCOMPARE(transcribed(), QStringList{"[nuovo]"});
     }
+
+    // Widths measured over the three rows asked for (without their leading blanks), fitted
+    // to the capacity of the body's size; whatever the cells hold, the rows come out as their
+    // texts fitted to the columns, a row wider than the page going on at the column that
+    // starts each of its next lines (LINESTARTS), captions alike. The title block's texts
+    // trimmed and cut to their fields.
+    void columns_data() {
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<QList<QStringList>>("rows"); // "<null>" for a Null
+        QTest::addColumn<float>("bodySize");
+        QTest::addColumn<Ints>("widths");
+        QTest::addColumn<QString>("reply"); // "<default>" or the text typed
+        QTest::addColumn<Ints>("lineStarts");
+        // Five rows, the two left out wider, so measuring them would show in the widths.
+        const auto row = [](const char* name, QStringList captions, const Ints& lengths,
+                            const Ints& blanks, float size, const Ints& widths,
+                            const Ints& lineStarts = {}) {
+            for (qsizetype c = captions.size(); c < lengths.size(); ++c)
+                captions << QStringLiteral("c%1").arg(c);
+            QList<QStringList> rows(5);
+            for (int r = 0; r < 5; ++r)
+                for (int c = 0; c < lengths.size(); ++c)
+                    rows[r] << QString(blanks.value(c), u' ') +
+                                   (QStringLiteral("%1.%2").arg(r).arg(c) + QString(99, u'x'))
+                                       .left(lengths[c] + (r >= 3 ? 5 : 0));
+            QTest::newRow(name) << captions << rows << size << widths << (size > 8 ? "3" : "2.5")
+                                << lineStarts;
+        };
+        row("10 12 30 40 end as 10 12 31 41", {}, {9, 11, 29, 39}, {}, 9, {10, 12, 31, 41});
+        row("14-character caption, leading blanks", {"descrizione_ab"}, {6, 6}, {0, 3}, 9, {15, 7});
+        // 159 columns fit at 6 points.
+        row("53 columns at 6 points: the first 51 printed", {}, Ints(53, 2), {}, 6,
+            Ints(10, 3) + Ints(41, 4), {33});
+        row("40 columns of 9 characters", {}, Ints(40, 9), {}, 6, Ints(40, 10), {14, 28});
+        QTest::newRow("quotes, backslashes, an accented cell after plain ones")
+            << QStringList{"a", "b", "c"}
+            << QList<QStringList>{{"1", "dice \"ciao\"", "C:\\dati\\x"},
+                                  {"22", "2", "perché sì"},
+                                  {"è", "ok", "x"}}
+            << 9.0f << Ints{2, 12, 10} << "9" << Ints{};
+        QTest::newRow("breaks, tabs, Nulls, blanks and controls")
+            << QStringList{"a", "b", "c"}
+            << QList<QStringList>{{"1", "ab\ncd", "x\u2028y"},
+                                  {"\t2\t", "\x01z", "<null>"},
+                                  {"<null>", "  a  ", "\x7f"}}
+            << 9.0f << Ints{2, 6, 4} << "3" << Ints{};
+        // The rows held are measured first, then the rest as they are read, in order, up to
+        // the rows asked for: "10" keeps the width "0" gave and "100" widens it; rows 100 and
+        // 255, held already, widen the last column; row 290 widens the second, and row 400,
+        // read in the same block, is left out. Rows 255 and 290 count their characters, not
+        // their bytes.
+        QList<QStringList> many;
+        for (int r = 0; r < 600; ++r)
+            many << QStringList{QString::number(r),
+                                r == 290   ? QString(10, u'è')
+                                : r == 400 ? QString(14, u'z')
+                                           : "y",
+                                r == 100   ? "ccccc"
+                                : r == 255 ? QString(8, u'é')
+                                           : ""};
+        QTest::newRow("600 rows, 300 printed")
+            << QStringList{"a", "b", "c"} << many << 9.0f << Ints{4, 11, 9} << "300" << Ints{};
+        // Each cell in its own direction, later columns where they belong.
+        QTest::newRow("right to left first cells, wide characters")
+            << QStringList{"a", "b", "c"}
+            << QList<QStringList>{{"שלום", "漢字", "a1"},
+                                  {"دار ورد", "😀😀", "b2"},
+                                  {"abc", "x", "c3"}}
+            << 9.0f << Ints{8, 5, 2} << "<default>" << Ints{};
+    }
+
+    void columns() {
+        QFETCH(QStringList, captions);
+        QFETCH(QList<QStringList>, rows);
+        QFETCH(float, bodySize);
+        QFETCH(Ints, widths);
+        QFETCH(QString, reply);
+        QFETCH(Ints, lineStarts);
+
+        // Rows are counted from the first row of the result, whatever the grid shows; 2.5
+        // rounds to 2 but prints three; the question's default is the count of the result, and
+        // a reply beyond it prints the rows there are.
+        show(captions, rows);
+        QCOMPARE(grid_->automationScroll(1), QString());
+        QCOMPARE(grid_->firstVisibleRow(), 1);
+        const QString seventy = QStringLiteral("Fatturato per cliente, zona e agente nel periodo "
+                                               "selezionato (IVA esc)");
+        const QString longPath = "/" + QString(99, u'p');
+        print(reply == "<default>" ? std::nullopt : std::optional(reply),
+              {"  " + seventy, "  " + longPath + " ", " ODBC "});
+
+        QStringList expected = QString("\nOutput selezione SQL:   " + seventy.left(60) +
+                                       "  05/12/2026 10:55:30\n\nDatabase:   " + longPath.left(80) +
+                                       "  Tipo: ODBC\n\n" + kRule)
+                                   .split('\n');
+        const qsizetype printed =
+            reply == "<default>" ? rows.size()
+                                 : std::min(rows.size(), qsizetype(std::ceil(reply.toDouble())));
+        for (int r = -1; r < printed; ++r) {
+            QStringList lines(lineStarts.size() + 1);
+            for (int c = 0; c < widths.size(); ++c)
+                lines[std::upper_bound(lineStarts.begin(), lineStarts.end(), c) -
+                      lineStarts.begin()] += ' ' + padded(QString(r < 0 ? captions[c] : rows[r][c])
+                                                              .replace("<null>", "")
+                                                              .replace(printsAsBlank, " "),
+                                                          widths[c]);
+            expected += lines.join(u'\n').split(u'\n');
+            if (r < 0)
+                expected << kRule;
+        }
+        expected << kRule;
+        QCOMPARE(texts(), expected);
+        QCOMPARE(expected[1].size(), 105);
+        QStringList fonts; // an empty line by the font it closed with
+        for (const PrintLine& line : Printer::instance().lastDocument().lines) {
+            const PrintFont& f = line.runs.isEmpty() ? line.endFont : line.runs.last().font;
+            fonts << QStringLiteral("%1 %2%3").arg(f.name).arg(f.size).arg(f.bold ? " B" : "");
+        }
+        const QString bold = "COURIER NEW 9 B", rule = "COURIER NEW 9";
+        const QString body = QStringLiteral("COURIER NEW %1").arg(bodySize);
+        const qsizetype captionLines = lineStarts.size() + 1;
+        QCOMPARE(fonts, QStringList(5, bold)
+                            << rule << QStringList(captionLines, body + " B") << rule
+                            << QStringList(expected.size() - 8 - captionLines, body) << rule);
+        const QString differs = test::paperDiffers(document());
+        QVERIFY2(differs.isEmpty(), qPrintable(differs));
+        const QJsonObject asked = session_->events().first();
+        QCOMPARE(QStringList({asked["prompt"].toString(), asked["title"].toString(),
+                              asked["default"].toString()}),
+                 (QStringList{"Quante righe vuoi stampare ?", "STAMPA CONTENUTO GRIGLIA",
+                              QString::number(rows.size())}));
+        QCOMPARE(session_->summary(),
+                 (QStringList{"inputbox", "pointer:11", "document", "pointer:0"}));
+        QCOMPARE(grid_->col(), 0);
+    }
+
+    // The value -1 in "rows" stands for a refusal, infinity for every row of the result.
+    void rowsReply_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<double>("rows");
+        const double no = -1, every = std::numeric_limits<double>::infinity();
+        // clang-format off
+        const std::pair<QString, double> rows[] = {
+            {"", no}, {"abc", no}, {"0", no}, {"-2", no}, {"0.5", no}, {"1.5", 1.5}, {"2.5", 2.5},
+            {" 1 2 ", 12}, {"12abc", 12}, {"- 3", no}, {"+ 3", 3}, {"3.7e2", 3.7}, {"4,9", 4},
+            {"1.2.3", 1.2}, {"32767", 32767}, {"32767.4", 32767.4}, {"32767.5", every},
+            {"40000", every}, {"-40000", every}, {QString(QChar(0x663)), no},
+            {QString(400, u'9'), every}, {"0." + QString(400, u'0') + "1", no}};
+        // clang-format on
+        for (const auto& [reply, count] : rows)
+            QTest::newRow(qPrintable("[" + reply.left(12) + "]")) << reply << count;
+    }
+
+    void rowsReply() {
+        QFETCH(QString, reply);
+        QFETCH(double, rows);
+        const RowsReply read = readRowsReply(reply);
+        QCOMPARE(read.refused, rows < 0);
+        if (rows >= 0)
+            QCOMPARE(read.rows, rows);
+    }
+
+    // Passes the grid report's printed columns do not reach.
+    void fitting_data() {
+        QTest::addColumn<Ints>("widths");
+        QTest::addColumn<int>("startTotal");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<Ints>("fitted");
+
+        // Five widths above 15 move the total by five: 92 and 97 alternate around 93-96. As a
+        // pass that changes nothing, a pass that lands on the measured total ends it.
+        // clang-format off
+        const std::tuple<const char*, Ints, int, int, Ints> rows[] = {
+            {"narrow widths never move", {5, 8, 10}, 46, 96, {5, 8, 10}},
+            {"measured total in the window", {30, 30, 30}, 95, 96, {30, 30, 30}},
+            {"16 narrowed to 15 stays", {16, 15, 15, 15, 15, 15, 15}, 500, 96, Ints(7, 15)},
+            {"alternating, measured over many rows", {18, 18, 18, 18, 18, 7}, 291, 96, {17, 17, 17, 17, 17, 7}},
+            {"alternating towards 100 in the result window", {17, 21, 21, 21, 21}, 400, 100, {16, 20, 20, 20, 20}},
+            {"too wide even at 15", {40, 15, 15, 15, 15, 15, 15, 15}, 500, 96, Ints(8, 15)},
+            {"first pass gives the measured total back", {20, 20, 20, 41}, 97, 96, {19, 19, 19, 40}}};
+        // clang-format on
+        for (const auto& [name, widths, start, limit, fitted] : rows)
+            QTest::newRow(name) << widths << start << limit << fitted;
+    }
+
+    void fitting() {
+        QFETCH(Ints, widths);
+        QFETCH(int, startTotal);
+        QFETCH(int, limit);
+        QFETCH(Ints, fitted);
+        std::vector<qint16> w(widths.begin(), widths.end());
+        velario::data::fitColumnWidths(w, qint16(startTotal), qint16(limit));
+        QCOMPARE(Ints(w.begin(), w.end()), fitted);
+    }
+
+    void list();
+    void copiedText_data();
+    void copiedText();
 };
+
+// The whole catalogue is listed from its first entry, however far the list was scrolled
+// and whichever entry was shown, edits not saved left out; the window ends on the first entry.
+// The sheet of the entry shown takes the fields as they are: code and description as typed,
+// database and type trimmed, the SQL line by line, blanks kept. A line wider than the page
+// goes on at the next: a long path at the edge, a long SQL line after its last blank when
+// that is in the second half. An empty catalogue has nothing to list.
+void TestPrinter::list() {
+    const QString before = "scroll frmTS0002.DBGrid1 15\nrow frmTS0002.DBGrid1 20\n"
+                           "type frmTS0002.txtSELEZ_SQL SELECT modificato\n"
+                           "type frmTS0002.txtDATABASE altro.db\n";
+    const QString longLine = "SELECT " + QString(200, u'c') + " FROM t";
+    const QString longSql = "SELECT codice, ragione_sociale, indirizzo, citta, provincia, "
+                            "telefono FROM anagrafica ORDER BY 1";
+    // Saved out of order: codes are listed in ascending order.
+    QList<QStringList> entries;
+    for (int i = 22; i >= 1; --i)
+        entries.append(
+            {QStringLiteral("E%1").arg(i, 2, 10, QChar('0')),
+             i == 5 ? "Voce senza testo SQL" : QStringLiteral("Selezione numero %1").arg(i),
+             i == 5 ? "<NULL>" : QStringLiteral("SELECT %1 FROM t").arg(i),
+             QStringLiteral("/dati/e%1.db").arg(i), "MDB"});
+    entries << QStringList{"D60",
+                           "Fatturato mensile per cliente, zona, agente e linea di prodotto "
+                           "(IVA esclusa)",
+                           "SELECT 1", "/srv/dati/" + QString(90, u'f') + ".db", "MDB"}
+            << QStringList{"CODICE_LUNGO_15", "Clienti attivi per zona, agente e provincia",
+                           "SELECT *\nFROM clienti\nWHERE attivo = 1", "VENDITE", "ODBC"}
+            << QStringList{"A1B", "Breve", "  " + longSql + "  ", "C:\\DATI\\ARCHIVIO.MDB", "MDB"};
+    Sandbox box;
+    const QString out = box.file("out");
+    QVERIFY(QDir().mkpath(out));
+    box.writeConfig(box.makeCatalogue("vuoto.db"));
+    const ProgramRun empty = box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n", {"--print-to", out});
+    QCOMPARE(afterStartUp(empty),
+             (QStringList{"beep", "msgbox:Non ci sono records da stampare !!!|" + kAppTitle + "|0",
+                          "exit:0"}));
+    box.writeConfig(box.makeCatalogue("cat.db", entries));
+
+    // Then the sheet of the entry shown, with edits not saved.
+    const ProgramRun run = box.run(
+        before +
+            "dump\nclick frmTS0002.cmdSTAMPA_Elenco_SQL\ndump\n"
+            "type frmTS0002.txtDESCR_SQL \"  Vendite per agente \"\n"
+            "type frmTS0002.txtDATABASE \"  /dati/a.db \"\n"
+            "type frmTS0002.txtTIPO_DATABASE \" ODBC\"\n"
+            "type frmTS0002.txtSELEZ_SQL \"  SELECT a,\\r\\n   b\\nFROM t\\rWHERE x = 1\\n" +
+            longLine +
+            "\"\n"
+            "click frmTS0002.cmdSTAMPA_SQL\n",
+        {"--clock", kClock, "--print-to", out});
+    QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
+    QCOMPARE(afterStartUp(run),
+             (QStringList{"state", "pointer:11", "document", "beep", "pointer:0", "state",
+                          "pointer:11", "document", "beep", "pointer:0", "exit:0"}));
+
+    // The example entry: code, 7 + 2 blanks, description, 25 + 2 blanks, 62 of the SQL;
+    // then 46 blanks and the database filled to 80.
+    QStringList expected{
+        " {B}", "Elenco SQL disponibili:" + QString(61, u' ') + kStamp + "{B}",
+        kRule,  "Codice      Descrizione selezione SQL       Selezione SQL /{B} Database ",
+        kRule,  " "};
+    static const QRegularExpression breaks(QStringLiteral("\r\n|\n|\r"));
+    for (auto e = entries.crbegin(); e != entries.crend(); ++e) {
+        const QString sql = (*e)[2] == "<NULL>" ? QString() : (*e)[2].trimmed();
+        for (const QString& piece :
+             (padded((*e)[0], 10) + "  " + padded((*e)[1], 30) + "  " + padded(sql, 62))
+                 .split(breaks))
+            expected << (piece.isEmpty() ? QString() : piece + "{B}");
+        const QString database = QString(46, u' ') + padded((*e)[3], 80);
+        if ((*e)[3].size() > 60)
+            expected << database.left(106) << database.mid(106);
+        else
+            expected << database;
+    }
+    const QList<QJsonObject> documents = run.eventsOf("document");
+    QCOMPARE(documents.size(), 2);
+    QCOMPARE(styled(documents[0]), expected);
+    // The heading every query sheet starts with, then the entry.
+    const QStringList sheet =
+        QString(" \nCodice{BU}" + QString(10, u' ') + "{B}Descrizione selezione SQL{BU}" +
+                QString(40, u' ') + kStamp + "{B}\nA1B" + QString(13, u' ') +
+                "  Vendite per agente \n \nDATABASE: {B}/dati/a.db" + QString(70, u' ') +
+                "  Tipo: ODBC\n \nSelezione SQL{BU}\n  SELECT a,\n   b\nFROM t\n" +
+                "WHERE x = 1\n" + longLine.left(106) + '\n' + longLine.mid(106, 102) + '\n' +
+                longLine.mid(208))
+            .split('\n');
+    QCOMPARE(styled(documents[1]), sheet);
+
+    const QJsonObject fields = run.lastWindowState("frmTS0002")["controls"].toObject();
+    const QJsonObject grid = fields["DBGrid1"].toObject();
+    QCOMPARE(grid["currentRow"].toInt(), 0);
+    QCOMPARE(fields["txtCOD_SQL"]["text"].toString(), "A1B");
+    QCOMPARE(fields["txtSELEZ_SQL"]["text"].toString(), longSql);
+
+    // On paper: every line where it was printed, blanks included.
+    for (const QJsonObject& document : documents) {
+        QVERIFY(document["destination"].toString().startsWith(out));
+        const QString differs = test::paperDiffers(document);
+        QVERIFY2(differs.isEmpty(), qPrintable(differs));
+    }
+}
+
+// What a reader copies or searches in the printed documents is the text each character was
+// shaped from, whatever the script and however its glyphs were formed. Each sample is printed
+// twice in every report, inside a line of plain text: as the description and in the SQL of the
+// list and of the sheet, as the description and as a cell of the grid report.
+void TestPrinter::copiedText_data() {
+    QTest::addColumn<QString>("sample");
+    QTest::newRow("Hebrew with points") << QString("שָׁלוֹם עוֹלָם");
+    QTest::newRow("Arabic, joined forms and the lam-alef ligature") << QString("السلام عليكم");
+    QTest::newRow("Chinese, Japanese, Korean") << QString("漢字テスト 한국어");
+    QTest::newRow("emoji, with a skin tone") << QString("😀 ☕ 👍🏽");
+    QTest::newRow("combining marks") << QString("cafe\u0301 n\u0303 a\u0308");
+    QTest::newRow("a character no face has") << QString("x\u0378y");
+}
+
+void TestPrinter::copiedText() {
+    QFETCH(QString, sample);
+    Sandbox box;
+    const QString catalogue = box.file("VELARIO2.db");
+    box.makeCatalogue("VELARIO2.db",
+                      {{"ALFA", "d " + sample, "SELECT '" + sample + "' AS x", catalogue, "MDB"}});
+    box.writeConfig(catalogue);
+    const QString out = box.file("stampe");
+    QVERIFY(QDir().mkpath(out));
+    const ProgramRun run = box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n"
+                                   "click frmTS0002.cmdSTAMPA_SQL\n"
+                                   "click frmTS0002.cmdESEGUE_SQL\nreply 1\n"
+                                   "click frmTS0003.cmdSTAMPA\n",
+                                   {"--print-to", out});
+    QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
+    const QList<QJsonObject> documents = run.eventsOf("document");
+    QCOMPARE(documents.size(), 3);
+    // The marks that say where a right-to-left run starts and ends are the reader's own.
+    static const QRegularExpression embedding(QStringLiteral("[\u202A-\u202E\u2066-\u2069]"));
+    for (const QJsonObject& document : documents) {
+        QString text = test::tool("pdftotext", {document["destination"].toString(), "-"});
+        text.remove(embedding);
+        QVERIFY2(text.count(sample) == 2, qPrintable(text));
+    }
+}
 
 QTEST_MAIN(TestPrinter)
 #include "tst_printer.moc"

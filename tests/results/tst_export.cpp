@@ -2,9 +2,13 @@
 #include "support/result_window_under_test.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,8 +31,79 @@ const QString kValuesOdbc = "row frmTS0002.DBGrid1 1\nclick frmTS0002.cmdESEGUE_
 const QString kRows3000 = "row frmTS0002.DBGrid1 2\nclick frmTS0002.cmdESEGUE_SQL\n";
 const QString kLong = "row frmTS0002.DBGrid1 3\nclick frmTS0002.cmdESEGUE_SQL\n";
 const QString kOdbcRows = "row frmTS0002.DBGrid1 4\nclick frmTS0002.cmdESEGUE_SQL\n";
+// Rows that take a while each: the reading to the end runs for seconds, the count does not.
+const QString kSlow = "row frmTS0002.DBGrid1 5\nclick frmTS0002.cmdESEGUE_SQL\n";
+constexpr int kSlowRows = 40000;
+// Numbers as the engine writes them, and digits a spreadsheet would change.
+const QString kNumbers = "row frmTS0002.DBGrid1 6\nclick frmTS0002.cmdESEGUE_SQL\n";
+const QByteArray kNumbersForItaly =
+    "testo;reale;intero\r\n1234,5;1234,5;1234\r\n"
+    "1,0e+20;1,0e+20;-7\r\n"
+    "\"=\"\"12345678901234567890\"\"\";0,5;\"=\"\"12345678901234567\"\"\"\r\n"
+    "\"=\"\"00184\"\"\";-0,25;0\r\n1,234;1,0e-05;\r\nabc;;1\r\n";
 const QString kExport = "choose-file FILE\nmenu frmTS0003.DBGrid2 Esporta CSV…\n";
 const QString kExportOdbc = "choose-file FILE\nmenu frmTS0003.DBGrid1 Esporta CSV…\n";
+
+// What LibreOffice Calc, started headless under the test's locale, reads in each of FILES
+// imported with FILTER: per file, its rows of cells as "float:VALUE" or "string:TEXT" ("" for
+// an empty cell, empty cells at a row's end left out). Empty when it could not run: WHY says.
+QList<QList<QStringList>> spreadsheetRead(const QStringList& files, const QString& filter,
+                                          const QString& folder, QString* why) {
+    QProcess office;
+    office.setProcessChannelMode(QProcess::MergedChannels);
+    office.start("soffice",
+                 QStringList{"--headless", "--norestore",
+                             "-env:UserInstallation=file://" + folder + "/profilo",
+                             "--infilter=" + filter, "--convert-to", "fods", "--outdir", folder} +
+                     files);
+    if (!office.waitForFinished(120000) || office.exitCode() != 0) {
+        *why =
+            "soffice (scripts/setup.sh installs libreoffice-calc-nogui): " + office.errorString() +
+            ' ' + office.readAll();
+        return {};
+    }
+    QList<QList<QStringList>> read;
+    for (const QString& file : files) {
+        QFile fods(folder + '/' + QFileInfo(file).completeBaseName() + ".fods");
+        if (!fods.open(QIODevice::ReadOnly)) {
+            *why = "no " + fods.fileName() + ": " + office.readAll();
+            return {};
+        }
+        QList<QStringList> rows;
+        QXmlStreamReader xml(&fods);
+        while (!xml.atEnd()) {
+            if (!xml.readNextStartElement())
+                continue;
+            if (xml.qualifiedName() == QLatin1String("table:table-row")) {
+                rows.append(QStringList());
+            } else if (xml.qualifiedName() == QLatin1String("table:table-cell")) {
+                const QXmlStreamAttributes a = xml.attributes();
+                const QString type = a.value("office:value-type").toString();
+                QString value = type == "float"
+                                    ? QString::number(a.value("office:value").toDouble())
+                                    : a.value("office:string-value").toString();
+                const int repeated = std::max(1, a.value("table:number-columns-repeated").toInt());
+                // The text as shown, the cell's paragraph (the file is indented around it).
+                QString shown;
+                while (xml.readNextStartElement())
+                    if (xml.qualifiedName() == QLatin1String("text:p"))
+                        shown += xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                    else
+                        xml.skipCurrentElement();
+                if (type == "string" && value.isEmpty())
+                    value = shown;
+                for (int i = 0; i < repeated && repeated < 100; ++i)
+                    rows.last() << (type.isEmpty() ? QString() : type + ':' + value);
+            }
+        }
+        for (QStringList& row : rows)
+            while (!row.isEmpty() && row.last().isEmpty())
+                row.removeLast();
+        rows.removeAll(QStringList());
+        read << rows;
+    }
+    return read;
+}
 
 QByteArray series(int rows, const char* separator) {
     QByteArray csv = QByteArray("i") + separator + "r\r\n";
@@ -53,7 +128,11 @@ private slots:
                      "INSERT INTO v VALUES (1, 'semplice', NULL), (2, 'con;punto e virgola', "
                      "'a,b'), (3, 'virgolette \"dentro\"', 'tab' || char(9) || 'qui'), (4, "
                      "'riga1' || char(10) || 'riga2', 'cr' || char(13, 10) || 'lf'), (5, "
-                     "'Ελληνικά 日本語', '')"}));
+                     "'Ελληνικά 日本語', '')",
+                     "CREATE TABLE numeri (n INTEGER, testo TEXT, reale REAL, intero INTEGER)",
+                     "INSERT INTO numeri VALUES (1, '1234.5', 1234.5, 1234), (2, '1.0e+20', 1e20, "
+                     "-7), (3, '12345678901234567890', 0.5, 12345678901234567), (4, '00184', "
+                     "-0.25, 0), (5, '1.234', 1e-5, NULL), (6, 'abc', NULL, 1)"}));
         odbc_ = std::make_unique<velario::test::OdbcEnvironment>(
             QList{velario::test::sqliteDataSource(kDsn, values)});
         QVERIFY2(odbc_->isValid(), qPrintable(odbc_->errorString()));
@@ -64,7 +143,15 @@ private slots:
                             {"C", "3000 righe", kSeries.arg(3000), values, "MDB"},
                             // Still running when the progress dialog comes, a second on.
                             {"D", "5000000 righe", kSeries.arg(5000000), values, "MDB"},
-                            {"E", "100000 righe via ODBC", kSeries.arg(100000), kDsn, "ODBC"}}));
+                            {"E", "100000 righe via ODBC", kSeries.arg(100000), kDsn, "ODBC"},
+                            {"F", "Righe lente",
+                             QString("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                     "FROM s WHERE i < %1) SELECT i, "
+                                     "length(hex(randomblob(20000))) AS n FROM s")
+                                 .arg(kSlowRows),
+                             values, "MDB"},
+                            {"G", "Numeri", "SELECT testo, reale, intero FROM numeri ORDER BY n",
+                             values, "MDB"}}));
     }
 
     // What the file and the clipboard hold, and what the user was asked or told. Files hold
@@ -93,6 +180,27 @@ private slots:
                           "4,\"riga1\nriga2\",\"cr\r\nlf\"\r\n5,Ελληνικά 日本語,\r\n")
             << ""
             << "";
+        QTest::newRow("numbers for an Italian spreadsheet")
+            << kNumbers + kExport << false << kNumbersForItaly << ""
+            << "";
+        QTest::newRow("numbers as stored")
+            << kNumbers + "choose-separator ; stored\n" + kExport << false
+            << QByteArray("testo;reale;intero\r\n1234.5;1234.5;1234\r\n1.0e+20;1.0e+20;-7\r\n"
+                          "12345678901234567890;0.5;12345678901234567\r\n00184;-0.25;0\r\n"
+                          "1.234;1.0e-05;\r\nabc;;1\r\n")
+            << ""
+            << "";
+        QTest::newRow("numbers copied")
+            << kNumbers + "select frmTS0003.DBGrid2 2 0 3 2\nmenu frmTS0003.DBGrid2 Copia\n"
+            << false << QByteArray()
+            << "\"=\"\"12345678901234567890\"\"\"\t0,5\t\"=\"\"12345678901234567\"\"\"\n"
+               "\"=\"\"00184\"\"\"\t-0,25\t0\n<table><tr>"
+               "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567890</td>"
+               "<td>0,5</td>"
+               "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567</td>"
+               "</tr><tr><td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">00184</td>"
+               "<td>-0,25</td><td>0</td></tr></table>"
+            << "";
         QTest::newRow("replacing declined")
             << kValues + "answer 7\n" + kExport << true << old << "" << replace;
         QTest::newRow("replacing accepted")
@@ -105,7 +213,8 @@ private slots:
             << kValues + "select frmTS0003.DBGrid2 1 1 3 2\nmenu frmTS0003.DBGrid2 Copia\n"
             << false << QByteArray()
             << "con;punto e virgola\ta,b\n\"virgolette \"\"dentro\"\"\"\t"
-               "\"tab\tqui\"\n\"riga1\nriga2\"\t\"cr\r\nlf\"<table><tr><td>con;punto e virgola</td>"
+               "\"tab\tqui\"\n\"riga1\nriga2\"\t\"cr\r\nlf\"\n<table><tr><td>con;punto e "
+               "virgola</td>"
                "<td>a,b</td></tr><tr><td>virgolette &quot;dentro&quot;</td><td>tab\tqui</td></tr>"
                "<tr><td>riga1<br>riga2</td><td>cr<br>lf</td></tr></table>"
             << "";
@@ -113,22 +222,117 @@ private slots:
             << kValues + "select frmTS0003.DBGrid2 row 0\nmenu frmTS0003.DBGrid2 Copia con "
                          "intestazioni\n"
             << false << QByteArray()
-            << "id\ttesto\taltro\n1\tsemplice\t<table><tr><th>id</th><th>testo</th><th>altro</th>"
+            << "id\ttesto\taltro\n1\tsemplice\t\n<table><tr><th>id</th><th>testo</th><th>altro</th>"
                "</tr><tr><td>1</td><td>semplice</td><td></td></tr></table>"
+            << "";
+        QTest::newRow("a cell with headers, by the keys")
+            << kValues + "select frmTS0003.DBGrid2 1 0 1 0\nkey frmTS0003.DBGrid2 Ctrl+Shift+C\n"
+            << false << QByteArray()
+            << "id\n2\n<table><tr><th>id</th></tr><tr><td>2</td></tr></table>"
             << "";
         QTest::newRow("everything")
             << kValues + "select frmTS0003.DBGrid2 all\nmenu frmTS0003.DBGrid2 Copia\n"
             << false << QByteArray()
             << "1\tsemplice\t\n2\tcon;punto e virgola\ta,b\n3\t\"virgolette "
                "\"\"dentro\"\"\"\t\"tab\tqui\""
-               "\n4\t\"riga1\nriga2\"\t\"cr\r\nlf\"\n5\tΕλληνικά 日本語\t"
+               "\n4\t\"riga1\nriga2\"\t\"cr\r\nlf\"\n5\tΕλληνικά 日本語\t\n"
             << "";
         QStringList numbers;
         for (int i = 1; i <= 3000; ++i)
             numbers << QString::number(i);
         QTest::newRow("a whole column, rows not read yet")
             << kRows3000 + "select frmTS0003.DBGrid2 column 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
-            << false << QByteArray() << numbers.join('\n') << "";
+            << false << QByteArray() << numbers.join('\n') + '\n'
+            << "";
+        // Every row read so far is not every row of the column.
+        QTest::newRow("the rows read, not the whole column")
+            << kRows3000 + "select frmTS0003.DBGrid2 0 0 255 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
+            << false << QByteArray() << numbers.mid(0, 256).join('\n') + '\n'
+            << "";
+    }
+
+    // Ctrl+End on a long result, then "Annulla": the grid shows the rows read, the count
+    // says of how many, and what comes next reads on from there: Ctrl+End again (stopped
+    // once more, further on), then an export with its own progress, never told it was stopped.
+    void afterAStoppedReading() {
+        QTemporaryDir folder;
+        const QString path = folder.filePath("lente.csv");
+        const QString stop = "answer 2\nkey frmTS0003.DBGrid2 Ctrl+End\ndump\n";
+        const velario::test::ProgramRun run =
+            sandbox_.run(kSlow + stop + stop + QString(kExport).replace("FILE", path) + "dump\n");
+        QCOMPARE(run.exitCode, 0);
+        const QString reading = "progress:Lettura dei record in corso...|2";
+        const QString stopped = "msgbox:Errore SQL: Operazione annullata dall'utente.|Velario|0";
+        QCOMPARE(run.summary().filter(QRegularExpression("^(msgbox|progress:Lettura)")),
+                 QStringList({reading, stopped, reading, stopped}));
+        QList<int> shown;
+        QStringList counts;
+        for (const QJsonObject& state : run.eventsOf("state"))
+            for (const QJsonValue window : state["windows"].toArray())
+                if (window["name"] == "frmTS0003") {
+                    const QJsonValue grid = window["controls"]["DBGrid2"];
+                    shown << grid["cells"].toArray().last()[0].toString().toInt();
+                    counts << window["controls"]["lblNUM_REC"]["caption"].toString();
+                }
+        QCOMPARE(shown.size(), 3);
+        QVERIFY2(0 < shown[0] && shown[0] < shown[1] && shown[1] < kSlowRows,
+                 qPrintable(counts.join('|')));
+        const QLocale italian(QLocale::Italian);
+        QCOMPARE(counts, QStringList({italian.toString(shown[0]) + " di 40.000",
+                                      italian.toString(shown[1]) + " di 40.000", "  40.000"}));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray csv = file.readAll();
+        QCOMPARE(csv.count('\n'), kSlowRows + 1);
+        QVERIFY(csv.startsWith("i;n\r\n1;40000\r\n") && csv.endsWith("\r\n40000;40000\r\n"));
+    }
+
+    // An Italian spreadsheet reads the values stored from the exported file and from the
+    // clipboard's text and table: numbers as numbers, digits it would change as text.
+    void spreadsheetReadsTheValues() {
+        QTemporaryDir folder;
+        const QString csv = folder.filePath("esportato.csv");
+        const velario::test::ProgramRun run = sandbox_.run(
+            kNumbers + QString(kExport).replace("FILE", csv) +
+            "select frmTS0003.DBGrid2 all\nmenu frmTS0003.DBGrid2 Copia con intestazioni\n");
+        const QJsonObject copied = run.eventsOf("clipboard").value(0);
+        const QString text = folder.filePath("appunti.csv");
+        const QString html = folder.filePath("appunti.html");
+        for (const auto& [path, content] : {std::pair(text, copied["text"].toString()),
+                                            std::pair(html, copied["html"].toString())}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content.toUtf8()) > 0);
+        }
+        QString why;
+        // As the import dialog offers them: ';' for the file, tab for the clipboard's text.
+        QList<QList<QStringList>> read =
+            spreadsheetRead({csv, text}, "CSV:59/9,34,76,1", folder.path(), &why);
+        read += spreadsheetRead({html}, "HTML (StarCalc)", folder.path(), &why);
+        QVERIFY2(read.size() == 3, qPrintable(why));
+        const QList<QStringList> values{
+            {"string:testo", "string:reale", "string:intero"},
+            {"float:1234.5", "float:1234.5", "float:1234"},
+            {"float:1e+20", "float:1e+20", "float:-7"},
+            {"string:12345678901234567890", "float:0.5", "string:12345678901234567"},
+            {"string:00184", "float:-0.25", "float:0"},
+            {"float:1.234", "float:1e-05"},
+            {"string:abc", "", "float:1"}};
+        QCOMPARE(read[0], values);
+        QCOMPARE(read[1], values);
+        QCOMPARE(read[2], values);
+    }
+
+    // "Esporta CSV…" proposes the entry's code as the file's name, in the home folder first,
+    // then in the folder of the last export.
+    void proposedFile() {
+        QTemporaryDir folder;
+        const velario::test::ProgramRun run =
+            sandbox_.run(kValues + QString(kExport).replace("FILE", folder.filePath("primo.csv")) +
+                         QString(kExport).replace("FILE", folder.filePath("secondo.csv")));
+        QStringList starts;
+        for (const QJsonObject& dialog : run.eventsOf("filedialog"))
+            starts << dialog["initialDir"].toString();
+        QCOMPARE(starts, QStringList({QDir::home().filePath("A.csv"), folder.filePath("A.csv")}));
     }
 
     void exports() {
@@ -151,6 +355,10 @@ private slots:
                 run.summary().contains(message.replace("FILE", out.fileName())));
         const QJsonObject copied = run.eventsOf("clipboard").value(0);
         const bool html = clipboard.endsWith("</table>");
+        if (html)
+            clipboard
+                .replace("<table>", R"(<html><head><meta charset="utf-8"></head><body><table>)")
+                .append("</body></html>");
         QVERIFY(clipboard.isEmpty() ||
                 clipboard == copied["text"].toString() + copied[html ? "html" : "-"].toString());
     }

@@ -148,11 +148,13 @@ private slots:
             expected << "beep"
                      << "msgbox:Errore SQL: " + failure + "|" + kAppTitle + "|0";
         QCOMPARE(afterCatalogueOpened(capture.summary()), expected);
-        QCOMPARE(results->lblNUM_REC->caption(), count);
-        DataGrid* live = access ? results->DBGrid2 : results->DBGrid1;
+        QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
+        DataGrid* live = access ? velario::test::control<DataGrid>(results, "DBGrid2")
+                                : velario::test::control<DataGrid>(results, "DBGrid1");
         QCOMPARE(results->activeGrid(), live);
         QVERIFY(controlVisible(live) &&
-                !controlVisible(access ? results->DBGrid1 : results->DBGrid2));
+                !controlVisible(access ? velario::test::control<DataGrid>(results, "DBGrid1")
+                                       : velario::test::control<DataGrid>(results, "DBGrid2")));
         QCOMPARE(live->columnCount() > 0, failure.isEmpty());
         // Whatever ran, the file it ran on holds what it held, and no file appeared.
         QVERIFY(!QFile::exists(resolve("<missing>")));
@@ -194,7 +196,8 @@ private slots:
         QVERIFY(results);
         DataGrid* grid = results->activeGrid();
         QCOMPARE(grid->approxCount(), 1000000);
-        QCOMPARE(results->lblNUM_REC->caption(), QStringLiteral("1.000.000"));
+        QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(),
+                 QStringLiteral("1.000.000"));
         QCOMPARE(grid->cellText(0, 1), QStringLiteral("riga 1"));
         QVERIFY(grid->resultModel()->fetchedRows() < 10000);
 
@@ -204,7 +207,7 @@ private slots:
         QCOMPARE(grid->cellText(999999, 1), QStringLiteral("riga 1000000"));
 
         capture.dialogs().queueReply(QStringLiteral("1000000"));
-        results->cmdSTAMPA->click();
+        velario::test::control<CommandButton>(results, "cmdSTAMPA")->click();
         waitIdle();
         const auto [printed, last] = printedRows(capture.transcriptPath());
         QCOMPARE(printed, 1000000);

@@ -1,10 +1,12 @@
-// The UTF-8 reader at every edge of the encoding, and the folded search against a plain,
-// slow search of the same meaning over generated texts.
+// The UTF-8 reader at every edge of the encoding; the folded search, and the byte scanners,
+// against plain, slow code of the same meaning.
+#include "data/text/ascii_scan.h"
 #include "data/text/folded_search.h"
 #include "data/text/text_encoding.h"
 
 #include <QTest>
 
+#include <memory>
 #include <random>
 #include <variant>
 
@@ -114,26 +116,35 @@ const QStringList kLetters{"a",  "A",  "z",  "Z",  "e", "@",      "[",       "`"
                            " ",  "0",  "à",  "À",  "é", "É",      "e\u0300", "E\u0301", "ß",
                            "ẞ",  "ø",  "Ø",  "ǅ",  "Å", "İ",      "ı",       "ς",       "Σ",
                            "中", "字", "한", "ᄒ", "😀", "\u0301", "\u0344",  "Ⱥ",       "ⱥ"};
-const QList<QByteArray> kBroken{"\xC0\x80",
-                                "\xC1\xA1",
-                                "\xE0\x81\xA1",
-                                "\xE0\x83\xA9",
-                                "\xE0\x9F\xBF",
-                                "\xED\xA0\x80",
-                                "\xED\xBF\xBF",
-                                "\xF0\x80\x81\xA1",
-                                "\xF0\x8F\xBF\xBF",
-                                "\xF4\x90\x80\x80",
-                                "\xF5\xAD\x97",
-                                "\xFD\x95\x9C",
-                                "\xF8\x88\x80\x80\x80",
-                                "\xFF",
-                                "\xFE",
-                                "\x80",
-                                "\xBF",
-                                "\xE2\x82",
-                                "\xC3",
-                                "\xF0\x9F\x98"};
+const QList<QByteArray> kBroken = [] {
+    QList<QByteArray> bytes;
+    for (const QByteArray& hex : QByteArray("C080 C1A1 E081A1 E083A9 E09FBF EDA080 EDBFBF F08081A1 "
+                                            "F08FBFBF F4908080 F5AD97 FD959C F888808080 FF FE 80 "
+                                            "BF E282 C3 F09F98")
+                                     .split(' '))
+        bytes << QByteArray::fromHex(hex);
+    return bytes;
+}();
+
+bool naivePrintable(const char* at, qsizetype size) {
+    for (qsizetype i = 0; i < size; ++i)
+        if (quint8(at[i]) < 0x20 || quint8(at[i]) > 0x7E)
+            return false;
+    return true;
+}
+
+bool naiveContains(const char* at, qsizetype size, char a, char b) {
+    for (qsizetype i = 0; i < size; ++i)
+        if (at[i] == a || at[i] == b)
+            return true;
+    return false;
+}
+
+qsizetype naiveTrimmedLength(const char* at, qsizetype size) {
+    while (size > 0 && at[size - 1] == ' ')
+        --size;
+    return size;
+}
 
 } // namespace
 
@@ -232,6 +243,58 @@ private slots:
         }
         // Both answers came up often enough to mean something.
         QVERIFY2(found > texts / 4 && found < texts * 3 / 4, qPrintable(QString::number(found)));
+    }
+
+    // The byte scanners against plain loops: each length from 0 to 33 (a byte at a time below 8,
+    // eight at a time below 16, sixteen from there on), each edge byte at each position (0xFF,
+    // which carries out of its byte when one is added, among them).
+    void likeThePlainLoops_data() {
+        QTest::addColumn<char>("fill");
+        QTest::addColumn<char>("other"); // a second odd byte, two places after the first
+        QTest::newRow("printable text") << 'a' << 'a';
+        QTest::newRow("blanks") << ' ' << ' ';
+        QTest::newRow("blanks, a tilde after") << ' ' << '~';
+        QTest::newRow("text, a control byte after") << 'q' << '\x01';
+    }
+
+    void likeThePlainLoops() {
+        QFETCH(char, fill);
+        QFETCH(char, other);
+        const char edges[] = {'\x1F', '\x20', '\x7E', '\x7F', '\x80', '\xFF'};
+        for (qsizetype size = 0; size <= 33; ++size) {
+            for (qsizetype at = 0; at < std::max<qsizetype>(size, 1); ++at) {
+                for (const char edge : edges) {
+                    // Exactly SIZE bytes on the heap, so that a look past them is a fault the
+                    // sanitizer build reports.
+                    const std::unique_ptr<char[]> bytes(
+                        new char[size_t(std::max<qsizetype>(size, 1))]);
+                    char* const text = bytes.get();
+                    std::fill(text, text + size, fill);
+                    if (size > 0)
+                        text[at] = edge;
+                    if (at + 2 < size)
+                        text[at + 2] = other;
+                    const QByteArrayView view(text, size);
+                    const QString where =
+                        QString("%1 bytes, 0x%2 at %3").arg(size).arg(quint8(edge), 0, 16).arg(at);
+                    QVERIFY2(isPrintableAscii(view) == naivePrintable(text, size),
+                             qPrintable(where));
+                    QVERIFY2(containsAnyOf(view, '\x7F', ' ') ==
+                                 naiveContains(text, size, '\x7F', ' '),
+                             qPrintable(where));
+                    QVERIFY2(containsAnyOf(view, '\x80', '\x1F') ==
+                                 naiveContains(text, size, '\x80', '\x1F'),
+                             qPrintable(where));
+                    QVERIFY2(lengthWithoutTrailingBlanks(view) == naiveTrimmedLength(text, size),
+                             qPrintable(where));
+                    // Eight at a time also where the public check takes sixteen.
+                    if (size >= 8)
+                        QVERIFY2(ascii_scan::anyStep<8>(text, size, ascii_scan::unprintableWord) ==
+                                     !naivePrintable(text, size),
+                                 qPrintable(where));
+                }
+            }
+        }
     }
 };
 

@@ -1,5 +1,6 @@
 // The SQL field keeps its text exactly, line ends and all, through edits of what it shows.
 #include "controls/controls.h"
+#include "controls/folded_text.h"
 
 #include <QTest>
 #include <QTextBlock>
@@ -49,6 +50,20 @@ private slots:
         // Nothing the user sees is longer than a few thousand characters a paragraph.
         for (QTextBlock b = memo.document()->begin(); b.isValid(); b = b.next())
             QVERIFY(b.length() <= 2 * 4096 + 1);
+    }
+
+    // The same characters set again over the display, as a change of formats reports them,
+    // leave the text as it was: the display's line ends stand for what the text holds there.
+    void sameCharactersAgain() {
+        const QString text = QStringLiteral("a\r\nb\rc\u2028d\ne\r\n");
+        FoldedText folded;
+        QString display = folded.reset(text);
+        display.replace(u'\n', QChar(0x2029));
+        for (const auto& [from, to] :
+             {std::pair(0, 3), std::pair(2, 9), std::pair<int, int>(0, display.size())}) {
+            folded.apply(from, to - from, QStringView(display).mid(from, to - from));
+            QCOMPARE(folded.text(), text);
+        }
     }
 };
 
