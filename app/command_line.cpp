@@ -1,13 +1,13 @@
 #include "command_line.h"
 
-#include "catalogue_file.h"
 #include "config.h"
-#include "data/catalogue/catalogue_store.h"
+#include "data/catalogue/catalogue.h"
 #include "data/odbc/odbc.h"
 #include "data/query/query_parameters.h"
 #include "data/results/csv_writer.h"
 #include "data/results/output_file.h"
 #include "data/sqlite/database.h"
+#include "open_catalogue.h"
 #include "platform/platform.h"
 
 #include <QDir>
@@ -19,8 +19,6 @@
 namespace velario::command_line {
 
 namespace {
-
-const QString kFallbackCatalogue = QStringLiteral("C:\\BASE\\VELARIO\\VELARIO2.MDB");
 
 // Messages of the windows separate their parts with CR; a terminal wants LF.
 void say(QTextStream& err, const QString& message) {
@@ -36,8 +34,9 @@ QString cannotWrite(const QString& file, const QString& why) {
         .arg(QDir::toNativeSeparators(file), why);
 }
 
-// The catalogue as start-up finds it, opened only for reading; null after telling ERR why.
-std::unique_ptr<data::Database> openCatalogue(QTextStream& err) {
+// The catalogue as start-up finds it, a file opened only for reading; null after telling ERR
+// why.
+std::unique_ptr<data::Catalogue> readCatalogue(QTextStream& err) {
     const QString file = configurationFileIn(platform().programDir());
     const std::optional<Configuration> config =
         file.isEmpty() ? std::nullopt : readConfiguration(file);
@@ -49,12 +48,11 @@ std::unique_ptr<data::Database> openCatalogue(QTextStream& err) {
         say(err, QStringLiteral("Manca Directory Programma"));
         return nullptr;
     }
-    const QString path =
-        config->dirDbf.contains(QLatin1String("ODBC")) ? kFallbackCatalogue : config->dirDbf;
+    const QString location = catalogueLocation(config->dirDbf);
     Error error;
-    std::unique_ptr<data::Database> catalogue = openCatalogueFile(path, true, &error);
+    std::unique_ptr<data::Catalogue> catalogue = openCatalogue(location, true, &error);
     if (!catalogue)
-        say(err, catalogueOpeningMessage(error, path));
+        say(err, catalogueOpeningMessage(error, location));
     return catalogue;
 }
 
@@ -63,47 +61,15 @@ QString parameterNames(const QString& sql) {
     return data::findQueryParameters(sql.trimmed()).names.join(QStringLiteral(", "));
 }
 
-// Writes each row as its cells, blanks trimmed, tab-separated; a tab or line end inside a
-// value becomes a blank, so that an entry stays one line.
-class ListLines final : public data::RowSink {
-public:
-    explicit ListLines(QTextStream& out) : out_(out) {}
-    void beginRow() override {
-        first_ = true;
-        column_ = 0;
-    }
-    void cell(const char* utf8, qsizetype length) override {
-        QString text = QString::fromUtf8(utf8, length);
-        // The statement itself is not shown: its parameters' names are, when it has any.
-        if (column_++ == kStatementColumn) {
-            text = parameterNames(text);
-            if (text.isEmpty())
-                return;
-        }
-        text = text.trimmed();
-        for (QChar& c : text)
-            if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
-                c = QLatin1Char(' ');
-        separate();
-        out_ << text;
-    }
-    void nullCell() override {
-        if (column_++ != kStatementColumn)
-            separate();
-    }
-    void endRow() override { out_ << '\n'; }
-    static constexpr int kStatementColumn = 4;
-
-private:
-    void separate() {
-        if (!first_)
-            out_ << '\t';
-        first_ = false;
-    }
-    QTextStream& out_;
-    bool first_ = true;
-    int column_ = 0;
-};
+// An entry's field as --list writes it: blanks trimmed, a tab or line end a blank, so that an
+// entry stays one line.
+QString listField(const std::optional<QString>& field) {
+    QString text = field.value_or(QString()).trimmed();
+    for (QChar& c : text)
+        if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            c = QLatin1Char(' ');
+    return text;
+}
 
 // The result of ENTRY, as the result window opens it; the engine objects it needs are kept in
 // DATABASE or CONNECTION, which must outlive it.
@@ -145,21 +111,19 @@ QString unmatchedParameter(const QString& code, const QString& sql,
 } // namespace
 
 int listCatalogue(QTextStream& out, QTextStream& err) {
-    const std::unique_ptr<data::Database> catalogue = openCatalogue(err);
+    const std::unique_ptr<data::Catalogue> catalogue = readCatalogue(err);
     if (!catalogue)
         return SetupFailed;
-    Error error;
-    const std::unique_ptr<data::ResultSource> list = catalogue->execute(
-        QStringLiteral(
-            "SELECT CODICE, Tipo_Database, Database, DESCRIZIONE, SQL FROM SELEZIONI_SQL "
-            "ORDER BY CODICE"),
-        &error);
-    ListLines lines(out);
-    while (list && !list->atEnd() && list->fetch(1024, lines) > 0) {
-    }
+    const Error error = catalogue->forEachEntry([&](const data::StoredEntry& entry) {
+        out << listField(entry.code) << '\t' << listField(entry.databaseType) << '\t'
+            << listField(entry.database) << '\t' << listField(entry.description);
+        // The statement itself is not shown: its parameters' names are, when it has any.
+        if (const QString names = parameterNames(entry.sql.value_or(QString())); !names.isEmpty())
+            out << '\t' << names;
+        out << '\n';
+        return true;
+    });
     out.flush();
-    if (list && !error)
-        error = list->error();
     if (error) {
         say(err, QStringLiteral("Errore SQL: ") + error.description);
         return SetupFailed;
@@ -169,26 +133,21 @@ int listCatalogue(QTextStream& out, QTextStream& err) {
 
 int runEntry(const QString& code, const QString& file, const data::ParameterAnswers& parameters,
              QTextStream& err) {
-    const std::unique_ptr<data::Database> catalogue = openCatalogue(err);
+    const std::unique_ptr<data::Catalogue> catalogue = readCatalogue(err);
     if (!catalogue)
         return SetupFailed;
-    Error error;
-    data::CatalogueEntry entry;
-    {
-        const std::unique_ptr<data::Recordset> lookup =
-            data::openCatalogueLookup(catalogue.get(), code.trimmed(), &error);
-        if (lookup && !error && lookup->recordCount() == 0) {
-            say(err, QStringLiteral("Codice %1 non presente in archivio !!!").arg(code.trimmed()));
-            return EntryFailed;
-        }
-        if (lookup && !error)
-            error = data::readCatalogueEntry(*lookup, &entry);
-    }
+    std::optional<data::StoredEntry> stored;
+    Error error = catalogue->lookUp(code.trimmed(), &stored);
     if (error) {
         say(err, QStringLiteral("Errore SQL: ") + error.description);
         return SetupFailed;
     }
-    if (entry.sql.trimmed().isEmpty()) {
+    if (!stored) {
+        say(err, QStringLiteral("Codice %1 non presente in archivio !!!").arg(code.trimmed()));
+        return EntryFailed;
+    }
+    const data::CatalogueEntry entry = stored->shown();
+    if (entry.sql.isEmpty()) {
         say(err, QStringLiteral("Nessuna stringa SQL da eseguire !!!"));
         return EntryFailed;
     }

@@ -1,6 +1,6 @@
 #include "shared_state.h"
 
-#include "catalogue_file.h"
+#include "open_catalogue.h"
 #include "platform/platform.h"
 
 namespace velario {
@@ -33,7 +33,7 @@ void SharedState::OPEN_CATALOGUE() {
     // A catalogue that cannot be used fails to open as a missing one does: the window opens
     // and every catalogue operation says the catalogue is not there.
     Error error;
-    DB = openCatalogueFile(PATH_DB, false, &error);
+    DB = openCatalogue(PATH_DB, false, &error);
     if (!DB) {
         platform().beep();
         const int answer = platform().msgBox(catalogueOpeningMessage(error, PATH_DB),

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "data/catalogue/catalogue.h"
 #include "data/errors.h"
-#include "data/sqlite/database.h"
 
 #include <QString>
 #include <QVariant>
@@ -34,8 +34,8 @@ public:
     QString PATH_DB;
     QString RISP;
 
-    // The catalogue database: set once at start-up, null when it could not be opened.
-    std::unique_ptr<data::Database> DB;
+    // The catalogue: set once at start-up, null when it could not be opened.
+    std::unique_ptr<data::Catalogue> DB;
 
     std::array<QVariant, kWinSlots + 1> WIN_OPEN;
     int N_WIN_OPEN = 0;
@@ -47,7 +47,8 @@ public:
 
     // Shows ERROR, when there is one, with STATEMENT, the statement that failed.
     static void ERROR_REPORT(const Error& error, const QString& statement);
-    // Opens PATH_DB as the catalogue into DB; tells the user when it cannot.
+    // Opens PATH_DB (a file, or a server URI) as the catalogue into DB; tells the user when
+    // it cannot.
     void OPEN_CATALOGUE();
     // Removes WIN_ID from the registry.
     void WIN_REMOVE();

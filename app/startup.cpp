@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "config.h"
+#include "open_catalogue.h"
 #include "platform/platform.h"
 #include "shared_state.h"
 
@@ -13,7 +14,6 @@ namespace velario {
 
 namespace {
 
-const QString kFallbackCatalogue = QStringLiteral("C:\\BASE\\VELARIO\\VELARIO2.MDB");
 const QString kHelpFile = QStringLiteral("TESSAR.HLP");
 constexpr int kDateLength = 10;
 
@@ -88,11 +88,7 @@ StartupOutcome Main(SharedState& state, const std::function<void()>& loadCatalog
         return StartupOutcome::Ended;
     }
 
-    // The catalogue is always a database file: a setting that names an ODBC source is not
-    // used for it.
-    state.PATH_DB = state.DIR_DBF;
-    if (state.PATH_DB.contains(QLatin1String("ODBC")))
-        state.PATH_DB = kFallbackCatalogue;
+    state.PATH_DB = catalogueLocation(state.DIR_DBF);
 
     p.setHelpFile(state.DIR_PRG + kHelpFile);
 

@@ -1,6 +1,8 @@
 #include "catalogue_window.h"
 
+#include "app/open_catalogue.h"
 #include "app/shared_state.h"
+#include "catalogue_list_source.h"
 #include "controls/controls.h"
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
@@ -11,6 +13,8 @@
 #include "print/query_sheet.h"
 #include "results/result_window.h"
 
+#include <QMenu>
+#include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <QShortcut>
 
@@ -22,6 +26,25 @@ namespace {
 
 const QString kMdb = QStringLiteral("MDB");
 const QString kOdbc = QStringLiteral("ODBC");
+const QKeySequence kVersionsKey(Qt::CTRL | Qt::Key_H);
+const QKeySequence kDeletedKey(Qt::CTRL | Qt::SHIFT | Qt::Key_H);
+
+// VERSIONS as the versions dialog lists them, the time the user's own.
+QList<VersionItem> versionItems(const QList<data::CatalogueVersion>& versions) {
+    QList<VersionItem> items;
+    for (const data::CatalogueVersion& v : versions) {
+        const data::CatalogueEntry e = v.entry.shown();
+        items << VersionItem{v.when.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
+                             v.user,
+                             data::actionName(v.action),
+                             e.code,
+                             e.description,
+                             e.sql,
+                             e.database,
+                             e.databaseType};
+    }
+    return items;
+}
 
 QString trimmed(const QString& text) {
     return text.trimmed();
@@ -110,9 +133,8 @@ void CatalogueWindow::buildControls() {
         new CommandButton(QStringLiteral("cmdSTAMPA_SQL"), QStringLiteral("Stampa SQL"), this);
     twips::setGeometry(cmdSTAMPA_SQL, 5640, 4800, 1695, 375);
 
-    MSRDC1 = new BoundDataSource(QStringLiteral("MSRDC1"), this);
+    MSRDC1 = new CatalogueListSource(QStringLiteral("MSRDC1"), this);
     MSRDC1->setCaption(QStringLiteral("MSRDC1"));
-    MSRDC1->setReadsWholeResult(true);
     twips::setGeometry(MSRDC1, 7440, 4800, 1215, 345);
     DBGrid1->setDataSource(MSRDC1);
 
@@ -160,6 +182,20 @@ void CatalogueWindow::buildControls() {
             &CatalogueWindow::findEntry);
     connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this,
             &CatalogueWindow::findNextEntry);
+    connect(new QShortcut(QKeySequence(Qt::Key_F5), this), &QShortcut::activated, this,
+            [this] { rereadList(true); });
+    connect(new QShortcut(kVersionsKey, this), &QShortcut::activated, this,
+            &CatalogueWindow::showVersions);
+    connect(new QShortcut(kDeletedKey, this), &QShortcut::activated, this,
+            &CatalogueWindow::showDeleted);
+    DBGrid1->setMenuExtension([this](QMenu& menu) {
+        QAction* versions = menu.addAction(QStringLiteral("Versioni precedenti…"), this,
+                                           &CatalogueWindow::showVersions);
+        versions->setShortcut(kVersionsKey);
+        versions->setEnabled(shownCode_.has_value());
+        menu.addAction(QStringLiteral("Selezioni cancellate…"), this, &CatalogueWindow::showDeleted)
+            ->setShortcut(kDeletedKey);
+    });
 
     connect(MSRDC1, &DataSource::reposition, this, &CatalogueWindow::RIPOSIZIONA_MSRDC1,
             Qt::DirectConnection);
@@ -185,14 +221,16 @@ void CatalogueWindow::onLoad() {
     activated_ = false;
     newEntry_ = false;
     txtCOD_SQL->setEnabled(false);
-    MSRDC1->setDatabaseName(state_.PATH_DB);
-    MSRDC1->setRecordSource(data::catalogueListStatement());
+    MSRDC1->setCatalogue(state_.DB.get(), shownLocation(state_.PATH_DB));
     platform().setMousePointer(MousePointer::Default);
 }
 
 void CatalogueWindow::onActivate() {
-    if (activated_)
+    // What others saved since is shown from the next activation on.
+    if (activated_) {
+        rereadList(false);
         return;
+    }
     activated_ = true;
     platform().setMousePointer(MousePointer::Hourglass);
     RIPOSIZIONA_MSRDC1();
@@ -206,6 +244,7 @@ void CatalogueWindow::onUnload() {
 
 void CatalogueWindow::CAMPI_INITIALIZE() {
     shownCode_.reset();
+    shownVersion_.reset();
     showWhole(txtCOD_SQL, data::kCodeWidth, QString());
     showWhole(txtDESCR_SQL, data::kDescriptionWidth, QString());
     txtSELEZ_SQL->setText(QString());
@@ -237,6 +276,8 @@ void CatalogueWindow::setBrowseModeControls() {
 }
 
 void CatalogueWindow::RIPOSIZIONA_MSRDC1() {
+    if (quiet_)
+        return;
     if (newEntry_)
         setBrowseModeControls();
     if (!MSRDC1->recordset().eof()) {
@@ -258,8 +299,15 @@ void CatalogueWindow::RIPOSIZIONA_MSRDC1() {
 }
 
 void CatalogueWindow::showStoredEntry(const QString& code, Say say) {
-    std::optional<data::CatalogueEntry> entry;
-    const Error error = data::lookUpCatalogueEntry(state_.DB.get(), code, &entry);
+    if (walked_) {
+        if (const auto it = walked_->constFind(code); it != walked_->constEnd()) {
+            showEntry(*it, code);
+            return;
+        }
+    }
+    std::optional<data::StoredEntry> entry;
+    const Error error =
+        state_.DB ? state_.DB->lookUp(code, &entry) : Error::make(ErrorNumber::ObjectNotSet);
     if (entry) {
         showEntry(*entry, code);
         return;
@@ -281,8 +329,10 @@ void CatalogueWindow::showStoredEntry(const QString& code, Say say) {
     }
 }
 
-void CatalogueWindow::showEntry(const data::CatalogueEntry& entry, const QString& storedCode) {
+void CatalogueWindow::showEntry(const data::StoredEntry& stored, const QString& storedCode) {
     shownCode_ = storedCode;
+    shownVersion_ = stored;
+    const data::CatalogueEntry entry = stored.shown();
     showWhole(txtCOD_SQL, data::kCodeWidth, entry.code);
     showWhole(txtDESCR_SQL, data::kDescriptionWidth, entry.description);
     txtSELEZ_SQL->setText(entry.sql);
@@ -291,7 +341,53 @@ void CatalogueWindow::showEntry(const data::CatalogueEntry& entry, const QString
 }
 
 void CatalogueWindow::reportLookup(const Error& error, const QString& code) {
-    SharedState::ERROR_REPORT(error, data::lookupStatementText(code));
+    reportError(error, data::lookupStatementText(code));
+}
+
+void CatalogueWindow::reportError(const Error& error, const QString& statement) {
+    // A file's errors are told as they always were, by their standard texts; a server's need
+    // their own words (which server, what it said).
+    if (!state_.DB || !state_.DB->isServer()) {
+        SharedState::ERROR_REPORT(error, statement);
+        return;
+    }
+    platform().msgBox(QStringLiteral("Errore ") + errorNumberText(error.number) +
+                          QStringLiteral(" - ") + error.description + QStringLiteral("\r\r") +
+                          statement,
+                      MsgBox::OkOnly);
+}
+
+bool CatalogueWindow::refusedAsReadOnly(const QString& code) {
+    const Error error = state_.DB ? state_.DB->readOnly() : Error();
+    if (error)
+        reportLookup(error, code);
+    return error.isSet();
+}
+
+bool CatalogueWindow::listed(const QString& code) const {
+    const data::ResultModel* rows = MSRDC1->model();
+    for (int r = 0; r < rows->rowCount(); ++r)
+        if (!rows->isNull(r, 0) && rows->text(r, 0) == code)
+            return true;
+    return false;
+}
+
+void CatalogueWindow::rereadList(bool report) {
+    if (!state_.DB)
+        return;
+    const int first = DBGrid1->firstVisibleRow();
+    Error error;
+    {
+        const QScopedValueRollback<bool> quiet(quiet_, true);
+        error = MSRDC1->reread(shownCode_.value_or(DBGrid1->columnText(0)));
+    }
+    if (error) {
+        if (report)
+            reportError(error, data::catalogueListStatement());
+        return;
+    }
+    DBGrid1->automationScroll(first);
+    SETTA_ELENCHI();
 }
 
 QString CatalogueWindow::codeOnScreen() const {
@@ -373,45 +469,218 @@ void CatalogueWindow::cmdAGGIORNA_Click() {
         return;
     }
 
+    if (refusedAsReadOnly(codeOnScreen()))
+        return;
     platform().setMousePointer(MousePointer::Hourglass);
     state_.COD_SQL = codeOnScreen();
-    const data::CatalogueEntry entry{state_.COD_SQL, trimmed(txtDESCR_SQL->text()),
-                                     trimmed(txtSELEZ_SQL->text()), trimmed(txtDATABASE->text()),
-                                     trimmed(txtTIPO_DATABASE->text())};
-    // A save that fails changes nothing: the error is shown once and the window stays as it
-    // was.
-    if (const Error error = data::saveCatalogueEntry(state_.DB.get(), state_.COD_SQL, entry)) {
-        reportLookup(error, state_.COD_SQL);
-        platform().setMousePointer(MousePointer::Default);
+    const data::StoredEntry entry = data::StoredEntry::of(
+        {state_.COD_SQL, trimmed(txtDESCR_SQL->text()), trimmed(txtSELEZ_SQL->text()),
+         trimmed(txtDATABASE->text()), trimmed(txtTIPO_DATABASE->text())});
+    // Only over the version the user was shown. A new entry writes over an entry of the same
+    // code only when the list showed that code: one made by someone else meanwhile is theirs.
+    data::Expected expected = shownCode_ == state_.COD_SQL && shownVersion_ && !newEntry_
+                                  ? data::Expected::exactly(*shownVersion_)
+                              : listed(state_.COD_SQL) ? data::Expected::anything()
+                                                       : data::Expected::nothing();
+    for (;;) {
+        data::ChangeOutcome outcome;
+        // A save that fails changes nothing: the error is shown once and the window stays as
+        // it was.
+        const Error error = state_.DB ? state_.DB->save(state_.COD_SQL, expected, entry, &outcome)
+                                      : Error::make(ErrorNumber::ObjectNotSet);
+        if (error) {
+            reportLookup(error, state_.COD_SQL);
+            platform().setMousePointer(MousePointer::Default);
+            return;
+        }
+        if (outcome.kind == data::ChangeOutcome::Done)
+            break;
+        const std::optional<data::Expected> again =
+            resolveConflict(outcome, state_.COD_SQL, Change::Save);
+        if (!again) {
+            platform().setMousePointer(MousePointer::Default);
+            return;
+        }
+        expected = *again;
+    }
+    showChanged(state_.COD_SQL);
+    platform().setMousePointer(MousePointer::Default);
+}
+
+void CatalogueWindow::showChanged(const QString& code) {
+    // The list's first entry, which the refresh shows, gives way at once to the changed one:
+    // only the latter is laid out.
+    const HeldTexts held(this);
+    {
+        const QScopedValueRollback<bool> saving(saving_, true);
+        MSRDC1->refresh();
+    }
+    SETTA_ELENCHI();
+    newEntry_ = false;
+    setBrowseModeControls();
+    showStoredEntry(code, Say::FailureOrMissing);
+}
+
+std::optional<data::Expected> CatalogueWindow::resolveConflict(const data::ChangeOutcome& outcome,
+                                                               const QString& code, Change change) {
+    const bool deleting = change == Change::Delete;
+    switch (outcome.kind) {
+    case data::ChangeOutcome::Changed: {
+        const int answer = platform().msgBox(
+            QStringLiteral("La selezione %1 è stata modificata da un altro utente dopo che è "
+                           "stata letta.\r\r")
+                    .arg(code) +
+                (deleting                    ? QStringLiteral("Sì: la cancella comunque.\r")
+                 : change == Change::Restore ? QStringLiteral("Sì: la sostituisce con la "
+                                                              "versione scelta.\r")
+                                             : QStringLiteral("Sì: la sostituisce con quella "
+                                                              "sullo schermo.\r")) +
+                QStringLiteral("No: mostra la versione dell'altro utente.\rAnnulla: lascia "
+                               "tutto com'è."),
+            MsgBox::YesNoCancel | MsgBox::Question);
+        if (answer == MsgBox::Yes)
+            return data::Expected::exactly(*outcome.current);
+        if (answer == MsgBox::No)
+            showOtherVersion(*outcome.current, code);
+        return std::nullopt;
+    }
+    case data::ChangeOutcome::Deleted:
+        if (deleting) {
+            platform().msgBox(QStringLiteral("La selezione %1 era già stata cancellata da un "
+                                             "altro utente.")
+                                  .arg(code),
+                              MsgBox::OkOnly);
+            return std::nullopt;
+        }
+        if (platform().msgBox(QStringLiteral("La selezione %1 è stata cancellata da un altro "
+                                             "utente dopo che è stata letta.\r\r")
+                                      .arg(code) +
+                                  (change == Change::Restore
+                                       ? QStringLiteral("Ripristinarla con la versione scelta ?")
+                                       : QStringLiteral("Salvarla di nuovo con i dati sullo "
+                                                        "schermo ?")),
+                              MsgBox::YesNo | MsgBox::Question) == MsgBox::Yes)
+            return data::Expected::nothing();
+        return std::nullopt;
+    case data::ChangeOutcome::Exists:
+        platform().beep();
+        platform().msgBox(QStringLiteral("Codice %1 già presente in archivio !!!").arg(code),
+                          MsgBox::OkOnly);
+        // The list now shows it: a save asked for again writes over it.
+        rereadList(false);
+        return std::nullopt;
+    case data::ChangeOutcome::Done:
+        break;
+    }
+    return std::nullopt;
+}
+
+void CatalogueWindow::showOtherVersion(const data::StoredEntry& version, const QString& code) {
+    newEntry_ = false;
+    setBrowseModeControls();
+    showEntry(version, code);
+    selectOptionForType();
+    rereadList(false);
+}
+
+void CatalogueWindow::showVersions() {
+    if (!shownCode_) {
+        platform().beep();
         return;
     }
-
-    {
-        // The list's first entry, which the refresh shows, gives way at once to the saved
-        // one: only the latter is laid out.
-        const HeldTexts held(this);
-        {
-            const QScopedValueRollback<bool> saving(saving_, true);
-            MSRDC1->refresh();
-        }
-        SETTA_ELENCHI();
-        newEntry_ = false;
-        setBrowseModeControls();
-        showStoredEntry(state_.COD_SQL, Say::FailureOrMissing);
+    const QString code = *shownCode_;
+    QList<data::CatalogueVersion> versions;
+    if (const Error error = state_.DB ? state_.DB->history(code, &versions)
+                                      : Error::make(ErrorNumber::ObjectNotSet)) {
+        reportLookup(error, code);
+        return;
     }
+    if (versions.isEmpty()) {
+        platform().msgBox(
+            QStringLiteral("La selezione %1 non ha versioni precedenti.").arg(code.trimmed()),
+            MsgBox::OkOnly);
+        return;
+    }
+    const std::optional<int> chosen = platform().versions(
+        QStringLiteral("Versioni precedenti di %1").arg(code.trimmed()), versionItems(versions));
+    if (!chosen)
+        return;
+    restoreVersion(versions[*chosen], shownVersion_ ? data::Expected::exactly(*shownVersion_)
+                                                    : data::Expected::nothing());
+}
+
+void CatalogueWindow::showDeleted() {
+    QList<data::CatalogueVersion> versions;
+    if (const Error error = state_.DB ? state_.DB->deletedEntries(&versions)
+                                      : Error::make(ErrorNumber::ObjectNotSet)) {
+        reportError(error, QStringLiteral("SELEZIONI_SQL_STORIA"));
+        return;
+    }
+    if (versions.isEmpty()) {
+        platform().msgBox(QStringLiteral("Non ci sono selezioni cancellate."), MsgBox::OkOnly);
+        return;
+    }
+    const std::optional<int> chosen =
+        platform().versions(QStringLiteral("Selezioni cancellate"), versionItems(versions));
+    if (chosen)
+        restoreVersion(versions[*chosen], data::Expected::nothing());
+}
+
+void CatalogueWindow::restoreVersion(const data::CatalogueVersion& version,
+                                     data::Expected expected) {
+    const QString code = version.entry.code.value_or(QString());
+    if (refusedAsReadOnly(code))
+        return;
+    platform().setMousePointer(MousePointer::Hourglass);
+    for (;;) {
+        data::ChangeOutcome outcome;
+        if (const Error error = state_.DB->restore(version, expected, &outcome)) {
+            reportLookup(error, code);
+            platform().setMousePointer(MousePointer::Default);
+            return;
+        }
+        if (outcome.kind == data::ChangeOutcome::Done)
+            break;
+        const std::optional<data::Expected> again = resolveConflict(outcome, code, Change::Restore);
+        if (!again) {
+            platform().setMousePointer(MousePointer::Default);
+            return;
+        }
+        expected = *again;
+    }
+    showChanged(code);
     platform().setMousePointer(MousePointer::Default);
 }
 
 void CatalogueWindow::cmdCANCELLA_Click() {
     newEntry_ = false;
+    if (refusedAsReadOnly(codeOnScreen()))
+        return;
     state_.RISP = QString::number(platform().msgBox(QStringLiteral("Confermi la cancellazione ?"),
                                                     MsgBox::YesNo | MsgBox::Question));
     if (state_.RISP.toInt() != MsgBox::Yes)
         return;
     const QString code = codeOnScreen();
-    if (const Error error = data::deleteCatalogueEntry(state_.DB.get(), code)) {
-        reportLookup(error, code);
-        return;
+    data::Expected expected = shownCode_ == code && shownVersion_
+                                  ? data::Expected::exactly(*shownVersion_)
+                                  : data::Expected::anything();
+    for (;;) {
+        data::ChangeOutcome outcome;
+        const Error error = state_.DB ? state_.DB->remove(code, expected, &outcome)
+                                      : Error::make(ErrorNumber::ObjectNotSet);
+        if (error) {
+            reportLookup(error, code);
+            return;
+        }
+        if (outcome.kind == data::ChangeOutcome::Done)
+            break;
+        const std::optional<data::Expected> again = resolveConflict(outcome, code, Change::Delete);
+        if (!again) {
+            if (outcome.kind != data::ChangeOutcome::Deleted)
+                return;
+            break;
+        }
+        expected = *again;
     }
     MSRDC1->refresh();
     RIPOSIZIONA_MSRDC1();
@@ -419,6 +688,19 @@ void CatalogueWindow::cmdCANCELLA_Click() {
 }
 
 void CatalogueWindow::cmdSTAMPA_Elenco_SQL_Click() {
+    // One read of the whole catalogue rather than a look-up at each entry the walk reaches: on
+    // a server each look-up is a round trip, on a file a lock taken and let go. An entry
+    // missing from it (saved meanwhile) is looked up as before; when the read fails, all are.
+    QHash<QString, data::StoredEntry> entries;
+    const Error error = state_.DB ? state_.DB->forEachEntry([&](const data::StoredEntry& entry) {
+        if (entry.code && !entries.contains(*entry.code))
+            entries.insert(*entry.code, entry);
+        return true;
+    })
+                                  : Error::make(ErrorNumber::ObjectNotSet);
+    if (!error)
+        walked_ = std::move(entries);
+    const auto done = qScopeGuard([this] { walked_.reset(); });
     CatalogueListGrid list(
         *DBGrid1, [this] { return txtSELEZ_SQL->text(); }, [this] { return txtDATABASE->text(); });
     printCatalogueList(list);
@@ -454,34 +736,49 @@ std::optional<QString> CatalogueWindow::DBGrid1_CellEdited(int resultRow, int co
         platform().beep();
         return std::nullopt;
     }
-    // The row's entry, by its code as stored.
+    // The row's entry, by its code as stored, changed only as the list showed it.
     const QString code = DBGrid1->cellText(resultRow, 0);
-    if (column == 0 && value != code) {
-        // Another entry with the new code already exists: codes identify entries.
-        std::optional<data::CatalogueEntry> taken;
-        if (const Error error = data::lookUpCatalogueEntry(state_.DB.get(), value, &taken)) {
-            reportLookup(error, value);
-            return std::nullopt;
-        }
-        if (taken) {
-            platform().beep();
-            return std::nullopt;
-        }
-    }
-    bool found = false;
-    const Error error = data::setCatalogueEntryField(
-        state_.DB.get(), code,
-        column == 0 ? data::CatalogueColumn::Code : data::CatalogueColumn::Description, value,
-        &found);
-    if (error) {
+    const QString before = DBGrid1->cellText(resultRow, column);
+    if (refusedAsReadOnly(code))
+        return std::nullopt;
+    std::optional<data::StoredEntry> current;
+    if (const Error error = state_.DB ? state_.DB->lookUp(code, &current)
+                                      : Error::make(ErrorNumber::ObjectNotSet)) {
         reportLookup(error, code);
         return std::nullopt;
     }
-    if (!found) {
+    if (!current) {
         platform().beep();
         return std::nullopt;
     }
+    data::StoredEntry changed = *current;
+    std::optional<QString>& field = column == 0 ? changed.code : changed.description;
+    data::ChangeOutcome outcome;
+    if (field.value_or(QString()) != before) {
+        outcome.kind = data::ChangeOutcome::Changed;
+    } else {
+        field = value;
+        if (const Error error =
+                state_.DB->save(code, data::Expected::exactly(*current), changed, &outcome)) {
+            reportLookup(error, code);
+            return std::nullopt;
+        }
+    }
+    if (outcome.kind != data::ChangeOutcome::Done) {
+        // Another entry has the new code (codes identify entries), or someone else changed
+        // or deleted this one since the list was read.
+        platform().beep();
+        if (outcome.kind != data::ChangeOutcome::Exists)
+            platform().msgBox(QStringLiteral("La selezione %1 è stata modificata da un altro "
+                                             "utente dopo la lettura dell'elenco: la modifica "
+                                             "non è stata salvata (F5 legge di nuovo "
+                                             "l'elenco).")
+                                  .arg(code),
+                              MsgBox::OkOnly);
+        return std::nullopt;
+    }
     if (shownCode_ == code) {
+        shownVersion_ = changed;
         if (column == 0) {
             shownCode_ = value;
             showWhole(txtCOD_SQL, data::kCodeWidth, value);
@@ -508,11 +805,12 @@ void CatalogueWindow::findNextEntry() {
         findEntry();
         return;
     }
-    // The SQL texts are read from the file for each search: the list holds only codes and
-    // descriptions, and another program may have changed any entry since it was read.
+    // The catalogue is searched as it is now: the list holds only codes and descriptions, and
+    // another program may have changed any entry since it was read.
     QSet<QString> codes;
-    if (const Error error = data::findCatalogueEntries(state_.DB.get(), findText_, &codes)) {
-        SharedState::ERROR_REPORT(error, QStringLiteral("Ricerca di '%1'").arg(findText_));
+    if (const Error error = state_.DB ? state_.DB->find(findText_, &codes)
+                                      : Error::make(ErrorNumber::ObjectNotSet)) {
+        reportError(error, QStringLiteral("Ricerca di '%1'").arg(findText_));
         return;
     }
     const qint64 rows = codes.isEmpty() ? 0 : DBGrid1->resultRowCount();

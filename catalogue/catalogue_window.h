@@ -1,6 +1,6 @@
 #pragma once
 
-#include "data/catalogue/catalogue_store.h"
+#include "data/catalogue/catalogue.h"
 #include "data/errors.h"
 #include "platform/form.h"
 #include "results/entry_source.h"
@@ -16,7 +16,7 @@ class OptionButton;
 class SharedState;
 class TextBox;
 
-class BoundDataSource;
+class CatalogueListSource;
 class DataGrid;
 
 // The catalogue window, frmTS0002 to the automation and in the transcript: the list of saved
@@ -56,10 +56,35 @@ private:
     // Fills every field from the entry whose code is CODE, exactly; clears them when there is
     // none or the look-up fails, and says so as SAY says.
     void showStoredEntry(const QString& code, Say say);
-    // Fills every field from ENTRY, whole, whatever the lengths the fields take when typed.
-    void showEntry(const data::CatalogueEntry& entry, const QString& storedCode);
-    // The look-up of CODE failed: ERROR said with the statement shown for it.
+    // Fills every field from ENTRY, the version stored under STOREDCODE, whole, whatever the
+    // lengths the fields take when typed.
+    void showEntry(const data::StoredEntry& entry, const QString& storedCode);
+    // The look-up, save or delete of CODE failed: ERROR said with the statement shown for it.
     void reportLookup(const Error& error, const QString& code);
+    void reportError(const Error& error, const QString& statement);
+    enum class Change { Save, Delete, Restore };
+    // A change of CODE found OUTCOME instead of what it expected: the user says what to do.
+    // What to expect when the change is to be tried again; nullopt when it is not.
+    std::optional<data::Expected> resolveConflict(const data::ChangeOutcome& outcome,
+                                                  const QString& code, Change change);
+    // After a change of CODE: the list read again, the entry as stored shown in browse mode.
+    void showChanged(const QString& code);
+    // "Versioni precedenti…": the earlier versions of the entry shown, one to restore.
+    void showVersions();
+    // "Selezioni cancellate…": the entries deleted and not there now, one to restore.
+    void showDeleted();
+    // Writes VERSION back over what EXPECTED says is there.
+    void restoreVersion(const data::CatalogueVersion& version, data::Expected expected);
+    // Shows VERSION, which someone else saved under CODE, in browse mode.
+    void showOtherVersion(const data::StoredEntry& version, const QString& code);
+    // Why the catalogue cannot be changed now, said as a failed change of CODE is; false when
+    // it can.
+    bool refusedAsReadOnly(const QString& code);
+    // Whether CODE is in the list as the user was last shown it.
+    bool listed(const QString& code) const;
+    // Reads the list again, keeping the entry on screen and the fields as they are, typed or
+    // not; REPORT: a failure is said, else the list stays as it was.
+    void rereadList(bool report);
     // The code a save writes and writes over, and a delete removes: the shown entry's own, as
     // stored, while the code field shows it; else the code typed.
     QString codeOnScreen() const;
@@ -91,6 +116,13 @@ private:
     // are): what a save in browse mode writes over and a delete removes. Empty when the fields
     // show no stored entry.
     std::optional<QString> shownCode_;
+    // That entry as it was stored when it was shown: a save or a delete changes only this
+    // version.
+    std::optional<data::StoredEntry> shownVersion_;
+    // While the list report walks the list: every entry, by code, as read when it started.
+    std::optional<QHash<QString, data::StoredEntry>> walked_;
+    // The list is being read again: its moves leave the fields as they are.
+    bool quiet_ = false;
     // A save refreshes the list, which shows its first entry only until the saved one is read
     // again.
     bool saving_ = false;
@@ -98,7 +130,7 @@ private:
     SharedState& state_;
 
     DataGrid* DBGrid1 = nullptr;
-    BoundDataSource* MSRDC1 = nullptr;
+    CatalogueListSource* MSRDC1 = nullptr;
     Label* Label1 = nullptr;
     Label* Label2 = nullptr;
     Label* Label3 = nullptr;

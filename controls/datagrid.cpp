@@ -606,6 +606,10 @@ std::unique_ptr<QMenu> DataGrid::makeMenu(int column) {
         action->setShortcuts(item.keys);
         action->setEnabled(item.enabled(*this));
     }
+    if (menuExtension_) {
+        menu->addSeparator();
+        menuExtension_(*menu);
+    }
     return menu;
 }
 

@@ -9,6 +9,7 @@
 
 class QMenu;
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -108,6 +109,11 @@ public:
     void setColumnMaxLength(int column, int length);
     int columnMaxLength(int column) const;
 
+    // Adds, through EXTEND, the owner's own items to the context menu, after the grid's.
+    void setMenuExtension(std::function<void(QMenu&)> extend) {
+        menuExtension_ = std::move(extend);
+    }
+
     // Puts the selected cells on the clipboard as tab-separated text and as an HTML table,
     // the captions of their columns first when WITHHEADERS. Selected columns are whole
     // columns: rows not read yet are read first.
@@ -189,6 +195,7 @@ private:
     QString exportName_;
     bool sortable_ = false;
     int menuColumn_ = -1;
+    std::function<void(QMenu&)> menuExtension_;
 };
 
 } // namespace velario

@@ -60,6 +60,15 @@ Dialogs::SaveChoice ScriptedDialogs::fileSaveCsv(const QString& initialPath, cha
     return {file.path, chosen, file.queued, {}, asStored};
 }
 
+Dialogs::VersionChoice ScriptedDialogs::versions(const QString&, const QList<VersionItem>& items) {
+    if (versions_.isEmpty())
+        return {std::nullopt, false};
+    const std::optional<int> index = versions_.dequeue();
+    if (index && (*index < 0 || *index >= items.size()))
+        return {std::nullopt, true};
+    return {index, true};
+}
+
 Dialogs::Progress ScriptedDialogs::progress(const QString&, const QString&, BackgroundWork&,
                                             const std::function<void()>& cancel) {
     if (!answers_.isEmpty() && answers_.head() == MsgBox::Cancel) {
@@ -159,12 +168,12 @@ std::optional<QList<ScriptStep>> parseScript(const QByteArray& content, ScriptPa
         } else if (v == "activate" || v == "close") {
             step.window = rest.trimmed();
             ok = !step.window.isEmpty() && !step.window.contains(QLatin1Char(' '));
-        } else if (v == "answer") {
+        } else if (v == "answer" || v == "choose-version") {
             ok = toInt(rest.trimmed(), step.number);
         } else if (v == "reply" || v == "choose-file") {
             step.text = textArgument(rest);
-        } else if (v == "reply-cancel" || v == "cancel-file" || v == "dump" || v == "wait-idle" ||
-                   v == "quit") {
+        } else if (v == "reply-cancel" || v == "cancel-file" || v == "cancel-version" ||
+                   v == "dump" || v == "wait-idle" || v == "quit") {
             ok = rest.trimmed().isEmpty();
         } else {
             return fail(QStringLiteral("unknown step '%1'").arg(v));
@@ -312,6 +321,10 @@ QString ScriptRunner::runStep(const ScriptStep& s) {
     }
     if (v == "choose-file" || v == "cancel-file") {
         dialogs_.queueFile(v == "choose-file" ? std::optional<QString>(s.text) : std::nullopt);
+        return {};
+    }
+    if (v == "choose-version" || v == "cancel-version") {
+        dialogs_.queueVersion(v == "choose-version" ? std::optional<int>(s.number) : std::nullopt);
         return {};
     }
     if (v == "choose-separator") {

@@ -49,6 +49,9 @@ public:
     Progress progress(const QString& text, const QString& title, BackgroundWork& work,
                       const std::function<void()>& cancel) override;
     Shown notice(const QString&, const QString&) override { return {}; }
+    // The version queued (choose-version N), Cancel for cancel-version; Cancel when nothing is
+    // queued. A queued index beyond the items listed cancels too.
+    VersionChoice versions(const QString& title, const QList<VersionItem>& items) override;
     void beep() override {}
     void showPointer(int) override {}
     bool interactive() const override { return false; }
@@ -59,12 +62,14 @@ public:
     void queueSeparator(char separator, bool asStored = false) {
         separators_.enqueue({separator, asStored});
     }
+    void queueVersion(std::optional<int> index) { versions_.enqueue(index); }
 
 private:
     QQueue<int> answers_;
     QQueue<std::optional<QString>> replies_;
     QQueue<std::optional<QString>> files_;
     QQueue<std::pair<char, bool>> separators_;
+    QQueue<std::optional<int>> versions_;
 };
 
 struct ScriptStep {

@@ -116,6 +116,28 @@ std::optional<QString> Platform::fileOpen(const QString& initialDir) {
     return choice.path;
 }
 
+std::optional<int> Platform::versions(const QString& title, const QList<VersionItem>& items) {
+    const Dialogs::VersionChoice choice = dialogs().versions(title, items);
+    QJsonArray listed;
+    for (const VersionItem& item : items)
+        listed.append(QJsonObject{{"when", item.when},
+                                  {"user", item.user},
+                                  {"action", item.action},
+                                  {"code", item.code},
+                                  {"description", item.description},
+                                  {"sql", item.sql},
+                                  {"database", item.database},
+                                  {"type", item.type}});
+    Transcript::instance().write(QStringLiteral("versions"),
+                                 withShown({{"title", title},
+                                            {"items", listed},
+                                            {"result", choice.index ? QJsonValue(*choice.index)
+                                                                    : QJsonValue(QJsonValue::Null)},
+                                            {"queued", choice.queued}},
+                                           choice.shown));
+    return choice.index;
+}
+
 QString separatorName(char separator) {
     return separator == '\t' ? QStringLiteral("tab") : QString(QLatin1Char(separator));
 }

@@ -48,6 +48,18 @@ enum : int { Default = 0, Hourglass = 11 };
 // How long a long operation runs before the user is shown that it does, and may stop it.
 constexpr int kProgressDelayMs = 1000;
 
+// One earlier version of a catalogue entry, as the versions dialog lists it.
+struct VersionItem {
+    QString when; // dd/mm/yyyy hh:mm:ss, the user's time
+    QString user;
+    QString action; // what became of the version: "modificata", "cancellata", "ripristinata"
+    QString code;
+    QString description;
+    QString sql;
+    QString database;
+    QString type;
+};
+
 // How the user is asked something. The widget implementation shows real dialogs; the
 // scripted one answers from queues filled by an automation script.
 class Dialogs {
@@ -86,6 +98,11 @@ public:
         // Cells as they are stored, not as a spreadsheet of the user's locale is to read them.
         bool asStored = false;
     };
+    struct VersionChoice {
+        std::optional<int> index; // nullopt: Cancel
+        bool queued = false;
+        Shown shown = {};
+    };
     struct Progress {
         bool shown = false;
         bool cancelled = false;
@@ -105,6 +122,9 @@ public:
                               const std::function<void()>& cancel) = 0;
     // Tells the user TEXT, which asks for no answer, without waiting for them to read it.
     virtual Shown notice(const QString& text, const QString& title) = 0;
+    // Shows ITEMS, the earlier versions of entries, newest first, each with its SQL; the one
+    // the user chose to restore.
+    virtual VersionChoice versions(const QString& title, const QList<VersionItem>& items) = 0;
     virtual void beep() = 0;
     virtual void showPointer(int value) = 0;
     virtual bool interactive() const = 0;
@@ -127,6 +147,8 @@ public:
                                     const QString& defaultText);
     std::optional<QString> fileOpen(const QString& initialDir);
     Dialogs::SaveChoice fileSaveCsv(const QString& initialPath, char separator);
+    // The index in ITEMS of the version to restore; nullopt when the user cancels.
+    std::optional<int> versions(const QString& title, const QList<VersionItem>& items);
     // Puts TEXT, and HTML for programs that take a table, on the system's clipboard.
     void setClipboard(const QString& text, const QString& html);
     void beep();

@@ -9,11 +9,14 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -169,6 +172,57 @@ private:
     bool cancelled_ = false;
 };
 
+// The earlier versions of entries, one a line, and the whole of the one selected below them.
+class VersionsDialog final : public QDialog {
+public:
+    VersionsDialog(const QString& title, const QList<VersionItem>& items) : items_(items) {
+        setWindowTitle(title);
+        auto* layout = new QVBoxLayout(this);
+        auto* label = new QLabel(QStringLiteral("Versioni, dalla più recente:"), this);
+        list_ = new QListWidget(this);
+        for (const VersionItem& item : items)
+            list_->addItem(
+                QStringLiteral("%1   %2   %3   %4   %5")
+                    .arg(item.when, item.user, item.action, item.code, item.description));
+        label->setBuddy(list_);
+        shown_ = new QPlainTextEdit(this);
+        shown_->setReadOnly(true);
+        shown_->setLineWrapMode(QPlainTextEdit::NoWrap);
+        shown_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        auto* buttons = new QDialogButtonBox(this);
+        restore_ = buttons->addButton(QStringLiteral("&Ripristina"), QDialogButtonBox::AcceptRole);
+        buttons->addButton(QStringLiteral("Annulla"), QDialogButtonBox::RejectRole);
+        layout->addWidget(label);
+        layout->addWidget(list_, 1);
+        layout->addWidget(shown_, 2);
+        layout->addWidget(buttons);
+        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        connect(list_, &QListWidget::currentRowChanged, this, &VersionsDialog::showVersion);
+        connect(list_, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+        list_->setCurrentRow(0);
+        resize(QFontMetrics(font()).averageCharWidth() * 100, QFontMetrics(font()).height() * 30);
+    }
+
+    int chosen() const { return list_->currentRow(); }
+    QStringList buttonsShown() const { return buttonTexts(findChildren<QAbstractButton*>()); }
+
+private:
+    void showVersion(int row) {
+        restore_->setEnabled(row >= 0);
+        if (row < 0)
+            return;
+        const VersionItem& item = items_[row];
+        shown_->setPlainText(QStringLiteral("Database: %1   Tipo: %2\n\n%3")
+                                 .arg(item.database, item.type, item.sql));
+    }
+
+    QList<VersionItem> items_;
+    QListWidget* list_;
+    QPlainTextEdit* shown_;
+    QPushButton* restore_;
+};
+
 class WidgetDialogs final : public Dialogs {
 public:
     // A window left open goes with the dialogs, which go before the application does.
@@ -295,6 +349,16 @@ public:
         notice_->setModal(false);
         notice_->show();
         return {notice_->windowTitle(), buttonTexts(notice_->buttons()), {}, {}};
+    }
+
+    VersionChoice versions(const QString& title, const QList<VersionItem>& items) override {
+        VersionsDialog dialog(title, items);
+        const bool ok = dialog.exec() == QDialog::Accepted && dialog.chosen() >= 0;
+        const Shown shown{
+            title, dialog.buttonsShown(), {QStringLiteral("Versioni, dalla più recente:")}, {}};
+        if (!ok)
+            return {std::nullopt, false, shown};
+        return {dialog.chosen(), false, shown};
     }
 
     void beep() override { QApplication::beep(); }

@@ -12,7 +12,7 @@ packages=(
     qt6-base-dev qt6-translations-l10n libqt6svg6 libqt6sql6-sqlite libqt6sql6-odbc libgl-dev
     mdbtools mdbtools-dev libglib2.0-dev
     unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb libmariadb-dev
-    postgresql mariadb-server mariadb-client sqlite3 libsqlite3-dev
+    postgresql libpq-dev mariadb-server mariadb-client sqlite3 libsqlite3-dev
     poppler-utils fonts-liberation fonts-dejavu-core fonts-wqy-microhei fonts-symbola fontconfig
     locales libdeflate-dev
     libharfbuzz-dev clang libclang-rt-14-dev clang-format

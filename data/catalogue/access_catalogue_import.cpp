@@ -69,12 +69,9 @@ Error copyEntries(Database& source, sqlite3* handle, qint64* copied, QStringList
         return error;
     qint64 count = 0;
     Error written;
-    QStringList longer;
-    QSet<QString> seen;
-    const Error read = source.forEachRow(
-        QStringLiteral("SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM "
-                       "SELEZIONI_SQL"),
-        {}, [&](std::span<const std::string_view> row) {
+    LongCodes longer;
+    const Error read =
+        source.forEachRow(copyStatement(), {}, [&](std::span<const std::string_view> row) {
             sqlite3_stmt* stmt = insert.get();
             for (int i = 0; i < 5; ++i) {
                 const std::string_view value = row[size_t(i)];
@@ -91,12 +88,7 @@ Error copyEntries(Database& source, sqlite3* handle, qint64* copied, QStringList
                 return false;
             }
             ++count;
-            const QString code =
-                QString::fromUtf8(row[0].data(), qsizetype(row[0].size())).trimmed();
-            if (code.size() > kCodeWidth && !seen.contains(code)) {
-                seen.insert(code);
-                longer << code;
-            }
+            longer.note(row[0]);
             return true;
         });
     if (read)
@@ -106,7 +98,7 @@ Error copyEntries(Database& source, sqlite3* handle, qint64* copied, QStringList
     if (sqlite3_exec(handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         return Error::make(ErrorNumber::EngineError, detail::errorText(handle));
     *copied = count;
-    *longCodes = std::move(longer);
+    *longCodes = longer.list();
     return {};
 }
 
@@ -129,37 +121,71 @@ Error renameNew(const QString& from, const QString& to) {
 
 } // namespace
 
+QString copyStatement() {
+    return QStringLiteral("SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM "
+                          "SELEZIONI_SQL");
+}
+
+void LongCodes::note(std::string_view code) {
+    const QString trimmed = QString::fromUtf8(code.data(), qsizetype(code.size())).trimmed();
+    if (trimmed.size() > kCodeWidth && !seen_.contains(trimmed)) {
+        seen_.insert(trimmed);
+        codes_ << trimmed;
+    }
+}
+
+std::unique_ptr<Database> openLocalCatalogue(const QString& path, Error* error) {
+    const auto fail = [&](Error e) {
+        *error = std::move(e);
+        return nullptr;
+    };
+    if (!QFileInfo::exists(path))
+        return fail(Error::make(ErrorNumber::FileNotFound,
+                                QStringLiteral("Impossibile trovare il file '%1'.").arg(path)));
+    if (!Database::isDatabaseFile(path))
+        return fail(Error::make(ErrorNumber::UnrecognizedFormat,
+                                QStringLiteral("Il file '%1' non è un catalogo SQLite né un file "
+                                               "Access (.mdb o .accdb).")
+                                    .arg(path)));
+    std::unique_ptr<Database> source = Database::open(path, true, error);
+    if (!source)
+        return nullptr;
+    if (source->kind() == DatabaseKind::SQLite) {
+        if (Error e = checkCatalogue(*source))
+            return fail(Error::make(e.number, QStringLiteral("'%1': %2").arg(path, e.description)));
+        return source;
+    }
+    QStringList missing;
+    bool table = false;
+    if (Error e = missingColumns(*source, &missing, &table))
+        return fail(e);
+    if (!table)
+        return fail(
+            Error::make(ErrorNumber::TableNotFound,
+                        QStringLiteral("Il file Access '%1' non contiene la tabella SELEZIONI_SQL.")
+                            .arg(path)));
+    if (!missing.isEmpty())
+        return fail(Error::make(ErrorNumber::TooFewParameters,
+                                QStringLiteral("La tabella SELEZIONI_SQL del file Access '%1' non "
+                                               "ha le colonne %2.")
+                                    .arg(path, missing.join(QStringLiteral(", ")))));
+    return source;
+}
+
 Error importAccessCatalogue(const QString& accessPath, const QString& newPath, qint64* copied,
                             QStringList* longCodes) {
     if (newPath.isEmpty())
         return Error::make(ErrorNumber::FileOpenFailed);
     if (QFileInfo::exists(newPath) || QFileInfo(newPath).isSymLink())
         return exists(newPath);
-    if (!QFileInfo::exists(accessPath))
-        return Error::make(ErrorNumber::FileNotFound,
-                           QStringLiteral("Impossibile trovare il file '%1'.").arg(accessPath));
-    if (!Database::isAccessFile(accessPath))
+    if (!Database::isAccessFile(accessPath) && QFileInfo::exists(accessPath))
         return Error::make(
             ErrorNumber::UnrecognizedFormat,
             QStringLiteral("Il file '%1' non è un file Access (.mdb o .accdb).").arg(accessPath));
     Error error;
-    const std::unique_ptr<Database> source = Database::open(accessPath, true, &error);
+    const std::unique_ptr<Database> source = openLocalCatalogue(accessPath, &error);
     if (!source)
         return error;
-    QStringList missing;
-    bool table = false;
-    if ((error = missingColumns(*source, &missing, &table)))
-        return error;
-    if (!table)
-        return Error::make(
-            ErrorNumber::TableNotFound,
-            QStringLiteral("Il file Access '%1' non contiene la tabella SELEZIONI_SQL.")
-                .arg(accessPath));
-    if (!missing.isEmpty())
-        return Error::make(ErrorNumber::TooFewParameters,
-                           QStringLiteral("La tabella SELEZIONI_SQL del file Access '%1' non ha "
-                                          "le colonne %2.")
-                               .arg(accessPath, missing.join(QStringLiteral(", "))));
 
     const QFileInfo target(newPath);
     QTemporaryFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() +

@@ -1,7 +1,6 @@
 #include "data/catalogue/catalogue_store.h"
 
 #include "data/sqlite/database.h"
-#include "data/text/folded_search.h"
 
 #include <QFileInfo>
 
@@ -10,9 +9,7 @@ namespace velario::data {
 namespace {
 
 const QString kTable = QStringLiteral("SELEZIONI_SQL");
-const QString kColumns[] = {QStringLiteral("CODICE"), QStringLiteral("DESCRIZIONE"),
-                            QStringLiteral("SQL"), QStringLiteral("Database"),
-                            QStringLiteral("Tipo_Database")};
+const QString kCode = QStringLiteral("CODICE");
 
 Error damaged(const QString& detail) {
     return Error::make(ErrorNumber::UnrecognizedFormat,
@@ -64,23 +61,6 @@ QString lookupStatementText(const QString& code) {
            QStringLiteral("' ");
 }
 
-Error findCatalogueEntries(Database* database, const QString& text, QSet<QString>* codes) {
-    if (!database)
-        return Error::make(ErrorNumber::ObjectNotSet);
-    FoldedSearch search(text);
-    QSet<QString> found;
-    const Error error = database->forEachRow(
-        QStringLiteral("SELECT CODICE, DESCRIZIONE, SQL FROM SELEZIONI_SQL"), {},
-        [&](std::span<const std::string_view> row) {
-            if (search.foundIn(row[0]) || search.foundIn(row[1]) || search.foundIn(row[2]))
-                found.insert(QString::fromUtf8(row[0].data(), qsizetype(row[0].size())));
-            return true;
-        });
-    if (!error && codes)
-        *codes = std::move(found);
-    return error;
-}
-
 std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString& code,
                                                Error* error) {
     if (!database) {
@@ -88,69 +68,7 @@ std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString
             *error = Error::make(ErrorNumber::ObjectNotSet);
         return nullptr;
     }
-    return database->openTableRecordset(kTable, kColumns[0], code, error);
-}
-
-Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry) {
-    Error error;
-    CatalogueEntry read;
-    QString* const fields[] = {&read.code, &read.description, &read.sql, &read.database,
-                               &read.databaseType};
-    for (int i = 0; i < 5 && !error; ++i) {
-        const QVariant value = recordset.field(kColumns[i], &error);
-        *fields[i] = value.isNull() ? QString() : value.toString().trimmed();
-    }
-    if (!error && entry)
-        *entry = read;
-    return error;
-}
-
-Error lookUpCatalogueEntry(Database* database, const QString& code,
-                           std::optional<CatalogueEntry>* entry) {
-    Error error;
-    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, code, &error);
-    if (!rows)
-        return error;
-    std::optional<CatalogueEntry> found;
-    if (rows->recordCount() != 0 && (error = readCatalogueEntry(*rows, &found.emplace())))
-        return error;
-    if (entry)
-        *entry = std::move(found);
-    return {};
-}
-
-Error saveCatalogueEntry(Database* database, const QString& key, const CatalogueEntry& entry) {
-    Error error;
-    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, key, &error);
-    if (!rows)
-        return error;
-    error = rows->recordCount() != 0 ? rows->edit() : rows->addNew();
-    const QString* const values[] = {&entry.code, &entry.description, &entry.sql, &entry.database,
-                                     &entry.databaseType};
-    for (int i = 0; i < 5 && !error; ++i)
-        error = rows->collect(kColumns[i], *values[i]);
-    return error ? error : rows->update();
-}
-
-Error deleteCatalogueEntry(Database* database, const QString& code) {
-    Error error;
-    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, code, &error);
-    if (!rows)
-        return error;
-    return rows->recordCount() > 0 ? rows->deleteCurrent() : Error();
-}
-
-Error setCatalogueEntryField(Database* database, const QString& code, CatalogueColumn column,
-                             const QString& value, bool* found) {
-    Error error;
-    const std::unique_ptr<Recordset> rows = openCatalogueLookup(database, code, &error);
-    *found = rows && rows->recordCount() != 0;
-    if (!*found)
-        return error;
-    error = rows->edit();
-    if (!error)
-        error = rows->collect(kColumns[column == CatalogueColumn::Code ? 0 : 1], value);
-    return error ? error : rows->update();
+    return database->openTableRecordset(kTable, kCode, code, error);
 }
 
 bool namesDatabaseFile(const QString& databaseText) {

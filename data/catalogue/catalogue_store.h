@@ -3,11 +3,9 @@
 #include "data/errors.h"
 #include "data/sqlite/recordset.h"
 
-#include <QSet>
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 namespace velario::data {
 
@@ -40,38 +38,10 @@ QString catalogueListStatement();
 // runs binds the code instead, so nothing typed can change it.
 QString lookupStatementText(const QString& code);
 
-// The codes, as the list holds them (a Null as empty text), of the entries whose code,
-// description or SQL contains TEXT, case and accents aside (see FoldedSearch). Read from the
-// file as it is now, one row at a time, so that neither SQL texts nor entries that do not
-// match are held.
-Error findCatalogueEntries(Database* database, const QString& text, QSet<QString>* codes);
-
 // The rows whose CODICE is CODE, exactly, as an updatable record set. ObjectNotSet when
 // DATABASE is null.
 std::unique_ptr<Recordset> openCatalogueLookup(Database* database, const QString& code,
                                                Error* error);
-
-// The current row's five fields as the windows use them: a Null as empty text, blanks trimmed.
-Error readCatalogueEntry(const Recordset& recordset, CatalogueEntry* entry);
-
-// The entry whose CODICE is CODE exactly (the first, should there be several), its fields read
-// as readCatalogueEntry reads them; ENTRY empty when there is none.
-Error lookUpCatalogueEntry(Database* database, const QString& code,
-                           std::optional<CatalogueEntry>* entry);
-
-// Writes ENTRY's five fields, as they are, over the first entry whose CODICE is KEY, or as a
-// new entry when there is none.
-Error saveCatalogueEntry(Database* database, const QString& key, const CatalogueEntry& entry);
-
-// Deletes the first entry whose CODICE is CODE; none is no error.
-Error deleteCatalogueEntry(Database* database, const QString& code);
-
-enum class CatalogueColumn { Code, Description };
-
-// Writes VALUE into COLUMN of the first entry whose CODICE is CODE. FOUND says whether there
-// was one; nothing is written when there was not.
-Error setCatalogueEntryField(Database* database, const QString& code, CatalogueColumn column,
-                             const QString& value, bool* found);
 
 // Whether the text of a database field names a database file: it says ".MDB", or it is the
 // path of a file whose first bytes are those of a SQLite or an Access database.

@@ -9,8 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <sqlite3.h>
+
+#include <algorithm>
 
 namespace velario::data {
 namespace {
@@ -75,7 +78,8 @@ Database::~Database() {
     sqlite_->close();
 }
 
-std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Error* error) {
+std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Error* error,
+                                         int lockWaitMs) {
     const auto fail = [&](int number, const QString& description) {
         if (error)
             *error = Error::make(number, description);
@@ -115,7 +119,7 @@ std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Err
     const QString uri =
         readOnly ? readOnlySqliteUri(enginePath) : fileUri(enginePath) + QStringLiteral("?mode=rw");
     Error probed;
-    sqlite3* handle = detail::openHandle(uri, readOnly, &probed);
+    sqlite3* handle = detail::openHandle(uri, readOnly, lockWaitMs, &probed);
     if (handle && kind == DatabaseKind::Access && !prepareAccessCopyConnection(handle)) {
         sqlite3_close_v2(handle);
         handle = nullptr;
@@ -126,7 +130,9 @@ std::unique_ptr<Database> Database::open(const QString& path, bool readOnly, Err
     }
     if (!handle)
         return fail(probed.number, probed.description);
-    return std::unique_ptr<Database>(new Database(path, kind, readOnly, uri, handle));
+    std::unique_ptr<Database> database(new Database(path, kind, readOnly, uri, handle));
+    database->lockWaitMs_ = lockWaitMs;
+    return database;
 }
 
 Error Database::followFile() {
@@ -143,7 +149,7 @@ Error Database::followFile() {
     sqlite_->close();
     sqlite_->identity.reset();
     Error probed;
-    sqlite_->handle = detail::openHandle(uri_, readOnly_, &probed);
+    sqlite_->handle = detail::openHandle(uri_, readOnly_, lockWaitMs_, &probed);
     if (!sqlite_->handle)
         return Error::make(probed.number,
                            QStringLiteral("Il file '%1' non è più un database leggibile: %2")
@@ -245,6 +251,51 @@ std::unique_ptr<ResultSource> Database::execute(const BoundStatement& statement,
 
 Error Database::checkWritable() const {
     return sqlite_->checkWritable();
+}
+
+Error Database::writeTransaction(const std::function<Error()>& work) {
+    if (Error e = followFile())
+        return e;
+    if (Error e = sqlite_->checkWritable())
+        return e;
+    sqlite3* handle = sqlite_->handle;
+    const auto run = [&](const char* sql) -> Error {
+        const int rc = sqlite3_exec(handle, sql, nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK ? Error() : sqlite_->lastError(rc);
+    };
+    // Changes of several programs at once queue for the file's write lock one behind the
+    // other, each with its commit's syncs: twenty at once on a busy machine took more than
+    // the two seconds a read waits.
+    sqlite3_busy_timeout(handle, std::max(lockWaitMs_, kSharedFileLockWaitMs));
+    const auto readsWait = qScopeGuard([&] { sqlite3_busy_timeout(handle, lockWaitMs_); });
+    if (Error e = run("BEGIN IMMEDIATE"))
+        return e;
+    Error error = work();
+    if (!error)
+        error = run("COMMIT");
+    if (error && sqlite3_get_autocommit(handle) == 0)
+        run("ROLLBACK");
+    return error;
+}
+
+Error Database::exec(const QString& sql, const QVariantList& params, int* changes) {
+    if (!sqlite_->isOpen())
+        return Error::make(ErrorNumber::ObjectNotSet);
+    const QByteArray text = sql.toUtf8();
+    Error error;
+    detail::Statement stmt = sqlite_->takeStatement(text, &error);
+    if (!stmt.isValid())
+        return error;
+    for (int i = 0; i < params.size(); ++i)
+        if (!stmt.bind(i + 1, params[i]))
+            return sqlite_->lastError(sqlite3_errcode(sqlite_->handle));
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        return sqlite_->lastError(rc);
+    if (changes)
+        *changes = sqlite3_changes(sqlite_->handle);
+    sqlite_->keepStatement(text, std::move(stmt));
+    return {};
 }
 
 void Database::interrupt() {

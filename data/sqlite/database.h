@@ -36,11 +36,18 @@ QString readOnlySqliteUri(const QString& path);
 // An open database file. The kind is decided by the file's content: a SQLite file opens
 // read-write through the SQLite engine, an Access file read-only. Opening never creates a
 // file.
+// How long a statement waits for a lock another program holds on the file; a file that many
+// programs change at once (a shared catalogue) is worth waiting for longer.
+constexpr int kLockWaitMs = 2000;
+constexpr int kSharedFileLockWaitMs = 10000;
+
 class Database {
 public:
     // Null, with ERROR set, when PATH cannot be opened. An Access file always opens
-    // read-only.
-    static std::unique_ptr<Database> open(const QString& path, bool readOnly, Error* error);
+    // read-only. Every statement waits up to LOCKWAITMS for a lock, a change at least
+    // kSharedFileLockWaitMs.
+    static std::unique_ptr<Database> open(const QString& path, bool readOnly, Error* error,
+                                          int lockWaitMs = kLockWaitMs);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -75,6 +82,14 @@ public:
     // read-only, file made read-only).
     Error checkWritable() const;
 
+    // Runs WORK as one write transaction on the file now at the path, committed when WORK
+    // returns no error and rolled back otherwise. The write lock is taken first (BEGIN
+    // IMMEDIATE), so a file another program is writing fails here, before anything is read
+    // for the change; the record sets WORK opens read inside the transaction.
+    Error writeTransaction(const std::function<Error()>& work);
+    // Runs the one statement SQL with PARAMS bound; CHANGES receives the rows it changed.
+    Error exec(const QString& sql, const QVariantList& params, int* changes = nullptr);
+
     // Stops, from another thread, what execute() or its result runs on the engine now, and
     // fails what follows with OperationCancelled. For a database that is then let go.
     void interrupt();
@@ -91,6 +106,7 @@ private:
     Error followFile();
     Database(QString path, DatabaseKind kind, bool readOnly, QString uri, sqlite3* handle);
     QString path_;
+    int lockWaitMs_ = kLockWaitMs;
     DatabaseKind kind_;
     bool readOnly_;
     // What the handle was opened on, to open it again on the file that took the path.

@@ -45,6 +45,8 @@ public:
     QVariant field(const QString& name, Error* error = nullptr) const;
 
     bool isUpdatable() const { return !table_.isEmpty(); }
+    // The rowid of the current row of a record set opened on one table; 0 without one.
+    qint64 rowid() const { return isUpdatable() && !eof() ? rowids_[size_t(current_)] : 0; }
     bool isOpen() const { return open_; }
 
     // Starts changing the current row.

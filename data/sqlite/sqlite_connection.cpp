@@ -88,7 +88,7 @@ int bindValues(sqlite3_stmt* stmt, const std::vector<ParameterValue>& values, Da
     return SQLITE_OK;
 }
 
-sqlite3* openHandle(const QString& uri, bool readOnly, Error* error) {
+sqlite3* openHandle(const QString& uri, bool readOnly, int lockWaitMs, Error* error) {
     sqlite3* handle = nullptr;
     // A handle is used by one thread at a time: a long read runs on a worker while the
     // model that owns it refuses every other use (its busy flag), and the stop only sets an
@@ -97,7 +97,7 @@ sqlite3* openHandle(const QString& uri, bool readOnly, Error* error) {
         (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(uri.toUtf8().constData(), &handle, mode | SQLITE_OPEN_URI, nullptr);
     if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(handle, 2000);
+        sqlite3_busy_timeout(handle, lockWaitMs);
         Statement probe(handle, "SELECT count(*) FROM sqlite_master", nullptr);
         rc = probe.isValid() ? sqlite3_step(probe.get()) : sqlite3_errcode(handle);
         if (rc == SQLITE_ROW)

@@ -61,7 +61,7 @@ int bindValues(sqlite3_stmt* stmt, const std::vector<ParameterValue>& values, Da
 // Opens the SQLite file that URI names, read-only or read-write and never created, waits up to two
 // seconds on another program's lock, and reads its schema, so that a damaged file or one that
 // only looks like a database fails here and not later. Null with ERROR set on failure.
-sqlite3* openHandle(const QString& uri, bool readOnly, Error* error);
+sqlite3* openHandle(const QString& uri, bool readOnly, int lockWaitMs, Error* error);
 
 // The SQLite handle of an open Database, shared with the record sets and results made from
 // it. The Database closes the handle when it closes; whoever still holds this sees a closed

@@ -63,7 +63,7 @@ bool foldAsciiWord(const char* in, char* out) {
 
 // Appends to OUT the folded text of TEXT from FROM on, up to about LIMIT bytes of it; returns
 // where it stopped, always at the start of a character.
-size_t appendFolded(std::string_view text, size_t from, size_t limit, std::string& out) {
+size_t foldInto(std::string_view text, size_t from, size_t limit, std::string& out) {
     const std::array<char32_t, kTabled>& table = foldTable();
     const size_t end = std::min(text.size(), from + limit);
     const size_t at = out.size();
@@ -101,8 +101,18 @@ size_t appendFolded(std::string_view text, size_t from, size_t limit, std::strin
 
 FoldedSearch::FoldedSearch(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
-    appendFolded(std::string_view(utf8.constData(), size_t(utf8.size())), 0, size_t(utf8.size()),
-                 needle_);
+    foldInto(std::string_view(utf8.constData(), size_t(utf8.size())), 0, size_t(utf8.size()),
+             needle_);
+}
+
+void FoldedSearch::appendFolded(std::string_view utf8, std::string& out) {
+    for (size_t i = 0; i < utf8.size();)
+        i = foldInto(utf8, i, utf8.size() - i, out);
+}
+
+bool FoldedSearch::foundInFolded(std::string_view folded) const {
+    return !needle_.empty() &&
+           ::memmem(folded.data(), folded.size(), needle_.data(), needle_.size()) != nullptr;
 }
 
 bool FoldedSearch::foundIn(std::string_view utf8) {
@@ -113,7 +123,7 @@ bool FoldedSearch::foundIn(std::string_view utf8) {
     constexpr size_t kBlock = 64 * 1024;
     folded_.clear();
     for (size_t i = 0; i < utf8.size();) {
-        i = appendFolded(utf8, i, kBlock, folded_);
+        i = foldInto(utf8, i, kBlock, folded_);
         if (::memmem(folded_.data(), folded_.size(), needle_.data(), needle_.size()))
             return true;
         const size_t keep = std::min(folded_.size(), needle_.size() - 1);

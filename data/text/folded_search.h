@@ -22,6 +22,13 @@ public:
     // Whether UTF8 holds the text looked for. Bytes that are not UTF-8 match only themselves.
     bool foundIn(std::string_view utf8);
 
+    // UTF8 as a search sees it, for texts searched many times: appended to OUT.
+    static void appendFolded(std::string_view utf8, std::string& out);
+    // Whether FOLDED, made by appendFolded, holds the text looked for.
+    bool foundInFolded(std::string_view folded) const;
+    // The text looked for, folded: what foundInFolded looks for.
+    std::string_view folded() const { return needle_; }
+
 private:
     std::string needle_;
     // Reused for every text searched, so that a scan of many texts allocates once.

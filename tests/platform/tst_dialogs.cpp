@@ -13,7 +13,9 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QJsonArray>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -95,7 +97,9 @@ private slots:
         const QList<QPair<const char*, int>> unreadable{{"click a.b\nfrobnicate\n", -2},
                                                         {"click cmdOK\n", -1},
                                                         {"\nrow w.g x\n", -2},
-                                                        {"edit w.g 3 1 X Y\n", 3}};
+                                                        {"edit w.g 3 1 X Y\n", 3},
+                                                        {"dump\nchoose-version uno\n", -2},
+                                                        {"cancel-version 1\n", -1}};
         for (const auto& [script, line] : unreadable)
             QTest::newRow(script) << QByteArray(script) << line << QStringList{QString()};
     }
@@ -203,7 +207,8 @@ private slots:
     }
 
     void italian_data() {
-        QTest::addColumn<int>("kind"); // a message box's style; -1 input box, -2 open, -3 save
+        // a message box's style; -1 input box, -2 open, -3 save, -4 versions
+        QTest::addColumn<int>("kind");
         QTest::addColumn<QStringList>("texts");
         QTest::newRow("delete") << (MsgBox::YesNo | MsgBox::Question) << QStringList{"Sì", "No"};
         QTest::newRow("rows") << int(MsgBox::YesNoCancel) << QStringList{"Sì", "No", "Annulla"};
@@ -212,6 +217,9 @@ private slots:
                                                       "Cerca in:",     "Nome del file:",
                                                       "File di tipo:", "Tutti i file (*)"};
         QTest::newRow("export") << -3 << QStringList{"Salva", "Annulla", "Nome del file:"};
+        QTest::newRow("versions") << -4
+                                  << QStringList{"Ripristina", "Annulla",
+                                                 "Versioni, dalla più recente:"};
     }
 
     void italian() {
@@ -254,8 +262,10 @@ private slots:
             platform().inputBox(QStringLiteral("Righe"), title, QStringLiteral("1"));
         else if (kind == -2)
             platform().fileOpen(dir.path());
-        else
+        else if (kind == -3)
             platform().fileSaveCsv(dir.path(), ';');
+        else
+            QCOMPARE(platform().versions(title, {VersionItem{}}), std::nullopt);
         const QJsonObject event = capture.events().value(0);
         QStringList shown;
         for (const char* key : {"buttons", "labels", "filters"})
@@ -264,10 +274,34 @@ private slots:
         for (const QString& text : texts)
             QVERIFY2(shown.contains(text), qPrintable(shown.join('|')));
         QVERIFY2(kind != -1 || room > 0, "the input box cuts its title");
-        if (kind <= -2) {
+        if (kind == -2 || kind == -3) {
             QCOMPARE(columns, (QStringList{"Nome", "Dimensione", "Tipo", "Data di modifica"}));
             QCOMPARE(folderType, "Cartella");
         }
+    }
+
+    // The version restored is the one selected, whose SQL and database the dialog shows.
+    void versionChosen() {
+        test::InProcess capture;
+        platform().setDialogs(makeWidgetDialogs());
+        const QList<VersionItem> items{
+            {"05/12/2026 10:00:00", "io", "modificata", "A", "Nuova", "select 2", "b.db", "MDB"},
+            {"05/12/2026 09:00:00", "altro", "modificata", "A", "Prima", "select 1", "a.db",
+             "MDB"}};
+        QString shown;
+        QTimer chooser;
+        connect(&chooser, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            dialog->findChild<QListWidget*>()->setCurrentRow(1);
+            shown = dialog->findChild<QPlainTextEdit*>()->toPlainText();
+            dialog->accept();
+        });
+        chooser.start(20);
+        QCOMPARE(platform().versions("Versioni precedenti di A", items), 1);
+        QCOMPARE(shown, "Database: a.db   Tipo: MDB\n\nselect 1");
+        QCOMPARE(capture.events().value(0)["result"].toInt(), 1);
     }
 
     // Where a document went for want of a printer is told without holding the program up:

@@ -138,12 +138,12 @@ private slots:
         };
         Error error;
         detail::SqliteConnection connection;
-        connection.handle = detail::openHandle(readOnlySqliteUri(path_), true, &error);
+        connection.handle = detail::openHandle(readOnlySqliteUri(path_), true, kLockWaitMs, &error);
         detail::Statement old = connection.takeStatement(sql, &error);
         QVERIFY(old.isValid());
         connection.close();
         connection.keepStatement(sql, std::move(old));
-        connection.handle = detail::openHandle(readOnlySqliteUri(other), true, &error);
+        connection.handle = detail::openHandle(readOnlySqliteUri(other), true, kLockWaitMs, &error);
         QCOMPARE(first(connection.takeStatement(sql, &error)), QStringLiteral("altro"));
 
         detail::Statement failed = connection.takeStatement(later, &error);

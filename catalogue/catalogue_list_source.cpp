@@ -1,0 +1,67 @@
+#include "catalogue_list_source.h"
+
+#include "data/catalogue/catalogue.h"
+#include "data/catalogue/catalogue_store.h"
+
+#include <QJsonObject>
+
+namespace velario {
+
+CatalogueListSource::CatalogueListSource(const QString& name, QWidget* parent)
+    : DataSource(name, parent) {
+    setReadsWholeResult(true);
+}
+
+CatalogueListSource::~CatalogueListSource() {
+    showNothing();
+}
+
+void CatalogueListSource::setCatalogue(data::Catalogue* catalogue, const QString& shown) {
+    catalogue_ = catalogue;
+    shown_ = shown;
+}
+
+Error CatalogueListSource::refresh() {
+    showNothing();
+    if (!catalogue_)
+        return Error::make(ErrorNumber::ObjectNotSet);
+    return showOpened(data::LongOperation::Run, [&](data::Interrupter&, Error* failure) {
+        return catalogue_->openList(failure);
+    });
+}
+
+Error CatalogueListSource::reread(const QString& code) {
+    if (!catalogue_)
+        return Error::make(ErrorNumber::ObjectNotSet);
+    Error error;
+    std::unique_ptr<data::ResultSource> list = catalogue_->openList(&error);
+    if (!list)
+        return error;
+    const int before = currentRow();
+    showNothing();
+    if ((error = showOpened(data::LongOperation::Run,
+                            [&](data::Interrupter&, Error*) { return std::move(list); })))
+        return error;
+    // Where the entry was, most often, and else wherever it went.
+    data::ResultModel& rows = *model();
+    const auto holds = [&](int row) {
+        return row >= 0 && row < rows.rowCount() && !rows.isNull(row, 0) &&
+               rows.text(row, 0) == code;
+    };
+    int row = holds(before) ? before : -1;
+    for (int r = 0; row < 0 && r < rows.rowCount(); ++r)
+        if (holds(r))
+            row = r;
+    if (row < 0)
+        row = std::min(std::max(before, 0), rows.rowCount() - 1);
+    selectRow(row);
+    return {};
+}
+
+QJsonObject CatalogueListSource::automationState() const {
+    return {{"caption", caption()},
+            {"databaseName", shown_},
+            {"recordSource", data::catalogueListStatement()}};
+}
+
+} // namespace velario

@@ -1,0 +1,62 @@
+// Twenty copies of the program at once on one catalogue, a file or a server's: each saving over
+// the same entry, creating a code the others create too, creating and deleting one of its own.
+// Every change lands or its user is told of the conflict, the history keeps every version
+// replaced, the catalogue is sound at the end. (bench/ runs the same for a minute.)
+#include "support/catalogue_load.h"
+#include "support/harness.h"
+#include "support/server_schema.h"
+
+#include <QTest>
+
+using namespace velario;
+
+namespace {
+
+const QList<QStringList> kShared{{"0S", "iniziale", "select 0", "x.db", "MDB"}};
+// Every action known, none without its time or user.
+const QString kSoundHistory =
+    "SELECT CASE WHEN count(*) = 0 THEN 'ok' ELSE count(*) || ' bad history rows' END FROM "
+    "SELEZIONI_SQL_STORIA WHERE AZIONE NOT IN ('inserita', 'modificata', 'cancellata', "
+    "'ripristinata') OR QUANDO IS NULL OR UTENTE NOT LIKE 'p%'";
+
+} // namespace
+
+class TestCatalogueLoad : public QObject {
+    Q_OBJECT
+
+private slots:
+    void twentyAtOnce_data() {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("file") << false;
+        QTest::newRow("server") << true;
+    }
+
+    void twentyAtOnce() {
+        QFETCH(bool, server);
+        test::Sandbox box;
+        test::ServerSchema schema;
+        QString location;
+        std::function<QStringList(const QString&)> rows;
+        QString integrity;
+        if (server) {
+            QVERIFY2(schema.error().isEmpty(), qPrintable(schema.error()));
+            QCOMPARE(schema.makeCatalogue(kShared), QString());
+            location = schema.uri();
+            rows = [&](const QString& sql) { return schema.rows(sql); };
+            integrity = kSoundHistory;
+        } else {
+            location = box.makeCatalogue("VELARIO2.db", kShared);
+            rows = [&](const QString& sql) { return test::sqliteRows(location, sql); };
+            integrity = "PRAGMA integrity_check";
+        }
+        const test::CatalogueLoad load = test::loadCatalogue(location, 20, 1, 0, rows, integrity);
+        QVERIFY2(load.faults.isEmpty(), qPrintable(load.faults.join('\n')));
+        QCOMPARE(load.runs, 20);
+        QCOMPARE(load.duplicates + load.overwrites, 19);
+        if (!server)
+            QCOMPARE(rows(kSoundHistory), QStringList{"ok"});
+    }
+};
+
+QTEST_MAIN(TestCatalogueLoad)
+#include "tst_catalogue_load.moc"
