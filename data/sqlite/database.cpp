@@ -207,6 +207,25 @@ std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
                            {}, table, error);
 }
 
+namespace {
+
+// TEXT prepared on CONNECTION (a kept statement where there is one) with PARAMS bound in
+// order; not valid, with ERROR set, when either fails.
+detail::Statement prepared(detail::SqliteConnection& connection, const QByteArray& text,
+                           const QVariantList& params, Error* error) {
+    detail::Statement stmt = connection.takeStatement(text, error);
+    if (!stmt.isValid())
+        return stmt;
+    for (int i = 0; i < params.size(); ++i)
+        if (!stmt.bind(i + 1, params[i])) {
+            *error = connection.lastError(sqlite3_errcode(connection.handle));
+            return {};
+        }
+    return stmt;
+}
+
+} // namespace
+
 Error Database::forEachRow(const QString& sql, const QVariantList& params,
                            const std::function<bool(std::span<const std::string_view>)>& visit) {
     if (Error e = followFile())
@@ -215,12 +234,9 @@ Error Database::forEachRow(const QString& sql, const QVariantList& params,
         return Error::make(ErrorNumber::ObjectNotSet);
     const QByteArray text = sql.toUtf8();
     Error error;
-    detail::Statement stmt = sqlite_->takeStatement(text, &error);
+    detail::Statement stmt = prepared(*sqlite_, text, params, &error);
     if (!stmt.isValid())
         return error;
-    for (int i = 0; i < params.size(); ++i)
-        if (!stmt.bind(i + 1, params[i]))
-            return sqlite_->lastError(sqlite3_errcode(sqlite_->handle));
     std::vector<std::string_view> row;
     for (;;) {
         const int rc = sqlite3_step(stmt.get());
@@ -283,12 +299,9 @@ Error Database::exec(const QString& sql, const QVariantList& params, int* change
         return Error::make(ErrorNumber::ObjectNotSet);
     const QByteArray text = sql.toUtf8();
     Error error;
-    detail::Statement stmt = sqlite_->takeStatement(text, &error);
+    detail::Statement stmt = prepared(*sqlite_, text, params, &error);
     if (!stmt.isValid())
         return error;
-    for (int i = 0; i < params.size(); ++i)
-        if (!stmt.bind(i + 1, params[i]))
-            return sqlite_->lastError(sqlite3_errcode(sqlite_->handle));
     const int rc = sqlite3_step(stmt.get());
     if (rc != SQLITE_DONE && rc != SQLITE_ROW)
         return sqlite_->lastError(rc);
