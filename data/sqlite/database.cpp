@@ -207,25 +207,6 @@ std::unique_ptr<Recordset> Database::openTableRecordset(const QString& table,
                            {}, table, error);
 }
 
-namespace {
-
-// TEXT prepared on CONNECTION (a kept statement where there is one) with PARAMS bound in
-// order; not valid, with ERROR set, when either fails.
-detail::Statement prepared(detail::SqliteConnection& connection, const QByteArray& text,
-                           const QVariantList& params, Error* error) {
-    detail::Statement stmt = connection.takeStatement(text, error);
-    if (!stmt.isValid())
-        return stmt;
-    for (int i = 0; i < params.size(); ++i)
-        if (!stmt.bind(i + 1, params[i])) {
-            *error = connection.lastError(sqlite3_errcode(connection.handle));
-            return {};
-        }
-    return stmt;
-}
-
-} // namespace
-
 Error Database::forEachRow(const QString& sql, const QVariantList& params,
                            const std::function<bool(std::span<const std::string_view>)>& visit) {
     if (Error e = followFile())
@@ -234,7 +215,7 @@ Error Database::forEachRow(const QString& sql, const QVariantList& params,
         return Error::make(ErrorNumber::ObjectNotSet);
     const QByteArray text = sql.toUtf8();
     Error error;
-    detail::Statement stmt = prepared(*sqlite_, text, params, &error);
+    detail::Statement stmt = sqlite_->prepare(text, params, &error);
     if (!stmt.isValid())
         return error;
     std::vector<std::string_view> row;
@@ -275,40 +256,18 @@ Error Database::writeTransaction(const std::function<Error()>& work) {
     if (Error e = sqlite_->checkWritable())
         return e;
     sqlite3* handle = sqlite_->handle;
-    const auto run = [&](const char* sql) -> Error {
-        const int rc = sqlite3_exec(handle, sql, nullptr, nullptr, nullptr);
-        return rc == SQLITE_OK ? Error() : sqlite_->lastError(rc);
-    };
     // Changes of several programs at once queue for the file's write lock one behind the
     // other, each with its commit's syncs: twenty at once on a busy machine took more than
     // the two seconds a read waits.
     sqlite3_busy_timeout(handle, std::max(lockWaitMs_, kSharedFileLockWaitMs));
     const auto readsWait = qScopeGuard([&] { sqlite3_busy_timeout(handle, lockWaitMs_); });
-    if (Error e = run("BEGIN IMMEDIATE"))
-        return e;
-    Error error = work();
-    if (!error)
-        error = run("COMMIT");
-    if (error && sqlite3_get_autocommit(handle) == 0)
-        run("ROLLBACK");
-    return error;
+    return sqlite_->inWriteTransaction(work);
 }
 
 Error Database::exec(const QString& sql, const QVariantList& params, int* changes) {
     if (!sqlite_->isOpen())
         return Error::make(ErrorNumber::ObjectNotSet);
-    const QByteArray text = sql.toUtf8();
-    Error error;
-    detail::Statement stmt = prepared(*sqlite_, text, params, &error);
-    if (!stmt.isValid())
-        return error;
-    const int rc = sqlite3_step(stmt.get());
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        return sqlite_->lastError(rc);
-    if (changes)
-        *changes = sqlite3_changes(sqlite_->handle);
-    sqlite_->keepStatement(text, std::move(stmt));
-    return {};
+    return sqlite_->execute(sql.toUtf8(), params, changes);
 }
 
 void Database::interrupt() {

@@ -160,38 +160,12 @@ Error Recordset::checkWritable() const {
 }
 
 Error Recordset::execWrite(const QString& sql, const QVariantList& params, int* changes) {
-    sqlite3* handle = connection_->handle;
-    Error error;
-    Statement stmt(handle, sql.toUtf8(), &error);
-    if (!stmt.isValid())
-        return error;
-    for (int i = 0; i < params.size(); ++i)
-        if (!stmt.bind(i + 1, params[i]))
-            return connection_->lastError(sqlite3_errcode(handle));
-    const int rc = sqlite3_step(stmt.get());
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        return connection_->lastError(rc);
-    if (changes)
-        *changes = sqlite3_changes(handle);
-    return {};
+    return connection_->execute(sql.toUtf8(), params, changes);
 }
 
 Error Recordset::inTransaction(const std::function<Error()>& write) {
-    sqlite3* handle = connection_->handle;
-    const auto exec = [&](const char* sql) -> Error {
-        const int rc = sqlite3_exec(handle, sql, nullptr, nullptr, nullptr);
-        return rc == SQLITE_OK ? Error() : connection_->lastError(rc);
-    };
-    // IMMEDIATE takes the write lock first, so a file locked by another process fails
-    // here, before anything is written. Nothing else opens transactions on the handle.
-    if (Error e = exec("BEGIN IMMEDIATE"))
-        return e;
-    Error error = write();
-    if (!error)
-        error = exec("COMMIT");
-    if (error && sqlite3_get_autocommit(handle) == 0)
-        exec("ROLLBACK");
-    return error;
+    // Nothing else opens transactions on the handle.
+    return connection_->inWriteTransaction(write);
 }
 
 std::optional<Recordset::Row> Recordset::reread(qint64 rowid, Error* error) const {

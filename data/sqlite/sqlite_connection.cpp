@@ -203,6 +203,48 @@ void SqliteConnection::keepStatement(const QByteArray& sql, Statement statement)
     kept_.emplace_back(sql, std::move(statement));
 }
 
+Statement SqliteConnection::prepare(const QByteArray& sql, const QVariantList& params,
+                                    Error* error) {
+    Statement statement = takeStatement(sql, error);
+    if (!statement.isValid())
+        return statement;
+    for (int i = 0; i < params.size(); ++i)
+        if (!statement.bind(i + 1, params[i])) {
+            *error = lastError(sqlite3_errcode(handle));
+            return {};
+        }
+    return statement;
+}
+
+Error SqliteConnection::execute(const QByteArray& sql, const QVariantList& params, int* changes) {
+    Error error;
+    Statement statement = prepare(sql, params, &error);
+    if (!statement.isValid())
+        return error;
+    const int rc = sqlite3_step(statement.get());
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        return lastError(rc);
+    if (changes)
+        *changes = sqlite3_changes(handle);
+    keepStatement(sql, std::move(statement));
+    return {};
+}
+
+Error SqliteConnection::inWriteTransaction(const std::function<Error()>& work) {
+    const auto run = [this](const char* sql) -> Error {
+        const int rc = sqlite3_exec(handle, sql, nullptr, nullptr, nullptr);
+        return rc == SQLITE_OK ? Error() : lastError(rc);
+    };
+    if (Error e = run("BEGIN IMMEDIATE"))
+        return e;
+    Error error = work();
+    if (!error)
+        error = run("COMMIT");
+    if (error && sqlite3_get_autocommit(handle) == 0)
+        run("ROLLBACK");
+    return error;
+}
+
 Statement::Statement(sqlite3* handle, const QByteArray& sql, Error* error, const char** tail) {
     const char* rest = nullptr;
     const int rc = sqlite3_prepare_v2(handle, sql.constData(), int(sql.size()), &stmt_, &rest);

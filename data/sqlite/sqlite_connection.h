@@ -10,6 +10,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -100,6 +101,16 @@ struct SqliteConnection {
     // Keeps a statement that ran to its end for the next use of its text. Lookups run for
     // every row a list moves to would otherwise parse the same text each time.
     void keepStatement(const QByteArray& sql, Statement statement);
+    // SQL prepared (a kept statement where there is one) with PARAMS bound in order; not
+    // valid, with ERROR set, when either fails.
+    Statement prepare(const QByteArray& sql, const QVariantList& params, Error* error);
+    // Runs SQL with PARAMS to its end, keeping the statement; CHANGES, when given, receives
+    // the rows it changed.
+    Error execute(const QByteArray& sql, const QVariantList& params, int* changes = nullptr);
+    // WORK between BEGIN IMMEDIATE and COMMIT, rolled back when it fails. IMMEDIATE takes the
+    // write lock first, so a file locked by another process fails here, before anything is
+    // written.
+    Error inWriteTransaction(const std::function<Error()>& work);
 
 private:
     std::vector<std::pair<QByteArray, Statement>> kept_;
