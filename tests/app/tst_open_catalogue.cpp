@@ -125,11 +125,11 @@ private slots:
             process.start(test::programBinary(), args + QStringList{"--program-dir", box.path()});
             process.waitForFinished(60000);
             return QString::number(process.exitCode()) + ":" +
-                   QString::fromUtf8(process.readAllStandardOutput() +
+                   QString::fromUtf8(process.readAllStandardOutput() + "|" +
                                      process.readAllStandardError());
         };
-        QCOMPARE(command({"--list"}), "0:A\tMDB\ta.db\tPrima\nB\tODBC\tDSN\tSeconda\n");
-        QCOMPARE(command({"--run", "Z"}), "1:Codice Z non presente in archivio !!!\n");
+        QCOMPARE(command({"--list"}), "0:A\tMDB\ta.db\tPrima\nB\tODBC\tDSN\tSeconda\n|");
+        QCOMPARE(command({"--run", "Z"}), "1:|Codice Z non presente in archivio !!!\n");
     }
 
     // A user who may read the catalogue: told on the first attempt to change it, and on each
