@@ -119,20 +119,17 @@ private slots:
         QCOMPARE(control(run, "DBGrid1")["rows"].toInt(), 2);
         QVERIFY(!everything(run).contains("velario@"));
 
-        QProcess list;
-        list.setProcessEnvironment(box.environment());
-        list.start(test::programBinary(), {"--list", "--program-dir", box.path()});
-        QVERIFY(list.waitForFinished(60000));
-        QCOMPARE(list.exitCode(), 0);
-        QCOMPARE(QString::fromUtf8(list.readAllStandardOutput()),
-                 "A\tMDB\ta.db\tPrima\nB\tODBC\tDSN\tSeconda\n");
-        QProcess one;
-        one.setProcessEnvironment(box.environment());
-        one.start(test::programBinary(), {"--run", "Z", "--program-dir", box.path()});
-        QVERIFY(one.waitForFinished(60000));
-        QCOMPARE(one.exitCode(), 1);
-        QCOMPARE(QString::fromUtf8(one.readAllStandardError()),
-                 "Codice Z non presente in archivio !!!\n");
+        const auto command = [&](const QStringList& args) {
+            QProcess process;
+            process.setProcessEnvironment(box.environment());
+            process.start(test::programBinary(), args + QStringList{"--program-dir", box.path()});
+            process.waitForFinished(60000);
+            return QString::number(process.exitCode()) + ":" +
+                   QString::fromUtf8(process.readAllStandardOutput() + "|" +
+                                     process.readAllStandardError());
+        };
+        QCOMPARE(command({"--list"}), "0:A\tMDB\ta.db\tPrima\nB\tODBC\tDSN\tSeconda\n|");
+        QCOMPARE(command({"--run", "Z"}), "1:|Codice Z non presente in archivio !!!\n");
     }
 
     // A user who may read the catalogue: told on the first attempt to change it, and on each

@@ -33,23 +33,12 @@ private slots:
 
     void twentyAtOnce() {
         QFETCH(bool, server);
-        test::Sandbox box;
-        test::ServerSchema schema;
-        QString location;
-        std::function<QStringList(const QString&)> rows;
-        QString integrity;
-        if (server) {
-            QVERIFY2(schema.error().isEmpty(), qPrintable(schema.error()));
-            QCOMPARE(schema.makeCatalogue(kShared), QString());
-            location = schema.uri();
-            rows = [&](const QString& sql) { return schema.rows(sql); };
-            integrity = kSoundHistory;
-        } else {
-            location = box.makeCatalogue("VELARIO2.db", kShared);
-            rows = [&](const QString& sql) { return test::sqliteRows(location, sql); };
-            integrity = "PRAGMA integrity_check";
-        }
-        const test::CatalogueLoad load = test::loadCatalogue(location, 20, 1, 0, rows, integrity);
+        const test::CatalogueHere here(server, kShared);
+        QVERIFY2(!here.location().startsWith("failed"), qPrintable(here.location()));
+        const auto rows = [&](const QString& sql) { return here.rows(sql); };
+        const QString integrity = server ? kSoundHistory : "PRAGMA integrity_check";
+        const test::CatalogueLoad load =
+            test::loadCatalogue(here.location(), 20, 1, 0, rows, integrity);
         QVERIFY2(load.faults.isEmpty(), qPrintable(load.faults.join('\n')));
         QCOMPARE(load.runs, 20);
         QCOMPARE(load.duplicates + load.overwrites, 19);

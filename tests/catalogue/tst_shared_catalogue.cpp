@@ -104,34 +104,12 @@ QString listed(CatalogueWindow* w) {
 class TestSharedCatalogue : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::Sandbox> box_;
-    std::unique_ptr<test::ServerSchema> schema_;
-
-    QString make() {
-        if (QString(QTest::currentDataTag()).startsWith("file")) {
-            box_ = std::make_unique<test::Sandbox>();
-            return box_->makeCatalogue("VELARIO2.db", kEntries);
-        }
-        schema_ = std::make_unique<test::ServerSchema>();
-        const QString error =
-            schema_->error().isEmpty() ? schema_->makeCatalogue(kEntries) : schema_->error();
-        return error.isEmpty() ? schema_->uri() : "failed: " + error;
-    }
-
-    QStringList tableNow(const QString& location) {
-        return schema_ ? schema_->catalogueRows() : test::catalogueRows(location);
-    }
-    QStringList historyNow(const QString& location) {
-        const QString sql = "SELECT CODICE, DESCRIZIONE, AZIONE, UTENTE FROM SELEZIONI_SQL_STORIA "
-                            "ORDER BY ID";
-        return schema_ ? schema_->rows(sql) : test::sqliteRows(location, sql);
-    }
+    std::unique_ptr<test::CatalogueHere> here_;
 
 private slots:
     void cleanup() {
         Forms::instance().clear();
-        schema_.reset();
-        box_.reset();
+        here_.reset();
     }
 
     // STEPS run on "me" and "other" (each step starts with the program's name), both of
@@ -270,7 +248,9 @@ private slots:
         QFETCH(QString, theirs);
         QFETCH(QStringList, table);
         QFETCH(QStringList, history);
-        const QString location = make();
+        here_ = std::make_unique<test::CatalogueHere>(
+            QString(QTest::currentDataTag()).startsWith("server"), kEntries);
+        const QString location = here_->location();
         QVERIFY2(!location.startsWith("failed"), qPrintable(location));
         test::InProcess capture;
         const Program me = start(location, "io");
@@ -302,9 +282,11 @@ private slots:
         QCOMPARE(fields(me.window), mine);
         if (theirs != "-")
             QCOMPARE(fields(other.window), theirs);
-        QCOMPARE(tableNow(location), table);
+        QCOMPARE(here_->table(), table);
         if (history != QStringList{"-"})
-            QCOMPARE(historyNow(location), history);
+            QCOMPARE(here_->rows("SELECT CODICE, DESCRIZIONE, AZIONE, UTENTE FROM "
+                                 "SELEZIONI_SQL_STORIA ORDER BY ID"),
+                     history);
         // Whatever either did, the list shows the table once read again.
         act(other.window, "activate");
         act(me.window, "activate");

@@ -179,22 +179,18 @@ CatalogueLoad loadCatalogue(const QString& location, int programs, int rounds, i
         load.faults << QStringLiteral("0S: %1 versions known, %2 written")
                            .arg(versions.size())
                            .arg(expected.size());
-    // A code several created: one landed, every other told.
+    // A code several created: one landed, every other told; a copy whose list showed the code
+    // already writes over it, as with one user.
     for (auto it = takenAttempts.cbegin(); it != takenAttempts.cend(); ++it) {
         const QString code = it.key();
-        const int there =
-            int(rows(QStringLiteral("SELECT 1 FROM SELEZIONI_SQL WHERE CODICE = '%1'").arg(code))
-                    .size());
-        const int inserted = int(rows(QStringLiteral("SELECT 1 FROM SELEZIONI_SQL_STORIA WHERE "
-                                                     "CODICE = '%1' AND AZIONE = 'inserita'")
-                                          .arg(code))
-                                     .size());
-        // A copy whose list showed the code already writes over it, as with one user.
-        const int overwritten =
-            int(rows(QStringLiteral("SELECT 1 FROM SELEZIONI_SQL_STORIA WHERE CODICE = '%1' AND "
-                                    "AZIONE = 'modificata'")
-                         .arg(code))
-                    .size());
+        const auto count = [&](const char* table, const char* action) {
+            return int(rows(QStringLiteral("SELECT 1 FROM %1 WHERE CODICE = '%2' AND %3")
+                                .arg(QLatin1String(table), code, QLatin1String(action)))
+                           .size());
+        };
+        const int there = count("SELEZIONI_SQL", "1 = 1");
+        const int inserted = count("SELEZIONI_SQL_STORIA", "AZIONE = 'inserita'");
+        const int overwritten = count("SELEZIONI_SQL_STORIA", "AZIONE = 'modificata'");
         if (there != 1 || inserted != 1 || duplicatesOf.value(code) + overwritten != it.value() - 1)
             load.faults << QStringLiteral("%1: %2 rows, %3 inserted, %4 told and %5 written "
                                           "over of %6")

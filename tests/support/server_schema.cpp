@@ -2,6 +2,7 @@
 
 #include "data/catalogue/server_catalogue.h"
 #include "data/postgres/pg_connection.h"
+#include "support/harness.h"
 #include "support/odbc_fixture.h"
 
 #include <QUuid>
@@ -111,6 +112,28 @@ QString ServerSchema::makeReader() {
     reader_ = true;
     return run({"CREATE ROLE " + role + " LOGIN", "GRANT USAGE ON SCHEMA " + name_ + " TO " + role,
                 "GRANT SELECT ON ALL TABLES IN SCHEMA " + name_ + " TO " + role});
+}
+
+CatalogueHere::CatalogueHere(bool server, const QList<QStringList>& entries) {
+    if (!server) {
+        box_ = std::make_unique<Sandbox>();
+        location_ = box_->makeCatalogue(QStringLiteral("VELARIO2.db"), entries);
+        return;
+    }
+    schema_ = std::make_unique<ServerSchema>();
+    const QString error =
+        schema_->error().isEmpty() ? schema_->makeCatalogue(entries) : schema_->error();
+    location_ = error.isEmpty() ? schema_->uri() : QStringLiteral("failed: ") + error;
+}
+
+CatalogueHere::~CatalogueHere() = default;
+
+QStringList CatalogueHere::rows(const QString& sql) const {
+    return schema_ ? schema_->rows(sql) : sqliteRows(location_, sql);
+}
+
+QStringList CatalogueHere::table() const {
+    return schema_ ? schema_->catalogueRows() : catalogueRows(location_);
 }
 
 } // namespace velario::test

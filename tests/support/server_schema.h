@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace velario::test {
 
 // A schema of its own on the test PostgreSQL server that ctest started (the postgres
@@ -43,6 +45,26 @@ private:
     QString error_;
     int port_ = 0;
     QString name_;
+};
+
+class Sandbox;
+
+// A catalogue holding ENTRIES for one test: a SQLite file in a sandbox, or (SERVER) a schema of
+// the test server. location() is "failed: WHY" when it could not be made.
+class CatalogueHere {
+public:
+    CatalogueHere(bool server, const QList<QStringList>& entries);
+    ~CatalogueHere();
+    QString location() const { return location_; }
+    ServerSchema* schema() const { return schema_.get(); }
+    // The rows of SQL run on the catalogue, as ServerSchema::rows() gives them.
+    QStringList rows(const QString& sql) const;
+    QStringList table() const;
+
+private:
+    std::unique_ptr<Sandbox> box_;
+    std::unique_ptr<ServerSchema> schema_;
+    QString location_;
 };
 
 } // namespace velario::test

@@ -133,42 +133,19 @@ QString runStep(const QString& step, Program& me, Program& other) {
 class TestCatalogue : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::Sandbox> box_;
-    std::unique_ptr<test::ServerSchema> schema_;
+    std::unique_ptr<test::CatalogueHere> here_;
 
     // A catalogue of ENTRIES of the kind the test row names: its location.
     QString make(const QList<QStringList>& entries) {
-        const QString kind = QString(QTest::currentDataTag()).section(':', 0, 0);
-        if (kind == "file") {
-            box_ = std::make_unique<test::Sandbox>();
-            return box_->makeCatalogue("VELARIO2.db", entries);
-        }
-        schema_ = std::make_unique<test::ServerSchema>();
-        if (!schema_->error().isEmpty())
-            return "failed: " + schema_->error();
-        if (const QString e = schema_->makeCatalogue(entries); !e.isEmpty())
-            return "failed: " + e;
-        return schema_->uri();
+        here_ = std::make_unique<test::CatalogueHere>(
+            QString(QTest::currentDataTag()).startsWith("server"), entries);
+        return here_->location();
     }
 
-    QStringList tableRows(const QString& location) {
-        return data::isServerUri(location) ? schema_->catalogueRows()
-                                           : test::catalogueRows(location);
-    }
-
-    QStringList historyRows(const QString& location) {
-        const QString sql = "SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database, AZIONE, "
-                            "UTENTE FROM SELEZIONI_SQL_STORIA ORDER BY ID";
-        return data::isServerUri(location) ? schema_->rows(sql) : test::sqliteRows(location, sql);
-    }
-
-    // Whether the history table is there.
-    bool hasHistory(const QString& location) {
-        return data::isServerUri(location)
-                   ? schema_->rows("SELECT to_regclass('selezioni_sql_storia') IS NOT NULL") ==
-                         QStringList{"t"}
-                   : test::sqliteRows(location, "SELECT count(*) FROM sqlite_master WHERE name = "
-                                                "'SELEZIONI_SQL_STORIA'") == QStringList{"1"};
+    bool hasHistory() {
+        return here_->rows(here_->schema() ? "SELECT count(to_regclass('selezioni_sql_storia'))"
+                                           : "SELECT count(*) FROM sqlite_master WHERE name = "
+                                             "'SELEZIONI_SQL_STORIA'") == QStringList{"1"};
     }
 
     static void kinds() {
@@ -178,10 +155,7 @@ class TestCatalogue : public QObject {
     }
 
 private slots:
-    void cleanup() {
-        schema_.reset();
-        box_.reset();
-    }
+    void cleanup() { here_.reset(); }
 
     // Each row runs STEPS in order, "me" and "other" being two programs on one catalogue that
     // were each shown every entry when they started, then checks what each step came to, the
@@ -299,18 +273,20 @@ private slots:
         for (const QString& step : steps)
             came << runStep(step, me, other);
         QCOMPARE(came, outcomes);
-        QCOMPARE(tableRows(location), table);
-        QCOMPARE(historyRows(location), history);
+        QCOMPARE(here_->table(), table);
+        QCOMPARE(here_->rows("SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database, AZIONE, "
+                             "UTENTE FROM SELEZIONI_SQL_STORIA ORDER BY ID"),
+                 history);
     }
 
     // A catalogue made without the history table (an older one, or one made by hand) gets it
     // from its first change, not from reading.
     void historyAtFirstWrite_data() { kinds(); }
     void historyAtFirstWrite() {
-        QString location = make(kEntries);
+        const QString location = make(kEntries);
         QVERIFY2(!location.startsWith("failed"), qPrintable(location));
-        if (schema_)
-            QCOMPARE(schema_->run({"DROP TABLE SELEZIONI_SQL_STORIA"}), QString());
+        if (here_->schema())
+            QCOMPARE(here_->schema()->run({"DROP TABLE SELEZIONI_SQL_STORIA"}), QString());
         QString why;
         const std::unique_ptr<Catalogue> catalogue = open(location, "io", &why);
         QVERIFY2(catalogue, qPrintable(why));
@@ -321,10 +297,10 @@ private slots:
                 !catalogue->history("A", &versions) && !catalogue->deletedEntries(&versions));
         QCOMPARE(found, QSet<QString>{"A"});
         QVERIFY(versions.isEmpty());
-        QVERIFY(!hasHistory(location));
+        QVERIFY(!hasHistory());
         ChangeOutcome outcome;
         QVERIFY(!catalogue->save("A", Expected::exactly(*a), entryOf("A|Nuova|s|d|MDB"), &outcome));
-        QVERIFY(hasHistory(location));
+        QVERIFY(hasHistory());
         QVERIFY(!catalogue->history("A", &versions));
         QCOMPARE(versions.size(), 1);
         QCOMPARE(textOf(versions[0].entry), "A|Prima|select 1|a.db|MDB");
