@@ -164,91 +164,72 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("clipboard"); // text, then html; not compared when empty
         QTest::addColumn<QString>("message");   // shown, in the summary's form
+        const auto row = [](const char* name, const QString& steps, bool existing,
+                            const QByteArray& file, const QString& clipboard = {},
+                            const QString& message = {}) {
+            QTest::newRow(name) << steps << existing << file << clipboard << message;
+        };
         const QByteArray old = "vecchio";
         const QString replace = "msgbox:Il file FILE esiste già.\rSostituirlo ?|Esporta CSV|292";
         const QString stopped =
             "msgbox:Esportazione annullata: il file non è stato scritto.|Esporta CSV|0";
-        QTest::newRow("SQLite file") << kValues + kExport << false << kSemicolon << ""
-                                     << "";
-        QTest::newRow("SQLite ODBC, rows not read yet")
-            << kOdbcRows + kExportOdbc << false << series(100000, ";") << ""
-            << "";
-        QTest::newRow("comma chosen, ODBC")
-            << kValuesOdbc + "choose-separator ,\n" + kExportOdbc << false
-            << QByteArray("id,testo,altro\r\n1,semplice,\r\n2,con;punto e virgola,\"a,b\"\r\n"
-                          "3,\"virgolette \"\"dentro\"\"\",tab\tqui\r\n"
-                          "4,\"riga1\nriga2\",\"cr\r\nlf\"\r\n5,Ελληνικά 日本語,\r\n")
-            << ""
-            << "";
-        QTest::newRow("numbers for an Italian spreadsheet")
-            << kNumbers + kExport << false << kNumbersForItaly << ""
-            << "";
-        QTest::newRow("numbers as stored")
-            << kNumbers + "choose-separator ; stored\n" + kExport << false
-            << QByteArray("testo;reale;intero\r\n1234.5;1234.5;1234\r\n1.0e+20;1.0e+20;-7\r\n"
-                          "12345678901234567890;0.5;12345678901234567\r\n00184;-0.25;0\r\n"
-                          "1.234;1.0e-05;\r\nabc;;1\r\n")
-            << ""
-            << "";
-        QTest::newRow("numbers copied")
-            << kNumbers + "select frmTS0003.DBGrid2 2 0 3 2\nmenu frmTS0003.DBGrid2 Copia\n"
-            << false << QByteArray()
-            << "\"=\"\"12345678901234567890\"\"\"\t0,5\t\"=\"\"12345678901234567\"\"\"\n"
-               "\"=\"\"00184\"\"\"\t-0,25\t0\n<table><tr>"
-               "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567890</td>"
-               "<td>0,5</td>"
-               "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567</td>"
-               "</tr><tr><td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">00184</td>"
-               "<td>-0,25</td><td>0</td></tr></table>"
-            << "";
-        QTest::newRow("replacing declined")
-            << kValues + "answer 7\n" + kExport << true << old << "" << replace;
-        QTest::newRow("replacing accepted")
-            << kValues + "answer 6\n" + kExport << true << kSemicolon << "" << replace;
-        QTest::newRow("stopped, old file")
-            << kLong + "answer 6\nanswer 2\n" + kExport << true << old << "" << stopped;
-        QTest::newRow("stopped, no file")
-            << kLong + "answer 2\n" + kExport << false << QByteArray() << "" << stopped;
-        QTest::newRow("block of cells")
-            << kValues + "select frmTS0003.DBGrid2 1 1 3 2\nmenu frmTS0003.DBGrid2 Copia\n"
-            << false << QByteArray()
-            << "con;punto e virgola\ta,b\n\"virgolette \"\"dentro\"\"\"\t"
-               "\"tab\tqui\"\n\"riga1\nriga2\"\t\"cr\r\nlf\"\n<table><tr><td>con;punto e "
-               "virgola</td>"
-               "<td>a,b</td></tr><tr><td>virgolette &quot;dentro&quot;</td><td>tab\tqui</td></tr>"
-               "<tr><td>riga1<br>riga2</td><td>cr<br>lf</td></tr></table>"
-            << "";
-        QTest::newRow("row with a Null, headers")
-            << kValues + "select frmTS0003.DBGrid2 row 0\nmenu frmTS0003.DBGrid2 Copia con "
-                         "intestazioni\n"
-            << false << QByteArray()
-            << "id\ttesto\taltro\n1\tsemplice\t\n<table><tr><th>id</th><th>testo</th><th>altro</th>"
-               "</tr><tr><td>1</td><td>semplice</td><td></td></tr></table>"
-            << "";
-        QTest::newRow("a cell with headers, by the keys")
-            << kValues + "select frmTS0003.DBGrid2 1 0 1 0\nkey frmTS0003.DBGrid2 Ctrl+Shift+C\n"
-            << false << QByteArray()
-            << "id\n2\n<table><tr><th>id</th></tr><tr><td>2</td></tr></table>"
-            << "";
-        QTest::newRow("everything")
-            << kValues + "select frmTS0003.DBGrid2 all\nmenu frmTS0003.DBGrid2 Copia\n"
-            << false << QByteArray()
-            << "1\tsemplice\t\n2\tcon;punto e virgola\ta,b\n3\t\"virgolette "
-               "\"\"dentro\"\"\"\t\"tab\tqui\""
-               "\n4\t\"riga1\nriga2\"\t\"cr\r\nlf\"\n5\tΕλληνικά 日本語\t\n"
-            << "";
+        row("SQLite file", kValues + kExport, false, kSemicolon);
+        row("SQLite ODBC, rows not read yet", kOdbcRows + kExportOdbc, false, series(100000, ";"));
+        row("comma chosen, ODBC", kValuesOdbc + "choose-separator ,\n" + kExportOdbc, false,
+            QByteArray("id,testo,altro\r\n1,semplice,\r\n2,con;punto e virgola,\"a,b\"\r\n"
+                       "3,\"virgolette \"\"dentro\"\"\",tab\tqui\r\n"
+                       "4,\"riga1\nriga2\",\"cr\r\nlf\"\r\n5,Ελληνικά 日本語,\r\n"));
+        row("numbers for an Italian spreadsheet", kNumbers + kExport, false, kNumbersForItaly);
+        row("numbers as stored", kNumbers + "choose-separator ; stored\n" + kExport, false,
+            QByteArray("testo;reale;intero\r\n1234.5;1234.5;1234\r\n1.0e+20;1.0e+20;-7\r\n"
+                       "12345678901234567890;0.5;12345678901234567\r\n00184;-0.25;0\r\n"
+                       "1.234;1.0e-05;\r\nabc;;1\r\n"));
+        row("numbers copied",
+            kNumbers + "select frmTS0003.DBGrid2 2 0 3 2\nmenu frmTS0003.DBGrid2 Copia\n", false,
+            QByteArray(),
+            "\"=\"\"12345678901234567890\"\"\"\t0,5\t\"=\"\"12345678901234567\"\"\"\n"
+            "\"=\"\"00184\"\"\"\t-0,25\t0\n<table><tr>"
+            "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567890</td>"
+            "<td>0,5</td>"
+            "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567</td>"
+            "</tr><tr><td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">00184</td>"
+            "<td>-0,25</td><td>0</td></tr></table>");
+        row("replacing declined", kValues + "answer 7\n" + kExport, true, old, "", replace);
+        row("replacing accepted", kValues + "answer 6\n" + kExport, true, kSemicolon, "", replace);
+        row("stopped, old file", kLong + "answer 6\nanswer 2\n" + kExport, true, old, "", stopped);
+        row("stopped, no file", kLong + "answer 2\n" + kExport, false, QByteArray(), "", stopped);
+        row("block of cells",
+            kValues + "select frmTS0003.DBGrid2 1 1 3 2\nmenu frmTS0003.DBGrid2 Copia\n", false,
+            QByteArray(),
+            "con;punto e virgola\ta,b\n\"virgolette \"\"dentro\"\"\"\t"
+            "\"tab\tqui\"\n\"riga1\nriga2\"\t\"cr\r\nlf\"\n<table><tr><td>con;punto e "
+            "virgola</td>"
+            "<td>a,b</td></tr><tr><td>virgolette &quot;dentro&quot;</td><td>tab\tqui</td></tr>"
+            "<tr><td>riga1<br>riga2</td><td>cr<br>lf</td></tr></table>");
+        row("row with a Null, headers",
+            kValues + "select frmTS0003.DBGrid2 row 0\nmenu frmTS0003.DBGrid2 Copia con "
+                      "intestazioni\n",
+            false, QByteArray(),
+            "id\ttesto\taltro\n1\tsemplice\t\n<table><tr><th>id</th><th>testo</th><th>altro</th>"
+            "</tr><tr><td>1</td><td>semplice</td><td></td></tr></table>");
+        row("a cell with headers, by the keys",
+            kValues + "select frmTS0003.DBGrid2 1 0 1 0\nkey frmTS0003.DBGrid2 Ctrl+Shift+C\n",
+            false, QByteArray(), "id\n2\n<table><tr><th>id</th></tr><tr><td>2</td></tr></table>");
+        row("everything", kValues + "select frmTS0003.DBGrid2 all\nmenu frmTS0003.DBGrid2 Copia\n",
+            false, QByteArray(),
+            "1\tsemplice\t\n2\tcon;punto e virgola\ta,b\n3\t\"virgolette "
+            "\"\"dentro\"\"\"\t\"tab\tqui\""
+            "\n4\t\"riga1\nriga2\"\t\"cr\r\nlf\"\n5\tΕλληνικά 日本語\t\n");
         QStringList numbers;
         for (int i = 1; i <= 3000; ++i)
             numbers << QString::number(i);
-        QTest::newRow("a whole column, rows not read yet")
-            << kRows3000 + "select frmTS0003.DBGrid2 column 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
-            << false << QByteArray() << numbers.join('\n') + '\n'
-            << "";
+        row("a whole column, rows not read yet",
+            kRows3000 + "select frmTS0003.DBGrid2 column 0\nkey frmTS0003.DBGrid2 Ctrl+C\n", false,
+            QByteArray(), numbers.join('\n') + '\n');
         // Every row read so far is not every row of the column.
-        QTest::newRow("the rows read, not the whole column")
-            << kRows3000 + "select frmTS0003.DBGrid2 0 0 255 0\nkey frmTS0003.DBGrid2 Ctrl+C\n"
-            << false << QByteArray() << numbers.mid(0, 256).join('\n') + '\n'
-            << "";
+        row("the rows read, not the whole column",
+            kRows3000 + "select frmTS0003.DBGrid2 0 0 255 0\nkey frmTS0003.DBGrid2 Ctrl+C\n", false,
+            QByteArray(), numbers.mid(0, 256).join('\n') + '\n');
     }
 
     // Ctrl+End on a long result, then "Annulla": the grid shows the rows read, the count

@@ -13,6 +13,7 @@
 #include <QTest>
 
 using namespace velario;
+using namespace velario::test;
 
 namespace {
 
@@ -48,7 +49,7 @@ QString engineDescription(bool access, const QString& database, const QString& s
 // The lines of the document in a transcript that hold "riga " (a million of them make a
 // line of the transcript of some 100 MB), and the last one.
 QPair<qint64, QByteArray> printedRows(const QString& transcript) {
-    const QByteArray all = velario::test::fileBytes(transcript);
+    const QByteArray all = fileBytes(transcript);
     const qsizetype mark = all.lastIndexOf("riga ");
     const qsizetype start = all.lastIndexOf("{\"text\":\"", mark) + 9;
     return {all.count("riga "), all.mid(start, all.indexOf('"', mark) - start)};
@@ -61,7 +62,7 @@ QStringList afterCatalogueOpened(const QStringList& summary) {
 
 // Per dump of RUN, the catalogue's window state, then the result window's code, description
 // and count ("-" when it is not loaded).
-QStringList dumps(const velario::test::ProgramRun& run) {
+QStringList dumps(const ProgramRun& run) {
     QStringList states;
     for (const QJsonObject& state : run.eventsOf("state")) {
         QStringList cells{"-", "-", "-", "-"};
@@ -82,7 +83,7 @@ QStringList dumps(const velario::test::ProgramRun& run) {
 class TestResultWindow : public QObject {
     Q_OBJECT
 
-    velario::test::ResultWindowData data_;
+    ResultWindowData data_;
     QString rowsFile_;
     QTemporaryDir configHome_;
 
@@ -97,12 +98,12 @@ class TestResultWindow : public QObject {
 private slots:
     void initTestCase() {
         rowsFile_ = data_.dir.filePath("righe.db");
-        const QString error = data_.start(
-            "righe.db",
-            {"CREATE TABLE righe (n INTEGER, nome TEXT)",
-             "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE "
-             "i < 1234) INSERT INTO righe SELECT i, 'riga ' || i FROM s"},
-            {velario::test::sqliteDataSource(kSqliteDsn, rowsFile_)}, kPostgresDsn, kMariadbDsn);
+        const QString error =
+            data_.start("righe.db",
+                        {"CREATE TABLE righe (n INTEGER, nome TEXT)",
+                         "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE "
+                         "i < 1234) INSERT INTO righe SELECT i, 'riga ' || i FROM s"},
+                        {sqliteDataSource(kSqliteDsn, rowsFile_)}, kPostgresDsn, kMariadbDsn);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY2(QFile::exists(resolve("<mdb>")) && QFile::exists(resolve("<accdb>")),
                  qPrintable("no Access test files in " + accessFolder()));
@@ -111,8 +112,8 @@ private slots:
                                       "generate_series(1, 1234) g"},
               std::pair{kMariadbDsn,
                         "SELECT seq AS n, CONCAT('riga ', seq) AS nome FROM seq_1_to_1234"}}) {
-            const QString failure = velario::test::odbcRun(
-                dsn, QStringList(kParameterTable).replaceInStrings("<rows>", rows));
+            const QString failure =
+                odbcRun(dsn, QStringList(kParameterTable).replaceInStrings("<rows>", rows));
             QVERIFY2(failure.isEmpty(), qPrintable(failure));
         }
         // The answers given last are kept in the test's own folder.
@@ -120,7 +121,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome_.path()));
     }
 
-    void cleanup() { velario::test::unloadAll(); }
+    void cleanup() { unloadAll(); }
 
     // The path the type on screen chooses, what it runs on, and what the window shows: the
     // count, or the engine's or driver's own description after the pointer is back.
@@ -157,27 +158,27 @@ private slots:
         database = resolve(database);
         const QString failure = engineDescription(access, database, sql);
 
-        velario::test::InProcess capture;
-        CatalogueWindow* catalogue = velario::test::openCatalogue({});
-        velario::test::putOnScreen(catalogue, {sql, database, type});
-        ResultWindow* results = velario::test::pressRun(catalogue);
+        InProcess capture;
+        CatalogueWindow* catalogue = openCatalogue({});
+        putOnScreen(catalogue, {sql, database, type});
+        ResultWindow* results = pressRun(catalogue);
         QVERIFY(results);
         QStringList expected = kOpening;
         if (!failure.isEmpty())
             expected << "beep"
                      << "msgbox:Errore SQL: " + failure + "|" + kAppTitle + "|0";
         QCOMPARE(afterCatalogueOpened(capture.summary()), expected);
-        QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
-        DataGrid* live = access ? velario::test::control<DataGrid>(results, "DBGrid2")
-                                : velario::test::control<DataGrid>(results, "DBGrid1");
+        QCOMPARE(control<Label>(results, "lblNUM_REC")->caption(), count);
+        DataGrid* live =
+            access ? control<DataGrid>(results, "DBGrid2") : control<DataGrid>(results, "DBGrid1");
         QCOMPARE(results->activeGrid(), live);
         QVERIFY(controlVisible(live) &&
-                !controlVisible(access ? velario::test::control<DataGrid>(results, "DBGrid1")
-                                       : velario::test::control<DataGrid>(results, "DBGrid2")));
+                !controlVisible(access ? control<DataGrid>(results, "DBGrid1")
+                                       : control<DataGrid>(results, "DBGrid2")));
         QCOMPARE(live->columnCount() > 0, failure.isEmpty());
         // Whatever ran, the file it ran on holds what it held, and no file appeared.
         QVERIFY(!QFile::exists(resolve("<missing>")));
-        QVERIFY(velario::test::writeSqlite(
+        QVERIFY(writeSqlite(
             rowsFile_, {"CREATE TEMP TABLE c AS SELECT count(*) AS n FROM righe",
                         "SELECT CASE WHEN n = 1234 THEN 1 ELSE abs(-9223372036854775807 - 1) END "
                         "FROM c"}));
@@ -206,17 +207,16 @@ private slots:
         QFETCH(QString, type);
         QFETCH(QString, database);
         QFETCH(QString, sql);
-        velario::test::InProcess capture;
+        InProcess capture;
         // The printed lines are read back from the transcript rather than kept.
         Printer::instance().setRecordLines(false);
-        CatalogueWindow* catalogue = velario::test::openCatalogue({});
-        velario::test::putOnScreen(catalogue, {sql, resolve(database), type});
-        ResultWindow* results = velario::test::pressRun(catalogue);
+        CatalogueWindow* catalogue = openCatalogue({});
+        putOnScreen(catalogue, {sql, resolve(database), type});
+        ResultWindow* results = pressRun(catalogue);
         QVERIFY(results);
         DataGrid* grid = results->activeGrid();
         QCOMPARE(grid->approxCount(), 1000000);
-        QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(),
-                 QStringLiteral("1.000.000"));
+        QCOMPARE(control<Label>(results, "lblNUM_REC")->caption(), QStringLiteral("1.000.000"));
         QCOMPARE(grid->cellText(0, 1), QStringLiteral("riga 1"));
         QVERIFY(grid->resultModel()->fetchedRows() < 10000);
 
@@ -226,7 +226,7 @@ private slots:
         QCOMPARE(grid->cellText(999999, 1), QStringLiteral("riga 1000000"));
 
         capture.dialogs().queueReply(QStringLiteral("1000000"));
-        velario::test::control<CommandButton>(results, "cmdSTAMPA")->click();
+        control<CommandButton>(results, "cmdSTAMPA")->click();
         waitIdle();
         const auto [printed, last] = printedRows(capture.transcriptPath());
         QCOMPARE(printed, 1000000);
@@ -275,14 +275,13 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(QStringList, told);
         QFETCH(QString, count);
-        velario::test::Sandbox box;
+        Sandbox box;
         box.writeConfig(
             box.makeCatalogue("cat.db", {{"A1", "Lunga", sql, resolve(database), type}}));
-        const velario::test::ProgramRun run =
-            box.run(steps + "click frmTS0003.cmdESCI\n"
-                            "type frmTS0002.txtSELEZ_SQL SELECT 1 AS uno\n"
-                            "click frmTS0002.cmdESEGUE_SQL\ndump\n",
-                    {"--print-to", box.path()});
+        const ProgramRun run = box.run(steps + "click frmTS0003.cmdESCI\n"
+                                               "type frmTS0002.txtSELEZ_SQL SELECT 1 AS uno\n"
+                                               "click frmTS0002.cmdESEGUE_SQL\ndump\n",
+                                       {"--print-to", box.path()});
         QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
         QCOMPARE(run.summary().filter(QRegularExpression("^(progress|msgbox|document)")), told);
         QCOMPARE(dumps(run), QStringList({"1| A1| Lunga|" + count, "1| A1| Lunga|       1"}));
@@ -328,7 +327,7 @@ private slots:
         QFETCH(QStringList, firsts);
         QFETCH(QString, count);
         const QString code = QStringLiteral("P") + QTest::currentDataTag();
-        const auto asked = [](const velario::test::InProcess& capture) {
+        const auto asked = [](const InProcess& capture) {
             QStringList seen;
             for (const QJsonObject& e : capture.events())
                 if (e["event"] == "inputbox")
@@ -338,21 +337,21 @@ private slots:
         };
         const QString title = "|PARAMETRI SELEZIONE SQL|";
         {
-            velario::test::InProcess capture;
+            InProcess capture;
             Printer::instance().setRecordLines(true);
-            CatalogueWindow* catalogue = velario::test::openCatalogue({});
-            velario::test::putOnScreen(catalogue, {sql, database, type, code});
+            CatalogueWindow* catalogue = openCatalogue({});
+            putOnScreen(catalogue, {sql, database, type, code});
             capture.dialogs().queueReply(dal);
             capture.dialogs().queueReply(QString());
-            ResultWindow* results = velario::test::pressRun(catalogue);
+            ResultWindow* results = pressRun(catalogue);
             QVERIFY(results);
             QCOMPARE(asked(capture),
                      QStringList({"Valore del parametro :dal (vuoto = NULL) ?" + title + "|" + dal,
                                   "Valore del parametro :nome (vuoto = NULL) ?" + title + "|"}));
             QVERIFY(!capture.summary().contains("msgbox"));
-            QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
+            QCOMPARE(control<Label>(results, "lblNUM_REC")->caption(), count);
             DataGrid* grid = results->activeGrid();
-            velario::test::control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
+            control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
             const auto widths = [grid] {
                 return QList<double>{grid->columnWidthTwips(0), grid->columnWidthTwips(1)};
             };
@@ -365,11 +364,11 @@ private slots:
                 QCOMPARE(grid->cellText(0, 0), firsts[down ? 1 : 0]);
                 QCOMPARE(grid->currentResultRow(), 0);
                 QCOMPARE(widths(), fitted);
-                QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), count);
+                QCOMPARE(control<Label>(results, "lblNUM_REC")->caption(), count);
             }
 
             capture.dialogs().queueReply(QStringLiteral("1"));
-            velario::test::control<CommandButton>(results, "cmdSTAMPA")->click();
+            control<CommandButton>(results, "cmdSTAMPA")->click();
             waitIdle();
             QList<QJsonObject> documents;
             for (const QJsonObject& e : capture.events())
@@ -389,18 +388,18 @@ private slots:
             const QString csv = configHome_.filePath(code + ".csv");
             capture.dialogs().queueFile(csv);
             QCOMPARE(grid->automationMenu("Esporta CSV…"), QString());
-            const QByteArray written = velario::test::fileBytes(csv);
+            const QByteArray written = fileBytes(csv);
             QCOMPARE(written.count("\r\n"), count.trimmed().toInt() + 1);
             QVERIFY(written.mid(written.indexOf("\r\n") + 2).startsWith(firsts[0].toUtf8() + ';'));
-            velario::test::unloadAll();
+            unloadAll();
         }
         // Run again: the answers given last are offered; Cancel on the second runs nothing.
-        velario::test::InProcess capture;
-        CatalogueWindow* catalogue = velario::test::openCatalogue({});
-        velario::test::putOnScreen(catalogue, {sql, database, type, code});
+        InProcess capture;
+        CatalogueWindow* catalogue = openCatalogue({});
+        putOnScreen(catalogue, {sql, database, type, code});
         capture.dialogs().queueReply(dal);
         capture.dialogs().queueReply(std::nullopt);
-        QVERIFY(!velario::test::pressRun(catalogue));
+        QVERIFY(!pressRun(catalogue));
         QCOMPARE(
             asked(capture),
             QStringList({"Valore del parametro :dal (vuoto = NULL) ?" + title + dal + "|" + dal,
@@ -412,10 +411,10 @@ private slots:
     // told, and the result shown stays as it was.
     void sortRefused() {
         const QString sql = "PRAGMA table_info(righe)";
-        velario::test::InProcess capture;
-        CatalogueWindow* catalogue = velario::test::openCatalogue({});
-        velario::test::putOnScreen(catalogue, {sql, rowsFile_});
-        ResultWindow* results = velario::test::pressRun(catalogue);
+        InProcess capture;
+        CatalogueWindow* catalogue = openCatalogue({});
+        putOnScreen(catalogue, {sql, rowsFile_});
+        ResultWindow* results = pressRun(catalogue);
         QVERIFY(results);
         DataGrid* grid = results->activeGrid();
         QCOMPARE(grid->cellText(1, 1), QStringLiteral("nome"));
@@ -428,7 +427,7 @@ private slots:
                  QStringList({"pointer:11", "pointer:0", "beep",
                               "msgbox:Errore SQL: " + reason + "|" + kAppTitle + "|0"}));
         QCOMPARE(grid->cellText(1, 1), QStringLiteral("nome"));
-        QCOMPARE(velario::test::control<Label>(results, "lblNUM_REC")->caption(), "       2");
+        QCOMPARE(control<Label>(results, "lblNUM_REC")->caption(), "       2");
     }
 
     // One opening runs the statement once; another activation shows the count again from the
@@ -436,11 +435,11 @@ private slots:
     // (the catalogue window, restored to press Run, stays as it is); closing restores the
     // catalogue, and opening again runs what is on screen then.
     void lifecycle() {
-        velario::test::Sandbox box;
+        Sandbox box;
         box.writeConfig(box.makeCatalogue(
             "cat.db", {{"A1", "Righe", kRows, rowsFile_, "MDB"},
                        {"B2", "Poche", "SELECT * FROM righe WHERE n <= 12", rowsFile_, "MDB"}}));
-        const velario::test::ProgramRun run = box.run(
+        const ProgramRun run = box.run(
             QString(
                 "click frmTS0002.cmdESEGUE_SQL;dump;activate frmTS0002;type "
                 "frmTS0002.txtTIPO_DATABASE ODBC;activate frmTS0003;dump;type "

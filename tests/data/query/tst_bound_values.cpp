@@ -53,87 +53,52 @@ const QString kAccessExample = QStringLiteral(
     "select count(*) from [Asset Items] where [Acquired] >= :dal and (:garanzia is null or "
     "[Warranty] = :garanzia)");
 
-QList<Case> orderCases() {
-    return {
-        {"empty answer is null, one name twice",
-         kExample,
-         {{"dal", "01/01/2026"}, {"CLIENTE", ""}},
-         {"1", "2"}},
-        {"number, date as yyyy-mm-dd", kExample, {{"dal", "2026-01-01"}, {"cliente", "7"}}, {"1"}},
-        {"date equal to the engine's",
-         "select numero from ordini where data = :giorno",
-         {{"giorno", "31/12/2026"}},
-         {"2"}},
-        {"numbers compare as numbers",
-         "select numero from ordini where importo > :minimo and :minimo < 11.0 and cliente < :n "
-         "+ 1 and :n < 10",
-         {{"minimo", "10,25"}, {"n", "7"}},
-         {"1"}},
-        {"hostile text is data",
-         "select :nota, (select count(*) from ordini where nota = :nota) from ordini where numero "
-         "= 1",
-         {{"nota", kHostile}},
-         {kHostile + "|1"}},
-        {"literal, quoted name and comments are no parameters",
-         "select ':x' as \"a:y\", numero /* :c */ from ordini where numero = :n -- :z",
-         {{"n", "2"}},
-         {":x|2"}},
-        {"sorted up",
-         "select numero, cliente from ordini where importo > :minimo",
-         {{"minimo", "4"}},
-         {"1|7", "2|8"},
-         1,
-         false},
-        {"sorted down",
-         "select numero, cliente from ordini where importo > :minimo",
-         {{"minimo", "4"}},
-         {"2|8", "1|7"},
-         1,
-         true},
+// Each case on the orders table, or on the Access file's own table: ROWS sorted up, then
+// down, by SORT.
+QList<Case> cases(bool access) {
+    QList<Case> all;
+    const auto add = [&](const char* tag, const char* sql, const char* accessSql,
+                         ParameterAnswers answers, ParameterAnswers accessAnswers,
+                         const QStringList& rows, const QStringList& accessRows) {
+        all.append(access ? Case{tag, accessSql, accessAnswers, accessRows}
+                          : Case{tag, sql, answers, rows});
     };
-}
-
-QList<Case> accessCases() {
-    return {
-        {"empty answer is null, one name twice",
-         kAccessExample,
-         {{"dal", "27/06/1999"}, {"garanzia", " "}},
-         {"12"}},
-        {"number, date as yyyy-mm-dd",
-         kAccessExample,
-         {{"dal", "1999-06-27"}, {"garanzia", "12"}},
-         {"4"}},
-        {"date equal to the engine's",
-         "select count(*) from [Asset Items] where [Acquired] = :giorno",
-         {{"giorno", "27/06/1999"}},
-         {"3"}},
-        {"numbers compare as numbers",
-         "select count(*) from [Asset Items] where [Cost] > :minimo and :minimo < 5433.0 and "
-         "[Warranty] < :n + 1 and :n < 25",
-         {{"minimo", "5432,5"}, {"n", "24"}},
-         {"4"}},
-        {"hostile text is data",
-         "select :nota, (select count(*) from [Asset Items] where [Description] = :nota)",
-         {{"nota", kHostile}},
-         {kHostile + "|0"}},
-        {"literal, quoted name and comments are no parameters",
-         "select ':x' as \"a:y\", [Asset No] /* :c */ from [Asset Items] where [Warranty] = :n "
-         "-- :z",
-         {{"n", "0"}},
-         {":x|30118"}},
-        {"sorted up",
-         "select [Asset No] from [Asset Items] where [Acquired] >= :dal",
-         {{"dal", "05/09/1999"}},
-         {"30117", "30118"},
-         0,
-         false},
-        {"sorted down",
-         "select [Asset No] from [Asset Items] where [Acquired] >= :dal",
-         {{"dal", "05/09/1999"}},
-         {"30118", "30117"},
-         0,
-         true},
-    };
+    add("empty answer is null, one name twice", "", "", {{"dal", "01/01/2026"}, {"CLIENTE", ""}},
+        {{"dal", "27/06/1999"}, {"garanzia", " "}}, {"1", "2"}, {"12"});
+    add("number, date as yyyy-mm-dd", "", "", {{"dal", "2026-01-01"}, {"cliente", "7"}},
+        {{"dal", "1999-06-27"}, {"garanzia", "12"}}, {"1"}, {"4"});
+    for (Case& c : all)
+        c.sql = access ? kAccessExample : kExample;
+    add("date equal to the engine's", "select numero from ordini where data = :giorno",
+        "select count(*) from [Asset Items] where [Acquired] = :giorno", {{"giorno", "31/12/2026"}},
+        {{"giorno", "27/06/1999"}}, {"2"}, {"3"});
+    add("numbers compare as numbers",
+        "select numero from ordini where importo > :minimo and :minimo < 11.0 and cliente < :n "
+        "+ 1 and :n < 10",
+        "select count(*) from [Asset Items] where [Cost] > :minimo and :minimo < 5433.0 and "
+        "[Warranty] < :n + 1 and :n < 25",
+        {{"minimo", "10,25"}, {"n", "7"}}, {{"minimo", "5432,5"}, {"n", "24"}}, {"1"}, {"4"});
+    add("hostile text is data",
+        "select :nota, (select count(*) from ordini where nota = :nota) from ordini where numero "
+        "= 1",
+        "select :nota, (select count(*) from [Asset Items] where [Description] = :nota)",
+        {{"nota", kHostile}}, {{"nota", kHostile}}, {kHostile + "|1"}, {kHostile + "|0"});
+    add("literal, quoted name and comments are no parameters",
+        "select ':x' as \"a:y\", numero /* :c */ from ordini where numero = :n -- :z",
+        "select ':x' as \"a:y\", [Asset No] /* :c */ from [Asset Items] where [Warranty] = :n "
+        "-- :z",
+        {{"n", "2"}}, {{"n", "0"}}, {":x|2"}, {":x|30118"});
+    for (const bool descending : {false, true}) {
+        add(descending ? "sorted down" : "sorted up",
+            "select numero, cliente from ordini where importo > :minimo",
+            "select [Asset No] from [Asset Items] where [Acquired] >= :dal", {{"minimo", "4"}},
+            {{"dal", "05/09/1999"}}, {"1|7", "2|8"}, {"30117", "30118"});
+        all.last().sortColumn = access ? 0 : 1;
+        all.last().descending = descending;
+        if (descending)
+            std::reverse(all.last().rows.begin(), all.last().rows.end());
+    }
+    return all;
 }
 
 class Rows : public RowSink {
@@ -205,7 +170,7 @@ private slots:
         QTest::addColumn<int>("sortColumn");
         QTest::addColumn<bool>("descending");
         for (int target = SqliteFile; target <= MariadbStreamed; ++target) {
-            QList<Case> cases = target == AccessFile ? accessCases() : orderCases();
+            QList<Case> cases = ::cases(target == AccessFile);
             if (target == PostgresOdbc)
                 cases.append(Case{"after a cast", "select :n::integer + 1", {{"n", "7"}}, {"8"}});
             // Runs as it is, but not as a derived table.
