@@ -203,12 +203,8 @@ class TestOdbc : public QObject {
                              const QList<QPair<QString, QString>>& settings) {
             source.name = name;
             for (const auto& setting : settings) {
-                auto same = std::find_if(source.attributes.begin(), source.attributes.end(),
-                                         [&](const auto& a) { return a.first == setting.first; });
-                if (same == source.attributes.end())
-                    source.attributes.append(setting);
-                else
-                    same->second = setting.second;
+                source.attributes.removeIf([&](const auto& a) { return a.first == setting.first; });
+                source.attributes.append(setting);
             }
             return source;
         };
