@@ -358,10 +358,7 @@ private slots:
 
     // The help names every option.
     void help() {
-        QProcess process;
-        process.start(velario::test::programBinary(), {"--help"});
-        QVERIFY(process.waitForFinished(60000));
-        const QByteArray text = process.readAllStandardOutput();
+        const QByteArray text = runProgram({"--help"}, environment(sandbox_, true)).out;
         QVERIFY(text.startsWith("Uso: velario"));
         for (const char* option :
              {"--program-dir", "--transcript", "--script", "--print-to", "--clock", "--run",

@@ -13,8 +13,8 @@ namespace velario::test {
 // One [section] of odbc.ini.
 struct OdbcDataSource {
     QString name;
-    QString
-        driver; // "SQLite3", "PostgreSQL Unicode" or "MariaDB Unicode", as odbcinst.ini has them
+    // "SQLite3", "PostgreSQL Unicode" or "MariaDB Unicode", as odbcinst.ini has them
+    QString driver;
     QList<QPair<QString, QString>> attributes;
 };
 

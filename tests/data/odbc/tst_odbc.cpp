@@ -203,12 +203,8 @@ class TestOdbc : public QObject {
                              const QList<QPair<QString, QString>>& settings) {
             source.name = name;
             for (const auto& setting : settings) {
-                auto same = std::find_if(source.attributes.begin(), source.attributes.end(),
-                                         [&](const auto& a) { return a.first == setting.first; });
-                if (same == source.attributes.end())
-                    source.attributes.append(setting);
-                else
-                    same->second = setting.second;
+                source.attributes.removeIf([&](const auto& a) { return a.first == setting.first; });
+                source.attributes.append(setting);
             }
             return source;
         };
@@ -247,9 +243,7 @@ private slots:
         // The SQLite driver given an empty name creates a file called "DSN=" where it runs.
         QVERIFY(QDir::setCurrent(dir_.path()));
         const QString database = dir_.filePath(QStringLiteral("test=1.db"));
-        QFile empty(database);
-        QVERIFY(empty.open(QIODevice::WriteOnly));
-        empty.close();
+        QVERIFY(QFile(database).open(QIODevice::WriteOnly));
         OdbcDataSource multi =
             mariadbDataSource(QStringLiteral("velario-mariadb-multi"), mariadb_->port);
         // MariaDB Connector/ODBC's flag for several statements in one text.
@@ -303,31 +297,26 @@ private slots:
         const char* noResult[] = {"PRAGMA cache_size = 100", "SET search_path TO public",
                                   "SET @velario = 1"};
         for (int engine : {Sqlite, Postgres, Mariadb}) {
-            for (const bool wideTransfer : {false, true}) {
-                const auto row = [&](const char* tag, const QString& sql, const QStringList& names,
-                                     const Rows& expected) {
-                    QTest::addRow("%s/%s/%s", kEngines[engine].name,
-                                  wideTransfer ? "wide" : "default", tag)
-                        << engine << kEngines[engine].dsn << wideTransfer << sql << names
-                        << expected;
-                };
-                row("sample",
+            const auto row = [&](const QString& tag, bool wide, const QString& sql,
+                                 const QStringList& names, const Rows& expected) {
+                QTest::addRow("%s/%s", kEngines[engine].name, qPrintable(tag))
+                    << engine << kEngines[engine].dsn << wide << sql << names << expected;
+            };
+            for (const bool wide : {false, true}) {
+                const QString mode = wide ? "wide/" : "default/";
+                row(mode + "sample", wide,
                     "SELECT id AS \"identità\", name, note, data, amount FROM sample ORDER BY id",
                     QStringList{"identità", "name", "note", "data", "amount"}, sample);
-                row("typed", "SELECT * FROM typed ORDER BY id",
+                row(mode + "typed", wide, "SELECT * FROM typed ORDER BY id",
                     QStringLiteral("id si i bi d f dt tm ts b t").split(u' '), typedRows(engine));
             }
-            const auto row = [&](const char* tag, const QString& sql, const QStringList& names,
-                                 const Rows& expected) {
-                QTest::addRow("%s/%s", kEngines[engine].name, tag)
-                    << engine << kEngines[engine].dsn << false << sql << names << expected;
-            };
-            row("semicolon", "SELECT id FROM sample WHERE id > 1 ;  \n", {"id"}, {{"2"}, {"3"}});
-            row("comment", "SELECT id FROM sample ORDER BY id -- ordinati", {"id"},
+            row("semicolon", false, "SELECT id FROM sample WHERE id > 1 ;  \n", {"id"},
+                {{"2"}, {"3"}});
+            row("comment", false, "SELECT id FROM sample ORDER BY id -- ordinati", {"id"},
                 {{"1"}, {"2"}, {"3"}});
             const QStringList* again = notWrappable[engine];
-            row("not wrappable", again[0][0], again[1], {{again[2][0].toUtf8()}});
-            row("no result set", noResult[engine], {}, {});
+            row("not wrappable", false, again[0][0], again[1], {{again[2][0].toUtf8()}});
+            row("no result set", false, noResult[engine], {}, {});
         }
         // A name too long for the driver manager: the data source's own attributes still reach
         // the driver beside the program's (LongNames=1 names a column after its table).
@@ -366,19 +355,7 @@ private slots:
         }
         QVERIFY(source->atEnd());
         QVERIFY2(!source->error(), qPrintable(source->error().description));
-        QCOMPARE(sink.rows.size(), expected.size());
-        for (int r = 0; r < expected.size(); ++r) {
-            for (int c = 0; c < columns; ++c) {
-                const Cell got = sink.rows[r].value(c, "(missing)");
-                if (got != expected[r][c])
-                    QFAIL(qPrintable(QStringLiteral("row %1 column %2: %3 (%4 bytes)")
-                                         .arg(r + 1)
-                                         .arg(c + 1)
-                                         .arg(QString::fromUtf8(got.value_or("NULL").left(40)))
-                                         .arg(got ? got->size() : -1)));
-            }
-            QCOMPARE(sink.rows[r].size(), columns);
-        }
+        QVERIFY(sink.rows == expected);
         QCOMPARE(source->countRows(&error), qint64(expected.size()));
         QVERIFY2(!error, qPrintable(error.description));
     }
@@ -408,9 +385,7 @@ private slots:
         for (const char* value : {"a", "b", "", "d", "e", "f", "g", "h"})
             expected << Row{QByteArray::number(expected.size() + 1),
                             *value ? QByteArray(value) : longText().toUtf8()};
-        QCOMPARE(sink.rows.size(), expected.size());
-        for (int r = 0; r < expected.size(); ++r)
-            QVERIFY2(sink.rows[r] == expected[r], qPrintable(QString::number(r + 1)));
+        QVERIFY(sink.rows == expected);
     }
 
     // A streamed MariaDB result: its first rows come while the server is still producing
@@ -430,12 +405,10 @@ private slots:
         CollectingSink sink;
         QCOMPARE(source->fetch(10, sink), 10);
         QCOMPARE(source->countRows(&error), 1000000);
-        qint64 rows = 10;
         CountingSink counted;
         while (source->fetch(65536, counted) > 0) {
         }
-        rows += counted.rows;
-        QCOMPARE(rows, 999999);
+        QCOMPARE(counted.rows, 999989);
         QCOMPARE(counted.last, QByteArray("999999"));
         QVERIFY2(source->error().description.contains("[21000]"),
                  qPrintable(source->error().description));
