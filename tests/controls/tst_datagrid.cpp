@@ -127,14 +127,10 @@ private slots:
     void storedValueOpensWhole_data() {
         QTest::addColumn<QString>("keys"); // End as >, Backspace as <, select all as *
         QTest::addColumn<QString>("confirmed");
-        QTest::newRow("unchanged") << ""
-                                   << "-";
-        QTest::newRow("shortened") << "><<<<"
-                                   << "clien";
-        QTest::newRow("shortened, then typed") << "><<<<<xyz"
-                                               << "cliex";
-        QTest::newRow("typed over") << "*abcdefgh"
-                                    << "abcde";
+        QTest::newRow("unchanged") << QString() << "-";
+        QTest::newRow("shortened") << QString("><<<<") << "clien";
+        QTest::newRow("shortened, then typed") << QString("><<<<<xyz") << "cliex";
+        QTest::newRow("typed over") << QString("*abcdefgh") << "abcde";
     }
     void storedValueOpensWhole() {
         QFETCH(QString, keys);
@@ -178,24 +174,15 @@ private slots:
         QTest::addColumn<QString>("action");
         // first row shown|current row|last row selected|its first cell|the view's rows
         QTest::addColumn<QString>("reached");
-        QTest::newRow("scroll bar") << "value 50000"
-                                    << "50000|0|0|riga 50001|some";
-        QTest::newRow("thumb held") << "hold 80000"
-                                    << "80000|0|0||some";
-        QTest::newRow("thumb let go") << "release 80000"
-                                      << "80000|0|0|riga 80001|some";
-        QTest::newRow("Ctrl+A") << "Ctrl+A"
-                                << "0|0|99999|riga 1|all";
-        QTest::newRow("caption") << "caption"
-                                 << "0|0|99999|riga 1|all";
-        QTest::newRow("select column") << "column"
-                                       << "0|0|99999|riga 1|all";
-        QTest::newRow("Ctrl+End") << "Ctrl+End"
-                                  << "END|99999|99999|riga END+1|all";
-        QTest::newRow("last row button") << "last"
-                                         << "END|99999|99999|riga END+1|all";
-        QTest::newRow("page down") << "PageDown"
-                                   << "-|-|-|-|some";
+        QTest::newRow("scroll bar") << QString("value 50000") << "50000|0|0|riga 50001|some";
+        QTest::newRow("thumb held") << QString("hold 80000") << "80000|0|0||some";
+        QTest::newRow("thumb let go") << QString("release 80000") << "80000|0|0|riga 80001|some";
+        QTest::newRow("Ctrl+A") << QString("Ctrl+A") << "0|0|99999|riga 1|all";
+        QTest::newRow("caption") << QString("caption") << "0|0|99999|riga 1|all";
+        QTest::newRow("select column") << QString("column") << "0|0|99999|riga 1|all";
+        QTest::newRow("Ctrl+End") << QString("Ctrl+End") << "END|99999|99999|riga END+1|all";
+        QTest::newRow("last row button") << QString("last") << "END|99999|99999|riga END+1|all";
+        QTest::newRow("page down") << QString("PageDown") << "-|-|-|-|some";
     }
     void everyCountedRowIsReached() {
         QFETCH(QString, action);
@@ -298,9 +285,8 @@ private slots:
         };
         QCOMPARE(select("2 1 2 1"), "2,1");
         QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
-        QCOMPARE(select("0 0 0 2"), "bad selection '0 0 0 2'");
-        QCOMPARE(select("0 1 0 0"), "bad selection '0 1 0 0'");
-        QCOMPARE(select("1 0 0 0"), "bad selection '1 0 0 0'");
+        for (const QString bad : {"0 0 0 2", "0 1 0 0", "1 0 0 0"})
+            QCOMPARE(select(qPrintable(bad)), "bad selection '" + bad + "'");
         QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
     }
 

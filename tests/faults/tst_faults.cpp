@@ -309,10 +309,8 @@ private slots:
                  QStringList{"ok"});
         const QStringList rows = test::catalogueRows(catalogue);
         QVERIFY2(rows.size() >= finished && rows.size() <= started,
-                 qPrintable(QString("%1 rows, %2 saves finished, %3 started")
-                                .arg(rows.size())
-                                .arg(finished)
-                                .arg(started)));
+                 qPrintable(QString::asprintf("%d rows, %d saves finished, %d started",
+                                              int(rows.size()), finished, started)));
         for (int i = 0; i < rows.size(); ++i)
             QCOMPARE(rows[i], entry(i + 1));
     }

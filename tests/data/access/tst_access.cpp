@@ -151,10 +151,8 @@ void TestAccess::copyMatchesExport_data() {
     QTest::addColumn<QString>("table");
     QTest::addColumn<int>("rows");
     QTest::addColumn<int>("columns");
-    QTest::newRow("jet4 mdb") << "DateTestDatabase.mdb"
-                              << "DateTest" << 6 << 6;
-    QTest::newRow("ace accdb") << "ASampleDatabase.accdb"
-                               << "Asset Items" << 65 << 13;
+    QTest::newRow("jet4 mdb") << QString("DateTestDatabase.mdb") << "DateTest" << 6 << 6;
+    QTest::newRow("ace accdb") << QString("ASampleDatabase.accdb") << "Asset Items" << 65 << 13;
 }
 
 void TestAccess::copyMatchesExport() {

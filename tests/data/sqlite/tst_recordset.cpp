@@ -164,8 +164,7 @@ private slots:
         QVERIFY(!rs->update());
         QCOMPARE(peer(path_, "SELECT * FROM t ORDER BY id"),
                  QStringList({"1|uno|<NULL>", "2|DUE|other", "3|tre|y"}));
-        QCOMPARE(rs->field("name").toString(), QStringLiteral("DUE"));
-        QCOMPARE(rs->field("note").toString(), QStringLiteral("other"));
+        QCOMPARE(rs->field("name").toString() + '|' + rs->field("note").toString(), "DUE|other");
         QCOMPARE(rs->update().number, int(ErrorNumber::UpdateWithoutEdit));
         QCOMPARE(rs->collect("name", 1).number, int(ErrorNumber::UpdateWithoutEdit));
     }
