@@ -1,11 +1,11 @@
 #include "data/odbc/mariadb_stream.h"
 
+#include "data/odbc/mariadb_library.h"
+
 #include "data/odbc/odbc_result.h"
 #include "data/text/text_encoding.h"
 
 #include <QStringList>
-
-#include <mysql.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,7 +25,7 @@ constexpr unsigned kBinaryCharset = 63;
 constexpr int kCountCheckRows = 4096;
 
 struct LinkClose {
-    void operator()(MYSQL* link) const { mysql_close(link); }
+    void operator()(MYSQL* link) const { mariadb().mysql_close(link); }
 };
 using Link = std::unique_ptr<MYSQL, LinkClose>;
 
@@ -34,42 +34,45 @@ const char* orNull(const QByteArray& value) {
 }
 
 QString serverMessage(MYSQL* link) {
-    return QStringLiteral("[%1] %2").arg(QString::fromUtf8(mysql_sqlstate(link)),
-                                         QString::fromUtf8(mysql_error(link)));
+    return QStringLiteral("[%1] %2").arg(QString::fromUtf8(mariadb().mysql_sqlstate(link)),
+                                         QString::fromUtf8(mariadb().mysql_error(link)));
 }
 
 // A connection made as Connector/ODBC makes it for the same data source, read-only as every
 // connection of the program: the session refuses changes, and autocommit is off so that
 // whatever a statement still managed is rolled back when the connection is let go.
 Link openLink(const MariadbSettings& settings, Error* error) {
+    if (!openMariadb(error))
+        return {};
     static std::once_flag library;
-    std::call_once(library, [] { mysql_library_init(0, nullptr, nullptr); });
-    Link link(mysql_init(nullptr));
+    std::call_once(library, [] { mariadb().mysql_server_init(0, nullptr, nullptr); });
+    Link link(mariadb().mysql_init(nullptr));
     if (!link) {
         *error = Error::make(ErrorNumber::OdbcConnectFailed,
                              QStringLiteral("Impossibile inizializzare il client MariaDB."));
         return {};
     }
     MYSQL* m = link.get();
-    mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    mariadb().mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     if (settings.connectTimeout)
-        mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &settings.connectTimeout);
+        mariadb().mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &settings.connectTimeout);
     if (settings.readTimeout)
-        mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &settings.readTimeout);
+        mariadb().mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &settings.readTimeout);
     if (settings.writeTimeout)
-        mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &settings.writeTimeout);
+        mariadb().mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &settings.writeTimeout);
     if (settings.port > 0 || settings.tcp) {
         const unsigned protocol = MYSQL_PROTOCOL_TCP;
-        mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &protocol);
+        mariadb().mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &protocol);
     }
-    mysql_optionsv(m, MYSQL_INIT_COMMAND, "SET SESSION SQL_AUTO_IS_NULL=0");
+    mariadb().mysql_optionsv(m, MYSQL_INIT_COMMAND, "SET SESSION SQL_AUTO_IS_NULL=0");
     if (!settings.initCommand.isEmpty())
-        mysql_optionsv(m, MYSQL_INIT_COMMAND, settings.initCommand.constData());
+        mariadb().mysql_optionsv(m, MYSQL_INIT_COMMAND, settings.initCommand.constData());
     const char* host = settings.socket.isEmpty() ? orNull(settings.host) : "localhost";
-    if (!mysql_real_connect(m, host, orNull(settings.user), orNull(settings.password),
-                            orNull(settings.database), settings.port, orNull(settings.socket),
-                            CLIENT_MULTI_RESULTS) ||
-        mysql_query(m, "SET SESSION TRANSACTION READ ONLY") != 0 || mysql_autocommit(m, 0)) {
+    if (!mariadb().mysql_real_connect(m, host, orNull(settings.user), orNull(settings.password),
+                                      orNull(settings.database), settings.port,
+                                      orNull(settings.socket), CLIENT_MULTI_RESULTS) ||
+        mariadb().mysql_query(m, "SET SESSION TRANSACTION READ ONLY") != 0 ||
+        mariadb().mysql_autocommit(m, 0)) {
         *error = Error::make(ErrorNumber::OdbcConnectFailed, serverMessage(m));
         return {};
     }
@@ -113,7 +116,7 @@ std::optional<QByteArray> withLiterals(MYSQL* link, const BoundStatement& statem
         case ParameterKind::Text: {
             const QByteArray raw = value.text().toUtf8();
             std::string escaped(size_t(raw.size()) * 2 + 1, '\0');
-            const unsigned long length = mysql_real_escape_string(
+            const unsigned long length = mariadb().mysql_real_escape_string(
                 link, escaped.data(), raw.constData(), static_cast<unsigned long>(raw.size()));
             text += '\'' + QByteArray(escaped.data(), qsizetype(length)) + '\'';
             break;
@@ -128,9 +131,9 @@ std::optional<QByteArray> withLiterals(MYSQL* link, const BoundStatement& statem
 // The result sets a statement has after the one read (a procedure's), so that the
 // connection can take the next statement.
 void skipOtherResults(MYSQL* link) {
-    while (mysql_next_result(link) == 0) {
-        if (MYSQL_RES* rest = mysql_use_result(link))
-            mysql_free_result(rest);
+    while (mariadb().mysql_next_result(link) == 0) {
+        if (MYSQL_RES* rest = mariadb().mysql_use_result(link))
+            mariadb().mysql_free_result(rest);
     }
 }
 
@@ -154,7 +157,7 @@ public:
     }
     // LINK is ready for another statement: nothing of what it ran stays.
     void giveBack(Link link) {
-        if (mysql_rollback(link.get()) != 0)
+        if (mariadb().mysql_rollback(link.get()) != 0)
             return;
         const std::lock_guard lock(mutex_);
         idle_.push_back(std::move(link));
@@ -169,7 +172,7 @@ public:
             killed_.push_back(id);
             Error error;
             if (Link killer = openLink(settings_, &error))
-                mysql_query(killer.get(), ("KILL QUERY " + std::to_string(id)).c_str());
+                mariadb().mysql_query(killer.get(), ("KILL QUERY " + std::to_string(id)).c_str());
         }
     }
     void resume() {
@@ -183,7 +186,8 @@ public:
     // call is not to be made.
     class Call {
     public:
-        Call(MariadbSession& session, MYSQL* link) : session_(session), id_(mysql_thread_id(link)) {
+        Call(MariadbSession& session, MYSQL* link)
+            : session_(session), id_(mariadb().mysql_thread_id(link)) {
             const std::lock_guard lock(session_.mutex_);
             allowed_ = !session_.interrupted_;
             if (allowed_)
@@ -254,8 +258,8 @@ public:
         if (rows_) {
             // The rows not read would all come over the network first: the connection is
             // dropped instead, and the server ends the statement.
-            mariadb_cancel(link_.get());
-            mysql_free_result(rows_);
+            mariadb().mariadb_cancel(link_.get());
+            mariadb().mysql_free_result(rows_);
             link_.reset();
         }
         if (link_)
@@ -279,18 +283,19 @@ public:
         const QByteArray& statement = *text;
         {
             const MariadbSession::Call call(*session_, m);
-            if (!call || mysql_real_query(m, statement.constData(), statement.size()) != 0)
+            if (!call ||
+                mariadb().mysql_real_query(m, statement.constData(), statement.size()) != 0)
                 return session_->failure(m);
         }
-        if (mysql_field_count(m) == 0) {
+        if (mariadb().mysql_field_count(m) == 0) {
             skipOtherResults(m);
             return {};
         }
-        rows_ = mysql_use_result(m);
+        rows_ = mariadb().mysql_use_result(m);
         if (!rows_)
             return session_->failure(m);
-        const unsigned count = mysql_num_fields(rows_);
-        const MYSQL_FIELD* fields = mysql_fetch_fields(rows_);
+        const unsigned count = mariadb().mysql_num_fields(rows_);
+        const MYSQL_FIELD* fields = mariadb().mysql_fetch_fields(rows_);
         for (unsigned c = 0; c < count; ++c) {
             names_ << QString::fromUtf8(fields[c].name, qsizetype(fields[c].name_length));
             shown_.push_back(shownAs(fields[c]));
@@ -311,10 +316,11 @@ public:
             // A stop kills the statement while a row is awaited, and is seen between rows.
             const MariadbSession::Call call(*session_, link_.get());
             for (; call && produced < max; ++produced) {
-                MYSQL_ROW row = session_->interrupted() ? nullptr : mysql_fetch_row(rows_);
+                MYSQL_ROW row =
+                    session_->interrupted() ? nullptr : mariadb().mysql_fetch_row(rows_);
                 if (!row)
                     return true;
-                const unsigned long* lengths = mysql_fetch_lengths(rows_);
+                const unsigned long* lengths = mariadb().mysql_fetch_lengths(rows_);
                 for (size_t c = 0; c < shown_.size(); ++c)
                     cells_[c] = shownCell(c, row[c], lengths[c]);
                 sink.row(cells_, false);
@@ -373,14 +379,14 @@ private:
     // or with a stop (the statement was killed, or never asked for its next row).
     void end() {
         MYSQL* m = link_.get();
-        const bool failed = mysql_errno(m) != 0 || session_->interrupted();
+        const bool failed = mariadb().mysql_errno(m) != 0 || session_->interrupted();
         if (failed) {
             error_ = session_->failure(m);
             // Stopped between rows, the rest would come over the network before the
             // connection could be used again.
-            mariadb_cancel(m);
+            mariadb().mariadb_cancel(m);
         }
-        mysql_free_result(rows_);
+        mariadb().mysql_free_result(rows_);
         rows_ = nullptr;
         if (failed)
             link_.reset();
@@ -392,15 +398,15 @@ private:
         MYSQL* m = side_.get();
         const QByteArray statement = countStatement(sql_).toUtf8();
         const MariadbSession::Call call(*session_, m);
-        if (!call || mysql_real_query(m, statement.constData(), statement.size()) != 0)
+        if (!call || mariadb().mysql_real_query(m, statement.constData(), statement.size()) != 0)
             return -1;
-        MYSQL_RES* result = mysql_store_result(m);
-        MYSQL_ROW row = result ? mysql_fetch_row(result) : nullptr;
+        MYSQL_RES* result = mariadb().mysql_store_result(m);
+        MYSQL_ROW row = result ? mariadb().mysql_fetch_row(result) : nullptr;
         qint64 rows = -1;
         if (row && row[0])
             std::from_chars(row[0], row[0] + std::strlen(row[0]), rows);
         if (result)
-            mysql_free_result(result);
+            mariadb().mysql_free_result(result);
         skipOtherResults(m);
         return rows;
     }
@@ -409,25 +415,25 @@ private:
         MYSQL* m = side_.get();
         const QByteArray statement = sql_.toUtf8();
         const MariadbSession::Call call(*session_, m);
-        if (!call || mysql_real_query(m, statement.constData(), statement.size()) != 0) {
+        if (!call || mariadb().mysql_real_query(m, statement.constData(), statement.size()) != 0) {
             *error = session_->failure(m);
             return -1;
         }
-        MYSQL_RES* result = mysql_use_result(m);
+        MYSQL_RES* result = mariadb().mysql_use_result(m);
         qint64 rows = 0;
-        while (result && mysql_fetch_row(result)) {
+        while (result && mariadb().mysql_fetch_row(result)) {
             if (++rows % kCountCheckRows == 0 && session_->interrupted())
                 break;
         }
-        const bool failed = !result || mysql_errno(m) != 0 || session_->interrupted();
+        const bool failed = !result || mariadb().mysql_errno(m) != 0 || session_->interrupted();
         if (failed) {
             *error = session_->failure(m);
             // Whatever of the result is left stays on the network: the connection goes.
             if (result)
-                mariadb_cancel(m);
+                mariadb().mariadb_cancel(m);
         }
         if (result)
-            mysql_free_result(result);
+            mariadb().mysql_free_result(result);
         if (failed) {
             side_.reset();
             return -1;

@@ -1,8 +1,8 @@
 #include "data/postgres/pg_connection.h"
 
-#include <QRegularExpression>
+#include "data/postgres/pq_library.h"
 
-#include <libpq-fe.h>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <atomic>
@@ -80,10 +80,12 @@ namespace {
 // What libpq reads in URI: host, port and database shown, and whether it holds a password.
 // Nullopt when libpq does not take it.
 std::optional<std::pair<QString, bool>> readUri(const QByteArray& uri) {
+    if (!openPq(nullptr))
+        return std::nullopt;
     char* message = nullptr;
-    PQconninfoOption* options = PQconninfoParse(uri.constData(), &message);
+    PQconninfoOption* options = pq().PQconninfoParse(uri.constData(), &message);
     // libpq's reason may quote the URI, password and all: it is not repeated.
-    PQfreemem(message);
+    pq().PQfreemem(message);
     if (!options)
         return std::nullopt;
     QString host = conninfoValue(options, "host");
@@ -92,7 +94,7 @@ std::optional<std::pair<QString, bool>> readUri(const QByteArray& uri) {
     const QString port = conninfoValue(options, "port");
     const QString database = conninfoValue(options, "dbname");
     const bool password = !conninfoValue(options, "password").isEmpty();
-    PQconninfoFree(options);
+    pq().PQconninfoFree(options);
     return std::pair(QStringLiteral("postgresql://") + host +
                          (port.isEmpty() ? QString() : QLatin1Char(':') + port) + QLatin1Char('/') +
                          database,
@@ -107,6 +109,8 @@ QString shownServer(const QString& uri) {
 }
 
 std::optional<ServerAddress> readServerAddress(const QString& uri, Error* error) {
+    if (!openPq(error))
+        return std::nullopt;
     const QByteArray text = uri.trimmed().toUtf8();
     const auto read = readUri(text);
     if (!read) {
@@ -139,34 +143,36 @@ std::optional<QByteArray> pgText(const std::optional<QString>& text) {
 
 PgRows& PgRows::operator=(PgRows&& other) noexcept {
     if (this != &other) {
-        PQclear(result_);
+        if (result_)
+            pq().PQclear(result_);
         result_ = std::exchange(other.result_, nullptr);
     }
     return *this;
 }
 
 PgRows::~PgRows() {
-    PQclear(result_);
+    if (result_)
+        pq().PQclear(result_);
 }
 
 int PgRows::rows() const {
-    return result_ ? PQntuples(result_) : 0;
+    return result_ ? pq().PQntuples(result_) : 0;
 }
 
 int PgRows::columns() const {
-    return result_ ? PQnfields(result_) : 0;
+    return result_ ? pq().PQnfields(result_) : 0;
 }
 
 QString PgRows::columnName(int column) const {
-    return QString::fromUtf8(PQfname(result_, column));
+    return QString::fromUtf8(pq().PQfname(result_, column));
 }
 
 bool PgRows::isNull(int row, int column) const {
-    return PQgetisnull(result_, row, column) != 0;
+    return pq().PQgetisnull(result_, row, column) != 0;
 }
 
 std::string_view PgRows::bytes(int row, int column) const {
-    return {PQgetvalue(result_, row, column), size_t(PQgetlength(result_, row, column))};
+    return {pq().PQgetvalue(result_, row, column), size_t(pq().PQgetlength(result_, row, column))};
 }
 
 std::optional<QString> PgRows::text(int row, int column) const {
@@ -219,26 +225,28 @@ PgConnection::PgConnection(ServerAddress address, pg_conn* handle)
 }
 
 PgConnection::~PgConnection() {
-    PQfreeCancel(cancel_);
-    PQfinish(handle_);
+    pq().PQfreeCancel(cancel_);
+    pq().PQfinish(handle_);
 }
 
 std::unique_ptr<PgConnection> PgConnection::connect(const ServerAddress& address, Error* error) {
+    if (!openPq(error))
+        return nullptr;
     // Values the URI does not give: it is read last, so that its own win.
     const QByteArray uri = address.uri.toUtf8();
     const char* const keywords[] = {"connect_timeout", "application_name", "client_encoding",
                                     "dbname", nullptr};
     const char* const values[] = {"10", "velario", "UTF8", uri.constData(), nullptr};
-    pg_conn* handle = PQconnectdbParams(keywords, values, 1);
+    pg_conn* handle = pq().PQconnectdbParams(keywords, values, 1);
     if (!handle) {
         if (error)
             *error = unreachable(address, QStringLiteral("memoria insufficiente"));
         return nullptr;
     }
-    if (PQstatus(handle) != CONNECTION_OK) {
-        const bool needsPassword = PQconnectionNeedsPassword(handle) != 0;
-        const QString why = firstLine(PQerrorMessage(handle));
-        PQfinish(handle);
+    if (pq().PQstatus(handle) != CONNECTION_OK) {
+        const bool needsPassword = pq().PQconnectionNeedsPassword(handle) != 0;
+        const QString why = firstLine(pq().PQerrorMessage(handle));
+        pq().PQfinish(handle);
         if (error)
             *error = needsPassword
                          ? Error::make(ErrorNumber::InvalidPassword,
@@ -252,36 +260,37 @@ std::unique_ptr<PgConnection> PgConnection::connect(const ServerAddress& address
     }
     // Texts travel as UTF-8 whatever the server's default. The server's notices are for a
     // person at a terminal, not for the program's users.
-    PQsetClientEncoding(handle, "UTF8");
-    PQsetNoticeProcessor(
+    pq().PQsetClientEncoding(handle, "UTF8");
+    pq().PQsetNoticeProcessor(
         handle, [](void*, const char*) {}, nullptr);
     return std::unique_ptr<PgConnection>(new PgConnection(address, handle));
 }
 
 Error PgConnection::ready() {
-    if (PQstatus(handle_) == CONNECTION_OK)
+    if (pq().PQstatus(handle_) == CONNECTION_OK)
         return {};
     // The server went away and may be back: one new attempt, as a new connection would.
-    PQreset(handle_);
-    if (PQstatus(handle_) == CONNECTION_OK) {
-        PQsetClientEncoding(handle_, "UTF8");
+    pq().PQreset(handle_);
+    if (pq().PQstatus(handle_) == CONNECTION_OK) {
+        pq().PQsetClientEncoding(handle_, "UTF8");
         makeCancel();
         return {};
     }
-    return unreachable(address_, firstLine(PQerrorMessage(handle_)));
+    return unreachable(address_, firstLine(pq().PQerrorMessage(handle_)));
 }
 
 Error PgConnection::failure(pg_result* result) const {
-    if (PQstatus(handle_) != CONNECTION_OK)
+    if (pq().PQstatus(handle_) != CONNECTION_OK)
         return Error::make(ErrorNumber::OdbcConnectFailed,
                            QStringLiteral("Il collegamento con il server del database %1 si è "
                                           "interrotto: %2")
-                               .arg(address_.shown, firstLine(PQerrorMessage(handle_))));
-    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+                               .arg(address_.shown, firstLine(pq().PQerrorMessage(handle_))));
+    const char* state = result ? pq().PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char* primary =
+        result ? pq().PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     return fromServer(address_, QString::fromLatin1(state ? state : ""),
                       primary ? QString::fromUtf8(primary).trimmed()
-                              : firstLine(PQerrorMessage(handle_)));
+                              : firstLine(pq().PQerrorMessage(handle_)));
 }
 
 PgRows PgConnection::query(const char* sql, const PgParams& params, Error* error) {
@@ -300,9 +309,9 @@ PgRows PgConnection::query(const char* sql, const PgParams& params, Error* error
         values.push_back(p ? p->constData() : nullptr);
         lengths.push_back(p ? int(p->size()) : 0);
     }
-    PgRows rows(PQexecParams(handle_, sql, int(params.size()), nullptr, values.data(),
-                             lengths.data(), nullptr, 0));
-    const ExecStatusType status = rows.get() ? PQresultStatus(rows.get()) : PGRES_FATAL_ERROR;
+    PgRows rows(pq().PQexecParams(handle_, sql, int(params.size()), nullptr, values.data(),
+                                  lengths.data(), nullptr, 0));
+    const ExecStatusType status = rows.get() ? pq().PQresultStatus(rows.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
         return fail(failure(rows.get()));
     return rows;
@@ -312,12 +321,12 @@ Error PgConnection::command(const char* sql, const PgParams& params, qint64* cha
     Error error;
     const PgRows rows = query(sql, params, &error);
     if (!error && changed)
-        *changed = QByteArray(PQcmdTuples(rows.get())).toLongLong();
+        *changed = QByteArray(pq().PQcmdTuples(rows.get())).toLongLong();
     return error;
 }
 
 bool PgConnection::inTransaction() const {
-    return PQtransactionStatus(handle_) != PQTRANS_IDLE;
+    return pq().PQtransactionStatus(handle_) != PQTRANS_IDLE;
 }
 
 Error PgConnection::inTransaction(const std::function<Error()>& work) {
@@ -326,7 +335,7 @@ Error PgConnection::inTransaction(const std::function<Error()>& work) {
     Error error = work();
     if (!error)
         error = command("COMMIT");
-    if (error && PQstatus(handle_) == CONNECTION_OK && inTransaction())
+    if (error && pq().PQstatus(handle_) == CONNECTION_OK && inTransaction())
         command("ROLLBACK");
     return error;
 }
@@ -367,13 +376,13 @@ void PgConnection::cancel() {
     const std::lock_guard lock(cancelMutex_);
     char message[256];
     if (cancel_)
-        PQcancel(cancel_, message, sizeof message);
+        pq().PQcancel(cancel_, message, sizeof message);
 }
 
 void PgConnection::makeCancel() {
     const std::lock_guard lock(cancelMutex_);
-    PQfreeCancel(cancel_);
-    cancel_ = PQgetCancel(handle_);
+    pq().PQfreeCancel(cancel_);
+    cancel_ = pq().PQgetCancel(handle_);
 }
 
 } // namespace velario::data
