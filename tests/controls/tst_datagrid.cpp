@@ -255,6 +255,7 @@ private slots:
             cells.sort();
             return cells.join(' ');
         };
+        QCOMPARE(select("all"), "0,0 0,1 1,0 1,1 2,0 2,1");
         QCOMPARE(select("2 1 2 1"), "2,1");
         QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
         for (const QString bad : {"0 0 0 2", "0 1 0 0", "1 0 0 0"})
