@@ -214,8 +214,6 @@ private slots:
         QVERIFY(grid->resultModel()->fetchedRows() < 10000);
 
         QCOMPARE(grid->automationScroll(999999), QString());
-        QCOMPARE(grid->cellText(999998, 1), QStringLiteral("riga 999999"));
-        QCOMPARE(grid->cellText(999999, 0), QStringLiteral("1000000"));
         QCOMPARE(grid->cellText(999999, 1), QStringLiteral("riga 1000000"));
 
         capture.dialogs().queueReply(QStringLiteral("1000000"));
