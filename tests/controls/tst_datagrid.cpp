@@ -100,7 +100,6 @@ private slots:
         QTest::addColumn<QString>("keys"); // End as >, Backspace as <, select all as *
         QTest::addColumn<QString>("confirmed");
         QTest::newRow("unchanged") << QString() << "-";
-        QTest::newRow("shortened") << QString("><<<<") << "clien";
         QTest::newRow("shortened, then typed") << QString("><<<<<xyz") << "cliex";
         QTest::newRow("typed over") << QString("*abcdefgh") << "abcde";
     }
