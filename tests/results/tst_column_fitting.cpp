@@ -90,10 +90,6 @@ private slots:
         row("totals past 16 bits", {"a", "b", "c"},
             {"10000,10000,1", "10000,10000,1", "10000,10000,13"}, "100", "ADEGUA", "100",
             {4300, 4300, 1400});
-        // Steps of 5 jump over the window: 81, 86, 91, 96, 101, then 96 again; the widest pass
-        // within the target wins.
-        row("passes oscillate", {"a", "b", "c", "d", "e"}, QStringList(2, "15,15,15,15,16"), "100",
-            "ADEGUA", "100", {1900, 1900, 1900, 1900, 2000});
         row("width above 327", ab, QStringList(3, "400,4"), "400", "ADEGUA", "400",
             {kUntouched, kUntouched});
         row("Aumenta from 100", abcd, wide, "100", "AUMENTA", "120", {1000, 1200, 4300, 5300});
