@@ -53,14 +53,16 @@ QString probe(const ProgramRun& run, const QString& catalogue, const QString& ke
     if (key == "msgs")
         for (const QJsonObject& e : run.eventsOf("msgbox"))
             list << e["text"].toString() + "|" + QString::number(e["style"].toInt());
-    if (key == "table")
+    else if (key == "table")
         list = velario::test::catalogueRows(catalogue);
-    if (key == "list")
+    else if (key == "list")
         for (const QJsonValue r : control(run, "DBGrid1")["cells"].toArray())
             list << r[0].toString() + "|" + r[1].toString();
-    if (key == "dialogs")
+    else if (key == "dialogs")
         for (const QJsonObject& e : run.eventsOf("filedialog"))
             list << e["initialDir"].toString();
+    if (QStringList{"msgs", "table", "list", "dialogs"}.contains(key))
+        return list.join("¶");
     if (key == "focus")
         return run.lastWindowState("frmTS0002")["focus"].toString();
     if (key.startsWith("c:")) // c:CONTROL.PROPERTY
@@ -72,10 +74,7 @@ QString probe(const ProgramRun& run, const QString& catalogue, const QString& ke
         return s.mid(s.lastIndexOf("pointer:11")).filter("pointer").join("¶");
     if (key == "beeps")
         return QString::number(run.eventsOf("beep").size());
-    if (key == "file")
-        return QFile::exists(catalogue) ? "yes" : "no";
-    return QStringList{"msgs", "table", "list", "dialogs"}.contains(key) ? list.join("¶")
-                                                                         : "unknown " + key;
+    return key == "file" ? QFile::exists(catalogue) ? "yes" : "no" : "unknown " + key;
 }
 
 // Lists joined with "¶" match item by item; "…" in EXPECTED stands for any text.
@@ -180,8 +179,6 @@ private slots:
         typed("$SRC/tests/data/access/DateTestDatabase.mdb", "MDB");
         typed("$SRC/tests/CMakeLists.txt", "ODBC");
         typed("$BOX/manca.db", "ODBC");
-        typed("$BOX", "ODBC");
-        typed("VENDITE", "ODBC");
 
         // Entering a field selects all of it.
         row("tab into the description", "key frmTS0002.DBGrid1 Tab",
@@ -372,9 +369,7 @@ private slots:
             const QString key = check.section('=', 0, 0);
             const QString expected = paths(check.section('=', 1));
             const QString actual = probe(run, catalogue, key);
-            QVERIFY2(matches(actual, expected),
-                     qPrintable(key + ":\n  actual   " + QString(actual).left(2000) +
-                                "\n  expected " + QString(expected).left(2000)));
+            QVERIFY2(matches(actual, expected), qPrintable(key + ": " + actual.left(2000)));
         }
     }
 };

@@ -1,5 +1,6 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
+#include "support/result_window_under_test.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -7,32 +8,12 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
 using namespace velario;
 using namespace velario::data;
-
-namespace {
-
-// What the reposition handlers saw, at the moment they ran: the ID of the current row (or
-// "eof") and the grid's current row.
-struct Watcher {
-    QStringList calls;
-    Watcher(DataSource* source, DataGrid* grid) {
-        QObject::connect(source, &DataSource::reposition, [this, source, grid] {
-            const int gridRow = grid->currentResultRow();
-            calls << (source->recordset().eof() ? QStringLiteral("eof")
-                                                : source->recordset().field("ID").toString()) +
-                         '@' + QString::number(gridRow);
-        });
-    }
-};
-
-} // namespace
 
 // A grid bound to a data source on one file: clienti holds 2000 rows, n 100000.
 class TestDataGrid : public QObject {
@@ -44,16 +25,7 @@ class TestDataGrid : public QObject {
     BoundDataSource* source_ = nullptr;
     DataGrid* grid_ = nullptr;
 
-    bool exec(const QString& sql) {
-        bool ok = false;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "writer");
-            db.setDatabaseName(path_);
-            ok = db.open() && QSqlQuery(db).exec(sql);
-        }
-        QSqlDatabase::removeDatabase("writer");
-        return ok;
-    }
+    bool exec(const QString& sql) { return test::writeSqlite(path_, {sql}); }
     Error show(const QString& sql) {
         source_->setRecordSource(sql);
         return source_->refresh();
@@ -64,10 +36,10 @@ private slots:
         path_ = dir_.filePath("grid.db");
         const QString rows = "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s "
                              "WHERE i < %1) INSERT INTO %2 SELECT i, '%3 ' || i%4 FROM s";
-        QVERIFY(exec("CREATE TABLE clienti (id INTEGER, nome TEXT)"));
-        QVERIFY(exec(rows.arg(2000).arg("clienti", "cliente", "")));
-        QVERIFY(exec("CREATE TABLE n (id INTEGER, label TEXT, extra)"));
-        QVERIFY(exec(rows.arg(100000).arg("n", "riga", ", NULL")));
+        QVERIFY(test::writeSqlite(path_, {"CREATE TABLE clienti (id INTEGER, nome TEXT)",
+                                          rows.arg(2000).arg("clienti", "cliente", ""),
+                                          "CREATE TABLE n (id INTEGER, label TEXT, extra)",
+                                          rows.arg(100000).arg("n", "riga", ", NULL")}));
     }
 
     void init() {
@@ -128,7 +100,6 @@ private slots:
         QTest::addColumn<QString>("keys"); // End as >, Backspace as <, select all as *
         QTest::addColumn<QString>("confirmed");
         QTest::newRow("unchanged") << QString() << "-";
-        QTest::newRow("shortened") << QString("><<<<") << "clien";
         QTest::newRow("shortened, then typed") << QString("><<<<<xyz") << "cliex";
         QTest::newRow("typed over") << QString("*abcdefgh") << "abcde";
     }
@@ -283,6 +254,7 @@ private slots:
             cells.sort();
             return cells.join(' ');
         };
+        QCOMPARE(select("all"), "0,0 0,1 1,0 1,1 2,0 2,1");
         QCOMPARE(select("2 1 2 1"), "2,1");
         QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
         for (const QString bad : {"0 0 0 2", "0 1 0 0", "1 0 0 0"})
@@ -313,7 +285,14 @@ private slots:
     // moves within the result; the count is the whole result's; an empty result has no
     // current row.
     void reposition() {
-        Watcher watcher(source_, grid_);
+        // What the handlers saw as they ran: the current row's ID (or "eof"), and the grid's.
+        QStringList calls;
+        const QObject watcher;
+        connect(source_, &DataSource::reposition, &watcher, [&] {
+            const auto& rs = source_->recordset();
+            calls << (rs.eof() ? QStringLiteral("eof") : rs.field("ID").toString()) + '@' +
+                         QString::number(grid_->currentResultRow());
+        });
         QVERIFY(!show("SELECT * FROM clienti WHERE id >= 2000"));
         QVERIFY(exec("INSERT INTO clienti VALUES (2001, 'nuovo')"));
         QVERIFY(!source_->refresh());
@@ -333,9 +312,8 @@ private slots:
         for (const int b : {2, 2, 1, 3, 2, 0})
             buttons[b]->click();
         QVERIFY(!show("SELECT * FROM clienti WHERE id < 0"));
-        QCOMPARE(watcher.calls,
-                 QStringList({"2000@0", "2000@0", "1@0", "4@3", "1501@1500", "1@0", "2@1", "3@2",
-                              "2@1", "300@299", "300@299", "1@0", "eof@-1"}));
+        QCOMPARE(calls, QStringList({"2000@0", "2000@0", "1@0", "4@3", "1501@1500", "1@0", "2@1",
+                                     "3@2", "2@1", "300@299", "300@299", "1@0", "eof@-1"}));
         QCOMPARE(source_->recordset().recordCount(), 0);
         QCOMPARE(grid_->approxCount(), 0);
         QCOMPARE(grid_->columnCount(), 2);

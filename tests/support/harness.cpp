@@ -196,12 +196,11 @@ ProgramRun Sandbox::run(const QString& script, const QStringList& extraArgs,
     process.start(programBinary(), QStringList{"--program-dir", path(), "--transcript",
                                                transcriptPath, "--script", scriptPath} +
                                        extraArgs);
-    result.crashed = !process.waitForFinished(120000);
-    if (result.crashed) {
+    if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
     }
-    result.crashed = result.crashed || process.exitStatus() != QProcess::NormalExit;
+    result.crashed = process.exitStatus() != QProcess::NormalExit;
     result.exitCode = process.exitCode();
     result.standardError = process.readAllStandardError();
     result.events = readTranscript(transcriptPath);

@@ -63,6 +63,13 @@ inline ResultWindow* pressRun(CatalogueWindow* catalogue) {
     return qobject_cast<ResultWindow*>(Forms::instance().find(QStringLiteral("frmTS0003")));
 }
 
+// The catalogue window over no catalogue with ENTRY on screen, and "Esegue SQL" pressed.
+inline ResultWindow* runOnScreen(const EntryOnScreen& entry) {
+    CatalogueWindow* catalogue = openCatalogue({});
+    putOnScreen(catalogue, entry);
+    return pressRun(catalogue);
+}
+
 inline void unloadAll() {
     for (Form* form : Forms::instance().loaded())
         form->unload();
