@@ -18,11 +18,6 @@ packages=(
     libharfbuzz-dev clang libclang-rt-14-dev clang-format
     dpkg-dev file lintian desktop-file-utils appstream ccache
 )
-# What only the tests use, installed when everything is built: LibreOffice Calc reads the
-# exported files and the copied text back as a spreadsheet does.
-if [ $# -eq 0 ]; then
-    packages+=(libreoffice-calc-nogui)
-fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
