@@ -237,8 +237,7 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         mariadb_ = mariadbTestServer(&error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QVERIFY2(postgres_ && mariadb_, "no test servers: run through ctest, which starts the "
-                                        "postgres and mariadb fixtures");
+        QVERIFY2(postgres_ && mariadb_, "no test servers: run through ctest");
 
         // The SQLite driver given an empty name creates a file called "DSN=" where it runs.
         QVERIFY(QDir::setCurrent(dir_.path()));
@@ -248,22 +247,17 @@ private slots:
             mariadbDataSource(QStringLiteral("velario-mariadb-multi"), mariadb_->port);
         // MariaDB Connector/ODBC's flag for several statements in one text.
         multi.attributes.append({QStringLiteral("OPTION"), QStringLiteral("67108864")});
-        environment_ = std::make_unique<OdbcEnvironment>(
-            QList<OdbcDataSource>{
-                sqliteDataSource(kEngines[Sqlite].dsn, database),
-                sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
-                postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
-                postgresDataSource(longPostgresName_, postgres_->port),
-                postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
-                mariadbDataSource(kEngines[Mariadb].dsn, mariadb_->port),
-                multi,
-            } +
-            [this] {
-                QList<OdbcDataSource> variants;
-                for (const auto& variant : cursorVariants())
-                    variants << variant.second;
-                return variants;
-            }());
+        QList<OdbcDataSource> sources{
+            sqliteDataSource(kEngines[Sqlite].dsn, database),
+            sqliteDataSource(longSqliteName_, database, {{"LongNames", "1"}}),
+            postgresDataSource(kEngines[Postgres].dsn, postgres_->port),
+            postgresDataSource(longPostgresName_, postgres_->port),
+            postgresDataSource(QStringLiteral("velario-pg-chiuso"), 1),
+            mariadbDataSource(kEngines[Mariadb].dsn, mariadb_->port),
+            multi};
+        for (const auto& variant : cursorVariants())
+            sources << variant.second;
+        environment_ = std::make_unique<OdbcEnvironment>(sources);
         QVERIFY2(environment_->isValid(), qPrintable(environment_->errorString()));
         for (const Engine& engine : kEngines) {
             const QString failure = populate(engine);
@@ -468,9 +462,7 @@ private slots:
         const QString unknown =
             QStringLiteral("nessuna;origine=con nome lungo ").leftJustified(80, 'x');
         row(Sqlite, unknown, {},
-            {"[IM002] Origine dati «" + unknown +
-             "» non trovata e nessun driver predefinito "
-             "specificato."});
+            {"[IM002] Origine dati «" + unknown + "» non trovata e nessun driver predefinito"});
         row(Postgres, "velario-pg-chiuso", {}, {"[08001]"});
         // A transaction ended by the statement itself starts another read-only one.
         row(Postgres, kEngines[Postgres].dsn, "COMMIT; DELETE FROM custodita",
