@@ -240,8 +240,7 @@ private slots:
                 QVERIFY2(rs, qPrintable(error.description));
                 for (; !rs->eof(); rs->moveNext())
                     found << rs->field("DESCRIZIONE").toString();
-                QVERIFY2(found == expected,
-                         qPrintable(probe + ": " + found.join(',') + " / " + expected.join(',')));
+                QCOMPARE(found, expected);
             }
             QVERIFY(insert(codes.first(), "late"));
             QVERIFY(peer(path, "DELETE FROM SELEZIONI_SQL WHERE DESCRIZIONE = '1'").isEmpty());
