@@ -1,5 +1,4 @@
 #include "controls/datagrid.h"
-#include "data/results/column_fitting.h"
 #include "data/sqlite/database.h"
 #include "data/text/text_columns.h"
 #include "platform/platform.h"
@@ -21,7 +20,6 @@
 
 #include <limits>
 #include <memory>
-#include <vector>
 
 #include <sys/file.h>
 
@@ -542,39 +540,6 @@ private slots:
         QCOMPARE(read.refused, rows < 0);
         if (rows >= 0)
             QCOMPARE(read.rows, rows);
-    }
-
-    // Passes the grid report's printed columns do not reach.
-    void fitting_data() {
-        QTest::addColumn<Ints>("widths");
-        QTest::addColumn<int>("startTotal");
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<Ints>("fitted");
-
-        // Five widths above 15 move the total by five: 92 and 97 alternate around 93-96. As a
-        // pass that changes nothing, a pass that lands on the measured total ends it.
-        // clang-format off
-        const std::tuple<const char*, Ints, int, int, Ints> rows[] = {
-            {"narrow widths never move", {5, 8, 10}, 46, 96, {5, 8, 10}},
-            {"measured total in the window", {30, 30, 30}, 95, 96, {30, 30, 30}},
-            {"16 narrowed to 15 stays", {16, 15, 15, 15, 15, 15, 15}, 500, 96, Ints(7, 15)},
-            {"alternating, measured over many rows", {18, 18, 18, 18, 18, 7}, 291, 96, {17, 17, 17, 17, 17, 7}},
-            {"alternating towards 100 in the result window", {17, 21, 21, 21, 21}, 400, 100, {16, 20, 20, 20, 20}},
-            {"too wide even at 15", {40, 15, 15, 15, 15, 15, 15, 15}, 500, 96, Ints(8, 15)},
-            {"first pass gives the measured total back", {20, 20, 20, 41}, 97, 96, {19, 19, 19, 40}}};
-        // clang-format on
-        for (const auto& [name, widths, start, limit, fitted] : rows)
-            QTest::newRow(name) << widths << start << limit << fitted;
-    }
-
-    void fitting() {
-        QFETCH(Ints, widths);
-        QFETCH(int, startTotal);
-        QFETCH(int, limit);
-        QFETCH(Ints, fitted);
-        std::vector<qint16> w(widths.begin(), widths.end());
-        velario::data::fitColumnWidths(w, qint16(startTotal), qint16(limit));
-        QCOMPARE(Ints(w.begin(), w.end()), fitted);
     }
 
     void list();
