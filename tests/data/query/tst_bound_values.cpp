@@ -1,12 +1,10 @@
 #include "data/odbc/odbc.h"
 #include "data/query/bound_statement.h"
 #include "data/sqlite/database.h"
-#include "support/odbc_fixture.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QLocale>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -128,14 +126,7 @@ private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         sqliteFile_ = dir_.filePath("ordini.db");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "orders");
-            db.setDatabaseName(sqliteFile_);
-            QVERIFY(db.open());
-            for (const QString& sql : kOrders)
-                QVERIFY2(QSqlQuery(db).exec(sql), qPrintable(sql));
-        }
-        QSqlDatabase::removeDatabase("orders");
+        QVERIFY(writeSqlite(sqliteFile_, kOrders));
         QString error;
         const std::optional<TestServer> pg = postgresTestServer(&error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
