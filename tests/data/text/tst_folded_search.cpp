@@ -61,20 +61,6 @@ char32_t valueOf(std::string_view bytes, size_t length) {
 // One piece of a text: a code point, or a byte that is no part of UTF-8.
 using Piece = std::variant<char32_t, unsigned char>;
 
-std::vector<Piece> pieces(std::string_view bytes) {
-    std::vector<Piece> out;
-    for (size_t i = 0; i < bytes.size();) {
-        const size_t length = wellFormedLength(bytes.substr(i));
-        if (length == 0) {
-            out.emplace_back(static_cast<unsigned char>(bytes[i++]));
-            continue;
-        }
-        out.emplace_back(valueOf(bytes.substr(i), length));
-        i += length;
-    }
-    return out;
-}
-
 // A code point as the search sees it: case folded, stripped to the first character of its
 // full canonical decomposition (Hangul syllables aside), and gone when that is a mark.
 std::optional<char32_t> folded(char32_t c) {
@@ -88,15 +74,17 @@ std::optional<char32_t> folded(char32_t c) {
     return QChar::toCaseFolded(base);
 }
 
+// The pieces of BYTES as the search sees them: each code point folded (a mark gone), each
+// byte that is no part of UTF-8 as it is.
 std::vector<Piece> foldedPieces(std::string_view bytes) {
     std::vector<Piece> out;
-    for (const Piece& p : pieces(bytes)) {
-        if (const char32_t* c = std::get_if<char32_t>(&p)) {
-            if (const std::optional<char32_t> f = folded(*c))
-                out.emplace_back(*f);
-        } else {
-            out.push_back(p);
-        }
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t length = wellFormedLength(bytes.substr(i));
+        if (length == 0)
+            out.emplace_back(static_cast<unsigned char>(bytes[i++]));
+        else if (const std::optional<char32_t> f = folded(valueOf(bytes.substr(i), length)))
+            out.emplace_back(*f);
+        i += length;
     }
     return out;
 }
