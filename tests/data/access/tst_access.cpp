@@ -333,11 +333,7 @@ void TestAccess::datesAtTheirLimits_data() {
     QTest::addColumn<QString>("iso");       // empty: not a date
     const double none = qQNaN();
     const auto extended = [](qint64 days, qint64 seconds, qint64 fraction) {
-        return QStringLiteral("%1:%2%3:7")
-                   .arg(days, 19, 10, QLatin1Char('0'))
-                   .arg(seconds, 12, 10, QLatin1Char('0'))
-                   .arg(fraction, 7, 10, QLatin1Char('0'))
-                   .toLatin1() +
+        return QString::asprintf("%019lld:%012lld%07lld:7", days, seconds, fraction).toLatin1() +
                '\0';
     };
     QTest::newRow("first day") << -657434.0 << QByteArray() << "0100-01-01 00:00:00";
