@@ -41,17 +41,13 @@ class CountingSink : public RowSink {
 public:
     qint64 rows = 0;
     QByteArray last;
-    void beginRow() override {}
+    void beginRow() override { first_ = true; }
     void cell(const char* utf8, qsizetype length) override {
-        if (first_)
+        if (std::exchange(first_, false))
             last = QByteArray(utf8, length);
-        first_ = false;
     }
     void nullCell() override { first_ = false; }
-    void endRow() override {
-        ++rows;
-        first_ = true;
-    }
+    void endRow() override { ++rows; }
 
 private:
     bool first_ = true;
