@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTest>
 
 #include <signal.h>
@@ -44,9 +45,9 @@ const QString kNew = "NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB";
 
 // Writes CONTENT as a new file that takes PATH's place in one step.
 bool replaceWith(const QString& path, const QByteArray& content) {
-    const QString next = path + QStringLiteral(".new");
-    return velario::test::writeBytes(next, content) &&
-           ::rename(QFile::encodeName(next).constData(), QFile::encodeName(path).constData()) == 0;
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+           file.commit();
 }
 
 // Puts the fault NAME on the catalogue file at PATH (ORIGINAL: its content), or takes it off.
