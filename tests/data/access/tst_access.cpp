@@ -42,17 +42,6 @@ QList<QStringList> exportTable(const QString& file, const QString& table) {
     return rows;
 }
 
-// The cells of a result as the grid receives them.
-struct Cells : RowSink {
-    QStringList texts;
-    void beginRow() override {}
-    void cell(const char* utf8, qsizetype length) override {
-        texts << QString::fromUtf8(utf8, length);
-    }
-    void nullCell() override { texts << kNull; }
-    void endRow() override {}
-};
-
 // ASampleDatabase.accdb made an Access catalogue, no Access writer being at hand: its table
 // "Asset Items" (its name in the system table's page 0x11, its definition on page 0x2a)
 // becomes SELEZIONI_SQL and its text COLUMNS (Asset No or the 16 and 17 characters of Asset
@@ -311,10 +300,10 @@ void TestAccess::statements() {
     }
     if (named.isEmpty()) {
         QVERIFY2(result, qPrintable(error.description));
-        Cells got;
+        test::TextCells got;
         result->fetch(int(cells.size()) + 1, got);
         QVERIFY2(!result->error(), qPrintable(result->error().description));
-        QCOMPARE(got.texts, cells);
+        QCOMPARE(got.cells, cells);
     } else {
         QVERIFY(!result);
         QVERIFY2(error.number != ErrorNumber::UnrecognizedFormat, qPrintable(error.description));
@@ -462,10 +451,10 @@ void TestAccess::sqliteRows() {
         QCOMPARE(result->columnName(3), QStringLiteral("blob è"));
     QCOMPARE(result->countRows(&error), cells.size() / columns);
     QVERIFY(!error);
-    Cells got;
+    test::TextCells got;
     while (result->fetch(2, got) > 0) {
     }
-    QCOMPARE(got.texts, cells);
+    QCOMPARE(got.cells, cells);
     QVERIFY(result->atEnd() && !result->error());
     QCOMPARE(result->countRows(&error), cells.size() / columns);
 }
@@ -518,9 +507,9 @@ void TestAccess::sqliteNeverWrites() {
             QCOMPARE(error.number, int(ErrorNumber::TableNotFound));
         auto rows = db->execute("SELECT count(*) FROM seq", &error);
         QVERIFY2(rows, qPrintable(error.description));
-        Cells got;
+        test::TextCells got;
         rows->fetch(7, got);
-        QCOMPARE(got.texts, QStringList{"2"});
+        QCOMPARE(got.cells, QStringList{"2"});
     }
     QCOMPARE(snapshot(), before);
 }

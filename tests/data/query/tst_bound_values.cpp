@@ -99,20 +99,6 @@ QList<Case> cases(bool access) {
     return all;
 }
 
-class Rows : public RowSink {
-public:
-    QStringList lines;
-    void beginRow() override { cells_.clear(); }
-    void cell(const char* utf8, qsizetype length) override {
-        cells_ << QString::fromUtf8(utf8, length);
-    }
-    void nullCell() override { cells_ << QStringLiteral("NULL"); }
-    void endRow() override { lines << cells_.join(u'|'); }
-
-private:
-    QStringList cells_;
-};
-
 } // namespace
 
 class TestBoundValues : public QObject {
@@ -206,7 +192,7 @@ private slots:
                 Error failure;
                 std::unique_ptr<ResultSource> ran =
                     database ? database->execute(s, &failure) : connection->execute(s, &failure);
-                Rows read;
+                TextCells read;
                 while (ran && ran->fetch(100, read) > 0) {
                 }
                 return failure ? failure : ran->error();
@@ -218,11 +204,11 @@ private slots:
         std::unique_ptr<ResultSource> result = database ? database->execute(statement, &error)
                                                         : connection->execute(statement, &error);
         QVERIFY2(result, qPrintable(error.description));
-        Rows read;
+        TextCells read;
         while (result->fetch(100, read) > 0) {
         }
         QVERIFY2(!result->error(), qPrintable(result->error().description));
-        QCOMPARE(read.lines, rows);
+        QCOMPARE(read.rows, rows);
         Error countError;
         QCOMPARE(result->countRows(&countError), qint64(rows.size()));
         QVERIFY(!countError);
