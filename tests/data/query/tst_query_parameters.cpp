@@ -103,19 +103,10 @@ private slots:
         const ParameterValue value = parameterValue(answer, QLocale(locale));
         QCOMPARE(int(value.kind), kind);
         QCOMPARE(value.answer, answer);
-        switch (value.kind) {
-        case ParameterKind::Integer:
-            QCOMPARE(QString::number(value.integer), expected);
-            break;
-        case ParameterKind::Decimal:
-            QCOMPARE(value.decimal, expected);
-            break;
-        case ParameterKind::Date:
-            QCOMPARE(value.date.toString(Qt::ISODate), expected);
-            break;
-        default:
-            break;
-        }
+        QCOMPARE(value.kind == ParameterKind::Integer   ? QString::number(value.integer)
+                 : value.kind == ParameterKind::Decimal ? value.decimal
+                                                        : value.date.toString(Qt::ISODate),
+                 expected);
     }
 
     // The `?` a text has of its own, which no named parameter may share a statement with, and

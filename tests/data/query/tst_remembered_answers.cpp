@@ -1,7 +1,7 @@
 #include "data/query/remembered_answers.h"
+#include "support/harness.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,12 +39,7 @@ private slots:
         QFETCH(QByteArray, content);
         QTemporaryDir dir;
         const QString path = dir.filePath("parametri.json");
-        if (content.isEmpty()) {
-            QVERIFY(QDir().mkdir(path));
-        } else {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        }
+        QVERIFY(content.isEmpty() ? QDir().mkdir(path) : velario::test::writeBytes(path, content));
         const RememberedAnswers remembered(path);
         QCOMPARE(remembered.answer("A", "dal"), QString());
         QCOMPARE(remembered.remember("A", {{"dal", "1"}}), !content.isEmpty());

@@ -68,16 +68,10 @@ std::vector<Row> generated(quint32 seed, bool big) {
         Row row;
         for (int c = 0; c < columns; ++c) {
             const int kind = random.bounded(10);
-            if (kind == 0) {
-                row.emplace_back(std::nullopt);
-                continue;
-            }
-            QByteArray cell;
-            if (kind == 2)
-                cell = numbers[random.bounded(numbers.size())];
+            QByteArray cell = kind == 2 ? numbers[random.bounded(numbers.size())] : QByteArray();
             for (int n = kind < 3 ? 0 : random.bounded(1, 6); n > 0; --n)
                 cell += pieces[random.bounded(pieces.size())];
-            row.emplace_back(cell);
+            row.emplace_back(kind == 0 ? Cell() : Cell(cell));
         }
         rows.push_back(row);
     }

@@ -3,6 +3,7 @@
 #include "data/sqlite/recordset.h"
 #include "data/sqlite/sqlite_connection.h"
 #include "support/harness.h"
+#include "support/odbc_fixture.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,19 +34,10 @@ QStringList readNames(Database* db, int way, Error* error) {
             names << QString::fromUtf8(row[0].data(), qsizetype(row[0].size()));
             return true;
         });
-    } else {
-        struct Names : RowSink {
-            QStringList* names;
-            void beginRow() override {}
-            void cell(const char* utf8, qsizetype length) override {
-                *names << QString::fromUtf8(utf8, length);
-            }
-            void nullCell() override {}
-            void endRow() override {}
-        } sink;
-        sink.names = &names;
-        if (auto result = db->execute(sql, error))
-            result->fetch(100, sink);
+    } else if (auto result = db->execute(sql, error)) {
+        velario::test::TextCells sink;
+        result->fetch(100, sink);
+        names = sink.cells;
     }
     return names;
 }
@@ -240,8 +232,7 @@ private slots:
                 QVERIFY2(rs, qPrintable(error.description));
                 for (; !rs->eof(); rs->moveNext())
                     found << rs->field("DESCRIZIONE").toString();
-                QVERIFY2(found == expected,
-                         qPrintable(probe + ": " + found.join(',') + " / " + expected.join(',')));
+                QCOMPARE(found, expected);
             }
             QVERIFY(insert(codes.first(), "late"));
             QVERIFY(peer(path, "DELETE FROM SELEZIONI_SQL WHERE DESCRIZIONE = '1'").isEmpty());
