@@ -25,9 +25,14 @@ Error CatalogueListSource::refresh() {
     showNothing();
     if (!catalogue_)
         return Error::make(ErrorNumber::ObjectNotSet);
-    return showOpened(data::LongOperation::Run, [&](data::Interrupter&, Error* failure) {
-        return catalogue_->openList(failure);
-    });
+    const Error error =
+        showOpened(data::LongOperation::Run, [&](data::Interrupter&, Error* failure) {
+            return catalogue_->openList(failure);
+        });
+    // The user searches a list once it is on screen: its index is made meanwhile.
+    if (!error)
+        catalogue_->prepareSearch();
+    return error;
 }
 
 Error CatalogueListSource::reread(const QString& code) {
@@ -55,6 +60,7 @@ Error CatalogueListSource::reread(const QString& code) {
     if (row < 0)
         row = std::min(std::max(before, 0), rows.rowCount() - 1);
     selectRow(row);
+    catalogue_->prepareSearch();
     return {};
 }
 
