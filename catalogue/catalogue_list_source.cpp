@@ -25,19 +25,18 @@ Error CatalogueListSource::refresh() {
     showNothing();
     if (!catalogue_)
         return Error::make(ErrorNumber::ObjectNotSet);
-    const Error error =
-        showOpened(data::LongOperation::Run, [&](data::Interrupter&, Error* failure) {
-            return catalogue_->openList(failure);
-        });
-    // The user searches a list once it is on screen: its index is made meanwhile.
-    if (!error)
-        catalogue_->prepareSearch();
-    return error;
+    // What the search reads is read meanwhile, on another connection, for the user searches
+    // a list only once it is on screen.
+    catalogue_->prepareSearch();
+    return showOpened(data::LongOperation::Run, [&](data::Interrupter&, Error* failure) {
+        return catalogue_->openList(failure);
+    });
 }
 
 Error CatalogueListSource::reread(const QString& code) {
     if (!catalogue_)
         return Error::make(ErrorNumber::ObjectNotSet);
+    catalogue_->prepareSearch();
     Error error;
     std::unique_ptr<data::ResultSource> list = catalogue_->openList(&error);
     if (!list)
@@ -60,7 +59,6 @@ Error CatalogueListSource::reread(const QString& code) {
     if (row < 0)
         row = std::min(std::max(before, 0), rows.rowCount() - 1);
     selectRow(row);
-    catalogue_->prepareSearch();
     return {};
 }
 

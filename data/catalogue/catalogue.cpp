@@ -90,6 +90,8 @@ void Catalogue::prepareSearch() {
     searching_->thread =
         std::thread([work = searching_.get(), index = search_.get(), task = std::move(task)] {
             work->error = task(*index, work->stop);
+            if (!work->error && !work->stop)
+                index->pack();
             work->done = true;
         });
 }

@@ -5,6 +5,8 @@
 #include "data/catalogue/search_index.h"
 #include "data/sqlite/database.h"
 
+#include <algorithm>
+
 namespace velario::data {
 
 namespace {
@@ -243,6 +245,25 @@ Error ServerTable::refreshSearchOn(PgConnection& pg, SearchIndex& index,
     // Each row version has its own place (ctid) and writing transaction (xmin): the rows whose
     // pair the index does not hold are read again, the rows no longer there dropped.
     Error error;
+    if (index.size() == 0) {
+        // Nothing to compare with: every row, read as it comes, and the summary below made of
+        // the very rows read.
+        qint64 count = 0, last = 0, sum = 0;
+        error = pg.forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
+                              "SELEZIONI_SQL",
+                              {}, [&](std::span<const std::string_view> row) {
+                                  const QString xmin = *field(row[1]);
+                                  const qint64 x = xmin.toLongLong();
+                                  ++count;
+                                  last = std::max(last, x);
+                                  sum += x;
+                                  index.put(*field(row[0]), xmin, row[2], row[3], row[4]);
+                                  return !stop || !*stop;
+                              });
+        if (!error && (!stop || !*stop))
+            index.version = QStringLiteral("%1:%2:%3").arg(count).arg(last).arg(sum);
+        return error;
+    }
     // First a single row that moves whenever the table does: an insert or an update brings the
     // id of a transaction later than those of the rows it finds (max; sum, for one that
     // committed after a later one), a delete alone lowers the count. Unmoved, nothing is read.
@@ -257,18 +278,6 @@ Error ServerTable::refreshSearchOn(PgConnection& pg, SearchIndex& index,
     if (!version.isEmpty() && version == index.version)
         return {};
     index.version.clear();
-    if (index.size() == 0) {
-        // Nothing to compare with: every row, read as it comes.
-        error = pg.forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
-                              "SELEZIONI_SQL",
-                              {}, [&](std::span<const std::string_view> row) {
-                                  index.put(*field(row[0]), *field(row[1]), row[2], row[3], row[4]);
-                                  return !stop || !*stop;
-                              });
-        if (!error && (!stop || !*stop))
-            index.version = version;
-        return error;
-    }
     const PgRows stamps = pg.query("SELECT ctid::text, xmin::text FROM SELEZIONI_SQL", {}, &error);
     if (error)
         return error;
