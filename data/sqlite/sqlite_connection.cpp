@@ -110,7 +110,7 @@ int retryLock(void* limitMs, int attempt) {
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - since).count();
     if (waited >= reinterpret_cast<std::intptr_t>(limitMs))
         return 0;
-    const int pauseUs = waited < 500 ? 4000 : waited < 2000 ? 2000 : 1000;
+    const int pauseUs = waited < 500 ? 8000 : waited < 2000 ? 4000 : 2000;
     std::this_thread::sleep_for(
         std::chrono::microseconds(pauseUs / 2 + int(jitter() % unsigned(pauseUs))));
     return 1;
