@@ -82,9 +82,8 @@ void act(CatalogueWindow* window, const QString& step) {
         field->setFocus();
         dynamic_cast<AutomationControl*>(field)->automationType(step.section(' ', 2));
     } else if (verb == "click") {
-        auto* button = test::control<QAbstractButton>(window, step.section(' ', 1));
-        button->setFocus();
-        button->click();
+        test::control<QWidget>(window, step.section(' ', 1))->setFocus();
+        test::control<QAbstractButton>(window, step.section(' ', 1))->click();
     } else if (verb == "menu") {
         QCOMPARE(test::control<DataGrid>(window, "DBGrid1")->automationMenu(step.section(' ', 1)),
                  QString());
@@ -92,8 +91,7 @@ void act(CatalogueWindow* window, const QString& step) {
         QWidget* grid = test::control<QWidget>(window, "DBGrid1");
         grid->setFocus();
         const QKeyCombination key = QKeySequence::fromString(step.section(' ', 1))[0];
-        QKeyEvent press(QEvent::KeyPress, key.key(), key.keyboardModifiers());
-        QApplication::sendEvent(grid, &press);
+        QTest::keyClick(grid, key.key(), key.keyboardModifiers());
     } else {
         QFAIL(qPrintable("unknown step " + step));
     }
@@ -104,14 +102,6 @@ QString fields(CatalogueWindow* w) {
     return QStringList{w->entryCode(), w->entryDescription(), w->entrySql(), w->entryDatabase(),
                        w->entryType()}
         .join('|');
-}
-
-QString listed(CatalogueWindow* w) {
-    auto* grid = test::control<DataGrid>(w, "DBGrid1");
-    QStringList rows;
-    for (qint64 r = 0; r < grid->resultRowCount(); ++r)
-        rows << grid->cellText(r, 0) + "|" + grid->cellText(r, 1);
-    return rows.join("¶");
 }
 
 } // namespace
@@ -240,10 +230,11 @@ private slots:
         // Whatever either did, the list shows the table once read again.
         act(other.window, "activate");
         act(me.window, "activate");
-        QStringList codes;
-        for (const QString& row : table)
-            codes << row.section('|', 0, 1);
-        QCOMPARE(listed(me.window), codes.join("¶"));
+        auto* grid = test::control<DataGrid>(me.window, "DBGrid1");
+        QCOMPARE(grid->resultRowCount(), table.size());
+        for (qint64 r = 0; r < grid->resultRowCount(); ++r)
+            QCOMPARE(grid->cellText(r, 0) + "|" + grid->cellText(r, 1),
+                     table[r].section('|', 0, 1));
     }
 };
 
