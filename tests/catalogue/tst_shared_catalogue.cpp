@@ -42,13 +42,8 @@ const QList<std::pair<QString, QString>> kNamed{
     {"$a", kA},
     {"$b", kB}};
 
-QStringList expand(QString items) {
-    for (const auto& [name, text] : kNamed)
-        items.replace(name, text);
-    QStringList list;
-    for (const QString& item : items.split(';', Qt::SkipEmptyParts))
-        list << item.trimmed();
-    return list;
+QStringList expand(const char* items) {
+    return test::namedItems(items, kNamed);
 }
 
 struct Program {

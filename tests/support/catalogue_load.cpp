@@ -142,10 +142,9 @@ CatalogueLoad loadCatalogue(const QString& location, int programs, int rounds, i
     const QStringList replaced = rows("SELECT DESCRIZIONE FROM SELEZIONI_SQL_STORIA WHERE CODICE "
                                       "= '0S' AND AZIONE = 'modificata'");
     if (now.size() != 1 || sorted(replaced + now) != sorted(saves + QStringList{"iniziale"}))
-        load.faults << QStringLiteral("0S: %1 rows, %2 versions known, %3 written")
-                           .arg(now.size())
-                           .arg(replaced.size() + now.size())
-                           .arg(saves.size() + 1);
+        load.faults << QString::asprintf("0S: %d rows, %d versions known, %d written",
+                                         int(now.size()), int(replaced.size() + now.size()),
+                                         int(saves.size() + 1));
     // A code several created: one landed, every other told; a copy whose list showed the code
     // already writes over it, as with one user.
     for (auto it = takenAttempts.cbegin(); it != takenAttempts.cend(); ++it) {
@@ -159,14 +158,11 @@ CatalogueLoad loadCatalogue(const QString& location, int programs, int rounds, i
                                       "'modificata'");
         if (there != 1 || inserted != 1 ||
             duplicatesOf.value(it.key()) + overwritten != it.value() - 1)
-            load.faults << QStringLiteral("%1: %2 rows, %3 inserted, %4 told and %5 written "
-                                          "over of %6")
-                               .arg(it.key())
-                               .arg(there)
-                               .arg(inserted)
-                               .arg(duplicatesOf.value(it.key()))
-                               .arg(overwritten)
-                               .arg(it.value() - 1);
+            load.faults << QString::asprintf("%s: %d rows, %d inserted, %d told and %d written "
+                                             "over of %d",
+                                             qPrintable(it.key()), there, inserted,
+                                             duplicatesOf.value(it.key()), overwritten,
+                                             it.value() - 1);
         load.overwrites += overwritten;
     }
     // Each copy's own entry: created and deleted, both in the history.
@@ -174,10 +170,8 @@ CatalogueLoad loadCatalogue(const QString& location, int programs, int rounds, i
     const QStringList deleted = rows("SELECT CODICE FROM SELEZIONI_SQL_STORIA WHERE CODICE LIKE "
                                      "'X%' AND AZIONE = 'cancellata'");
     if (!left.isEmpty() || sorted(deleted) != sorted(own))
-        load.faults << QStringLiteral("own entries: %1 left, %2 of %3 deleted")
-                           .arg(left.size())
-                           .arg(deleted.size())
-                           .arg(own.size());
+        load.faults << QString::asprintf("own entries: %d left, %d of %d deleted", int(left.size()),
+                                         int(deleted.size()), int(own.size()));
     const QStringList twice =
         rows("SELECT CODICE FROM SELEZIONI_SQL GROUP BY CODICE HAVING count(*) > 1");
     if (!twice.isEmpty())

@@ -106,6 +106,15 @@ QString ServerSchema::makeReader() {
                 "GRANT SELECT ON ALL TABLES IN SCHEMA " + name_ + " TO " + role});
 }
 
+QStringList namedItems(QString items, const QList<std::pair<QString, QString>>& names) {
+    for (const auto& [name, text] : names)
+        items.replace(name, text);
+    QStringList list;
+    for (const QString& item : items.split(';', Qt::SkipEmptyParts))
+        list << item.trimmed();
+    return list;
+}
+
 CatalogueHere::CatalogueHere(bool server, const QList<QStringList>& entries) {
     if (!server) {
         box_ = std::make_unique<Sandbox>();
