@@ -22,17 +22,29 @@ void CatalogueListSource::setCatalogue(data::Catalogue* catalogue, const QString
 }
 
 Error CatalogueListSource::refresh() {
-    showNothing();
-    if (!catalogue_)
+    if (!catalogue_) {
+        showNothing();
         return Error::make(ErrorNumber::ObjectNotSet);
+    }
+    // What the search reads is read meanwhile, on another connection, for the user searches
+    // a list only once it is on screen.
+    catalogue_->prepareSearch();
+    // A list on screen that cannot be read again (another program holding the file past the
+    // wait) stays as it was, never emptied in silence: the next reading brings it up to date.
+    Error error;
+    std::unique_ptr<data::ResultSource> list;
+    if (model()->rowCount() > 0 && !(list = catalogue_->openList(&error)))
+        return error;
+    showNothing();
     return showOpened(data::LongOperation::Run, [&](data::Interrupter&, Error* failure) {
-        return catalogue_->openList(failure);
+        return list ? std::move(list) : catalogue_->openList(failure);
     });
 }
 
 Error CatalogueListSource::reread(const QString& code) {
     if (!catalogue_)
         return Error::make(ErrorNumber::ObjectNotSet);
+    catalogue_->prepareSearch();
     Error error;
     std::unique_ptr<data::ResultSource> list = catalogue_->openList(&error);
     if (!list)

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <thread>
 
 namespace velario::data {
 
@@ -47,11 +48,23 @@ std::optional<ChangeAction> actionNamed(const QString& name) {
     return std::nullopt;
 }
 
+struct Catalogue::SearchWork {
+    std::atomic<bool> stop = false;
+    std::atomic<bool> done = false;
+    Error error;
+    std::thread thread;
+};
+
 Catalogue::Catalogue(std::unique_ptr<CatalogueTable> table)
     : table_(std::move(table)), search_(std::make_unique<SearchIndex>()),
       clock_([] { return QDateTime(); }) {}
 
-Catalogue::~Catalogue() = default;
+Catalogue::~Catalogue() {
+    if (searching_) {
+        searching_->stop = true;
+        searching_->thread.join();
+    }
+}
 
 void Catalogue::setAuthor(QString user, std::function<QDateTime()> clock) {
     user_ = std::move(user);
@@ -66,7 +79,35 @@ Error Catalogue::lookUp(const QString& code, std::optional<StoredEntry>* entry) 
     return error;
 }
 
+void Catalogue::prepareSearch() {
+    if (searching_ && !searching_->done)
+        return;
+    finishSearch();
+    CatalogueTable::SearchTask task = table_->searchTask(*search_);
+    if (!task)
+        return;
+    searching_ = std::make_unique<SearchWork>();
+    searching_->thread =
+        std::thread([work = searching_.get(), index = search_.get(), task = std::move(task)] {
+            work->error = task(*index, work->stop);
+            if (!work->error && !work->stop)
+                index->pack();
+            work->done = true;
+        });
+}
+
+void Catalogue::finishSearch() {
+    if (!searching_)
+        return;
+    searching_->thread.join();
+    // What failed there is read again here, where its error reaches the user.
+    if (searching_->error)
+        search_->clear();
+    searching_.reset();
+}
+
 Error Catalogue::find(const QString& text, QSet<QString>* codes) {
+    finishSearch();
     if (Error e = table_->refreshSearch(*search_)) {
         search_->clear();
         return e;

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -97,6 +98,11 @@ public:
     virtual Error firstRow(const QString& code, std::optional<TableRow>* row) = 0;
     // Brings INDEX up to the table as it is now.
     virtual Error refreshSearch(SearchIndex& index) = 0;
+    // What brings INDEX up to the table on another thread, through a connection of its own,
+    // giving up when STOP is set; null when INDEX is known to be up to date. The task runs
+    // while nothing else uses INDEX, and leaves INDEX's version empty unless it read it whole.
+    using SearchTask = std::function<Error(SearchIndex& index, const std::atomic<bool>& stop)>;
+    virtual SearchTask searchTask(const SearchIndex& index) = 0;
 
     // WORK as one transaction holding the table's write lock, or at least the one of each
     // code it names through lockCode: committed when it returns no error.
@@ -147,6 +153,9 @@ public:
     // The codes of the entries whose code, description or SQL holds TEXT, case and accents
     // aside (FoldedSearch), in the catalogue as it is now.
     Error find(const QString& text, QSet<QString>* codes);
+    // Starts bringing what find() searches up to the catalogue in the background, so that the
+    // next search finds it ready; a search that comes before it is ready waits for it.
+    void prepareSearch();
 
     // Writes ENTRY as the entry whose code is KEY, when what is there is what EXPECTED says.
     Error save(const QString& key, const Expected& expected, const StoredEntry& entry,
@@ -167,8 +176,13 @@ private:
                  const std::optional<StoredEntry>& entry, ChangeAction action,
                  ChangeOutcome* outcome);
 
+    // Waits for the background search task, if one runs, and takes its index back.
+    void finishSearch();
+
     std::unique_ptr<CatalogueTable> table_;
     std::unique_ptr<SearchIndex> search_;
+    struct SearchWork;
+    std::unique_ptr<SearchWork> searching_;
     QString user_;
     std::function<QDateTime()> clock_;
 };

@@ -61,6 +61,7 @@ public:
     Error forEachEntry(const std::function<bool(const StoredEntry&)>& visit) override;
     Error firstRow(const QString& code, std::optional<TableRow>* row) override;
     Error refreshSearch(SearchIndex& index) override;
+    SearchTask searchTask(const SearchIndex& index) override;
 
     Error inWriteTransaction(const std::function<Error()>& work) override {
         return db_->writeTransaction(work);
@@ -116,8 +117,30 @@ public:
                       QList<CatalogueVersion>* versions) override;
 
 private:
+    Error readVersion(QString* version);
+
     std::unique_ptr<Database> db_;
+    // The background search's own connection, used by one thread at a time.
+    std::shared_ptr<std::unique_ptr<Database>> searchDb_ =
+        std::make_shared<std::unique_ptr<Database>>();
 };
+
+// Files every row of DB in INDEX, which then holds the table as it is at VERSION.
+Error readSearch(Database& db, SearchIndex& index, const QString& version,
+                 const std::atomic<bool>* stop) {
+    index.clear();
+    if (Error e = db.forEachRow(
+            QStringLiteral("SELECT _rowid_, CODICE, DESCRIZIONE, SQL FROM SELEZIONI_SQL"), {},
+            [&](std::span<const std::string_view> row) {
+                index.put(QString::fromUtf8(row[0].data(), qsizetype(row[0].size())), {}, row[1],
+                          row[2], row[3]);
+                return !stop || !*stop;
+            }))
+        return e;
+    if (!stop || !*stop)
+        index.version = version;
+    return {};
+}
 
 Error FileTable::forEachEntry(const std::function<bool(const StoredEntry&)>& visit) {
     // The rows in the order of their codes first, then their fields a block at a time, each
@@ -182,32 +205,44 @@ Error FileTable::firstRow(const QString& code, std::optional<TableRow>* row) {
     return {};
 }
 
-Error FileTable::refreshSearch(SearchIndex& index) {
+Error FileTable::readVersion(QString* version) {
     // The engine tells whether another connection committed since, and how many rows this
     // one changed: either moves the version on, and the index is read again. The version is
     // read before the rows, so that a change in between makes the next search read again.
-    QString version;
+    version->clear();
     for (const char* sql : {"PRAGMA data_version", "SELECT total_changes()"})
         if (Error e = db_->forEachRow(
                 QString::fromLatin1(sql), {}, [&](std::span<const std::string_view> row) {
-                    version += QString::fromUtf8(row[0].data(), qsizetype(row[0].size())) +
-                               QLatin1Char(':');
+                    *version += QString::fromUtf8(row[0].data(), qsizetype(row[0].size())) +
+                                QLatin1Char(':');
                     return false;
                 }))
             return e;
+    return {};
+}
+
+Error FileTable::refreshSearch(SearchIndex& index) {
+    QString version;
+    if (Error e = readVersion(&version))
+        return e;
     if (version == index.version)
         return {};
-    index.clear();
-    if (Error e = db_->forEachRow(
-            QStringLiteral("SELECT _rowid_, CODICE, DESCRIZIONE, SQL FROM SELEZIONI_SQL"), {},
-            [&](std::span<const std::string_view> row) {
-                index.put(QString::fromUtf8(row[0].data(), qsizetype(row[0].size())), {}, row[1],
-                          row[2], row[3]);
-                return true;
-            }))
-        return e;
-    index.version = version;
-    return {};
+    return readSearch(*db_, index, version, nullptr);
+}
+
+CatalogueTable::SearchTask FileTable::searchTask(const SearchIndex& index) {
+    // The version is this connection's, read here: what the other connection reads after is
+    // at least as new, and a commit in between moves this one's version on.
+    QString version;
+    if (readVersion(&version) || version == index.version)
+        return {};
+    return [reader = searchDb_, path = db_->path(), version](SearchIndex& index,
+                                                             const std::atomic<bool>& stop) {
+        Error error;
+        if (!*reader && !(*reader = Database::open(path, true, &error, kSharedFileLockWaitMs)))
+            return error;
+        return readSearch(**reader, index, version, &stop);
+    };
 }
 
 Error FileTable::readHistory(const std::optional<QString>& code,

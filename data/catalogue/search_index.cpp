@@ -37,19 +37,29 @@ void SearchIndex::clear() {
     stale_ = true;
 }
 
-QSet<QString> SearchIndex::find(const FoldedSearch& search) const {
-    if (stale_) {
-        haystack_.clear();
-        ends_.clear();
-        codes_.clear();
-        for (const Item& item : items_) {
-            haystack_ += item.text;
-            ends_.push_back(haystack_.size());
-            haystack_.push_back('\0');
-            codes_ << item.code;
-        }
-        stale_ = false;
+void SearchIndex::pack() const {
+    if (!stale_)
+        return;
+    size_t bytes = 0;
+    for (const Item& item : items_)
+        bytes += item.text.size() + 1;
+    haystack_.clear();
+    haystack_.reserve(bytes);
+    ends_.clear();
+    ends_.reserve(size_t(items_.size()));
+    codes_.clear();
+    codes_.reserve(items_.size());
+    for (const Item& item : items_) {
+        haystack_ += item.text;
+        ends_.push_back(haystack_.size());
+        haystack_.push_back('\0');
+        codes_ << item.code;
     }
+    stale_ = false;
+}
+
+QSet<QString> SearchIndex::find(const FoldedSearch& search) const {
+    pack();
     QSet<QString> codes;
     const std::string_view needle = search.folded();
     if (needle.empty())

@@ -31,6 +31,8 @@ public:
 
     // The codes, a Null as empty text, of the entries that hold what SEARCH looks for.
     QSet<QString> find(const FoldedSearch& search) const;
+    // Lays the entries out for find(), which otherwise does it the first time after a change.
+    void pack() const;
 
     // The version of the whole table the index was read at, for an engine that can tell only
     // that something changed; empty: not read.

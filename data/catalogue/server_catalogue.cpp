@@ -5,6 +5,8 @@
 #include "data/catalogue/search_index.h"
 #include "data/sqlite/database.h"
 
+#include <algorithm>
+
 namespace velario::data {
 
 namespace {
@@ -85,7 +87,10 @@ public:
         return {};
     }
 
-    Error refreshSearch(SearchIndex& index) override;
+    Error refreshSearch(SearchIndex& index) override {
+        return refreshSearchOn(*pg_, index, nullptr);
+    }
+    SearchTask searchTask(const SearchIndex&) override;
 
     Error inWriteTransaction(const std::function<Error()>& work) override {
         return pg_->inTransaction(work);
@@ -160,7 +165,13 @@ public:
                       QList<CatalogueVersion>* versions) override;
 
 private:
+    static Error refreshSearchOn(PgConnection& pg, SearchIndex& index,
+                                 const std::atomic<bool>* stop);
+
     std::unique_ptr<PgConnection> pg_;
+    // The background search's own connection, used by one thread at a time.
+    std::shared_ptr<std::unique_ptr<PgConnection>> searchPg_ =
+        std::make_shared<std::unique_ptr<PgConnection>>();
     Error readOnly_;
     // The history table is known to be there.
     bool history_ = false;
@@ -218,14 +229,45 @@ Error ServerTable::check() {
     return {};
 }
 
-Error ServerTable::refreshSearch(SearchIndex& index) {
+CatalogueTable::SearchTask ServerTable::searchTask(const SearchIndex&) {
+    // Only the server can tell whether the table moved: the task asks it.
+    return [connection = searchPg_, address = pg_->address()](SearchIndex& index,
+                                                              const std::atomic<bool>& stop) {
+        Error error;
+        if (!*connection && !(*connection = PgConnection::connect(address, &error)))
+            return error;
+        return refreshSearchOn(**connection, index, &stop);
+    };
+}
+
+Error ServerTable::refreshSearchOn(PgConnection& pg, SearchIndex& index,
+                                   const std::atomic<bool>* stop) {
     // Each row version has its own place (ctid) and writing transaction (xmin): the rows whose
     // pair the index does not hold are read again, the rows no longer there dropped.
     Error error;
+    if (index.size() == 0) {
+        // Nothing to compare with: every row, read as it comes, and the summary below made of
+        // the very rows read.
+        qint64 count = 0, last = 0, sum = 0;
+        error = pg.forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
+                              "SELEZIONI_SQL",
+                              {}, [&](std::span<const std::string_view> row) {
+                                  const QString xmin = *field(row[1]);
+                                  const qint64 x = xmin.toLongLong();
+                                  ++count;
+                                  last = std::max(last, x);
+                                  sum += x;
+                                  index.put(*field(row[0]), xmin, row[2], row[3], row[4]);
+                                  return !stop || !*stop;
+                              });
+        if (!error && (!stop || !*stop))
+            index.version = QStringLiteral("%1:%2:%3").arg(count).arg(last).arg(sum);
+        return error;
+    }
     // First a single row that moves whenever the table does: an insert or an update brings the
     // id of a transaction later than those of the rows it finds (max; sum, for one that
     // committed after a later one), a delete alone lowers the count. Unmoved, nothing is read.
-    const PgRows summary = pg_->query(
+    const PgRows summary = pg.query(
         "SELECT count(*)::text || ':' || coalesce(max(x), 0)::text || ':' || "
         "coalesce(sum(x), 0)::text FROM (SELECT xmin::text::bigint AS x FROM SELEZIONI_SQL) r",
         {}, &error);
@@ -236,21 +278,7 @@ Error ServerTable::refreshSearch(SearchIndex& index) {
     if (!version.isEmpty() && version == index.version)
         return {};
     index.version.clear();
-    if (index.size() == 0) {
-        // Nothing to compare with: every row, read as it comes.
-        error =
-            pg_->forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
-                            "SELEZIONI_SQL",
-                            {}, [&](std::span<const std::string_view> row) {
-                                index.put(*field(row[0]), *field(row[1]), row[2], row[3], row[4]);
-                                return true;
-                            });
-        if (!error)
-            index.version = version;
-        return error;
-    }
-    const PgRows stamps =
-        pg_->query("SELECT ctid::text, xmin::text FROM SELEZIONI_SQL", {}, &error);
+    const PgRows stamps = pg.query("SELECT ctid::text, xmin::text FROM SELEZIONI_SQL", {}, &error);
     if (error)
         return error;
     QSet<QString> keys;
@@ -270,15 +298,14 @@ Error ServerTable::refreshSearch(SearchIndex& index) {
     changed += '}';
     index.keepOnly(keys);
     if (changed.size() > 2)
-        error =
-            pg_->forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
-                            "SELEZIONI_SQL WHERE ctid = ANY($1::tid[])",
-                            {changed}, [&](std::span<const std::string_view> row) {
-                                index.put(*field(row[0]), *field(row[1]), row[2], row[3], row[4]);
-                                return true;
-                            });
+        error = pg.forEachRow("SELECT ctid::text, xmin::text, CODICE, DESCRIZIONE, SQL FROM "
+                              "SELEZIONI_SQL WHERE ctid = ANY($1::tid[])",
+                              {changed}, [&](std::span<const std::string_view> row) {
+                                  index.put(*field(row[0]), *field(row[1]), row[2], row[3], row[4]);
+                                  return !stop || !*stop;
+                              });
     // Read before the rows: a change in between makes the next search look again.
-    if (!error)
+    if (!error && (!stop || !*stop))
         index.version = version;
     return error;
 }

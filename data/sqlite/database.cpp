@@ -259,8 +259,8 @@ Error Database::writeTransaction(const std::function<Error()>& work) {
     // Changes of several programs at once queue for the file's write lock one behind the
     // other, each with its commit's syncs: twenty at once on a busy machine took more than
     // the two seconds a read waits.
-    sqlite3_busy_timeout(handle, std::max(lockWaitMs_, kSharedFileLockWaitMs));
-    const auto readsWait = qScopeGuard([&] { sqlite3_busy_timeout(handle, lockWaitMs_); });
+    detail::waitForLocks(handle, std::max(lockWaitMs_, kSharedFileLockWaitMs));
+    const auto readsWait = qScopeGuard([&] { detail::waitForLocks(handle, lockWaitMs_); });
     return sqlite_->inWriteTransaction(work);
 }
 

@@ -5,6 +5,10 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <random>
+#include <thread>
+
 namespace velario::data {
 
 Error engineError(int sqliteCode, const QString& message) {
@@ -88,6 +92,37 @@ int bindValues(sqlite3_stmt* stmt, const std::vector<ParameterValue>& values, Da
     return SQLITE_OK;
 }
 
+namespace {
+
+// The engine's own wait tries ever more seldom, at last ten times a second. Under a queue of
+// programs changing one file, one that had waited long kept losing the lock to each newcomer,
+// trying every few milliseconds, until its time ran out with the queue moving all along. Here
+// the longer a connection has waited, the more often it tries: the oldest waiter is the
+// likeliest to get the lock next. The jitter keeps waiters that started together apart.
+int retryLock(void* limitMs, int attempt) {
+    using Clock = std::chrono::steady_clock;
+    thread_local Clock::time_point since;
+    thread_local std::minstd_rand jitter(
+        unsigned(std::hash<std::thread::id>()(std::this_thread::get_id())));
+    const Clock::time_point now = Clock::now();
+    if (attempt == 0)
+        since = now;
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - since).count();
+    if (waited >= reinterpret_cast<std::intptr_t>(limitMs))
+        return 0;
+    const int pauseUs = waited < 500 ? 8000 : waited < 2000 ? 4000 : 2000;
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(pauseUs / 2 + int(jitter() % unsigned(pauseUs))));
+    return 1;
+}
+
+} // namespace
+
+void waitForLocks(sqlite3* handle, int ms) {
+    sqlite3_busy_handler(handle, ms > 0 ? retryLock : nullptr,
+                         reinterpret_cast<void*>(std::intptr_t(ms)));
+}
+
 sqlite3* openHandle(const QString& uri, bool readOnly, int lockWaitMs, Error* error) {
     sqlite3* handle = nullptr;
     // A handle is used by one thread at a time: a long read runs on a worker while the
@@ -97,7 +132,7 @@ sqlite3* openHandle(const QString& uri, bool readOnly, int lockWaitMs, Error* er
         (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(uri.toUtf8().constData(), &handle, mode | SQLITE_OPEN_URI, nullptr);
     if (rc == SQLITE_OK) {
-        sqlite3_busy_timeout(handle, lockWaitMs);
+        waitForLocks(handle, lockWaitMs);
         Statement probe(handle, "SELECT count(*) FROM sqlite_master", nullptr);
         rc = probe.isValid() ? sqlite3_step(probe.get()) : sqlite3_errcode(handle);
         if (rc == SQLITE_ROW)

@@ -64,6 +64,9 @@ int bindValues(sqlite3_stmt* stmt, const std::vector<ParameterValue>& values, Da
 // only looks like a database fails here and not later. Null with ERROR set on failure.
 sqlite3* openHandle(const QString& uri, bool readOnly, int lockWaitMs, Error* error);
 
+// Makes every statement on HANDLE wait up to MS for a lock another connection holds.
+void waitForLocks(sqlite3* handle, int ms);
+
 // The SQLite handle of an open Database, shared with the record sets and results made from
 // it. The Database closes the handle when it closes; whoever still holds this sees a closed
 // connection instead of a dangling pointer.

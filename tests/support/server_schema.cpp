@@ -33,14 +33,11 @@ ServerSchema::ServerSchema()
     : name_(QStringLiteral("prova_") +
             QUuid::createUuid().toString(QUuid::Id128).left(12).toLower()) {
     const std::optional<TestServer> server = postgresTestServer(&error_);
-    if (!server) {
+    if (!server)
         error_ = QStringLiteral("no test PostgreSQL server: run through ctest, which starts it");
-        return;
-    }
-    if (!error_.isEmpty())
-        return;
-    port_ = server->port;
-    error_ = run({"CREATE SCHEMA " + name_});
+    port_ = server ? server->port : 0;
+    if (error_.isEmpty())
+        error_ = run({"CREATE SCHEMA " + name_});
 }
 
 ServerSchema::~ServerSchema() {
@@ -63,12 +60,9 @@ QString ServerSchema::uri(const QString& user) const {
 QString ServerSchema::run(const QStringList& statements) const {
     QString error;
     const std::unique_ptr<data::PgConnection> pg = connectTo(uri(), &error);
-    for (const QString& sql : statements) {
-        if (!pg)
-            break;
-        if (const Error e = pg->command(sql.toUtf8().constData()))
+    for (const QString& sql : statements)
+        if (const Error e = pg ? pg->command(sql.toUtf8().constData()) : Error())
             return sql + QStringLiteral(": ") + e.description;
-    }
     return error;
 }
 
@@ -95,9 +89,7 @@ QString ServerSchema::makeCatalogue(const QList<QStringList>& entries) const {
         QStringList values;
         for (int i = 0; i < 5; ++i)
             values << quoted(entry.value(i));
-        statements << "INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL, Database, "
-                      "Tipo_Database) VALUES (" +
-                          values.join(',') + ")";
+        statements << "INSERT INTO SELEZIONI_SQL VALUES (" + values.join(',') + ")";
     }
     return run(statements);
 }
@@ -114,16 +106,25 @@ QString ServerSchema::makeReader() {
                 "GRANT SELECT ON ALL TABLES IN SCHEMA " + name_ + " TO " + role});
 }
 
+QStringList namedItems(QString items, const QList<std::pair<QString, QString>>& names) {
+    for (const auto& [name, text] : names)
+        items.replace(name, text);
+    QStringList list;
+    for (const QString& item : items.split(';', Qt::SkipEmptyParts))
+        list << item.trimmed();
+    return list;
+}
+
 CatalogueHere::CatalogueHere(bool server, const QList<QStringList>& entries) {
     if (!server) {
         box_ = std::make_unique<Sandbox>();
         location_ = box_->makeCatalogue(QStringLiteral("VELARIO2.db"), entries);
-        return;
+    } else if (schema_ = std::make_unique<ServerSchema>(); schema_->error().isEmpty()) {
+        const QString error = schema_->makeCatalogue(entries);
+        location_ = error.isEmpty() ? schema_->uri() : QStringLiteral("failed: ") + error;
+    } else {
+        location_ = QStringLiteral("failed: ") + schema_->error();
     }
-    schema_ = std::make_unique<ServerSchema>();
-    const QString error =
-        schema_->error().isEmpty() ? schema_->makeCatalogue(entries) : schema_->error();
-    location_ = error.isEmpty() ? schema_->uri() : QStringLiteral("failed: ") + error;
 }
 
 CatalogueHere::~CatalogueHere() = default;

@@ -49,6 +49,10 @@ private:
 
 class Sandbox;
 
+// ITEMS split at ';', each trimmed, once each name in NAMES (the longest first) is replaced by
+// its text: the compact tables of the catalogue's tests.
+QStringList namedItems(QString items, const QList<std::pair<QString, QString>>& names);
+
 // A catalogue holding ENTRIES for one test: a SQLite file in a sandbox, or (SERVER) a schema of
 // the test server. location() is "failed: WHY" when it could not be made.
 class CatalogueHere {
