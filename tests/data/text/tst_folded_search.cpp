@@ -1,7 +1,9 @@
 // The UTF-8 reader at every edge of the encoding; the folded search, and the byte scanners,
-// against plain, slow code of the same meaning.
+// against plain, slow code of the same meaning; the columns a character takes, at the edges of
+// the ranges that decide them.
 #include "data/text/ascii_scan.h"
 #include "data/text/folded_search.h"
+#include "data/text/text_columns.h"
 #include "data/text/text_encoding.h"
 
 #include <QTest>
@@ -11,6 +13,7 @@
 #include <variant>
 
 using namespace velario;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -260,6 +263,31 @@ private slots:
                 }
             }
         }
+    }
+
+    void columns_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("leading");
+        QTest::newRow("last before the marks") << u"\u02FFb"_s << 2 << 1 << u"\u02FF"_s;
+        QTest::newRow("combining marks") << u"e\u0300\u036Fx"_s << 2 << 1 << u"e\u0300\u036F"_s;
+        QTest::newRow("format character") << u"a\u200Bb"_s << 2 << 1 << u"a\u200B"_s;
+        QTest::newRow("wide, crossing the limit") << u"a\u1100b"_s << 4 << 2 << u"a"_s;
+        QTest::newRow("after the first wide block") << u"\u1160\u115F"_s << 3 << 1 << u"\u1160"_s;
+        QTest::newRow("surrogate pair") << u"\U0001F600x"_s << 3 << 2 << u"\U0001F600"_s;
+        QTest::newRow("last wide plane")
+            << u"\U0003FFFD\U0003FFFEz"_s << 4 << 3 << u"\U0003FFFD\U0003FFFE"_s;
+    }
+    void columns() {
+        QFETCH(QString, text);
+        QFETCH(int, columns);
+        QFETCH(int, limit);
+        QFETCH(QString, leading);
+        QCOMPARE(textColumns(text), columns);
+        qsizetype taken = -1;
+        QCOMPARE(leadingColumns(text, limit, &taken).toString(), leading);
+        QCOMPARE(taken, textColumns(leading));
     }
 };
 
