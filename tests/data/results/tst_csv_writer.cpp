@@ -1,12 +1,19 @@
 #include "data/results/csv_writer.h"
+#include "data/results/output_file.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <optional>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velario::data;
 
@@ -121,6 +128,22 @@ private slots:
         }
         QVERIFY(!writer.flush());
         QCOMPARE(device.data(), reference(rows, separator, decimal));
+    }
+
+    // A pipe whose reader went away fails the write at once, as the program ignores SIGPIPE.
+    void pipeReaderGone() {
+        std::signal(SIGPIPE, SIG_IGN);
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath("csv"));
+        QVERIFY(::mkfifo(fifo, 0600) == 0);
+        const int reader = ::open(fifo, O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        velario::Error error;
+        const auto out = OutputFile::open(QFile::decodeName(fifo), false, &error);
+        QVERIFY2(out, qPrintable(error.description));
+        ::close(reader);
+        QCOMPARE(out->write("a;b\n"), -1);
+        QVERIFY(!out->errorString().isEmpty());
     }
 };
 
