@@ -54,4 +54,18 @@ struct OpenedLibrary {
     }
 };
 
+// CALLS resolved by RESOLVE from the library FILE of VERSION, once for the whole run.
+template <typename Calls>
+const OpenedLibrary<Calls>& openedLibrary(const char* file, int version, const char* purpose,
+                                          void (*resolve)(ClientLibrary&, Calls&)) {
+    static const OpenedLibrary<Calls> once = [&] {
+        OpenedLibrary<Calls> opened;
+        ClientLibrary library(file, version, QString::fromUtf8(purpose));
+        resolve(library, opened.calls);
+        opened.failure = library.failure();
+        return opened;
+    }();
+    return once;
+}
+
 } // namespace velario::data

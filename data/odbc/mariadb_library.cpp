@@ -6,18 +6,15 @@ namespace velario::data::odbc {
 
 namespace {
 
-const OpenedLibrary<MariadbLibrary>& opened() {
-    static const auto once = [] {
-        OpenedLibrary<MariadbLibrary> o;
-        // The ABI of MariaDB Connector/C 3.
-        ClientLibrary library("mariadb", 3, QStringLiteral("MariaDB"));
-#define VELARIO_RESOLVE(name) library.resolve(o.calls.name, #name);
-        VELARIO_MARIADB_CALLS(VELARIO_RESOLVE)
+void resolve(ClientLibrary& library, MariadbLibrary& calls) {
+#define VELARIO_RESOLVE(name) library.resolve(calls.name, #name);
+    VELARIO_MARIADB_CALLS(VELARIO_RESOLVE)
 #undef VELARIO_RESOLVE
-        o.failure = library.failure();
-        return o;
-    }();
-    return once;
+}
+
+const OpenedLibrary<MariadbLibrary>& opened() {
+    // The ABI of MariaDB Connector/C 3.
+    return openedLibrary<MariadbLibrary>("mariadb", 3, "MariaDB", resolve);
 }
 
 } // namespace

@@ -6,18 +6,15 @@ namespace velario::data {
 
 namespace {
 
-const OpenedLibrary<PqLibrary>& opened() {
-    static const auto once = [] {
-        OpenedLibrary<PqLibrary> o;
-        // libpq's ABI has been 5 since PostgreSQL 8.0.
-        ClientLibrary library("pq", 5, QStringLiteral("PostgreSQL"));
-#define VELARIO_RESOLVE(name) library.resolve(o.calls.name, #name);
-        VELARIO_PQ_CALLS(VELARIO_RESOLVE)
+void resolve(ClientLibrary& library, PqLibrary& calls) {
+#define VELARIO_RESOLVE(name) library.resolve(calls.name, #name);
+    VELARIO_PQ_CALLS(VELARIO_RESOLVE)
 #undef VELARIO_RESOLVE
-        o.failure = library.failure();
-        return o;
-    }();
-    return once;
+}
+
+const OpenedLibrary<PqLibrary>& opened() {
+    // libpq's ABI has been 5 since PostgreSQL 8.0.
+    return openedLibrary<PqLibrary>("pq", 5, "PostgreSQL", resolve);
 }
 
 } // namespace
