@@ -6,6 +6,7 @@
 
 #include <QRandomGenerator>
 #include <QRawFont>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -112,6 +113,9 @@ private slots:
         const QString read = test::tool("pdftotext", {path, "-"});
         QVERIFY2(read.contains(text + "\nfine") || read.contains(text + "\n\nfine"),
                  qPrintable(read));
+        // The face's name as its own name table gives it, whichever platform's record is met.
+        QVERIFY(test::tool("pdffonts", {path})
+                    .contains(QRegularExpression("[A-Z]{6}\\+LiberationMono ")));
     }
 
     // Whatever the bytes, the Huffman-only stream inflates to them; a page takes it when it
