@@ -17,6 +17,11 @@
 
 #include <atomic>
 
+// From data/access/access_catalog.h, whose mdbtools header needs GLib's include folders.
+namespace velario::data::access {
+QHash<QString, int> resultTypes(const std::string& blob);
+}
+
 using namespace velario;
 using namespace velario::data;
 
@@ -77,6 +82,28 @@ class TestAccess : public QObject {
     Q_OBJECT
 
 private slots:
+    // A query column's type from its properties: names and values each end exactly where
+    // their block does, as Access writes them.
+    void resultTypeOfAQueryColumn() {
+        std::string blob("MR2\0", 4);
+        const auto u16 = [](std::string& to, int v) { to += char(v & 0xFF), to += char(v >> 8); };
+        const auto text = [&](std::string& to, const char16_t* name) {
+            u16(to, int(std::char_traits<char16_t>::length(name) * 2));
+            for (; *name; ++name)
+                u16(to, *name);
+        };
+        const auto block = [&](int kind, const std::string& body) {
+            u16(blob, int(body.size() + 6)), u16(blob, 0), u16(blob, kind);
+            blob += body;
+        };
+        std::string names, values;
+        text(names, u"ResultType");
+        u16(values, 20), u16(values, 0), text(values, u"Importo");
+        u16(values, 9), u16(values, 0), u16(values, 0), u16(values, 1), values += char(7);
+        block(0x80, names);
+        block(0, values);
+        QCOMPARE(data::access::resultTypes(blob), (QHash<QString, int>{{"importo", 7}}));
+    }
     void initTestCase();
     void copyMatchesExport_data();
     void copyMatchesExport();
