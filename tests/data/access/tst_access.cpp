@@ -17,6 +17,8 @@
 
 #include <atomic>
 
+#include <unistd.h>
+
 // From data/access/access_catalog.h, whose mdbtools header needs GLib's include folders.
 namespace velario::data::access {
 QHash<QString, int> resultTypes(const std::string& blob);
@@ -112,6 +114,7 @@ private slots:
     void datesAtTheirLimits_data();
     void datesAtTheirLimits();
     void copyIsCached();
+    void cacheInTheTemporaryArea();
     void damagedFilesAreRefused_data();
     void damagedFilesAreRefused();
     void sqliteRows_data();
@@ -419,6 +422,24 @@ void TestAccess::copyIsCached() {
     QVERIFY(accessCopyFor(first, &error, &cancel).isEmpty());
     QCOMPARE(error.number, int(ErrorNumber::OperationCancelled));
     QCOMPARE(cachedFiles().size(), before.size() + 2);
+}
+
+// Without a cache folder of the user's, the copy goes to a folder of the user's own in the
+// temporary area.
+void TestAccess::cacheInTheTemporaryArea() {
+    const QString notAFolder = work_.filePath(QStringLiteral("cache-file"));
+    const QString temporary = work_.filePath(QStringLiteral("tmp"));
+    QVERIFY(test::writeBytes(notAFolder, "x") && QDir().mkpath(temporary));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(notAFolder));
+    qputenv("TMPDIR", QFile::encodeName(temporary));
+    const auto restore = qScopeGuard([this] {
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache_.path()));
+        qunsetenv("TMPDIR");
+    });
+    Error error;
+    const QString copy = accessCopyFor(fixture(QStringLiteral("DateTestDatabase.mdb")), &error);
+    QVERIFY2(copy.startsWith(temporary + QStringLiteral("/velario-access-%1/").arg(getuid())),
+             qPrintable(copy + error.description));
 }
 
 void TestAccess::damagedFilesAreRefused_data() {
