@@ -75,8 +75,8 @@ bool readCatalog(PageReader& reader, Catalog* catalog) {
     const auto unreadable = [&] {
         return reader.damaged(QStringLiteral("l'elenco degli oggetti non è leggibile"));
     };
-    TablePtr table(mdb_read_table(&objects));
-    if (!table || !mdb_read_columns(table.get()) || table->num_cols != table->columns->len)
+    const TablePtr table = readTable(&objects);
+    if (!table)
         return unreadable();
     MdbColumn* id = nullptr;
     MdbColumn* name = nullptr;

@@ -80,10 +80,18 @@ bool PageReader::cancelled() {
     return true;
 }
 
+TablePtr readTable(MdbCatalogEntry* entry) {
+    TablePtr table(mdb_read_table(entry));
+    if (!table || !table->usage_map || table->map_sz == 0 || !mdb_read_columns(table.get()) ||
+        table->num_cols != table->columns->len)
+        return nullptr;
+    return table;
+}
+
 bool PageReader::readThrough(MdbCatalogEntry* entry) {
     tableName_ = QString::fromUtf8(entry->object_name);
-    TablePtr table(mdb_read_table(entry));
-    if (!table || !mdb_read_columns(table.get()))
+    const TablePtr table = readTable(entry);
+    if (!table)
         return damaged(
             QStringLiteral("la tabella di sistema '%1' non è leggibile").arg(tableName_));
     unsigned long rows = 0;

@@ -22,6 +22,11 @@ struct TableFreer {
 using MdbPtr = std::unique_ptr<MdbHandle, MdbCloser>;
 using TablePtr = std::unique_ptr<MdbTableDef, TableFreer>;
 
+// ENTRY's table with its columns, or null where libmdb cannot read its definition, its columns
+// or its map of pages: libmdb keeps an empty map as none, and its row reading then reads
+// through a null pointer.
+TablePtr readTable(MdbCatalogEntry* entry);
+
 // Whether MDB, opened on the file SOURCE, has its pages encrypted with a password.
 bool encryptedWithPassword(MdbHandle* mdb, const QString& source);
 

@@ -266,9 +266,8 @@ bool CopyWriter::write(const QString& target, Error* error) {
 
 bool CopyWriter::copyTable(const CatalogTable& entry) {
     reader_.setTableName(QString::fromUtf8(entry.entry->object_name));
-    TablePtr table(mdb_read_table(entry.entry.get()));
-    if (!table || !mdb_read_columns(table.get()) || table->num_cols == 0 ||
-        table->num_cols != table->columns->len)
+    const TablePtr table = readTable(entry.entry.get());
+    if (!table || table->num_cols == 0)
         return reader_.damaged(
             QStringLiteral("la tabella '%1' non è leggibile").arg(reader_.tableName()));
 
