@@ -447,6 +447,7 @@ void TestAccess::damagedFilesAreRefused_data() {
     QTest::addColumn<int>("keep"); // bytes kept from the file (0: every cut at a page)
     QTest::newRow("accdb cut before its table") << "ASampleDatabase.accdb" << 20 * 4096;
     QTest::newRow("mdb cut at every page") << "DateTestDatabase.mdb" << 0;
+    QTest::newRow("mdb with a table's page map lost") << "DamagedPageMap.mdb" << (1 << 30);
 }
 
 void TestAccess::damagedFilesAreRefused() {
