@@ -114,6 +114,7 @@ private slots:
     void datesAtTheirLimits_data();
     void datesAtTheirLimits();
     void copyIsCached();
+    void cacheInTheTemporaryArea_data();
     void cacheInTheTemporaryArea();
     void damagedFilesAreRefused_data();
     void damagedFilesAreRefused();
@@ -425,11 +426,24 @@ void TestAccess::copyIsCached() {
 }
 
 // Without a cache folder of the user's, the copy goes to a folder of the user's own in the
-// temporary area.
+// temporary area; one that someone else made there is not used.
+void TestAccess::cacheInTheTemporaryArea_data() {
+    QTest::addColumn<bool>("theirs");
+    QTest::newRow("made by the program") << false;
+    QTest::newRow("made by another user") << true;
+}
+
 void TestAccess::cacheInTheTemporaryArea() {
+    QFETCH(bool, theirs);
     const QString notAFolder = work_.filePath(QStringLiteral("cache-file"));
-    const QString temporary = work_.filePath(QStringLiteral("tmp"));
+    const QString temporary = work_.filePath(QStringLiteral("tmp") + QTest::currentDataTag());
+    const QString folder = temporary + QStringLiteral("/velario-access-%1").arg(getuid());
     QVERIFY(test::writeBytes(notAFolder, "x") && QDir().mkpath(temporary));
+    // Root hands a folder to nobody; anyone else finds one of root's behind a link.
+    if (theirs)
+        QVERIFY(getuid() == 0
+                    ? QDir().mkpath(folder) && ::chown(QFile::encodeName(folder), 65534, 65534) == 0
+                    : QFile::link(QStringLiteral("/"), folder));
     qputenv("XDG_CACHE_HOME", QFile::encodeName(notAFolder));
     qputenv("TMPDIR", QFile::encodeName(temporary));
     const auto restore = qScopeGuard([this] {
@@ -438,8 +452,10 @@ void TestAccess::cacheInTheTemporaryArea() {
     });
     Error error;
     const QString copy = accessCopyFor(fixture(QStringLiteral("DateTestDatabase.mdb")), &error);
-    QVERIFY2(copy.startsWith(temporary + QStringLiteral("/velario-access-%1/").arg(getuid())),
-             qPrintable(copy + error.description));
+    if (theirs)
+        QVERIFY2(copy.isEmpty() && error, qPrintable(copy));
+    else
+        QVERIFY2(copy.startsWith(folder + u'/'), qPrintable(copy + error.description));
 }
 
 void TestAccess::damagedFilesAreRefused_data() {

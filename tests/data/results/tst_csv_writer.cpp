@@ -145,6 +145,25 @@ private slots:
         QCOMPARE(out->write("a;b\n"), -1);
         QVERIFY(!out->errorString().isEmpty());
     }
+
+    // The reader sees the end once the output is done: no other descriptor keeps the pipe open.
+    void pipeEndsWithTheOutput() {
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath("csv"));
+        QVERIFY(::mkfifo(fifo, 0600) == 0);
+        const int reader = ::open(fifo, O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        velario::Error error;
+        auto out = OutputFile::open(QFile::decodeName(fifo), true, &error);
+        QVERIFY2(out, qPrintable(error.description));
+        QCOMPARE(out->write("a;b\n"), 4);
+        QVERIFY(!out->commit());
+        out.reset();
+        char bytes[8];
+        QCOMPARE(::read(reader, bytes, sizeof bytes), 4);
+        QCOMPARE(::read(reader, bytes, sizeof bytes), 0);
+        ::close(reader);
+    }
 };
 
 QTEST_MAIN(TestCsvWriter)
