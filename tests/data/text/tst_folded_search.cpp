@@ -157,6 +157,34 @@ private slots:
         }
     }
 
+    // Every sequence of three UTF-16 units from the edges of the surrogate ranges, a lone
+    // surrogate as U+FFFD.
+    void encodeAtEveryEdge() {
+        const std::vector<char16_t> edges{0x41,   0x7FF,  0x800,  0xD7FF, 0xD800,
+                                          0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFF};
+        for (const char16_t a : edges)
+            for (const char16_t b : edges)
+                for (const char16_t c : edges) {
+                    const std::u16string units{a, b, c};
+                    std::string utf8;
+                    text::appendUtf8(utf8, units.data(), units.size());
+                    QByteArray expected;
+                    for (size_t i = 0; i < units.size(); ++i) {
+                        char32_t point = units[i];
+                        if (QChar::isHighSurrogate(point) && i + 1 < units.size() &&
+                            QChar::isLowSurrogate(units[i + 1])) {
+                            point = QChar::surrogateToUcs4(units[i], units[i + 1]);
+                            ++i;
+                        } else if (QChar::isSurrogate(point)) {
+                            point = 0xFFFD;
+                        }
+                        expected += QString::fromUcs4(&point, 1).toUtf8();
+                    }
+                    QVERIFY2(QByteArray::fromStdString(utf8) == expected,
+                             expected.toHex(' ').constData());
+                }
+    }
+
     void foundLikeTheNaiveSearch_data() {
         QTest::addColumn<int>("texts");
         QTest::addColumn<int>("longest"); // pieces
