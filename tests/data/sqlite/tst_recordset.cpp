@@ -241,6 +241,16 @@ private slots:
         QCOMPARE(peer(path, "SELECT count(*) FROM sqlite_master WHERE type = 'index'"),
                  QStringList({indexed ? "1" : "0"}));
     }
+
+    // A closed record set says so, rather than that it has no current row.
+    void closedRefuses() {
+        auto db = open();
+        auto rs = row(db.get(), 1);
+        rs->close();
+        Error error;
+        rs->field("name", &error);
+        QCOMPARE(error.number, int(ErrorNumber::ObjectNotSet));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecordset)
