@@ -220,6 +220,10 @@ private slots:
             "new entry",
             saveNew({" DELTA ", " Quarta  voce ", " /d/Q.MDB ", "  select 4\n from x  ", " Odbc "}),
             kA + "¶" + kB + "¶" + delta + "¶" + kG, delta);
+        // Once saved, the window leaves new-entry mode: a row clicked shows its own entry.
+        row("new entry saved, then another row clicked",
+            saveNew({"DELTA", "d", "x.MDB", "s", "MDB"}) + "\nrow frmTS0002.DBGrid1 1",
+            shows(kBShown));
         const QString beta = "BETA|Rifatta|select 22|DSN2|ODBC";
         saved("new entry over an existing code, then changed in browse mode",
               saveNew({"BETA", "Rifatta", "DSN2", "select 2"}) +
