@@ -72,7 +72,8 @@ private slots:
                  100000);
         QVERIFY(grid_->verticalHeader()->count() < 1000);
         QCOMPARE(grid_->automationScroll(5000), QString());
-        QVERIFY(model->fetchedRows() > 5000 && model->fetchedRows() < 100000);
+        QVERIFY(model->fetchedRows() > 5000 &&
+                model->fetchedRows() <= 5000 + 2 * grid_->visibleRows());
         QCOMPARE(grid_->automationState()["cells"][0][1].toString(), QStringLiteral("riga 5001"));
         // Positions count from the first row on display.
         QVERIFY(!grid_->setRow(2));
@@ -257,7 +258,7 @@ private slots:
         QCOMPARE(select("all"), "0,0 0,1 1,0 1,1 2,0 2,1");
         QCOMPARE(select("2 1 2 1"), "2,1");
         QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
-        for (const QString bad : {"0 0 0 2", "0 1 0 0", "1 0 0 0"})
+        for (const QString bad : {"0 0 0 2", "0 1 0 0", "1 0 0 0", "0 x 0 0"})
             QCOMPARE(select(qPrintable(bad)), "bad selection '" + bad + "'");
         QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
     }
