@@ -229,6 +229,11 @@ private slots:
                  QStringList({"0", row, col, "0", "1", "riga 1"}));
         QCOMPARE(tryAt(" WHERE id <= 3", 0, 2, 2), QStringList({"0", "0", "0", "2", "2", ""}));
         QCOMPARE(tryAt(" WHERE id < 0", 0, 0, 2), QStringList({"0", row, "0", "0", "2", ""}));
+        // The current row just below those on display has no position.
+        QVERIFY(!show("SELECT * FROM n"));
+        QVERIFY(grid_->automationRow(9).isEmpty() && grid_->automationScroll(0).isEmpty());
+        QCOMPARE(QList<int>({grid_->currentResultRow() - grid_->visibleRows(), grid_->row()}),
+                 QList<int>({0, -1}));
     }
 
     // A grid without a result says so, whatever is asked of it; captions and blocks outside
