@@ -26,6 +26,7 @@ QHash<QString, int> resultTypes(const std::string& blob);
 
 using namespace velario;
 using namespace velario::data;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -105,6 +106,25 @@ private slots:
         block(0x80, names);
         block(0, values);
         QCOMPARE(data::access::resultTypes(blob), (QHash<QString, int>{{"importo", 7}}));
+    }
+    // Text as stored: UTF-16, or after an FF FE mark single bytes, each zero byte switching
+    // to UTF-16 pairs and back; an odd byte at the end is no character.
+    void storedText_data() {
+        QTest::addColumn<QByteArray>("hex");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("UTF-16") << QByteArray("41003b04112042") << u"A\u043B\u2011"_s;
+        QTest::newRow("compressed, a UTF-16 stretch, compressed")
+            << QByteArray("fffe41003b04112000 42") << u"A\u043B\u2011B"_s;
+        QTest::newRow("UTF-16 stretch cut short") << QByteArray("fffe003b") << u""_s;
+    }
+    void storedText() {
+        QFETCH(QByteArray, hex);
+        const QByteArray bytes = QByteArray::fromHex(hex);
+        QFETCH(QString, text);
+        std::u16string out;
+        data::access::unicodeText(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                  size_t(bytes.size()), &out);
+        QCOMPARE(QString::fromStdU16String(out), text);
     }
     void initTestCase();
     void copyMatchesExport_data();
