@@ -170,10 +170,6 @@ CatalogueLoad loadCatalogue(const QString& location, int programs, int rounds, i
     if (!left.isEmpty() || sorted(deleted) != sorted(own))
         load.faults << QString::asprintf("own entries: %d left, %d of %d deleted", int(left.size()),
                                          int(deleted.size()), int(own.size()));
-    const QStringList twice =
-        rows("SELECT CODICE FROM SELEZIONI_SQL GROUP BY CODICE HAVING count(*) > 1");
-    if (!twice.isEmpty())
-        load.faults << "codes held twice: " + twice.join(' ');
     if (const QStringList sound = rows(integrity); sound != QStringList{"ok"})
         load.faults << "integrity: " + sound.join(' ');
     return load;
