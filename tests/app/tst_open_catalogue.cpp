@@ -5,7 +5,6 @@
 #include "support/server_schema.h"
 
 #include <QJsonDocument>
-#include <QProcess>
 #include <QTest>
 
 using namespace velario;
@@ -23,17 +22,6 @@ QString everything(const ProgramRun& run) {
     for (const QJsonObject& e : run.events)
         all += QString::fromUtf8(QJsonDocument(e).toJson(QJsonDocument::Compact));
     return all;
-}
-
-QJsonObject control(const ProgramRun& run, const QString& name) {
-    return run.lastWindowState("frmTS0002")["controls"].toObject()[name].toObject();
-}
-
-QStringList messages(const ProgramRun& run) {
-    QStringList list;
-    for (const QJsonObject& e : run.eventsOf("msgbox"))
-        list << e["text"].toString() + "|" + QString::number(e["style"].toInt());
-    return list;
 }
 
 } // namespace
@@ -91,16 +79,15 @@ private slots:
         box.writeConfig(uri);
         const ProgramRun run = box.run("dump\n");
         QCOMPARE(run.exitCode, 0);
-        const QStringList shown = messages(run);
-        QCOMPARE(shown.size(), 1);
-        const QString head = QString("ERRORE IN APERTURA DATABASE !!!\r\r %1 - ").arg(number);
-        QVERIFY2(shown[0].startsWith(head + said), qPrintable(shown[0]));
+        const QStringList shown = run.messages();
         const QString where = uri.contains(":1/")       ? "postgresql://127.0.0.1:1/velario_test"
                               : uri.contains("nessuna") ? "postgresql://"
                                                         : shown_;
-        QVERIFY2(shown[0].endsWith("\r\r" + where + "|16"), qPrintable(shown[0]));
-        // The window opens on an empty list all the same.
-        QCOMPARE(control(run, "DBGrid1")["rows"].toInt(), 0);
+        QVERIFY2(shown.size() == 1 &&
+                     shown[0].startsWith(
+                         QString("ERRORE IN APERTURA DATABASE !!!\r\r %1 - ").arg(number) + said) &&
+                     shown[0].endsWith("\r\r" + where + "|16"),
+                 qPrintable(shown.join('\n')));
         const QString all = everything(run);
         for (const char* secret : {"segreto", "velario@", "search_path", "nessuna="})
             QVERIFY2(!all.contains(secret), secret);
@@ -112,20 +99,18 @@ private slots:
         Sandbox box;
         box.writeConfig(schema_.uri());
         const ProgramRun run = box.run("row frmTS0002.DBGrid1 1\ndump\n");
-        QVERIFY2(messages(run).isEmpty(), qPrintable(messages(run).join('\n')));
-        QCOMPARE(control(run, "MSRDC1")["databaseName"].toString(), shown_);
-        QCOMPARE(control(run, "txtSELEZ_SQL")["text"].toString(), "select 2");
-        QCOMPARE(control(run, "DBGrid1")["rows"].toInt(), 2);
+        QCOMPARE((QStringList{run.messages().join('\n'),
+                              run.control("MSRDC1")["databaseName"].toString(),
+                              run.control("txtSELEZ_SQL")["text"].toString(),
+                              QString::number(run.control("DBGrid1")["rows"].toInt())}),
+                 (QStringList{"", shown_, "select 2", "2"}));
         QVERIFY(!everything(run).contains("velario@"));
 
         const auto command = [&](const QStringList& args) {
-            QProcess process;
-            process.setProcessEnvironment(box.environment());
-            process.start(test::programBinary(), args + QStringList{"--program-dir", box.path()});
-            process.waitForFinished(60000);
-            return QString::number(process.exitCode()) + ":" +
-                   QString::fromUtf8(process.readAllStandardOutput() + "|" +
-                                     process.readAllStandardError());
+            const test::CommandRun r = test::runCommand(
+                test::programBinary(), args + QStringList{"--program-dir", box.path()},
+                box.environment());
+            return QString::number(r.exitCode) + ":" + QString::fromUtf8(r.out) + "|" + r.err;
         };
         QCOMPARE(command({"--list"}), "0:A\tMDB\ta.db\tPrima\nB\tODBC\tDSN\tSeconda\n|");
         QCOMPARE(command({"--run", "Z"}), "1:|Codice Z non presente in archivio !!!\n");
@@ -141,22 +126,19 @@ private slots:
             " è in sola lettura: l'utente non ha il permesso di modificare la tabella "
             "SELEZIONI_SQL. Le selezioni si possono leggere ed eseguire, non modificare.\r\r"
             "select * from SELEZIONI_SQL where CODICE = '%1' |0";
-        const ProgramRun run = box.run(
-            QString(
-                "type frmTS0002.txtDESCR_SQL Cambiata;click frmTS0002.cmdAGGIORNA;click "
-                "frmTS0002.cmdCANCELLA;click frmTS0002.cmdNUOVO;type frmTS0002.txtCOD_SQL N;type "
-                "frmTS0002.txtDESCR_SQL d;type frmTS0002.txtDATABASE N.MDB;type "
-                "frmTS0002.txtSELEZ_SQL select 3;click frmTS0002.cmdAGGIORNA;dump;edit "
-                "frmTS0002.DBGrid1 1 1 Nuova;")
-                .replace(';', '\n'));
+        const ProgramRun run =
+            box.run("type frmTS0002.txtDESCR_SQL Cambiata\nclick frmTS0002.cmdAGGIORNA\nclick "
+                    "frmTS0002.cmdCANCELLA\n" +
+                    test::newEntryScript({"N", "d", "N.MDB", "select 3"}) +
+                    "dump\nedit frmTS0002.DBGrid1 1 1 Nuova\n");
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(messages(run), QStringList({refused.arg("A"), refused.arg("A"), refused.arg("N"),
-                                             refused.arg("B")}));
+        QCOMPARE(run.messages(), QStringList({refused.arg("A"), refused.arg("A"), refused.arg("N"),
+                                              refused.arg("B")}));
         QCOMPARE(schema_.catalogueRows(),
                  QStringList({"A|Prima|select 1 as uno|a.db|MDB", "B|Seconda|select 2|DSN|ODBC"}));
         QCOMPARE(schema_.rows("SELECT count(*) FROM SELEZIONI_SQL_STORIA"), QStringList{"0"});
         // What was typed stays.
-        QCOMPARE(control(run, "txtCOD_SQL")["text"].toString(), "N");
+        QCOMPARE(run.control("txtCOD_SQL")["text"].toString(), "N");
     }
 };
 

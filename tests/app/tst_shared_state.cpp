@@ -34,9 +34,9 @@ private slots:
         QTemporaryDir cache;
         qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
         if (kind == "access") {
-            const QString sample = qEnvironmentVariable("VELARIO_SOURCE_DIR") +
-                                   "/tests/data/access/ASampleDatabase.accdb";
-            QVERIFY2(QFile::copy(sample, path), qPrintable(sample));
+            QVERIFY(QFile::copy(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                                    "/tests/data/access/ASampleDatabase.accdb",
+                                path));
             reason += path + " " + dir.filePath("VELARIO2-nuovo.db");
         } else if (kind == "no table") {
             QVERIFY(test::writeSqlite(path, {"CREATE TABLE ALTRA (x)"}));
@@ -47,9 +47,9 @@ private slots:
             QVERIFY(QFile::rename(velario::test::Sandbox().makeCatalogue("c.db", entries), path));
         }
         QFile f(path);
-        QVERIFY(kind != "damaged pages" || (f.open(QIODevice::ReadWrite) && f.seek(4 * 4096) &&
-                                            f.write(QByteArray(4096, '\x5a')) == 4096));
-        f.close();
+        QVERIFY(kind != "damaged pages" ||
+                (f.open(QIODevice::ReadWrite) && f.seek(4 * 4096) &&
+                 f.write(QByteArray(4096, '\x5a')) == 4096 && f.flush()));
         QSqlDatabase lock = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "locker");
         lock.setDatabaseName(path);
         QVERIFY(kind != "locked" || (lock.open() && QSqlQuery(lock).exec("BEGIN EXCLUSIVE")));
@@ -61,15 +61,12 @@ private slots:
         state.PATH_DB = path;
         state.OPEN_CATALOGUE();
         const QStringList shown = capture.summary();
-        QVERIFY(!state.DB);
-        QCOMPARE(state.RISP, QStringLiteral("1"));
-        QCOMPARE(shown.size(), 2);
-        QVERIFY2(shown[0] == "beep" &&
+        QVERIFY2(!state.DB && state.RISP == "1" && shown.size() == 2 && shown[0] == "beep" &&
                      shown[1].startsWith(
                          QString("msgbox:ERRORE IN APERTURA DATABASE !!!\r\r %1 - ").arg(number)) &&
                      shown[1].endsWith("\r\r" + path + "|" + kAppTitle + "|16") &&
                      shown[1].contains(reason),
-                 qPrintable(shown[1]));
+                 qPrintable(shown.join('\n')));
         // Opening never creates anything.
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
         lock.close();

@@ -2,7 +2,6 @@
 #include "support/harness.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -18,74 +17,43 @@ const QString kBShown = "BETA|Seconda||VENDITE|ODBC";
 const QString kG = "GAMMA|Terza|SELECT *\nFROM T|/dati/g.MDB|mdb";
 const QString kCleared = "||||MDB";
 const QString kAll = kA + "¶" + kB + "¶" + kG;
-const QList<QStringList> kEntries{kA.split('|'), kB.split('|'), kG.split('|')};
 const QString kConfirm = "Confermi la cancellazione ?|36";
 const QString kDelete = "answer 6\nclick frmTS0002.cmdCANCELLA";
 
-// A new entry with code, description, database, SQL and type typed in that order (as many
-// as VALUES holds), then saved.
-QString saveNew(const QStringList& values) {
-    static const QStringList names{"txtCOD_SQL", "txtDESCR_SQL", "txtDATABASE", "txtSELEZ_SQL",
-                                   "txtTIPO_DATABASE"};
-    QString script = "click frmTS0002.cmdNUOVO\n";
-    for (int i = 0; i < values.size(); ++i)
-        script +=
-            "type frmTS0002." + names[i] + " " +
-            QJsonDocument(QJsonArray{values[i]}).toJson(QJsonDocument::Compact).mid(1).chopped(1) +
-            "\n";
-    return script + "click frmTS0002.cmdAGGIORNA";
-}
-
-QJsonObject control(const ProgramRun& run, const QString& name) {
-    return run.lastWindowState("frmTS0002")["controls"].toObject()[name].toObject();
-}
+const auto saveNew = velario::test::newEntryScript;
 
 // What a check of the table below reads from a run, lists joined with "¶".
 QString probe(const ProgramRun& run, const QString& catalogue, const QString& key) {
     const QString arg = key.section(':', 1);
     QStringList list;
-    if (key == "fields") {
+    if (key == "fields")
         for (const char* f :
              {"txtCOD_SQL", "txtDESCR_SQL", "txtSELEZ_SQL", "txtDATABASE", "txtTIPO_DATABASE"})
-            list << control(run, f)["text"].toString();
-        return list.join('|');
-    }
-    if (key == "msgs")
-        for (const QJsonObject& e : run.eventsOf("msgbox"))
-            list << e["text"].toString() + "|" + QString::number(e["style"].toInt());
+            list << run.control(f)["text"].toString();
+    else if (key == "msgs")
+        list = run.messages();
     else if (key == "table")
         list = velario::test::catalogueRows(catalogue);
     else if (key == "list")
-        for (const QJsonValue r : control(run, "DBGrid1")["cells"].toArray())
+        for (const QJsonValue r : run.control("DBGrid1")["cells"].toArray())
             list << r[0].toString() + "|" + r[1].toString();
     else if (key == "dialogs")
         for (const QJsonObject& e : run.eventsOf("filedialog"))
             list << e["initialDir"].toString();
-    if (QStringList{"msgs", "table", "list", "dialogs"}.contains(key))
-        return list.join("¶");
+    const QStringList s = run.summary();
     if (key == "focus")
         return run.lastWindowState("frmTS0002")["focus"].toString();
     if (key.startsWith("c:")) // c:CONTROL.PROPERTY
-        return control(run, arg.section('.', 0, 0))[arg.section('.', 1)].toVariant().toString();
-    const QStringList s = run.summary();
+        return run.control(arg.section('.', 0, 0))[arg.section('.', 1)].toVariant().toString();
     if (key.startsWith("tail:"))
         return s.mid(s.size() - arg.toInt()).join("¶");
     if (key == "busy") // the pointers from the last hourglass on
         return s.mid(s.lastIndexOf("pointer:11")).filter("pointer").join("¶");
     if (key == "beeps")
         return QString::number(run.eventsOf("beep").size());
-    return key == "file" ? QFile::exists(catalogue) ? "yes" : "no" : "unknown " + key;
-}
-
-// Lists joined with "¶" match item by item; "…" in EXPECTED stands for any text.
-bool matches(const QString& actual, const QString& expected) {
-    if (!expected.contains("…"))
-        return actual == expected;
-    const QString pattern = QRegularExpression::escape(expected).replace("\\…", "[^¶]*");
-    return QRegularExpression(QRegularExpression::anchoredPattern(pattern),
-                              QRegularExpression::DotMatchesEverythingOption)
-        .match(actual)
-        .hasMatch();
+    if (key == "file")
+        return QFile::exists(catalogue) ? "yes" : "no";
+    return list.join(key == "fields" ? "|" : "¶");
 }
 
 // Code and description of each row of TABLE, as the list shows them.
@@ -97,7 +65,7 @@ QString listOf(const QString& table) {
 }
 
 void row(const QString& name, const QString& script, QStringList checks,
-         const QList<QStringList>& entries = kEntries) {
+         const QString& entries = kAll) {
     QTest::newRow(qPrintable(name)) << script << checks << entries;
 }
 
@@ -107,13 +75,13 @@ class TestCatalogue : public QObject {
     Q_OBJECT
 
 private slots:
-    // Each row runs SCRIPT on a catalogue of ENTRIES ({{<missing>}}: the configuration names
-    // a file that does not exist) and checks key=value pairs read by
+    // Each row runs SCRIPT on a catalogue of ENTRIES, rows joined with "¶" ("<missing>": the
+    // configuration names a file that does not exist) and checks key=value pairs read by
     // probe(). Without a msgs or tail check, no message box may come.
     void scripted_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QStringList>("checks");
-        QTest::addColumn<QList<QStringList>>("entries");
+        QTest::addColumn<QString>("entries");
 
         // What the fields show after the list moves, in browse and new-entry mode, or after
         // the database or an option changes; any repositioning returns to browse mode.
@@ -132,8 +100,7 @@ private slots:
         // The fields show a row's own entry or none. A code with blanks around it is shown
         // trimmed and found as stored, and a save writes over that entry, never over the one
         // the trimmed code names.
-        const QList<QStringList> blanks{{"  AB  ", " Descr ", "S", "/x.MDB", "MDB"},
-                                        {"AB", "other", "T", "DSN", "ODBC"}};
+        const QString blanks = "  AB  | Descr |S|/x.MDB|MDB¶AB|other|T|DSN|ODBC";
         row("code with blanks: its own fields, saved over itself",
             "row frmTS0002.DBGrid1 1\nrow frmTS0002.DBGrid1 0\n"
             "type frmTS0002.txtSELEZ_SQL S2\nclick frmTS0002.cmdAGGIORNA",
@@ -141,10 +108,8 @@ private slots:
              "table=  AB  |Descr|S2|/x.MDB|MDB¶AB|other|T|DSN|ODBC"},
             blanks);
         // A code longer than the field is shown whole, run, saved and deleted as itself.
-        const QList<QStringList> longCode{
-            {"A1", "Prima", "select 'A1'", "a.MDB", "MDB"},
-            {"B2_CODICE_LUNGO_20", "Seconda", "select 'B2'", "DSN", "ODBC"}};
         const QString a1 = "A1|Prima|select 'A1'|a.MDB|MDB";
+        const QString longCode = a1 + "¶B2_CODICE_LUNGO_20|Seconda|select 'B2'|DSN|ODBC";
         row("long code shown whole", "row frmTS0002.DBGrid1 1",
             shows("B2_CODICE_LUNGO_20|Seconda|select 'B2'|DSN|ODBC"), longCode);
         row("long code saved over itself",
@@ -162,7 +127,7 @@ private slots:
             "row frmTS0002.DBGrid1 1\nrow frmTS0002.DBGrid1 0\nclick frmTS0002.cmdAGGIORNA",
             {"fields=" + kCleared, "msgs=" + noCode + "¶" + noCode + "¶Indicare un codice !!!|0",
              "table=<NULL>|senza codice|select 0|x.MDB|MDB¶" + a1, "beeps=3"},
-            {{"<NULL>", "senza codice", "select 0", "x.MDB", "MDB"}, longCode[0]});
+            "<NULL>|senza codice|select 0|x.MDB|MDB¶" + a1);
         // Leaving the database field sets the type: MDB for ".MDB" anywhere or a SQLite or
         // Access file whatever its name; ODBC for anything else. "Sfoglia ..." then browses.
         const auto typed = [&](const QString& database, const QString& type) {
@@ -239,7 +204,7 @@ private slots:
             {"msgs=" + kConfirm, "table=" + kAll, "c:DBGrid1.rows=3"});
         row("delete the last entry", "row frmTS0002.DBGrid1 0\n" + kDelete,
             {"msgs=" + kConfirm, "table=", "fields=" + kCleared, "c:DBGrid1.rows=0"},
-            {{"SOLO", "unica", "s", "x.MDB", "MDB"}});
+            "SOLO|unica|s|x.MDB|MDB");
 
         // A code that would break a statement built from text is saved, found and deleted
         // like any other.
@@ -251,12 +216,12 @@ private slots:
             saveNew({entry.section('|', 0, 0), "d", "x.MDB", "select 9"}) + "\n" + at,
             {"table=" + withIt.join("¶"), "fields=" + entry});
         row("quotes and wildcards: deleted", at + kDelete, {"msgs=" + kConfirm, "table=" + kAll},
-            kEntries + QList<QStringList>{entry.split('|')});
+            kAll + "¶" + entry);
 
         row("catalogue not opened", saveNew({"A", "d", "x.MDB", "s"}),
             {"msgs=ERRORE IN APERTURA DATABASE !!!…|16¶Errore  91 - …|0", "c:DBGrid1.rows=0",
              "file=no"},
-            {{"<missing>"}});
+            "<missing>");
 
         // In-place editing of the list writes the entry; refused values beep and go back.
         // Codes and descriptions are as long as the fields are, and no longer.
@@ -276,23 +241,19 @@ private slots:
         // A new entry and a delete at the last row of a catalogue much larger than
         // the rows a list reads at a time, with the list scrolled to its end.
         const int n = 10000;
-        QList<QStringList> entries;
         QStringList table;
-        for (int i = 0; i < n; ++i) {
-            entries
-                << QString("C%1|d|select 1|x.MDB|MDB").arg(i, 5, 10, QLatin1Char('0')).split('|');
-            table << entries.last().join('|');
-        }
+        for (int i = 0; i < n; ++i)
+            table << QString("C%1|d|select 1|x.MDB|MDB").arg(i, 5, 10, QLatin1Char('0'));
         const QString last =
             QString("scroll frmTS0002.DBGrid1 %1\nrow frmTS0002.DBGrid1 %1\n").arg(n - 1);
         const QString added = "C09999A|d|select 3|x.MDB|MDB";
-        const auto big = [&](const char* name, const QString& script, const QStringList& table,
+        const auto big = [&](const char* name, const QString& script, const QStringList& after,
                              const QString& current) {
             row(name, last + script,
-                {"fields=" + current, "table=" + table.join("¶"),
-                 QString("c:DBGrid1.rows=%1").arg(table.size()),
+                {"fields=" + current, "table=" + after.join("¶"),
+                 QString("c:DBGrid1.rows=%1").arg(after.size()),
                  "msgs=" + QString(script == kDelete ? kConfirm : "")},
-                entries);
+                table.join("¶"));
         };
         big("large, new", saveNew({"C09999A", "d", "x.MDB", "select 3"}),
             table + QStringList{added}, added);
@@ -355,11 +316,12 @@ private slots:
     void scripted() {
         QFETCH(QString, script);
         QFETCH(QStringList, checks);
-        QFETCH(QList<QStringList>, entries);
+        QFETCH(QString, entries);
         Sandbox box;
-        const QString catalogue = entries == QList<QStringList>{{"<missing>"}}
-                                      ? box.file("missing.db")
-                                      : box.makeCatalogue("VELARIO2.db", entries);
+        const QString catalogue =
+            entries == "<missing>"
+                ? box.file("missing.db")
+                : box.makeCatalogue("VELARIO2.db", velario::test::entriesOf(entries.split("¶")));
         box.writeConfig(catalogue);
         const auto paths = [&](QString text) {
             return text.replace("$BOX", box.path())
@@ -373,7 +335,8 @@ private slots:
             const QString key = check.section('=', 0, 0);
             const QString expected = paths(check.section('=', 1));
             const QString actual = probe(run, catalogue, key);
-            QVERIFY2(matches(actual, expected), qPrintable(key + ": " + actual.left(2000)));
+            QVERIFY2(velario::test::matches(actual, expected),
+                     qPrintable(key + ": " + actual.left(2000)));
         }
     }
 };

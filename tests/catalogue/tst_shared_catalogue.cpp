@@ -42,10 +42,6 @@ const QList<std::pair<QString, QString>> kNamed{
     {"$a", kA},
     {"$b", kB}};
 
-QStringList expand(const char* items) {
-    return test::namedItems(items, kNamed);
-}
-
 struct Program {
     std::unique_ptr<SharedState> state;
     CatalogueWindow* window = nullptr;
@@ -169,11 +165,12 @@ private slots:
              "$confirm;Selezioni cancellate: A Prima cancellata altro 05/12/2026", "$a", "-",
              "$a;$b", "A|Prima|cancellata|altro;A|<NULL>|inserita|io"},
         };
+        const auto x = [](const char* items) { return test::namedItems(items, kNamed); };
         for (const char* kind : {"file", "server"})
             for (const Case& c : cases)
                 QTest::addRow("%s: %s", kind, c.name)
-                    << expand(c.steps) << expand(c.messages) << expand(c.mine).value(0)
-                    << expand(c.theirs).value(0) << expand(c.table) << expand(c.history);
+                    << x(c.steps) << x(c.messages) << x(c.mine).value(0) << x(c.theirs).value(0)
+                    << x(c.table) << x(c.history);
     }
 
     void twoPrograms() {

@@ -39,13 +39,11 @@ Plan planOf(int program, int run, int rounds) {
               << "row frmTS0002.DBGrid1 0"
               << "type frmTS0002.txtDESCR_SQL " + mark << "click frmTS0002.cmdAGGIORNA";
         for (const QString& code : {plan.taken.last(), plan.own.last()})
-            steps << "click frmTS0002.cmdNUOVO"
-                  << "type frmTS0002.txtCOD_SQL " + code << "type frmTS0002.txtDESCR_SQL " + mark
-                  << "type frmTS0002.txtDATABASE x.db"
-                  << QStringLiteral("type frmTS0002.txtSELEZ_SQL select %1").arg(program)
-                  << "click frmTS0002.cmdAGGIORNA"
-                  << (code == plan.taken.last() ? "row frmTS0002.DBGrid1 1\nrow frmTS0002.DBGrid1 0"
-                                                : "click frmTS0002.cmdCANCELLA");
+            steps << newEntryScript(
+                         {code, mark, "x.db", QStringLiteral("select %1").arg(program)}) +
+                         (code == plan.taken.last()
+                              ? "row frmTS0002.DBGrid1 1\nrow frmTS0002.DBGrid1 0"
+                              : "click frmTS0002.cmdCANCELLA");
     }
     plan.script = steps.join('\n') + "\nquit\n";
     return plan;
@@ -172,10 +170,6 @@ CatalogueLoad loadCatalogue(const QString& location, int programs, int rounds, i
     if (!left.isEmpty() || sorted(deleted) != sorted(own))
         load.faults << QString::asprintf("own entries: %d left, %d of %d deleted", int(left.size()),
                                          int(deleted.size()), int(own.size()));
-    const QStringList twice =
-        rows("SELECT CODICE FROM SELEZIONI_SQL GROUP BY CODICE HAVING count(*) > 1");
-    if (!twice.isEmpty())
-        load.faults << "codes held twice: " + twice.join(' ');
     if (const QStringList sound = rows(integrity); sound != QStringList{"ok"})
         load.faults << "integrity: " + sound.join(' ');
     return load;

@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -22,6 +23,21 @@ namespace velario::test {
 
 QString programBinary() {
     return qEnvironmentVariable("VELARIO_BIN");
+}
+
+CommandRun runCommand(const QString& program, const QStringList& args,
+                      const QProcessEnvironment& env, const QString& dir, int wait) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(dir);
+    process.start(program, args);
+    if (!process.waitForFinished(wait)) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
 }
 
 QByteArray fileBytes(const QString& path) {
@@ -106,6 +122,39 @@ QStringList ProgramRun::summary() const {
     return list;
 }
 
+QStringList ProgramRun::messages() const {
+    QStringList list;
+    for (const QJsonObject& e : eventsOf(QStringLiteral("msgbox")))
+        list << e["text"].toString() + "|" + QString::number(e["style"].toInt());
+    return list;
+}
+
+QJsonObject ProgramRun::control(const QString& name) const {
+    return lastWindowState(QStringLiteral("frmTS0002"))["controls"][name].toObject();
+}
+
+QString newEntryScript(const QStringList& values) {
+    static const QStringList names{"txtCOD_SQL", "txtDESCR_SQL", "txtDATABASE", "txtSELEZ_SQL",
+                                   "txtTIPO_DATABASE"};
+    QString script = "click frmTS0002.cmdNUOVO\n";
+    for (int i = 0; i < values.size(); ++i)
+        script +=
+            "type frmTS0002." + names[i] + " " +
+            QJsonDocument(QJsonArray{values[i]}).toJson(QJsonDocument::Compact).mid(1).chopped(1) +
+            "\n";
+    return script + "click frmTS0002.cmdAGGIORNA\n";
+}
+
+bool matches(const QString& actual, const QString& expected) {
+    if (!expected.contains("…")) // a pattern as long as a large table would be too large
+        return actual == expected;
+    const QString pattern = QRegularExpression::escape(expected).replace("\\…", "[^¶]*");
+    return QRegularExpression(QRegularExpression::anchoredPattern(pattern),
+                              QRegularExpression::DotMatchesEverythingOption)
+        .match(actual)
+        .hasMatch();
+}
+
 QStringList sqliteRows(const QString& path, const QString& sql, const QVariantList& values,
                        bool write) {
     QStringList rows{"failed"};
@@ -135,6 +184,13 @@ QStringList sqliteRows(const QString& path, const QString& sql, const QVariantLi
 QStringList catalogueRows(const QString& path) {
     return sqliteRows(path, "SELECT CODICE, DESCRIZIONE, SQL, Database, Tipo_Database FROM "
                             "SELEZIONI_SQL ORDER BY CODICE");
+}
+
+QList<QStringList> entriesOf(const QStringList& rows) {
+    QList<QStringList> entries;
+    for (const QString& row : rows)
+        entries << row.split('|');
+    return entries;
 }
 
 Sandbox::Sandbox() {
@@ -184,27 +240,16 @@ QProcessEnvironment Sandbox::environment() const {
 
 ProgramRun Sandbox::run(const QString& script, const QStringList& extraArgs,
                         const QProcessEnvironment& env) const {
-    ProgramRun result;
     const QString scriptPath = file(
         QStringLiteral("script-%1.txt").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
     const QString transcriptPath = scriptPath + QStringLiteral(".jsonl");
     writeFile(QFileInfo(scriptPath).fileName(), script.toUtf8());
-
-    QProcess process;
-    process.setProcessEnvironment(env.isEmpty() ? environment() : env);
-    process.setWorkingDirectory(path());
-    process.start(programBinary(), QStringList{"--program-dir", path(), "--transcript",
-                                               transcriptPath, "--script", scriptPath} +
-                                       extraArgs);
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.crashed = process.exitStatus() != QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.standardError = process.readAllStandardError();
-    result.events = readTranscript(transcriptPath);
-    return result;
+    const CommandRun run = runCommand(programBinary(),
+                                      QStringList{"--program-dir", path(), "--transcript",
+                                                  transcriptPath, "--script", scriptPath} +
+                                          extraArgs,
+                                      env.isEmpty() ? environment() : env, path(), 120000);
+    return {run.exitCode, run.exitCode == -1, readTranscript(transcriptPath), run.err.toUtf8()};
 }
 
 } // namespace velario::test

@@ -27,7 +27,19 @@ struct ProgramRun {
     // "window:frmTS0002:load", ... in order: a compact
     // view to compare sequences with.
     QStringList summary() const;
+    // "TEXT|STYLE" of each message box, in order.
+    QStringList messages() const;
+    // The control NAME of the catalogue window in the last "state" event.
+    QJsonObject control(const QString& name) const;
 };
+
+// The script of a new entry in the catalogue window: code, description, database, SQL and
+// type typed in that order (as many as VALUES holds), then "Aggiorna".
+QString newEntryScript(const QStringList& values);
+
+// Whether ACTUAL is EXPECTED, in which "…" stands for any text without a "¶" (the separator of
+// lists joined into one text).
+bool matches(const QString& actual, const QString& expected);
 
 // A program folder in a temporary place, with its own runtime folder (so that copies of the
 // program started by different tests never see each other's instance lock) and cache.
@@ -55,6 +67,17 @@ private:
 
 QString programBinary();
 
+// What a run of PROGRAM that is to end by itself within WAIT milliseconds wrote and its status;
+// -1 when it crashed or did not end (a window waiting for its user, say).
+struct CommandRun {
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+CommandRun runCommand(const QString& program, const QStringList& args,
+                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                      const QString& dir = {}, int wait = 60000);
+
 // The bytes of the file at PATH; empty when it cannot be read.
 QByteArray fileBytes(const QString& path);
 // Replaces the content of the file at PATH with BYTES.
@@ -68,6 +91,8 @@ QStringList sqliteRows(const QString& path, const QString& sql, const QVariantLi
 // Every entry of the catalogue file at PATH, ordered by code, as
 // code|description|sql|database|type.
 QStringList catalogueRows(const QString& path);
+// ROWS, each split at "|": entries as makeCatalogue() takes them.
+QList<QStringList> entriesOf(const QStringList& rows);
 
 // Points the program's transcript at a private file for the life of this object, and
 // installs scripted dialogs, so that code run inside a test can be checked as the user

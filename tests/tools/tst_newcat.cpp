@@ -3,7 +3,6 @@
 #include "support/server_schema.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -11,13 +10,10 @@ namespace {
 
 // Runs velario-newcat with ARGS in DIR: its status, then what it wrote, out and error.
 QPair<int, QString> newcat(const QStringList& args, const QString& dir = QDir::tempPath()) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(qEnvironmentVariable("VELARIO_NEWCAT"), args);
-    if (!process.waitForFinished(60000))
-        return {-1, "did not end"};
-    return {process.exitCode(),
-            QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
+    const velario::test::CommandRun run =
+        velario::test::runCommand(qEnvironmentVariable("VELARIO_NEWCAT"), args,
+                                  QProcessEnvironment::systemEnvironment(), dir);
+    return {run.exitCode, QString::fromUtf8(run.out) + run.err};
 }
 
 } // namespace
@@ -45,7 +41,6 @@ private slots:
                                 usage;
         row("help", {"--help"}, 0, "Uso: velario-newcat FILE\n");
         row("version", {"--version"}, 0, "velario-newcat 0.1\n");
-        row("--from without files", {"--from"}, 2, from);
         row("--from with one file", {"--from", "vecchio.mdb"}, 2, from);
         row("unknown option", {"--bogus"}, 2,
             "velario-newcat: opzione sconosciuta: --bogus" + usage);
@@ -95,16 +90,14 @@ private slots:
                                "information_schema.tables WHERE table_schema = '" +
                                schema.name() + "'";
         velario::test::Sandbox box;
-        QList<QStringList> entries;
         QStringList expected;
-        for (int i = 1; i <= 1201; ++i) {
-            entries << QStringList{
-                QString("C%1").arg(i, 4, 10, QChar('0')), "Voce " + QString::number(i),
-                i == 7 ? "<NULL>" : "select " + QString::number(i), "x.db", "MDB"};
-            expected << entries.last().join('|');
-        }
-        entries << QStringList{"CODICE_PIU_LUNGO_16", " blanks ", "s", "d", "ODBC"};
-        expected.insert(1201, entries.last().join('|'));
+        for (int i = 1; i <= 1201; ++i)
+            expected << QString("C%1|Voce %2|%3|x.db|MDB")
+                            .arg(i, 4, 10, QChar('0'))
+                            .arg(i)
+                            .arg(i == 7 ? "<NULL>" : "select " + QString::number(i));
+        expected << "CODICE_PIU_LUNGO_16| blanks |s|d|ODBC";
+        const QList<QStringList> entries = velario::test::entriesOf(expected);
         const QString local = box.makeCatalogue("locale.db", entries);
         // A late entry the server cannot take: text that is not UTF-8.
         const QString spoilt = box.makeCatalogue("guasto.db", entries);

@@ -22,7 +22,6 @@ const QList<QStringList> kEntries{{"A", "Prima", "select 1", "a.db", "MDB"},
 const QList<std::pair<QString, QString>> kNamed{
     {"$a2", "A|Seconda|select 11|a.db|MDB"},
     {"$a3", "A|Terza|select 111|a.db|MDB"},
-    {"$n1", "N|Nuova di me|select 3|n.db|MDB"},
     {"$n2", "N|Nuova dell'altro|select 4|n.db|MDB"},
     {"$a", "A|Prima|select 1|a.db|MDB"},
     {"$b", "B|<NULL>|select 2|DSN|ODBC"},
@@ -31,10 +30,6 @@ const QList<std::pair<QString, QString>> kNamed{
     {"$grow", "sql INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL) WITH RECURSIVE n(i) AS "
               "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30000) SELECT 'G' || i, "
               "'Generata', 'select ' || i FROM n"}};
-
-QStringList expand(const char* items) {
-    return test::namedItems(items, kNamed);
-}
 
 std::optional<QString> nullable(const QString& text) {
     return text == "<NULL>" ? std::nullopt : std::optional(text);
@@ -74,68 +69,60 @@ class TestCatalogue : public QObject {
         Program& p = words.first() == "other" ? other : me;
         if (words.first() == "other")
             words.removeFirst();
-        const QString verb = words.value(0);
-        const QString code = words.value(1);
-        const QString rest = words.mid(2).join(' ');
+        const QString verb = words.value(0), code = words.value(1);
+        const QString args = words.mid(1).join(' ');
         // "seen": the version the program was shown; "current": the one a conflict found;
         // "new", "any".
         const auto expected = [&](const QString& word) {
-            if (word == "seen")
-                return Expected::exactly(p.seen.value(code));
-            if (word == "current")
-                return Expected::exactly(*p.current);
-            return word == "new" ? Expected::nothing() : Expected::anything();
+            return word == "seen"      ? Expected::exactly(p.seen.value(code))
+                   : word == "current" ? Expected::exactly(*p.current)
+                   : word == "new"     ? Expected::nothing()
+                                       : Expected::anything();
         };
         ChangeOutcome outcome;
         Error error;
         QList<CatalogueVersion> versions;
+        QStringList shown;
         if (verb == "read") {
             std::optional<StoredEntry> e;
             error = p.catalogue->lookUp(code, &e);
             if (e)
                 p.seen[code] = *e;
-            return error ? error.description : QString();
+            return error.description;
         } else if (verb == "prepare") {
             p.catalogue->prepareSearch();
             return {};
         } else if (verb == "find") {
             QSet<QString> codes;
-            error = p.catalogue->find(words.mid(1).join(' '), &codes);
-            QStringList sorted(codes.begin(), codes.end());
-            sorted.sort();
-            return error ? error.description : (QStringList{"found"} + sorted).join(' ');
+            error = p.catalogue->find(args, &codes);
+            shown = QStringList(codes.begin(), codes.end());
+            shown.sort();
+            return error ? error.description : (QStringList{"found"} + shown).join(' ');
         } else if (verb == "sql") {
-            const QString sql = words.mid(1).join(' ');
-            return here_->schema() ? here_->schema()->run({sql})
-                                   : test::sqliteRows(here_->location(), sql, {}, true).join(' ');
+            return here_->schema() ? here_->schema()->run({args})
+                                   : test::sqliteRows(here_->location(), args, {}, true).join(' ');
         } else if (verb == "versions") {
             error = p.catalogue->history(code, &versions);
-            QStringList shown;
             for (const CatalogueVersion& v : versions)
                 shown << textOf(v.entry) + '|' + data::actionName(v.action) + '|' + v.user + '|' +
                              v.when.toString("yyyy-MM-dd hh:mm t");
             return error ? error.description : (QStringList{"versions"} + shown).join(',');
         } else if (verb == "has-history") {
-            return here_
-                ->rows(here_->schema() ? "SELECT count(to_regclass('selezioni_sql_storia'))"
-                                       : "SELECT count(*) FROM sqlite_master WHERE name = "
-                                         "'SELEZIONI_SQL_STORIA'")
-                .join(' ');
+            return here_->rows("SELECT 1 FROM SELEZIONI_SQL_STORIA").value(0).startsWith("failed")
+                       ? "0"
+                       : "1";
         } else if (verb == "save") {
             const StoredEntry entry = entryOf(words.mid(3).join(' '));
             error = p.catalogue->save(code, expected(words[2]), entry, &outcome);
             if (!error && outcome.kind == ChangeOutcome::Done)
                 p.seen[*entry.code] = entry;
         } else if (verb == "delete") {
-            error = p.catalogue->remove(code, expected(rest), &outcome);
-        } else if (verb == "restore" || verb == "restore-deleted") {
-            error = verb == "restore" ? p.catalogue->history(code, &versions)
-                                      : p.catalogue->deletedEntries(&versions);
+            error = p.catalogue->remove(code, expected(words.mid(2).join(' ')), &outcome);
+        } else if (verb == "restore") {
+            error = p.catalogue->history(code, &versions);
             if (!error)
                 error = p.catalogue->restore(versions.value(words[2].toInt()),
-                                             verb == "restore" ? expected(words.value(3, "seen"))
-                                                               : Expected::nothing(),
-                                             &outcome);
+                                             expected(words.value(3, "seen")), &outcome);
         } else {
             return "unknown step " + step;
         }
@@ -165,16 +152,11 @@ private slots:
             const char *name, *steps, *outcomes, *table, *history;
         };
         const Case cases[] = {
-            {"change the version shown", "save A seen $a2", "Done", "$a2;$b", "$a|modificata|io"},
-            {"another changed it first", "other save A seen $a2; save A seen $a3",
-             "Done;Changed:$a2", "$a2;$b", "$a|modificata|altro"},
             {"overwrite the other version once told",
              "other save A seen $a2; save A seen $a3; save A current $a3", "Done;Changed:$a2;Done",
              "$a3;$b", "$a|modificata|altro;$a2|modificata|io"},
             {"delete what another deleted", "other delete A seen; delete A seen", "Done;Deleted",
              "$b", "$a|cancellata|altro"},
-            {"two users make one code", "other save N new $n2; save N new $n1", "Done;Exists:$n2",
-             "$a;$b;$n2", "N|$-|inserita|altro"},
             {"a new entry over a code the user was shown", "save A any $a3", "Done", "$a3;$b",
              "$a|modificata|io"},
             {"a Null compared as Null", "save B seen B|Seconda|select 2|DSN|ODBC", "Done",
@@ -186,8 +168,6 @@ private slots:
             {"delete a code that is not there", "delete Z any", "Done", "$a;$b", ""},
             {"restore an earlier version", "save A seen $a2; restore A 0", "Done;Done", "$a;$b",
              "$a|modificata|io;$a2|ripristinata|io"},
-            {"restore a deleted entry", "delete A seen; other restore-deleted A 0", "Done;Done",
-             "$a;$b", "$a|cancellata|io;A|$-|inserita|altro"},
             // A catalogue made without the history table (an older one, or one made by hand)
             // gets it from its first change, not from reading.
             {"history made at the first write",
@@ -212,10 +192,11 @@ private slots:
              "G29997 G29998;Done;found N",
              "-", "-"},
         };
+        const auto x = [](const char* items) { return test::namedItems(items, kNamed); };
         for (const char* kind : {"file", "server"})
             for (const Case& c : cases)
-                QTest::addRow("%s: %s", kind, c.name) << expand(c.steps) << expand(c.outcomes)
-                                                      << expand(c.table) << expand(c.history);
+                QTest::addRow("%s: %s", kind, c.name)
+                    << x(c.steps) << x(c.outcomes) << x(c.table) << x(c.history);
     }
 
     void changes() {
