@@ -170,48 +170,41 @@ private slots:
         QFETCH(bool, descending);
 
         Error error;
-        BoundStatement statement = bindAnswers(sql, answers, QLocale("it_IT"), &error);
+        const BoundStatement unsorted = bindAnswers(sql, answers, QLocale("it_IT"), &error);
         QVERIFY(!error);
-        const BoundStatement unsorted = statement;
-        if (sortColumn >= 0)
-            statement = sortedStatement(statement, sortColumn, descending);
         std::unique_ptr<Database> database;
         std::unique_ptr<OdbcConnection> connection;
-        if (target == SqliteFile || target == AccessFile) {
-            const QString file = target == SqliteFile
-                                     ? sqliteFile_
-                                     : qEnvironmentVariable("VELARIO_SOURCE_DIR") +
-                                           "/tests/data/access/ASampleDatabase.accdb";
-            database = Database::open(file, true, &error);
-        } else {
+        if (target == SqliteFile || target == AccessFile)
+            database = Database::open(target == SqliteFile
+                                          ? sqliteFile_
+                                          : qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                                                "/tests/data/access/ASampleDatabase.accdb",
+                                      true, &error);
+        else
             connection = OdbcConnection::connect(kDataSources[target], &error, true);
-        }
         QVERIFY2(database || connection, qPrintable(error.description));
+        // The rows read and their count, or what went wrong.
+        const auto run = [&](const BoundStatement& s) {
+            Error failure;
+            std::unique_ptr<ResultSource> ran =
+                database ? database->execute(s, &failure) : connection->execute(s, &failure);
+            TextCells read;
+            while (ran && ran->fetch(100, read) > 0) {
+            }
+            if (!failure && ran->error())
+                failure = ran->error();
+            const qint64 count = failure ? 0 : ran->countRows(&failure);
+            return failure ? QStringList{"! " + failure.description}
+                           : read.rows << QString::number(count);
+        };
+        const QStringList got =
+            run(sortColumn >= 0 ? sortedStatement(unsorted, sortColumn, descending) : unsorted);
         if (rows == QStringList{kUnwrappable}) {
-            auto run = [&](const BoundStatement& s) {
-                Error failure;
-                std::unique_ptr<ResultSource> ran =
-                    database ? database->execute(s, &failure) : connection->execute(s, &failure);
-                TextCells read;
-                while (ran && ran->fetch(100, read) > 0) {
-                }
-                return failure ? failure : ran->error();
-            };
-            QVERIFY2(!run(unsorted), qPrintable(run(unsorted).description));
-            QVERIFY(!run(statement).description.isEmpty());
-            return;
+            QVERIFY(got.value(0).startsWith("! "));
+            QVERIFY2(!run(unsorted).value(0).startsWith("! "), qPrintable(run(unsorted).value(0)));
+        } else {
+            QCOMPARE(got, rows << QString::number(rows.size()));
         }
-        std::unique_ptr<ResultSource> result = database ? database->execute(statement, &error)
-                                                        : connection->execute(statement, &error);
-        QVERIFY2(result, qPrintable(error.description));
-        TextCells read;
-        while (result->fetch(100, read) > 0) {
-        }
-        QVERIFY2(!result->error(), qPrintable(result->error().description));
-        QCOMPARE(read.rows, rows);
-        Error countError;
-        QCOMPARE(result->countRows(&countError), qint64(rows.size()));
-        QVERIFY(!countError);
     }
 };
 
