@@ -81,19 +81,19 @@ OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
             QList<QPair<QString, QString>>{{"Database", database}, {"NoCreat", "1"}} + extra};
 }
 
-OdbcDataSource postgresDataSource(const QString& name, int port, const QString& database) {
-    return {name, "PostgreSQL Unicode",
-            attributes(QStringLiteral("Servername=127.0.0.1;Port=%1;Database=%2;Username=velario;"
-                                      "Password=;SSLmode=disable;UseDeclareFetch=1;Fetch=1000")
-                           .arg(port)
-                           .arg(database))};
+OdbcDataSource postgresDataSource(const QString& name, int port) {
+    return {
+        name, "PostgreSQL Unicode",
+        attributes(QStringLiteral("Servername=127.0.0.1;Port=%1;Database=velario_test;Username="
+                                  "velario;Password=;SSLmode=disable;UseDeclareFetch=1;Fetch=1000")
+                       .arg(port))};
 }
 
-OdbcDataSource mariadbDataSource(const QString& name, int port, const QString& database) {
+OdbcDataSource mariadbDataSource(const QString& name, int port) {
     return {name, "MariaDB Unicode",
-            attributes(QStringLiteral("Server=127.0.0.1;Port=%1;Database=%2;User=velario;Password=")
-                           .arg(port)
-                           .arg(database))};
+            attributes(QStringLiteral(
+                           "Server=127.0.0.1;Port=%1;Database=velario_test;User=velario;Password=")
+                           .arg(port))};
 }
 
 std::optional<TestServer> postgresTestServer(QString* error) {

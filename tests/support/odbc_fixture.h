@@ -25,12 +25,10 @@ struct OdbcDataSource {
 OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
                                 const QList<QPair<QString, QString>>& extra = {});
 // A data source on the test PostgreSQL server at 127.0.0.1:PORT, fetching through a cursor.
-OdbcDataSource postgresDataSource(const QString& name, int port,
-                                  const QString& database = QStringLiteral("velario_test"));
+OdbcDataSource postgresDataSource(const QString& name, int port);
 // A data source on the test MariaDB server at 127.0.0.1:PORT; it sets no OPTIONS, so the
 // program streams its results itself.
-OdbcDataSource mariadbDataSource(const QString& name, int port,
-                                 const QString& database = QStringLiteral("velario_test"));
+OdbcDataSource mariadbDataSource(const QString& name, int port);
 
 // A server started for this test run by tests/fixtures/pg-start.sh or mariadb-start.sh, as
 // found through the file that VELARIO_PG_PORT_FILE or VELARIO_MARIADB_PORT_FILE names.
