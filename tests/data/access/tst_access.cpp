@@ -427,19 +427,19 @@ void TestAccess::copyIsCached() {
     QCOMPARE(accessCopyFor(first, &error), copy);
     QCOMPARE(QFileInfo(copy).lastModified(), written);
 
-    QFile source(first);
-    QVERIFY(source.open(QIODevice::ReadWrite) &&
-            source.setFileTime(written.addSecs(60), QFileDevice::FileModificationTime));
-    source.close();
+    const auto touch = [&](int seconds) {
+        QFile source(first);
+        return source.open(QIODevice::ReadWrite) &&
+               source.setFileTime(written.addSecs(seconds), QFileDevice::FileModificationTime);
+    };
+    QVERIFY(touch(60));
     const QString renewed = accessCopyFor(first, &error);
     QVERIFY(!renewed.isEmpty() && renewed != copy);
     QVERIFY(!QFileInfo::exists(copy));
     QCOMPARE(cachedFiles().size(), before.size() + 2);
 
     const std::atomic<bool> cancel{true};
-    QVERIFY(source.open(QIODevice::ReadWrite) &&
-            source.setFileTime(written.addSecs(120), QFileDevice::FileModificationTime));
-    source.close();
+    QVERIFY(touch(120));
     QVERIFY(accessCopyFor(first, &error, &cancel).isEmpty());
     QCOMPARE(error.number, int(ErrorNumber::OperationCancelled));
     QCOMPARE(cachedFiles().size(), before.size() + 2);

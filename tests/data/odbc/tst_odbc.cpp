@@ -165,25 +165,23 @@ class TestOdbc : public QObject {
     // its client cache.
     QList<QPair<QString, OdbcDataSource>> cursorVariants() const {
         const auto with = [](OdbcDataSource source, const QString& name,
-                             const QList<QPair<QString, QString>>& settings) {
+                             const QPair<QString, QString>& setting) {
             source.name = name;
-            for (const auto& setting : settings) {
-                source.attributes.removeIf([&](const auto& a) { return a.first == setting.first; });
-                source.attributes.append(setting);
-            }
+            source.attributes.removeIf([&](const auto& a) { return a.first == setting.first; });
+            source.attributes.append(setting);
             return source;
         };
         const OdbcDataSource sqlite = sqliteDataSource({}, dir_.filePath("test=1.db"));
         const OdbcDataSource pg = postgresDataSource({}, postgres_->port);
         const OdbcDataSource maria = mariadbDataSource({}, mariadb_->port);
         return {
-            {"sqlite/StepAPI=0", with(sqlite, "velario-sqlite-whole", {{"StepAPI", "0"}})},
-            {"postgres/Fetch=2", with(pg, "velario-pg-2", {{"Fetch", "2"}})},
-            {"postgres/no cursor", with(pg, "velario-pg-whole", {{"UseDeclareFetch", "0"}})},
-            {"mariadb/static", with(maria, "velario-mariadb-static", {{"OPTIONS", "2"}})},
+            {"sqlite/StepAPI=0", with(sqlite, "velario-sqlite-whole", {"StepAPI", "0"})},
+            {"postgres/Fetch=2", with(pg, "velario-pg-2", {"Fetch", "2"})},
+            {"postgres/no cursor", with(pg, "velario-pg-whole", {"UseDeclareFetch", "0"})},
+            {"mariadb/static", with(maria, "velario-mariadb-static", {"OPTIONS", "2"})},
             {"mariadb/forward-only",
-             with(maria, "velario-mariadb-forward", {{"OPTIONS", "2097152"}})},
-            {"mariadb/no cache", with(maria, "velario-mariadb-stream", {{"OPTIONS", "3145728"}})},
+             with(maria, "velario-mariadb-forward", {"OPTIONS", "2097152"})},
+            {"mariadb/no cache", with(maria, "velario-mariadb-stream", {"OPTIONS", "3145728"})},
         };
     }
 
