@@ -170,25 +170,12 @@ OdbcEnvironment::OdbcEnvironment(const QList<OdbcDataSource>& sources) {
             return;
         }
     }
-    const QList<QPair<QByteArray, std::optional<QByteArray>>> settings = {
-        {"ODBCSYSINI", QFile::encodeName(dir_.path())},
-        {"ODBCINI", QFile::encodeName(dir_.filePath(QStringLiteral("user-odbc.ini")))},
-        // unixODBC 2.3 takes ODBCINSTINI as a file name inside ODBCSYSINI and gets lost when
-        // it is set at all.
-        {"ODBCINSTINI", std::nullopt},
-        {"ODBCSEARCH", std::nullopt},
-    };
-    for (const auto& [name, value] : settings) {
-        saved_.append({name, qEnvironmentVariableIsSet(name.constData())
-                                 ? std::optional<QByteArray>(qgetenv(name.constData()))
-                                 : std::nullopt});
-        value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
-    }
-}
-
-OdbcEnvironment::~OdbcEnvironment() {
-    for (const auto& [name, value] : saved_)
-        value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
+    qputenv("ODBCSYSINI", QFile::encodeName(dir_.path()));
+    qputenv("ODBCINI", QFile::encodeName(dir_.filePath(QStringLiteral("user-odbc.ini"))));
+    // unixODBC 2.3 takes ODBCINSTINI as a file name inside ODBCSYSINI and gets lost when it is
+    // set at all.
+    qunsetenv("ODBCINSTINI");
+    qunsetenv("ODBCSEARCH");
 }
 
 } // namespace velario::test

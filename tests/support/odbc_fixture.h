@@ -47,13 +47,11 @@ QString odbcRun(const QString& name, const QStringList& statements);
 
 // A private unixODBC configuration: odbcinst.ini with the SQLite3, PostgreSQL Unicode and
 // MariaDB Unicode drivers found on this machine, and odbc.ini with the given data sources.
-// While it exists the process reads these files instead of the machine's and the user's.
+// From its making the process reads these files instead of the machine's and the user's; a
+// test program makes one, and lets the settings outlive it.
 class OdbcEnvironment {
 public:
     explicit OdbcEnvironment(const QList<OdbcDataSource>& sources);
-    ~OdbcEnvironment();
-    OdbcEnvironment(const OdbcEnvironment&) = delete;
-    OdbcEnvironment& operator=(const OdbcEnvironment&) = delete;
 
     bool isValid() const { return error_.isEmpty(); }
     QString errorString() const { return error_; }
@@ -61,7 +59,6 @@ public:
 private:
     QTemporaryDir dir_;
     QString error_;
-    QList<QPair<QByteArray, std::optional<QByteArray>>> saved_;
 };
 
 // The cells of a result as text, a Null as "<NULL>": each on its own, and each row's joined
