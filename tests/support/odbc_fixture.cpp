@@ -81,19 +81,19 @@ OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
             QList<QPair<QString, QString>>{{"Database", database}, {"NoCreat", "1"}} + extra};
 }
 
-OdbcDataSource postgresDataSource(const QString& name, int port, const QString& database) {
-    return {name, "PostgreSQL Unicode",
-            attributes(QStringLiteral("Servername=127.0.0.1;Port=%1;Database=%2;Username=velario;"
-                                      "Password=;SSLmode=disable;UseDeclareFetch=1;Fetch=1000")
-                           .arg(port)
-                           .arg(database))};
+OdbcDataSource postgresDataSource(const QString& name, int port) {
+    return {
+        name, "PostgreSQL Unicode",
+        attributes(QStringLiteral("Servername=127.0.0.1;Port=%1;Database=velario_test;Username="
+                                  "velario;Password=;SSLmode=disable;UseDeclareFetch=1;Fetch=1000")
+                       .arg(port))};
 }
 
-OdbcDataSource mariadbDataSource(const QString& name, int port, const QString& database) {
+OdbcDataSource mariadbDataSource(const QString& name, int port) {
     return {name, "MariaDB Unicode",
-            attributes(QStringLiteral("Server=127.0.0.1;Port=%1;Database=%2;User=velario;Password=")
-                           .arg(port)
-                           .arg(database))};
+            attributes(QStringLiteral(
+                           "Server=127.0.0.1;Port=%1;Database=velario_test;User=velario;Password=")
+                           .arg(port))};
 }
 
 std::optional<TestServer> postgresTestServer(QString* error) {
@@ -170,25 +170,12 @@ OdbcEnvironment::OdbcEnvironment(const QList<OdbcDataSource>& sources) {
             return;
         }
     }
-    const QList<QPair<QByteArray, std::optional<QByteArray>>> settings = {
-        {"ODBCSYSINI", QFile::encodeName(dir_.path())},
-        {"ODBCINI", QFile::encodeName(dir_.filePath(QStringLiteral("user-odbc.ini")))},
-        // unixODBC 2.3 takes ODBCINSTINI as a file name inside ODBCSYSINI and gets lost when
-        // it is set at all.
-        {"ODBCINSTINI", std::nullopt},
-        {"ODBCSEARCH", std::nullopt},
-    };
-    for (const auto& [name, value] : settings) {
-        saved_.append({name, qEnvironmentVariableIsSet(name.constData())
-                                 ? std::optional<QByteArray>(qgetenv(name.constData()))
-                                 : std::nullopt});
-        value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
-    }
-}
-
-OdbcEnvironment::~OdbcEnvironment() {
-    for (const auto& [name, value] : saved_)
-        value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
+    qputenv("ODBCSYSINI", QFile::encodeName(dir_.path()));
+    qputenv("ODBCINI", QFile::encodeName(dir_.filePath(QStringLiteral("user-odbc.ini"))));
+    // unixODBC 2.3 takes ODBCINSTINI as a file name inside ODBCSYSINI and gets lost when it is
+    // set at all.
+    qunsetenv("ODBCINSTINI");
+    qunsetenv("ODBCSEARCH");
 }
 
 } // namespace velario::test

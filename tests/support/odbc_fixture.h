@@ -25,12 +25,10 @@ struct OdbcDataSource {
 OdbcDataSource sqliteDataSource(const QString& name, const QString& database,
                                 const QList<QPair<QString, QString>>& extra = {});
 // A data source on the test PostgreSQL server at 127.0.0.1:PORT, fetching through a cursor.
-OdbcDataSource postgresDataSource(const QString& name, int port,
-                                  const QString& database = QStringLiteral("velario_test"));
+OdbcDataSource postgresDataSource(const QString& name, int port);
 // A data source on the test MariaDB server at 127.0.0.1:PORT; it sets no OPTIONS, so the
 // program streams its results itself.
-OdbcDataSource mariadbDataSource(const QString& name, int port,
-                                 const QString& database = QStringLiteral("velario_test"));
+OdbcDataSource mariadbDataSource(const QString& name, int port);
 
 // A server started for this test run by tests/fixtures/pg-start.sh or mariadb-start.sh, as
 // found through the file that VELARIO_PG_PORT_FILE or VELARIO_MARIADB_PORT_FILE names.
@@ -49,13 +47,11 @@ QString odbcRun(const QString& name, const QStringList& statements);
 
 // A private unixODBC configuration: odbcinst.ini with the SQLite3, PostgreSQL Unicode and
 // MariaDB Unicode drivers found on this machine, and odbc.ini with the given data sources.
-// While it exists the process reads these files instead of the machine's and the user's.
+// From its making the process reads these files instead of the machine's and the user's; a
+// test program makes one, and lets the settings outlive it.
 class OdbcEnvironment {
 public:
     explicit OdbcEnvironment(const QList<OdbcDataSource>& sources);
-    ~OdbcEnvironment();
-    OdbcEnvironment(const OdbcEnvironment&) = delete;
-    OdbcEnvironment& operator=(const OdbcEnvironment&) = delete;
 
     bool isValid() const { return error_.isEmpty(); }
     QString errorString() const { return error_; }
@@ -63,7 +59,6 @@ public:
 private:
     QTemporaryDir dir_;
     QString error_;
-    QList<QPair<QByteArray, std::optional<QByteArray>>> saved_;
 };
 
 // The cells of a result as text, a Null as "<NULL>": each on its own, and each row's joined

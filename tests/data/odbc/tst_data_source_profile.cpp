@@ -17,43 +17,35 @@ private slots:
     void mariadbStream_data() {
         QTest::addColumn<IniAttributes>("attributes");
         QTest::addColumn<QString>("settings"); // empty: read through the driver
-        const IniAttributes base{{"Driver", "MariaDB Unicode"}, {"Description", "prova"},
-                                 {"SERVER", "db.example"},      {"Port", "3307"},
-                                 {"User", "velario"},           {"Password", "segreto"},
-                                 {"Database", "vendite"}};
-        const QString at = "db.example:3307 velario/segreto vendite socket= tcp=0 0/0/0 init=";
-        const auto row = [&](const char* tag, const IniAttributes& extra, const QString& settings) {
-            IniAttributes attributes = base;
-            attributes.insert(attributes.end(), extra.begin(), extra.end());
+        // KEY=VALUE;... after the attributes every data source here has.
+        const auto row = [](const char* tag, const QString& extra, const QString& settings) {
+            IniAttributes attributes;
+            for (const QString& item :
+                 ("Driver=MariaDB Unicode;Description=prova;SERVER=db.example;Port=3307;User="
+                  "velario;Password=segreto;Database=vendite;" +
+                  extra)
+                     .split(u';', Qt::SkipEmptyParts))
+                attributes.emplace_back(item.section(u'=', 0, 0).toUtf8(), item.section(u'=', 1));
             QTest::newRow(tag) << attributes << settings;
         };
-        row("no options", {}, at);
-        row("no cache, forward-only", {{"OPTIONS", "3145728"}}, at);
-        row("no cache alone, as OPTION", {{"option", "1048576"}}, at);
-        row("no cache and harmless flags", {{"OPTIONS", "3145746"}}, at);
-        row("forward-only with the cache", {{"OPTIONS", "2097152"}}, {});
-        row("found rows only", {{"OPTIONS", "2"}}, {});
-        row("several statements", {{"OPTIONS", "68157440"}}, {});
-        row("options not a number", {{"OPTIONS", "tre"}}, {});
-        row("NO_CACHE=1", {{"NO_CACHE", "1"}}, at);
-        row("STREAMRS=0", {{"STREAMRS", "0"}}, {});
-        row("STREAMRS=1 beside the cache", {{"OPTIONS", "2"}, {"STREAMRS", "1"}}, at);
-        row("TLS", {{"SSLCA", "/etc/ssl/ca.pem"}}, {});
-        row("port not a number", {{"PORT", "tremila"}}, {});
+        const QString at = "db.example:3307 velario/segreto vendite socket= tcp=0 0/0/0 init=";
+        row("no options", "", at);
+        row("no cache, forward-only", "OPTIONS=3145728", at);
+        row("no cache alone, as OPTION", "option=1048576", at);
+        row("no cache and harmless flags", "OPTIONS=3145746", at);
+        row("forward-only with the cache", "OPTIONS=2097152", {});
+        row("found rows only", "OPTIONS=2", {});
+        row("several statements", "OPTIONS=68157440", {});
+        row("options not a number", "OPTIONS=tre", {});
+        row("NO_CACHE=1", "NO_CACHE=1", at);
+        row("STREAMRS=0", "STREAMRS=0", {});
+        row("STREAMRS=1 beside the cache", "OPTIONS=2;STREAMRS=1", at);
+        row("TLS", "SSLCA=/etc/ssl/ca.pem", {});
+        row("port not a number", "PORT=tremila", {});
         row("the rest of what is read",
-            {{"SOCKET", "/run/mysqld/mysqld.sock"},
-             {"TCPIP", "1"},
-             {"CONN_TIMEOUT", "5"},
-             {"READ_TIMEOUT", "6"},
-             {"WRITE_TIMEOUT", "7"},
-             {"INITSTMT", "SET @a = 1"},
-             {"CHARSET", "latin1"},
-             {"NO_PROMPT", "1"},
-             {"FORWARDONLY", "1"},
-             {"DB", "altro"},
-             {"UID", "io"},
-             {"PWD", "x"},
-             {"SERVERNAME", "altrove"}},
+            "SOCKET=/run/mysqld/mysqld.sock;TCPIP=1;CONN_TIMEOUT=5;READ_TIMEOUT=6;WRITE_TIMEOUT=7;"
+            "INITSTMT=SET @a = 1;CHARSET=latin1;NO_PROMPT=1;FORWARDONLY=1;DB=altro;UID=io;PWD=x;"
+            "SERVERNAME=altrove",
             "altrove:3307 io/x altro socket=/run/mysqld/mysqld.sock tcp=1 5/6/7 init=SET @a = 1");
     }
     void mariadbStream() {

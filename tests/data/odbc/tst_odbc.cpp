@@ -18,24 +18,6 @@ using namespace velario::test;
 
 namespace {
 
-using Cell = std::optional<QByteArray>;
-using Row = QList<Cell>;
-using Rows = QList<Row>;
-
-class CollectingSink : public RowSink {
-public:
-    Rows rows;
-    void beginRow() override { current_.clear(); }
-    void cell(const char* utf8, qsizetype length) override {
-        current_.append(QByteArray(utf8, length));
-    }
-    void nullCell() override { current_.append(std::nullopt); }
-    void endRow() override { rows.append(current_); }
-
-private:
-    Row current_;
-};
-
 // Counts rows and keeps the first cell of the last.
 class CountingSink : public RowSink {
 public:
@@ -74,43 +56,37 @@ const QString kNonLatin = QStringLiteral("città ǅ 日本語 Ελληνικά �
 // split characters.
 const QString kUnit = QStringLiteral("àbc日本😀-0123456789");
 
-Row cells(std::initializer_list<const char*> values) {
-    Row row;
-    for (const char* value : values)
-        row.append(value ? Cell(QByteArray(value)) : std::nullopt);
-    return row;
-}
-
 // The table "typed" as each engine's own client shows it (sqlite3, psql, mariadb), booleans
 // as ODBC gives them; each engine is given its values in the same form. SQLite keeps decimals as
 // doubles, and its driver hands doubles over with 15 significant digits as sqlite3 prints them: its
 // values are ones that survive that.
-Rows typedRows(int engine) {
+QStringList typedRows(int engine) {
     const bool sqlite = engine == Sqlite, mariadb = engine == Mariadb;
     return {
-        cells({"1", "-32768", "-2147483648", "-9223372036854775808",
-               sqlite ? "12345.6789" : "-1234567890123456789012345678.0123456789",
-               sqlite ? "0.1" : "0.30000000000000004", "0001-01-01",
-               mariadb ? "00:00:00.000000" : "00:00:00",
-               mariadb ? "0001-01-01 00:00:00.000000" : "0001-01-01 00:00:00", "1", "àé日本😀"}),
-        cells({"2", "32767", "2147483647", "9223372036854775807",
-               sqlite ? "9999999999.99" : "9999999999999999999999999999.9999999999",
-               sqlite    ? "1.0e+300"
-               : mariadb ? "1.7976931348623157e308"
-                         : "1.7976931348623157e+308",
-               "9999-12-31", "23:59:59.999999", "9999-12-31 23:59:59.999999", "0",
-               "città ǅ 日本語 Ελληνικά Русский 😀"}),
-        cells({"3", "-1", "0", "1", sqlite ? "-1.0e-10" : "-0.0000000001",
-               sqlite ? "-2.25" : "5e-324", "2024-02-29",
-               mariadb ? "12:34:56.500000" : "12:34:56.5", "2024-02-29 12:34:56.123456", "1", ""}),
-        cells({"4", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-               nullptr}),
+        QStringList{"1", "-32768", "-2147483648", "-9223372036854775808",
+                    sqlite ? "12345.6789" : "-1234567890123456789012345678.0123456789",
+                    sqlite ? "0.1" : "0.30000000000000004", "0001-01-01",
+                    mariadb ? "00:00:00.000000" : "00:00:00",
+                    mariadb ? "0001-01-01 00:00:00.000000" : "0001-01-01 00:00:00", "1", "àé日本😀"}
+            .join('|'),
+        QStringList{"2", "32767", "2147483647", "9223372036854775807",
+                    sqlite ? "9999999999.99" : "9999999999999999999999999999.9999999999",
+                    sqlite    ? "1.0e+300"
+                    : mariadb ? "1.7976931348623157e308"
+                              : "1.7976931348623157e+308",
+                    "9999-12-31", "23:59:59.999999", "9999-12-31 23:59:59.999999", "0",
+                    "città ǅ 日本語 Ελληνικά Русский 😀"}
+            .join('|'),
+        QStringList{"3", "-1", "0", "1", sqlite ? "-1.0e-10" : "-0.0000000001",
+                    sqlite ? "-2.25" : "5e-324", "2024-02-29",
+                    mariadb ? "12:34:56.500000" : "12:34:56.5", "2024-02-29 12:34:56.123456", "1",
+                    ""}
+            .join('|'),
+        "4" + QStringLiteral("|<NULL>").repeated(10),
     };
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Rows)
 
 class TestOdbc : public QObject {
     Q_OBJECT
@@ -120,17 +96,10 @@ class TestOdbc : public QObject {
         Error error;
         auto connection = OdbcConnection::connect(name, &error);
         auto source = connection ? connection->execute(sql, &error) : nullptr;
-        CollectingSink sink;
+        TextCells sink;
         while (source && source->fetch(100, sink) > 0) {
         }
-        QStringList lines{source ? QString() : error.description};
-        for (const Row& row : sink.rows) {
-            QStringList cells;
-            for (const Cell& cell : row)
-                cells << QString::fromUtf8(cell.value_or("NULL"));
-            lines << cells.join('|');
-        }
-        return lines.mid(source ? 1 : 0);
+        return source ? sink.rows : QStringList{error.description};
     }
 
     QTemporaryDir dir_;
@@ -149,13 +118,14 @@ class TestOdbc : public QObject {
         const auto binary = [&](const QByteArray& b) { return e.binary.arg(QString(b.toHex())); };
         // Each value of "typed" written as its engine shows it: dates, times and text quoted.
         QStringList typed;
-        for (const Row& row : typedRows(int(&e - kEngines))) {
-            QStringList values;
-            for (qsizetype c = 0; c < row.size(); ++c) {
-                const QString value = QString::fromUtf8(row[c].value_or("NULL"));
-                values << (!row[c] || c < 6 ? value
-                           : c == 9         ? (value == "1" ? "TRUE" : "FALSE")
-                                            : "'" + value + "'");
+        for (const QString& row : typedRows(int(&e - kEngines))) {
+            QStringList values = row.split('|');
+            for (qsizetype c = 0; c < values.size(); ++c) {
+                QString& value = values[c];
+                value = value == "<NULL>" ? "NULL"
+                        : c < 6           ? value
+                        : c == 9          ? (value == "1" ? "TRUE" : "FALSE")
+                                          : "'" + value + "'";
             }
             typed << "INSERT INTO typed VALUES (" + values.join(", ") + ")";
         }
@@ -195,25 +165,23 @@ class TestOdbc : public QObject {
     // its client cache.
     QList<QPair<QString, OdbcDataSource>> cursorVariants() const {
         const auto with = [](OdbcDataSource source, const QString& name,
-                             const QList<QPair<QString, QString>>& settings) {
+                             const QPair<QString, QString>& setting) {
             source.name = name;
-            for (const auto& setting : settings) {
-                source.attributes.removeIf([&](const auto& a) { return a.first == setting.first; });
-                source.attributes.append(setting);
-            }
+            source.attributes.removeIf([&](const auto& a) { return a.first == setting.first; });
+            source.attributes.append(setting);
             return source;
         };
         const OdbcDataSource sqlite = sqliteDataSource({}, dir_.filePath("test=1.db"));
         const OdbcDataSource pg = postgresDataSource({}, postgres_->port);
         const OdbcDataSource maria = mariadbDataSource({}, mariadb_->port);
         return {
-            {"sqlite/StepAPI=0", with(sqlite, "velario-sqlite-whole", {{"StepAPI", "0"}})},
-            {"postgres/Fetch=2", with(pg, "velario-pg-2", {{"Fetch", "2"}})},
-            {"postgres/no cursor", with(pg, "velario-pg-whole", {{"UseDeclareFetch", "0"}})},
-            {"mariadb/static", with(maria, "velario-mariadb-static", {{"OPTIONS", "2"}})},
+            {"sqlite/StepAPI=0", with(sqlite, "velario-sqlite-whole", {"StepAPI", "0"})},
+            {"postgres/Fetch=2", with(pg, "velario-pg-2", {"Fetch", "2"})},
+            {"postgres/no cursor", with(pg, "velario-pg-whole", {"UseDeclareFetch", "0"})},
+            {"mariadb/static", with(maria, "velario-mariadb-static", {"OPTIONS", "2"})},
             {"mariadb/forward-only",
-             with(maria, "velario-mariadb-forward", {{"OPTIONS", "2097152"}})},
-            {"mariadb/no cache", with(maria, "velario-mariadb-stream", {{"OPTIONS", "3145728"}})},
+             with(maria, "velario-mariadb-forward", {"OPTIONS", "2097152"})},
+            {"mariadb/no cache", with(maria, "velario-mariadb-stream", {"OPTIONS", "3145728"})},
         };
     }
 
@@ -229,10 +197,9 @@ private slots:
 
         QString error;
         postgres_ = postgresTestServer(&error);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
         mariadb_ = mariadbTestServer(&error);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        QVERIFY2(postgres_ && mariadb_, "no test servers: run through ctest");
+        QVERIFY2(postgres_ && mariadb_ && error.isEmpty(),
+                 qPrintable("no test servers: run through ctest " + error));
 
         // The SQLite driver given an empty name creates a file called "DSN=" where it runs.
         QVERIFY(QDir::setCurrent(dir_.path()));
@@ -270,13 +237,11 @@ private slots:
         QTest::addColumn<bool>("wide");
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QStringList>("names");
-        QTest::addColumn<Rows>("expected");
+        QTest::addColumn<QStringList>("expected");
 
-        const Rows sample{
-            {"1", "uno", kNonLatin.toUtf8(), "00FF10AB", "1.5"},
-            {"2", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
-            {"3", "lungo", text_.toUtf8(), binary_.toHex().toUpper(), "-2.25"},
-        };
+        const QStringList sample{"1|uno|" + kNonLatin + "|00FF10AB|1.5",
+                                 "2" + QStringLiteral("|<NULL>").repeated(4),
+                                 "3|lungo|" + text_ + '|' + binary_.toHex().toUpper() + "|-2.25"};
         const QStringList notWrappable[][3] = {
             {{"PRAGMA user_version"}, {"user_version"}, {"0"}},
             {{"SHOW search_path"}, {"search_path"}, {"\"$user\", public"}},
@@ -287,7 +252,7 @@ private slots:
                                   "SET @velario = 1"};
         for (int engine : {Sqlite, Postgres, Mariadb}) {
             const auto row = [&](const QString& tag, bool wide, const QString& sql,
-                                 const QStringList& names, const Rows& expected) {
+                                 const QStringList& names, const QStringList& expected) {
                 QTest::addRow("%s/%s", kEngines[engine].name, qPrintable(tag))
                     << engine << kEngines[engine].dsn << wide << sql << names << expected;
             };
@@ -299,19 +264,18 @@ private slots:
                 row(mode + "typed", wide, "SELECT * FROM typed ORDER BY id",
                     QStringLiteral("id si i bi d f dt tm ts b t").split(u' '), typedRows(engine));
             }
-            row("semicolon", false, "SELECT id FROM sample WHERE id > 1 ;  \n", {"id"},
-                {{"2"}, {"3"}});
+            row("semicolon", false, "SELECT id FROM sample WHERE id > 1 ;  \n", {"id"}, {"2", "3"});
             row("comment", false, "SELECT id FROM sample ORDER BY id -- ordinati", {"id"},
-                {{"1"}, {"2"}, {"3"}});
+                {"1", "2", "3"});
             const QStringList* again = notWrappable[engine];
-            row("not wrappable", false, again[0][0], again[1], {{again[2][0].toUtf8()}});
+            row("not wrappable", false, again[0][0], again[1], again[2]);
             row("no result set", false, noResult[engine], {}, {});
         }
         // A name too long for the driver manager: the data source's own attributes still reach
         // the driver beside the program's (LongNames=1 names a column after its table).
         QTest::newRow("SQLite/long name") << int(Sqlite) << longSqliteName_ << false
                                           << "SELECT custodita.n FROM custodita WHERE n = 1"
-                                          << QStringList{"custodita.n"} << Rows{{"1"}};
+                                          << QStringList{"custodita.n"} << QStringList{"1"};
     }
 
     void values() {
@@ -319,7 +283,7 @@ private slots:
         QFETCH(bool, wide);
         QFETCH(QString, sql);
         QFETCH(QStringList, names);
-        QFETCH(Rows, expected);
+        QFETCH(QStringList, expected);
         Error error;
         auto connection = OdbcConnection::connect(dataSource, &error);
         QVERIFY2(connection, qPrintable(error.description));
@@ -335,7 +299,7 @@ private slots:
             QCOMPARE(source->columnName(c), names.value(c));
 
         // Pieces that do not line up with the driver's blocks.
-        CollectingSink sink;
+        TextCells sink;
         QCOMPARE(source->fetch(2, sink), std::min(2, int(expected.size())));
         QVERIFY(expected.size() <= 2 || !source->atEnd());
         QCOMPARE(source->countRows(&error), qint64(expected.size()));
@@ -344,7 +308,7 @@ private slots:
         }
         QVERIFY(source->atEnd());
         QVERIFY2(!source->error(), qPrintable(source->error().description));
-        QVERIFY(sink.rows == expected);
+        QCOMPARE(sink.rows, expected);
         QCOMPARE(source->countRows(&error), qint64(expected.size()));
         QVERIFY2(!error, qPrintable(error.description));
     }
@@ -365,16 +329,13 @@ private slots:
         QVERIFY2(connection, qPrintable(error.description));
         auto source = connection->execute("SELECT id, lungo FROM tipi ORDER BY id", &error);
         QVERIFY2(source, qPrintable(error.description));
-        CollectingSink sink;
+        TextCells sink;
         while (source->fetch(3, sink) > 0) {
         }
         QVERIFY2(!source->error(), qPrintable(source->error().description));
         QCOMPARE(source->countRows(&error), 8);
-        Rows expected;
-        for (const char* value : {"a", "b", "", "d", "e", "f", "g", "h"})
-            expected << Row{QByteArray::number(expected.size() + 1),
-                            *value ? QByteArray(value) : longText().toUtf8()};
-        QVERIFY(sink.rows == expected);
+        QCOMPARE(sink.rows,
+                 QStringLiteral("1|a 2|b 3|%1 4|d 5|e 6|f 7|g 8|h").arg(longText()).split(' '));
     }
 
     // A streamed MariaDB result: its first rows come while the server is still producing
@@ -391,7 +352,7 @@ private slots:
             "s1.seq = 1000000) AS v FROM seq_1_to_1000000 s1",
             &error);
         QVERIFY2(source, qPrintable(error.description));
-        CollectingSink sink;
+        TextCells sink;
         QCOMPARE(source->fetch(10, sink), 10);
         QCOMPARE(source->countRows(&error), 1000000);
         CountingSink counted;
@@ -412,7 +373,7 @@ private slots:
         source->resume();
         source = connection->execute("SELECT 'ancora'", &error);
         QVERIFY2(source && source->fetch(1, sink) == 1, qPrintable(error.description));
-        QCOMPARE(sink.rows.last(), Row{"ancora"});
+        QCOMPARE(sink.rows.last(), "ancora");
     }
 
     // Whatever a statement would change is refused with the engine's reason, or rolled back: a
@@ -484,8 +445,6 @@ private slots:
         };
         const QStringList before = state();
         QCOMPARE(before.mid(0, 3), (QStringList{"1|uno", "2|due", "3|tre"}));
-        QCOMPARE(before.size(), engine == Sqlite ? 6 : 4);
-        QVERIFY2(before[3].contains("nuova"), qPrintable(before[3]));
         {
             Error error;
             auto connection = OdbcConnection::connect(dataSource, &error);
@@ -500,9 +459,9 @@ private slots:
                 for (const QString& fragment : refusal)
                     QVERIFY2(error.description.contains(fragment), qPrintable(error.description));
                 source = connection->execute(QStringLiteral("SELECT COUNT(*) FROM sample"), &error);
-                CollectingSink sink;
+                TextCells sink;
                 QVERIFY2(source && source->fetch(1, sink) == 1, qPrintable(error.description));
-                QCOMPARE(sink.rows, Rows{{"3"}});
+                QCOMPARE(sink.rows, QStringList{"3"});
             }
         }
         QCOMPARE(state(), before);

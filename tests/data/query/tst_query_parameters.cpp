@@ -8,60 +8,47 @@ using namespace velario::data;
 class TestQueryParameters : public QObject {
     Q_OBJECT
 private slots:
+    // USES: the names as the markers take them, in the letter case of their first use.
     void find_data() {
         QTest::addColumn<QString>("sql");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<QString>("positional");
-        QTest::addColumn<QList<int>>("order");
-
-        QTest::newRow("none") << "select 1" << QStringList{} << "select 1" << QList<int>{};
-        QTest::newRow("order of first use, one name twice")
-            << "select * from ordini where data >= :dal and (:cliente is null or cliente = "
-               ":cliente)"
-            << QStringList{"dal", "cliente"}
-            << "select * from ordini where data >= ? and (? is null or cliente = ?)"
-            << QList<int>{0, 1, 1};
-        QTest::newRow("letter case is one name")
-            << "where a = :Cliente or b = :CLIENTE" << QStringList{"Cliente"}
-            << "where a = ? or b = ?" << QList<int>{0, 0};
-        QTest::newRow("accents, digits, underscore")
-            << "x = :città_2 and y=:_z" << QStringList{"città_2", "_z"} << "x = ? and y=?"
-            << QList<int>{0, 1};
-        QTest::newRow("at the very end") << "x=:a" << QStringList{"a"} << "x=?" << QList<int>{0};
-        QTest::newRow("a digit or a blank after the colon")
-            << "x = :1 or y = : a or '12:30'" << QStringList{} << "x = :1 or y = : a or '12:30'"
-            << QList<int>{};
-        QTest::newRow("string literal, doubled quote")
-            << "select ':a', 'it''s :b', :c" << QStringList{"c"} << "select ':a', 'it''s :b', ?"
-            << QList<int>{0};
-        QTest::newRow("E literal with a backslash quote")
-            << "select E'x\\' :a', :b" << QStringList{"b"} << "select E'x\\' :a', ?"
-            << QList<int>{0};
-        QTest::newRow("a backslash elsewhere escapes nothing")
-            << "select 'x\\', :b" << QStringList{"b"} << "select 'x\\', ?" << QList<int>{0};
-        QTest::newRow("quoted identifiers")
-            << "select \":a\", `:b`, [:c], \"x\"\":d\" from t where e = :e" << QStringList{"e"}
-            << "select \":a\", `:b`, [:c], \"x\"\":d\" from t where e = ?" << QList<int>{0};
-        QTest::newRow("comments") << "select 1 -- :a\n, :b /* :c */ , :d" << QStringList{"b", "d"}
-                                  << "select 1 -- :a\n, ? /* :c */ , ?" << QList<int>{0, 1};
-        QTest::newRow("unterminated comment and literal")
-            << "select :a /* :b" << QStringList{"a"} << "select ? /* :b" << QList<int>{0};
-        QTest::newRow("cast") << "select x::date, :d::date, y:::z" << QStringList{"d"}
-                              << "select x::date, ?::date, y:::z" << QList<int>{0};
-        QTest::newRow("dollar quotes")
-            << "select $$ :a $$, $t$ :b $$ $t$, :c, $1, a$b" << QStringList{"c"}
-            << "select $$ :a $$, $t$ :b $$ $t$, ?, $1, a$b" << QList<int>{0};
+        QTest::addColumn<QStringList>("uses");
+        const auto row = [](const char* tag, const char* sql, const QStringList& uses) {
+            QTest::newRow(tag) << QString(sql) << uses;
+        };
+        row("none", "select 1", {});
+        row("order of first use, one name twice",
+            "select * from ordini where data >= :dal and (:cliente is null or cliente = :cliente)",
+            {"dal", "cliente", "cliente"});
+        row("letter case is one name", "where a = :Cliente or b = :CLIENTE",
+            {"Cliente", "Cliente"});
+        row("accents, digits, underscore", "x = :città_2 and y=:_z", {"città_2", "_z"});
+        row("at the very end", "x=:a", {"a"});
+        row("a digit or a blank after the colon", "x = :1 or y = : a or '12:30'", {});
+        row("string literal, doubled quote", "select ':a', 'it''s :b', :c", {"c"});
+        row("E literal with a backslash quote", "select E'x\\' :a', :b", {"b"});
+        row("a backslash elsewhere escapes nothing", "select 'x\\', :b", {"b"});
+        row("quoted identifiers", "select \":a\", `:b`, [:c], \"x\"\":d\" from t where e = :e",
+            {"e"});
+        row("comments", "select 1 -- :a\n, :b /* :c */ , :d", {"b", "d"});
+        row("unterminated comment and literal", "select :a /* :b", {"a"});
+        row("cast", "select :d::date, x::date, y:::z", {"d"});
+        row("dollar quotes", "select $$ :a $$, $t$ :b $$ $t$, :c, $1, a$b", {"c"});
     }
 
     void find() {
         QFETCH(QString, sql);
-        QFETCH(QStringList, names);
-        QFETCH(QString, positional);
-        QFETCH(QList<int>, order);
+        QFETCH(QStringList, uses);
         const QueryParameters found = findQueryParameters(sql);
-        QCOMPARE(found.names, names);
-        QCOMPARE(found.positional, positional);
-        QCOMPARE(QList<int>(found.order.begin(), found.order.end()), order);
+        QStringList used;
+        for (const int i : found.order)
+            used << found.names.value(i);
+        QCOMPARE(used, uses);
+        // Each use, the first left in the text, in turn a marker.
+        for (const QString& name : uses)
+            sql.replace(sql.indexOf(':' + name, 0, Qt::CaseInsensitive), name.size() + 1, "?");
+        QCOMPARE(found.positional, sql);
+        uses.removeDuplicates();
+        QCOMPARE(found.names, uses);
     }
 
     void value_data() {

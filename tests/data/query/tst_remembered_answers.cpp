@@ -28,23 +28,20 @@ private slots:
 
     // A file that is not what it should be gives no answers, and one that cannot be written
     // is said so: neither throws nor stops anything.
-    void unusable_data() {
-        QTest::addColumn<QByteArray>("content"); // empty: a folder stands at the file's place
-        QTest::newRow("not JSON") << QByteArray("{\"A\": ");
-        QTest::newRow("not an object") << QByteArray("[1, 2]");
-        QTest::newRow("a folder") << QByteArray();
-    }
-
     void unusable() {
-        QFETCH(QByteArray, content);
-        QTemporaryDir dir;
-        const QString path = dir.filePath("parametri.json");
-        QVERIFY(content.isEmpty() ? QDir().mkdir(path) : velario::test::writeBytes(path, content));
-        const RememberedAnswers remembered(path);
-        QCOMPARE(remembered.answer("A", "dal"), QString());
-        QCOMPARE(remembered.remember("A", {{"dal", "1"}}), !content.isEmpty());
-        QCOMPARE(remembered.answer("A", "dal"),
-                 content.isEmpty() ? QString() : QStringLiteral("1"));
+        // Not JSON, not an object, a folder at the file's place.
+        for (const QByteArray& content :
+             {QByteArray("{\"A\": "), QByteArray("[1, 2]"), QByteArray()}) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath("parametri.json");
+            QVERIFY(content.isEmpty() ? QDir().mkdir(path)
+                                      : velario::test::writeBytes(path, content));
+            const RememberedAnswers remembered(path);
+            QCOMPARE(remembered.answer("A", "dal"), QString());
+            QCOMPARE(remembered.remember("A", {{"dal", "1"}}), !content.isEmpty());
+            QCOMPARE(remembered.answer("A", "dal"),
+                     content.isEmpty() ? QString() : QStringLiteral("1"));
+        }
     }
 };
 

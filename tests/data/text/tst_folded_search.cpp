@@ -103,19 +103,16 @@ bool naiveFoundIn(const std::string& needle, const std::string& text) {
 // bytes that only look like UTF-8: bytes that start nothing, overlong forms (of 'a' and 'é'
 // among others), surrogates, beyond U+10FFFF, sequences cut short, stray continuation bytes,
 // and F5 and FD taken for the start of three bytes they would make 字 and 한 of.
-const QStringList kLetters{"a",  "A",  "z",  "Z",  "e", "@",      "[",       "`",       "{",
-                           " ",  "0",  "à",  "À",  "é", "É",      "e\u0300", "E\u0301", "ß",
-                           "ẞ",  "ø",  "Ø",  "ǅ",  "Å", "İ",      "ı",       "ς",       "Σ",
-                           "中", "字", "한", "ᄒ", "😀", "\u0301", "\u0344",  "Ⱥ",       "ⱥ"};
-const QList<QByteArray> kBroken = [] {
-    QList<QByteArray> bytes;
-    for (const QByteArray& hex : QByteArray("C080 C1A1 E081A1 E083A9 E09FBF EDA080 EDBFBF F08081A1 "
-                                            "F08FBFBF F4908080 F5AD97 FD959C F888808080 FF FE 80 "
-                                            "BF E282 C3 F09F98")
-                                     .split(' '))
-        bytes << QByteArray::fromHex(hex);
-    return bytes;
-}();
+const QStringList kLetters =
+    QStringLiteral(
+        "a|A|z|Z|e|@|[|`|{| |0|à|À|é|É|e\u0300|E\u0301|ß|ẞ|ø|Ø|ǅ|Å|İ|ı|ς|Σ|中|字|한|ᄒ|😀|"
+        "\u0301|\u0344|Ⱥ|ⱥ")
+        .split(u'|');
+const QList<QByteArray> kBrokenHex = QByteArray("C080 C1A1 E081A1 E083A9 E09FBF EDA080 "
+                                                "EDBFBF F08081A1 F08FBFBF F4908080 F5AD97 "
+                                                "FD959C F888808080 FF FE 80 BF E282 C3 "
+                                                "F09F98")
+                                         .split(' ');
 
 } // namespace
 
@@ -211,7 +208,8 @@ private slots:
             std::string bytes;
             for (int i = 0; i < count; ++i) {
                 if (withBroken && pick(4) == 0)
-                    bytes += kBroken[pick(int(kBroken.size()))].toStdString();
+                    bytes +=
+                        QByteArray::fromHex(kBrokenHex[pick(int(kBrokenHex.size()))]).toStdString();
                 else
                     bytes += kLetters[pick(int(kLetters.size()))].toStdString();
             }
@@ -251,14 +249,13 @@ private slots:
     void likeThePlainLoops() {
         QFETCH(char, fill);
         QFETCH(char, other);
-        const char edges[] = {'\x1F', '\x20', '\x7E', '\x7F', '\x80', '\xFF'};
-        for (qsizetype size = 0; size <= 33; ++size) {
-            for (qsizetype at = 0; at < std::max<qsizetype>(size, 1); ++at) {
-                for (const char edge : edges) {
+        for (qsizetype size = 0; size <= 33; ++size)
+            for (qsizetype at = 0; at < std::max<qsizetype>(size, 1); ++at)
+                for (const char edge : {'\x1F', '\x20', '\x7E', '\x7F', '\x80', '\xFF'}) {
                     // Exactly SIZE bytes on the heap, so that a look past them is a fault the
                     // sanitizer build reports.
-                    const std::unique_ptr<char[]> bytes(
-                        new char[size_t(std::max<qsizetype>(size, 1))]);
+                    const auto bytes =
+                        std::make_unique<char[]>(size_t(std::max<qsizetype>(size, 1)));
                     char* const text = bytes.get();
                     std::fill(text, text + size, fill);
                     if (size > 0)
@@ -267,12 +264,10 @@ private slots:
                         text[at + 2] = other;
                     const QByteArrayView view(text, size);
                     const auto has = [&](char a, char b) {
-                        return std::any_of(text, text + size,
-                                           [&](char c) { return c == a || c == b; });
+                        return view.contains(a) || view.contains(b);
                     };
-                    const bool printable = std::all_of(text, text + size, [](char c) {
-                        return quint8(c) >= 0x20 && quint8(c) <= 0x7E;
-                    });
+                    const bool printable = std::all_of(
+                        text, text + size, [](char c) { return c >= 0x20 && c <= 0x7E; });
                     qsizetype trimmed = size;
                     while (trimmed > 0 && text[trimmed - 1] == ' ')
                         --trimmed;
@@ -289,8 +284,6 @@ private slots:
                                             .arg(quint8(edge), 0, 16)
                                             .arg(at)));
                 }
-            }
-        }
     }
 
     void columns_data() {
