@@ -69,9 +69,8 @@ private slots:
     void fileThatCannotBeMade() {
         QTemporaryDir dir;
         PdfWriter writer;
-        QVERIFY(!writer.begin(dir.filePath("missing/x.pdf"), kA4, QRectF(QPointF(), kA4), "t"));
-        QVERIFY(writer.failed());
-        QVERIFY(!writer.finish());
+        QVERIFY(!writer.begin(dir.filePath("missing/x.pdf"), kA4, QRectF(QPointF(), kA4), "t") &&
+                writer.failed() && !writer.finish());
     }
 
     // The bytes a PDF string cannot hold as they are: parentheses (an unbalanced one would end

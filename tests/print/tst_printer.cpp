@@ -51,30 +51,23 @@ QString padded(const QString& text, int width) {
 
 const QString kClock = QStringLiteral("2026-12-05T10:55:30");
 const QString kStamp = QStringLiteral("05/12/2026 10:55:30");
-// The lines of a transcribed document, each as its text followed by the style of each run
-// that is not plain: "Codice{BU}" for bold underlined, "{B}" for bold; a run in any size
-// but 9 points says so.
-QStringList styled(const QJsonObject& document) {
+// The lines of a transcribed DOCUMENT, each run as "[text]" in the style PLAIN, else as
+// "[text|face|size|bu]".
+QStringList bracketed(const QJsonObject& document, const QString& plain) {
     QStringList lines;
     for (const QJsonValue line : document["lines"].toArray()) {
         QString out;
-        for (const QJsonValue run : line.toArray()) {
-            QString marks =
-                QString(run["bold"].toBool() ? "B" : "") + (run["underline"].toBool() ? "U" : "");
-            if (run["size"].toDouble() != 9)
-                marks += QStringLiteral(" at %1").arg(run["size"].toDouble());
-            out += run["text"].toString() + (marks.isEmpty() ? QString() : '{' + marks + '}');
+        for (const QJsonValue r : line.toArray()) {
+            const QString style =
+                QStringLiteral("|%1|%2|%3%4")
+                    .arg(r["font"].toString())
+                    .arg(r["size"].toDouble())
+                    .arg(r["bold"].toBool() ? "b" : "-", r["underline"].toBool() ? "u" : "-");
+            out += '[' + r["text"].toString() + (style == plain ? "" : style) + ']';
         }
         lines << out;
     }
     return lines;
-}
-
-// The events after start-up has shown the catalogue window.
-QStringList afterStartUp(const ProgramRun& run) {
-    const QStringList all = run.summary();
-    const qsizetype activated = all.indexOf("window:frmTS0002:activate");
-    return activated < 0 ? all : all.mid(activated + 3);
 }
 
 } // namespace
@@ -115,23 +108,10 @@ class TestPrinter : public QObject {
         QVERIFY2(!error, qPrintable(error.description));
     }
 
-    void print(const std::optional<QString>& reply, const GridReportTitle& title = {}) {
-        if (reply)
-            session_->dialogs().queueReply(*reply == "<cancel>" ? std::nullopt : reply);
-        printResultGrid([this] { return grid_; }, title);
-    }
-
     // The one document of the session's transcript; empty when there is not exactly one.
     QJsonObject document() const {
         const QList<QJsonObject> events = documents();
         return events.size() == 1 ? events[0] : QJsonObject{};
-    }
-
-    QStringList texts() const {
-        QStringList lines;
-        for (const QJsonValue line : document()["lines"].toArray())
-            lines << test::lineText(line);
-        return lines;
     }
 
     QList<QJsonObject> documents() const {
@@ -149,19 +129,7 @@ class TestPrinter : public QObject {
                  to.filePath() != Printer::instance().lastDocument().destination) ||
                 !to.isAbsolute() || !to.exists() || to.absolutePath() != QDir(out_).absolutePath())
                 lines << "<delivered to " + to.filePath() + ">";
-            for (const QJsonValue line : e["lines"].toArray()) {
-                QString out;
-                for (const QJsonValue r : line.toArray()) {
-                    const QString style = QStringLiteral("|%1|%2|%3%4")
-                                              .arg(r["font"].toString())
-                                              .arg(r["size"].toDouble())
-                                              .arg(r["bold"].toBool() ? "b" : "-",
-                                                   r["underline"].toBool() ? "u" : "-");
-                    out += '[' + r["text"].toString() +
-                           (style == "|Courier New|10|--" ? "" : style) + ']';
-                }
-                lines << out;
-            }
+            lines += bracketed(e, "|Courier New|10|--");
         }
         return lines;
     }
@@ -295,8 +263,7 @@ private slots:
         QCOMPARE(transcribed(), lines);
         QCOMPARE(printer.lastDocument().pages, pages);
         QCOMPARE(allFiles(out_).size(), lines.isEmpty() ? 0 : 1);
-        const QString differs = lines.isEmpty() ? QString() : test::paperDiffers(documents()[0]);
-        QVERIFY2(differs.isEmpty(), qPrintable(differs));
+        QCOMPARE(test::paperDiffers(document()), QString());
     }
 
     // A document written to the default folder, for want of a printer, is opened for the
@@ -322,10 +289,7 @@ private slots:
         qputenv("HOME", QFile::encodeName(dir_->path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_->filePath(".config")));
         QStringList opened;
-        platform().setDocumentOpener([&](const QString& path) {
-            opened << path;
-            return true;
-        });
+        platform().setDocumentOpener([&](const QString& path) { return opened << path, true; });
         if (widgets)
             platform().setDialogs(makeWidgetDialogs());
         Printer& printer = Printer::instance();
@@ -371,10 +335,10 @@ private slots:
         printer.setPdfFolder(folder);
         printer.print({"perso"});
         const Error error = printer.endDoc();
-        QCOMPARE(error.number, int(ErrorNumber::PrinterError));
-        QVERIFY2(error.description.contains(folder), qPrintable(error.description));
-        QCOMPARE(printer.lastDocument().pages, 0);
-        QVERIFY(!QFileInfo::exists(folder));
+        QVERIFY2(error.number == int(ErrorNumber::PrinterError) &&
+                     error.description.contains(folder),
+                 qPrintable(error.description));
+        QVERIFY(printer.lastDocument().pages == 0 && !QFileInfo::exists(folder));
         printer.setPdfFolder(out_);
         printer.print({"nuovo"});
         QVERIFY(!printer.endDoc());
@@ -468,8 +432,10 @@ private slots:
         const QString seventy = QStringLiteral("Fatturato per cliente, zona e agente nel periodo "
                                                "selezionato (IVA esc)");
         const QString longPath = "/" + QString(99, u'p');
-        print(reply == "<default>" ? std::nullopt : std::optional(reply),
-              {"  " + seventy, "  " + longPath + " ", " ODBC "});
+        if (reply != "<default>")
+            session_->dialogs().queueReply(reply);
+        printResultGrid([this] { return grid_; },
+                        {"  " + seventy, "  " + longPath + " ", " ODBC "});
 
         QStringList expected = QString("\nOutput selezione SQL:   " + seventy.left(60) +
                                        "  05/12/2026 10:55:30\n\nDatabase:   " + longPath.left(80) +
@@ -491,8 +457,10 @@ private slots:
                 expected << kRule;
         }
         expected << kRule;
-        QCOMPARE(texts(), expected);
-        QCOMPARE(expected[1].size(), 105);
+        QStringList texts;
+        for (const QJsonValue line : document()["lines"].toArray())
+            texts << test::lineText(line);
+        QCOMPARE(texts, expected);
         QStringList fonts; // an empty line by the font it closed with
         for (const PrintLine& line : Printer::instance().lastDocument().lines) {
             const PrintFont& f = line.runs.isEmpty() ? line.endFont : line.runs.last().font;
@@ -504,16 +472,14 @@ private slots:
         QCOMPARE(fonts, QStringList(5, bold)
                             << rule << QStringList(captionLines, body + " B") << rule
                             << QStringList(expected.size() - 8 - captionLines, body) << rule);
-        const QString differs = test::paperDiffers(document());
-        QVERIFY2(differs.isEmpty(), qPrintable(differs));
+        QCOMPARE(test::paperDiffers(document()), QString());
         const QJsonObject asked = session_->events().first();
-        QCOMPARE(QStringList({asked["prompt"].toString(), asked["title"].toString(),
-                              asked["default"].toString()}),
-                 (QStringList{"Quante righe vuoi stampare ?", "STAMPA CONTENUTO GRIGLIA",
-                              QString::number(rows.size())}));
-        QCOMPARE(session_->summary(),
-                 (QStringList{"inputbox", "pointer:11", "document", "pointer:0"}));
-        QCOMPARE(grid_->col(), 0);
+        QCOMPARE(session_->summary().join(' ') + '|' + asked["prompt"].toString() + '|' +
+                     asked["title"].toString() + '|' + asked["default"].toString() + '|' +
+                     QString::number(grid_->col()),
+                 QStringLiteral("inputbox pointer:11 document pointer:0|Quante righe vuoi stampare "
+                                "?|STAMPA CONTENUTO GRIGLIA|%1|0")
+                     .arg(rows.size()));
     }
 
     // The value -1 in "rows" stands for a refusal, infinity for every row of the result.
@@ -579,7 +545,7 @@ void TestPrinter::list() {
     QVERIFY(QDir().mkpath(out));
     box.writeConfig(box.makeCatalogue("vuoto.db"));
     const ProgramRun empty = box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n", {"--print-to", out});
-    QCOMPARE(afterStartUp(empty),
+    QCOMPARE(test::afterCatalogueOpened(empty.summary()),
              (QStringList{"beep", "msgbox:Non ci sono records da stampare !!!|" + kAppTitle + "|0",
                           "exit:0"}));
     box.writeConfig(box.makeCatalogue("cat.db", entries));
@@ -597,54 +563,56 @@ void TestPrinter::list() {
             "click frmTS0002.cmdSTAMPA_SQL\n",
         {"--clock", kClock, "--print-to", out});
     QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
-    QCOMPARE(afterStartUp(run),
+    QCOMPARE(test::afterCatalogueOpened(run.summary()),
              (QStringList{"state", "pointer:11", "document", "beep", "pointer:0", "state",
                           "pointer:11", "document", "beep", "pointer:0", "exit:0"}));
 
     // The example entry: code, 7 + 2 blanks, description, 25 + 2 blanks, 62 of the SQL;
     // then 46 blanks and the database filled to 80.
-    QStringList expected{
-        " {B}", "Elenco SQL disponibili:" + QString(61, u' ') + kStamp + "{B}",
-        kRule,  "Codice      Descrizione selezione SQL       Selezione SQL /{B} Database ",
-        kRule,  " "};
+    const auto b = [](const QString& text, const char* style = "b-") {
+        return '[' + text + "|Courier New|9|" + style + ']';
+    };
+    const QString rule = '[' + kRule + "]\n";
+    QStringList expected =
+        (b(" ") + '\n' + b("Elenco SQL disponibili:" + QString(61, u' ') + kStamp) + '\n' + rule +
+         b("Codice      Descrizione selezione SQL       Selezione SQL /") + "[ Database ]\n" +
+         rule + "[ ]")
+            .split('\n');
     static const QRegularExpression breaks(QStringLiteral("\r\n|\n|\r"));
     for (auto e = entries.crbegin(); e != entries.crend(); ++e) {
         const QString sql = (*e)[2] == "<NULL>" ? QString() : (*e)[2].trimmed();
         for (const QString& piece :
              (padded((*e)[0], 10) + "  " + padded((*e)[1], 30) + "  " + padded(sql, 62))
                  .split(breaks))
-            expected << (piece.isEmpty() ? QString() : piece + "{B}");
-        const QString database = QString(46, u' ') + padded((*e)[3], 80);
-        if ((*e)[3].size() > 60)
-            expected << database.left(106) << database.mid(106);
-        else
-            expected << database;
+            expected << (piece.isEmpty() ? QString() : b(piece));
+        const QString database = '[' + QString(46, u' ') + padded((*e)[3], 80) + ']';
+        expected += (*e)[3].size() > 60
+                        ? QStringList{database.left(107) + ']', '[' + database.mid(107)}
+                        : QStringList{database};
     }
     const QList<QJsonObject> documents = run.eventsOf("document");
-    QCOMPARE(documents.size(), 2);
-    QCOMPARE(styled(documents[0]), expected);
+    QCOMPARE(bracketed(documents.value(0), "|Courier New|9|--"), expected);
     // The heading every query sheet starts with, then the entry.
     const QStringList sheet =
-        QString(" \nCodice{BU}" + QString(10, u' ') + "{B}Descrizione selezione SQL{BU}" +
-                QString(40, u' ') + kStamp + "{B}\nA1B" + QString(13, u' ') +
-                "  Vendite per agente \n \nDATABASE: {B}/dati/a.db" + QString(70, u' ') +
-                "  Tipo: ODBC\n \nSelezione SQL{BU}\n  SELECT a,\n   b\nFROM t\n" +
-                "WHERE x = 1\n" + longLine.left(106) + '\n' + longLine.mid(106, 102) + '\n' +
-                longLine.mid(208))
+        ("[ ]\n" + b("Codice", "bu") + b(QString(10, u' ')) + b("Descrizione selezione SQL", "bu") +
+         b(QString(40, u' ') + kStamp) + "\n[A1B" + QString(13, u' ') +
+         "  Vendite per agente ]\n[ ]\n" + b("DATABASE: ") + "[/dati/a.db" + QString(70, u' ') +
+         "  Tipo: ODBC]\n[ ]\n" + b("Selezione SQL", "bu") +
+         "\n[  SELECT a,]\n[   b]\n[FROM t]\n[WHERE x = 1]\n[" + longLine.left(106) + "]\n[" +
+         longLine.mid(106, 102) + "]\n[" + longLine.mid(208) + ']')
             .split('\n');
-    QCOMPARE(styled(documents[1]), sheet);
+    QCOMPARE(bracketed(documents.value(1), "|Courier New|9|--"), sheet);
 
     const QJsonObject fields = run.lastWindowState("frmTS0002")["controls"].toObject();
-    const QJsonObject grid = fields["DBGrid1"].toObject();
-    QCOMPARE(grid["currentRow"].toInt(), 0);
-    QCOMPARE(fields["txtCOD_SQL"]["text"].toString(), "A1B");
-    QCOMPARE(fields["txtSELEZ_SQL"]["text"].toString(), longSql);
+    QCOMPARE(QString::number(fields["DBGrid1"]["currentRow"].toInt()) + '|' +
+                 fields["txtCOD_SQL"]["text"].toString() + '|' +
+                 fields["txtSELEZ_SQL"]["text"].toString(),
+             "0|A1B|" + longSql);
 
     // On paper: every line where it was printed, blanks included.
     for (const QJsonObject& document : documents) {
         QVERIFY(document["destination"].toString().startsWith(out));
-        const QString differs = test::paperDiffers(document);
-        QVERIFY2(differs.isEmpty(), qPrintable(differs));
+        QCOMPARE(test::paperDiffers(document), QString());
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using namespace velario;
+using namespace velario::test;
 
 namespace {
 
@@ -20,21 +21,18 @@ constexpr int kUntouched = -1;
 // ROWS ("9,11,29,39" per row: "12" is twelve letters, "_3" three blanks); no rows gives an
 // empty result with the same columns.
 QString resultSql(const QStringList& captions, const QStringList& rows) {
-    const auto select = [&](const QStringList& cells) {
-        QStringList items;
-        for (qsizetype c = 0; c < captions.size(); ++c)
-            items << QStringLiteral("'%1' AS \"%2\"")
-                         .arg(cells.value(c).startsWith('_') ? QString(cells[c].mid(1).toInt(), ' ')
-                                                             : QString(cells.value(c).toInt(), 'x'),
-                              captions[c]);
-        return QStringLiteral("SELECT ") + items.join(", ");
-    };
-    if (rows.isEmpty())
-        return select({}) + QStringLiteral(" WHERE 0");
     QStringList selects;
-    for (const QString& row : rows)
-        selects << select(row.split(','));
-    return selects.join(QStringLiteral(" UNION ALL "));
+    for (const QString& row : rows.isEmpty() ? QStringList{""} : rows) {
+        QStringList items;
+        for (qsizetype c = 0; c < captions.size(); ++c) {
+            const QString cell = row.split(',').value(c);
+            const bool blanks = cell.startsWith('_');
+            items << QStringLiteral("'%1' AS \"%2\"")
+                         .arg(QString(cell.mid(blanks).toInt(), blanks ? ' ' : 'x'), captions[c]);
+        }
+        selects << "SELECT " + items.join(", ");
+    }
+    return selects.join(" UNION ALL ") + (rows.isEmpty() ? " WHERE 0" : "");
 }
 
 } // namespace
@@ -46,35 +44,30 @@ class TestColumnFitting : public QObject {
     CatalogueWindow* catalogue_ = nullptr;
 
     ResultWindow* open(const QString& sql) {
-        catalogue_ = velario::test::openCatalogue({});
-        velario::test::putOnScreen(catalogue_, {sql, dir_.filePath("dati.db")});
-        return velario::test::pressRun(catalogue_);
+        catalogue_ = openCatalogue({});
+        putOnScreen(catalogue_, {sql, dir_.filePath("dati.db")});
+        return pressRun(catalogue_);
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY(velario::test::writeSqlite(dir_.filePath("dati.db"), {"CREATE TABLE t (x)"}));
-    }
+    void initTestCase() { QVERIFY(writeSqlite(dir_.filePath("dati.db"), {"CREATE TABLE t (x)"})); }
 
-    void cleanup() { velario::test::unloadAll(); }
+    void cleanup() { unloadAll(); }
 
     // Results built so that their columns measure the given widths; the widths applied to
     // the grid, in twips.
     void fitting_data() {
         QTest::addColumn<QStringList>("captions");
         QTest::addColumn<QStringList>("rows");
-        QTest::addColumn<QString>("type");   // on screen when the button is pressed
-        QTest::addColumn<QString>("target"); // lblDIM_MAX before
-        QTest::addColumn<QString>("button"); // cmd…_CAMPI
-        QTest::addColumn<QString>("label");  // lblDIM_MAX after
+        // lblDIM_MAX before, the button cmd…_CAMPI pressed, lblDIM_MAX after; then the type on
+        // screen, when not MDB
+        QTest::addColumn<QString>("press");
         QTest::addColumn<QList<int>>("twips");
         QTest::addColumn<QStringList>("events");
         const auto row = [](const char* name, const QStringList& captions, const QStringList& rows,
-                            const char* target, const char* button, const char* label,
-                            const QList<int>& twips, const QStringList& events = kFitted,
-                            const char* type = "MDB") {
-            QTest::newRow(name) << captions << rows << QString(type) << QString(target)
-                                << QString(button) << QString(label) << twips << events;
+                            const char* press, const QList<int>& twips,
+                            const QStringList& events = kFitted) {
+            QTest::newRow(name) << captions << rows << QString(press) << twips << events;
         };
         const QStringList abcd{"a", "b", "c", "d"};
         const QStringList wide = QStringList(3, "9,11,29,39"); // 10, 12, 30, 40
@@ -82,24 +75,21 @@ private slots:
         const QStringList thirtyTen = QStringList(3, "29,9"); // 30, 10
         const QList<int> untouched(4, kUntouched);
 
-        row("10 12 30 40 to 100", abcd, wide, "100", "ADEGUA", "100", {1000, 1200, 3300, 4300});
-        row("14-character caption", {"Codice cliente"}, {"5", "8"}, "100", "ADEGUA", "100", {1500});
-        row("blank caption and cells", {" ", "a"}, {"_3,4", "0,4"}, "100", "ADEGUA", "100",
-            {0, 500});
+        row("10 12 30 40 to 100", abcd, wide, "100 ADEGUA 100", {1000, 1200, 3300, 4300});
+        row("14-character caption", {"Codice cliente"}, {"5", "8"}, "100 ADEGUA 100", {1500});
+        row("blank caption and cells", {" ", "a"}, {"_3,4", "0,4"}, "100 ADEGUA 100", {0, 500});
         // The measured total leaves 16 bits in the last row: its last column still counts.
         row("totals past 16 bits", {"a", "b", "c"},
-            {"10000,10000,1", "10000,10000,1", "10000,10000,13"}, "100", "ADEGUA", "100",
+            {"10000,10000,1", "10000,10000,1", "10000,10000,13"}, "100 ADEGUA 100",
             {4300, 4300, 1400});
-        row("width above 327", ab, QStringList(3, "400,4"), "400", "ADEGUA", "400",
+        row("width above 327", ab, QStringList(3, "400,4"), "400 ADEGUA 400",
             {kUntouched, kUntouched});
-        row("Aumenta from 100", abcd, wide, "100", "AUMENTA", "120", {1000, 1200, 4300, 5300});
-        row("Diminuisce at 5", ab, thirtyTen, "5", "DIMINUISCE", "5", {1500, 1000});
-        row("Diminuisce from 20: 0 fits with 100", ab, thirtyTen, "20", "DIMINUISCE", "0",
-            {8700, 1000});
-        row("Diminuisce from 10", ab, thirtyTen, "10", "DIMINUISCE", "-10", {8700, 1000});
-        row("no rows", abcd, {}, "100", "ADEGUA", "100", untouched, {"beep"});
-        row("mdb now: the empty ODBC grid", abcd, wide, "100", "ADEGUA", "100", untouched, {"beep"},
-            "mdb");
+        row("Aumenta from 100", abcd, wide, "100 AUMENTA 120", {1000, 1200, 4300, 5300});
+        row("Diminuisce at 5", ab, thirtyTen, "5 DIMINUISCE 5", {1500, 1000});
+        row("Diminuisce from 20: 0 fits with 100", ab, thirtyTen, "20 DIMINUISCE 0", {8700, 1000});
+        row("Diminuisce from 10", ab, thirtyTen, "10 DIMINUISCE -10", {8700, 1000});
+        row("no rows", abcd, {}, "100 ADEGUA 100", untouched, {"beep"});
+        row("mdb now: the empty ODBC grid", abcd, wide, "100 ADEGUA 100 mdb", untouched, {"beep"});
         // 60 columns of 5 to 14 letters: all narrower than 16, so left as measured.
         QStringList captions, cells;
         QList<int> twips;
@@ -108,24 +98,22 @@ private slots:
             cells << QString::number(5 + c % 10);
             twips << (c < 51 ? (6 + c % 10) * 100 : kUntouched);
         }
-        row("60 columns: the first 51 fitted", captions, QStringList(2, cells.join(',')), "100",
-            "ADEGUA", "100", twips);
+        row("60 columns: the first 51 fitted", captions, QStringList(2, cells.join(',')),
+            "100 ADEGUA 100", twips);
     }
 
     void fitting() {
         QFETCH(QStringList, captions);
         QFETCH(QStringList, rows);
-        QFETCH(QString, type);
-        QFETCH(QString, target);
-        QFETCH(QString, button);
-        QFETCH(QString, label);
+        QFETCH(QString, press);
+        const QStringList step = (press + " MDB").split(' ');
         QFETCH(QList<int>, twips);
         QFETCH(QStringList, events);
 
-        velario::test::InProcess capture;
+        InProcess capture;
         ResultWindow* results = open(resultSql(captions, rows));
         QVERIFY(results);
-        DataGrid* grid = velario::test::control<DataGrid>(results, "DBGrid2");
+        DataGrid* grid = control<DataGrid>(results, "DBGrid2");
         const auto widths = [grid] {
             QList<double> all;
             for (int c = 0; c < grid->columnCount(); ++c)
@@ -135,20 +123,20 @@ private slots:
         QList<double> expected = widths();
         for (qsizetype c = 0; c < twips.size(); ++c)
             expected[c] = twips[c] == kUntouched ? expected[c] : twips[c];
-        test::control<TextBox>(catalogue_, "txtTIPO_DATABASE")->setText(type);
-        test::control<Label>(results, "lblDIM_MAX")->setCaption(target);
+        control<TextBox>(catalogue_, "txtTIPO_DATABASE")->setText(step[3]);
+        control<Label>(results, "lblDIM_MAX")->setCaption(step[0]);
         const qsizetype mark = capture.summary().size();
         // What waits meanwhile runs once the fitting is over: it never lets other events in.
         std::optional<QStringList> waited;
         QMetaObject::invokeMethod(
             results, [&] { waited = capture.summary().mid(mark); }, Qt::QueuedConnection);
-        velario::test::control<CommandButton>(results, "cmd" + button + "_CAMPI")->click();
+        control<CommandButton>(results, "cmd" + step[1] + "_CAMPI")->click();
         QVERIFY(!waited);
         waitIdle();
 
         QCOMPARE(capture.summary().mid(mark), events);
         QCOMPARE(waited, events);
-        QCOMPARE(velario::test::control<Label>(results, "lblDIM_MAX")->caption(), label);
+        QCOMPARE(control<Label>(results, "lblDIM_MAX")->caption(), step[2]);
         QCOMPARE(widths(), expected);
     }
 
@@ -172,14 +160,13 @@ private slots:
         QFETCH(QList<bool>, numeric);
         ResultWindow* results = open(sql);
         QVERIFY(results);
-        velario::test::control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
-        DataGrid* grid = velario::test::control<DataGrid>(results, "DBGrid2");
+        control<CommandButton>(results, "cmdADEGUA_CAMPI")->click();
+        DataGrid* grid = control<DataGrid>(results, "DBGrid2");
         QVERIFY2(QFontInfo(grid->font()).family().contains("Narrow"), "fonts-liberation missing");
-        auto* view = static_cast<QAbstractItemView*>(grid);
         for (int c = 0; c < numeric.size(); ++c) {
-            QVERIFY(grid->QTableView::columnWidth(c) >= view->sizeHintForColumn(c));
             QVERIFY(grid->QTableView::columnWidth(c) >=
-                    grid->horizontalHeader()->sectionSizeHint(c));
+                    std::max(static_cast<QAbstractItemView*>(grid)->sizeHintForColumn(c),
+                             grid->horizontalHeader()->sectionSizeHint(c)));
             const QVariant align = grid->model()->index(0, c).data(Qt::TextAlignmentRole);
             QCOMPARE(align.value<Qt::Alignment>().testFlag(Qt::AlignRight), numeric[c]);
         }

@@ -13,7 +13,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-using velario::test::Sandbox;
+using namespace velario::test;
 
 namespace {
 
@@ -33,8 +33,7 @@ const QString kValues = entry(0), kRows3000 = entry(1), kLong = entry(2), kOdbcR
 constexpr int kSlowRows = 40000;
 // Numbers as the engine writes them, and digits a spreadsheet would change.
 const QByteArray kNumbersForItaly =
-    "testo;reale;intero\r\n1234,5;1234,5;1234\r\n"
-    "1,0e+20;1,0e+20;-7\r\n"
+    "testo;reale;intero\r\n1234,5;1234,5;1234\r\n1,0e+20;1,0e+20;-7\r\n"
     "\"=\"\"12345678901234567890\"\"\";0,5;\"=\"\"12345678901234567\"\"\"\r\n"
     "\"=\"\"00184\"\"\";-0,25;0\r\n1,234;1,0e-05;\r\nabc;;1\r\n";
 const QString kExport = "choose-file FILE\nmenu frmTS0003.DBGrid2 Esporta CSV…\n";
@@ -53,12 +52,12 @@ class TestExport : public QObject {
     Q_OBJECT
 
     Sandbox sandbox_;
-    std::unique_ptr<velario::test::OdbcEnvironment> odbc_;
+    std::unique_ptr<OdbcEnvironment> odbc_;
 
 private slots:
     void initTestCase() {
         const QString values = sandbox_.file("valori.db");
-        QVERIFY(velario::test::writeSqlite(
+        QVERIFY(writeSqlite(
             values, {"CREATE TABLE v (id INTEGER, testo TEXT, altro TEXT)",
                      "INSERT INTO v VALUES (1, 'semplice', NULL), (2, 'con;punto e virgola', "
                      "'a,b'), (3, 'virgolette \"dentro\"', 'tab' || char(9) || 'qui'), (4, "
@@ -68,8 +67,7 @@ private slots:
                      "INSERT INTO numeri VALUES (1, '1234.5', 1234.5, 1234), (2, '1.0e+20', 1e20, "
                      "-7), (3, '12345678901234567890', 0.5, 12345678901234567), (4, '00184', "
                      "-0.25, 0), (5, '1.234', 1e-5, NULL), (6, 'abc', NULL, 1)"}));
-        odbc_ = std::make_unique<velario::test::OdbcEnvironment>(
-            QList{velario::test::sqliteDataSource(kDsn, values)});
+        odbc_ = std::make_unique<OdbcEnvironment>(QList{sqliteDataSource(kDsn, values)});
         QVERIFY2(odbc_->isValid(), qPrintable(odbc_->errorString()));
         sandbox_.writeConfig(sandbox_.makeCatalogue(
             "catalogo.db", {{"A", "Valori", "SELECT * FROM v ORDER BY id", values, "MDB"},
@@ -164,7 +162,7 @@ private slots:
         QTemporaryDir folder;
         const QString path = folder.filePath("lente.csv");
         const QString stop = "answer 2\nkey frmTS0003.DBGrid2 Ctrl+End\ndump\n";
-        const velario::test::ProgramRun run =
+        const ProgramRun run =
             sandbox_.run(kSlow + stop + stop + QString(kExport).replace("FILE", path) + "dump\n");
         QCOMPARE(run.exitCode, 0);
         const QString reading = "progress:Lettura dei record in corso...|2";
@@ -185,7 +183,7 @@ private slots:
         const QLocale italian(QLocale::Italian);
         QCOMPARE(counts, QStringList({italian.toString(shown[0]) + " di 40.000",
                                       italian.toString(shown[1]) + " di 40.000", "  40.000"}));
-        const QByteArray csv = velario::test::fileBytes(path);
+        const QByteArray csv = fileBytes(path);
         QCOMPARE(csv.count('\n'), kSlowRows + 1);
         QVERIFY(csv.startsWith("i;n\r\n1;120000\r\n") && csv.endsWith("\r\n40000;120000\r\n"));
     }
@@ -194,7 +192,7 @@ private slots:
     // then in the folder of the last export.
     void proposedFile() {
         QTemporaryDir folder;
-        const velario::test::ProgramRun run =
+        const ProgramRun run =
             sandbox_.run(kValues + QString(kExport).replace("FILE", folder.filePath("primo.csv")) +
                          QString(kExport).replace("FILE", folder.filePath("secondo.csv")));
         QStringList starts;
@@ -211,10 +209,10 @@ private slots:
         QFETCH(QString, message);
         QTemporaryDir folder;
         const QString out = folder.filePath("uscita.csv");
-        QVERIFY(!existing || velario::test::writeBytes(out, "vecchio"));
-        const velario::test::ProgramRun run = sandbox_.run(steps.replace("FILE", out));
+        QVERIFY(!existing || writeBytes(out, "vecchio"));
+        const ProgramRun run = sandbox_.run(steps.replace("FILE", out));
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(velario::test::fileBytes(out), file);
+        QCOMPARE(fileBytes(out), file);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(),
                  int(QFile::exists(out)));
         QVERIFY(message.isEmpty() || run.summary().contains(message.replace("FILE", out)));
@@ -250,8 +248,7 @@ private slots:
                      : ::mknod(name, S_IFCHR | 0600, makedev(1, 3)) == 0);
         const int reader = pipe ? ::open(name, O_RDONLY | O_NONBLOCK) : -1;
         const auto closeReader = qScopeGuard([reader] { ::close(reader); });
-        const velario::test::ProgramRun run =
-            sandbox_.run(QString(kValues + kExport).replace("FILE", path));
+        const ProgramRun run = sandbox_.run(QString(kValues + kExport).replace("FILE", path));
         QCOMPARE(run.exitCode, 0);
         QStringList messages = run.summary().filter(QRegularExpression("^msgbox:"));
         QCOMPARE(messages, told.replaceInStrings("FILE", path));

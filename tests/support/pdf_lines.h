@@ -22,8 +22,7 @@ inline QString tool(const QString& program, const QStringList& args) {
     process.start(program, args);
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
         return QStringLiteral("<%1 failed>").arg(program);
-    const QByteArray errors = process.readAllStandardError();
-    return QString::fromUtf8(process.readAllStandardOutput() + errors);
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
 }
 
 // The text of a transcribed line, its runs joined.
@@ -107,19 +106,12 @@ inline QString paperDiffers(const QJsonObject& document) {
     }
     const QStringList onPaper = pdfLines(document[QStringLiteral("destination")].toString(), sizes);
     if (onPaper.size() != printed.size())
-        return QStringLiteral("%1 lines on paper, %2 printed:\n%3")
-            .arg(onPaper.size())
-            .arg(printed.size())
-            .arg(onPaper.join(u'\n'));
+        return QStringLiteral("on paper:\n") + onPaper.join(u'\n');
     for (qsizetype i = 0; i < printed.size(); ++i) {
         const int fits = int((595.276 - 2 * kPageSideMarginInches * 72.0) / (sizes[i] * kAdvance));
-        const QString& expected = printed[i];
-        const QString& line = onPaper[i];
-        if (line != expected.left(line.size()) ||
-            line.size() < std::min<qsizetype>(fits, expected.size()))
-            return QStringLiteral("line %1 on paper:\n[%2]\nprinted:\n[%3]")
-                .arg(i)
-                .arg(line, printed[i]);
+        if (onPaper[i] != printed[i].left(onPaper[i].size()) ||
+            onPaper[i].size() < std::min<qsizetype>(fits, printed[i].size()))
+            return QStringLiteral("on paper:\n[%1]\nprinted:\n[%2]").arg(onPaper[i], printed[i]);
     }
     return {};
 }

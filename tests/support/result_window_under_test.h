@@ -70,6 +70,11 @@ inline ResultWindow* runOnScreen(const EntryOnScreen& entry) {
     return pressRun(catalogue);
 }
 
+// What followed the catalogue window's first activation and its two pointer changes.
+inline QStringList afterCatalogueOpened(const QStringList& summary) {
+    return summary.mid(summary.indexOf(QStringLiteral("window:frmTS0002:activate")) + 3);
+}
+
 inline void unloadAll() {
     for (Form* form : Forms::instance().loaded())
         form->unload();
@@ -102,9 +107,8 @@ struct ResultWindowData {
     std::unique_ptr<OdbcEnvironment> odbc;
 
     // Writes STATEMENTS to the SQLite file FILE in the folder, then sets up SOURCES and
-    // POSTGRESDSN (and MARIADBDSN when given, whose results the program streams, and
-    // MARIADBDSN-driver, whose results MariaDB's driver reads) on the servers. What went wrong, or
-    // an empty string: a server that is not running is an error.
+    // POSTGRESDSN (and MARIADBDSN when given, whose results the program streams) on the
+    // servers. What went wrong, or an empty string: a server that is not running is an error.
     QString start(const QString& file, const QStringList& statements, QList<OdbcDataSource> sources,
                   const QString& postgresDsn, const QString& mariadbDsn = {}) {
         if (!dir.isValid() || !writeSqlite(dir.filePath(file), statements))
@@ -115,12 +119,8 @@ struct ResultWindowData {
         if (!server || (!mariadbDsn.isEmpty() && !mariadb))
             return error.isEmpty() ? QStringLiteral("no test server: run through ctest") : error;
         sources << postgresDataSource(postgresDsn, server->port);
-        if (mariadb) {
+        if (mariadb)
             sources << mariadbDataSource(mariadbDsn, mariadb->port);
-            OdbcDataSource cached = mariadbDataSource(mariadbDsn + "-driver", mariadb->port);
-            cached.attributes.append({QStringLiteral("OPTIONS"), QStringLiteral("2")});
-            sources << cached;
-        }
         odbc = std::make_unique<OdbcEnvironment>(sources);
         return odbc->isValid() ? QString() : odbc->errorString();
     }
