@@ -247,6 +247,16 @@ void TestAccess::statements_data() {
             .replace(u'|', QStringLiteral(" 00:00:00|"))
             .append(QStringLiteral(" 00:00:00"))
             .split(u'|'));
+    // A 16-bit integer column: the table's first column entry (IDCol, at byte 63 of its
+    // definition's page) typed Integer (3) instead of Long Integer (4).
+    QByteArray idBytes = test::fileBytes(dates);
+    constexpr qint64 idType = 18 * 4096 + 63;
+    QCOMPARE(int(uchar(idBytes.at(idType))), 4);
+    idBytes[idType] = 3;
+    const QString integer = work_.filePath(QStringLiteral("integer.mdb"));
+    QVERIFY(test::writeBytes(integer, idBytes));
+    row("16-bit integer", integer, "SELECT IDCol FROM DateTest ORDER BY 1",
+        {"1", "2", "3", "4", "5", "6"});
     row("memo line break", dates,
         "SELECT LongTextCol FROM DateTest WHERE instr(LongTextCol, char(10)) > 0",
         {"New line\r\nin field"});
