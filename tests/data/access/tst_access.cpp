@@ -247,14 +247,17 @@ void TestAccess::statements_data() {
             .replace(u'|', QStringLiteral(" 00:00:00|"))
             .append(QStringLiteral(" 00:00:00"))
             .split(u'|'));
+    // SOURCE with the bytes WAS at AT made NOW, written as TARGET.
+    const auto changed = [](const QString& source, const QString& target, qint64 at,
+                            const QByteArray& was, const QByteArray& now) {
+        QByteArray bytes = test::fileBytes(source);
+        QCOMPARE(bytes.mid(at, was.size()), was);
+        QVERIFY(test::writeBytes(target, bytes.replace(at, was.size(), now)));
+    };
     // A 16-bit integer column: the table's first column entry (IDCol, at byte 63 of its
     // definition's page) typed Integer (3) instead of Long Integer (4).
-    QByteArray idBytes = test::fileBytes(dates);
-    constexpr qint64 idType = 18 * 4096 + 63;
-    QCOMPARE(int(uchar(idBytes.at(idType))), 4);
-    idBytes[idType] = 3;
     const QString integer = work_.filePath(QStringLiteral("integer.mdb"));
-    QVERIFY(test::writeBytes(integer, idBytes));
+    changed(dates, integer, 18 * 4096 + 63, "\x04", "\x03");
     row("16-bit integer", integer, "SELECT IDCol FROM DateTest ORDER BY 1",
         {"1", "2", "3", "4", "5", "6"});
     row("memo line break", dates,
@@ -307,17 +310,9 @@ void TestAccess::statements_data() {
     row("unknown column type", unknown, "SELECT * FROM \"Table\"", {},
         {"'Numeric'", "'Table'", "21"});
     row("other columns beside it", unknown, "SELECT ID FROM \"Table\"", {"1"});
-    QByteArray linkBytes = test::fileBytes(linked);
-    const QByteArray column = QByteArray("D\0a\0t\0a\0b\0a\0s\0e\0", 16);
-    constexpr qint64 catalogColumn = 0x2212;
-    QCOMPARE(linkBytes.mid(catalogColumn, column.size()), column);
-    linkBytes[catalogColumn + 14] = 'x';
-    QVERIFY(test::writeBytes(nameless, linkBytes));
-    QByteArray bytes = test::fileBytes(large);
-    constexpr qint64 numericType = 0x52070;
-    QCOMPARE(int(uchar(bytes.at(numericType))), 0x13);
-    bytes[numericType] = 0x15;
-    QVERIFY(test::writeBytes(unknown, bytes));
+    changed(linked, nameless, 0x2212, QByteArray("D\0a\0t\0a\0b\0a\0s\0e\0", 16),
+            QByteArray("D\0a\0t\0a\0b\0a\0s\0x\0", 16));
+    changed(large, unknown, 0x52070, "\x13", "\x15");
 
     const QString values = work_.filePath("values.db"), wal = work_.filePath("wal.db");
     QVERIFY(test::writeSqlite(
