@@ -6,10 +6,8 @@
 #include <QScopeGuard>
 #include <QTest>
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -23,22 +21,6 @@ const QString kParameters = QStringLiteral(
     "ORDER BY id");
 const QString kHostile = QStringLiteral("x'); DROP TABLE v; --");
 const QByteArray kHostileCsv = "id;nota\r\n3;\"x'); DROP TABLE v; --\"\r\n";
-const QString kHelpHint = QStringLiteral("\nPer l'elenco delle opzioni: velario --help\n");
-
-// The environment of a run, with a display (Qt's offscreen one) or none at all.
-QProcessEnvironment environment(const velario::test::Sandbox& sandbox, bool display) {
-    QProcessEnvironment env = sandbox.environment();
-    if (!display)
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
-            env.remove(name);
-    return env;
-}
-
-using Finished = velario::test::CommandRun;
-
-Finished runProgram(const QStringList& args, const QProcessEnvironment& env) {
-    return velario::test::runCommand(velario::test::programBinary(), args, env);
-}
 
 } // namespace
 
@@ -46,8 +28,19 @@ class TestCommandLine : public QObject {
     Q_OBJECT
 
     velario::test::Sandbox sandbox_;
+    velario::test::Sandbox access_; // its catalogue an Access file, which cannot be opened
     std::unique_ptr<velario::test::OdbcEnvironment> odbc_;
     QByteArray halfRows_; // what META writes before it fails
+
+    // A run of the program on the sandbox's environment, with a display (Qt's offscreen one)
+    // or none at all.
+    velario::test::CommandRun runProgram(const QStringList& args, bool display = false) const {
+        QProcessEnvironment env = sandbox_.environment();
+        if (!display)
+            for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                env.remove(name);
+        return velario::test::runCommand(velario::test::programBinary(), args, env);
+    }
 
 private slots:
     void initTestCase() {
@@ -77,6 +70,10 @@ private slots:
                             {"PARAM", "Con parametri", kParameters, values, "MDB"},
                             {"PARAM_ODBC", "Con parametri", kParameters, kDsn, "ODBC"}});
         sandbox_.writeConfig(catalogue);
+        QVERIFY(QFile::copy(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                                "/tests/data/access/ASampleDatabase.accdb",
+                            access_.file("VELARIO2.mdb")));
+        access_.writeConfig(access_.file("VELARIO2.mdb"));
     }
 
     // Exit status, standard output and error, and the file, with neither a display nor a Qt
@@ -118,12 +115,26 @@ private slots:
             "Manca il valore del parametro :nota (--param nota=VALORE)\n");
         row("a parameter it has not", toFile + "PARAM --param dal=1 --param nota= --param al=3", 2,
             "La selezione PARAM non ha il parametro :al\n");
+        // The windowless commands say what the window says.
+        row("catalogue that cannot be opened", "--list --program-dir <access>", 2,
+            "ERRORE IN APERTURA DATABASE !!!\n\n 3343 - …velario-newcat --from <acc>…\n\n<acc>\n");
         row("list", "--list", 0, "", "vecchio",
             "ERRATA\tMDB\t<db>\tErrata\nMETA\tMDB\t<db>\tA metà\n"
             "PARAM\tMDB\t<db>\tCon parametri\tnota, dal\nPARAM_ODBC\tODBC\t" +
                 kDsn.toUtf8() + "\tCon parametri\tnota, dal\nREMOTO\tODBC\t" + kDsn.toUtf8() +
                 "\tVia ODBC\nSPENTO\tODBC\tvelario-nessuna\tAssente\n"
                 "TABELLA\tMDB\t<db>\tTabella\nVALORI\tMDB\t<db>\tValori\n");
+        // What already is at the path of --csv and is not an ordinary file is never replaced:
+        // standard output takes the CSV as a stream, a socket or a folder is refused; through a
+        // symbolic link its target is written. (Pipes and devices: the export's tests.)
+        row("standard output by name", "--csv /dev/stdout --run VALORI", 0, "", "vecchio", kCsv);
+        row("through a link", "--csv <link> --run VALORI", 0, "", kCsv);
+        const QString cannot = "Impossibile scrivere il file <nodes>/";
+        row("a socket", "--csv <socket> --run VALORI", 2,
+            cannot + "socket: è un socket, non un file\n");
+        row("a folder", "--csv <folder> --run VALORI", 2, cannot + "folder: è una cartella\n");
+        row("in a missing folder", "--csv <missing> --run VALORI", 2,
+            cannot + "nessuna/uscita.csv: la cartella <nodes>/nessuna non esiste\n");
         row("version", "--version", 0, "", "vecchio", "velario 0.1\n");
         row("windows without a display", "", 2,
             "velario: nessuno schermo su cui aprire le finestre (DISPLAY e WAYLAND_DISPLAY "
@@ -142,17 +153,43 @@ private slots:
         velario::Error error;
         if (err == "<odbc>" && !velario::data::OdbcConnection::connect("velario-nessuna", &error))
             err = "Errore SQL: " + error.description + "\n";
+        // Besides files, what --csv may name: a link to FILE, a socket, a folder, none at all.
+        QTemporaryDir nodes;
+        QVERIFY(QFile::link(written, nodes.filePath("link")) && QDir(nodes.path()).mkdir("folder"));
+        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        const auto closeSocket = qScopeGuard([socket] { ::close(socket); });
+        const QByteArray name = QFile::encodeName(nodes.filePath("socket"));
+        sockaddr_un address{AF_UNIX, {}};
+        QVERIFY(size_t(name.size()) < sizeof address.sun_path);
+        std::copy(name.begin(), name.end(), address.sun_path);
+        QVERIFY(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+        const auto nodeIds = [&] { // never replaced by what a run writes
+            QStringList ids;
+            for (const char* node : {"link", "socket", "folder"}) {
+                struct stat st {};
+                ::lstat(QFile::encodeName(nodes.filePath(node)), &st);
+                ids << QString("%1:%2").arg(st.st_mode).arg(st.st_ino);
+            }
+            return ids;
+        };
+        const QStringList before = nodeIds();
         if (!args.contains("--program-dir"))
             args = QStringList{"--program-dir", sandbox_.path()} + args;
-        args.replaceInStrings("FILE", written);
-        const Finished run = runProgram(args, environment(sandbox_, false));
+        for (const char* node : {"link", "socket", "folder"})
+            args.replaceInStrings(QString("<%1>").arg(node), nodes.filePath(node));
+        args.replaceInStrings("FILE", written).replaceInStrings("<access>", access_.path());
+        const velario::test::CommandRun run =
+            runProgram(args.replaceInStrings("<missing>", nodes.filePath("nessuna/uscita.csv")));
         QCOMPARE(run.exitCode, exitCode);
-        QCOMPARE(run.err, err);
+        QVERIFY2(velario::test::matches(run.err, err.replace("<acc>", access_.file("VELARIO2.mdb"))
+                                                     .replace("<nodes>", nodes.path())),
+                 qPrintable(run.err));
         QCOMPARE(run.out, out == "<half>"
                               ? halfRows_
                               : out.replace("<db>", sandbox_.file("valori.db").toUtf8()));
         QCOMPARE(velario::test::fileBytes(written), file);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        QCOMPARE(nodeIds(), before);
     }
 
     // A command line the program cannot take is told in Italian, naming the option, with
@@ -187,104 +224,15 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, err);
         for (const bool display : {true, false}) {
-            const Finished run = runProgram(args, environment(sandbox_, display));
-            QCOMPARE(run.exitCode, 2);
-            QCOMPARE(run.err, "velario: " + err + kHelpHint);
-            QCOMPARE(run.out, QByteArray());
+            const velario::test::CommandRun run = runProgram(args, display);
+            QCOMPARE(QString::number(run.exitCode) + '|' + run.out + '|' + run.err,
+                     "2||velario: " + err + "\nPer l'elenco delle opzioni: velario --help\n");
         }
-    }
-
-    // What already is at the path of --csv and is not an ordinary file is never replaced: a
-    // pipe and standard output take the CSV as a stream, a device, a socket or a folder is
-    // refused; through a symbolic link its target is written. The test makes its own nodes.
-    void outputs_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("err"); // after the path
-        for (const char* row :
-             {"fifo|", "/dev/stdout|", "link|", "device|è un dispositivo, non un file",
-              "socket|è un socket, non un file", "folder|è una cartella",
-              "missing|la cartella <missing> non esiste"})
-            QTest::newRow(row) << QString(row).section('|', 0, 0) << QString(row).section('|', 1);
-    }
-
-    void outputs() {
-        QFETCH(QString, kind);
-        QFETCH(QString, err);
-        QTemporaryDir dir;
-        QString path = dir.filePath(kind);
-        const QByteArray name = QFile::encodeName(path);
-        int reader = -1;
-        const auto closeReader = qScopeGuard([&reader] { ::close(reader); });
-        const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        const auto closeSocket = qScopeGuard([socket] { ::close(socket); });
-        if (kind == "fifo") {
-            // A reader is there before the run starts, and the rows fit in the pipe.
-            QVERIFY(::mkfifo(name, 0600) == 0);
-            reader = ::open(name, O_RDONLY | O_NONBLOCK);
-        } else if (kind == "device") {
-            // /dev/null's numbers: whatever a program did to it would be harmless.
-            QVERIFY2(::mknod(name, S_IFCHR | 0600, makedev(1, 3)) == 0, "mknod needs root");
-        } else if (kind == "socket") {
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            QVERIFY(size_t(name.size()) < sizeof address.sun_path);
-            std::copy(name.begin(), name.end(), address.sun_path);
-            QVERIFY(::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-        } else if (kind == "folder") {
-            QVERIFY(QDir().mkdir(path));
-        } else if (kind == "link") {
-            QVERIFY(velario::test::writeBytes(dir.filePath("target.csv"), "vecchio"));
-            QVERIFY(QFile::link("target.csv", path));
-        } else if (kind == "missing") {
-            path = dir.filePath("nessuna/uscita.csv");
-        } else {
-            path = kind;
-        }
-        struct stat before {};
-        ::lstat(QFile::encodeName(path), &before);
-
-        const Finished run =
-            runProgram({"--program-dir", sandbox_.path(), "--run", "VALORI", "--csv", path},
-                       environment(sandbox_, false));
-        QByteArray received(4096, '\0');
-        received.truncate(std::max<qsizetype>(0, ::read(reader, received.data(), 4096)));
-        // What reached the pipe, the link's target or standard output.
-        const QByteArray written =
-            (kind == "link" ? velario::test::fileBytes(dir.filePath("target.csv")) : received) +
-            run.out;
-        QCOMPARE(run.err, err.isEmpty()
-                              ? QString()
-                              : "Impossibile scrivere il file " + path + ": " +
-                                    err.replace("<missing>", dir.filePath("nessuna")) + "\n");
-        QCOMPARE(run.exitCode, err.isEmpty() ? 0 : 2);
-        QCOMPARE(written, err.isEmpty() ? kCsv : QByteArray());
-        struct stat after {};
-        ::lstat(QFile::encodeName(path), &after);
-        QVERIFY(after.st_mode == before.st_mode && after.st_ino == before.st_ino &&
-                after.st_rdev == before.st_rdev);
-    }
-
-    // A catalogue that cannot be opened, here an Access file: the windowless commands say
-    // what the window says, with status 2.
-    void accessCatalogue() {
-        velario::test::Sandbox box;
-        const QString catalogue = box.file("VELARIO2.mdb");
-        QVERIFY(QFile::copy(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
-                                "/tests/data/access/ASampleDatabase.accdb",
-                            catalogue));
-        box.writeConfig(catalogue);
-        const Finished run =
-            runProgram({"--program-dir", box.path(), "--list"}, environment(box, false));
-        QVERIFY2(run.exitCode == 2 &&
-                     run.err.startsWith("ERRORE IN APERTURA DATABASE !!!\n\n 3343 - ") &&
-                     run.err.contains("velario-newcat --from " + catalogue) &&
-                     run.err.endsWith("\n\n" + catalogue + "\n"),
-                 qPrintable(run.err));
     }
 
     // The help names every option.
     void help() {
-        const QByteArray text = runProgram({"--help"}, environment(sandbox_, true)).out;
+        const QByteArray text = runProgram({"--help"}, true).out;
         QVERIFY(text.startsWith("Uso: velario"));
         for (const char* option :
              {"--program-dir", "--transcript", "--script", "--print-to", "--clock", "--run",

@@ -12,18 +12,10 @@ class TestConfig : public QObject {
     QTemporaryDir dir_;
     QString path_ = dir_.filePath("VELARIO.ini");
 
-    // RELEASE, UP_DATE, DIR_PRG, DIR_DBF, DIR_BTR, ANNO_DF as read from a file of CONTENT.
-    QStringList read(const QByteArray& content) {
-        if (!velario::test::writeBytes(path_, content))
-            return {"cannot write " + path_};
-        const auto c = readConfiguration(path_);
-        return c ? QStringList{c->release, c->upDate, c->dirPrg, c->dirDbf, c->dirBtr, c->annoDf}
-                 : QStringList{"not read"};
-    }
-
 private slots:
     void reads_data() {
         QTest::addColumn<QByteArray>("content");
+        // RELEASE, UP_DATE, DIR_PRG, DIR_DBF, DIR_BTR, ANNO_DF as read
         QTest::addColumn<QStringList>("expected");
         // Values as written: blanks, CR inside, UTF-8, ODBC; CR LF and a last CR end lines.
         QTest::newRow("all six keys")
@@ -50,7 +42,11 @@ private slots:
     void reads() {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, expected);
-        QCOMPARE(read(content), expected);
+        QVERIFY(velario::test::writeBytes(path_, content));
+        const auto c = readConfiguration(path_);
+        QVERIFY(c);
+        QCOMPARE((QStringList{c->release, c->upDate, c->dirPrg, c->dirDbf, c->dirBtr, c->annoDf}),
+                 expected);
     }
 };
 

@@ -22,8 +22,6 @@
 #include <QTimer>
 #include <QTreeView>
 
-#include <atomic>
-
 using namespace velario;
 using velario::test::InProcess;
 
@@ -112,25 +110,15 @@ private slots:
     }
 
     // Work that outlasts the delay shows the progress dialog: a queued answer other than
-    // Cancel is left for the message box it belongs to, a Cancel stops the work. (Quick work
-    // shows nothing: the result window's tests follow every step of a run.)
+    // Cancel is left for the message box it belongs to. (The result window's tests follow
+    // every step of a run, a Cancel and quick work among them.)
     void progress() {
         InProcess capture;
         capture.dialogs().queueAnswer(MsgBox::No);
         QVERIFY(!platform().runCancellable(
             "Lavoro", "T", [] { QThread::msleep(1300); }, [] {}));
         QCOMPARE(platform().msgBox(QString(), MsgBox::YesNo, "T"), MsgBox::No);
-        capture.dialogs().queueAnswer(MsgBox::Cancel);
-        std::atomic<bool> stop{false};
-        QVERIFY(platform().runCancellable(
-            "Lavoro", "T",
-            [&] {
-                while (!stop)
-                    QThread::msleep(5);
-            },
-            [&] { stop = true; }));
-        QCOMPARE(capture.summary(),
-                 (QStringList{"progress:Lavoro|null", "msgbox:|T|4", "progress:Lavoro|2"}));
+        QCOMPARE(capture.summary(), (QStringList{"progress:Lavoro|null", "msgbox:|T|4"}));
     }
 
     // A document's lines go to the transcript as they are printed: an event told meanwhile
@@ -157,11 +145,10 @@ private slots:
         const QList<QJsonObject> events = capture.events();
         for (const QJsonObject& event : events)
             QVERIFY(event["t"].isDouble());
-        QCOMPARE(events[1]["destination"].toString(), QStringLiteral("x.pdf"));
-        QStringList lines;
+        QStringList document{events[1]["destination"].toString()};
         for (const QJsonValue line : events[1]["lines"].toArray())
-            lines << test::lineText(line);
-        QCOMPARE(lines, (QStringList{"uno \"1\"", "due è"}));
+            document << test::lineText(line);
+        QCOMPARE(document, (QStringList{"x.pdf", "uno \"1\"", "due è"}));
     }
 
     // The real dialogs, closed by Escape, as the user reads them under the Italian locale: the
@@ -194,8 +181,8 @@ private slots:
         test::InProcess capture;
         platform().setDialogs(makeWidgetDialogs());
         int room = 0;
-        QStringList columns; // a file dialog's captions, "cut" where the column is too narrow
-        QString folderType;
+        // A file dialog's captions, "cut" where the column is too narrow, then a folder's type.
+        QStringList columns;
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir("sotto"));
         QTimer closer;
@@ -213,7 +200,7 @@ private slots:
                     columns << (header->sectionSize(i) < header->sectionSizeHint(i)
                                     ? "cut"
                                     : files->model()->headerData(i, Qt::Horizontal).toString());
-                folderType = files->model()->index(0, 2, files->rootIndex()).data().toString();
+                columns << files->model()->index(0, 2, files->rootIndex()).data().toString();
             }
             QFont bold = dialog->font();
             bold.setBold(true);
@@ -240,10 +227,9 @@ private slots:
         for (const QString& text : texts.split('|'))
             QVERIFY2(shown.contains(text), qPrintable(shown.join('|')));
         QVERIFY2(kind != -1 || room > 0, "the input box cuts its title");
-        if (kind == -2 || kind == -3) {
-            QCOMPARE(columns, (QStringList{"Nome", "Dimensione", "Tipo", "Data di modifica"}));
-            QCOMPARE(folderType, "Cartella");
-        }
+        if (kind == -2 || kind == -3)
+            QCOMPARE(columns,
+                     (QStringList{"Nome", "Dimensione", "Tipo", "Data di modifica", "Cartella"}));
     }
 
     // The version restored is the one selected, whose SQL and database the dialog shows.
@@ -286,13 +272,12 @@ private slots:
             if (auto* shown = qobject_cast<QMessageBox*>(widget); shown && shown->isVisible())
                 box = shown;
         QVERIFY(box && !box->isModal());
-        QCOMPARE(box->text(), QString(text).replace('\r', '\n'));
-        QCOMPARE(capture.summary(), QStringList{"notice"});
         const QJsonObject told = capture.events()[0];
         QCOMPARE(
-            (QStringList{told["text"].toString(), told["title"].toString(), told["path"].toString(),
+            (QStringList{capture.summary().join(u'|'), box->text(), told["text"].toString(),
+                         told["title"].toString(), told["path"].toString(),
                          told["buttons"].toVariant().toStringList().join(u'|')}),
-            (QStringList{text, "Stampa", path, "OK"}));
+            (QStringList{"notice", QString(text).replace('\r', '\n'), text, "Stampa", path, "OK"}));
         platform().setDialogs(nullptr);
         QVERIFY(!box);
     }
@@ -301,7 +286,6 @@ private slots:
     void icon() {
         installProgramIcon();
         const QImage image = QApplication::windowIcon().pixmap(128).toImage();
-        QCOMPARE(image.size(), QSize(128, 128));
         QCOMPARE(image.pixelColor(20, 110), QColor("#2f4858"));
     }
 };

@@ -146,21 +146,18 @@ CatalogueLoad loadCatalogue(const QString& location, int programs, int rounds, i
     // A code several created: one landed, every other told; a copy whose list showed the code
     // already writes over it, as with one user.
     for (auto it = takenAttempts.cbegin(); it != takenAttempts.cend(); ++it) {
-        const auto count = [&](const QString& where) {
-            return int(rows("SELECT 1 FROM " + where.arg(it.key())).size());
-        };
-        const int there = count("SELEZIONI_SQL WHERE CODICE = '%1'");
-        const int inserted = count("SELEZIONI_SQL_STORIA WHERE CODICE = '%1' AND AZIONE = "
-                                   "'inserita'");
-        const int overwritten = count("SELEZIONI_SQL_STORIA WHERE CODICE = '%1' AND AZIONE = "
-                                      "'modificata'");
-        if (there != 1 || inserted != 1 ||
+        // Rows there, then versions inserted and written over.
+        const QStringList found = rows(
+            QStringLiteral("SELECT (SELECT count(*) FROM SELEZIONI_SQL WHERE CODICE = '%1'), "
+                           "count(*) FILTER (WHERE AZIONE = 'inserita'), count(*) FILTER (WHERE "
+                           "AZIONE = 'modificata') FROM SELEZIONI_SQL_STORIA WHERE CODICE = '%1'")
+                .arg(it.key()));
+        const int overwritten = found.value(0).section('|', 2).toInt();
+        if (found.value(0).section('|', 0, 1) != "1|1" ||
             duplicatesOf.value(it.key()) + overwritten != it.value() - 1)
-            load.faults << QString::asprintf("%s: %d rows, %d inserted, %d told and %d written "
-                                             "over of %d",
-                                             qPrintable(it.key()), there, inserted,
-                                             duplicatesOf.value(it.key()), overwritten,
-                                             it.value() - 1);
+            load.faults << it.key() + ": " + found.join(' ') +
+                               QString::asprintf(", %d told, of %d", duplicatesOf.value(it.key()),
+                                                 it.value() - 1);
         load.overwrites += overwritten;
     }
     // Each copy's own entry: created and deleted, both in the history.

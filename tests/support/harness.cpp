@@ -186,6 +186,17 @@ QStringList catalogueRows(const QString& path) {
                             "SELEZIONI_SQL ORDER BY CODICE");
 }
 
+QString insertEntry(const QStringList& entry) {
+    QStringList values;
+    for (int i = 0; i < 5; ++i)
+        values << (entry.value(i) == "<NULL>"
+                       ? "NULL"
+                       : "'" + QString(entry.value(i)).replace("'", "''") + "'");
+    return "INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL, Database, Tipo_Database) VALUES "
+           "(" +
+           values.join(',') + ")";
+}
+
 QList<QStringList> entriesOf(const QStringList& rows) {
     QList<QStringList> entries;
     for (const QString& row : rows)
@@ -212,16 +223,8 @@ QString Sandbox::makeCatalogue(const QString& name, const QList<QStringList>& en
     const QString target = file(name);
     // One transaction: a catalogue of thousands of entries is made in moments.
     QStringList sql{"BEGIN"};
-    for (const QStringList& row : entries) {
-        QStringList values;
-        for (int i = 0; i < 5; ++i)
-            values << (row.value(i) == "<NULL>"
-                           ? "NULL"
-                           : "'" + QString(row.value(i)).replace("'", "''") + "'");
-        sql << "INSERT INTO SELEZIONI_SQL (CODICE, DESCRIZIONE, SQL, Database, Tipo_Database) "
-               "VALUES (" +
-                   values.join(',') + ")";
-    }
+    for (const QStringList& row : entries)
+        sql << insertEntry(row);
     if (data::createCatalogueFile(target) || !writeSqlite(target, sql << "COMMIT"))
         qFatal("cannot make catalogue %s", qPrintable(target));
     return target;

@@ -91,6 +91,9 @@ QStringList sqliteRows(const QString& path, const QString& sql, const QVariantLi
 // Every entry of the catalogue file at PATH, ordered by code, as
 // code|description|sql|database|type.
 QStringList catalogueRows(const QString& path);
+// The statement that adds ENTRY (code, description, sql, database, type; "<NULL>" for a Null)
+// to a catalogue's table.
+QString insertEntry(const QStringList& entry);
 // ROWS, each split at "|": entries as makeCatalogue() takes them.
 QList<QStringList> entriesOf(const QStringList& rows);
 

@@ -21,12 +21,6 @@ std::unique_ptr<data::PgConnection> connectTo(const QString& uri, QString* error
     return connection;
 }
 
-QString quoted(const QString& value) {
-    return value == QLatin1String("<NULL>")
-               ? QStringLiteral("NULL")
-               : QLatin1Char('\'') + QString(value).replace('\'', "''") + QLatin1Char('\'');
-}
-
 } // namespace
 
 ServerSchema::ServerSchema()
@@ -85,12 +79,8 @@ QStringList ServerSchema::rows(const QString& sql) const {
 
 QString ServerSchema::makeCatalogue(const QList<QStringList>& entries) const {
     QStringList statements = data::serverCatalogueDdl();
-    for (const QStringList& entry : entries) {
-        QStringList values;
-        for (int i = 0; i < 5; ++i)
-            values << quoted(entry.value(i));
-        statements << "INSERT INTO SELEZIONI_SQL VALUES (" + values.join(',') + ")";
-    }
+    for (const QStringList& entry : entries)
+        statements << insertEntry(entry);
     return run(statements);
 }
 
