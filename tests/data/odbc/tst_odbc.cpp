@@ -106,7 +106,7 @@ class TestOdbc : public QObject {
     const QString longPostgresName_ =
         QStringLiteral("Server=prova;PostgreSQL di nome lungo ").leftJustified(80, 'x');
     const QString longSqliteName_ = QStringLiteral("SQLite di nome lungo ").leftJustified(40, 'x');
-    QString text_; // about 1 MB
+    const QString text_ = kUnit.repeated(42000); // a little over 1 MiB
     QByteArray binary_ = QByteArray(3000, '\0');
 
     // Written through a connection of the test's own: the program's connections refuse to
@@ -147,9 +147,10 @@ class TestOdbc : public QObject {
                                "(5, 'e'), (6, 'f'), (7, 'g'), (8, 'h')")
                     .arg(longText())} +
             typed;
-        const QString failure = &e != &kEngines[Sqlite]              ? odbcRun(e.dsn, statements)
-                                : writeSqlite(database_, statements) ? QString()
-                                                                     : "not written";
+        const QString failure =
+            &e == &kEngines[Sqlite]
+                ? QString(writeSqlite(database_, statements) ? "" : "not written")
+                : odbcRun(e.dsn, statements);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
     // 92,000 characters, in every UTF-8 length.
@@ -179,8 +180,6 @@ private slots:
         QVERIFY(dir_.isValid());
         // The program's users write numbers with a decimal comma; drivers must not.
         QVERIFY2(std::setlocale(LC_NUMERIC, "it_IT.UTF-8"), "no it_IT.UTF-8 locale");
-        while (text_.toUtf8().size() < 1024 * 1024)
-            text_ += kUnit.repeated(4096);
         for (int i = 0; i < binary_.size(); ++i)
             binary_[i] = char((i * 7) % 256);
 
@@ -266,9 +265,8 @@ private slots:
             connection->setTextTransfer(OdbcTextTransfer::Wide);
         auto source = connection->execute(sql, &error);
         QVERIFY2(source, qPrintable(error.description));
-        const int columns = int(names.size());
-        QCOMPARE(source->columnCount(), columns);
-        for (int c = 0; c <= columns; ++c)
+        QCOMPARE(source->columnCount(), int(names.size()));
+        for (int c = 0; c <= source->columnCount(); ++c)
             QCOMPARE(source->columnName(c), names.value(c));
 
         // Pieces that do not line up with the driver's blocks.
