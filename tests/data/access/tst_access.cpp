@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(names, expected[0]);
         QVERIFY(query.exec(QStringLiteral("SELECT * FROM \"%1\" ORDER BY rowid").arg(table)));
         qsizetype r = 1;
-        for (; query.next(); ++r) {
+        for (; query.next(); ++r)
             for (int c = 0; c < types.size(); ++c) {
                 const QString want = expected.value(r).value(c);
                 const QVariant got = query.value(c);
@@ -180,7 +180,6 @@ private slots:
                                        : got.toString() == want;
                 QVERIFY2(same, qPrintable(names[c] + ": " + got.toString() + " / " + want));
             }
-        }
         QCOMPARE(r, expected.size());
     }
 
