@@ -2,11 +2,9 @@
 // is told, and what was read stays on screen.
 #include "controls/datagrid.h"
 #include "support/harness.h"
-#include "support/odbc_fixture.h"
 #include "support/result_window_under_test.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QTest>
 
 #include <signal.h>
@@ -19,18 +17,14 @@ class TestServerFaults : public QObject {
 private slots:
     // psqlODBC fetches the rows still to be shown as the grid scrolls.
     void serverStoppedWhileScrolling() {
-        QString error;
-        const std::optional<test::TestServer> server = test::postgresTestServer(&error);
-        QVERIFY2(server && error.isEmpty(), qPrintable(error));
-        const test::OdbcEnvironment odbc(
-            {test::postgresDataSource("velario-guasti-pg", server->port)});
-        QVERIFY2(odbc.isValid(), qPrintable(odbc.errorString()));
+        test::ResultWindowData data;
+        const QString error = data.start("vuoto.db", {}, {}, "velario-guasti-pg");
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         test::InProcess capture;
-        CatalogueWindow* catalogue = test::openCatalogue({});
-        test::putOnScreen(catalogue, {"SELECT g AS n, repeat('riga ', 20) || g AS nome FROM "
-                                      "generate_series(1, 200000) g ORDER BY g",
-                                      "velario-guasti-pg", "ODBC"});
-        ResultWindow* results = test::pressRun(catalogue);
+        ResultWindow* results =
+            test::runOnScreen({"SELECT g AS n, repeat('riga ', 20) || g AS "
+                               "nome FROM generate_series(1, 200000) g ORDER BY g",
+                               "velario-guasti-pg", "ODBC"});
         QVERIFY(results);
         QCOMPARE(test::control<Label>(results, "lblNUM_REC")->caption(), " 200.000");
         DataGrid* grid = results->activeGrid();
@@ -38,8 +32,8 @@ private slots:
         waitIdle();
 
         // PostgreSQL's immediate shutdown.
-        QFile pidFile(server->folder + "/data/postmaster.pid");
-        const pid_t pid = pidFile.open(QIODevice::ReadOnly) ? pid_t(pidFile.readLine().toInt()) : 0;
+        const QByteArray pidFile = test::fileBytes(data.server->folder + "/data/postmaster.pid");
+        const pid_t pid = pidFile.split('\n').value(0).toInt();
         QVERIFY(pid > 0 && ::kill(pid, SIGQUIT) == 0);
         QDeadlineTimer deadline(30000);
         while (::kill(pid, 0) == 0 && !deadline.hasExpired())

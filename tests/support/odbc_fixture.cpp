@@ -1,5 +1,7 @@
 #include "odbc_fixture.h"
 
+#include "harness.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,15 +36,11 @@ std::optional<TestServer> testServer(const char* variable, const char* script, Q
     const QString portFile = qEnvironmentVariable(variable);
     if (portFile.isEmpty())
         return std::nullopt;
+    const int port = fileBytes(portFile).trimmed().toInt();
+    if (port <= 0)
+        *error = QStringLiteral("no port number in %1 (did %2 run?)").arg(portFile, script);
     // The server's owner may reach its folder only by its real path.
-    TestServer server{0, QFileInfo(portFile).canonicalPath()};
-    QFile file(portFile);
-    if (!file.open(QIODevice::ReadOnly))
-        *error = QStringLiteral("no port file %1 (did %2 run?)").arg(portFile, script);
-    else if ((server.port = file.readAll().trimmed().toInt()) <= 0)
-        *error = QStringLiteral("%1 holds no port number").arg(portFile);
-    server.port = std::max(server.port, 0);
-    return server;
+    return TestServer{std::max(port, 0), QFileInfo(portFile).canonicalPath()};
 }
 
 struct OdbcHandle {
@@ -116,24 +114,11 @@ QString odbcRun(const QString& name, const QStringList& statements) {
             SQLConnectW(dbc.handle, wide(name), SQLSMALLINT(name.size()), nullptr, 0, nullptr, 0)))
         return name + QStringLiteral(": ") + dbc.diagnostics();
     dbc.connected = true;
-    // The driver manager passes statements to a driver without the W calls (SQLite's)
-    // through UCS-2 and back, which loses characters: such a driver gets UTF-8.
-    const QString probe = QStringLiteral("SELECT 'àé日本😀'");
-    SQLWCHAR back[64];
-    SQLINTEGER length = 0;
-    const bool wideCalls =
-        !SQL_SUCCEEDED(
-            SQLNativeSqlW(dbc.handle, wide(probe), SQLINTEGER(probe.size()), back, 64, &length)) ||
-        QString::fromUtf16(reinterpret_cast<const char16_t*>(back), std::min(length, 63)) == probe;
     for (const QString& sql : statements) {
         OdbcHandle stmt{SQL_HANDLE_STMT};
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc.handle, &stmt.handle)))
             return QStringLiteral("cannot allocate a statement");
-        QByteArray utf8 = sql.toUtf8();
-        const SQLRETURN rc =
-            wideCalls ? SQLExecDirectW(stmt.handle, wide(sql), SQLINTEGER(sql.size()))
-                      : SQLExecDirect(stmt.handle, reinterpret_cast<SQLCHAR*>(utf8.data()),
-                                      SQLINTEGER(utf8.size()));
+        const SQLRETURN rc = SQLExecDirectW(stmt.handle, wide(sql), SQLINTEGER(sql.size()));
         if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
             return sql.left(200) + QStringLiteral(": ") + stmt.diagnostics();
     }

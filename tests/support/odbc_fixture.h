@@ -2,7 +2,6 @@
 
 #include "data/result_source.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -43,6 +42,8 @@ std::optional<TestServer> mariadbTestServer(QString* error);
 
 // Runs STATEMENTS one by one on the data source NAME through a connection of its own, in
 // autocommit, as a tool other than the program would. What went wrong, or an empty string.
+// The text crosses in UTF-16, which a driver without the W calls (SQLite's) gets through the
+// driver manager's UCS-2, losing what lies outside it: such files are written with writeSqlite.
 QString odbcRun(const QString& name, const QStringList& statements);
 
 // A private unixODBC configuration: odbcinst.ini with the SQLite3, PostgreSQL Unicode and
