@@ -134,10 +134,6 @@ private slots:
         QTest::newRow("hexadecimal lines") << hex << true;
         // The bytes are counted four at a time: one that stands only second in each four.
         QTest::newRow("a byte only second of four") << QByteArray("xAxx").repeated(4096) << false;
-        QByteArray lines;
-        for (int i = 0; i < 3000; ++i)
-            lines += "(riga " + QByteArray::number(i) + "     ) '\n";
-        QTest::newRow("lines that repeat") << lines << false;
     }
 
     void roundTrip() {
