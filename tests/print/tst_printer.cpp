@@ -372,13 +372,11 @@ private slots:
         // their bytes.
         QList<QStringList> many;
         for (int r = 0; r < 600; ++r)
-            many << QStringList{QString::number(r),
-                                r == 290   ? QString(10, u'è')
-                                : r == 400 ? QString(14, u'z')
-                                           : "y",
-                                r == 100   ? "ccccc"
-                                : r == 255 ? QString(8, u'é')
-                                           : ""};
+            many << QStringList{QString::number(r), "y", ""};
+        many[290][1] = QString(10, u'è');
+        many[400][1] = QString(14, u'z');
+        many[100][2] = "ccccc";
+        many[255][2] = QString(8, u'é');
         QTest::newRow("600 rows, 300 printed")
             << QStringList{"a", "b", "c"} << many << 9.0f << Ints{4, 11, 9} << "300" << Ints{};
         // Each cell in its own direction, later columns where they belong.
@@ -507,8 +505,7 @@ void TestPrinter::list() {
                            "SELECT *\nFROM clienti\nWHERE attivo = 1", "VENDITE", "ODBC"}
             << QStringList{"A1B", "Breve", "  " + longSql + "  ", "C:\\DATI\\ARCHIVIO.MDB", "MDB"};
     Sandbox box;
-    const QString out = box.file("out");
-    QVERIFY(QDir().mkpath(out));
+    const QString out = box.path();
     box.writeConfig(box.makeCatalogue("vuoto.db"));
     const ProgramRun empty = box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n", {"--print-to", out});
     QCOMPARE(test::afterCatalogueOpened(empty.summary()),
@@ -527,7 +524,6 @@ void TestPrinter::list() {
         "type frmTS0002.txtSELEZ_SQL \"  SELECT a,\\r\\n   b\\nFROM t\\rWHERE x = 1\"\n"
         "click frmTS0002.cmdSTAMPA_SQL\n",
         {"--clock", kClock, "--print-to", out});
-    QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
     QCOMPARE(test::afterCatalogueOpened(run.summary()),
              (QStringList{"state", "pointer:11", "document", "beep", "pointer:0", "state",
                           "pointer:11", "document", "beep", "pointer:0", "exit:0"}));
