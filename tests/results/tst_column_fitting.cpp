@@ -15,7 +15,6 @@ using namespace velario::test;
 namespace {
 
 const QStringList kFitted{"pointer:11", "beep", "pointer:0"};
-constexpr int kUntouched = -1;
 
 // A result whose columns are headed by CAPTIONS and whose rows hold cells of the lengths in
 // ROWS ("9,11,29,39" per row: "12" is twelve letters, "_3" three blanks); no rows gives an
@@ -55,7 +54,7 @@ private slots:
     void cleanup() { unloadAll(); }
 
     // Results built so that their columns measure the given widths; the widths applied to
-    // the grid, in twips.
+    // the grid, in twips (none: every column left as it was).
     void fitting_data() {
         QTest::addColumn<QStringList>("captions");
         QTest::addColumn<QStringList>("rows");
@@ -73,7 +72,6 @@ private slots:
         const QStringList wide = QStringList(3, "9,11,29,39"); // 10, 12, 30, 40
         const QStringList ab{"a", "b"};
         const QStringList thirtyTen = QStringList(3, "29,9"); // 30, 10
-        const QList<int> untouched(4, kUntouched);
 
         row("10 12 30 40 to 100", abcd, wide, "100 ADEGUA 100", {1000, 1200, 3300, 4300});
         row("blank caption and cells", {" ", "a"}, {"_3,4", "0,4"}, "100 ADEGUA 100", {0, 500});
@@ -81,14 +79,13 @@ private slots:
         row("totals past 16 bits", {"a", "b", "c"},
             {"10000,10000,1", "10000,10000,1", "10000,10000,13"}, "100 ADEGUA 100",
             {4300, 4300, 1400});
-        row("width above 327", ab, QStringList(3, "400,4"), "400 ADEGUA 400",
-            {kUntouched, kUntouched});
+        row("width above 327", ab, QStringList(3, "400,4"), "400 ADEGUA 400", {});
         row("Aumenta from 100", abcd, wide, "100 AUMENTA 120", {1000, 1200, 4300, 5300});
         row("Diminuisce at 5", ab, thirtyTen, "5 DIMINUISCE 5", {1500, 1000});
         row("Diminuisce from 10: below 1 fits with 100", ab, thirtyTen, "10 DIMINUISCE -10",
             {8700, 1000});
-        row("no rows", abcd, {}, "100 ADEGUA 100", untouched, {"beep"});
-        row("mdb now: the empty ODBC grid", abcd, wide, "100 ADEGUA 100 mdb", untouched, {"beep"});
+        row("no rows", abcd, {}, "100 ADEGUA 100", {}, {"beep"});
+        row("mdb now: the empty ODBC grid", abcd, wide, "100 ADEGUA 100 mdb", {}, {"beep"});
     }
 
     void fitting() {
@@ -110,8 +107,7 @@ private slots:
             return all;
         };
         QList<double> expected = widths();
-        for (qsizetype c = 0; c < twips.size(); ++c)
-            expected[c] = twips[c] == kUntouched ? expected[c] : twips[c];
+        std::copy(twips.begin(), twips.end(), expected.begin());
         control<TextBox>(catalogue_, "txtTIPO_DATABASE")->setText(step[3]);
         control<Label>(results, "lblDIM_MAX")->setCaption(step[0]);
         const qsizetype mark = capture.summary().size();
