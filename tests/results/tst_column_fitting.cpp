@@ -86,6 +86,11 @@ private slots:
             {8700, 1000});
         row("no rows", abcd, {}, "100 ADEGUA 100", {}, {"beep"});
         row("mdb now: the empty ODBC grid", abcd, wide, "100 ADEGUA 100 mdb", {}, {"beep"});
+        QStringList captions;
+        for (int c = 0; c < 52; ++c)
+            captions << QStringLiteral("c%1").arg(c);
+        row("52 columns: the first 51 fitted", captions, {QStringList(52, "5").join(',')},
+            "100 ADEGUA 100", QList<int>(51, 600));
     }
 
     void fitting() {
