@@ -4,18 +4,12 @@
 #include "platform/platform.h"
 #include "print/grid_report.h"
 #include "print/printer.h"
-#include "print/query_sheet.h"
 #include "print/rows_reply.h"
 #include "support/harness.h"
 #include "support/pdf_lines.h"
 #include "support/result_window_under_test.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPrinterInfo>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <limits>
@@ -24,12 +18,8 @@
 #include <sys/file.h>
 
 using namespace velario;
-using velario::test::ProgramRun;
-using velario::test::Sandbox;
 
 using Ints = QList<int>;
-Q_DECLARE_METATYPE(Ints)
-Q_DECLARE_METATYPE(QList<QStringList>)
 
 namespace {
 
@@ -504,17 +494,18 @@ void TestPrinter::list() {
     entries << QStringList{"CODICE_LUNGO_15", "Clienti attivi per zona, agente e provincia",
                            "SELECT *\nFROM clienti\nWHERE attivo = 1", "VENDITE", "ODBC"}
             << QStringList{"A1B", "Breve", "  " + longSql + "  ", "C:\\DATI\\ARCHIVIO.MDB", "MDB"};
-    Sandbox box;
+    test::Sandbox box;
     const QString out = box.path();
     box.writeConfig(box.makeCatalogue("vuoto.db"));
-    const ProgramRun empty = box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n", {"--print-to", out});
+    const test::ProgramRun empty =
+        box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n", {"--print-to", out});
     QCOMPARE(test::afterCatalogueOpened(empty.summary()),
              (QStringList{"beep", "msgbox:Non ci sono records da stampare !!!|" + kAppTitle + "|0",
                           "exit:0"}));
     box.writeConfig(box.makeCatalogue("cat.db", entries));
 
     // Then the sheet of the entry shown, with edits not saved.
-    const ProgramRun run = box.run(
+    const test::ProgramRun run = box.run(
         "scroll frmTS0002.DBGrid1 15\nrow frmTS0002.DBGrid1 20\n"
         "type frmTS0002.txtSELEZ_SQL SELECT modificato\ntype frmTS0002.txtDATABASE altro.db\n"
         "dump\nclick frmTS0002.cmdSTAMPA_Elenco_SQL\ndump\n"
