@@ -4,10 +4,7 @@
 
 #include <libdeflate.h>
 
-#include <QRandomGenerator>
 #include <QRawFont>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
