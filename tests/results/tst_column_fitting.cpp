@@ -6,8 +6,7 @@
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLabel>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace velario;
 using namespace velario::test;
