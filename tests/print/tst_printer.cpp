@@ -35,7 +35,6 @@ QString padded(const QString& text, int width) {
     return cut + QString(width - taken, u' ');
 }
 
-const QString kClock = QStringLiteral("2026-12-05T10:55:30");
 const QString kStamp = QStringLiteral("05/12/2026 10:55:30");
 // The lines of a transcribed DOCUMENT, each run as "[text]" in the style PLAIN, else as
 // "[text|face|size|bu]".
@@ -45,10 +44,8 @@ QStringList bracketed(const QJsonObject& document, const QString& plain) {
         QString out;
         for (const QJsonValue r : line.toArray()) {
             const QString style =
-                QStringLiteral("|%1|%2|%3%4")
-                    .arg(r["font"].toString())
-                    .arg(r["size"].toDouble())
-                    .arg(r["bold"].toBool() ? "b" : "-", r["underline"].toBool() ? "u" : "-");
+                QStringLiteral("|%1|%2|").arg(r["font"].toString()).arg(r["size"].toDouble()) +
+                (r["bold"].toBool() ? 'b' : '-') + (r["underline"].toBool() ? 'u' : '-');
             out += '[' + r["text"].toString() + (style == plain ? "" : style) + ']';
         }
         lines << out;
@@ -391,7 +388,6 @@ private slots:
         // a reply beyond it prints the rows there are.
         show(captions, rows);
         QCOMPARE(grid_->automationScroll(1), QString());
-        QCOMPARE(grid_->firstVisibleRow(), 1);
         const QString seventy = QStringLiteral("Fatturato per cliente, zona e agente nel periodo "
                                                "selezionato (IVA esc)");
         const QString longPath = "/" + QString(99, u'p');
@@ -514,7 +510,7 @@ void TestPrinter::list() {
         "type frmTS0002.txtTIPO_DATABASE \" ODBC\"\n"
         "type frmTS0002.txtSELEZ_SQL \"  SELECT a,\\r\\n   b\\nFROM t\\rWHERE x = 1\"\n"
         "click frmTS0002.cmdSTAMPA_SQL\n",
-        {"--clock", kClock, "--print-to", out});
+        {"--clock", "2026-12-05T10:55:30", "--print-to", out});
     QCOMPARE(test::afterCatalogueOpened(run.summary()),
              (QStringList{"state", "pointer:11", "document", "beep", "pointer:0", "state",
                           "pointer:11", "document", "beep", "pointer:0", "exit:0"}));
