@@ -88,17 +88,9 @@ class TestPrinter : public QObject {
         QVERIFY2(!error, qPrintable(error.description));
     }
 
-    QList<QJsonObject> documents() const {
-        return test::ProgramRun{0, false, session_->events(), {}}.eventsOf("document");
-    }
-
-    // The lines of the documents in the transcript, each run as "[text]" in plain Courier New
-    // 9, else as "[text|font|size|bu]".
-    QStringList transcribed() const {
-        QStringList lines;
-        for (const QJsonObject& e : documents())
-            lines += bracketed(e, "|Courier New|9|--");
-        return lines;
+    // The first document of the session's transcript.
+    QJsonObject document() const {
+        return test::ProgramRun{0, false, session_->events(), {}}.eventsOf("document").value(0);
     }
 
 private slots:
@@ -125,7 +117,7 @@ private slots:
     // Steps separated by ';': "p=a+b" prints the items a and b, "o=..." the same with an
     // open end, a bare "p" prints no items; B/b, U/u turn bold
     // and underline on/off; "s=9" sets the size and "f=NAME" the face. The lines are checked
-    // in the transcript and on paper.
+    // in the transcript (plain Courier New 9 as "[text]") and on paper.
     void runs_data() {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QStringList>("lines");
@@ -226,10 +218,10 @@ private slots:
                 printer.setFontUnderline(step == "U");
         }
         QVERIFY(!printer.endDoc());
-        QCOMPARE(transcribed(), lines);
+        QCOMPARE(bracketed(document(), "|Courier New|9|--"), lines);
         QCOMPARE(printer.lastDocument().pages, pages);
         QCOMPARE(QDir(out_).entryList(QDir::Files | QDir::Hidden).size(), lines.isEmpty() ? 0 : 1);
-        QCOMPARE(test::paperDiffers(documents().value(0)), QString());
+        QCOMPARE(test::paperDiffers(document()), QString());
     }
 
     // A document written to the default folder, for want of a printer, is opened for the
@@ -304,7 +296,7 @@ private slots:
         printer.setPdfFolder(out_);
         printer.print({"nuovo"});
         QVERIFY(!printer.endDoc());
-        QCOMPARE(transcribed(), QStringList{"[nuovo|Courier New|10|--]"});
+        QCOMPARE(bracketed(document(), "|Courier New|10|--"), QStringList{"[nuovo]"});
     }
 
     // Widths measured over the three rows asked for (without their leading blanks), fitted
@@ -417,7 +409,7 @@ private slots:
         }
         expected << kRule;
         QStringList texts;
-        for (const QJsonValue line : documents().value(0)["lines"].toArray())
+        for (const QJsonValue line : document()["lines"].toArray())
             texts << test::lineText(line);
         QCOMPARE(texts, expected);
         QStringList fonts; // an empty line by the font it closed with
@@ -431,7 +423,7 @@ private slots:
         QCOMPARE(fonts, QStringList(5, bold)
                             << rule << QStringList(captionLines, body + " B") << rule
                             << QStringList(expected.size() - 8 - captionLines, body) << rule);
-        QCOMPARE(test::paperDiffers(documents().value(0)), QString());
+        QCOMPARE(test::paperDiffers(document()), QString());
         const QJsonObject asked = session_->events().first();
         QCOMPARE(session_->summary().join(' ') + '|' + asked["prompt"].toString() + '|' +
                      asked["title"].toString() + '|' + asked["default"].toString() + '|' +
