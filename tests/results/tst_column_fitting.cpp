@@ -13,8 +13,6 @@ using namespace velario::test;
 
 namespace {
 
-const QStringList kFitted{"pointer:11", "beep", "pointer:0"};
-
 // A result whose columns are headed by CAPTIONS and whose rows hold cells of the lengths in
 // ROWS ("9,11,29,39" per row: "12" is twelve letters, "_3" three blanks); no rows gives an
 // empty result with the same columns.
@@ -64,7 +62,7 @@ private slots:
         QTest::addColumn<QStringList>("events");
         const auto row = [](const char* name, const QStringList& captions, const QStringList& rows,
                             const char* press, const QList<int>& twips,
-                            const QStringList& events = kFitted) {
+                            const QStringList& events = {"pointer:11", "beep", "pointer:0"}) {
             QTest::newRow(name) << captions << rows << QString(press) << twips << events;
         };
         const QStringList abcd{"a", "b", "c", "d"};
