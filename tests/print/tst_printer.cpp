@@ -334,15 +334,11 @@ private slots:
         row("40 columns of 9 characters", {}, Ints(40, 9), {}, 6, Ints(40, 10), {14, 28});
         QTest::newRow("quotes, backslashes, an accented cell after plain ones")
             << QStringList{"a", "b", "c"}
-            << QList<QStringList>{{"1", "dice \"ciao\"", "C:\\dati\\x"},
-                                  {"22", "2", "perché sì"},
-                                  {"è", "ok", "x"}}
-            << 9.0f << Ints{2, 12, 10} << "9" << Ints{};
+            << test::entriesOf({"1|dice \"ciao\"|C:\\dati\\x", "22|2|perché sì", "è|ok|x"}) << 9.0f
+            << Ints{2, 12, 10} << "9" << Ints{};
         QTest::newRow("breaks, tabs, Nulls, blanks and controls")
             << QStringList{"a", "b", "c"}
-            << QList<QStringList>{{"1", "ab\ncd", "x\u2028y"},
-                                  {"\t2\t", "\x01z", "<null>"},
-                                  {"<null>", "  a  ", "\x7f"}}
+            << test::entriesOf({"1|ab\ncd|x\u2028y", "\t2\t|\x01z|<null>", "<null>|  a  |\x7f"})
             << 9.0f << Ints{2, 6, 4} << "3" << Ints{};
         // The rows held are measured first, then the rest as they are read, in order, up to
         // the rows asked for: "10" keeps the width "0" gave and "100" widens it; rows 100 and
@@ -361,10 +357,8 @@ private slots:
         // Each cell in its own direction, later columns where they belong.
         QTest::newRow("right to left first cells, wide characters")
             << QStringList{"a", "b", "c"}
-            << QList<QStringList>{{"שלום", "漢字", "a1"},
-                                  {"دار ورد", "😀😀", "b2"},
-                                  {"abc", "x", "c3"}}
-            << 9.0f << Ints{8, 5, 2} << "<default>" << Ints{};
+            << test::entriesOf({"שלום|漢字|a1", "دار ورد|😀😀|b2", "abc|x|c3"}) << 9.0f
+            << Ints{8, 5, 2} << "<default>" << Ints{};
     }
 
     void columns() {
