@@ -70,8 +70,7 @@ class TestPrinter : public QObject {
         const QString path = dir_->filePath(QStringLiteral("t%1.db").arg(rows.size()));
         QStringList sql{"BEGIN", "CREATE TABLE t (\"" + captions.join("\", \"") + "\")"};
         for (const QStringList& row : rows)
-            sql << QString("INSERT INTO t VALUES ('%1')")
-                       .arg(row.join("', '"))
+            sql << QString("INSERT INTO t VALUES ('" + row.join("', '") + "')")
                        .replace("'<null>'", "NULL");
         QVERIFY(test::writeSqlite(path, sql << "COMMIT"));
         Error error;
