@@ -526,10 +526,9 @@ void TestPrinter::list() {
             .split('\n');
     QCOMPARE(bracketed(documents.value(1), "|Courier New|9|--"), sheet);
 
-    const QJsonObject fields = run.lastWindowState("frmTS0002")["controls"].toObject();
-    QCOMPARE(QString::number(fields["DBGrid1"]["currentRow"].toInt()) + '|' +
-                 fields["txtCOD_SQL"]["text"].toString() + '|' +
-                 fields["txtSELEZ_SQL"]["text"].toString(),
+    QCOMPARE(QString::number(run.control("DBGrid1")["currentRow"].toInt()) + '|' +
+                 run.control("txtCOD_SQL")["text"].toString() + '|' +
+                 run.control("txtSELEZ_SQL")["text"].toString(),
              "0|A1B|" + longSql);
 
     // On paper: every line where it was printed, blanks included.
