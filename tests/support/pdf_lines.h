@@ -2,11 +2,11 @@
 
 #include "data/text/text_columns.h"
 #include "print/printer.h"
+#include "support/harness.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -18,11 +18,8 @@ namespace velario::test {
 // Standard output of a tool, and what it said on its error output (where a reader that had
 // to mend a file says so) when anything.
 inline QString tool(const QString& program, const QStringList& args) {
-    QProcess process;
-    process.start(program, args);
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
-        return QStringLiteral("<%1 failed>").arg(program);
-    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+    const CommandRun run = runCommand(program, args);
+    return run.exitCode == 0 ? QString::fromUtf8(run.out) + run.err : '<' + program + " failed>";
 }
 
 // The text of a transcribed line, its runs joined.
