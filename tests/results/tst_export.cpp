@@ -154,8 +154,7 @@ private slots:
     // says of how many, and what comes next reads on from there: Ctrl+End again (stopped
     // once more, further on), then an export with its own progress, never told it was stopped.
     void afterAStoppedReading() {
-        QTemporaryDir folder;
-        const QString path = folder.filePath("lente.csv");
+        const QString path = sandbox_.file("lente.csv");
         const QString stop = "answer 2\nkey frmTS0003.DBGrid2 Ctrl+End\ndump\n";
         const ProgramRun run =
             sandbox_.run(kSlow + stop + stop + QString(kExport).replace("FILE", path) + "dump\n");
@@ -186,14 +185,13 @@ private slots:
     // "Esporta CSV…" proposes the entry's code as the file's name, in the home folder first,
     // then in the folder of the last export.
     void proposedFile() {
-        QTemporaryDir folder;
         const ProgramRun run =
-            sandbox_.run(kValues + QString(kExport).replace("FILE", folder.filePath("primo.csv")) +
-                         QString(kExport).replace("FILE", folder.filePath("secondo.csv")));
+            sandbox_.run(kValues + QString(kExport).replace("FILE", sandbox_.file("primo.csv")) +
+                         QString(kExport).replace("FILE", sandbox_.file("secondo.csv")));
         QStringList starts;
         for (const QJsonObject& dialog : run.eventsOf("filedialog"))
             starts << dialog["initialDir"].toString();
-        QCOMPARE(starts, QStringList({QDir::home().filePath("A.csv"), folder.filePath("A.csv")}));
+        QCOMPARE(starts, QStringList({QDir::home().filePath("A.csv"), sandbox_.file("A.csv")}));
     }
 
     void exports() {
@@ -251,8 +249,8 @@ private slots:
         received.truncate(pipe ? std::max<qsizetype>(0, ::read(reader, received.data(), 4096)) : 0);
         QCOMPARE(received, pipe ? kSemicolon : QByteArray());
         struct stat after {};
-        QVERIFY(::stat(name, &after) == 0);
-        QVERIFY(pipe ? S_ISFIFO(after.st_mode) : S_ISCHR(after.st_mode));
+        QVERIFY(::stat(name, &after) == 0 &&
+                (pipe ? S_ISFIFO(after.st_mode) : S_ISCHR(after.st_mode)));
     }
 };
 
