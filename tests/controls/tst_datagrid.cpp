@@ -1,5 +1,6 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
+#include "platform/twips.h"
 #include "support/result_window_under_test.h"
 
 #include <QApplication>
@@ -54,11 +55,8 @@ private slots:
         window_ = std::make_unique<QWidget>();
         source_ = new BoundDataSource("Data1", window_.get());
         grid_ = new DataGrid("DBGrid1", window_.get());
-        grid_->setHeight(2500);
-        grid_->setWidth(5000);
-        source_->setTop(2600);
-        source_->setWidth(5000);
-        source_->setHeight(400);
+        twips::setGeometry(grid_, 0, 0, 5000, 2500);
+        twips::setGeometry(source_, 0, 2600, 5000, 400);
         grid_->setDataSource(source_);
         source_->setDatabaseName(path_);
         window_->show();
@@ -123,18 +121,12 @@ private slots:
         grid_->setCurrentIndex(cell);
         grid_->edit(cell);
         auto* editor = qobject_cast<QLineEdit*>(grid_->indexWidget(cell));
-        QVERIFY(editor);
-        QCOMPARE(editor->text(), QStringLiteral("cliente 1"));
-        for (const QChar key : keys) {
-            if (key == u'>')
-                QTest::keyClick(editor, Qt::Key_End);
-            else if (key == u'<')
-                QTest::keyClick(editor, Qt::Key_Backspace);
-            else if (key == u'*')
-                editor->selectAll();
-            else
-                QTest::keyClick(editor, key.toLatin1());
-        }
+        QVERIFY(editor && editor->text() == "cliente 1");
+        for (const QChar key : keys)
+            key == u'*' ? editor->selectAll()
+                        : QTest::keyClick(editor, key == u'>'   ? Qt::Key_End
+                                                  : key == u'<' ? Qt::Key_Backspace
+                                                                : Qt::Key(key.toUpper().unicode()));
         QTest::keyClick(editor, Qt::Key_Return);
         QCoreApplication::sendPostedEvents(grid_->itemDelegate(), QEvent::MetaCall);
         QCOMPARE(handed->join('|'), confirmed == "-" ? QString() : confirmed);
