@@ -24,23 +24,15 @@ constexpr int kColumns = 3;
 // cell longer than several blocks.
 std::vector<Row> sampleRows(int count, int blockSize) {
     std::vector<Row> rows{size_t(count), Row(kColumns)};
-    for (int r = 0; r < count; ++r) {
-        for (int c = 0; c < kColumns; ++c) {
-            std::optional<QString>& cell = rows[size_t(r)][size_t(c)];
-            if ((r + c) % 11 == 0)
-                continue;
-            if ((r + c) % 7 == 0)
-                cell = QString("");
-            else if (r % 50 == 3 && c == 1)
-                cell = QString(3 * blockSize + r, QChar(u'a' + r % 26));
-            else if (r % 3 == 0)
-                cell = QStringLiteral("riga %1 colonna %2 è €").arg(r).arg(c);
-            else if (r % 5 == 1 && c == 2)
-                cell = QStringLiteral("riga\t%1").arg(r);
-            else
-                cell = QStringLiteral("riga %1 colonna %2 ~").arg(r).arg(c);
-        }
-    }
+    for (int r = 0; r < count; ++r)
+        for (int c = 0; c < kColumns; ++c)
+            if ((r + c) % 11 != 0)
+                rows[size_t(r)][size_t(c)] =
+                    (r + c) % 7 == 0        ? QString("")
+                    : r % 50 == 3 && c == 1 ? QString(3 * blockSize + r, QChar(u'a' + r % 26))
+                    : r % 3 == 0 ? QStringLiteral("riga %1 colonna %2 è €").arg(r).arg(c)
+                    : r % 5 == 1 && c == 2 ? QStringLiteral("riga\t%1").arg(r)
+                                           : QStringLiteral("riga %1 colonna %2 ~").arg(r).arg(c);
     return rows;
 }
 
