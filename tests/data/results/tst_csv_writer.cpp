@@ -84,10 +84,7 @@ std::vector<Row> generated(quint32 seed, bool big) {
     }
     if (big) {
         rows[10][0] = QByteArray(3 << 20, 'x');
-        QByteArray mixed;
-        while (mixed.size() < (3 << 20))
-            mixed += pieces.join();
-        rows[20][0] = mixed;
+        rows[20][0] = pieces.join().repeated((3 << 20) / pieces.join().size() + 1);
     }
     return rows;
 }
