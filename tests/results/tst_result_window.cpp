@@ -5,7 +5,6 @@
 #include "support/harness.h"
 #include "support/result_window_under_test.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -86,11 +85,10 @@ class TestResultWindow : public QObject {
     QTemporaryDir configHome_;
 
     QString resolve(QString text) const {
-        text.replace("<rows>", rowsFile_);
-        text.replace("<missing>", dir_.filePath("manca.db"));
-        text.replace("<accdb>", QDir::cleanPath(qEnvironmentVariable("VELARIO_SOURCE_DIR") +
-                                                "/tests/data/access/ASampleDatabase.accdb"));
-        return text;
+        return text.replace("<rows>", rowsFile_)
+            .replace("<missing>", dir_.filePath("manca.db"))
+            .replace("<accdb>", qEnvironmentVariable("VELARIO_SOURCE_DIR") +
+                                    "/tests/data/access/ASampleDatabase.accdb");
     }
 
     // Rows of the type, database and statement: SQL[0] on the SQLite file, the others through
