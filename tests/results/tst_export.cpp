@@ -223,16 +223,12 @@ private slots:
     // without the question for an existing file, a device is refused. The test makes its own.
     void notAFile_data() {
         QTest::addColumn<bool>("pipe");
-        QTest::addColumn<QStringList>("told");
-        QTest::newRow("named pipe") << true << QStringList{};
-        QTest::newRow("device") << false
-                                << QStringList{"msgbox:Impossibile scrivere il file FILE: è un "
-                                               "dispositivo, non un file|Esporta CSV|0"};
+        QTest::newRow("named pipe") << true;
+        QTest::newRow("device") << false;
     }
 
     void notAFile() {
         QFETCH(bool, pipe);
-        QFETCH(QStringList, told);
         QTemporaryDir folder;
         const QString path = folder.filePath("uscita.csv");
         const QByteArray name = QFile::encodeName(path);
@@ -243,8 +239,10 @@ private slots:
         const auto closeReader = qScopeGuard([reader] { ::close(reader); });
         const ProgramRun run = sandbox_.run(QString(kValues + kExport).replace("FILE", path));
         QCOMPARE(run.exitCode, 0);
-        QStringList messages = run.summary().filter(QRegularExpression("^msgbox:"));
-        QCOMPARE(messages, told.replaceInStrings("FILE", path));
+        QCOMPARE(run.summary().filter(QRegularExpression("^msgbox:")).join(""),
+                 pipe ? ""
+                      : "msgbox:Impossibile scrivere il file " + path +
+                            ": è un dispositivo, non un file|Esporta CSV|0");
         QByteArray received(4096, '\0');
         received.truncate(pipe ? std::max<qsizetype>(0, ::read(reader, received.data(), 4096)) : 0);
         QCOMPARE(received, pipe ? kSemicolon : QByteArray());
