@@ -33,9 +33,8 @@ QByteArray forSpreadsheet(const QByteArray& cell, const QByteArray& decimal) {
     if (match.hasCaptured(2) || match.hasCaptured(3))
         return QByteArray(cell).replace(".", decimal);
     const QString digits = match.captured(1);
-    if (digits.size() > 15 || (digits.size() > 1 && digits.startsWith('0')))
-        return "=\"" + cell + '"';
-    return cell;
+    return digits.size() > 15 || (digits.size() > 1 && digits.startsWith('0')) ? "=\"" + cell + '"'
+                                                                               : cell;
 }
 
 // The plain reading of the rules, a cell at a time.
