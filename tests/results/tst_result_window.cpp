@@ -47,6 +47,13 @@ QString engineDescription(bool access, const QString& database, const QString& s
     return error.description;
 }
 
+// What a run of the program over a catalogue of ENTRIES did on SCRIPT.
+ProgramRun runOver(const QList<QStringList>& entries, const QString& script) {
+    Sandbox box;
+    box.writeConfig(box.makeCatalogue("cat.db", entries));
+    return box.run(script, {"--print-to", box.path()});
+}
+
 // Per dump of RUN, the catalogue's window state, then the result window's code, description
 // and count ("-" when it is not loaded).
 QStringList dumps(const ProgramRun& run) {
@@ -236,13 +243,10 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(QStringList, told);
         QFETCH(QString, count);
-        Sandbox box;
-        box.writeConfig(box.makeCatalogue(
-            "cat.db", {{"A1", "Lunga", entry.sql, resolve(entry.database), entry.type}}));
-        const ProgramRun run = box.run(steps + "click frmTS0003.cmdESCI\n"
-                                               "type frmTS0002.txtSELEZ_SQL SELECT 1 AS uno\n"
-                                               "click frmTS0002.cmdESEGUE_SQL\ndump\n",
-                                       {"--print-to", box.path()});
+        const ProgramRun run =
+            runOver({{"A1", "Lunga", entry.sql, resolve(entry.database), entry.type}},
+                    steps + "click frmTS0003.cmdESCI\ntype frmTS0002.txtSELEZ_SQL SELECT 1 AS uno\n"
+                            "click frmTS0002.cmdESEGUE_SQL\ndump\n");
         QVERIFY2(!run.crashed && run.exitCode == 0, run.standardError.constData());
         QCOMPARE(run.summary().filter(QRegularExpression("^(progress|msgbox|document)")), told);
         QCOMPARE(dumps(run), QStringList({"1| A1| Lunga|" + count, "1| A1| Lunga|       1"}));
@@ -346,11 +350,9 @@ private slots:
     // (the catalogue window, restored to press Run, stays as it is); closing restores the
     // catalogue, and opening again runs what is on screen then.
     void lifecycle() {
-        Sandbox box;
-        box.writeConfig(box.makeCatalogue(
-            "cat.db", {{"A1", "Righe", kRows, rowsFile_, "MDB"},
-                       {"B2", "Poche", "SELECT * FROM righe WHERE n <= 12", rowsFile_, "MDB"}}));
-        const ProgramRun run = box.run(
+        const ProgramRun run = runOver(
+            {{"A1", "Righe", kRows, rowsFile_, "MDB"},
+             {"B2", "Poche", "SELECT * FROM righe WHERE n <= 12", rowsFile_, "MDB"}},
             QString(
                 "click frmTS0002.cmdESEGUE_SQL;dump;activate frmTS0002;type "
                 "frmTS0002.txtTIPO_DATABASE ODBC;activate frmTS0003;dump;type "
