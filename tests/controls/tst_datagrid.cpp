@@ -254,23 +254,16 @@ private slots:
         QCOMPARE(select("all"), "0,0 0,1 1,0 1,1 2,0 2,1");
         QCOMPARE(select("2 1 2 1"), "2,1");
         QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
+        // A right click inside the block, away from the current cell, keeps it for the context
+        // menu; outside it, it selects the cell clicked.
+        for (const auto& [row, column, selected] : {std::tuple(1, 1, 4), std::tuple(2, 0, 1)}) {
+            click(grid_->viewport(), grid_->visualRect(grid_->model()->index(row, column)).center(),
+                  Qt::RightButton);
+            QCOMPARE(grid_->selectionModel()->selectedIndexes().size(), selected);
+        }
         for (const QString bad : {"0 0 0 2", "0 1 0 0", "1 0 0 0", "0 x 0 0"})
             QCOMPARE(select(qPrintable(bad)), "bad selection '" + bad + "'");
         QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
-    }
-
-    // A right click inside a block selection, away from the current cell, keeps the block
-    // for the context menu; outside it, it selects the cell clicked.
-    void rightClickInsideTheSelection() {
-        QVERIFY(!show("SELECT id, nome FROM clienti"));
-        const auto selectedAfterClick = [this](int row, int column) {
-            click(grid_->viewport(), grid_->visualRect(grid_->model()->index(row, column)).center(),
-                  Qt::RightButton);
-            return grid_->selectionModel()->selectedIndexes().size();
-        };
-        QCOMPARE(grid_->automationSelect("2 0 4 1"), QString());
-        QCOMPARE(selectedAfterClick(3, 1), 6);
-        QCOMPARE(selectedAfterClick(7, 0), 1);
     }
 
     // Each refresh repositions once, on the grid's row too, and sees what was written since;
@@ -297,7 +290,6 @@ private slots:
         QVERIFY(!grid_->setRow(3) && !grid_->setCol(1) && grid_->automationRow(1500).isEmpty());
         QVERIFY(!show("SELECT id, nome FROM clienti WHERE id <= 300"));
         const QList<QToolButton*> buttons = source_->findChildren<QToolButton*>();
-        QCOMPARE(buttons.size(), 4);
         // next, next, previous, last, next past the end (no move), first
         for (const int b : {2, 2, 1, 3, 2, 0})
             buttons[b]->click();
