@@ -100,7 +100,6 @@ private slots:
         const QString replace = "msgbox:Il file FILE esiste già.\rSostituirlo ?|Esporta CSV|292";
         const QString stopped =
             "msgbox:Esportazione annullata: il file non è stato scritto.|Esporta CSV|0";
-        row("SQLite file", kValues + kExport, false, kSemicolon);
         row("comma chosen, ODBC, rows not read yet",
             kOdbcRows + "choose-separator ,\n" + QString(kExport).replace("DBGrid2", "DBGrid1"),
             false, series(100000, ","));
