@@ -116,9 +116,7 @@ private slots:
             const QString failure =
                 odbcRun(engine == 1 ? kPostgresDsn : kMariadbDsn,
                         {"DROP TABLE IF EXISTS righe_parametri",
-                         "CREATE TABLE righe_parametri (n INTEGER, nome VARCHAR(20))",
-                         "INSERT INTO righe_parametri SELECT n, nome FROM (" +
-                             series(1234)[engine] + ") AS s"});
+                         "CREATE TABLE righe_parametri AS " + series(1234)[engine]});
             QVERIFY2(failure.isEmpty(), qPrintable(failure));
         }
         // The answers given last are kept in the test's own folder.
@@ -364,15 +362,13 @@ private slots:
 
         QStringList seen = afterCatalogueOpened(run.summary());
         seen.removeAll("window:frmTS0002:activate");
-        QCOMPARE(seen,
-                 kOpening +
-                     QString("state window:frmTS0002:restore window:frmTS0003:activate state "
-                             "pointer:11 pointer:0 window:frmTS0003:activate state "
-                             "window:frmTS0003:unload state")
-                         .split(' ') +
-                     kOpening +
-                     QString("state window:frmTS0002:restore window:frmTS0003:unload state exit:0")
-                         .split(' '));
+        const QString opening = kOpening.join(' ');
+        QCOMPARE(seen.join(' '),
+                 opening +
+                     " state window:frmTS0002:restore window:frmTS0003:activate state pointer:11 "
+                     "pointer:0 window:frmTS0003:activate state window:frmTS0003:unload state " +
+                     opening +
+                     " state window:frmTS0002:restore window:frmTS0003:unload state exit:0");
         QCOMPARE(
             dumps(run),
             QStringList({"1| A1| Righe|   1.234",
