@@ -132,8 +132,7 @@ private slots:
             std::vector<qint64> order(rows.size()), jumps(2000);
             std::iota(order.begin(), order.end(), 0);
             QCOMPARE(mismatchInRows(store, rows, order), QString());
-            QRandomGenerator random(7 + round);
-            for (qint64& r : jumps)
+            for (QRandomGenerator random(7 + round); auto& r : jumps)
                 r = qint64(random.bounded(quint32(rows.size())));
             QCOMPARE(mismatchInRows(store, rows, jumps), QString());
 
