@@ -1,5 +1,6 @@
 #include "controls/datagrid.h"
 #include "controls/datasource.h"
+#include "platform/twips.h"
 #include "support/result_window_under_test.h"
 
 #include <QApplication>
@@ -54,11 +55,8 @@ private slots:
         window_ = std::make_unique<QWidget>();
         source_ = new BoundDataSource("Data1", window_.get());
         grid_ = new DataGrid("DBGrid1", window_.get());
-        grid_->setHeight(2500);
-        grid_->setWidth(5000);
-        source_->setTop(2600);
-        source_->setWidth(5000);
-        source_->setHeight(400);
+        twips::setGeometry(grid_, 0, 0, 5000, 2500);
+        twips::setGeometry(source_, 0, 2600, 5000, 400);
         grid_->setDataSource(source_);
         source_->setDatabaseName(path_);
         window_->show();
@@ -101,11 +99,11 @@ private slots:
     // in the in-place editor whole, and confirming it unchanged changes nothing; the user may
     // shorten it, but typing never takes a value past the limit.
     void storedValueOpensWhole_data() {
-        QTest::addColumn<QString>("keys"); // End as >, Backspace as <, select all as *
-        QTest::addColumn<QString>("confirmed");
-        QTest::newRow("unchanged") << QString() << "-";
-        QTest::newRow("shortened, then typed") << QString("><<<<<xyz") << "cliex";
-        QTest::newRow("typed over") << QString("*abcdefgh") << "abcde";
+        QTest::addColumn<QString>("keys");      // End as >, Backspace as <, select all as *
+        QTest::addColumn<QString>("confirmed"); // what the handler saw > what the cell holds
+        QTest::newRow("unchanged") << QString() << ">cliente 1";
+        QTest::newRow("shortened, then typed") << QString("><<<<<xyz") << "cliex>cliex";
+        QTest::newRow("typed over") << QString("*abcdefgh") << "abcde>abcde";
     }
     void storedValueOpensWhole() {
         QFETCH(QString, keys);
@@ -123,23 +121,15 @@ private slots:
         grid_->setCurrentIndex(cell);
         grid_->edit(cell);
         auto* editor = qobject_cast<QLineEdit*>(grid_->indexWidget(cell));
-        QVERIFY(editor);
-        QCOMPARE(editor->text(), QStringLiteral("cliente 1"));
-        for (const QChar key : keys) {
-            if (key == u'>')
-                QTest::keyClick(editor, Qt::Key_End);
-            else if (key == u'<')
-                QTest::keyClick(editor, Qt::Key_Backspace);
-            else if (key == u'*')
-                editor->selectAll();
-            else
-                QTest::keyClick(editor, key.toLatin1());
-        }
+        QVERIFY(editor && editor->text() == "cliente 1");
+        for (const QChar key : keys)
+            key == u'*' ? editor->selectAll()
+                        : QTest::keyClick(editor, key == u'>'   ? Qt::Key_End
+                                                  : key == u'<' ? Qt::Key_Backspace
+                                                                : Qt::Key(key.toUpper().unicode()));
         QTest::keyClick(editor, Qt::Key_Return);
         QCoreApplication::sendPostedEvents(grid_->itemDelegate(), QEvent::MetaCall);
-        QCOMPARE(handed->join('|'), confirmed == "-" ? QString() : confirmed);
-        QCOMPARE(cell.data().toString(),
-                 confirmed == "-" ? QStringLiteral("cliente 1") : confirmed);
+        QCOMPARE(handed->join('|') + '>' + cell.data().toString(), confirmed);
     }
 
     // Whatever reaches past the rows the view has takes it there: the scroll bar (held, the
@@ -264,23 +254,16 @@ private slots:
         QCOMPARE(select("all"), "0,0 0,1 1,0 1,1 2,0 2,1");
         QCOMPARE(select("2 1 2 1"), "2,1");
         QCOMPARE(select("0 0 1 1"), "0,0 0,1 1,0 1,1");
+        // A right click inside the block, away from the current cell, keeps it for the context
+        // menu; outside it, it selects the cell clicked.
+        for (const auto& [row, column, selected] : {std::tuple(1, 1, 4), std::tuple(2, 0, 1)}) {
+            click(grid_->viewport(), grid_->visualRect(grid_->model()->index(row, column)).center(),
+                  Qt::RightButton);
+            QCOMPARE(grid_->selectionModel()->selectedIndexes().size(), selected);
+        }
         for (const QString bad : {"0 0 0 2", "0 1 0 0", "1 0 0 0", "0 x 0 0"})
             QCOMPARE(select(qPrintable(bad)), "bad selection '" + bad + "'");
         QCOMPARE(select("0 0 3 0"), "row 3 is outside the result (3 rows)");
-    }
-
-    // A right click inside a block selection, away from the current cell, keeps the block
-    // for the context menu; outside it, it selects the cell clicked.
-    void rightClickInsideTheSelection() {
-        QVERIFY(!show("SELECT id, nome FROM clienti"));
-        const auto selectedAfterClick = [this](int row, int column) {
-            click(grid_->viewport(), grid_->visualRect(grid_->model()->index(row, column)).center(),
-                  Qt::RightButton);
-            return grid_->selectionModel()->selectedIndexes().size();
-        };
-        QCOMPARE(grid_->automationSelect("2 0 4 1"), QString());
-        QCOMPARE(selectedAfterClick(3, 1), 6);
-        QCOMPARE(selectedAfterClick(7, 0), 1);
     }
 
     // Each refresh repositions once, on the grid's row too, and sees what was written since;
@@ -307,7 +290,6 @@ private slots:
         QVERIFY(!grid_->setRow(3) && !grid_->setCol(1) && grid_->automationRow(1500).isEmpty());
         QVERIFY(!show("SELECT id, nome FROM clienti WHERE id <= 300"));
         const QList<QToolButton*> buttons = source_->findChildren<QToolButton*>();
-        QCOMPARE(buttons.size(), 4);
         // next, next, previous, last, next past the end (no move), first
         for (const int b : {2, 2, 1, 3, 2, 0})
             buttons[b]->click();

@@ -56,8 +56,7 @@ private slots:
     void sameCharactersAgain() {
         const QString text = QStringLiteral("a\r\nb\rc\u2028d\ne\r\n");
         FoldedText folded;
-        QString display = folded.reset(text);
-        display.replace(u'\n', QChar(0x2029));
+        const QString display = folded.reset(text).replace(u'\n', QChar(0x2029));
         for (const auto& [from, to] :
              {std::pair(0, 3), std::pair(2, 9), std::pair<int, int>(0, display.size())}) {
             folded.apply(from, to - from, QStringView(display).mid(from, to - from));

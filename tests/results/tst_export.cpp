@@ -2,7 +2,6 @@
 #include "support/result_window_under_test.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -37,7 +36,6 @@ const QByteArray kNumbersForItaly =
     "\"=\"\"12345678901234567890\"\"\";0,5;\"=\"\"12345678901234567\"\"\"\r\n"
     "\"=\"\"00184\"\"\";-0,25;0\r\n1,234;1,0e-05;\r\nabc;;1\r\n";
 const QString kExport = "choose-file FILE\nmenu frmTS0003.DBGrid2 Esporta CSV…\n";
-const QString kExportOdbc = "choose-file FILE\nmenu frmTS0003.DBGrid1 Esporta CSV…\n";
 
 QByteArray series(int rows, const char* separator) {
     QByteArray csv = QByteArray("i") + separator + "r\r\n";
@@ -76,10 +74,8 @@ private slots:
                             {"D", "5000000 righe", kSeries.arg(5000000), values, "MDB"},
                             {"E", "100000 righe via ODBC", kSeries.arg(100000), kDsn, "ODBC"},
                             {"F", "Righe lente",
-                             QString("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
-                                     "FROM s WHERE i < %1) SELECT i, "
-                                     "length(hex(randomblob(60000))) AS n FROM s")
-                                 .arg(kSlowRows),
+                             kSeries.arg(kSlowRows).replace("'riga ' || i AS r",
+                                                            "length(hex(randomblob(60000))) AS n"),
                              values, "MDB"},
                             {"G", "Numeri", "SELECT testo, reale, intero FROM numeri ORDER BY n",
                              values, "MDB"}}));
@@ -104,9 +100,9 @@ private slots:
         const QString replace = "msgbox:Il file FILE esiste già.\rSostituirlo ?|Esporta CSV|292";
         const QString stopped =
             "msgbox:Esportazione annullata: il file non è stato scritto.|Esporta CSV|0";
-        row("SQLite file", kValues + kExport, false, kSemicolon);
         row("comma chosen, ODBC, rows not read yet",
-            kOdbcRows + "choose-separator ,\n" + kExportOdbc, false, series(100000, ","));
+            kOdbcRows + "choose-separator ,\n" + QString(kExport).replace("DBGrid2", "DBGrid1"),
+            false, series(100000, ","));
         row("numbers for an Italian spreadsheet", kNumbers + kExport, false, kNumbersForItaly);
         row("numbers as stored", kNumbers + "choose-separator ; stored\n" + kExport, false,
             QByteArray("testo;reale;intero\r\n1234.5;1234.5;1234\r\n1.0e+20;1.0e+20;-7\r\n"
@@ -115,13 +111,11 @@ private slots:
         row("numbers copied",
             kNumbers + "select frmTS0003.DBGrid2 2 0 3 2\nmenu frmTS0003.DBGrid2 Copia\n", false,
             QByteArray(),
-            "\"=\"\"12345678901234567890\"\"\"\t0,5\t\"=\"\"12345678901234567\"\"\"\n"
-            "\"=\"\"00184\"\"\"\t-0,25\t0\n<table><tr>"
-            "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567890</td>"
-            "<td>0,5</td>"
-            "<td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">12345678901234567</td>"
-            "</tr><tr><td sdnum=\"1033;0;@\" style=\"mso-number-format:'\\@'\">00184</td>"
-            "<td>-0,25</td><td>0</td></tr></table>");
+            QString("\"=\"\"12345678901234567890\"\"\"\t0,5\t\"=\"\"12345678901234567\"\"\"\n"
+                    "\"=\"\"00184\"\"\"\t-0,25\t0\n<table><tr><T>12345678901234567890</td>"
+                    "<td>0,5</td><T>12345678901234567</td></tr><tr><T>00184</td><td>-0,25</td>"
+                    "<td>0</td></tr></table>")
+                .replace("<T>", R"(<td sdnum="1033;0;@" style="mso-number-format:'\@'">)"));
         row("replacing declined", kValues + "answer 7\n" + kExport, true, old, "", replace);
         row("replacing accepted", kValues + "answer 6\n" + kExport, true, kSemicolon, "", replace);
         row("stopped, old file", kLong + "answer 6\nanswer 2\n" + kExport, true, old, "", stopped);
@@ -159,8 +153,7 @@ private slots:
     // says of how many, and what comes next reads on from there: Ctrl+End again (stopped
     // once more, further on), then an export with its own progress, never told it was stopped.
     void afterAStoppedReading() {
-        QTemporaryDir folder;
-        const QString path = folder.filePath("lente.csv");
+        const QString path = sandbox_.file("lente.csv");
         const QString stop = "answer 2\nkey frmTS0003.DBGrid2 Ctrl+End\ndump\n";
         const ProgramRun run =
             sandbox_.run(kSlow + stop + stop + QString(kExport).replace("FILE", path) + "dump\n");
@@ -169,20 +162,20 @@ private slots:
         const QString stopped = "msgbox:Errore SQL: Operazione annullata dall'utente.|Velario|0";
         QCOMPARE(run.summary().filter(QRegularExpression("^(msgbox|progress:Lettura)")),
                  QStringList({reading, stopped, reading, stopped}));
+        // The last row shown and the count, after each stop and at the end.
         QList<int> shown;
-        QStringList counts;
         for (const QJsonObject& state : run.eventsOf("state"))
             for (const QJsonValue window : state["windows"].toArray())
                 if (window["name"] == "frmTS0003") {
-                    const QJsonValue grid = window["controls"]["DBGrid2"];
-                    shown << grid["cells"].toArray().last()[0].toString().toInt();
-                    counts << window["controls"]["lblNUM_REC"]["caption"].toString();
+                    const QJsonValue controls = window["controls"];
+                    shown << controls["DBGrid2"]["cells"].toArray().last()[0].toString().toInt();
+                    QCOMPARE(controls["lblNUM_REC"]["caption"].toString(),
+                             shown.size() < 3
+                                 ? QLocale(QLocale::Italian).toString(shown.last()) + " di 40.000"
+                                 : "  40.000");
                 }
         QCOMPARE(shown.size(), 3);
         QVERIFY(0 < shown[0] && shown[0] < shown[1] && shown[1] < kSlowRows);
-        const QLocale italian(QLocale::Italian);
-        QCOMPARE(counts, QStringList({italian.toString(shown[0]) + " di 40.000",
-                                      italian.toString(shown[1]) + " di 40.000", "  40.000"}));
         const QByteArray csv = fileBytes(path);
         QCOMPARE(csv.count('\n'), kSlowRows + 1);
         QVERIFY(csv.startsWith("i;n\r\n1;120000\r\n") && csv.endsWith("\r\n40000;120000\r\n"));
@@ -191,14 +184,13 @@ private slots:
     // "Esporta CSV…" proposes the entry's code as the file's name, in the home folder first,
     // then in the folder of the last export.
     void proposedFile() {
-        QTemporaryDir folder;
         const ProgramRun run =
-            sandbox_.run(kValues + QString(kExport).replace("FILE", folder.filePath("primo.csv")) +
-                         QString(kExport).replace("FILE", folder.filePath("secondo.csv")));
+            sandbox_.run(kValues + QString(kExport).replace("FILE", sandbox_.file("primo.csv")) +
+                         QString(kExport).replace("FILE", sandbox_.file("secondo.csv")));
         QStringList starts;
         for (const QJsonObject& dialog : run.eventsOf("filedialog"))
             starts << dialog["initialDir"].toString();
-        QCOMPARE(starts, QStringList({QDir::home().filePath("A.csv"), folder.filePath("A.csv")}));
+        QCOMPARE(starts, QStringList({QDir::home().filePath("A.csv"), sandbox_.file("A.csv")}));
     }
 
     void exports() {
@@ -230,16 +222,12 @@ private slots:
     // without the question for an existing file, a device is refused. The test makes its own.
     void notAFile_data() {
         QTest::addColumn<bool>("pipe");
-        QTest::addColumn<QStringList>("told");
-        QTest::newRow("named pipe") << true << QStringList{};
-        QTest::newRow("device") << false
-                                << QStringList{"msgbox:Impossibile scrivere il file FILE: è un "
-                                               "dispositivo, non un file|Esporta CSV|0"};
+        QTest::newRow("named pipe") << true;
+        QTest::newRow("device") << false;
     }
 
     void notAFile() {
         QFETCH(bool, pipe);
-        QFETCH(QStringList, told);
         QTemporaryDir folder;
         const QString path = folder.filePath("uscita.csv");
         const QByteArray name = QFile::encodeName(path);
@@ -250,14 +238,16 @@ private slots:
         const auto closeReader = qScopeGuard([reader] { ::close(reader); });
         const ProgramRun run = sandbox_.run(QString(kValues + kExport).replace("FILE", path));
         QCOMPARE(run.exitCode, 0);
-        QStringList messages = run.summary().filter(QRegularExpression("^msgbox:"));
-        QCOMPARE(messages, told.replaceInStrings("FILE", path));
+        QCOMPARE(run.summary().filter(QRegularExpression("^msgbox:")).join(""),
+                 pipe ? ""
+                      : "msgbox:Impossibile scrivere il file " + path +
+                            ": è un dispositivo, non un file|Esporta CSV|0");
         QByteArray received(4096, '\0');
         received.truncate(pipe ? std::max<qsizetype>(0, ::read(reader, received.data(), 4096)) : 0);
         QCOMPARE(received, pipe ? kSemicolon : QByteArray());
         struct stat after {};
-        QVERIFY(::stat(name, &after) == 0);
-        QVERIFY(pipe ? S_ISFIFO(after.st_mode) : S_ISCHR(after.st_mode));
+        QVERIFY(::stat(name, &after) == 0 &&
+                (pipe ? S_ISFIFO(after.st_mode) : S_ISCHR(after.st_mode)));
     }
 };
 

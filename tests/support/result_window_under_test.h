@@ -98,32 +98,4 @@ inline bool writeSqlite(const QString& path, const QStringList& statements) {
     return ok;
 }
 
-// A folder for the data files, the test PostgreSQL and MariaDB servers ctest started, and
-// the ODBC data sources the tests reach.
-struct ResultWindowData {
-    QTemporaryDir dir;
-    std::optional<TestServer> server;
-    std::optional<TestServer> mariadb;
-    std::unique_ptr<OdbcEnvironment> odbc;
-
-    // Writes STATEMENTS to the SQLite file FILE in the folder, then sets up SOURCES and
-    // POSTGRESDSN (and MARIADBDSN when given, whose results the program streams) on the
-    // servers. What went wrong, or an empty string: a server that is not running is an error.
-    QString start(const QString& file, const QStringList& statements, QList<OdbcDataSource> sources,
-                  const QString& postgresDsn, const QString& mariadbDsn = {}) {
-        if (!dir.isValid() || !writeSqlite(dir.filePath(file), statements))
-            return QStringLiteral("cannot write ") + dir.filePath(file);
-        QString error;
-        if ((server = postgresTestServer(&error)) && !mariadbDsn.isEmpty())
-            mariadb = mariadbTestServer(&error);
-        if (!server || (!mariadbDsn.isEmpty() && !mariadb))
-            return error.isEmpty() ? QStringLiteral("no test server: run through ctest") : error;
-        sources << postgresDataSource(postgresDsn, server->port);
-        if (mariadb)
-            sources << mariadbDataSource(mariadbDsn, mariadb->port);
-        odbc = std::make_unique<OdbcEnvironment>(sources);
-        return odbc->isValid() ? QString() : odbc->errorString();
-    }
-};
-
 } // namespace velario::test
