@@ -17,9 +17,12 @@ class TestServerFaults : public QObject {
 private slots:
     // psqlODBC fetches the rows still to be shown as the grid scrolls.
     void serverStoppedWhileScrolling() {
-        test::ResultWindowData data;
-        const QString error = data.start("vuoto.db", {}, {}, "velario-guasti-pg");
-        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QString error;
+        const std::optional<test::TestServer> server = test::postgresTestServer(&error);
+        QVERIFY2(server && error.isEmpty(), qPrintable(error));
+        const test::OdbcEnvironment odbc(
+            {test::postgresDataSource("velario-guasti-pg", server->port)});
+        QVERIFY2(odbc.isValid(), qPrintable(odbc.errorString()));
         test::InProcess capture;
         ResultWindow* results =
             test::runOnScreen({"SELECT g AS n, repeat('riga ', 20) || g AS "
@@ -32,7 +35,7 @@ private slots:
         waitIdle();
 
         // PostgreSQL's immediate shutdown.
-        const QByteArray pidFile = test::fileBytes(data.server->folder + "/data/postmaster.pid");
+        const QByteArray pidFile = test::fileBytes(server->folder + "/data/postmaster.pid");
         const pid_t pid = pidFile.split('\n').value(0).toInt();
         QVERIFY(pid > 0 && ::kill(pid, SIGQUIT) == 0);
         QDeadlineTimer deadline(30000);
